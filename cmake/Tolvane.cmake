@@ -1,0 +1,75 @@
+# Shared helpers for the folder CMakeLists.
+
+set(TOLVANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
+
+# Our code builds with warnings as errors.
+function(tolvane_warnings target)
+  target_compile_options(${target} PRIVATE ${TOLVANE_WARNINGS})
+endfunction()
+
+# tolvane_library(<name> <folder-glob...> LIBS <deps...>)
+# A static library from every *.cpp matched by the globs (relative to the
+# calling folder). New files are picked up without touching CMake.
+function(tolvane_library name)
+  cmake_parse_arguments(A "" "" "GLOBS;EXCLUDE;LIBS;PUBLIC_INCLUDE" ${ARGN})
+  set(srcs)
+  foreach(g ${A_GLOBS})
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${g})
+    list(APPEND srcs ${found})
+  endforeach()
+  foreach(x ${A_EXCLUDE})
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
+  endforeach()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${A_LIBS})
+  tolvane_warnings(${name})
+endfunction()
+
+# tolvane_gtest(<name> SOURCES <files...> LIBS <deps...> [LABELS <labels...>])
+# One GoogleTest executable; each test case becomes a CTest test.
+function(tolvane_gtest name)
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    TOLVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TOLVANE_BINARY_DIR="${PROJECT_BINARY_DIR}"
+    TOLVANE_BIN_DIR="${TOLVANE_BIN_DIR}")
+  tolvane_warnings(${name})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 120)
+  endif()
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "unit;${A_LABELS}" TIMEOUT ${A_TIMEOUT})
+endfunction()
+
+# tolvane_fuzzer(<name> SOURCE <file> LIBS <deps...> CORPUS <seed dir>)
+# A libFuzzer target plus a bounded CTest run from its seed corpus. The seed
+# folder is only read; new inputs go to a corpus folder in the build tree.
+set(TOLVANE_FUZZ_SECONDS 20 CACHE STRING "Seconds each fuzz target runs in the tests")
+function(tolvane_fuzzer name)
+  if(NOT TOLVANE_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "SOURCE;CORPUS" "LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCE})
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  tolvane_warnings(${name})
+  set(work ${CMAKE_BINARY_DIR}/fuzz-corpus/${name})
+  file(MAKE_DIRECTORY ${work})
+  add_test(NAME fuzz.${name}
+    COMMAND ${name} -max_total_time=${TOLVANE_FUZZ_SECONDS} -timeout=10
+            -rss_limit_mb=2048 -print_final_stats=1 ${work} ${A_CORPUS})
+  set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz
+    TIMEOUT 300)
+endfunction()
+
+# Targets that all libraries built with fuzzing instrumentation need: the
+# libraries themselves get -fsanitize=fuzzer-no-link so coverage reaches them.
+if(TOLVANE_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
