@@ -1,0 +1,328 @@
+#include "mail/streams.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/errors.h"
+
+namespace {
+
+constexpr std::size_t kFileBuffer = 64 * 1024;
+
+[[noreturn]] void ReadError() { throw EFileError("Stream read error"); }
+[[noreturn]] void WriteError() { throw EFileError("Stream write error"); }
+
+std::int64_t Resolve(std::int64_t offset, TSeekOrigin origin, std::int64_t pos,
+                     std::int64_t size) {
+  switch (origin) {
+    case TSeekOrigin::soBeginning:
+      return offset;
+    case TSeekOrigin::soCurrent:
+      return pos + offset;
+    case TSeekOrigin::soEnd:
+      return size + offset;
+  }
+  return pos;
+}
+
+}  // namespace
+
+// ---- TStream
+
+void TStream::ReadBuffer(void* buffer, std::size_t count) {
+  auto* p = static_cast<char*>(buffer);
+  while (count > 0) {
+    std::size_t n = Read(p, count);
+    if (n == 0) ReadError();
+    p += n;
+    count -= n;
+  }
+}
+
+void TStream::WriteBuffer(const void* buffer, std::size_t count) {
+  if (count == 0) return;
+  if (Write(buffer, count) != count) WriteError();
+}
+
+std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  std::vector<char> buf(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 16)) + 1);
+  std::int64_t left = count;
+  while (left > 0) {
+    std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, buf.size()));
+    source.ReadBuffer(buf.data(), n);
+    WriteBuffer(buf.data(), n);
+    left -= static_cast<std::int64_t>(n);
+  }
+  return count;
+}
+
+std::string TStream::ReadAll() {
+  SetPosition(0);
+  std::string out(static_cast<std::size_t>(Size()), '\0');
+  if (!out.empty()) ReadBuffer(out.data(), out.size());
+  return out;
+}
+
+// ---- TMemoryStream
+
+std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
+  if (pos_ >= data_.size()) return 0;
+  std::size_t n = std::min(count, data_.size() - pos_);
+  std::memcpy(buffer, data_.data() + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
+  if (count == 0) return 0;
+  const char* p = static_cast<const char*>(buffer);
+  if (pos_ == data_.size()) {
+    data_.append(p, count);
+  } else {
+    if (pos_ > data_.size()) data_.resize(pos_, '\0');
+    std::size_t overlap = std::min(count, data_.size() - pos_);
+    data_.replace(pos_, overlap, p, overlap);
+    data_.append(p + overlap, count - overlap);
+  }
+  pos_ += count;
+  return count;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  std::int64_t target = Resolve(offset, origin, static_cast<std::int64_t>(pos_), Size());
+  if (target < 0) throw EFileError("Stream seek error");
+  pos_ = static_cast<std::size_t>(target);
+  return target;
+}
+
+void TMemoryStream::SetSize(std::int64_t size) {
+  if (size < 0) throw EFileError("Stream seek error");
+  data_.resize(static_cast<std::size_t>(size), '\0');
+  pos_ = std::min(pos_, data_.size());
+}
+
+void TMemoryStream::Clear() {
+  data_.clear();
+  pos_ = 0;
+}
+
+void TMemoryStream::SetData(std::string data) {
+  data_ = std::move(data);
+  pos_ = 0;
+}
+
+void TMemoryStream::LoadFromStream(TStream& source) { SetData(source.ReadAll()); }
+
+void TMemoryStream::LoadFromFile(const std::string& file_name) {
+  TFileStream file(file_name, TFileMode::fmOpenRead);
+  LoadFromStream(file);
+}
+
+void TMemoryStream::SaveToFile(const std::string& file_name) {
+  TFileStream file(file_name, TFileMode::fmCreate);
+  file.WriteString(data_);
+  file.Flush();
+}
+
+// ---- TFileStream
+
+TFileStream::TFileStream(const std::string& file_name, TFileMode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case TFileMode::fmCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+    case TFileMode::fmOpenRead:
+      flags |= O_RDONLY;
+      break;
+    case TFileMode::fmOpenReadWrite:
+      flags |= O_RDWR;
+      break;
+  }
+  int fd = ::open(file_name.c_str(), flags, 0644);
+  if (fd < 0) {
+    throw EFileError((mode == TFileMode::fmCreate ? "Cannot create file " : "Cannot open file ") +
+                     file_name);
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw EFileError("Cannot open file " + file_name);
+  }
+  Adopt(fd, file_name);
+}
+
+void TFileStream::Adopt(int fd, std::string file_name) {
+  fd_ = fd;
+  file_name_ = std::move(file_name);
+}
+
+TFileStream::~TFileStream() {
+  if (fd_ < 0) return;
+  try {
+    Flush();
+  } catch (...) {
+    // Nothing sensible to do with a failed write while freeing.
+  }
+  ::close(fd_);
+}
+
+void TFileStream::Flush() {
+  std::size_t done = 0;
+  while (done < out_.size()) {
+    ssize_t n = ::write(fd_, out_.data() + done, out_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      out_.clear();
+      WriteError();
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  out_.clear();
+}
+
+std::size_t TFileStream::Read(void* buffer, std::size_t count) {
+  Flush();
+  auto* p = static_cast<char*>(buffer);
+  std::size_t total = 0;
+  while (total < count) {
+    ssize_t n = ::read(fd_, p + total, count - total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ReadError();
+    if (n == 0) break;
+    total += static_cast<std::size_t>(n);
+  }
+  return total;
+}
+
+std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
+  const char* p = static_cast<const char*>(buffer);
+  if (out_.size() + count > kFileBuffer) {
+    Flush();
+    if (count >= kFileBuffer) {
+      out_.assign(p, count);
+      Flush();
+      return count;
+    }
+  }
+  out_.append(p, count);
+  return count;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  Flush();
+  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+               : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                  : SEEK_END;
+  off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
+  if (r < 0) throw EFileError("Stream seek error");
+  return r;
+}
+
+std::int64_t TFileStream::Size() {
+  Flush();
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) ReadError();
+  return st.st_size;
+}
+
+void TFileStream::SetSize(std::int64_t size) {
+  Flush();
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) WriteError();
+  if (Position() > size) SetPosition(size);
+}
+
+// ---- TTempFileStream
+
+TTempFileStream::TTempFileStream() {
+  std::string dir;
+  if (const char* t = std::getenv("TMPDIR"); t != nullptr && *t != '\0') dir = t;
+  if (dir.empty()) dir = "/tmp";
+  if (dir.back() != '/') dir += '/';
+  std::string templ = dir + "msXXXXXX";
+  std::vector<char> name(templ.begin(), templ.end());
+  name.push_back('\0');
+  int fd = ::mkstemp(name.data());
+  if (fd < 0) throw EFileError("Cannot create file " + templ);
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  Adopt(fd, std::string(name.data()));
+}
+
+TTempFileStream::~TTempFileStream() {
+  // The base closes the file after us; unlinking first is fine on POSIX and
+  // keeps a failed flush from leaving the file behind.
+  ::unlink(FileName().c_str());
+}
+
+// ---- TLineStream
+
+void TLineStream::ReadLine(std::string& line) {
+  ++line_index_;
+  if (line_index_ >= static_cast<std::ptrdiff_t>(lines_.size())) {
+    if (!last_chunk_) {
+      ReadChunk();
+      line_index_ = 0;
+    }
+    if (line_index_ >= static_cast<std::ptrdiff_t>(lines_.size())) {
+      line = kEndMarker;
+      end_reached_ = true;
+      return;
+    }
+  }
+  line = std::move(lines_[static_cast<std::size_t>(line_index_)]);
+}
+
+void TLineStream::ReadChunk() {
+  lines_.clear();
+  const std::size_t start = std::min(pos_, data_.size());
+  const std::size_t chunk = ChunkSize == 0 ? 1 : ChunkSize;
+  std::size_t end = std::min(start + chunk, data_.size());
+  // Cut after the last LF of the chunk; with none, widen until a line ends so
+  // that an over-long line comes back whole.
+  std::size_t cut = std::string::npos;
+  for (;;) {
+    if (end > start) {
+      std::string_view piece(data_.data() + start, end - start);
+      std::size_t lf = piece.rfind('\n');
+      if (lf != std::string_view::npos) {
+        cut = start + lf + 1;
+        break;
+      }
+    }
+    if (end >= data_.size()) break;
+    std::size_t lf = data_.find('\n', end);
+    end = lf == std::string::npos ? data_.size() : lf + 1;
+  }
+  if (cut == std::string::npos) cut = end;  // only the last line, without LF
+  // Splitting needs to know whether the stream ends here.
+  last_chunk_ = cut >= data_.size();
+  pos_ = cut;
+
+  std::size_t i = start;
+  while (i < cut) {
+    std::size_t j = i;
+    while (j < cut && data_[j] != '\r' && data_[j] != '\n') ++j;
+    lines_.emplace_back(data_, i, j - i);
+    if (j >= cut) break;
+    if (data_[j] == '\r' && j + 1 < cut && data_[j + 1] == '\n') ++j;
+    i = j + 1;
+  }
+}
+
+void TLineStream::Restart() {
+  line_index_ = -1;
+  lines_.clear();
+  end_reached_ = false;
+  last_chunk_ = false;
+  pos_ = 0;
+}

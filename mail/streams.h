@@ -1,0 +1,131 @@
+// Byte streams used by the mail components: an abstract stream, a memory
+// stream, a file stream, a self-deleting temporary file and a line reader.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+// Failures raise EFileError (platform/errors.h) with a readable text.
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
+
+  // Reads up to `count` bytes; returns how many were read (0 at the end).
+  virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+  // Writes `count` bytes or raises.
+  virtual std::size_t Write(const void* buffer, std::size_t count) = 0;
+  // Moves the position and returns the new one.
+  virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
+  virtual std::int64_t Size() = 0;
+  virtual void SetSize(std::int64_t size) = 0;
+
+  std::int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+  void SetPosition(std::int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
+
+  // Exactly `count` bytes or EFileError "Stream read error".
+  void ReadBuffer(void* buffer, std::size_t count);
+  void WriteBuffer(const void* buffer, std::size_t count);
+  void WriteString(std::string_view text) { WriteBuffer(text.data(), text.size()); }
+  // Copies `count` bytes from source's position; count 0 copies the whole
+  // source from its position 0. Returns the bytes copied.
+  std::int64_t CopyFrom(TStream& source, std::int64_t count);
+  // The whole content from position 0; the position ends at the end.
+  std::string ReadAll();
+};
+
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string data) : data_(std::move(data)) {}
+
+  std::size_t Read(void* buffer, std::size_t count) override;
+  std::size_t Write(const void* buffer, std::size_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+  void SetSize(std::int64_t size) override;
+
+  void Clear();
+  void LoadFromStream(TStream& source);  // replaces content, position 0
+  void LoadFromFile(const std::string& file_name);
+  void SaveToFile(const std::string& file_name);
+  const std::string& Data() const { return data_; }
+  void SetData(std::string data);  // position 0
+
+ protected:
+  std::string data_;
+  std::size_t pos_ = 0;
+};
+
+enum class TFileMode { fmCreate, fmOpenRead, fmOpenReadWrite };
+
+// A file on disk. Writes are buffered; the buffer goes out before any read,
+// seek, size query and when the stream is freed.
+class TFileStream : public TStream {
+ public:
+  // Raises EFileError "Cannot create file <name>" / "Cannot open file <name>".
+  TFileStream(const std::string& file_name, TFileMode mode);
+  ~TFileStream() override;
+
+  std::size_t Read(void* buffer, std::size_t count) override;
+  std::size_t Write(const void* buffer, std::size_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  std::int64_t Size() override;
+  void SetSize(std::int64_t size) override;
+  void Flush();
+
+  const std::string& FileName() const { return file_name_; }
+
+ protected:
+  TFileStream() = default;  // for TTempFileStream, which opens its own file
+  void Adopt(int fd, std::string file_name);
+
+ private:
+  int fd_ = -1;
+  std::string file_name_;
+  std::string out_;  // pending writes at the current file offset
+};
+
+// A fresh file "ms…" in $TMPDIR (else /tmp), removed when the object is freed.
+class TTempFileStream : public TFileStream {
+ public:
+  TTempFileStream();
+  ~TTempFileStream() override;
+};
+
+// A memory stream that its user fills, then reads line by line in chunks.
+// Lines end at CR LF, LF or a lone CR. Unlike a plain chunk reader it returns
+// a last line without line end, and returns a line longer than ChunkSize
+// whole.
+class TLineStream : public TMemoryStream {
+ public:
+  static inline const std::string kEndMarker = std::string(4, '\xFF');
+
+  // The next line without its line end, or kEndMarker once the content is
+  // exhausted (EndReached() is then true).
+  void ReadLine(std::string& line);
+  std::string ReadLine() {
+    std::string line;
+    ReadLine(line);
+    return line;
+  }
+  void Restart();
+  bool EndReached() const { return end_reached_; }
+
+  std::uint16_t ChunkSize = 16384;
+
+ private:
+  void ReadChunk();
+
+  std::vector<std::string> lines_;
+  std::ptrdiff_t line_index_ = -1;
+  bool end_reached_ = false;
+  bool last_chunk_ = false;
+};
