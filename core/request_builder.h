@@ -1,0 +1,41 @@
+// Turns a URL into the request mail its request server expects.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "core/server_list.h"
+
+// Where a template file holds this byte, the URL goes.
+constexpr char TemplateMarker = '\xFE';
+
+struct RequestMail {
+  std::string Recipient;
+  std::string Subject;  // at most 255 bytes
+  std::string Body;     // may hold CR LF line breaks
+};
+
+// True and the request when `url` begins (in any case) with "http://",
+// "gopher://", "news:" or "ftp://"; false otherwise. Reads the extension
+// lists, template files and server list from the program folder and writes
+// the "To:", "Subject:" and "Body:" debug log lines. An FTP request carries
+// the FTP section's "Subject" (empty when missing). A list or template file
+// that exists but cannot be read raises EFileError.
+bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request);
+
+// True when a web, gopher or news URL names a binary file rather than a page:
+// its extension (query cut off) is listed in neither "nbinary.ext" nor
+// "unbinary.txt" of the program folder.
+bool IsBinaryUrl(const std::string& url);
+
+// Every marker in `text` replaced by `replacement`, left to right; the
+// replacement's own text is never searched again.
+std::string ReplaceAll(const std::string& marker, const std::string& text,
+                       const std::string& replacement);
+// The first marker only; a text without it comes back unchanged.
+std::string ReplaceFirst(const std::string& marker, const std::string& text,
+                         const std::string& replacement);
+// text[0, position) + replacement + text[position + length, end) (0-based;
+// positions past the end are clamped).
+std::string ReplaceAt(const std::string& replacement, const std::string& text,
+                      std::size_t position, std::size_t length);

@@ -1,0 +1,16 @@
+// Whole-file writes that never leave a half-written file behind.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Replaces (or creates) the file at `path` with `text`: writes a temporary
+// file beside it, flushes it to disk, then renames it over the old one. An
+// existing file keeps its permission bits. Raises EFileError with the
+// system's reason on failure; the old file is then untouched. When `step` is
+// given it is set to 1 before the file is created, 2 before the text is
+// written and flushed, 3 before it is closed and put in place.
+void ReplaceFileAtomically(const std::string& path, std::string_view text, int* step = nullptr);
+
+// True when `path` names an existing file system entry.
+bool FileExists(const std::string& path);
