@@ -1,0 +1,79 @@
+#include "shell/helpers/debug_log.h"
+
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <optional>
+
+#include "platform/datetime.h"
+#include "platform/folders.h"
+
+std::int32_t Checkpoint = 0;
+bool SuperDebug = false;
+
+namespace {
+
+std::mutex& LogMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::optional<std::string>& FolderSlot() {
+  static std::optional<std::string> folder;
+  return folder;
+}
+
+ErrorBox& BoxSlot() {
+  static ErrorBox box;
+  return box;
+}
+
+}  // namespace
+
+const std::string& ProgramFolder() {
+  auto& slot = FolderSlot();
+  if (!slot) slot = ExecutableFolder();
+  return *slot;
+}
+
+void SetProgramFolder(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  FolderSlot() = std::move(folder);
+}
+
+std::string DebugLogPath() { return ProgramFolder() + "DebugLog.Txt"; }
+
+void DebugLog(const std::string& message) {
+  const std::string line = DateTimeText(Now()) + ": " + message + "\r\n";
+  std::lock_guard lock(LogMutex());
+  // The log must never stop the program nor report through ShowError, which
+  // logs in turn: a line that cannot be written is lost.
+  std::FILE* f = std::fopen(DebugLogPath().c_str(), "ab");
+  if (f == nullptr) return;
+  std::fwrite(line.data(), 1, line.size(), f);
+  std::fclose(f);
+}
+
+std::string ErrorText(const std::string& where, const std::string& message) {
+  return "Error in " + where + "." + std::to_string(Checkpoint) + " with " + message;
+}
+
+ErrorBox SetErrorBox(ErrorBox box) {
+  ErrorBox old = std::move(BoxSlot());
+  BoxSlot() = std::move(box);
+  return old;
+}
+
+void ShowError(const std::string& where, const std::string& message) {
+  const std::string text = ErrorText(where, message);
+  DebugLog(text);
+  try {
+    if (BoxSlot()) {
+      BoxSlot()(text);
+    } else {
+      std::cerr << text << std::endl;
+    }
+  } catch (...) {
+    // The box is the end of the line for failures; nothing may escape it.
+  }
+}
