@@ -1,0 +1,12 @@
+// Lets the user interface run during long codec work. The program installs
+// a hook that processes pending events; without one nothing happens.
+#pragma once
+
+#include <functional>
+
+// Installs `hook` (an empty function removes it).
+void SetProcessHook(std::function<void()> hook);
+
+// Cheap enough to call per line: runs the hook only when a few
+// milliseconds have passed since it last ran.
+void RunProcessHook();
