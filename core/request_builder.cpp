@@ -1,0 +1,125 @@
+#include "core/request_builder.h"
+
+#include <algorithm>
+
+#include "shell/helpers/debug_log.h"
+#include "shell/helpers/file_helpers.h"
+#include "shell/helpers/text_helpers.h"
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+bool StartsWith(const std::string& lowered, const char* scheme) {
+  return lowered.rfind(scheme, 0) == 0;
+}
+
+// At most 255 bytes, never ending inside a UTF-8 sequence.
+std::string Cut255(std::string s) {
+  if (s.size() <= 255) return s;
+  std::size_t cut = 255;
+  while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+  s.resize(cut);
+  return s;
+}
+
+std::string FtpScript(const std::string& url, const std::string& server) {
+  const std::size_t hostStart = 6;  // after "ftp://"
+  const std::size_t hostEnd = url.find('/', hostStart);
+  std::string host, folder, file;
+  if (hostEnd == std::string::npos) {
+    host = url.substr(hostStart);
+  } else {
+    host = url.substr(hostStart, hostEnd - hostStart);
+    const std::size_t last = url.rfind('/');
+    file = url.substr(last + 1);
+    folder = url.substr(hostEnd, last - hostEnd);
+  }
+  const std::string crlf = "\r\n";
+  std::string script = ServerValue(server, "open") + " " + host + crlf;
+  script += ServerValue(server, "binary") + crlf;
+  script += ServerValue(server, "uuencode") + crlf;
+  if (!folder.empty()) script += ServerValue(server, "cd") + " " + folder + crlf;
+  script += (file.empty() ? ServerValue(server, "ls") : "get " + file) + crlf;
+  script += "quit" + crlf;
+  return script;
+}
+
+}  // namespace
+
+std::string ReplaceAt(const std::string& replacement, const std::string& text,
+                      std::size_t position, std::size_t length) {
+  position = std::min(position, text.size());
+  length = std::min(length, text.size() - position);
+  return text.substr(0, position) + replacement + text.substr(position + length);
+}
+
+std::string ReplaceFirst(const std::string& marker, const std::string& text,
+                         const std::string& replacement) {
+  if (marker.empty()) return text;
+  const auto at = text.find(marker);
+  if (at == std::string::npos) return text;
+  return ReplaceAt(replacement, text, at, marker.size());
+}
+
+std::string ReplaceAll(const std::string& marker, const std::string& text,
+                       const std::string& replacement) {
+  if (marker.empty()) return text;
+  std::string out;
+  std::size_t from = 0;
+  for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, from)) {
+    out.append(text, from, at - from);
+    out += replacement;
+    from = at + marker.size();
+  }
+  out.append(text, from, std::string::npos);
+  return out;
+}
+
+bool IsBinaryUrl(const std::string& url) {
+  if (!url.empty() && url.back() == '/') return false;
+  const std::string extension = UrlExtension(url.substr(0, url.find('?')));
+  // A point in the host or a folder name: the file itself has no extension.
+  if (extension.find('/') != std::string::npos) return false;
+  const std::string list = "\n" + ReadFileString(ProgramFolder() + "nbinary.ext") + "\n" +
+                           ReadFileString(ProgramFolder() + "unbinary.txt");
+  return list.find("\n" + Lower(extension)) == std::string::npos;
+}
+
+bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request) {
+  request = RequestMail{};
+  const std::string lowered = Lower(url.substr(0, 9));
+  if (StartsWith(lowered, "ftp://")) {
+    request.Recipient = servers.FtpServer;
+    DebugLog("To: " + request.Recipient);
+    request.Subject = Cut255(ServerValue(request.Recipient, "Subject"));
+    request.Body = FtpScript(url, request.Recipient);
+    DebugLog("Body: " + request.Body);
+    return true;
+  }
+  const bool web = StartsWith(lowered, "http://");
+  if (!web && !StartsWith(lowered, "gopher://") && !StartsWith(lowered, "news:")) return false;
+
+  std::string target = url;
+  if (web) target = target.substr(0, target.find('#'));
+  const bool binary = IsBinaryUrl(target);
+  const std::string& verb = binary ? servers.BinaryVerb : servers.PagesVerb;
+  const std::string& templateFile = binary ? servers.BinaryTemplateFile : servers.PagesTemplateFile;
+  request.Recipient = binary ? servers.BinaryServer : servers.PagesServer;
+  DebugLog("To: " + request.Recipient);
+  request.Subject = Cut255(ServerValue(request.Recipient, "Subject"));
+  DebugLog("Subject: " + request.Subject);
+  if (templateFile.empty()) {
+    request.Body = verb + target;
+  } else {
+    request.Body = ReplaceAll(std::string(1, TemplateMarker),
+                              ReadFileString(ProgramFolder() + templateFile), target);
+  }
+  DebugLog("Body: " + request.Body);
+  return true;
+}

@@ -1,0 +1,115 @@
+#include "core/server_list.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "platform/errors.h"
+#include "platform/profile.h"
+#include "shell/helpers/debug_log.h"
+
+namespace {
+
+std::string ReadServerFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw EFileError("Cannot open file \"" + path + "\": " + std::strerror(errno));
+  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) throw EFileError("Cannot read file \"" + path + "\"");
+  return text;
+}
+
+// Lines end in CR LF; a lone LF or CR ends one too.
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t i = start;
+    while (i < text.size() && text[i] != '\r' && text[i] != '\n') ++i;
+    lines.push_back(text.substr(start, i - start));
+    if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  return lines;
+}
+
+void Restore(TServerCombo& combo, const std::string& settingsFile, const char* key) {
+  const std::string saved = ReadProfileString(settingsFile, "Servers", key, combo.Text());
+  combo.ItemIndex = -1;
+  for (std::size_t i = 0; i < combo.Items.size(); ++i) {
+    if (combo.Items[i] == saved) combo.ItemIndex = static_cast<int>(i);
+  }
+  if (combo.ItemIndex < 0 && !combo.Items.empty()) combo.ItemIndex = 0;
+}
+
+}  // namespace
+
+std::string TServerCombo::Text() const {
+  if (ItemIndex < 0 || static_cast<std::size_t>(ItemIndex) >= Items.size()) return {};
+  return Items[static_cast<std::size_t>(ItemIndex)];
+}
+
+void TServerCombo::Clear() {
+  Items.clear();
+  ItemIndex = -1;
+}
+
+std::string ServerFilePath() { return ProgramFolder() + "uservers.dat"; }
+
+std::string ServerValue(const std::string& section, const std::string& key) {
+  return ReadProfileString(ServerFilePath(), section, key);
+}
+
+TServerList::TServerList(std::string settingsFile) : settingsFile_(std::move(settingsFile)) {}
+
+void TServerList::Load() {
+  cboFTPservers.Clear();
+  cboHTTPServersBinary.Clear();
+  cboHTTPServersPages.Clear();
+  std::string text = ReadServerFile(ServerFilePath());
+  // A byte-order mark from an editor is not part of the first line.
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  const TProfileText profile(text);
+  for (const std::string& line : SplitLines(text)) {
+    // A header exactly as written: nothing around the brackets, no "]" inside.
+    if (line.empty() || line.front() != '[' || line.find(']') != line.size() - 1) continue;
+    const std::string name = line.substr(1, line.size() - 2);
+    switch (ProfileTypeNumber(profile.Read(name, "Type"))) {
+      case 0:
+        cboHTTPServersPages.Items.push_back(name);
+        break;
+      case 1:
+      case 3:
+        cboHTTPServersBinary.Items.push_back(name);
+        break;
+      case 2:
+        cboFTPservers.Items.push_back(name);
+        break;
+      default:
+        break;
+    }
+  }
+  Restore(cboFTPservers, settingsFile_, "FTP");
+  Restore(cboHTTPServersBinary, settingsFile_, "HTTPBinary");
+  cboHTTPServersBinaryChange();
+  Restore(cboHTTPServersPages, settingsFile_, "HTTPPages");
+  cboHTTPServersPagesChange();
+  DebugLog("Loaded Server File");
+}
+
+void TServerList::cboHTTPServersBinaryChange() {
+  const std::string section = cboHTTPServersBinary.Text();
+  BinaryVerb = ServerValue(section, "verbBinaryHttp") + " ";
+  BinaryTemplateFile = ServerValue(section, "fileBinaryHttp");
+}
+
+void TServerList::cboHTTPServersPagesChange() {
+  const std::string section = cboHTTPServersPages.Text();
+  PagesVerb = ServerValue(section, "verbPagesHttp") + " ";
+  PagesTemplateFile = ServerValue(section, "filePagesHttp");
+}
+
+TServerChoice TServerList::Choice() const {
+  return {cboHTTPServersPages.Text(), cboHTTPServersBinary.Text(), cboFTPservers.Text(),
+          PagesVerb, PagesTemplateFile, BinaryVerb, BinaryTemplateFile};
+}
