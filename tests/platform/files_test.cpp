@@ -1,0 +1,84 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "platform/errors.h"
+#include "tests/platform/temp_folder.h"
+
+namespace {
+
+TEST(ReplaceFile, CreatesAndReplacesWithoutLeftovers) {
+  TempFolder dir;
+  const std::string path = dir / "History.Dat";
+  int step = 0;
+  ReplaceFileAtomically(path, "one\r\n", &step);
+  EXPECT_EQ(step, 3);
+  EXPECT_EQ(GetFile(path), "one\r\n");
+  ReplaceFileAtomically(path, std::string("two\0bytes", 9));
+  EXPECT_EQ(GetFile(path), std::string("two\0bytes", 9));
+  ReplaceFileAtomically(path, "");
+  EXPECT_EQ(GetFile(path), "");
+  EXPECT_EQ(EntryCount(dir.path()), 1);
+}
+
+TEST(ReplaceFile, ALinkStaysALinkAndItsTargetChanges) {
+  TempFolder dir;
+  PutFile(dir / "real.txt", "old");
+  std::filesystem::create_symlink(dir / "real.txt", dir / "link.txt");
+  ReplaceFileAtomically(dir / "link.txt", "new");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(GetFile(dir / "real.txt"), "new");
+}
+
+TEST(ReplaceFile, FailuresNameTheFileAndTheStep) {
+  TempFolder dir;
+  int step = 0;
+  try {
+    ReplaceFileAtomically(dir / "missing-folder/x.txt", "x", &step);
+    FAIL() << "no error";
+  } catch (const EFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("missing-folder/x.txt"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos);
+  }
+  EXPECT_EQ(step, 1);
+  std::filesystem::create_directory(dir / "sub");
+  EXPECT_THROW(ReplaceFileAtomically(dir / "sub", "x"), EFileError);
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "sub"));
+}
+
+// A write that runs out of room (here: the file size limit) leaves the old
+// file whole and no temporary file behind. Runs in a child so that the limit
+// stays there.
+TEST(ReplaceFile, AFailedWriteLeavesTheOldFileWhole) {
+  TempFolder dir;
+  const std::string path = dir / "log.txt";
+  const std::string old(5000, 'o');
+  PutFile(path, old);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{1000, 1000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int step = 0;
+    try {
+      ReplaceFileAtomically(path, std::string(100000, 'n'), &step);
+    } catch (const EFileError&) {
+      _exit(step == 2 ? 0 : 2);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(GetFile(path), old);
+  EXPECT_EQ(EntryCount(dir.path()), 1);
+}
+
+}  // namespace
