@@ -39,6 +39,9 @@ class TmsCustomDecoder {
   void DecodeTextBody(const std::string& content_type);
   void DecodeSinglePart(const std::string& content_type);
   void DecodeMultipart(const std::string& content_type);
+  // Back to the outer boundary after a nested part; false when the outer
+  // closing line follows at once.
+  bool LeaveNestedPart();
   void Recover(const std::string& message);
 
   TLineStream input_;

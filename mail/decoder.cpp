@@ -1,0 +1,421 @@
+#include "mail/decoder.h"
+
+#include <array>
+#include <cctype>
+
+#include "mail/codecs.h"
+#include "mail/process_hook.h"
+#include "platform/messages.h"
+
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+[[noreturn]] void ParserError(int number) { throw EMessageParserError(MessageText(number)); }
+
+// Bytes split into lines at CR LF, LF or a lone CR; a final line end adds no
+// empty line.
+void SplitLines(std::string_view bytes, TmsBody& body) {
+  body.clear();
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    std::size_t j = bytes.find_first_of("\r\n", i);
+    if (j == std::string_view::npos) j = bytes.size();
+    body.emplace_back(bytes.substr(i, j - i));
+    if (j < bytes.size() && bytes[j] == '\r' && j + 1 < bytes.size() && bytes[j + 1] == '\n') ++j;
+    i = j + 1;
+  }
+}
+
+struct TransferKind {
+  TTransferEncoding encoding = te7Bit;
+  bool uuencoded = false;
+};
+
+TransferKind TransferOf(const std::string& cte) {
+  const std::string v = Lower(cte);
+  if (v == "base64") return {teBase64, false};
+  if (v.starts_with("x-uue")) return {teBase64, true};
+  if (v == "quoted-printable") return {teQuotedPrintable, false};
+  return {te7Bit, false};
+}
+
+void AppendBase64(std::string_view line, std::string& data) {
+  std::size_t at = data.size();
+  data.resize(at + Base64DecodedMaxLength(line.size()));
+  data.resize(at + Base64DecodeLine(line, data.data() + at));
+}
+
+void AppendUU(std::string_view line, std::string& data) {
+  std::array<char, kUUMaxLineBytes> buf{};
+  data.append(buf.data(), UUDecodeLine(line, buf.data()));
+}
+
+// One data line of a base64 or uuencoded part; empty lines, and the framing
+// lines of uuencoded data, carry no data.
+void DecodeEncodedLine(const std::string& line, bool uuencoded, std::string& data) {
+  if (line.empty()) return;
+  if (uuencoded) {
+    if (IsUUBeginLine(line) || line == "`" || Lower(line) == "end") return;
+    AppendUU(line, data);
+  } else {
+    AppendBase64(line, data);
+  }
+}
+
+}  // namespace
+
+TmsCustomDecoder::TmsCustomDecoder(TStream& stream) {
+  input_.SetData(stream.ReadAll());
+  input_.Restart();
+}
+
+TmsCustomMessage& TmsCustomDecoder::Message() {
+  if (message_ == nullptr) throw EError("Message is not assigned");
+  return *message_;
+}
+
+bool TmsCustomDecoder::ReadLine(std::string& line) {
+  input_.ReadLine(line);
+  if (input_.EndReached()) {
+    line.clear();
+    return false;
+  }
+  return true;
+}
+
+void TmsCustomDecoder::ReadHeaderBlock(TmsHeaders& list) {
+  list.clear();
+  std::string line;
+  while (ReadLine(line) && !line.empty()) list.push_back(line);
+}
+
+void TmsCustomDecoder::Decode() {
+  Message();
+  ReadHeaderBlock(message_headers_);
+  ReadMessageHeaders();
+  try {
+    if (GetHeaderValue(message_headers_, "MIME-VERSION") == "1.0")
+      DecodeMime();
+    else
+      DecodeNonMime();
+  } catch (const EMessageParserError& e) {
+    Recover(e.what());
+  }
+}
+
+void TmsCustomDecoder::Recover(const std::string& text) {
+  TmsBody& body = Message().Body();
+  body.push_back("The following error has been occured while processing the message:");
+  body.push_back(text);
+  body.push_back("The original message will be stored as an attachment");
+  try {
+    auto item = std::make_unique<TmsAttItem>();
+    item->SetFileName("original.eml");
+    item->SetTransferEncoding(te7Bit);
+    item->SetContentType("message/rfc822");
+    item->Stream().SetData(input_.Data());
+    Message().Attachments().Add(std::move(item));
+  } catch (const std::exception&) {
+    // Without the copy the explanation in the body still stands.
+  }
+}
+
+void TmsCustomDecoder::DecodeNonMime() {
+  std::string line;
+  while (ReadLine(line)) {
+    if (IsUUBeginLine(line)) {
+      Message().Encoding = meUU;
+      DecodeUUAttachments(std::move(line));
+      return;
+    }
+    Message().Body().push_back(std::move(line));
+  }
+}
+
+void TmsCustomDecoder::DecodeUUAttachments(std::string begin_line) {
+  TmsAttList& atts = Message().Attachments();
+  bool more = true;
+  while (more) {
+    auto item = std::make_unique<TmsAttItem>();
+    try {
+      std::string name = CutShortText(UUBeginFileName(begin_line));
+      item->SetFileName(name.empty() ? "att." + std::to_string(atts.Count()) : name);
+      std::string data;
+      std::string line;
+      while (ReadLine(line)) {
+        if (line == "`" || Upper(line) == "END") break;
+        if (!line.empty()) AppendUU(line, data);
+      }
+      item->Stream().SetData(std::move(data));
+    } catch (const std::exception&) {
+      ParserError(msg::kErrorDecodingAttachment);
+    }
+    atts.Add(std::move(item));
+    RunProcessHook();
+    // Text between uuencoded files is dropped.
+    more = false;
+    std::string line;
+    while (ReadLine(line)) {
+      if (IsUUBeginLine(line)) {
+        begin_line = std::move(line);
+        more = true;
+        break;
+      }
+    }
+  }
+}
+
+void TmsCustomDecoder::DecodeMime() {
+  const std::string content_type = GetHeaderValue(message_headers_, "Content-type");
+  const std::string lower = Lower(content_type);
+  if (lower.find("multipart/alternative") != std::string::npos) {
+    alternative_ = true;
+    DecodeMultipart(content_type);
+  } else if (lower.find("multipart") != std::string::npos) {
+    DecodeMultipart(content_type);
+  } else if (!lower.empty() && lower.find("text/") == std::string::npos) {
+    DecodeSinglePart(content_type);
+  } else if (!GetParameter("name", content_type).empty()) {
+    DecodeSinglePart(content_type);
+  } else {
+    DecodeTextBody(content_type);
+  }
+}
+
+void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
+  TmsCustomMessage& m = Message();
+  const std::string first = Lower(FirstToken(content_type));
+  if (first == "text/html") m.SetContentType("text/html");
+  if (first == "text/rtf") m.SetContentType("text/rtf");
+  const std::string cte = Lower(GetHeaderValue(message_headers_, "Content-Transfer-Encoding"));
+  TmsBody& body = m.Body();
+  body.clear();
+  if (cte == "quoted-printable") m.CharSet = csISO8859;
+  std::string line;
+  if (cte != "base64") {
+    while (ReadLine(line)) {
+      const bool begin = IsUUBeginLine(line);
+      body.push_back(std::move(line));
+      if (begin) {
+        // A uuencoded file inside a MIME text body: read it all again the
+        // old way.
+        input_.Restart();
+        body.clear();
+        ReadHeaderBlock(message_headers_);
+        ReadMessageHeaders();
+        DecodeNonMime();
+        return;
+      }
+    }
+    if (cte == "quoted-printable") {
+      std::string bytes;
+      TQuotedPrintableDecoder qp([&bytes](std::string_view b) { bytes.append(b); });
+      for (const std::string& l : body) qp.AddLine(l);
+      qp.Finish();
+      SplitLines(bytes, body);
+    }
+  } else {
+    std::string bytes;
+    while (ReadLine(line))
+      if (!line.empty()) AppendBase64(line, bytes);
+    SplitLines(bytes, body);
+  }
+}
+
+void TmsCustomDecoder::DecodeSinglePart(const std::string& full_type) {
+  const std::string content_type = CutShortText(full_type);
+  if (content_type.empty()) ParserError(msg::kMissingContentType);
+  TmsCustomMessage& m = Message();
+  auto item = std::make_unique<TmsAttItem>();
+  try {
+    item->SetFileName(GetParameter("name", content_type));
+    const std::string type = FirstToken(content_type);
+    item->SetContentType(type);
+    const TransferKind kind =
+        TransferOf(GetHeaderValue(message_headers_, "Content-Transfer-Encoding"));
+    item->SetTransferEncoding(kind.encoding);
+    if (item->FileName().empty()) {
+      item->SetFileName(
+          GetParameter("filename", GetHeaderValue(message_headers_, "Content-Disposition")));
+      if (item->FileName().empty())
+        item->SetFileName("att." + std::to_string(m.Attachments().Count()));
+      item->SetTransferEncoding(kind.encoding);
+      item->SetContentType(type);
+    }
+    std::string data;
+    std::string line;
+    switch (kind.encoding) {
+      case teBase64:
+        while (ReadLine(line) && line != ".") DecodeEncodedLine(line, kind.uuencoded, data);
+        break;
+      case teQuotedPrintable: {
+        TQuotedPrintableDecoder qp([&data](std::string_view b) { data.append(b); });
+        while (ReadLine(line)) qp.AddLine(line);
+        qp.Finish();
+        break;
+      }
+      case te7Bit:
+        while (ReadLine(line)) {
+          data += line;
+          data += "\r\n";
+        }
+        break;
+    }
+    item->Stream().SetData(std::move(data));
+  } catch (const EMessageParserError&) {
+    throw;
+  } catch (const std::exception&) {
+    ParserError(msg::kErrorDecodingAttachment);
+  }
+  m.Attachments().Add(std::move(item));
+}
+
+void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
+  TmsCustomMessage& m = Message();
+  boundary_ = "--" + GetParameter("Boundary", content_type);
+  std::string line;
+  for (;;) {
+    if (!ReadLine(line)) ParserError(msg::kNoBoundary);
+    if (line == boundary_) break;
+  }
+
+  // The first part: the body text, unless it is base64 data.
+  ReadHeaderBlock(part_headers_);
+  if (Lower(GetHeaderValue(part_headers_, "Content-Type")).find("multipart/alternative") !=
+      std::string::npos) {
+    nested_alternative_ = true;
+    outer_boundary_ = boundary_;
+    boundary_ = "--" + GetParameter("boundary", GetHeaderValue(part_headers_, "Content-Type"));
+    for (;;) {
+      if (!ReadLine(line)) ParserError(msg::kNoBoundary);
+      if (line == boundary_) break;
+    }
+    ReadHeaderBlock(part_headers_);
+  }
+  bool pending_base64 = false;
+  bool done = false;
+  bool close_nested = false;
+  const std::string cte = Lower(GetHeaderValue(part_headers_, "Content-Transfer-Encoding"));
+  if (cte == "base64") {
+    part_headers_.push_back("Content-Transfer-Encoding: Base64");
+    pending_base64 = true;
+  } else {
+    TmsBody& body = m.Body();
+    body.clear();
+    if (cte == "quoted-printable") m.CharSet = csISO8859;
+    bool found = false;
+    while (ReadLine(line)) {
+      if (line == boundary_) {
+        found = true;
+        break;
+      }
+      if (line == boundary_ + "--") {
+        // A multipart body whose only part is the text: nothing follows.
+        found = true;
+        done = !nested_alternative_;
+        close_nested = nested_alternative_;
+        break;
+      }
+      body.push_back(std::move(line));
+    }
+    if (body.empty()) body.emplace_back();
+    if (cte == "quoted-printable") {
+      std::string bytes;
+      TQuotedPrintableDecoder qp([&bytes](std::string_view b) { bytes.append(b); });
+      for (const std::string& l : body) qp.AddLine(l);
+      qp.Finish();
+      SplitLines(bytes, body);
+    }
+    if (!found) ParserError(msg::kNoBoundary);
+  }
+  if (close_nested && !LeaveNestedPart()) done = true;
+  while (!done) {
+    RunProcessHook();
+    if (!pending_base64) ReadHeaderBlock(part_headers_);
+    pending_base64 = false;
+    std::string part_type = CutShortText(GetHeaderValue(part_headers_, "Content-type"));
+    if (part_type.empty()) part_type = "text/plain";
+    auto item = std::make_unique<TmsAttItem>();
+    const std::string type = FirstToken(part_type);
+    item->SetContentType(type);
+    item->SetFileName(GetParameter("name", part_type));
+    const TransferKind kind =
+        TransferOf(GetHeaderValue(part_headers_, "Content-Transfer-Encoding"));
+    item->SetTransferEncoding(kind.encoding);
+    if (item->FileName().empty()) {
+      item->SetFileName(
+          GetParameter("filename", GetHeaderValue(part_headers_, "Content-Disposition")));
+      item->SetTransferEncoding(kind.encoding);
+      if (item->FileName().empty()) {
+        const std::string before = item->ContentType();
+        item->SetFileName(((alternative_ || nested_alternative_) ? "_alt." : "att.") +
+                          std::to_string(m.Attachments().Count()));
+        item->SetTransferEncoding(kind.encoding);
+        if (!before.empty()) item->SetContentType(before);
+      }
+    }
+    bool last = true;
+    try {
+      std::string data;
+      std::unique_ptr<TQuotedPrintableDecoder> qp;
+      if (kind.encoding == teQuotedPrintable)
+        qp = std::make_unique<TQuotedPrintableDecoder>(
+            [&data](std::string_view b) { data.append(b); });
+      while (ReadLine(line)) {
+        if (line.starts_with(boundary_)) {
+          last = line == boundary_ + "--";
+          break;
+        }
+        switch (kind.encoding) {
+          case teBase64:
+            DecodeEncodedLine(line, kind.uuencoded, data);
+            break;
+          case teQuotedPrintable:
+            qp->AddLine(line);
+            break;
+          case te7Bit:
+            // Kept whole: cutting long lines would lose data.
+            data += line;
+            data += "\r\n";
+            break;
+        }
+      }
+      if (qp) qp->Finish();
+      item->Stream().SetData(std::move(data));
+    } catch (const EMessageParserError&) {
+      throw;
+    } catch (const std::exception&) {
+      ParserError(msg::kErrorDecodingAttachment);
+    }
+    m.Attachments().Add(std::move(item));
+    if (last) done = nested_alternative_ ? !LeaveNestedPart() : true;
+  }
+  // Lines after the last closing boundary line are ignored.
+}
+
+bool TmsCustomDecoder::LeaveNestedPart() {
+  nested_alternative_ = false;
+  boundary_ = outer_boundary_;
+  std::string line;
+  for (;;) {
+    if (!ReadLine(line)) ParserError(msg::kNoClosingBoundary);
+    if (line.starts_with(boundary_)) break;
+  }
+  // The outer closing line right after the nested part: no more parts.
+  return line != boundary_ + "--";
+}
+
+void TmsMessageDecoder::ReadMessageHeaders() { Message().ReadHeaders(message_headers_); }
+
+void TmsArticleDecoder::ReadMessageHeaders() { Message().ReadHeaders(message_headers_); }
