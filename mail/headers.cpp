@@ -1,0 +1,214 @@
+#include "mail/headers.h"
+
+#include <cctype>
+#include <fstream>
+
+#include "mail/codecs.h"
+#include "platform/errors.h"
+#include "platform/mime_types.h"
+
+namespace {
+
+// Blanks, tabs and other control characters at both ends go.
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+  return s;
+}
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+bool StartsWithNoCase(std::string_view line, std::string_view prefix) {
+  if (line.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (Upper(line[i]) != Upper(prefix[i])) return false;
+  }
+  return true;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+std::size_t FindNoCase(std::string_view haystack, std::string_view needle) {
+  if (needle.empty() || needle.size() > haystack.size()) return std::string_view::npos;
+  for (std::size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
+    if (StartsWithNoCase(haystack.substr(i), needle)) return i;
+  }
+  return std::string_view::npos;
+}
+
+bool BeginsWithBlank(std::string_view line) {
+  return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+}
+
+// A line continues the header above it when it begins with a blank or a
+// tab, or when it has no colon at all.
+bool IsContinuation(std::string_view line) {
+  return BeginsWithBlank(line) || line.find(':') == std::string_view::npos;
+}
+
+std::string WithColon(std::string_view name) {
+  std::string key(name);
+  if (key.empty() || key.back() != ':') key += ':';
+  return key;
+}
+
+// Splits at commas outside double quotes and adds each non-empty item,
+// trimmed, cut and decoded.
+void AddAddressItems(std::string_view text, std::vector<std::string>& result) {
+  bool quoted = false;
+  std::size_t itemStart = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size()) {
+      if (text[i] == '"') quoted = !quoted;
+      if (text[i] != ',' || quoted) continue;
+    }
+    const std::string_view item = Trim(text.substr(itemStart, i - itemStart));
+    itemStart = i + 1;
+    if (item.empty()) continue;
+    std::string decoded(Trim(DecodeHeaderWords(CutShortText(item))));
+    if (!decoded.empty()) result.push_back(std::move(decoded));
+  }
+}
+
+}  // namespace
+
+std::string CutShortText(std::string_view text, std::size_t max) {
+  if (text.size() <= max) return std::string(text);
+  std::size_t n = max;
+  // Step back over at most three continuation bytes to a sequence start.
+  for (int k = 0; k < 3 && n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80; ++k) --n;
+  if ((static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) n = max;  // not UTF-8 after all
+  return std::string(text.substr(0, n));
+}
+
+std::string GetHeaderValue(const TmsHeaders& headers, std::string_view name) {
+  if (headers.empty()) return {};
+  const std::string key = WithColon(name);
+  std::size_t i = 0;
+  while (i < headers.size() && !StartsWithNoCase(headers[i], key)) ++i;
+  if (i == headers.size()) return {};
+  const std::string& line = headers[i];
+  // Everything after the first colon; the blank after it is trimmed away.
+  std::string value(Trim(std::string_view(line).substr(line.find(':') + 1)));
+  for (++i; i < headers.size() && IsContinuation(headers[i]); ++i) {
+    const std::string_view more = Trim(headers[i]);
+    if (more.empty()) continue;
+    if (!value.empty()) value += ' ';
+    value += more;
+  }
+  const std::string_view bare = std::string_view(key).substr(0, key.size() - 1);
+  if (EqualsNoCase(bare, "Content-Type") || EqualsNoCase(bare, "X-UIDL")) return value;
+  return DecodeHeaderWords(CutShortText(value));
+}
+
+void GetHeaderAddresses(const TmsHeaders& headers, std::string_view name,
+                        std::vector<std::string>& result) {
+  result.clear();
+  std::size_t i = 0;
+  while (i < headers.size()) {
+    const std::string& line = headers[i];
+    if (!StartsWithNoCase(line, name)) {
+      ++i;
+      continue;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) return;
+    AddAddressItems(std::string_view(line).substr(colon + 1), result);
+    // The scan goes on from the first line that is not a continuation, so
+    // that every header with the name contributes.
+    for (++i; i < headers.size() && IsContinuation(headers[i]); ++i) AddAddressItems(headers[i], result);
+  }
+}
+
+void RemoveHeader(TmsHeaders& headers, std::string_view name) {
+  const std::string key = WithColon(name);
+  for (std::size_t i = 0; i < headers.size(); ++i) {
+    if (!StartsWithNoCase(headers[i], key)) continue;
+    std::size_t end = i + 1;
+    while (end < headers.size() && BeginsWithBlank(headers[end])) ++end;
+    headers.erase(headers.begin() + static_cast<std::ptrdiff_t>(i),
+                  headers.begin() + static_cast<std::ptrdiff_t>(end));
+    return;
+  }
+}
+
+std::string GetParameter(std::string_view parameterName, std::string_view value) {
+  const std::size_t at = FindNoCase(value, parameterName);
+  if (at == std::string_view::npos) return {};
+  std::size_t i = at + parameterName.size();
+  // Blanks before the "=" are allowed; then the "=" itself is dropped.
+  while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
+  if (i < value.size()) ++i;
+  std::string_view rest = Trim(value.substr(i));
+  std::string_view result;
+  if (!rest.empty() && rest[0] == '"') {
+    const std::size_t close = rest.find('"', 1);
+    result = rest.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+  } else {
+    // A token ends at a blank or at the ";" before the next parameter.
+    result = rest.substr(0, rest.find_first_of(" \t;"));
+  }
+  result = Trim(result);
+  if (!result.empty() && result.back() == ';') result.remove_suffix(1);
+  return std::string(Trim(result));
+}
+
+void ParseAddress(std::string_view text, std::string& name, std::string& address) {
+  text = Trim(text);
+  const std::size_t lt = text.find('<');
+  if (lt != std::string_view::npos) {
+    const std::size_t gt = text.find('>', lt + 1);
+    if (gt == std::string_view::npos) throw EError("Unable to parse email address");
+    std::string rest(text.substr(0, lt));
+    rest += text.substr(gt + 1);
+    address = CutShortText(Unquote(text.substr(lt + 1, gt - lt - 1)));
+    name = CutShortText(Unquote(rest));
+    return;
+  }
+  const std::size_t paren = text.find('(');
+  if (paren != std::string_view::npos) {
+    std::string_view comment = text.substr(paren + 1);
+    if (!comment.empty() && comment.back() == ')') comment.remove_suffix(1);
+    address = CutShortText(Unquote(text.substr(0, paren)));
+    name = CutShortText(Unquote(comment));
+    return;
+  }
+  address = CutShortText(text);
+  name.clear();
+}
+
+std::string Unquote(std::string_view text) {
+  text = Trim(text);
+  while (!text.empty() && text.front() == '"') text.remove_prefix(1);
+  while (!text.empty() && text.back() == '"') text.remove_suffix(1);
+  return std::string(text);
+}
+
+std::string FirstToken(std::string_view value) {
+  value = Trim(value);
+  return std::string(Trim(value.substr(0, value.find_first_of(" ;"))));
+}
+
+std::string ContentTypeOfFile(std::string_view fileName) {
+  const std::size_t slash = fileName.find_last_of("/\\");
+  const std::string_view base = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
+  const std::size_t dot = base.rfind('.');
+  if (dot != std::string_view::npos) {
+    std::string type = MimeTypeOfExtension(base.substr(dot));
+    if (!type.empty()) return type;
+  }
+  return "application/octet-stream";
+}
+
+void SaveLinesToFile(const std::vector<std::string>& lines, const std::string& fileName) {
+  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+  if (!out) throw EFileError("Unable to write to " + fileName);
+  for (const std::string& line : lines) {
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    out.write("\r\n", 2);
+  }
+  out.close();
+  if (!out) throw EFileError("Unable to write to " + fileName);
+}
