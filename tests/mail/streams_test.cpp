@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "mail/streams.h"
+#include "platform/errors.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> ReadAllLines(TLineStream& s) {
+  std::vector<std::string> out;
+  for (int guard = 0; guard < 1000000; ++guard) {
+    std::string line;
+    s.ReadLine(line);
+    if (s.EndReached()) {
+      EXPECT_EQ(line, TLineStream::kEndMarker);
+      return out;
+    }
+    out.push_back(line);
+  }
+  ADD_FAILURE() << "no end marker";
+  return out;
+}
+
+std::vector<std::string> LinesOf(const std::string& text, std::uint16_t chunk = 16384) {
+  TLineStream s;
+  s.ChunkSize = chunk;
+  s.SetData(text);
+  s.Restart();
+  return ReadAllLines(s);
+}
+
+// Reference split: CR LF, LF or CR end a line; text after the last line end
+// is a line too.
+std::vector<std::string> Split(const std::string& text) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' || c == '\n') {
+      out.push_back(cur);
+      cur.clear();
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) out.push_back(cur);
+  return out;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string t = (fs::temp_directory_path() / "tolvane-streams-XXXXXX").string();
+    path_ = ::mkdtemp(t.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+TEST(LineStream, ReadsLinesThenEndMarker) {
+  EXPECT_EQ(LinesOf("one\r\ntwo\r\n"), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(LinesOf("a\nb\rc\r\n\r\nd\n"), (std::vector<std::string>{"a", "b", "c", "", "d"}));
+}
+
+TEST(LineStream, LastLineWithoutLineEndIsReturned) {
+  EXPECT_EQ(LinesOf("one\r\ntwo"), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(LinesOf("only"), (std::vector<std::string>{"only"}));
+  EXPECT_EQ(LinesOf("one\r\ntwo\r"), (std::vector<std::string>{"one", "two"}));
+}
+
+TEST(LineStream, EmptyStreamGivesEndMarkerAtOnce) {
+  TLineStream s;
+  std::string line;
+  s.ReadLine(line);
+  EXPECT_TRUE(s.EndReached());
+  EXPECT_EQ(line, std::string(4, '\xFF'));
+  s.ReadLine(line);  // and keeps giving it
+  EXPECT_TRUE(s.EndReached());
+  EXPECT_EQ(line, TLineStream::kEndMarker);
+}
+
+TEST(LineStream, LineLongerThanChunkComesBackWhole) {
+  std::string big(40000, 'x');
+  EXPECT_EQ(LinesOf("a\r\n" + big + "\r\nb\r\n"), (std::vector<std::string>{"a", big, "b"}));
+  EXPECT_EQ(LinesOf(big), (std::vector<std::string>{big}));
+  EXPECT_EQ(LinesOf("abcdefghij\nk", 3), (std::vector<std::string>{"abcdefghij", "k"}));
+}
+
+TEST(LineStream, ChunkBoundariesNeverSplitOrLoseLines) {
+  std::mt19937 rng(7);
+  const char alphabet[] = "ab \r\n\r\n.";
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    int len = static_cast<int>(rng() % 200);
+    for (int i = 0; i < len; ++i) text += alphabet[rng() % (sizeof alphabet - 1)];
+    std::uint16_t chunk = static_cast<std::uint16_t>(1 + rng() % 40);
+    ASSERT_EQ(LinesOf(text, chunk), Split(text)) << "chunk " << chunk << " text " << text;
+  }
+}
+
+TEST(LineStream, RestartReadsFromTheStartAgain) {
+  TLineStream s;
+  s.WriteString("x\r\ny\r\n");
+  s.Restart();
+  EXPECT_EQ(s.ReadLine(), "x");
+  s.Restart();
+  EXPECT_EQ(ReadAllLines(s), (std::vector<std::string>{"x", "y"}));
+  s.Restart();
+  EXPECT_FALSE(s.EndReached());
+  EXPECT_EQ(s.ReadLine(), "x");
+}
+
+TEST(MemoryStream, ReadWriteSeekAndSize) {
+  TMemoryStream m;
+  m.WriteString("hello world");
+  EXPECT_EQ(m.Size(), 11);
+  m.SetPosition(6);
+  m.WriteString("there!!");
+  EXPECT_EQ(m.Data(), "hello there!!");
+  m.Seek(-2, TSeekOrigin::soEnd);
+  char buf[8] = {};
+  EXPECT_EQ(m.Read(buf, sizeof buf), 2u);
+  EXPECT_EQ(std::string(buf, 2), "!!");
+  EXPECT_EQ(m.Read(buf, sizeof buf), 0u);
+  EXPECT_THROW(m.ReadBuffer(buf, 1), EFileError);
+  m.SetSize(5);
+  EXPECT_EQ(m.ReadAll(), "hello");
+  m.SetPosition(8);  // writing past the end fills the gap with zeros
+  m.WriteString("x");
+  EXPECT_EQ(m.Data(), std::string("hello\0\0\0x", 9));
+  EXPECT_THROW(m.Seek(-1, TSeekOrigin::soBeginning), EFileError);
+
+  TMemoryStream copy;
+  copy.CopyFrom(m, 0);
+  EXPECT_EQ(copy.Data(), m.Data());
+}
+
+TEST(FileStream, WritesReadsAndReportsMissingFiles) {
+  TempDir dir;
+  const std::string name = dir.path() + "/data.bin";
+  {
+    TFileStream f(name, TFileMode::fmCreate);
+    std::string big(200000, 'q');  // larger than the write buffer
+    f.WriteString("start:");
+    f.WriteString(big);
+    EXPECT_EQ(f.Size(), 200006);
+    f.SetPosition(0);
+    char buf[6];
+    f.ReadBuffer(buf, 6);
+    EXPECT_EQ(std::string(buf, 6), "start:");
+    f.Seek(0, TSeekOrigin::soEnd);
+    f.WriteString("end");
+  }
+  TMemoryStream m;
+  m.LoadFromFile(name);
+  EXPECT_EQ(m.Size(), 200009);
+  EXPECT_EQ(m.Data().substr(200006), "end");
+
+  try {
+    TFileStream missing(dir.path() + "/none", TFileMode::fmOpenRead);
+    FAIL() << "opened a missing file";
+  } catch (const EFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.path() + "/none");
+  }
+  EXPECT_THROW(TFileStream(dir.path(), TFileMode::fmOpenRead), EFileError);
+}
+
+TEST(TempFileStream, LivesInTmpdirAndIsRemovedWhenFreed) {
+  TempDir dir;
+  const char* old = std::getenv("TMPDIR");
+  std::string saved = old ? old : "";
+  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  std::string name;
+  {
+    TTempFileStream t;
+    name = t.FileName();
+    EXPECT_EQ(fs::path(name).parent_path(), fs::path(dir.path()));
+    EXPECT_TRUE(fs::path(name).filename().string().starts_with("ms"));
+    EXPECT_TRUE(fs::exists(name));
+    EXPECT_EQ(t.Size(), 0);
+    t.WriteString("From: x\r\n");
+    EXPECT_EQ(t.ReadAll(), "From: x\r\n");
+    TTempFileStream other;
+    EXPECT_NE(other.FileName(), name);
+  }
+  EXPECT_FALSE(fs::exists(name));
+  if (old)
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+}
