@@ -70,6 +70,7 @@ constexpr Entry kTable[] = {
     {57003, "Invalid Winsock version"},
     {57004, "Error resolving remote host"},
     {57005, "Service name is required"},
+    {57006, "Line breaks are not allowed in a server name or mail address"},
     {57008, "You have to connect to the server first"},
     {57010, "Function %s not found"},
     {57011, "Winsock is not loaded"},

@@ -1,0 +1,511 @@
+#include "net/socket.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstring>
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+
+#include "mail/headers.h"
+#include "platform/errors.h"
+#include "platform/messages.h"
+
+namespace {
+
+constexpr std::size_t kMaxHost = 127;
+constexpr std::size_t kMaxService = 63;
+
+// The whole text as a decimal integer, else 0 (a port of "25x" is no port).
+std::int32_t StrToIntDef(const std::string& text) {
+  std::int32_t value = 0;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;
+  auto [ptr, ec] = std::from_chars(first, last, value);
+  if (ec != std::errc() || ptr != last || first == last) return 0;
+  return value;
+}
+
+std::string Dotted(std::uint32_t net_order) {
+  const auto* b = reinterpret_cast<const unsigned char*>(&net_order);
+  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+         std::to_string(b[3]);
+}
+
+int Percent(std::int64_t pos, std::int64_t size) {
+  if (size <= 0) return 100;
+  return static_cast<int>((pos * 200 + size) / (2 * size));
+}
+
+}  // namespace
+
+TRasLink::~TRasLink() {
+  for (TagSocket* s : linked_) s->ras_ = nullptr;
+}
+
+TagSocket::TagSocket()
+    : notify_window_(std::make_unique<TNotifyWindow>(
+          [this](unsigned m, std::uintptr_t w, std::uint32_t l) { WndProc(m, w, l); })),
+      timer_(std::make_unique<QTimer>()) {
+  timer_->setInterval(1000);
+  QObject::connect(timer_.get(), &QTimer::timeout, [this] { TimerTick(); });
+  // A new socket releases the shared binding; whoever uses it loads it again.
+  SetWinsockLoaded(false);
+}
+
+TagSocket::~TagSocket() {
+  TagWinsock& w = Winsock();
+  if (w.Loaded()) {
+    try {
+      if (AsyncHandle != 0) w.WSACancelAsyncRequest(AsyncHandle);
+    } catch (const EError&) {
+    }
+  }
+  notify_window_.reset();
+  // Close what is still open here rather than leave it to the last cleanup,
+  // which another socket may hold off.
+  if (Connected() && w.Loaded()) {
+    try {
+      w.closesocket(SocketHandle);
+    } catch (const EError&) {
+    }
+  }
+  for (; StartupCount > 0; --StartupCount) {
+    try {
+      if (w.Loaded()) w.WSACleanup();
+    } catch (const EError&) {
+    }
+  }
+  if (!LogFileName.empty()) {
+    try {
+      SaveLinesToFile(ProtocolLog, LogFileName);
+    } catch (const std::exception&) {
+      // Nowhere to report from a destructor; the dialogue itself succeeded.
+    }
+  }
+  SetRAS(nullptr);
+}
+
+bool TagSocket::WinsockLoaded() const { return Winsock().Loaded(); }
+
+void TagSocket::SetWinsockLoaded(bool value) {
+  if (value) {
+    if (!Winsock().Loaded()) Winsock().Load();
+  } else {
+    Winsock().Unload();
+  }
+}
+
+void TagSocket::SetRAS(TRasLink* ras) {
+  if (ras_ == ras) return;
+  if (ras_) std::erase(ras_->linked_, this);
+  ras_ = ras;
+  if (ras_) ras_->linked_.push_back(this);
+}
+
+void TagSocket::WndProc(unsigned msg, std::uintptr_t /*wparam*/, std::uint32_t lparam) {
+  std::uint16_t error = TagWinsock::WSAGetAsyncError(lparam);
+  switch (msg) {
+    case kHostLookupDone:
+      HostResolved = true;
+      AsyncError = error;
+      AsyncFailed = error != 0;
+      break;
+    case kServiceLookupDone:
+      ServiceResolved = true;
+      AsyncError = error;
+      AsyncFailed = error != 0;
+      break;
+    case kSocketEvent:
+      AsyncError = error;
+      AsyncFailed = error != 0;
+      if (error == 0) {
+        switch (TagWinsock::WSAGetSelectEvent(lparam)) {
+          case ws::kFdRead: ReadReady = true; break;
+          case ws::kFdConnect: ConnectDone = true; break;
+          case ws::kFdClose: PeerClosed = true; break;
+          default: break;
+        }
+      }
+      break;
+    default: break;
+  }
+}
+
+void TagSocket::TimerTick() {
+  if (--TimeLeft != 0) return;
+  // Runs inside the event loop: nothing may escape from here.
+  try {
+    TagWinsock& w = Winsock();
+    if (AsyncHandle != 0) {
+      if (w.Loaded()) w.WSACancelAsyncRequest(AsyncHandle);
+      AsyncHandle = 0;
+    }
+    if (w.Loaded() && w.WSAIsBlocking()) w.WSACancelBlockingCall();
+  } catch (const EError&) {
+    AsyncHandle = 0;
+  }
+  timer_->stop();
+  TimedOut = true;
+}
+
+void TagSocket::StartTimer() {
+  TimeLeft = TimeOut;
+  timer_->start();
+}
+
+void TagSocket::StopTimer() { timer_->stop(); }
+
+void TagSocket::PumpOnce() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TagSocket::WaitNext() {
+  if (!QAbstractEventDispatcher::instance())
+    throw ESocketError("No event loop runs on this thread");
+  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void TagSocket::WaitFor(const std::function<bool()>& done) {
+  while (!done()) WaitNext();
+}
+
+void TagSocket::Reset() {
+  TimedOut = false;
+  Canceled = false;
+  AsyncFailed = false;
+  HostResolved = false;
+  ServiceResolved = false;
+  ConnectDone = false;
+  ReadReady = false;
+  PeerClosed = false;
+  AsyncHandle = 0;
+}
+
+void TagSocket::RaiseText(const std::string& text) {
+  StopTimer();
+  std::string msg = text;
+  if (OnError) OnError(*this, msg);
+  throw ESocketError(msg);
+}
+
+void TagSocket::RaiseSocketError(std::uint16_t code) {
+  if (code == 0) return;
+  RaiseText(MessageText(code));
+}
+
+void TagSocket::RaiseTimedOut() {
+  StopTimer();
+  std::string msg = MessageText(msg::kTimedOut);
+  if (OnError) OnError(*this, msg);
+  Close();
+  throw ETimedOutError(MessageText(msg::kTimedOut));
+}
+
+void TagSocket::RaiseCanceled() {
+  StopTimer();
+  std::string msg = MessageText(msg::kCanceled);
+  if (OnError) OnError(*this, msg);
+  throw ECanceledError(MessageText(msg::kCanceled));
+}
+
+void TagSocket::CheckLineSafe(const std::string& text) {
+  if (text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    RaiseSocketError(kLineBreakNotAllowed);
+}
+
+void TagSocket::Log(const std::string& line) {
+  if (!LogFileName.empty()) ProtocolLog.push_back(line);
+}
+
+void TagSocket::Open() {
+  if (ras_) ras_->Dial();
+  if (OnOpen) OnOpen(*this);
+  if (Server.empty()) RaiseSocketError(msg::kServerRequired);
+  CheckLineSafe(Server);
+  TagWinsock& w = Winsock();
+  if (w.WSAStartup(0x0101, &wsa_data_) != 0) RaiseSocketError(msg::kInvalidWinsockVersion);
+  ++StartupCount;
+
+  const std::size_t colon = Server.find(':');
+  std::string host = Server.substr(0, std::min(colon, kMaxHost));
+  char name[512] = {};
+  if (w.gethostname(name, sizeof name) == 0)
+    LocalHostName = name;
+  else
+    LocalHostName = host;
+
+  RemoteAddress = w.inet_addr(host.c_str());
+  if (RemoteAddress == ws::kInaddrNone) {
+    HostResolved = false;
+    host_ent_ = THostEnt{};
+    AsyncHandle = w.WSAAsyncGetHostByName(notify_window_.get(), kHostLookupDone, host.c_str(),
+                                          &host_ent_);
+    if (AsyncHandle == 0) RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
+    StartTimer();
+    WaitFor([this] { return HostResolved || Canceled || TimedOut; });
+    StopTimer();
+    AsyncHandle = 0;
+    if (HostResolved && AsyncFailed) RaiseSocketError(AsyncError);
+    if (TimedOut) RaiseTimedOut();
+    if (Canceled) RaiseCanceled();
+    PumpOnce();
+    if (host_ent_.h_addr_list.empty()) RaiseSocketError(msg::kErrorResolvingHost);
+    HostAddress = Dotted(host_ent_.h_addr_list.front());
+    RemoteAddress = w.inet_addr(HostAddress.c_str());
+    if (RemoteAddress == ws::kInaddrNone) RaiseSocketError(msg::kErrorResolvingHost);
+  }
+
+  const std::int32_t port =
+      colon == std::string::npos ? 0 : StrToIntDef(Server.substr(colon + 1));
+  if ((port & 0xFFFF) != 0) {
+    Port = static_cast<std::uint16_t>(port & 0xFFFF);
+  } else {
+    if (ServiceName.empty()) RaiseSocketError(msg::kServiceNameRequired);
+    if (Canceled) RaiseCanceled();
+    const std::string service = ServiceName.substr(0, kMaxService);
+    ServiceResolved = false;
+    serv_ent_ = TServEnt{};
+    AsyncHandle = w.WSAAsyncGetServByName(notify_window_.get(), kServiceLookupDone,
+                                          service.c_str(), "tcp", &serv_ent_);
+    if (AsyncHandle == 0) {
+      Port = DefaultPort;
+    } else {
+      StartTimer();
+      WaitFor([this] { return ServiceResolved || Canceled || TimedOut; });
+      StopTimer();
+      AsyncHandle = 0;
+      if ((ServiceResolved && AsyncFailed) || TimedOut) {
+        // A time-out is not raised here: it stays set and ends the connect.
+        Port = DefaultPort;
+      } else if (Canceled) {
+        RaiseCanceled();
+      } else {
+        Port = static_cast<std::uint16_t>((serv_ent_.s_port >> 8) | (serv_ent_.s_port << 8));
+      }
+    }
+  }
+
+  SocketHandle = w.socket(ws::kAfInet, ws::kSockStream, 0);
+  if (SocketHandle == ws::kInvalidSocket)
+    RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
+}
+
+void TagSocket::ConnectSocket() {
+  if (Canceled) RaiseCanceled();
+  TagWinsock& w = Winsock();
+  TSockAddrIn addr;
+  addr.sin_family = ws::kAfInet;
+  addr.sin_port = w.htons(Port);
+  addr.sin_addr = RemoteAddress;
+  if (w.WSAAsyncSelect(SocketHandle, notify_window_.get(), kSocketEvent,
+                       ws::kFdRead | ws::kFdWrite | ws::kFdConnect | ws::kFdClose) ==
+      ws::kSocketError)
+    RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
+  // A failed service look-up may have left these set; they belong to it.
+  ConnectDone = false;
+  AsyncFailed = false;
+  StartTimer();
+  if (w.connect(SocketHandle, &addr, sizeof addr) == ws::kSocketError) {
+    int error = w.WSAGetLastError();
+    if (error != ws::kEWouldBlock) RaiseSocketError(static_cast<std::uint16_t>(error));
+  }
+  // A refused connect ends the wait at once with its own error.
+  WaitFor([this] { return ConnectDone || Canceled || TimedOut || AsyncFailed; });
+  StopTimer();
+  if (Canceled) RaiseCanceled();
+  if (TimedOut) RaiseTimedOut();
+  if (!ConnectDone && AsyncFailed) RaiseSocketError(AsyncError);
+  if (OnConnected) OnConnected(*this);
+}
+
+void TagSocket::ReadLine(std::string& line) {
+  if (!Connected()) RaiseSocketError(msg::kNotConnected);
+  StartTimer();
+  WaitFor([this] { return ReadReady || Canceled || TimedOut || AsyncFailed || PeerClosed; });
+  StopTimer();
+  if (Canceled) RaiseCanceled();
+  if (TimedOut) RaiseTimedOut();
+  if (AsyncFailed) RaiseSocketError(AsyncError);
+
+  StartTimer();
+  ReadReady = false;
+  PumpOnce();
+  line.clear();
+  auto finish = [&] {
+    StopTimer();
+    Log(line);
+    if (OnLineReceived) OnLineReceived(*this, line);
+  };
+  try {
+    TagWinsock& w = Winsock();
+    std::string buf(kMaxLine, '\0');
+    int fill = 0;
+    bool found = false;
+    // Look at what has arrived, then take it up to and including the line
+    // feed: nothing after the line is read.
+    for (;;) {
+      PumpOnce();
+      if (Canceled || TimedOut) break;
+      int n = w.recv(SocketHandle, buf.data() + fill, kMaxLine - fill, ws::kMsgPeek);
+      if (n > 0) {
+        const char* start = buf.data() + fill;
+        const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(n));
+        int take = lf ? static_cast<int>(static_cast<const char*>(lf) - start) + 1 : n;
+        n = w.recv(SocketHandle, buf.data() + fill, take, 0);
+        if (n > 0) {
+          fill += n;
+          if (lf && n == take) {
+            found = true;
+            break;
+          }
+          if (fill == kMaxLine) RaiseSocketError(ws::kEMsgSize);
+          continue;
+        }
+      }
+      if (n == 0) {
+        if (PeerClosed) break;
+        WaitNext();
+        continue;
+      }
+      int error = w.WSAGetLastError();
+      if (error != ws::kEWouldBlock && !Canceled)
+        RaiseSocketError(static_cast<std::uint16_t>(error));
+      if (Canceled) break;
+      WaitNext();
+    }
+    if (found) {
+      line.assign(buf.data(), ::strnlen(buf.data(), static_cast<std::size_t>(fill)));
+      while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+      CheckReply(line);
+    }
+    if (TimedOut) RaiseTimedOut();
+    if (Canceled) RaiseCanceled();
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
+
+void TagSocket::WriteLine(const std::string& line) {
+  if (!Connected()) RaiseSocketError(msg::kNotConnected);
+  const std::string text = line + "\r\n";
+  StartTimer();
+  TagWinsock& w = Winsock();
+  std::size_t sent = 0;
+  while (sent < text.size() && !TimedOut && !Canceled) {
+    PumpOnce();
+    if (TimedOut || Canceled) break;
+    int n = w.send(SocketHandle, text.data() + sent,
+                   static_cast<int>(std::min<std::size_t>(text.size() - sent, INT_MAX)), 0);
+    if (n == ws::kSocketError) {
+      int error = w.WSAGetLastError();
+      if (error == ws::kEWouldBlock) {
+        WaitNext();
+        continue;
+      }
+      if (!Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
+      break;
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+  StopTimer();
+  if (TimedOut) RaiseTimedOut();
+  if (Canceled) RaiseCanceled();
+  Log(line);
+  if (OnLineSent) OnLineSent(*this, line);
+}
+
+void TagSocket::WriteStream(TStream& stream) { SendStream(stream, false); }
+
+void TagSocket::SendStream(TStream& stream, bool dot_stuff) {
+  stream.SetPosition(0);
+  Log("Suppressing the message body");
+  const std::int64_t size = stream.Size();
+  TagWinsock& w = Winsock();
+  char block[kBlockSize + 1];
+  std::string stuffed;
+  bool line_start = true;
+  std::size_t n = 0;
+  do {
+    n = stream.Read(block, kBlockSize);
+    const char* out = block;
+    std::size_t len = n;
+    if (dot_stuff) {
+      stuffed.clear();
+      for (std::size_t i = 0; i < n; ++i) {
+        if (line_start && block[i] == '.') stuffed += '.';
+        stuffed += block[i];
+        line_start = block[i] == '\n';
+      }
+      out = stuffed.data();
+      len = stuffed.size();
+    }
+    StartTimer();
+    std::size_t sent = 0;
+    while (sent < len && !TimedOut && !Canceled) {
+      PumpOnce();
+      if (TimedOut || Canceled) break;
+      int r = w.send(SocketHandle, out + sent, static_cast<int>(len - sent), 0);
+      if (r == ws::kSocketError) {
+        int error = w.WSAGetLastError();
+        if (error == ws::kEWouldBlock) {
+          WaitNext();
+          continue;
+        }
+        // A broken connection ends the stream now, not after the time-out.
+        if (!Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
+        break;
+      }
+      if (r > 0) {
+        sent += static_cast<std::size_t>(r);
+        StartTimer();  // the time-out bounds a stall, not the whole block
+      }
+    }
+    StopTimer();
+    if (OnProgress) OnProgress(*this, Percent(stream.Position(), size));
+  } while (n == kBlockSize && !TimedOut && !Canceled);
+  if (TimedOut) RaiseTimedOut();
+  if (Canceled) RaiseCanceled();
+  if (OnProgress) OnProgress(*this, 0);
+}
+
+void TagSocket::Close() {
+  if (Connected()) {
+    if (OnClosing) OnClosing(*this);
+    TSocket s = SocketHandle;
+    SocketHandle = ws::kInvalidSocket;
+    Winsock().closesocket(s);
+    if (OnClosed) OnClosed(*this);
+  }
+  if (ras_) ras_->Cancel();
+}
+
+void TagSocket::Cancel() {
+  Canceled = true;
+  if (OnCancel) OnCancel(*this);
+  if (AsyncHandle != 0) {
+    Winsock().WSACancelAsyncRequest(AsyncHandle);
+    AsyncHandle = 0;
+  }
+  Close();
+}
+
+void TmsMailBase::Connect() {
+  if (!Connected()) {
+    Open();
+    Login();
+  }
+}
+
+void TmsMailBase::Disconnect() {
+  if (!Connected()) return;
+  try {
+    Logout();
+  } catch (...) {
+    Close();
+    throw;
+  }
+  Close();
+}

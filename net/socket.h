@@ -1,0 +1,151 @@
+// A client TCP socket for line protocols that runs on the GUI thread: every
+// operation waits on the Qt event queue until its notification arrives, the
+// user cancels or the operation's time runs out.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QTimer>
+
+#include "mail/streams.h"
+#include "net/raslink.h"
+#include "net/winsock.h"
+
+class TagSocket {
+ public:
+  using TNotifyEvent = std::function<void(TagSocket& sender)>;
+  using TmsErrorEvent = std::function<void(TagSocket& sender, std::string& msg)>;
+  using TmsProgressEvent = std::function<void(TagSocket& sender, int perc)>;
+  using TLineEvent = std::function<void(TagSocket& sender, const std::string& line)>;
+
+  // Notification message numbers.
+  static constexpr unsigned kHostLookupDone = 0x0400 + 148;
+  static constexpr unsigned kServiceLookupDone = 0x0400 + 149;
+  static constexpr unsigned kSocketEvent = 0x0400 + 150;
+  // A reply line may be this long, line feed included.
+  static constexpr int kMaxLine = 4096;
+  static constexpr int kBlockSize = 2047;
+  // Message number: a line break in a server name or an address.
+  static constexpr int kLineBreakNotAllowed = 57006;
+
+  TagSocket();
+  virtual ~TagSocket();
+  TagSocket(const TagSocket&) = delete;
+  TagSocket& operator=(const TagSocket&) = delete;
+
+  bool WinsockLoaded() const;
+  void SetWinsockLoaded(bool value);
+  TRasLink* RAS() const { return ras_; }
+  void SetRAS(TRasLink* ras);
+
+  bool Connected() const { return SocketHandle != ws::kInvalidSocket; }
+
+  virtual void Reset();
+  virtual void CheckReply(const std::string& line) = 0;
+  virtual void Open();
+  virtual void Close();
+  virtual void Cancel();
+
+  void ConnectSocket();
+  void ReadLine(std::string& line);
+  std::string ReadLine() {
+    std::string line;
+    ReadLine(line);
+    return line;
+  }
+  void WriteLine(const std::string& line);
+  void WriteStream(TStream& stream);
+
+  // Raises ESocketError with the table's text for `code` after OnError has
+  // seen it; code 0 does nothing.
+  void RaiseSocketError(std::uint16_t code);
+
+  std::string LogFileName;
+  std::string ServiceName;
+  std::vector<std::string> ProtocolLog;
+
+  TmsProgressEvent OnProgress;
+  TNotifyEvent OnConnected;
+  TLineEvent OnLineSent;
+  TLineEvent OnLineReceived;
+
+  // State, readable for protocol classes and tests.
+  TSocket SocketHandle = ws::kInvalidSocket;
+  TAsyncHandle AsyncHandle = 0;
+  std::uint32_t RemoteAddress = 0;
+  std::string HostAddress;
+  std::string LocalHostName;
+  std::uint16_t Port = 0;
+  int TimeLeft = 0;
+  int StartupCount = 0;
+  bool TimedOut = false;
+  bool Canceled = false;
+  bool HostResolved = false;
+  bool ServiceResolved = false;
+  bool ConnectDone = false;
+  bool ReadReady = false;
+  bool PeerClosed = false;
+  bool AsyncFailed = false;
+  std::uint16_t AsyncError = 0;
+
+  // Connection properties (published by the mail protocols).
+  std::string Server;
+  std::uint16_t DefaultPort = 0;
+  int TimeOut = 60;
+  TNotifyEvent OnOpen;
+  TNotifyEvent OnClosing;
+  TNotifyEvent OnClosed;
+  TNotifyEvent OnCancel;
+  TmsErrorEvent OnError;
+
+ protected:
+  // Sends the stream in blocks; with `dot_stuff` every line that begins
+  // with "." goes out with one more "." in front.
+  void SendStream(TStream& stream, bool dot_stuff);
+
+  void StartTimer();
+  void StopTimer();
+  [[noreturn]] void RaiseTimedOut();
+  [[noreturn]] void RaiseCanceled();
+  [[noreturn]] void RaiseText(const std::string& text);
+  // Runs the queue once without waiting.
+  static void PumpOnce();
+  // Blocks on the queue until `done` holds; each pass handles what arrived.
+  void WaitFor(const std::function<bool()>& done);
+  // Blocks until at least one event has been handled.
+  static void WaitNext();
+  // Throws when the text holds a line break or NUL: such text could smuggle
+  // commands into a line protocol.
+  void CheckLineSafe(const std::string& text);
+
+ private:
+  friend class TRasLink;
+  void WndProc(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam);
+  void TimerTick();
+  void Log(const std::string& line);
+
+  TRasLink* ras_ = nullptr;
+  TWSAData wsa_data_;
+  THostEnt host_ent_;
+  TServEnt serv_ent_;
+  std::unique_ptr<TNotifyWindow> notify_window_;
+  std::unique_ptr<QTimer> timer_;
+};
+
+// Connection properties and the connect and disconnect sequence shared by
+// the mail protocols.
+class TmsMailBase : public TagSocket {
+ public:
+  virtual void Login() = 0;
+  virtual void Logout() = 0;
+
+  // Open and Login unless a socket exists.
+  void Connect();
+  // Logout and Close when a socket exists; the socket is closed even when
+  // Logout fails.
+  void Disconnect();
+};

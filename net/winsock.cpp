@@ -1,0 +1,679 @@
+#include <arpa/inet.h>
+
+#include "net/winsock.h"
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include "platform/errors.h"
+#include "platform/messages.h"
+
+namespace ws {
+
+int ErrorFromErrno(int error) {
+  switch (error) {
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return 10022;
+    case EMFILE: return 10024;
+    case EAGAIN: return 10035;
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: return 10054;
+    case ENOBUFS: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case EPIPE: return 10058;
+    case ETOOMANYREFS: return 10059;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return 10061;
+    case ELOOP: return 10062;
+    case ENAMETOOLONG: return 10063;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case ENOTEMPTY: return 10066;
+    case EUSERS: return 10068;
+    case EDQUOT: return 10069;
+    case ESTALE: return 10070;
+    case EREMOTE: return 10071;
+    case ENOMEM: return 10055;
+    default: return 20000 + error;
+  }
+}
+
+int ErrorFromResolver(int gai_error, int saved_errno) {
+  switch (gai_error) {
+    case 0: return 0;
+    case EAI_NONAME: return kHostNotFound;
+#ifdef EAI_NODATA
+    case EAI_NODATA: return kNoData;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY: return kNoData;
+#endif
+    case EAI_AGAIN: return kTryAgain;
+    case EAI_FAIL: return kNoRecovery;
+    case EAI_MEMORY: return kENoBufs;
+    case EAI_SERVICE: return kNoData;
+    case EAI_SYSTEM: return ErrorFromErrno(saved_errno);
+    default: return kNoRecovery;
+  }
+}
+
+}  // namespace ws
+
+// ---------------------------------------------------------------------------
+// Notify windows. Worker threads post only to windows that still exist; the
+// registry's lock keeps a window from going away while a post is under way.
+
+namespace {
+std::mutex g_windows_mutex;
+std::set<const TNotifyWindow*> g_windows;
+}  // namespace
+
+TNotifyWindow::TNotifyWindow(TWndProc proc) : proc_(std::move(proc)) {
+  std::lock_guard lock(g_windows_mutex);
+  g_windows.insert(this);
+}
+
+TNotifyWindow::~TNotifyWindow() {
+  std::lock_guard lock(g_windows_mutex);
+  g_windows.erase(this);
+}
+
+void TNotifyWindow::Post(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam) {
+  QMetaObject::invokeMethod(
+      this, [this, msg, wparam, lparam] { Deliver(msg, wparam, lparam); },
+      Qt::QueuedConnection);
+}
+
+void TNotifyWindow::Deliver(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam) {
+  if (proc_) proc_(msg, wparam, lparam);
+}
+
+// ---------------------------------------------------------------------------
+
+const char* const kWinsockFunctions[17] = {
+    "closesocket", "connect", "htons", "inet_addr", "recv", "send",
+    "socket", "gethostname", "WSAStartup", "WSACleanup", "WSAGetLastError",
+    "WSAIsBlocking", "WSACancelBlockingCall", "WSAAsyncGetServByName",
+    "WSAAsyncGetHostByName", "WSACancelAsyncRequest", "WSAAsyncSelect"};
+
+bool TWinsockLayer::Exports(std::string_view name) const {
+  return std::any_of(std::begin(kWinsockFunctions), std::end(kWinsockFunctions),
+                     [&](const char* f) { return name == f; });
+}
+
+// ---------------------------------------------------------------------------
+// The POSIX layer.
+
+namespace {
+thread_local int t_last_error = 0;
+
+int Fail(int error) {
+  t_last_error = error;
+  return ws::kSocketError;
+}
+}  // namespace
+
+struct TPosixWinsock::Impl {
+  struct Sock {
+    enum State { kIdle, kConnecting, kConnected, kFailed };
+    int fd = -1;
+    std::uint64_t serial = 0;
+    QPointer<TNotifyWindow> wnd;
+    unsigned msg = 0;
+    long events = 0;
+    State state = kIdle;
+    bool close_posted = false;
+    std::unique_ptr<QSocketNotifier> rd;
+    std::unique_ptr<QSocketNotifier> wr;
+  };
+
+  // Shared between the GUI thread and the worker of one look-up.
+  struct Lookup {
+    std::mutex m;
+    bool canceled = false;
+    bool done = false;
+    TNotifyWindow* wnd = nullptr;
+    unsigned msg = 0;
+    int error = 0;
+    THostEnt host;
+    TServEnt serv;
+    THostEnt* host_buf = nullptr;  // GUI thread only
+    TServEnt* serv_buf = nullptr;
+  };
+
+  std::shared_ptr<Impl> self_token;  // weak copies tell queued calls we live
+  int startups = 0;
+  std::map<TSocket, std::unique_ptr<Sock>> sockets;
+  std::map<TAsyncHandle, std::shared_ptr<Lookup>> lookups;
+  TAsyncHandle next_handle = 1;
+  std::uint64_t next_serial = 1;
+
+  Sock* Find(TSocket s) {
+    auto it = sockets.find(s);
+    return it == sockets.end() ? nullptr : it->second.get();
+  }
+
+  std::weak_ptr<Impl> Weak() { return self_token; }
+
+  void PostEvent(TSocket s, Sock& rec, long event, int error) {
+    if (!rec.wnd || !(rec.events & event)) return;
+    TNotifyWindow* wnd = rec.wnd.data();
+    std::weak_ptr<Impl> weak = Weak();
+    std::uint64_t serial = rec.serial;
+    unsigned msg = rec.msg;
+    std::uint32_t lparam = ws::MakeSelectReply(static_cast<std::uint16_t>(event),
+                                               static_cast<std::uint16_t>(error));
+    // A notification for a socket closed in the meantime is dropped, so that
+    // a new socket that reuses the number never sees it.
+    QMetaObject::invokeMethod(
+        wnd,
+        [weak, s, serial, msg, lparam, wnd] {
+          auto impl = weak.lock();
+          if (!impl) return;
+          Sock* r = impl->Find(s);
+          if (!r || r->serial != serial) return;
+          wnd->Deliver(msg, s, lparam);
+        },
+        Qt::QueuedConnection);
+  }
+
+  void ArmRead(TSocket s, Sock& rec) {
+    if (rec.state != Sock::kConnected || rec.close_posted) return;
+    if (!(rec.events & (ws::kFdRead | ws::kFdClose)) || !rec.wnd) return;
+    if (!rec.rd) {
+      rec.rd = std::make_unique<QSocketNotifier>(rec.fd, QSocketNotifier::Read);
+      QObject::connect(rec.rd.get(), &QSocketNotifier::activated,
+                       [this, s] { OnReadable(s); });
+    }
+    rec.rd->setEnabled(true);
+  }
+
+  void ArmWrite(TSocket s, Sock& rec) {
+    if (!rec.wnd || rec.events == 0) return;
+    if (!rec.wr) {
+      rec.wr = std::make_unique<QSocketNotifier>(rec.fd, QSocketNotifier::Write);
+      QObject::connect(rec.wr.get(), &QSocketNotifier::activated,
+                       [this, s] { OnWritable(s); });
+    }
+    rec.wr->setEnabled(true);
+  }
+
+  void Connected(TSocket s, Sock& rec) {
+    rec.state = Sock::kConnected;
+    PostEvent(s, rec, ws::kFdConnect, 0);
+    PostEvent(s, rec, ws::kFdWrite, 0);
+    ArmRead(s, rec);
+  }
+
+  // Readable: data (FD_READ, then quiet until the next recv), the peer's
+  // close (FD_CLOSE, once) or a failure (FD_CLOSE with its error).
+  void OnReadable(TSocket s) {
+    Sock* rec = Find(s);
+    if (!rec) return;
+    rec->rd->setEnabled(false);
+    char c;
+    ssize_t n = ::recv(rec->fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+      PostEvent(s, *rec, ws::kFdRead, 0);
+    } else if (n == 0) {
+      rec->close_posted = true;
+      PostEvent(s, *rec, ws::kFdClose, 0);
+    } else if (errno == EAGAIN || errno == EINTR) {
+      rec->rd->setEnabled(true);
+    } else {
+      rec->close_posted = true;
+      PostEvent(s, *rec, ws::kFdClose, ws::ErrorFromErrno(errno));
+    }
+  }
+
+  void OnWritable(TSocket s) {
+    Sock* rec = Find(s);
+    if (!rec) return;
+    rec->wr->setEnabled(false);
+    if (rec->state == Sock::kConnecting) {
+      int err = 0;
+      socklen_t len = sizeof err;
+      if (::getsockopt(rec->fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+      if (err != 0) {
+        rec->state = Sock::kFailed;
+        PostEvent(s, *rec, ws::kFdConnect, ws::ErrorFromErrno(err));
+      } else {
+        Connected(s, *rec);
+      }
+    } else if (rec->state == Sock::kConnected) {
+      PostEvent(s, *rec, ws::kFdWrite, 0);
+    }
+  }
+
+  TAsyncHandle StartLookup(TNotifyWindow* wnd, unsigned msg,
+                           std::function<int(Lookup&)> work,
+                           THostEnt* host_buf, TServEnt* serv_buf) {
+    auto req = std::make_shared<Lookup>();
+    req->wnd = wnd;
+    req->msg = msg;
+    req->host_buf = host_buf;
+    req->serv_buf = serv_buf;
+    TAsyncHandle handle = next_handle++;
+    lookups[handle] = req;
+    std::weak_ptr<Impl> weak = Weak();
+    try {
+      std::thread([req, work = std::move(work), weak, handle] {
+        Lookup scratch;
+        int error = work(scratch);
+        std::lock_guard lock(req->m);
+        if (req->canceled) return;
+        req->error = error;
+        req->host = std::move(scratch.host);
+        req->serv = std::move(scratch.serv);
+        req->done = true;
+        std::lock_guard wlock(g_windows_mutex);
+        if (!g_windows.count(req->wnd)) return;
+        TNotifyWindow* wnd = req->wnd;
+        QMetaObject::invokeMethod(
+            wnd,
+            [req, weak, handle, wnd] {
+              auto impl = weak.lock();
+              if (!impl) return;
+              auto it = impl->lookups.find(handle);
+              if (it == impl->lookups.end() || it->second != req) return;
+              impl->lookups.erase(it);
+              int error;
+              {
+                std::lock_guard lk(req->m);
+                if (req->canceled) return;
+                error = req->error;
+                if (req->host_buf) *req->host_buf = req->host;
+                if (req->serv_buf) *req->serv_buf = req->serv;
+              }
+              wnd->Deliver(req->msg, handle,
+                           ws::MakeSelectReply(0, static_cast<std::uint16_t>(error)));
+            },
+            Qt::QueuedConnection);
+      }).detach();
+    } catch (const std::system_error&) {
+      lookups.erase(handle);
+      t_last_error = ws::kENoBufs;
+      return 0;
+    }
+    return handle;
+  }
+
+  void CancelAll() {
+    for (auto& [h, req] : lookups) {
+      std::lock_guard lock(req->m);
+      req->canceled = true;
+    }
+    lookups.clear();
+    for (auto& [s, rec] : sockets) ::close(rec->fd);
+    sockets.clear();
+  }
+};
+
+TPosixWinsock::TPosixWinsock() : d_(std::make_unique<Impl>()) {
+  // The token shares ownership with nobody: it only dies with the layer.
+  d_->self_token = std::shared_ptr<Impl>(d_.get(), [](Impl*) {});
+}
+
+TPosixWinsock::~TPosixWinsock() {
+  d_->CancelAll();
+  d_->self_token.reset();
+}
+
+std::size_t TPosixWinsock::OpenSockets() const { return d_->sockets.size(); }
+std::size_t TPosixWinsock::PendingLookups() const { return d_->lookups.size(); }
+
+int TPosixWinsock::SystemResolveHost(const std::string& name, THostEnt& result) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* list = nullptr;
+  int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+  if (rc != 0) return ws::ErrorFromResolver(rc, errno);
+  result.h_name = list->ai_canonname ? list->ai_canonname : name;
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    if (ai->ai_family != AF_INET) continue;
+    std::uint32_t a = reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
+    if (std::find(result.h_addr_list.begin(), result.h_addr_list.end(), a) ==
+        result.h_addr_list.end())
+      result.h_addr_list.push_back(a);
+  }
+  ::freeaddrinfo(list);
+  return result.h_addr_list.empty() ? ws::kNoData : 0;
+}
+
+int TPosixWinsock::SystemResolveService(const std::string& name, const std::string& proto,
+                                        TServEnt& result) {
+  servent entry{};
+  servent* found = nullptr;
+  char buf[1024];
+  if (::getservbyname_r(name.c_str(), proto.c_str(), &entry, buf, sizeof buf, &found) != 0 ||
+      !found)
+    return ws::kNoData;
+  result.s_name = found->s_name;
+  result.s_port = static_cast<std::uint16_t>(found->s_port);
+  result.s_proto = found->s_proto;
+  return 0;
+}
+
+int TPosixWinsock::closesocket(TSocket s) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  auto it = d_->sockets.find(s);
+  if (it == d_->sockets.end()) return Fail(ws::kENotSock);
+  ::close(it->second->fd);
+  d_->sockets.erase(it);
+  return 0;
+}
+
+int TPosixWinsock::connect(TSocket s, const TSockAddrIn* name, int namelen) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  Impl::Sock* rec = d_->Find(s);
+  if (!rec) return Fail(ws::kENotSock);
+  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return Fail(ws::kEFault);
+  if (rec->state != Impl::Sock::kIdle) return Fail(ws::kEAlready);
+  sockaddr_in sa{};
+  sa.sin_family = name->sin_family;
+  sa.sin_port = name->sin_port;
+  sa.sin_addr.s_addr = name->sin_addr;
+  if (::connect(rec->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+    d_->Connected(s, *rec);
+    return 0;
+  }
+  if (errno == EINPROGRESS) {
+    rec->state = Impl::Sock::kConnecting;
+    d_->ArmWrite(s, *rec);
+    return Fail(ws::kEWouldBlock);
+  }
+  return Fail(ws::ErrorFromErrno(errno));
+}
+
+std::uint16_t TPosixWinsock::htons(std::uint16_t hostshort) { return ::htons(hostshort); }
+
+std::uint32_t TPosixWinsock::inet_addr(const char* cp) {
+  if (!cp) return ws::kInaddrNone;
+  return ::inet_addr(cp);
+}
+
+int TPosixWinsock::recv(TSocket s, char* buf, int len, int flags) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  Impl::Sock* rec = d_->Find(s);
+  if (!rec) return Fail(ws::kENotSock);
+  if (len < 0) return Fail(ws::kEInval);
+  ssize_t n = ::recv(rec->fd, buf, static_cast<std::size_t>(len), flags & (MSG_PEEK | MSG_OOB));
+  int err = errno;
+  // Winsock re-enables FD_READ with every recv.
+  d_->ArmRead(s, *rec);
+  if (n < 0) return Fail(err == EAGAIN ? ws::kEWouldBlock : ws::ErrorFromErrno(err));
+  return static_cast<int>(n);
+}
+
+int TPosixWinsock::send(TSocket s, const char* buf, int len, int flags) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  Impl::Sock* rec = d_->Find(s);
+  if (!rec) return Fail(ws::kENotSock);
+  if (len < 0) return Fail(ws::kEInval);
+  if (rec->state == Impl::Sock::kIdle || rec->state == Impl::Sock::kFailed)
+    return Fail(10057);
+  ssize_t n = ::send(rec->fd, buf, static_cast<std::size_t>(len),
+                     (flags & MSG_OOB) | MSG_NOSIGNAL);
+  if (n < 0) {
+    int err = errno;
+    if (err == EAGAIN) {
+      // FD_WRITE follows once there is room again.
+      if (rec->state == Impl::Sock::kConnected) d_->ArmWrite(s, *rec);
+      return Fail(ws::kEWouldBlock);
+    }
+    return Fail(ws::ErrorFromErrno(err));
+  }
+  return static_cast<int>(n);
+}
+
+TSocket TPosixWinsock::socket(int af, int type, int protocol) {
+  if (d_->startups == 0) {
+    t_last_error = ws::kNotInitialised;
+    return ws::kInvalidSocket;
+  }
+  if (af != ws::kAfInet) {
+    t_last_error = 10047;
+    return ws::kInvalidSocket;
+  }
+  if (type != ws::kSockStream) {
+    t_last_error = 10044;
+    return ws::kInvalidSocket;
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+  if (fd < 0) {
+    t_last_error = ws::ErrorFromErrno(errno);
+    return ws::kInvalidSocket;
+  }
+  auto rec = std::make_unique<Impl::Sock>();
+  rec->fd = fd;
+  rec->serial = d_->next_serial++;
+  TSocket s = static_cast<TSocket>(fd);
+  d_->sockets[s] = std::move(rec);
+  return s;
+}
+
+int TPosixWinsock::gethostname(char* name, int namelen) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  if (!name || namelen <= 0) return Fail(ws::kEFault);
+  if (::gethostname(name, static_cast<std::size_t>(namelen)) != 0)
+    return Fail(ws::ErrorFromErrno(errno));
+  name[namelen - 1] = '\0';
+  return 0;
+}
+
+int TPosixWinsock::WSAStartup(std::uint16_t version, TWSAData* data) {
+  if ((version & 0xFF) < 1) return ws::kVerNotSupported;
+  if (data) {
+    data->wVersion = 0x0101;
+    data->wHighVersion = 0x0101;
+    data->szDescription = "POSIX sockets";
+    data->szSystemStatus = "Running";
+  }
+  ++d_->startups;
+  return 0;
+}
+
+int TPosixWinsock::WSACleanup() {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  if (--d_->startups == 0) d_->CancelAll();
+  return 0;
+}
+
+int TPosixWinsock::WSAGetLastError() { return t_last_error; }
+
+bool TPosixWinsock::WSAIsBlocking() { return false; }
+
+int TPosixWinsock::WSACancelBlockingCall() { return Fail(ws::kEInval); }
+
+TAsyncHandle TPosixWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg,
+                                                  const char* name, const char* proto,
+                                                  TServEnt* buf) {
+  if (d_->startups == 0) {
+    t_last_error = ws::kNotInitialised;
+    return 0;
+  }
+  if (!wnd || !name || !buf) {
+    t_last_error = ws::kEFault;
+    return 0;
+  }
+  auto resolver = ServResolver;
+  std::string n = name, p = proto ? proto : "";
+  return d_->StartLookup(
+      wnd, msg,
+      [resolver, n, p](Impl::Lookup& out) { return resolver ? resolver(n, p, out.serv) : ws::kNoData; },
+      nullptr, buf);
+}
+
+TAsyncHandle TPosixWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg,
+                                                  const char* name, THostEnt* buf) {
+  if (d_->startups == 0) {
+    t_last_error = ws::kNotInitialised;
+    return 0;
+  }
+  if (!wnd || !name || !buf) {
+    t_last_error = ws::kEFault;
+    return 0;
+  }
+  auto resolver = HostResolver;
+  std::string n = name;
+  return d_->StartLookup(
+      wnd, msg,
+      [resolver, n](Impl::Lookup& out) { return resolver ? resolver(n, out.host) : ws::kHostNotFound; },
+      buf, nullptr);
+}
+
+int TPosixWinsock::WSACancelAsyncRequest(TAsyncHandle handle) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  auto it = d_->lookups.find(handle);
+  if (it == d_->lookups.end()) return Fail(ws::kEInval);
+  {
+    std::lock_guard lock(it->second->m);
+    it->second->canceled = true;
+  }
+  d_->lookups.erase(it);
+  return 0;
+}
+
+int TPosixWinsock::WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  Impl::Sock* rec = d_->Find(s);
+  if (!rec) return Fail(ws::kENotSock);
+  int flags = ::fcntl(rec->fd, F_GETFL);
+  if (flags < 0 || ::fcntl(rec->fd, F_SETFL, flags | O_NONBLOCK) < 0)
+    return Fail(ws::ErrorFromErrno(errno));
+  rec->wnd = wnd;
+  rec->msg = msg;
+  rec->events = events;
+  if (events == 0 || !wnd) {
+    if (rec->rd) rec->rd->setEnabled(false);
+    if (rec->wr) rec->wr->setEnabled(false);
+    return 0;
+  }
+  if (rec->state == Impl::Sock::kConnected) {
+    d_->PostEvent(s, *rec, ws::kFdWrite, 0);
+    d_->ArmRead(s, *rec);
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// The binding.
+
+TagWinsock::TagWinsock() = default;
+
+TagWinsock::~TagWinsock() { Unload(); }
+
+void TagWinsock::Load() {
+  std::unique_ptr<TWinsockLayer> layer =
+      loader_ ? loader_() : std::make_unique<TPosixWinsock>();
+  if (!layer) {
+    layer_.reset();
+    throw EWinsockDLLError(MessageText(msg::kWinsockNotFound));
+  }
+  layer_ = std::move(layer);
+}
+
+void TagWinsock::Unload() { layer_.reset(); }
+
+void TagWinsock::SetLoader(TLoader loader) { loader_ = std::move(loader); }
+
+void TagWinsock::GetProc(std::string_view name) const {
+  if (!Loaded()) throw EWinsockDLLError(MessageText(msg::kWinsockNotLoaded));
+  if (!layer_->Exports(name)) {
+    std::string text = MessageText(msg::kFunctionNotFound);
+    auto at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, name);
+    throw EWinsockDLLError(text);
+  }
+}
+
+TWinsockLayer& TagWinsock::Call(std::string_view name) const {
+  GetProc(name);
+  return *layer_;
+}
+
+int TagWinsock::closesocket(TSocket s) { return Call("closesocket").closesocket(s); }
+int TagWinsock::connect(TSocket s, const TSockAddrIn* name, int namelen) {
+  return Call("connect").connect(s, name, namelen);
+}
+std::uint16_t TagWinsock::htons(std::uint16_t hostshort) { return Call("htons").htons(hostshort); }
+std::uint32_t TagWinsock::inet_addr(const char* cp) { return Call("inet_addr").inet_addr(cp); }
+int TagWinsock::recv(TSocket s, char* buf, int len, int flags) {
+  return Call("recv").recv(s, buf, len, flags);
+}
+int TagWinsock::send(TSocket s, const char* buf, int len, int flags) {
+  return Call("send").send(s, buf, len, flags);
+}
+TSocket TagWinsock::socket(int af, int type, int protocol) {
+  return Call("socket").socket(af, type, protocol);
+}
+int TagWinsock::gethostname(char* name, int namelen) {
+  return Call("gethostname").gethostname(name, namelen);
+}
+int TagWinsock::WSAStartup(std::uint16_t version, TWSAData* data) {
+  return Call("WSAStartup").WSAStartup(version, data);
+}
+int TagWinsock::WSACleanup() { return Call("WSACleanup").WSACleanup(); }
+int TagWinsock::WSAGetLastError() { return Call("WSAGetLastError").WSAGetLastError(); }
+bool TagWinsock::WSAIsBlocking() { return Call("WSAIsBlocking").WSAIsBlocking(); }
+int TagWinsock::WSACancelBlockingCall() {
+  return Call("WSACancelBlockingCall").WSACancelBlockingCall();
+}
+TAsyncHandle TagWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg,
+                                               const char* name, const char* proto,
+                                               TServEnt* buf) {
+  return Call("WSAAsyncGetServByName").WSAAsyncGetServByName(wnd, msg, name, proto, buf);
+}
+TAsyncHandle TagWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg,
+                                               const char* name, THostEnt* buf) {
+  return Call("WSAAsyncGetHostByName").WSAAsyncGetHostByName(wnd, msg, name, buf);
+}
+int TagWinsock::WSACancelAsyncRequest(TAsyncHandle handle) {
+  return Call("WSACancelAsyncRequest").WSACancelAsyncRequest(handle);
+}
+int TagWinsock::WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) {
+  return Call("WSAAsyncSelect").WSAAsyncSelect(s, wnd, msg, events);
+}
+
+TagWinsock& Winsock() {
+  static TagWinsock binding;
+  return binding;
+}

@@ -1,0 +1,256 @@
+// The socket layer, bound when first needed: seventeen operations with the
+// meaning of Windows Sockets 1.1, realised over POSIX sockets. Completions of
+// look-ups and socket events reach a TNotifyWindow through the Qt event queue
+// of the GUI thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QObject>
+
+// glibc may define these as macros; the layer declares operations of the
+// same names, and the plain functions remain.
+#ifdef htons
+#undef htons
+#endif
+#ifdef ntohs
+#undef ntohs
+#endif
+
+using TSocket = std::uintptr_t;
+using TAsyncHandle = std::uintptr_t;
+
+namespace ws {
+inline constexpr TSocket kInvalidSocket = ~TSocket{0};
+inline constexpr int kSocketError = -1;
+inline constexpr std::uint32_t kInaddrNone = 0xFFFFFFFFu;
+inline constexpr std::uint16_t kAfInet = 2;
+inline constexpr int kSockStream = 1;
+inline constexpr int kMsgPeek = 2;
+
+// Event bits of WSAAsyncSelect.
+inline constexpr long kFdRead = 1;
+inline constexpr long kFdWrite = 2;
+inline constexpr long kFdConnect = 16;
+inline constexpr long kFdClose = 32;
+
+// Winsock error numbers the layer produces.
+inline constexpr int kEIntr = 10004;
+inline constexpr int kEBadF = 10009;
+inline constexpr int kEFault = 10014;
+inline constexpr int kEInval = 10022;
+inline constexpr int kEWouldBlock = 10035;
+inline constexpr int kEAlready = 10037;
+inline constexpr int kENotSock = 10038;
+inline constexpr int kEMsgSize = 10040;
+inline constexpr int kENoBufs = 10055;
+inline constexpr int kEConnAborted = 10053;
+inline constexpr int kEConnReset = 10054;
+inline constexpr int kEShutdown = 10058;
+inline constexpr int kEConnRefused = 10061;
+inline constexpr int kEHostUnreach = 10065;
+inline constexpr int kVerNotSupported = 10092;
+inline constexpr int kNotInitialised = 10093;
+inline constexpr int kHostNotFound = 11001;
+inline constexpr int kTryAgain = 11002;
+inline constexpr int kNoRecovery = 11003;
+inline constexpr int kNoData = 11004;
+
+// The message parameter of a notification: event in the low word, error in
+// the high word.
+constexpr std::uint32_t MakeSelectReply(std::uint16_t event, std::uint16_t error) {
+  return (std::uint32_t{error} << 16) | event;
+}
+
+// Maps an errno value onto its Winsock number. Values without a Winsock
+// counterpart map to 20000 + errno, which the message table reads as
+// "Error #...".
+int ErrorFromErrno(int error);
+// Maps a getaddrinfo result (with the errno of EAI_SYSTEM) onto Winsock.
+int ErrorFromResolver(int gai_error, int saved_errno);
+}  // namespace ws
+
+struct TWSAData {
+  std::uint16_t wVersion = 0;
+  std::uint16_t wHighVersion = 0;
+  std::string szDescription;
+  std::string szSystemStatus;
+};
+
+struct TSockAddrIn {
+  std::uint16_t sin_family = 0;
+  std::uint16_t sin_port = 0;   // network order
+  std::uint32_t sin_addr = 0;   // network order
+};
+
+// Result records of the asynchronous look-ups; the layer fills them on the
+// GUI thread just before the completion is delivered.
+struct THostEnt {
+  std::string h_name;
+  std::vector<std::uint32_t> h_addr_list;  // IPv4, network order
+};
+
+struct TServEnt {
+  std::string s_name;
+  std::uint16_t s_port = 0;  // network order
+  std::string s_proto;
+};
+
+// Receives the layer's notifications, as a window procedure would.
+class TNotifyWindow : public QObject {
+ public:
+  using TWndProc = std::function<void(unsigned msg, std::uintptr_t wparam,
+                                      std::uint32_t lparam)>;
+  explicit TNotifyWindow(TWndProc proc);
+  ~TNotifyWindow() override;
+
+  // Queues a notification for the GUI thread; callable from any thread while
+  // the window lives.
+  void Post(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam);
+  void Deliver(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam);
+
+ private:
+  TWndProc proc_;
+};
+
+// What a socket layer must offer. Exports tells which of the seventeen
+// operations the layer has; the binding asks it before every call.
+class TWinsockLayer {
+ public:
+  virtual ~TWinsockLayer() = default;
+  virtual bool Exports(std::string_view name) const;
+
+  virtual int closesocket(TSocket s) = 0;
+  virtual int connect(TSocket s, const TSockAddrIn* name, int namelen) = 0;
+  virtual std::uint16_t htons(std::uint16_t hostshort) = 0;
+  virtual std::uint32_t inet_addr(const char* cp) = 0;
+  virtual int recv(TSocket s, char* buf, int len, int flags) = 0;
+  virtual int send(TSocket s, const char* buf, int len, int flags) = 0;
+  virtual TSocket socket(int af, int type, int protocol) = 0;
+  virtual int gethostname(char* name, int namelen) = 0;
+  virtual int WSAStartup(std::uint16_t version, TWSAData* data) = 0;
+  virtual int WSACleanup() = 0;
+  virtual int WSAGetLastError() = 0;
+  virtual bool WSAIsBlocking() = 0;
+  virtual int WSACancelBlockingCall() = 0;
+  virtual TAsyncHandle WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg,
+                                             const char* name, const char* proto,
+                                             TServEnt* buf) = 0;
+  virtual TAsyncHandle WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg,
+                                             const char* name, THostEnt* buf) = 0;
+  virtual int WSACancelAsyncRequest(TAsyncHandle handle) = 0;
+  virtual int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) = 0;
+};
+
+// The names of the seventeen operations, in their fixed order.
+extern const char* const kWinsockFunctions[17];
+
+// The POSIX layer. Look-ups run on worker threads through the two resolver
+// hooks, which a test may replace to stand in for the system resolver.
+class TPosixWinsock : public TWinsockLayer {
+ public:
+  // Return 0 and fill the record, or a Winsock error number.
+  using THostResolver = std::function<int(const std::string& name, THostEnt& result)>;
+  using TServResolver =
+      std::function<int(const std::string& name, const std::string& proto, TServEnt& result)>;
+
+  TPosixWinsock();
+  ~TPosixWinsock() override;
+
+  static int SystemResolveHost(const std::string& name, THostEnt& result);
+  static int SystemResolveService(const std::string& name, const std::string& proto,
+                                  TServEnt& result);
+  THostResolver HostResolver = SystemResolveHost;
+  TServResolver ServResolver = SystemResolveService;
+
+  int closesocket(TSocket s) override;
+  int connect(TSocket s, const TSockAddrIn* name, int namelen) override;
+  std::uint16_t htons(std::uint16_t hostshort) override;
+  std::uint32_t inet_addr(const char* cp) override;
+  int recv(TSocket s, char* buf, int len, int flags) override;
+  int send(TSocket s, const char* buf, int len, int flags) override;
+  TSocket socket(int af, int type, int protocol) override;
+  int gethostname(char* name, int namelen) override;
+  int WSAStartup(std::uint16_t version, TWSAData* data) override;
+  int WSACleanup() override;
+  int WSAGetLastError() override;
+  bool WSAIsBlocking() override;
+  int WSACancelBlockingCall() override;
+  TAsyncHandle WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg, const char* name,
+                                     const char* proto, TServEnt* buf) override;
+  TAsyncHandle WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg, const char* name,
+                                     THostEnt* buf) override;
+  int WSACancelAsyncRequest(TAsyncHandle handle) override;
+  int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) override;
+
+  // Open sockets and pending look-ups, for tests that check nothing leaks.
+  std::size_t OpenSockets() const;
+  std::size_t PendingLookups() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+// The binding: one per process (Winsock()). Load binds a layer made by the
+// loader (the POSIX layer unless a test installs another); every wrapper
+// checks the binding and the operation before it calls through.
+class TagWinsock {
+ public:
+  using TLoader = std::function<std::unique_ptr<TWinsockLayer>()>;
+
+  TagWinsock();
+  ~TagWinsock();
+  TagWinsock(const TagWinsock&) = delete;
+  TagWinsock& operator=(const TagWinsock&) = delete;
+
+  bool Loaded() const { return layer_ != nullptr; }
+  // Raises EWinsockDLLError "Winsock not found" when the loader gives nothing.
+  void Load();
+  void Unload();
+  // Raises "Winsock is not loaded" or "Function <name> not found".
+  void GetProc(std::string_view name) const;
+
+  // Replaces what Load binds; an empty loader restores the POSIX layer.
+  void SetLoader(TLoader loader);
+  // The bound layer, or null.
+  TWinsockLayer* Layer() const { return layer_.get(); }
+
+  int closesocket(TSocket s);
+  int connect(TSocket s, const TSockAddrIn* name, int namelen);
+  std::uint16_t htons(std::uint16_t hostshort);
+  std::uint32_t inet_addr(const char* cp);
+  int recv(TSocket s, char* buf, int len, int flags);
+  int send(TSocket s, const char* buf, int len, int flags);
+  TSocket socket(int af, int type, int protocol);
+  int gethostname(char* name, int namelen);
+  int WSAStartup(std::uint16_t version, TWSAData* data);
+  int WSACleanup();
+  int WSAGetLastError();
+  bool WSAIsBlocking();
+  int WSACancelBlockingCall();
+  TAsyncHandle WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg, const char* name,
+                                     const char* proto, TServEnt* buf);
+  TAsyncHandle WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg, const char* name,
+                                     THostEnt* buf);
+  int WSACancelAsyncRequest(TAsyncHandle handle);
+  int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events);
+
+  // Decoders of a notification's message parameter.
+  static std::uint16_t WSAGetAsyncError(std::uint32_t lparam) { return lparam >> 16; }
+  static std::uint16_t WSAGetSelectEvent(std::uint32_t lparam) { return lparam & 0xFFFF; }
+
+ private:
+  TWinsockLayer& Call(std::string_view name) const;
+
+  TLoader loader_;
+  std::unique_ptr<TWinsockLayer> layer_;
+};
+
+// The process's binding.
+TagWinsock& Winsock();
