@@ -1,0 +1,179 @@
+#include "core/request_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "platform/errors.h"
+#include "shell/helpers/debug_log.h"
+#include "tests/platform/temp_folder.h"
+
+namespace {
+
+// The server list of the worked examples: pagesrv, binsrv with a template,
+// ftpsrv; "nbinary.ext" lists htm and html; "unbinary.txt" is missing.
+class RequestTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::setlocale(LC_TIME, "C");
+    SetProgramFolder(dir.path());
+    PutFile(dir / "uservers.dat",
+            "[pagesrv]\r\nType=0\r\nSubject=request\r\nverbPagesHttp=GET\r\nfilePagesHttp=\r\n"
+            "[binsrv]\r\nType=1\r\nSubject=files\r\nverbBinaryHttp=SEND\r\n"
+            "fileBinaryHttp=bin.tpl\r\n"
+            "[ftpsrv]\r\nType=2\r\nopen=open\r\nbinary=binary\r\nuuencode=uuencode\r\ncd=cd\r\n"
+            "ls=dir\r\n");
+    PutFile(dir / "bin.tpl", "BEGIN\r\nSEND \xFE");
+    PutFile(dir / "nbinary.ext", "htm\r\nhtml\r\n");
+    servers.Load();
+  }
+
+  RequestMail Build(const std::string& url) {
+    RequestMail mail;
+    EXPECT_TRUE(BuildRequest(url, servers.Choice(), mail)) << url;
+    return mail;
+  }
+
+  TempFolder dir;
+  TServerList servers{dir / "TOLVANE.INI"};
+};
+
+TEST_F(RequestTest, WorkedExamplesForTheWeb) {
+  RequestMail m = Build("http://host/docs/page.html#part2");
+  EXPECT_EQ(m.Recipient, "pagesrv");
+  EXPECT_EQ(m.Subject, "request");
+  EXPECT_EQ(m.Body, "GET http://host/docs/page.html");
+
+  m = Build("http://host/pub/tool.zip?mirror=2");
+  EXPECT_EQ(m.Recipient, "binsrv");
+  EXPECT_EQ(m.Subject, "files");
+  EXPECT_EQ(m.Body, "BEGIN\r\nSEND http://host/pub/tool.zip?mirror=2");
+
+  m = Build("http://host/cgi-bin/search");
+  EXPECT_EQ(m.Recipient, "pagesrv");
+  EXPECT_EQ(m.Body, "GET http://host/cgi-bin/search");
+
+  m = Build("news:comp.lang.misc/");
+  EXPECT_EQ(m.Recipient, "pagesrv");
+  EXPECT_EQ(m.Body, "GET news:comp.lang.misc/");
+}
+
+TEST_F(RequestTest, WorkedExamplesForFtp) {
+  RequestMail m = Build("ftp://host/pub/tools/unzip.exe");
+  EXPECT_EQ(m.Recipient, "ftpsrv");
+  EXPECT_EQ(m.Body, "open host\r\nbinary\r\nuuencode\r\ncd /pub/tools\r\nget unzip.exe\r\nquit\r\n");
+  EXPECT_EQ(Build("ftp://host/pub/").Body,
+            "open host\r\nbinary\r\nuuencode\r\ncd /pub\r\ndir\r\nquit\r\n");
+  EXPECT_EQ(Build("ftp://host/").Body, "open host\r\nbinary\r\nuuencode\r\ndir\r\nquit\r\n");
+}
+
+TEST_F(RequestTest, FtpEdgeCases) {
+  // User name and port stay in the host; the scheme is matched in any case.
+  EXPECT_EQ(Build("FTP://me:pw@host:2121/a.txt").Body,
+            "open me:pw@host:2121\r\nbinary\r\nuuencode\r\nget a.txt\r\nquit\r\n");
+  // Without the slash the dispatcher adds: the host alone.
+  EXPECT_EQ(Build("ftp://host").Body, "open host\r\nbinary\r\nuuencode\r\ndir\r\nquit\r\n");
+  // A "#" stays in an FTP URL.
+  EXPECT_EQ(Build("ftp://host/a#b").Body, "open host\r\nbinary\r\nuuencode\r\nget a#b\r\nquit\r\n");
+  // Missing words leave their lines empty or starting with the blank.
+  PutFile(dir / "uservers.dat", "[ftpsrv]\r\nType=2\r\n");
+  EXPECT_EQ(Build("ftp://host/d/f").Body, " host\r\n\r\n\r\n /d\r\nget f\r\nquit\r\n");
+  EXPECT_EQ(Build("ftp://host/d/").Body, " host\r\n\r\n\r\n /d\r\n\r\nquit\r\n");
+}
+
+TEST_F(RequestTest, AnFtpRequestCarriesItsOwnSectionsSubject) {
+  EXPECT_EQ(Build("ftp://host/x").Subject, "");
+  PutFile(dir / "uservers.dat", "[ftpsrv]\r\nType=2\r\nSubject=ftp please\r\n");
+  EXPECT_EQ(Build("ftp://host/x").Subject, "ftp please");
+}
+
+TEST_F(RequestTest, SchemesAndFragments) {
+  EXPECT_EQ(Build("HTTP://HOST/A.ZIP").Recipient, "binsrv");
+  EXPECT_EQ(Build("http://a.b/cgi-bin/query").Recipient, "pagesrv");
+  EXPECT_EQ(Build("gopher://host/1/x#y").Body, "GET gopher://host/1/x#y");
+  EXPECT_EQ(Build("Http://host/#top").Body, "GET Http://host/");
+  EXPECT_EQ(Build("http://host/page.htm").Recipient, "pagesrv");
+  RequestMail m;
+  m.Recipient = "stale";
+  for (const char* text : {"", "https://host/", "mailto:a@b", "file:///etc/passwd", "gopher:/x",
+                           "news", "ftp:/host/"}) {
+    EXPECT_FALSE(BuildRequest(text, servers.Choice(), m)) << text;
+    EXPECT_EQ(m.Recipient, "");
+  }
+}
+
+TEST_F(RequestTest, PagesAreTheExtensionsAnyListLineBeginsWith) {
+  EXPECT_FALSE(IsBinaryUrl("http://host/a.htm"));
+  EXPECT_FALSE(IsBinaryUrl("http://host/a.HTML"));
+  EXPECT_FALSE(IsBinaryUrl("http://host/a.ht"));  // htm begins with ht
+  EXPECT_TRUE(IsBinaryUrl("http://host/a.php"));
+  PutFile(dir / "unbinary.txt", "php\nASP\n");
+  EXPECT_FALSE(IsBinaryUrl("http://host/a.php?x=1.zip"));
+  EXPECT_TRUE(IsBinaryUrl("http://host/a.asp"));  // list lines are not lower-cased
+  EXPECT_FALSE(IsBinaryUrl("http://host/a.zip/"));
+  EXPECT_FALSE(IsBinaryUrl("http://host.name/file"));
+  EXPECT_FALSE(IsBinaryUrl("http://host/noextension"));
+  std::filesystem::remove(dir / "nbinary.ext");
+  std::filesystem::remove(dir / "unbinary.txt");
+  EXPECT_TRUE(IsBinaryUrl("http://host/a.html"));
+  EXPECT_FALSE(IsBinaryUrl("http://host/plain"));
+}
+
+TEST_F(RequestTest, TemplatesAndVerbs) {
+  // Every marker takes the URL; a URL holding the marker is not searched again.
+  PutFile(dir / "bin.tpl", "\xFE and \xFE\r\n");
+  EXPECT_EQ(Build("http://host/x.zip").Body, "http://host/x.zip and http://host/x.zip\r\n");
+  EXPECT_EQ(Build("http://host/\xFE.zip").Body, "http://host/\xFE.zip and http://host/\xFE.zip\r\n");
+  // A missing template gives an empty body; the request still goes.
+  std::filesystem::remove(dir / "bin.tpl");
+  EXPECT_EQ(Build("http://host/x.zip").Body, "");
+  // A template that cannot be read raises.
+  std::filesystem::create_directory(dir / "bin.tpl");
+  RequestMail m;
+  EXPECT_THROW(BuildRequest("http://host/x.zip", servers.Choice(), m), EFileError);
+  // An empty verb leaves the leading blank.
+  TServerChoice choice = servers.Choice();
+  choice.PagesVerb = " ";
+  ASSERT_TRUE(BuildRequest("http://host/", choice, m));
+  EXPECT_EQ(m.Body, " http://host/");
+}
+
+TEST_F(RequestTest, SubjectsAreCutTo255BytesOnACharacterBoundary) {
+  PutFile(dir / "uservers.dat",
+          "[pagesrv]\r\nType=0\r\nSubject=" + std::string(254, 's') + "\xC3\xA9rest\r\n");
+  EXPECT_EQ(Build("http://host/").Subject, std::string(254, 's'));
+}
+
+TEST_F(RequestTest, TheLogShowsRecipientSubjectAndBody) {
+  std::filesystem::remove(dir / "DebugLog.Txt");
+  Build("http://host/a.html");
+  Build("ftp://host/f");
+  const std::string log = GetFile(dir / "DebugLog.Txt");
+  const auto to1 = log.find(": To: pagesrv\r\n");
+  const auto subject = log.find(": Subject: request\r\n");
+  const auto body1 = log.find(": Body: GET http://host/a.html\r\n");
+  const auto to2 = log.find(": To: ftpsrv\r\n");
+  const auto body2 = log.find(": Body: open host\r\nbinary\r\nuuencode\r\nget f\r\nquit\r\n\r\n");
+  ASSERT_NE(to1, std::string::npos);
+  EXPECT_LT(to1, subject);
+  EXPECT_LT(subject, body1);
+  EXPECT_LT(body1, to2);
+  EXPECT_LT(to2, body2);
+  EXPECT_NE(body2, std::string::npos);
+  // No subject line for FTP requests.
+  EXPECT_EQ(log.find("Subject:", body1), std::string::npos);
+}
+
+TEST(Replace, PlainSubstitution) {
+  EXPECT_EQ(ReplaceAll("ab", "xabyabz", "AB"), "xAByABz");
+  EXPECT_EQ(ReplaceAll("a", "aaa", "aa"), "aaaaaa");
+  EXPECT_EQ(ReplaceAll("", "text", "x"), "text");
+  EXPECT_EQ(ReplaceAll("q", "", "x"), "");
+  EXPECT_EQ(ReplaceFirst("a", "banana", "o"), "bonana");
+  EXPECT_EQ(ReplaceFirst("z", "banana", "o"), "banana");
+  EXPECT_EQ(ReplaceAt("XY", "abcdef", 2, 3), "abXYf");
+  EXPECT_EQ(ReplaceAt("XY", "abc", 1, 99), "aXY");
+  EXPECT_EQ(ReplaceAt("XY", "abc", 99, 1), "abcXY");
+}
+
+}  // namespace
