@@ -1,0 +1,39 @@
+// A lock that one process holds for its whole life: a lock file taken with
+// flock in the user's runtime folder. Other processes only test it.
+#pragma once
+
+#include <string>
+
+// $XDG_RUNTIME_DIR with a trailing "/", else the temp folder.
+std::string RuntimeFolder();
+
+// The place of the lock (and of anything else named after it) for a program
+// file name: RuntimeFolder() + name, with the user id added in a shared temp
+// folder.
+std::string InstanceBasePath(const std::string& programName);
+
+class InstanceLock {
+ public:
+  enum class State {
+    Held,       // this process holds the lock
+    HeldByOther,  // another process holds it
+    Failed,     // no lock could be made; callers act as if alone
+  };
+
+  // Takes the lock at `path` without waiting.
+  explicit InstanceLock(const std::string& path);
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+
+  State GetState() const { return state_; }
+  const std::string& Path() const { return path_; }
+
+  // Gives the lock up now (normally it lasts until the process ends).
+  void Release();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  State state_ = State::Failed;
+};

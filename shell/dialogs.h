@@ -1,0 +1,23 @@
+// Message boxes that stay above other programs' windows, and the error box.
+#pragma once
+
+#include <QMessageBox>
+
+#include <string>
+
+class QWidget;
+
+enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation };
+
+// Shows a message box above other windows while `owner` (when given) is kept
+// on top as well; returns the button pressed. A Help button opens
+// `helpTopic` and the box stays. Captions keep their "&" markers.
+QMessageBox::StandardButton TopmostMessageDlg(const std::string& text, TMsgDlgType type,
+                                              QMessageBox::StandardButtons buttons,
+                                              int helpTopic, QWidget* owner);
+
+// Rich text of a caption: the letter after "&" underlined, "&&" a plain "&".
+QString MarkAccelerators(const std::string& text);
+
+// Makes ShowError use a modal warning box with one OK button.
+void InstallErrorBox();

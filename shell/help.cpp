@@ -1,0 +1,83 @@
+#include "shell/help.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <memory>
+
+#include "platform/files.h"
+#include "shell/helpers/debug_log.h"
+
+namespace {
+
+class THelpWindow : public QDialog {
+ public:
+  THelpWindow() : QDialog(nullptr, Qt::Window) {
+    setObjectName("frmHelp");
+    setWindowTitle("Tolvane Help");
+    resize(560, 460);
+    auto* layout = new QVBoxLayout(this);
+    browser = new QTextBrowser(this);
+    browser->setObjectName("browser");
+    browser->setOpenExternalLinks(false);
+    browser->setSearchPaths({QString::fromStdString(ProgramFolder() + "help/")});
+    layout->addWidget(browser);
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* contents = buttons->addButton("C&ontents", QDialogButtonBox::ActionRole);
+    QPushButton* back = buttons->addButton("&Back", QDialogButtonBox::ActionRole);
+    QPushButton* close = buttons->addButton("&Close", QDialogButtonBox::RejectRole);
+    connect(contents, &QPushButton::clicked, this, [this] { Open("index.html"); });
+    connect(back, &QPushButton::clicked, browser, &QTextBrowser::backward);
+    connect(browser, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+    back->setEnabled(false);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    layout->addWidget(buttons);
+  }
+
+  void Open(const std::string& page) { browser->setSource(QUrl(QString::fromStdString(page))); }
+
+  QTextBrowser* browser;
+};
+
+std::unique_ptr<THelpWindow>& Window() {
+  static std::unique_ptr<THelpWindow> window;
+  return window;
+}
+
+// Widgets must go before the application object does.
+void FreeHelpWindow() { Window().reset(); }
+
+}  // namespace
+
+std::string HelpPagePath(int topic) {
+  return ProgramFolder() + "help/" + std::to_string(topic) + ".html";
+}
+
+void ShowHelpTopic(int topic, bool modal) {
+  std::unique_ptr<THelpWindow>& window = Window();
+  if (!window) {
+    window = std::make_unique<THelpWindow>();
+    qAddPostRoutine(FreeHelpWindow);
+  }
+  if (FileExists(HelpPagePath(topic))) {
+    window->Open(std::to_string(topic) + ".html");
+  } else {
+    window->Open("index.html");
+    window->browser->append(
+        QString("<p><i>There is no help page for topic %1.</i></p>").arg(topic));
+  }
+  if (modal) {
+    window->exec();
+    return;
+  }
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+QWidget* HelpWindow() { return Window().get(); }

@@ -1,0 +1,468 @@
+#include "shell/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+#include <QTimer>
+#include <QWindow>
+
+#include <cstdio>
+
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/profile.h"
+#include "shell/help.h"
+#include "shell/helpers/debug_log.h"
+#include "shell/helpers/file_helpers.h"
+#include "shell/helpers/text_helpers.h"
+#include "shell/radio_group.h"
+#include "shell/shell_state.h"
+#include "shell/single_instance.h"
+#include "shell/task_icon.h"
+#include "shell/tips.h"
+#include "shell/ui_style.h"
+#include "shell/version_label.h"
+#include "shell/version_record.h"
+
+namespace {
+
+TfrmProps* g_main = nullptr;
+
+QIcon LoadIcon(const std::string& name, QStyle::StandardPixmap fallback) {
+  QIcon icon;
+  for (const char* size : {"", "_64"}) {
+    const std::string path = IconPath(name + size);
+    if (FileExists(path)) icon.addFile(QString::fromStdString(path));
+  }
+  // Without the pictures beside the program the tray still needs an icon.
+  if (icon.isNull()) icon = QApplication::style()->standardIcon(fallback);
+  return icon;
+}
+
+template <class W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(name);
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+}  // namespace
+
+std::string IconPath(const std::string& name) {
+  return ProgramFolder() + "icons/tolvane_" + name + ".png";
+}
+
+TfrmProps* frmProps() { return g_main; }
+
+void AppException(const QObject* receiver, const std::string& message) {
+  const char* where = receiver ? receiver->metaObject()->className() : "TApplication";
+  ShowError(where, "UH " + message);
+}
+
+TfrmProps::TfrmProps(const TPreviousInstance* previous)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                           Qt::WindowContextHelpButtonHint),
+      Servers(SettingsFilePath()) {
+  g_main = this;
+  setObjectName("frmProps");
+  CreateControls();
+
+  // Settled before the tray icon is added, so that a second start never
+  // shows an icon of its own, even for a moment.
+  JustOne321 = std::make_unique<TJustOne32>(ProgramFolder(), previous);
+  if (JustOne321->EndThisProcess()) {
+    end_process_ = true;
+    TaskIcon1 = std::make_unique<TTaskIcon>(this);
+    return;
+  }
+
+  // Made with the window's components, before its creation steps.
+  TaskIcon1 = std::make_unique<TTaskIcon>(this);
+  TaskIcon1->SetTaskIconID(0);
+  TaskIcon1->SetIcon(TrayIconImageBright);
+  TaskIcon1->SetToolTip("Tolvane");
+  TaskIcon1->OnClick = [this](QObject* s) { Guarded(s, [&] { TaskIcon1Click(s); }); };
+  TaskIcon1->OnDblClick = [this](QObject* s) { Guarded(s, [&] { TaskIcon1DblClick(s); }); };
+  TaskIcon1->OnRightClick = [this](QObject* s, Qt::MouseButton b, Qt::KeyboardModifiers m,
+                                   int x, int y) {
+    Guarded(s, [&] { TaskIcon1RightClick(s, b, m, x, y); });
+  };
+  TaskIcon1->SetActive(true);
+
+  Guarded(this, [this] { FormCreate(); });
+}
+
+TfrmProps::~TfrmProps() {
+  Timer1->stop();
+  if (!end_process_) Guarded(this, [this] { FormDestroy(); });
+  TaskIcon1.reset();
+  if (g_main == this) g_main = nullptr;
+}
+
+void TfrmProps::CreateControls() {
+  setWindowTitle("Tolvane");
+  setFont(FormFont());
+  setFixedSize(541, 417);
+  move(83, 48);
+  setWindowIcon(LoadIcon("bright", QStyle::SP_ComputerIcon));
+
+  StaticText1 = Place(new QLabel("Histor&y", this), "StaticText1", 8, 3, 42, 17);
+  VersionLabel2 = Place(new TVersionLabel(this), "VersionLabel2", 104, 3, 421, 13);
+  VersionLabel2->SetAutoSize(false);
+  VersionLabel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  VersionLabel2->SetInfoPrefix(std::string("Tolvane, ") + kCopyrightLine + ",  Version:");
+  VersionLabel2->setGeometry(104, 3, 421, 13);
+
+  lstHistory = Place(new QListWidget(this), "lstHistory", 5, 23, 532, 122);
+  lstHistory->setUniformItemSizes(true);
+  lstHistory->setContextMenuPolicy(Qt::PreventContextMenu);  // opened by code
+  SetHelpTopic(lstHistory, 9);
+  StaticText1->setBuddy(lstHistory);
+
+  optEnabled = Place(new TRadioGroup("Enabled", {"Y&es", "&No"}, 2, this), "optEnabled", 8, 152,
+                     257, 33);
+  optEnabled->setToolTip("When to make Tolvane active");
+  SetHelpTopic(optEnabled, 2);
+  optEnabled->SetItemIndex(1);  // as designed; the settings replace it
+  optEnabled->OnClick = [this] { Guarded(optEnabled, [&] { optEnabledClick(); }); };
+
+  optConfirm = Place(new TRadioGroup("When requesting files or pages",
+                                     {"&Ask me to confirm all requests",
+                                      "Ask me to confirm &ZIP and EXE files only", "&Just do it"},
+                                     1, this),
+                     "optConfirm", 8, 192, 257, 73);
+  optConfirm->setToolTip("User confirmation of requests");
+  SetHelpTopic(optConfirm, 3);
+
+  GroupBox1 = Place(new QGroupBox("My e-mail details", this), "GroupBox1", 8, 296, 257, 113);
+  StaticText2 = Place(new QLabel("A&ddress", GroupBox1), "StaticText2", 8, 16, 48, 17);
+  txtEmail = Place(new QLineEdit(GroupBox1), "txtEmail", 8, 32, 233, 21);
+  txtEmail->setToolTip("Your e-mail address for delivery of pages and files");
+  SetHelpTopic(txtEmail, 2000);
+  StaticText2->setBuddy(txtEmail);
+  StaticText3 = Place(new QLabel("&SMTP server address", GroupBox1), "StaticText3", 8, 64, 112,
+                      17);
+  txtSMTP = Place(new QLineEdit(GroupBox1), "txtSMTP", 8, 80, 233, 21);
+  txtSMTP->setToolTip("The mail server used to send mail");
+  SetHelpTopic(txtSMTP, 2001);
+  StaticText3->setBuddy(txtSMTP);
+  connect(txtEmail, &QLineEdit::textChanged, this,
+          [](const QString& text) { DebugLog("Email: " + text.toStdString()); });
+  connect(txtSMTP, &QLineEdit::textChanged, this,
+          [](const QString& text) { DebugLog("SMTP: " + text.toStdString()); });
+
+  chkCheckHistory =
+      Place(new QCheckBox("Don't &repeat requests", this), "chkCheckHistory", 8, 272, 249, 17);
+  chkCheckHistory->setToolTip("Check History for duplicates");
+  SetHelpTopic(chkCheckHistory, 17);
+
+  GroupBox2 = Place(new QGroupBox("Servers", this), "GroupBox2", 272, 248, 265, 161);
+  GroupBox2->setToolTip("Leave these as they are or consult Help on Server Choice");
+  StaticText4 = Place(new QLabel("Http (www) server for &pages", GroupBox2), "StaticText4", 8, 16,
+                      142, 17);
+  cboHTTPServersPages =
+      Place(new QComboBox(GroupBox2), "cboHTTPServersPages", 8, 32, 241, 21);
+  SetHelpTopic(cboHTTPServersPages, 4);
+  StaticText4->setBuddy(cboHTTPServersPages);
+  StaticText5 = Place(new QLabel("Http (www) server for progra&m/binary files", GroupBox2),
+                      "StaticText5", 8, 64, 205, 17);
+  cboHTTPServersBinary =
+      Place(new QComboBox(GroupBox2), "cboHTTPServersBinary", 8, 80, 241, 21);
+  SetHelpTopic(cboHTTPServersBinary, 6);
+  StaticText5->setBuddy(cboHTTPServersBinary);
+  StaticText6 = Place(new QLabel("&Ftp server", GroupBox2), "StaticText6", 8, 112, 57, 17);
+  cboFTPservers = Place(new QComboBox(GroupBox2), "cboFTPservers", 8, 128, 241, 21);
+  SetHelpTopic(cboFTPservers, 7);
+  StaticText6->setBuddy(cboFTPservers);
+  connect(cboHTTPServersPages, &QComboBox::activated, this,
+          [this] { Guarded(cboHTTPServersPages, [&] { cboHTTPServersPagesChange(); }); });
+  connect(cboHTTPServersBinary, &QComboBox::activated, this,
+          [this] { Guarded(cboHTTPServersBinary, [&] { cboHTTPServersBinaryChange(); }); });
+  connect(cboFTPservers, &QComboBox::activated, this,
+          [this] { Guarded(cboFTPservers, [&] { cboFTPserversChange(); }); });
+
+  btnOk = Place(new QPushButton("&Ok", this), "btnOk", 472, 160, 60, 24);
+  btnOk->setToolTip("Confirm the changes you made");
+  btnOk->setDefault(true);
+  btnOk->setAutoDefault(true);
+  btnCancel = Place(new QPushButton("&Cancel", this), "btnCancel", 472, 184, 60, 24);
+  btnCancel->setToolTip("Close without changes");
+  btnCancel->setAutoDefault(false);
+  btnUnload = Place(new QPushButton("&Unload", this), "btnUnload", 408, 184, 60, 24);
+  btnUnload->setToolTip("Remove Tolvane from memory");
+  btnUnload->setAutoDefault(false);
+  SetHelpTopic(btnUnload, 19);
+  btnHelp = Place(new QPushButton("&Help", this), "btnHelp", 408, 160, 60, 24);
+  btnHelp->setAutoDefault(false);
+  chkShowTips =
+      Place(new QCheckBox("Show Tip Of The Day", this), "chkShowTips", 336, 220, 193, 17);
+  btnNow = Place(new QPushButton("Now", this), "btnNow", 283, 219, 49, 21);
+  btnNow->setAutoDefault(false);
+
+  connect(btnOk, &QPushButton::clicked, this, [this] { Guarded(btnOk, [&] { btnOkClick(); }); });
+  connect(btnCancel, &QPushButton::clicked, this,
+          [this] { Guarded(btnCancel, [&] { btnCancelClick(); }); });
+  connect(btnUnload, &QPushButton::clicked, this,
+          [this] { Guarded(btnUnload, [&] { btnUnloadClick(); }); });
+  connect(btnHelp, &QPushButton::clicked, this,
+          [this] { Guarded(btnHelp, [&] { btnHelpClick(); }); });
+  connect(btnNow, &QPushButton::clicked, this, [this] { Guarded(btnNow, [&] { btnNowClick(); }); });
+  connect(chkShowTips, &QCheckBox::clicked, this,
+          [this] { Guarded(chkShowTips, [&] { chkShowTipsClick(); }); });
+
+  // Tab order as the table lists the controls.
+  QWidget* order[] = {lstHistory,    optEnabled->Button(0), optEnabled->Button(1),
+                      optConfirm->Button(0), optConfirm->Button(1), optConfirm->Button(2),
+                      txtEmail,      txtSMTP,  chkCheckHistory, cboHTTPServersPages,
+                      cboHTTPServersBinary, cboFTPservers, btnOk, btnCancel, btnUnload, btnHelp,
+                      chkShowTips,   btnNow};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
+  TrayIconImageBright = LoadIcon("bright", QStyle::SP_DialogYesButton);
+  TrayIconImageDim = LoadIcon("dim", QStyle::SP_DialogNoButton);
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName("PopupMenu1");
+  mnuHelp = PopupMenu1->addAction("&Help");
+  mnuHelp->setObjectName("mnuHelp");
+  connect(mnuHelp, &QAction::triggered, this, [this] { Guarded(mnuHelp, [&] { mnuHelpClick(); }); });
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(kTimerMs);
+  connect(Timer1, &QTimer::timeout, this, [this] { Guarded(Timer1, [&] { Timer1Timer(); }); });
+
+  auto* superDebug = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A), this);
+  connect(superDebug, &QShortcut::activated, this,
+          [this] { Guarded(this, [&] { SuperDebugQuestion(); }); });
+}
+
+void TfrmProps::FormCreate() {
+  SuperDebug = false;
+  TipShowing = false;
+  tick_count_ = 0;
+  Timer1->start();
+
+  const std::string params = JoinedParams();
+  DebugLog("Cmd:" + params);
+  SilentStart = params.find("/s") != std::string::npos;
+  DebugLog(VersionLabel2->GetInfo());
+
+  QCoreApplication::processEvents();
+  TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
+  DebugLog("Log trimmed");
+
+  hide();
+  LoadServers();
+  if (ShellHooks().LoadHistory) ShellHooks().LoadHistory(*this);
+
+  Checkpoint = 4400;
+  LoadSettings();
+  Checkpoint = 4401;
+  if (TipEnabled) chkShowTips->setChecked(true);
+
+  if (ShellHooks().JoinClipboard) ShellHooks().JoinClipboard(*this);
+  hide();
+  SettingsComplete = CheckRequiredFields();
+  if (TipEnabled && !SilentStart) ShowTipOfTheDay();
+}
+
+void TfrmProps::FormDestroy() {
+  Checkpoint = 90000;
+  if (ShellHooks().SaveHistory) ShellHooks().SaveHistory(*this);  // cut to 250 (90000), saved (90010)
+  Checkpoint = 90020;
+  if (ShellHooks().LeaveClipboard) ShellHooks().LeaveClipboard(*this);
+  Checkpoint = 90030;
+  Checkpoint = 90050;
+  Checkpoint = 90060;
+  WriteProfileBool(SettingsFilePath(), "General", "TrayIconDim", TrayIconDim);
+  Checkpoint = 90070;
+  TaskIcon1->SetActive(false);
+}
+
+void TfrmProps::LoadServers() {
+  try {
+    Servers.Load();
+  } catch (...) {
+    ShowServerLists();
+    throw;
+  }
+  ShowServerLists();
+  DebugLog("Loaded Server File");
+}
+
+void TfrmProps::ShowServerLists() {
+  auto fill = [](QComboBox* box, const TServerCombo& model) {
+    box->clear();
+    for (const std::string& item : model.Items) box->addItem(QString::fromStdString(item));
+    box->setCurrentIndex(model.ItemIndex);
+  };
+  fill(cboFTPservers, Servers.cboFTPservers);
+  fill(cboHTTPServersBinary, Servers.cboHTTPServersBinary);
+  fill(cboHTTPServersPages, Servers.cboHTTPServersPages);
+}
+
+void TfrmProps::cboHTTPServersPagesChange() {
+  Servers.cboHTTPServersPages.ItemIndex = cboHTTPServersPages->currentIndex();
+  Servers.cboHTTPServersPagesChange();
+}
+
+void TfrmProps::cboHTTPServersBinaryChange() {
+  Servers.cboHTTPServersBinary.ItemIndex = cboHTTPServersBinary->currentIndex();
+  Servers.cboHTTPServersBinaryChange();
+}
+
+void TfrmProps::cboFTPserversChange() {
+  Servers.cboFTPservers.ItemIndex = cboFTPservers->currentIndex();
+}
+
+void TfrmProps::UpdateTrayIcon() {
+  if (TrayIconDim) {
+    TaskIcon1->SetIcon(TrayIconImageDim);
+    TaskIcon1->SetToolTip("(Tolvane)");
+  } else {
+    TaskIcon1->SetIcon(TrayIconImageBright);
+    TaskIcon1->SetToolTip("Tolvane");
+  }
+}
+
+void TfrmProps::optEnabledClick() {
+  TrayIconDim = optEnabled->ItemIndex() == 1;
+  UpdateTrayIcon();
+}
+
+void TfrmProps::TaskIcon1Click(QObject*) {
+  const bool wasDim = TrayIconDim;
+  TrayIconDim = !TrayIconDim;
+  optEnabled->SetItemIndex(wasDim ? 0 : 1);
+  UpdateTrayIcon();
+}
+
+void TfrmProps::TaskIcon1DblClick(QObject*) {}
+
+void TfrmProps::TaskIcon1RightClick(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+  ShowCentred();
+}
+
+void TfrmProps::ShowCentred() {
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+  // The frame the window manager adds is not part of the window's size.
+  const FormPlace place = PlaceForm(area.width(), area.height(), width(), height(), 0.5, 0.5);
+  move(area.left() + place.left, area.top() + place.top);
+  show();
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+}
+
+void TfrmProps::btnOkClick() {
+  SettingsComplete = CheckRequiredFields();
+  if (!SettingsComplete) return;
+  SaveSettings();
+  Checkpoint = 2345;
+  hide();
+}
+
+void TfrmProps::btnCancelClick() {
+  Checkpoint = 4410;
+  LoadSettings();
+  Checkpoint = 4411;
+  hide();
+}
+
+void TfrmProps::btnUnloadClick() {
+  Checkpoint = 99999;
+  QCoreApplication::quit();
+}
+
+void TfrmProps::btnHelpClick() { ShowHelpTopic(1); }
+
+void TfrmProps::mnuHelpClick() { ShowHelpTopic(10); }
+
+void TfrmProps::btnNowClick() { ShowTipOfTheDay(); }
+
+void TfrmProps::chkShowTipsClick() {
+  TipEnabled = chkShowTips->isChecked();
+  SaveTipSettings();
+}
+
+void TfrmProps::Timer1Timer() {
+  const std::string flag = ProgramFolder() + "Installer.Flg";
+  if (FileExists(flag)) {
+    std::remove(flag.c_str());  // the program ends even when this fails
+    QCoreApplication::quit();
+  }
+  ++tick_count_;
+  if (!RequestBusy && tick_count_ > kTicksPerDay) {
+    tick_count_ = 0;
+    TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
+    DebugLog("Log trimmed");
+    if (TipEnabled) ShowTipOfTheDay();
+  }
+}
+
+void TfrmProps::SuperDebugQuestion() {
+  const std::string text =
+      std::string("Super debug status is: ") + (SuperDebug ? "ON" : "OFF") + ". Change?";
+  QMessageBox box(QMessageBox::Question, "Confirm", QString::fromStdString(text),
+                  QMessageBox::Yes | QMessageBox::No, isVisible() ? this : nullptr);
+  box.setObjectName("SuperDebugBox");
+  if (box.exec() != QMessageBox::No) SuperDebug = !SuperDebug;
+}
+
+void TfrmProps::closeEvent(QCloseEvent* event) {
+  Checkpoint = 91000;
+  if (isVisible()) {
+    event->ignore();
+    Guarded(this, [this] { btnCancelClick(); });
+  } else {
+    event->accept();
+  }
+  Checkpoint = 91010;
+}
+
+void TfrmProps::reject() {
+  // Escape is the Cancel button.
+  Guarded(btnCancel, [this] { btnCancelClick(); });
+}
+
+void TfrmProps::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+    // Never sits minimised: the tray icon is the way back.
+    QTimer::singleShot(0, this, [this] {
+      setWindowState(windowState() & ~Qt::WindowMinimized);
+      hide();
+    });
+  }
+}
+
+void TfrmProps::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F1) {
+    const int topic = HelpTopicAt(focusWidget());
+    ShowHelpTopic(topic ? topic : 1);
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TfrmProps::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  raise();
+  activateWindow();
+}

@@ -1,0 +1,114 @@
+#include "shell/progress.h"
+
+#include <QCursor>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTimer>
+
+#include "shell/helpers/debug_log.h"
+#include "shell/ui_style.h"
+
+namespace {
+
+std::string& Status() {
+  static std::string status;
+  return status;
+}
+
+std::unique_ptr<TfrmProgress>& Current() {
+  static std::unique_ptr<TfrmProgress> current;
+  return current;
+}
+
+}  // namespace
+
+QPoint ProgressPlace(QPoint cursor, QSize size, QSize screen) {
+  int x = cursor.x();
+  int y = cursor.y();
+  if (y < size.height() + 50) y = size.height() + 50;
+  if (x < size.width() + 50) x = size.width() + 50;
+  if (y + size.height() > screen.height() - 50) y = screen.height() - size.height() - 50;
+  if (x + size.width() > screen.width() - 50) x = screen.width() - size.width() - 50;
+  return {x, y};
+}
+
+TfrmProgress::TfrmProgress(QWidget* parent)
+    : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+  setObjectName("frmProgress");
+  setFont(FormFont());
+  setFixedSize(kWidth, kHeight);
+
+  Panel1 = new QFrame(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setGeometry(0, 0, kWidth, kHeight);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Panel1->setLineWidth(1);
+
+  Label1 = new QLabel(Panel1);
+  Label1->setObjectName("Label1");
+  Label1->setGeometry(5, 3, 182, 15);
+  Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  Label1->setTextFormat(Qt::PlainText);
+  QPalette black = Label1->palette();
+  black.setColor(QPalette::WindowText, Qt::black);
+  Label1->setPalette(black);
+
+  ProgressBar1 = new QProgressBar(Panel1);
+  ProgressBar1->setObjectName("ProgressBar1");
+  ProgressBar1->setGeometry(5, kHeight - 9 - 4, 182, 9);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(false);
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(kNoticeMs);
+  Timer1->setSingleShot(true);
+  connect(Timer1, &QTimer::timeout, this, &TfrmProgress::Timer1Timer);
+
+  // Screen coordinates of the pointer, relative to the screen it is on.
+  const QPoint cursor = QCursor::pos();
+  QScreen* screen = QGuiApplication::screenAt(cursor);
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+  move(area.topLeft() + ProgressPlace(cursor - area.topLeft(), size(), area.size()));
+}
+
+void TfrmProgress::Timer1Timer() {
+  Timer1->stop();
+  done(QDialog::Accepted);
+}
+
+const std::string& StatusLine() { return Status(); }
+
+void SetStatus(const std::string& text) {
+  Status() = text;
+  DebugLog(text);
+}
+
+void ShowBriefNotice(const std::string& text) {
+  try {
+    TfrmProgress notice;
+    notice.ProgressBar1->hide();
+    notice.Label1->setGeometry(5, 9, 182, 15);
+    notice.Label1->setText(QString::fromStdString(text));
+    notice.Timer1->start();
+    notice.exec();
+  } catch (...) {
+    // A notice that cannot be shown is not worth a failure of its caller.
+  }
+  SetStatus("Requesting");
+}
+
+TfrmProgress* frmProgress() { return Current().get(); }
+
+TfrmProgress* CreateProgressWindow() {
+  Current() = std::make_unique<TfrmProgress>();
+  return Current().get();
+}
+
+void FreeProgressWindow() { Current().reset(); }

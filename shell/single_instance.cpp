@@ -1,0 +1,70 @@
+#include "shell/single_instance.h"
+
+#include <QLocalSocket>
+
+#include <cstdio>
+
+#include "platform/files.h"
+
+namespace {
+
+constexpr char kRaise[] = "raise\n";
+constexpr int kWaitMs = 2000;
+
+std::string FileNameOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+TPreviousInstance* g_previous = nullptr;
+
+}  // namespace
+
+TPreviousInstance::TPreviousInstance(const std::string& programPath)
+    : name_(FileNameOf(programPath)),
+      base_(InstanceBasePath(name_)),
+      lock_(base_ + ".lock") {}
+
+void TPreviousInstance::Listen(std::function<void()> onRaise) {
+  if (!HoldsLock()) return;
+  server_ = std::make_unique<QLocalServer>();
+  server_->setSocketOptions(QLocalServer::UserAccessOption);
+  const QString path = QString::fromStdString(SocketPath());
+  // Holding the lock means any socket left there belongs to a dead process.
+  QLocalServer::removeServer(path);
+  if (!server_->listen(path)) return;
+  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(),
+                   [this, onRaise] {
+                     while (QLocalSocket* peer = server_->nextPendingConnection()) {
+                       QObject::connect(peer, &QLocalSocket::disconnected, peer,
+                                        &QObject::deleteLater);
+                       QObject::connect(peer, &QLocalSocket::readyRead, peer, [peer, onRaise] {
+                         if (peer->readAll().contains("raise") && onRaise) onRaise();
+                       });
+                     }
+                   });
+}
+
+bool TPreviousInstance::AskFirstToRaise() const {
+  QLocalSocket socket;
+  socket.connectToServer(QString::fromStdString(SocketPath()));
+  if (!socket.waitForConnected(kWaitMs)) return false;
+  socket.write(kRaise);
+  const bool sent = socket.waitForBytesWritten(kWaitMs);
+  socket.disconnectFromServer();
+  return sent;
+}
+
+TJustOne32::TJustOne32(const std::string& programFolder, const TPreviousInstance* previous) {
+  const std::string flag = programFolder + "AllowDuplicateInstance.Flg";
+  if (FileExists(flag)) {
+    std::remove(flag.c_str());  // a failed delete is not reported: this instance runs
+    return;
+  }
+  if (!previous || !previous->PreviousExists()) return;
+  previous->AskFirstToRaise();
+  end_ = true;
+}
+
+TPreviousInstance* PreviousInstance() { return g_previous; }
+void SetPreviousInstance(TPreviousInstance* previous) { g_previous = previous; }

@@ -1,0 +1,204 @@
+#include "shell/tips.h"
+
+#include <QCheckBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+#include <charconv>
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "shell/help.h"
+#include "shell/helpers/debug_log.h"
+#include "shell/helpers/file_helpers.h"
+#include "shell/main_window.h"
+#include "shell/shell_state.h"
+#include "shell/task_icon.h"
+#include "shell/ui_style.h"
+
+namespace {
+
+template <class W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(name);
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+// A whole decimal number, optionally signed, with blanks around it.
+int TipTopic(const std::string& text) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && text[b] == ' ') ++b;
+  while (e > b && text[e - 1] == ' ') --e;
+  const char* first = text.data() + b;
+  const char* last = text.data() + e;
+  if (first != last && *first == '+') ++first;
+  int value = 0;
+  const auto [end, ec] = std::from_chars(first, last, value);
+  if (first == last || ec != std::errc() || end != last) {
+    throw EError("'" + text + "' is not a valid integer value");
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string TipsFilePath() { return ProgramFolder() + "tips.dat"; }
+
+std::vector<std::string> SplitTipLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(std::move(line));
+      line.clear();
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      line += c;
+    }
+  }
+  if (!line.empty()) lines.push_back(std::move(line));
+  return lines;
+}
+
+TfrmTips::TfrmTips(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+  setObjectName("frmTips");
+  setWindowTitle("Tolvane - Tip of the Day");
+  setFont(FormFont());
+  setFixedSize(363, 204);
+
+  Image1 = Place(new QLabel(this), "Image1", 8, 8, 32, 32);
+  QIcon bulb(QString::fromStdString(IconPath("bright")));
+  if (bulb.isNull()) bulb = style()->standardIcon(QStyle::SP_MessageBoxInformation);
+  Image1->setPixmap(bulb.pixmap(32, 32));
+
+  Label1 = Place(new QLabel("Did you know?", this), "Label1", 56, 8, 217, 32);
+  Label1->setFont(FormFont(12, true));
+  Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+  StaticText1 = Place(new QLabel(this), "StaticText1", 8, 48, 265, 129);
+  StaticText1->setFont(FormFont(10));
+  StaticText1->setAlignment(Qt::AlignCenter);
+  StaticText1->setWordWrap(true);
+  StaticText1->setTextFormat(Qt::PlainText);
+  StaticText1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  StaticText1->setMargin(4);
+  StaticText1->setAutoFillBackground(true);
+  QPalette white = StaticText1->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  white.setColor(QPalette::WindowText, Qt::black);
+  StaticText1->setPalette(white);
+
+  btnOk = Place(new QPushButton("&Ok", this), "btnOk", 288, 16, 65, 25);
+  btnNext = Place(new QPushButton("&Next", this), "btnNext", 288, 56, 65, 25);
+  btnPrevious = Place(new QPushButton("&Previous", this), "btnPrevious", 288, 96, 65, 25);
+  btnHelp = Place(new QPushButton("&Help", this), "btnHelp", 288, 136, 65, 25);
+  chkShowTips = Place(new QCheckBox("Show these tips", this), "chkShowTips", 8, 184, 337, 17);
+  btnOk->setDefault(true);
+  for (QPushButton* b : {btnNext, btnPrevious, btnHelp}) b->setAutoDefault(false);
+
+  connect(btnOk, &QPushButton::clicked, this, [this] { accept(); });
+  connect(btnNext, &QPushButton::clicked, this,
+          [this] { Guarded(btnNext, [&] { btnNextClick(); }); });
+  connect(btnPrevious, &QPushButton::clicked, this,
+          [this] { Guarded(btnPrevious, [&] { btnPreviousClick(); }); });
+  connect(btnHelp, &QPushButton::clicked, this,
+          [this] { Guarded(btnHelp, [&] { btnHelpClick(); }); });
+  connect(chkShowTips, &QCheckBox::clicked, this,
+          [this] { Guarded(chkShowTips, [&] { chkShowTipsClick(); }); });
+
+  // Centred on the screen.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->geometry();
+    move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+  }
+  btnOk->setFocus(Qt::OtherFocusReason);
+
+  Guarded(this, [this] { FormCreate(); });
+}
+
+void TfrmTips::FormCreate() {
+  if (TipEnabled) chkShowTips->setChecked(true);
+  const std::string path = TipsFilePath();
+  if (!FileExists(path)) throw EFileError("Cannot open file \"" + path + "\"");
+  tips_ = SplitTipLines(ReadFileString(path));
+  btnNextClick();
+}
+
+void TfrmTips::Advance() {
+  const int count = static_cast<int>(tips_.size());
+  // A number below 0 (a hand-edited file) starts again at the first tip.
+  if (TipNumber >= 0 && TipNumber < count - 1) {
+    ++TipNumber;
+  } else {
+    TipNumber = 0;
+  }
+  SaveTipSettings();
+}
+
+void TfrmTips::GoBack() {
+  const int count = static_cast<int>(tips_.size());
+  if (TipNumber > 0 && TipNumber < count) {
+    --TipNumber;
+  } else {
+    TipNumber = count > 0 ? count - 1 : 0;
+  }
+  SaveTipSettings();
+}
+
+void TfrmTips::Display() {
+  if (TipNumber < 0 || TipNumber >= static_cast<int>(tips_.size())) {
+    throw EError("List index out of bounds (" + std::to_string(TipNumber) + ")");
+  }
+  const std::string& line = tips_[static_cast<std::size_t>(TipNumber)];
+  const auto comma = line.find(',');
+  const std::string number = comma == std::string::npos ? std::string() : line.substr(0, comma);
+  const std::string text = comma == std::string::npos ? line : line.substr(comma + 1);
+  StaticText1->setText(QString::fromStdString(text));
+  help_topic_ = TipTopic(number);
+  btnHelp->setEnabled(help_topic_ != 0);
+}
+
+void TfrmTips::btnNextClick() {
+  Advance();
+  Display();
+}
+
+void TfrmTips::btnPreviousClick() {
+  GoBack();
+  Display();
+}
+
+void TfrmTips::btnHelpClick() {
+  ShowHelpTopic(help_topic_);
+  accept();
+}
+
+void TfrmTips::chkShowTipsClick() {
+  TipEnabled = chkShowTips->isChecked();
+  SaveTipSettings();
+}
+
+void ShowTipOfTheDay() {
+  if (TipShowing) return;
+  TipShowing = true;
+  TTaskIcon* icon = frmProps() ? frmProps()->TaskIcon1.get() : nullptr;
+  // However the window ends, the flag clears and the icon comes back.
+  struct Restore {
+    TTaskIcon* icon;
+    ~Restore() {
+      if (icon) icon->SetActive(true);
+      TipShowing = false;
+    }
+  } restore{icon};
+  TfrmTips tips;
+  if (icon) icon->SetActive(false);
+  tips.exec();
+}

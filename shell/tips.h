@@ -1,0 +1,59 @@
+// The tip of the day: one tip from tips.dat at a time, steps forwards and
+// backwards, its help topic, and the switch that turns tips off.
+#pragma once
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+class TfrmTips : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Reads the tips anew and steps forward once (as Next does). Failures go
+  // to the error box; the window opens with what was done before them.
+  explicit TfrmTips(QWidget* parent = nullptr);
+
+  void btnNextClick();
+  void btnPreviousClick();
+  void btnHelpClick();
+  void chkShowTipsClick();
+
+  // The help topic of the tip on display (0: none).
+  int HelpTopic() const { return help_topic_; }
+  const std::vector<std::string>& Tips() const { return tips_; }
+
+  QLabel* Image1;
+  QLabel* Label1;
+  QLabel* StaticText1;
+  QPushButton* btnOk;
+  QPushButton* btnNext;
+  QPushButton* btnPrevious;
+  QPushButton* btnHelp;
+  QCheckBox* chkShowTips;
+
+ private:
+  void FormCreate();
+  void Advance();
+  void GoBack();
+  void Display();
+
+  std::vector<std::string> tips_;
+  int help_topic_ = 0;
+};
+
+// ProgramFolder() + "tips.dat".
+std::string TipsFilePath();
+
+// The lines of a tips file (CR LF, LF or CR end a line; a last line without
+// an end counts).
+std::vector<std::string> SplitTipLines(const std::string& text);
+
+// Shows a tip window and waits until it is closed; returns at once when one
+// is already showing. The tray icon is away meanwhile.
+void ShowTipOfTheDay();

@@ -1,0 +1,18 @@
+// Look shared by Tolvane's windows, and help topics attached to controls.
+#pragma once
+
+#include <QFont>
+
+class QWidget;
+
+// The windows were laid out for a small 8-point sans serif; metric-compatible
+// faces come first so that captions fit their fixed places.
+QFont FormFont(int pointSize = 8, bool bold = false);
+
+// The help topic opened by F1 on a control (0: none).
+void SetHelpTopic(QWidget* control, int topic);
+int HelpTopicOf(const QWidget* control);
+
+// The help topic of the control with the focus, or of its nearest parent
+// that has one.
+int HelpTopicAt(const QWidget* control);
