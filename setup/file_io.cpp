@@ -1,0 +1,96 @@
+#include "setup/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "setup/wrap_error.h"
+
+namespace wrap {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& o) noexcept {
+  if (this != &o) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = o.Release();
+  }
+  return *this;
+}
+
+UniqueFd::~UniqueFd() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void UniqueFd::Close() {
+  int fd = Release();
+  if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) throw EWrapError(errno);
+}
+
+UniqueFd OpenRead(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EWrapError(errno, path);
+  return UniqueFd(fd);
+}
+
+UniqueFd CreateFile(const std::string& path, unsigned mode) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                  static_cast<mode_t>(mode));
+  if (fd < 0) throw EWrapError(errno, path);
+  return UniqueFd(fd);
+}
+
+Bytes ReadWholeFile(const std::string& path) {
+  UniqueFd fd = OpenRead(path);
+  Bytes data;
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode)) data.reserve(static_cast<std::size_t>(st.st_size));
+  std::uint8_t buf[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EWrapError(errno, path);
+    }
+    if (n == 0) break;
+    data.insert(data.end(), buf, buf + n);
+  }
+  return data;
+}
+
+void ReadAllAt(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EWrapError(errno);
+    }
+    if (n == 0) ThrowInvalidData("file ends early");
+    out += n;
+    offset += static_cast<std::uint64_t>(n);
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+void WriteAll(int fd, ByteView data) {
+  const std::uint8_t* p = data.data();
+  std::size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EWrapError(errno);
+    }
+    if (n == 0) throw EWrapError(ENOSPC);
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+void WriteWholeFile(const std::string& path, ByteView data, unsigned mode) {
+  UniqueFd fd = CreateFile(path, mode);
+  WriteAll(fd.Get(), data);
+  fd.Close();
+}
+
+}  // namespace wrap

@@ -1,0 +1,42 @@
+// Small POSIX file helpers; failures throw EWrapError with errno.
+#pragma once
+
+#include <string>
+
+#include "setup/bytes.h"
+
+namespace wrap {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& o) noexcept : fd_(o.Release()) {}
+  UniqueFd& operator=(UniqueFd&& o) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd();
+
+  int Get() const { return fd_; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes now and reports a failed close (a late write error) as errno.
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+UniqueFd OpenRead(const std::string& path);
+// Creates or truncates; never follows a symbolic link at the last component.
+UniqueFd CreateFile(const std::string& path, unsigned mode = 0644);
+
+Bytes ReadWholeFile(const std::string& path);
+void ReadAllAt(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t size);
+void WriteAll(int fd, ByteView data);
+void WriteWholeFile(const std::string& path, ByteView data, unsigned mode = 0644);
+
+}  // namespace wrap

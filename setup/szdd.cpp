@@ -1,0 +1,280 @@
+#include "setup/szdd.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "setup/file_io.h"
+#include "setup/wrap_error.h"
+
+namespace wrap {
+namespace {
+
+constexpr std::uint8_t kMagic[9] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33, 'A'};
+constexpr int kRing = 4096;
+constexpr int kRingStart = kRing - 16;  // where the first byte goes in the ring
+constexpr int kMinMatch = 3;
+constexpr int kMaxMatch = 18;
+// The coder keeps the bytes ahead of it in the same ring, so it never
+// refers further back than this; staying inside it keeps every expander
+// happy, including those that share the ring with the look-ahead.
+constexpr int kMaxDistance = kRing - kMaxMatch;
+
+constexpr std::size_t kChunk = 1 << 16;
+
+}  // namespace
+
+std::optional<SzddHeader> ReadSzddHeader(ByteView data) {
+  if (data.size() < kSzddHeaderSize || std::memcmp(data.data(), kMagic, sizeof kMagic) != 0)
+    return std::nullopt;
+  SzddHeader h;
+  h.lastChar = static_cast<char>(data[9]);
+  h.length = static_cast<std::uint32_t>(GetLE(data, 10, 4));
+  return h;
+}
+
+void SzddExpand(ByteView data, const std::function<void(ByteView)>& sink) {
+  auto header = ReadSzddHeader(data);
+  if (!header) ThrowInvalidData("not an SZDD file");
+  const std::uint64_t length = header->length;
+
+  // buf holds up to kRing bytes of history followed by new output; it is
+  // flushed and slid back when it fills.
+  Bytes buf(kRing + kChunk + kMaxMatch);
+  std::size_t pos = 0;      // next write in buf
+  std::size_t flushed = 0;  // buf[flushed, pos) not yet given to the sink
+  std::uint64_t total = 0;  // bytes produced so far
+  const std::size_t limit = kRing + kChunk;
+
+  const std::uint8_t* in = data.data() + kSzddHeaderSize;
+  const std::uint8_t* const end = data.data() + data.size();
+  unsigned flags = 0;
+
+  auto flush = [&] {
+    if (pos > flushed) sink(ByteView(buf.data() + flushed, pos - flushed));
+    flushed = pos;
+  };
+
+  while (total < length) {
+    if (pos >= limit) {
+      flush();
+      std::memmove(buf.data(), buf.data() + pos - kRing, kRing);
+      pos = flushed = kRing;
+    }
+    if ((flags & 0x100) == 0) {
+      if (in == end) ThrowInvalidData("compressed data ends early");
+      flags = *in++ | 0xFF00u;
+    }
+    bool literal = flags & 1;
+    flags >>= 1;
+    if (literal) {
+      if (in == end) ThrowInvalidData("compressed data ends early");
+      buf[pos++] = *in++;
+      ++total;
+      continue;
+    }
+    if (end - in < 2) ThrowInvalidData("compressed data ends early");
+    const unsigned lo = in[0], hi = in[1];
+    in += 2;
+    const unsigned ringPos = lo | ((hi & 0xF0u) << 4);
+    std::uint64_t len = (hi & 0x0Fu) + kMinMatch;
+    const unsigned here = static_cast<unsigned>((total + kRingStart) % kRing);
+    std::size_t distance = (here - ringPos) & (kRing - 1);
+    if (distance == 0) distance = kRing;
+    len = std::min(len, length - total);
+    // Before the first slide, buffer index equals output offset; anything
+    // before offset 0 is the blank-filled window.
+    for (std::uint64_t k = 0; k < len; ++k, ++pos) {
+      buf[pos] = pos < distance ? ' ' : buf[pos - distance];
+    }
+    total += len;
+  }
+  flush();
+}
+
+Bytes SzddExpandToMemory(ByteView data) {
+  Bytes out;
+  if (auto h = ReadSzddHeader(data)) {
+    // Every input byte gives at most 9 output bytes; never trust the header
+    // alone for the reservation.
+    out.reserve(static_cast<std::size_t>(
+        std::min<std::uint64_t>(h->length, static_cast<std::uint64_t>(data.size()) * 9)));
+  }
+  SzddExpand(data, [&](ByteView chunk) { out.insert(out.end(), chunk.begin(), chunk.end()); });
+  return out;
+}
+
+namespace {
+
+// Longest matches by hash chains, one entry per position within the window.
+class MatchFinder {
+ public:
+  explicit MatchFinder(ByteView data) : d_(data), head_(kHashSize, 0), prev_(kRing, 0) {}
+
+  // Longest match for position i (every earlier position already inserted);
+  // returns the length (0 when below kMinMatch) and sets distance.
+  int Find(std::size_t i, std::size_t limitEnd, int& distance) const {
+    const std::size_t n = std::min(d_.size(), limitEnd);
+    if (i + kMinMatch > n) return 0;
+    const int maxLen = static_cast<int>(std::min<std::size_t>(kMaxMatch, n - i));
+    const std::uint8_t* cur = d_.data() + i;
+    int best = kMinMatch - 1;
+    std::uint32_t cand1 = head_[Hash(i)];  // position + 1, 0 for none
+    int chain = kMaxChain;
+    while (cand1 != 0 && chain-- > 0) {
+      const std::size_t c = cand1 - 1;
+      if (i - c > static_cast<std::size_t>(kMaxDistance)) break;
+      const std::uint8_t* p = d_.data() + c;
+      if (p[best] == cur[best] && p[0] == cur[0] && p[1] == cur[1]) {
+        int len = 2;
+        while (len < maxLen && p[len] == cur[len]) ++len;
+        if (len > best) {
+          best = len;
+          distance = static_cast<int>(i - c);
+          if (len == maxLen) break;
+        }
+      }
+      const std::uint32_t next = prev_[c & (kRing - 1)];
+      if (next >= cand1) break;
+      cand1 = next;
+    }
+    return best >= kMinMatch ? best : 0;
+  }
+
+  void Insert(std::size_t i) {
+    if (i + kMinMatch > d_.size()) return;
+    std::uint32_t& h = head_[Hash(i)];
+    prev_[i & (kRing - 1)] = h;
+    h = static_cast<std::uint32_t>(i + 1);
+  }
+
+ private:
+  static constexpr std::size_t kHashBits = 15;
+  static constexpr std::size_t kHashSize = std::size_t{1} << kHashBits;
+  static constexpr int kMaxChain = 96;
+
+  std::size_t Hash(std::size_t i) const {
+    const std::uint32_t v = (std::uint32_t{d_[i]} << 16) | (std::uint32_t{d_[i + 1]} << 8) | d_[i + 2];
+    return (v * 2654435761u) >> (32 - kHashBits);
+  }
+
+  ByteView d_;
+  std::vector<std::uint32_t> head_;
+  std::vector<std::uint32_t> prev_;
+};
+
+class Writer {
+ public:
+  explicit Writer(Bytes& out) : out_(out) {}
+  void Literal(std::uint8_t c) {
+    Item(true);
+    out_.push_back(c);
+  }
+  void Match(std::size_t at, int distance, int len) {
+    Item(false);
+    const unsigned ringPos = static_cast<unsigned>((at + kRingStart - static_cast<std::size_t>(distance)) % kRing);
+    out_.push_back(static_cast<std::uint8_t>(ringPos & 0xFF));
+    out_.push_back(static_cast<std::uint8_t>(((ringPos >> 4) & 0xF0) | static_cast<unsigned>(len - kMinMatch)));
+  }
+
+ private:
+  void Item(bool literal) {
+    if (bit_ == 8) {
+      flagAt_ = out_.size();
+      out_.push_back(0);
+      bit_ = 0;
+    }
+    if (literal) out_[flagAt_] = static_cast<std::uint8_t>(out_[flagAt_] | (1u << bit_));
+    ++bit_;
+  }
+  Bytes& out_;
+  std::size_t flagAt_ = 0;
+  int bit_ = 8;
+};
+
+}  // namespace
+
+Bytes SzddCompress(ByteView data, char lastChar) {
+  if (data.size() > std::numeric_limits<std::uint32_t>::max())
+    throw EWrapError(EFBIG, "SZDD holds at most 4 GiB - 1");
+  Bytes out(kMagic, kMagic + sizeof kMagic);
+  out.push_back(static_cast<std::uint8_t>(lastChar));
+  PutLE(out, data.size(), 4);
+  out.reserve(out.size() + data.size() / 2 + 64);
+  Writer writer(out);
+  MatchFinder finder(data);
+
+  // Optimal parse block by block: a literal costs 9 bits, a match 17, and
+  // every shorter length at a match's distance is a match too.
+  constexpr std::size_t kBlock = std::size_t{1} << 18;
+  std::vector<std::uint8_t> lengths(kBlock);
+  std::vector<std::uint16_t> distances(kBlock);
+  std::vector<std::uint32_t> cost(kBlock + 1);
+  std::vector<std::uint8_t> take(kBlock);
+  for (std::size_t start = 0; start < data.size(); start += kBlock) {
+    const std::size_t stop = std::min(data.size(), start + kBlock);
+    const std::size_t count = stop - start;
+    for (std::size_t i = start; i < stop; ++i) {
+      int distance = 0;
+      lengths[i - start] = static_cast<std::uint8_t>(finder.Find(i, stop, distance));
+      distances[i - start] = static_cast<std::uint16_t>(distance);
+      finder.Insert(i);
+    }
+    cost[count] = 0;
+    for (std::size_t k = count; k-- > 0;) {
+      std::uint32_t best = cost[k + 1] + 9;
+      std::uint8_t choice = 0;
+      for (int len = lengths[k]; len >= kMinMatch; --len) {
+        const std::uint32_t c = cost[k + static_cast<std::size_t>(len)] + 17;
+        if (c < best) {
+          best = c;
+          choice = static_cast<std::uint8_t>(len);
+        }
+      }
+      cost[k] = best;
+      take[k] = choice;
+    }
+    for (std::size_t k = 0; k < count;) {
+      if (take[k] == 0) {
+        writer.Literal(data[start + k]);
+        ++k;
+      } else {
+        writer.Match(start + k, distances[k], take[k]);
+        k += take[k];
+      }
+    }
+  }
+  return out;
+}
+
+std::string ExpandedName(const std::string& compressedName, char lastChar) {
+  if (compressedName.empty() || compressedName.back() != '_') return compressedName;
+  std::string name = compressedName.substr(0, compressedName.size() - 1);
+  if (lastChar != 0) name.push_back(lastChar);
+  return name;
+}
+
+std::optional<std::string> GetExpandedName(const std::string& path) {
+  try {
+    UniqueFd fd = OpenRead(path);
+    std::uint8_t head[kSzddHeaderSize];
+    ReadAllAt(fd.Get(), 0, head, sizeof head);
+    auto header = ReadSzddHeader(ByteView(head, sizeof head));
+    if (!header) return std::nullopt;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    return ExpandedName(leaf, header->lastChar);
+  } catch (const EWrapError&) {
+    return std::nullopt;
+  }
+}
+
+void SzddExpandFile(const std::string& source, const std::string& target, unsigned mode) {
+  const Bytes packed = ReadWholeFile(source);
+  if (!ReadSzddHeader(packed)) ThrowInvalidData(source + " is not an SZDD file");
+  UniqueFd out = CreateFile(target, mode);
+  SzddExpand(packed, [&](ByteView chunk) { WriteAll(out.Get(), chunk); });
+  out.Close();
+}
+
+}  // namespace wrap
