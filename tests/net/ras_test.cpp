@@ -1,0 +1,434 @@
+// TagRas against the NetworkManager mock on a private bus.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include "net/ras.h"
+#include "ras_mock.h"
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QCoreApplication>(argc_, argv_);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[10] = "ras_tests";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QCoreApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(std::make_unique<QtEnvironment>().release());
+
+constexpr char kDevice[] = "/org/freedesktop/NetworkManager/Devices/eth0";
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class RasTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetRasMessageBoxHook([this](const std::string& text) { boxes.push_back(text); });
+  }
+  void TearDown() override {
+    SetRasMessageBoxHook({});
+    SetRasErrorHook({});
+  }
+
+  // Dials reach `state` (activating by default) and stay there until the
+  // test moves them on; the device eth0 carries them, so that deactivating
+  // removes them.
+  static void ActivateSlowly(const NmMock& nm, unsigned state = 1) {
+    nm.Py(
+        "self.AddEthernetDevice('eth0', 'eth0', 30)\n"
+        "NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o',"
+        " \"ret = dbus.ObjectPath(self.AddActiveConnection(['/org/freedesktop/NetworkManager/Devices/eth0'],"
+        " args[0], '/', 'dial', dbus.UInt32(" + std::to_string(state) + ")))\")\n");
+  }
+
+  void Record(TagRas& ras) {
+    ras.OnStatusChange = [this](TagRas&, const std::string& s) { statuses.push_back(s); };
+    ras.OnDisconnected = [this](TagRas&) { ++disconnects; };
+  }
+
+  std::vector<std::string> boxes;
+  std::vector<std::string> statuses;
+  int disconnects = 0;
+};
+
+TEST_F(RasTest, DefaultsAndNoNetworkManagerMeansNoRas) {
+  NmMock nm(false);
+  TagRas ras(nm.Bus());
+  EXPECT_EQ(ras.Service(), "");
+  EXPECT_TRUE(ras.ForceService());
+  EXPECT_FALSE(ras.MinimizeAtConnect());
+  EXPECT_EQ(ras.Password(), "");
+  EXPECT_TRUE(ras.RemovePassword());
+  EXPECT_EQ(ras.TimeOut(), 120);
+  EXPECT_EQ(ras.DialHandle(), "");
+  EXPECT_FALSE(ras.Connected() || ras.Canceled() || ras.TimedOut() || ras.DialedHere());
+
+  EXPECT_FALSE(ras.NetworkManagerPresent());
+  EXPECT_TRUE(ras.Entries().empty());
+  EXPECT_FALSE(ras.RasAvailable());
+  ras.SetService("Home");
+  EXPECT_EQ(boxes, std::vector<std::string>{"TagRas component was unable to detect\nRAS on your system."});
+  EXPECT_EQ(ras.Service(), "");
+  ras.SetService("");
+  EXPECT_EQ(boxes.size(), 1u);
+
+  EXPECT_FALSE(ras.FindConnection());
+  const auto start = Clock::now();
+  ras.Dial();
+  EXPECT_LT(SecondsSince(start), 0.5);
+  EXPECT_FALSE(ras.DialedHere());
+  ras.Cancel();
+  EXPECT_TRUE(ras.Canceled());
+}
+
+TEST_F(RasTest, EntriesAreProfilesAndServiceSetterChecksThem) {
+  NmMock nm;
+  nm.AddProfile("Home");
+  nm.AddProfile("Work");
+  TagRas ras(nm.Bus());
+  EXPECT_TRUE(ras.NetworkManagerPresent());
+  EXPECT_EQ(ras.Entries(), (std::vector<std::string>{"Home", "Work"}));
+  EXPECT_TRUE(ras.RasAvailable());
+
+  ras.SetService("work");  // found without regard to case, kept in the entry's spelling
+  EXPECT_EQ(ras.Service(), "Work");
+  nm.AddProfile("Later");
+  ras.SetService("Later");  // the setter reads the entries again
+  EXPECT_EQ(ras.Service(), "Later");
+  EXPECT_TRUE(boxes.empty());
+
+  ras.SetService("Nowhere");
+  EXPECT_EQ(boxes, std::vector<std::string>{"Invalid service name"});
+  EXPECT_EQ(ras.Service(), "");
+
+  ras.SetService("Home");
+  ras.Dial();  // the template activates at once
+  ASSERT_TRUE(ras.Connected());
+  ras.SetService("Work");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1], "This property can be set only before\nestablishing the connection");
+  EXPECT_EQ(ras.Service(), "Home");
+  ras.SetService("");
+  EXPECT_EQ(ras.Service(), "");
+}
+
+TEST_F(RasTest, EmptyServiceDialsNothingAndHangUpDoesNothing) {
+  NmMock nm;
+  const std::string home = nm.AddProfile("Home");
+  nm.AddActive(home, "0");
+  TagRas ras(nm.Bus());
+  Record(ras);
+  ras.Dial();
+  EXPECT_TRUE(ras.Connected());
+  EXPECT_FALSE(ras.DialedHere());
+  ras.HangUp();
+  EXPECT_FALSE(ras.Connected());
+  EXPECT_EQ(nm.Activated(), "");
+  EXPECT_EQ(nm.Deactivated(), "");
+  EXPECT_EQ(disconnects, 0);
+  EXPECT_TRUE(statuses.empty());
+}
+
+TEST_F(RasTest, ActiveConnectionOfTheServiceIsUsedAndLeftUp) {
+  NmMock nm;
+  const std::string work = nm.AddProfile("Work");
+  const std::string home = nm.AddProfile("Home");
+  nm.AddActive(work, "0");
+  const std::string homeLine = nm.AddActive(home, "1");
+  TagRas ras(nm.Bus());
+  Record(ras);
+  ras.SetService("Home");
+  ras.Dial();
+  EXPECT_TRUE(ras.Connected());
+  EXPECT_FALSE(ras.DialedHere());
+  EXPECT_EQ(ras.DialHandle(), homeLine);
+  ras.Cancel();
+  EXPECT_TRUE(ras.Canceled());
+  EXPECT_FALSE(ras.Connected());
+  EXPECT_EQ(ras.DialHandle(), "");
+  EXPECT_EQ(nm.Activated(), "");
+  EXPECT_EQ(nm.Deactivated(), "");
+  EXPECT_EQ(disconnects, 0);
+}
+
+TEST_F(RasTest, ForceServiceDecidesWhetherAnotherLineWithAnAddressCounts) {
+  NmMock nm;
+  const std::string lo = nm.Py("out = SETTINGS.SettingsAddConnection({'connection': {'id': 'lo', 'type': 'loopback'}})");
+  const std::string other = nm.AddProfile("Other");
+  const std::string home = nm.AddProfile("Home");
+  const std::string work = nm.AddProfile("Work");
+  const std::string loLine = nm.AddActive(lo, "0");
+  nm.SetIp4(loLine, "127.0.0.1");
+  nm.AddActive(other, "1");  // up, but without an address
+  const std::string homeLine = nm.AddActive(home, "2");
+  nm.SetIp4(homeLine, "10.1.2.3");
+
+  {
+    TagRas ras(nm.Bus());
+    ras.SetService("Work");
+    ras.SetForceService(false);
+    ras.Dial();
+    EXPECT_TRUE(ras.Connected());
+    EXPECT_FALSE(ras.DialedHere());
+    EXPECT_EQ(ras.DialHandle(), homeLine);
+    EXPECT_EQ(nm.Activated(), "");
+  }
+  {
+    TagRas ras(nm.Bus());
+    ras.SetService("Work");
+    ras.Dial();
+    EXPECT_TRUE(ras.DialedHere());
+    EXPECT_EQ(nm.Activated(), work);
+  }
+}
+
+TEST_F(RasTest, DialReportsEachStateUntilConnectedAndHangUpTakesItDown) {
+  NmMock nm;
+  const std::string home = nm.AddProfile("Home");
+  ActivateSlowly(nm);
+  TagRas ras(nm.Bus());
+  Record(ras);
+  ras.SetService("Home");
+  ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
+    statuses.push_back(s);
+    if (statuses.size() == 1) {
+      nm.Py("for st in (40, 50, 60, 70, 80):\n"
+            "    device_state('" + std::string(kDevice) + "', st)\n"
+            "set_state('" + sender.DialHandle() + "', 2)\n");
+    }
+  };
+  ras.Dial();
+  EXPECT_EQ(statuses, (std::vector<std::string>{
+                          "Opening the connection...", "Connecting the device...",
+                          "Connecting the device...", "Verifying user name and password...",
+                          "Authenticated; getting a network address...", "Logging on to the network...",
+                          "Connected"}));
+  EXPECT_TRUE(ras.Connected());
+  EXPECT_TRUE(ras.DialedHere());
+  const std::string line = ras.DialHandle();
+  EXPECT_EQ(line, "/org/freedesktop/NetworkManager/ActiveConnection/dial");
+  EXPECT_EQ(nm.Activated(), home);
+
+  ras.Dial();  // a line it holds is kept, not activated again
+  EXPECT_EQ(nm.Activated(), home);
+  EXPECT_EQ(ras.DialHandle(), line);
+
+  ras.HangUp();
+  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_FALSE(ras.Connected());
+  EXPECT_EQ(ras.DialHandle(), "");
+  ras.Cancel();  // nothing of its own is left to hang up
+  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(RasTest, DialThatFailsOnTheLineHangsUpAndRaises) {
+  NmMock nm;
+  nm.AddProfile("Home");
+  ActivateSlowly(nm);
+  TagRas ras(nm.Bus());
+  Record(ras);
+  ras.SetService("Home");
+  std::string line;
+  ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
+    statuses.push_back(s);
+    if (statuses.size() == 1) {
+      line = sender.DialHandle();
+      nm.Py("device_state('" + std::string(kDevice) + "', 40)\nset_state('" + line + "', 4, 10)\n");
+    }
+  };
+  try {
+    ras.Dial();
+    FAIL() << "no error";
+  } catch (const ERASError& e) {
+    EXPECT_STREQ(e.what(), "The user name or password was refused");
+  }
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Opening the connection...", "Connecting the device...", ""}));
+  EXPECT_EQ(ras.LastError(), 10);
+  EXPECT_FALSE(ras.Connected());
+  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(disconnects, 1);
+
+  // A reason without words of its own.
+  statuses.clear();
+  ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
+    statuses.push_back(s);
+    if (statuses.size() == 1) nm.Py("set_state('" + sender.DialHandle() + "', 4, 77)\n");
+  };
+  EXPECT_THROW(
+      {
+        try {
+          ras.Dial();
+        } catch (const ERASError& e) {
+          EXPECT_STREQ(e.what(), "RAS error no 77");
+          throw;
+        }
+      },
+      ERASError);
+}
+
+TEST_F(RasTest, RefusedActivationCarriesNetworkManagersText) {
+  NmMock nm;
+  nm.AddProfile("Home");
+  nm.Py("NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o',"
+        " \"raise dbus.exceptions.DBusException('No suitable device found for this connection.',"
+        " name='org.freedesktop.NetworkManager.UnknownDevice')\")\n");
+  TagRas ras(nm.Bus());
+  Record(ras);
+  ras.SetService("Home");
+  try {
+    ras.Dial();
+    FAIL() << "no error";
+  } catch (const ERASError& e) {
+    EXPECT_STREQ(e.what(), "No suitable device found for this connection.");
+  }
+  EXPECT_NE(ras.LastError(), 0);
+  EXPECT_FALSE(ras.Connected());
+  EXPECT_EQ(nm.Deactivated(), "");
+  EXPECT_EQ(disconnects, 0);  // there was no line to take down
+  EXPECT_EQ(ras::ErrorText(12345), "RAS error no 12345");
+}
+
+TEST_F(RasTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
+  NmMock nm;
+  nm.AddProfile("Home");
+  ActivateSlowly(nm);
+  TagRas ras(nm.Bus());
+  Record(ras);
+  ras.SetService("Home");
+  ras.SetTimeOut(1);
+  auto start = Clock::now();
+  try {
+    ras.Dial();
+    FAIL() << "no time-out";
+  } catch (const ETimedOutError& e) {
+    EXPECT_STREQ(e.what(), "Operation timed out");
+  }
+  const double took = SecondsSince(start);
+  EXPECT_GE(took, 0.9);
+  EXPECT_LT(took, 5.0);
+  EXPECT_TRUE(ras.TimedOut());
+  EXPECT_EQ(nm.Deactivated(), "/org/freedesktop/NetworkManager/ActiveConnection/dial");
+
+  // With no limit the dial outlasts several ticks of the timer.
+  ras.SetTimeOut(0);
+  ras.OnStatusChange = [&](TagRas& sender, const std::string&) {
+    const std::string line = sender.DialHandle();
+    if (!line.empty() && !sender.Connected())
+      QTimer::singleShot(2200, [&nm, line] { nm.Py("set_state('" + line + "', 2)\n"); });
+  };
+  start = Clock::now();
+  ras.Dial();
+  EXPECT_TRUE(ras.Connected());
+  EXPECT_FALSE(ras.TimedOut());
+  EXPECT_GE(SecondsSince(start), 2.0);
+}
+
+TEST_F(RasTest, CancelDuringTheDialHangsUpAndRaises) {
+  NmMock nm;
+  nm.AddProfile("Home");
+  ActivateSlowly(nm);
+  TagRas ras(nm.Bus());
+  Record(ras);
+  ras.SetService("Home");
+  std::string line;
+  ras.OnStatusChange = [&](TagRas& sender, const std::string&) {
+    line = sender.DialHandle();
+    QTimer::singleShot(100, [&sender] { sender.Cancel(); });
+  };
+  try {
+    ras.Dial();
+    FAIL() << "not canceled";
+  } catch (const ECanceledError& e) {
+    EXPECT_STREQ(e.what(), "Operation has been canceled");
+  }
+  EXPECT_TRUE(ras.Canceled());
+  EXPECT_FALSE(ras.Connected());
+  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(RasTest, LineThatDropsLaterReachesTheErrorHookAndMinimizePauses) {
+  NmMock nm;
+  nm.AddProfile("Home");
+  TagRas ras(nm.Bus());
+  ras.SetService("Home");
+  ras.SetMinimizeAtConnect(true);
+  const auto start = Clock::now();
+  ras.Dial();
+  EXPECT_GE(SecondsSince(start), 0.95);
+  ASSERT_TRUE(ras.Connected());
+
+  std::string reported;
+  QEventLoop loop;
+  SetRasErrorHook([&](std::exception_ptr p) {
+    try {
+      std::rethrow_exception(p);
+    } catch (const ERASError& e) {
+      reported = e.what();
+    }
+    loop.quit();
+  });
+  nm.Py("set_state('" + ras.DialHandle() + "', 4, 3)\n");
+  QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+  loop.exec();
+  EXPECT_EQ(reported, "The device of the connection was disconnected");
+  EXPECT_EQ(ras.LastError(), 3);
+}
+
+TEST_F(RasTest, PasswordIsSuppliedWhenTheProfileStoresNone) {
+  NmMock nm;
+  const std::string gsm = nm.Py(
+      "out = SETTINGS.SettingsAddConnection({'connection': {'id': 'Mobile', 'type': 'gsm'},"
+      " 'gsm': {'apn': 'internet'}})\n"
+      "objects[out].AddMethod('org.freedesktop.NetworkManager.Settings.Connection', 'UpdateUnsaved',"
+      " 'a{sa{sv}}', '', 'self.ConnectionUpdate(self, args[0])')\n");
+  const std::string updates =
+      "out = ' '.join('%s:%s' % (c[1], c[2][0]['gsm'].get('password', '-'))"
+      " for c in objects['" + gsm + "'].call_log if c[1].startswith('Update'))";
+  ActivateSlowly(nm, 2);
+  TagRas ras(nm.Bus());
+  ras.SetService("Mobile");
+  ras.SetPassword("s3cret");
+
+  ras.Dial();  // RemovePassword: used for the dial, saved back without it
+  EXPECT_TRUE(ras.Connected());
+  EXPECT_EQ(nm.Py(updates), "UpdateUnsaved:s3cret Update:-");
+  ras.HangUp();
+
+  nm.Py("objects['" + gsm + "'].call_log = []");
+  ras.SetRemovePassword(false);
+  ras.Dial();
+  EXPECT_EQ(nm.Py(updates), "Update:s3cret");
+  ras.HangUp();
+
+  // A password the profile stores is left alone.
+  nm.Py("objects['" + gsm + "'].call_log = []\n"
+        "objects['" + gsm + "'].AddMethod('org.freedesktop.NetworkManager.Settings.Connection', 'GetSecrets',"
+        " 's', 'a{sa{sv}}', \"ret = {'gsm': {'password': 'stored'}}\")\n");
+  ras.Dial();
+  EXPECT_EQ(nm.Py(updates), "");
+}
+
+}  // namespace
