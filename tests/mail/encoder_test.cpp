@@ -1,0 +1,394 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "mail/encoder.h"
+#include "mail/message.h"
+
+namespace {
+
+const std::string A = "user@example.org";
+const std::string S = "pages@server.example";
+const std::string T = "send http://example.org/";
+const std::string B = "GET http://example.org/";
+
+// The request mail as the program sends it.
+void Request(TmsMessage& m) {
+  m.Sender().SetAddress(A);
+  m.Recipients().AddAddress(S, "");
+  m.SetSubject(T);
+  m.Body().push_back(B);
+}
+
+std::string Encode(TmsCustomMessage& m) {
+  TMemoryStream out;
+  m.SaveToStream(out);
+  return out.Data();
+}
+
+std::vector<std::string> Lines(const std::string& wire) {
+  EXPECT_TRUE(wire.ends_with("\r\n"));
+  std::vector<std::string> out;
+  std::size_t i = 0;
+  while (i < wire.size()) {
+    std::size_t j = wire.find("\r\n", i);
+    out.push_back(wire.substr(i, j - i));
+    i = j + 2;
+  }
+  return out;
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& l : lines) out += l + "\r\n";
+  return out;
+}
+
+std::string BoundaryOf(const std::string& wire, int nth = 0) {
+  static const std::regex re("boundary=\"([^\"]*)\"");
+  auto it = std::sregex_iterator(wire.begin(), wire.end(), re);
+  std::advance(it, nth);
+  return (*it)[1];
+}
+
+std::unique_ptr<TmsAttItem> Att(const std::string& name, const std::string& data) {
+  auto a = std::make_unique<TmsAttItem>();
+  a->SetFileName(name);
+  a->Stream().SetData(data);
+  return a;
+}
+
+}  // namespace
+
+TEST(Encoder, RequestMailByteForByte) {
+  TmsMessage m;
+  Request(m);
+  EXPECT_EQ(Encode(m), "From:      <" + A + ">\r\n"
+                       "To:        <" + S + ">\r\n"
+                       "Subject:  " + T + "\r\n"
+                       "Mime-Version: 1.0\r\n"
+                       "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
+                       "Content-Transfer-Encoding: 7bit\r\n"
+                       "\r\n" +
+                       B + "\r\n");
+}
+
+TEST(Encoder, RequestMailWithLongLineGoesQuotedPrintable) {
+  TmsMessage m;
+  Request(m);
+  std::string long_line = "GET http://example.org/" + std::string(250, 'a') + "=?";
+  m.Body()[0] = long_line;
+  std::vector<std::string> lines = Lines(Encode(m));
+  ASSERT_GE(lines.size(), 9u);
+  EXPECT_EQ(lines[5], "Content-Transfer-Encoding: quoted-printable");
+  EXPECT_EQ(lines[6], "");
+  // Cut at the blank; the blank starts the next line.
+  EXPECT_EQ(lines[7], "GET=");
+  EXPECT_EQ(lines[8], " http://example.org/" + std::string(45, 'a') + "=");
+  EXPECT_EQ(lines.back().substr(lines.back().size() - 6), "aa=3D?");
+  EXPECT_EQ(m.Body()[0], long_line);  // the message is not changed
+}
+
+TEST(Encoder, RequestMailWithOneAttachmentByteForByte) {
+  TmsMessage m;
+  Request(m);
+  auto a = std::make_unique<TmsAttItem>();
+  a->SetFileName("C:\\x\\a.txt");
+  a->SetContentType("text/plain");
+  a->SetTransferEncoding(teQuotedPrintable);
+  a->Stream().SetData("first line\r\nsecond = line\r\n");
+  m.Attachments().Add(std::move(a));
+  const std::string wire = Encode(m);
+  const std::string D = BoundaryOf(wire);
+  EXPECT_TRUE(std::regex_match(D, std::regex("[0-8]{8}"))) << D;
+  EXPECT_EQ(wire, Join({"From:      <" + A + ">",
+                        "To:        <" + S + ">",
+                        "Subject:  " + T,
+                        "Mime-Version: 1.0",
+                        "Content-Type: multipart/mixed; boundary=\"" + D + "\"",
+                        "",
+                        "This is a multipart message in MIME format",
+                        "",
+                        "--" + D,
+                        "Content-Type: text/plain; charset=\"us-ascii\"",
+                        "Content-Transfer-Encoding: 7bit",
+                        "",
+                        B,
+                        "",
+                        "--" + D,
+                        "Content-Type: text/plain; name=\"a.txt\"",
+                        "Content-Transfer-Encoding: Quoted-Printable",
+                        "Content-Disposition: attachment; filename=\"a.txt\"",
+                        "",
+                        "first line",
+                        "second =3D line",
+                        "",
+                        "--" + D + "--"}));
+}
+
+TEST(Encoder, HeaderOrderPaddingAndAddressLists) {
+  TmsMessage m;
+  m.Sender() = TmsMailAddress("me@x.org", "J. Smith");
+  m.Recipients().AddAddress("a@x", "Ann");
+  m.Recipients().AddAddress("b@x", "B. \"Bee\" B");
+  m.Recipients().AddAddress("c@x", "");
+  m.CC().AddAddress("d@x", "D.");
+  m.BCC().AddAddress("secret@x", "");
+  m.ReturnReceipt = true;
+  m.Priority = ptHigh;
+  m.Headers() = {"Subject: old", "X-Mailer: test", "Content-Type: text/html",
+                 "\tcharset=x", "Comments: kept"};
+  m.Body().push_back("b");
+  std::vector<std::string> lines = Lines(Encode(m));
+  std::vector<std::string> expected = {"From:     \"J. Smith\" <me@x.org>",
+                                       "To:       Ann <a@x>,",
+                                       "          B. \"Bee\" B <b@x>,",
+                                       "           <c@x>",
+                                       "CC:       \"D.\" <d@x>",
+                                       "Return-Receipt-To: <me@x.org>",
+                                       "X-Priority: 1",
+                                       "X-Mailer: test",
+                                       "Comments: kept",
+                                       "Mime-Version: 1.0"};
+  ASSERT_GE(lines.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 10), expected);
+  // The standard headers left the message; BCC never reaches the wire.
+  EXPECT_EQ(m.Headers(), (std::vector<std::string>{"X-Mailer: test", "Comments: kept"}));
+  for (const auto& l : lines) EXPECT_EQ(l.find("secret"), std::string::npos);
+
+  m.Priority = ptLow;
+  m.ReturnReceipt = false;
+  lines = Lines(Encode(m));
+  EXPECT_EQ(lines[5], "X-Priority: 5");
+}
+
+TEST(Encoder, FirstAddressLineAndSubjectAreCutTo255) {
+  TmsMessage m;
+  m.Sender().SetAddress("a@b");
+  m.Recipients().AddAddress(std::string(250, 'r'), std::string(20, 'n'));
+  m.Recipients().AddAddress("x@y", "");
+  m.SetSubject(std::string(255, 's'));
+  std::vector<std::string> lines = Lines(Encode(m));
+  EXPECT_EQ(lines[1].size(), 255u);
+  EXPECT_EQ(lines[2], "           <x@y>");
+  EXPECT_EQ(lines[3].size(), 255u);
+  EXPECT_TRUE(lines[3].starts_with("Subject:  sss"));
+}
+
+TEST(Encoder, DotLinesAndEmbeddedBreaksAreWrittenAsTheyAre) {
+  TmsMessage m;
+  Request(m);
+  m.Body() = {".", ".profile", "a\r\n.\r\nb", std::string(1, '\0') + "gone", "x\0y"};
+  m.Body()[4] = std::string("x\0y", 3);
+  const std::string wire = Encode(m);
+  EXPECT_TRUE(wire.ends_with("\r\n\r\n.\r\n.profile\r\na\r\n.\r\nb\r\n\r\nx\r\n")) << wire;
+  EXPECT_EQ(m.Body()[0], ".");  // the message is not changed
+  EXPECT_EQ(Encode(m), wire);   // same message, same bytes
+}
+
+TEST(Encoder, EmbeddedBreaksCountTowardLongLines) {
+  TmsMessage m;
+  Request(m);
+  m.Body() = {std::string(200, 'a') + "\r\n" + std::string(60, 'b')};
+  std::vector<std::string> lines = Lines(Encode(m));
+  EXPECT_EQ(lines[5], "Content-Transfer-Encoding: quoted-printable");
+  // The inner break becomes a paragraph end.
+  EXPECT_EQ(lines.back(), std::string(60, 'b'));
+}
+
+TEST(Encoder, IsoCharsetIsQuotedPrintable) {
+  TmsMessage m;
+  Request(m);
+  m.CharSet = csISO8859;
+  m.Body() = {"Caf\xE9", "x"};
+  std::vector<std::string> lines = Lines(Encode(m));
+  EXPECT_EQ(lines[4], "Content-Type: text/plain; charset=\"iso-8859-1\"");
+  EXPECT_EQ(lines[5], "Content-Transfer-Encoding: quoted-printable");
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 7, lines.end()),
+            (std::vector<std::string>{"Caf=E9", "x"}));
+}
+
+TEST(Encoder, Base64Lines) {
+  TmsMessage m;
+  Request(m);
+  m.Body().clear();
+  m.Attachments().Add(Att("data.bin", std::string(114, '\x01')));
+  std::vector<std::string> lines = Lines(Encode(m));
+  // A single part: the one attachment is the message.
+  EXPECT_EQ(lines[4], "Content-Type: application/octet-stream; name=\"data.bin\"");
+  EXPECT_EQ(lines[5], "Content-Transfer-Encoding: Base64");
+  EXPECT_EQ(lines[6], "Content-Disposition: attachment; filename=\"data.bin\"");
+  EXPECT_EQ(lines[7], "");
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines[8].size(), 76u);
+  EXPECT_EQ(lines[9].size(), 76u);
+  EXPECT_EQ(lines[10], "");  // 114 is a multiple of 57
+
+  m.Attachments()[0].Stream().SetData("Man");
+  lines = Lines(Encode(m));
+  EXPECT_EQ(lines.back(), "TWFu");
+}
+
+TEST(Encoder, BodyFilesAsSinglePart) {
+  TmsMessage m;
+  Request(m);
+  m.Body().clear();
+  m.Attachments().Add(Att("C:\\tmp\\_HtmBody.htm", "<p>x</p>"));
+  std::vector<std::string> lines = Lines(Encode(m));
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()),
+            (std::vector<std::string>{"Content-Type: text/html",
+                                      "Content-Transfer-Encoding: Quoted-Printable", "",
+                                      "<p>x</p>"}));
+  m.Attachments()[0].SetFileName("_rtfbody.rtf");
+  m.Attachments()[0].SetTransferEncoding(te7Bit);
+  lines = Lines(Encode(m));
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.begin() + 7),
+            (std::vector<std::string>{"Content-Type: text/rtf", "Content-Transfer-Encoding: 7bit",
+                                      ""}));
+}
+
+TEST(Encoder, NestedAlternativeInsideMixed) {
+  TmsMessage m;
+  Request(m);
+  m.Attachments().Add(Att("_alt.htm", "<b>x</b>"));
+  m.Attachments().Add(Att("report.pdf", "%PDF"));
+  const std::string wire = Encode(m);
+  const std::string D = BoundaryOf(wire, 0);
+  const std::string E = BoundaryOf(wire, 1);
+  EXPECT_NE(D, E);  // fresh for the nested part
+  EXPECT_TRUE(std::regex_match(E, std::regex("[0-8]{8}")));
+  std::vector<std::string> lines = Lines(wire);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()),
+            (std::vector<std::string>{
+                "Content-Type: multipart/mixed; boundary=\"" + D + "\"",
+                "",
+                "This is a multipart message in MIME format",
+                "",
+                "--" + D,
+                "Content-Type:  multipart/alternative; boundary=\"" + E + "\"",
+                "Content-Transfer-Encoding: 7bit",
+                "",
+                "--" + E,
+                "Content-Type: text/plain; charset=\"us-ascii\"",
+                "Content-Transfer-Encoding: 7bit",
+                "",
+                B,
+                "",
+                "--" + E,
+                "Content-Type: text/html",
+                "Content-Transfer-Encoding: Quoted-Printable",
+                "",
+                "<b>x</b>",
+                "",
+                "--" + E + "--",
+                "",
+                "--" + D,
+                "Content-Type: application/pdf; name=\"report.pdf\"",
+                "Content-Transfer-Encoding: Base64",
+                "Content-Disposition: attachment; filename=\"report.pdf\"",
+                "",
+                "JVBERg==",
+                "",
+                "--" + D + "--"}));
+}
+
+TEST(Encoder, AlternativeMessage) {
+  TmsMessage m;
+  Request(m);
+  m.Attachments().Add(Att("_alt.htm", "<b>x</b>"));
+  const std::string wire = Encode(m);
+  const std::string D = BoundaryOf(wire);
+  EXPECT_NE(wire.find("Content-Type: multipart/alternative; boundary=\"" + D + "\"\r\n"),
+            std::string::npos);
+  EXPECT_EQ(wire.find("Content-Disposition"), std::string::npos);
+  EXPECT_TRUE(wire.ends_with("--" + D + "\r\nContent-Type: text/html\r\n"
+                             "Content-Transfer-Encoding: Quoted-Printable\r\n\r\n<b>x</b>\r\n\r\n--" +
+                             D + "--\r\n"));
+}
+
+TEST(Encoder, BoundariesAreFreshEachTime) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 50; ++i) {
+    std::string b = MakeBoundary();
+    EXPECT_TRUE(std::regex_match(b, std::regex("[0-8]{8}"))) << b;
+    seen.insert(b);
+  }
+  EXPECT_GT(seen.size(), 45u);
+}
+
+TEST(Encoder, SevenBitDataIsSplitIntoLines) {
+  TmsMessage m;
+  Request(m);
+  auto a = Att("fwd.eml", "Subject: x\r\n\r\nline\nlast");
+  EXPECT_EQ(a->TransferEncoding(), te7Bit);
+  m.Attachments().Add(std::move(a));
+  const std::string wire = Encode(m);
+  EXPECT_NE(wire.find("Content-Transfer-Encoding: 7bit\r\nContent-Disposition: attachment; "
+                      "filename=\"fwd.eml\"\r\n\r\nSubject: x\r\n\r\nline\r\nlast\r\n\r\n--"),
+            std::string::npos)
+      << wire;
+}
+
+TEST(Encoder, UuencodedBody) {
+  TmsMessage m;
+  Request(m);
+  m.Encoding = meUU;
+  m.Attachments().Add(Att("C:\\dir\\ten.bin", "0123456789"));
+  m.Attachments().Add(Att("full.bin", std::string(45, 'z')));
+  std::vector<std::string> lines = Lines(Encode(m));
+  ASSERT_EQ(lines.size(), 16u);
+  // Ten bytes give the count and 14 characters, not a padded 16.
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.begin() + 12),
+            (std::vector<std::string>{"", B, "", "begin 600 ten.bin", "*,#$R,S0U-C<X.0", "`",
+                                      "end", "", "begin 600 full.bin"}));
+  EXPECT_EQ(lines[12].size(), 61u);
+  EXPECT_EQ(lines[12][0], 'M');
+  // 45 bytes are a full line; a count-0 line follows.
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 13, lines.end()),
+            (std::vector<std::string>{"``", "`", "end"}));
+  for (const auto& l : lines) EXPECT_NE(l, "Mime-Version: 1.0");
+}
+
+TEST(Encoder, ArticleHeaders) {
+  TmsArticle a;
+  a.Sender() = TmsMailAddress("me@x", "J. Smith");
+  a.NewsGroups = "comp.lang.c,comp.std.c";
+  a.SetSubject("s");
+  a.Headers() = {"Newsgroups: dropped?", "Path: kept"};
+  a.Body().push_back("text");
+  std::vector<std::string> lines = Lines(Encode(a));
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
+            (std::vector<std::string>{"From:     J. Smith <me@x>", "Newsgroups: comp.lang.c,comp.std.c",
+                                      "Newsgroups: dropped?", "Path: kept", "Subject:  s",
+                                      "Mime-Version: 1.0"}));
+}
+
+TEST(Encoder, ReusedStreamKeepsNoOldTail) {
+  TmsMessage m;
+  Request(m);
+  TMemoryStream out;
+  out.WriteString(std::string(5000, '#'));
+  m.SaveToStream(out);
+  EXPECT_EQ(out.Data().find('#'), std::string::npos);
+}
+
+TEST(Encoder, HeaderValuesStayOnTheirLine) {
+  TmsMessage m;
+  Request(m);
+  m.SetSubject("hi\r\nBcc: victim@x");
+  m.Sender().SetName("n\nX: y");
+  std::vector<std::string> lines = Lines(Encode(m));
+  EXPECT_EQ(lines[0], "From:     n X: y <" + A + ">");
+  EXPECT_EQ(lines[2], "Subject:  hi  Bcc: victim@x");
+}
+
+TEST(Encoder, MultipartTypeWithoutAttachmentsFails) {
+  TmsMessage m;
+  Request(m);
+  m.SetContentType("text/html");  // body and no attachments: single part of item 0
+  EXPECT_THROW(Encode(m), EError);
+}
