@@ -1,0 +1,257 @@
+#include "core/dispatcher.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "core/request_builder.h"
+#include "shell/helpers/helpers.h"
+
+namespace {
+
+constexpr const char* kTestMessageFlag = "Test Message.Flg";
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// Clears a flag however the scope is left.
+class FlagGuard {
+ public:
+  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagGuard() { flag_ = false; }
+  FlagGuard(const FlagGuard&) = delete;
+  FlagGuard& operator=(const FlagGuard&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+TRequestDispatcher::TRequestDispatcher(TmsMessage& message, TRequestSender& sender,
+                                       THistory& history, TRequestUi& ui,
+                                       std::function<TDispatchSettings()> settings,
+                                       std::function<TServerChoice()> servers)
+    : message_(message),
+      sender_(sender),
+      history_(history),
+      ui_(ui),
+      settings_(std::move(settings)),
+      servers_(std::move(servers)) {
+  BindEvents();
+}
+
+int TRequestDispatcher::CountChar(char c, const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), c));
+}
+
+void TRequestDispatcher::ClipboardChanged(const std::string& text, bool settingsComplete,
+                                          bool enabled) {
+  DebugLog("CB change detected");
+  if (!settingsComplete || !enabled) return;
+  Run({TJob::Kind::Clipboard, text, true});
+}
+
+void TRequestDispatcher::DispatchRequest(const std::string& url, bool checkHistory) {
+  Run({TJob::Kind::Request, url, checkHistory});
+}
+
+void TRequestDispatcher::RequestAgain(int index) {
+  if (index < 0 || index >= history_.Count()) return;
+  DispatchRequest(THistory::HistoryUrl(history_.Items()[index]), false);
+}
+
+// Requests that arrive while one runs (from inside its waits and boxes) are
+// queued and run here, after it, never nested inside it.
+void TRequestDispatcher::Run(TJob job) {
+  if (running_) {
+    pending_.push_back(std::move(job));
+    return;
+  }
+  FlagGuard running(running_);
+  pending_.push_back(std::move(job));
+  while (!pending_.empty()) {
+    TJob next = std::move(pending_.front());
+    pending_.pop_front();
+    try {
+      RunJob(next);
+    } catch (const std::exception& e) {
+      ui_.UnhandledException(e);
+    }
+  }
+}
+
+void TRequestDispatcher::RunJob(const TJob& job) {
+  if (job.kind == TJob::Kind::Request) {
+    Dispatch(job.text, job.checkHistory);
+    return;
+  }
+  if (SuperDebug) DebugLog("CB<<<" + job.text + ">>>");
+  Dispatch(job.text, true);
+  SendTestMessageOnce();
+}
+
+void TRequestDispatcher::Finish(const std::string& url, TOutcome outcome) {
+  last_outcome_ = outcome;
+  if (OnDispatched) OnDispatched(url, outcome);
+}
+
+bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistory) {
+  // Shape: a carriage return is refused like a line feed, since it would
+  // end the request line early in the mail.
+  if (url.find_first_of("\n\r ") != std::string::npos) {
+    last_error_ = "Not an address";
+    Finish(url, TOutcome::Refused);
+    return false;
+  }
+  if (history_.Count() > 0 && THistory::HistoryUrl(history_.Items()[0]) == url &&
+      Clock() - history_.LastRequestTime < FastDuplicateWindow) {
+    DebugLog("Fast Duplicate Discarded");
+    last_error_ = "Fast Duplicate Discarded";
+    Finish(url, TOutcome::Refused);
+    return false;
+  }
+  const TDispatchSettings settings = settings_();
+  if (checkHistory && settings.CheckHistory) {
+    int index = history_.FindInHistory(url);
+    if (index >= 0) {
+      ui_.SelectHistoryEntry(index);
+      ui_.Beep();
+      ui_.ShowBriefNotice("Duplicate Request");
+      last_error_ = "Duplicate Request";
+      Finish(url, TOutcome::Refused);
+      return false;
+    }
+  }
+  RequestMail request;
+  bool isRequest = BuildRequest(url, servers_(), request);
+  message_.Sender().SetAddress(settings.Email);
+  sender_.SetServer(settings.Smtp);
+  if (!isRequest) {
+    last_error_ = "Not a request";
+    Finish(url, TOutcome::NoRequest);
+    return false;
+  }
+  message_.Recipients().Clear();
+  message_.CC().Clear();
+  message_.BCC().Clear();
+  message_.Body().clear();
+  message_.Recipients().AddAddress(request.Recipient, "");
+  // Every request carries its own subject (an FTP server's may be empty),
+  // so none inherits the subject of the mail sent before it.
+  message_.SetSubject(request.Subject);
+  message_.Body().push_back(request.Body);
+  return true;
+}
+
+void TRequestDispatcher::Dispatch(std::string url, bool checkHistory) {
+  FlagGuard busy(request_busy_);
+  last_error_.clear();
+  if (CountChar('/', url) < 3) url += "/";
+  const std::string extension = Lower(UrlExtension(url));
+
+  if (!PrepareRequest(url, checkHistory)) return;
+
+  const int confirm = settings_().Confirm;
+  const bool ask = confirm == 0 || (confirm == 1 && (extension == "zip" || extension == "exe"));
+  if (ask && ui_.Confirm("Request " + url + " by e-mail?") == TRequestUi::TAnswer::No) {
+    last_error_ = "Declined";
+    Finish(url, TOutcome::Declined);
+    return;
+  }
+
+  mail_sent_ = false;
+  try {
+    const std::size_t keep = 29;
+    ui_.OpenProgress("..." + (url.size() > keep ? url.substr(url.size() - keep) : url));
+    progress_open_ = true;
+    DebugLog("Requesting");
+    ui_.SetProgress(12);
+    sender_.Connect();
+    ui_.SetStatus("Connection Open");
+    ui_.SetProgress(25);
+    current_request_url_ = url;
+    sender_.Send();
+  } catch (const std::exception& e) {
+    last_error_ = e.what();
+    ShowError("Request Failed", "The last successful operation was <" + ui_.StatusLine() + ">");
+    if (progress_open_) {
+      progress_open_ = false;
+      ui_.CloseProgress();
+    }
+    // A failure while closing after the server took the mail still leaves
+    // the request sent and recorded.
+    Finish(url, mail_sent_ ? TOutcome::Sent : TOutcome::Failed);
+    return;
+  }
+  Finish(url, TOutcome::Sent);
+}
+
+void TRequestDispatcher::BindEvents() {
+  auto step = [this](const char* status, int position) {
+    if (quiet_mail_) return;
+    if (position >= 0) ui_.SetProgress(position);
+    ui_.SetStatus(status);
+    ui_.ProcessMessages();
+  };
+  sender_.OnOpen = [step] { step("Openning", -1); };
+  sender_.OnPrepare = [step] { step("Preparing", 40); };
+  sender_.OnSending = [step] { step("Sending", 60); };
+  sender_.OnProgress = [step](int) { step("Progress", 80); };
+  sender_.OnMailSent = [this] {
+    if (quiet_mail_) return;
+    mail_sent_ = true;
+    const std::string server =
+        message_.Recipients().Count() > 0 ? message_.Recipients().Items(0).Address() : "";
+    history_.AddHistoryEntry(server, current_request_url_, Clock());
+    ui_.HistoryChanged();
+    ui_.SetStatus("Sent");
+    ui_.SetProgress(100);
+    ui_.ProcessMessages();
+    if (progress_open_) {
+      progress_open_ = false;
+      ui_.CloseProgress();
+    }
+  };
+  sender_.OnClosing = [step] { step("Closing", -1); };
+  sender_.OnClosed = [step] { step("Close", -1); };
+}
+
+void TRequestDispatcher::SendTestMessageOnce() {
+  std::error_code ec;
+  if (std::filesystem::exists(kTestMessageFlag, ec)) return;
+  std::string body;
+  try {
+    body = ReadFileString(ProgramFolder() + "Test Message.Txt");
+  } catch (const std::exception&) {
+    body.clear();
+  }
+  if (SendTestMessage(settings_().Email, "Test Message from your copy of Tolvane", body)) {
+    WriteFileString(kTestMessageFlag, " ");
+  }
+}
+
+bool TRequestDispatcher::SendTestMessage(const std::string& recipient,
+                                         const std::string& subject,
+                                         const std::string& body) {
+  FlagGuard quiet(quiet_mail_);
+  try {
+    const TDispatchSettings settings = settings_();
+    message_.Recipients().Clear();
+    message_.Recipients().AddAddress(recipient, "");
+    message_.SetSubject(subject);
+    message_.Body().clear();
+    message_.Body().push_back(body);
+    message_.Attachments().Clear();
+    message_.Sender().SetAddress(settings.Email);
+    sender_.SetServer(settings.Smtp);
+    sender_.Connect();
+    sender_.Send();
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,149 @@
+// From a copied address to a request mail on its way: the filters, the
+// confirmation, the send and the history entry. The same dispatcher runs
+// under the tray program, the command line and the tests; they differ only
+// in the interfaces below.
+#pragma once
+
+#include <deque>
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "core/history.h"
+#include "core/server_list.h"
+#include "mail/message.h"
+#include "platform/datetime.h"
+
+// The mail sender (the SMTP client of the main window).
+class TRequestSender {
+ public:
+  virtual ~TRequestSender() = default;
+  virtual void SetServer(const std::string& server) = 0;
+  // Opens the connection and greets the server unless one is open already.
+  virtual void Connect() = 0;
+  // Connects, sends the message and closes the connection however it ends.
+  virtual void Send() = 0;
+
+  // Fired by the sender in this order during Connect and Send.
+  std::function<void()> OnOpen;
+  std::function<void()> OnPrepare;
+  std::function<void()> OnSending;
+  std::function<void(int percent)> OnProgress;
+  std::function<void()> OnMailSent;
+  std::function<void()> OnClosing;
+  std::function<void()> OnClosed;
+};
+
+// What the dispatcher shows the user.
+class TRequestUi {
+ public:
+  enum class TAnswer { Yes, No, Closed };
+  virtual ~TRequestUi() = default;
+  // "Request <url> by e-mail?" on top of everything; the main window's
+  // visibility is the same afterwards.
+  virtual TAnswer Confirm(const std::string& question) = 0;
+  virtual void OpenProgress(const std::string& label) = 0;
+  virtual void SetProgress(int position) = 0;
+  virtual void CloseProgress() = 0;
+  // Stores the status line and writes it to the debug log.
+  virtual void SetStatus(const std::string& status) = 0;
+  virtual std::string StatusLine() const = 0;
+  virtual void ShowBriefNotice(const std::string& text) = 0;
+  virtual void Beep() {}
+  // Lets the windows repaint while the socket works.
+  virtual void ProcessMessages() {}
+  // The history list changed (scroll it to the top) or an entry was found.
+  virtual void HistoryChanged() {}
+  virtual void SelectHistoryEntry(int /*index*/) {}
+  // A failure that no step handles (an unreadable list or template file):
+  // the application's error handler.
+  virtual void UnhandledException(const std::exception& e) = 0;
+};
+
+// The settings the dispatcher reads at the moment it needs them.
+struct TDispatchSettings {
+  std::string Email;         // txtEmail
+  std::string Smtp;          // txtSMTP
+  bool CheckHistory = false;  // chkCheckHistory
+  int Confirm = 2;           // optConfirm: 0 always, 1 zip and exe only, 2 never
+};
+
+class TRequestDispatcher {
+ public:
+  // Just under 3 seconds, as a fraction of a day.
+  static constexpr double FastDuplicateWindow = 3.472222e-5;
+
+  enum class TOutcome {
+    None,        // nothing dispatched yet
+    Refused,     // not a URL's shape, or a duplicate
+    NoRequest,   // not an address Tolvane requests
+    Declined,    // the user answered No
+    Sent,        // the mail server accepted the request
+    Failed,      // opening the connection or sending failed
+  };
+
+  TRequestDispatcher(TmsMessage& message, TRequestSender& sender, THistory& history,
+                     TRequestUi& ui, std::function<TDispatchSettings()> settings,
+                     std::function<TServerChoice()> servers);
+
+  // A clipboard change: logs it and, when the settings are complete and
+  // Tolvane is enabled, dispatches the text and sends the test message once.
+  // A change that arrives while a request runs is kept and handled after it.
+  void ClipboardChanged(const std::string& text, bool settingsComplete, bool enabled);
+
+  // One request; queued when another one is running.
+  void DispatchRequest(const std::string& url, bool checkHistory);
+
+  // "Request Again" of history entry `index`.
+  void RequestAgain(int index);
+
+  void SendTestMessageOnce();
+  bool SendTestMessage(const std::string& recipient, const std::string& subject,
+                       const std::string& body);
+
+  static int CountChar(char c, const std::string& text);
+
+  bool RequestBusy() const { return request_busy_; }
+  bool QuietMail() const { return quiet_mail_; }
+  const std::string& CurrentRequestUrl() const { return current_request_url_; }
+
+  // How the last dispatch ended, and the error text of a failed one.
+  TOutcome LastOutcome() const { return last_outcome_; }
+  const std::string& LastError() const { return last_error_; }
+
+  // Called after every dispatch has ended (queued ones included).
+  std::function<void(const std::string& url, TOutcome outcome)> OnDispatched;
+
+  // The clock (tests move it).
+  std::function<TDateTime()> Clock = Now;
+
+ private:
+  struct TJob {
+    enum class Kind { Clipboard, Request } kind;
+    std::string text;
+    bool checkHistory = true;
+  };
+  void Run(TJob job);
+  void RunJob(const TJob& job);
+  void Dispatch(std::string url, bool checkHistory);
+  bool PrepareRequest(const std::string& url, bool checkHistory);
+  void Finish(const std::string& url, TOutcome outcome);
+  void BindEvents();
+
+  TmsMessage& message_;
+  TRequestSender& sender_;
+  THistory& history_;
+  TRequestUi& ui_;
+  std::function<TDispatchSettings()> settings_;
+  std::function<TServerChoice()> servers_;
+
+  bool running_ = false;  // a job (dispatch and test message) is under way
+  bool request_busy_ = false;
+  bool quiet_mail_ = false;
+  bool progress_open_ = false;
+  bool mail_sent_ = false;
+  std::string current_request_url_;
+  std::deque<TJob> pending_;
+  TOutcome last_outcome_ = TOutcome::None;
+  std::string last_error_;
+};

@@ -1,0 +1,63 @@
+// The request history: one line per request sent, newest first, kept in
+// "History.Dat" of the program folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/datetime.h"
+
+class THistory {
+ public:
+  static constexpr int HistoryLimit = 250;
+
+  // `path` is the history file (ProgramFolder() + "History.Dat").
+  explicit THistory(std::string path);
+
+  const std::vector<std::string>& Items() const { return items_; }
+  int Count() const { return static_cast<int>(items_.size()); }
+
+  // Time the newest entry was added in this run; 0 until then, so an entry
+  // loaded from the file never counts as a fast duplicate.
+  TDateTime LastRequestTime = 0;
+
+  // Replaces the list by the file's lines (all of them) when the file
+  // exists. A file that cannot be read raises EFileError and marks the
+  // history as not loaded: it is then never saved over the file.
+  void Load();
+
+  // Cuts the list to HistoryLimit and writes it, replacing the file
+  // atomically. Does nothing when loading failed.
+  void Save();
+
+  // Inserts URL + " via " + server + " on " + date + " " + time at the top,
+  // cuts the list to HistoryLimit and saves it, so that a crash loses no
+  // request that was already sent.
+  void AddHistoryEntry(const std::string& server, const std::string& url);
+  void AddHistoryEntry(const std::string& server, const std::string& url, TDateTime when);
+
+  // Removes entry `index` (ignored when out of range) and saves the list.
+  void Delete(int index);
+
+  // Index of the first entry whose URL equals `url` exactly; -1 if none.
+  int FindInHistory(const std::string& url) const;
+
+  // The text before the first blank; empty when there is none.
+  static std::string HistoryUrl(const std::string& line);
+
+  // The text of the "Show Detail" box for one line.
+  static std::string DetailText(const std::string& line);
+
+  // Replaces the list (the file is not touched).
+  void SetItems(std::vector<std::string> items) { items_ = std::move(items); }
+
+  bool LoadFailed() const { return load_failed_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  void Cut();
+
+  std::string path_;
+  std::vector<std::string> items_;
+  bool load_failed_ = false;
+};

@@ -1,0 +1,128 @@
+#include "core/history.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <clocale>
+
+#include "platform/errors.h"
+#include "shell/helpers/debug_log.h"
+#include "tests/platform/temp_folder.h"
+
+namespace {
+
+class HistoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::setlocale(LC_TIME, "C");
+    SetProgramFolder(dir.path());
+  }
+  std::vector<std::string> Numbered(int n) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < n; ++i) {
+      lines.push_back("http://h/" + std::to_string(i) + " via s on d t");
+    }
+    return lines;
+  }
+
+  TempFolder dir;
+  THistory history{dir / "History.Dat"};
+};
+
+TEST_F(HistoryTest, EntryLineAndSavedFile) {
+  std::tm tm{};
+  tm.tm_year = 98;
+  tm.tm_mon = 11;
+  tm.tm_mday = 24;
+  tm.tm_hour = 17;
+  tm.tm_min = 5;
+  tm.tm_sec = 9;
+  tm.tm_isdst = -1;
+  const TDateTime when = DateTimeFromTm(tm);
+  history.AddHistoryEntry("pagesrv", " http://host/a.htm\t", when);
+  ASSERT_EQ(history.Count(), 1);
+  EXPECT_EQ(history.Items()[0], "http://host/a.htm via pagesrv on 12/24/98 17:05:09");
+  EXPECT_EQ(history.LastRequestTime, when);
+  // Saved at once, CR LF after each line, newest first.
+  history.AddHistoryEntry("binsrv", "http://host/b.zip", when);
+  EXPECT_EQ(GetFile(dir / "History.Dat"),
+            "http://host/b.zip via binsrv on 12/24/98 17:05:09\r\n"
+            "http://host/a.htm via pagesrv on 12/24/98 17:05:09\r\n");
+}
+
+TEST_F(HistoryTest, LoadAcceptsEveryLineEndAndKeepsEmptyLines) {
+  PutFile(dir / "History.Dat", "a x\r\n\r\nb y\nc z\rd w");
+  history.Load();
+  EXPECT_EQ(history.Items(), (std::vector<std::string>{"a x", "", "b y", "c z", "d w"}));
+  EXPECT_EQ(history.LastRequestTime, 0);
+  // The empty entry has an empty URL, which never matches a request.
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[1]), "");
+  EXPECT_EQ(history.FindInHistory("/"), -1);
+  EXPECT_EQ(history.FindInHistory("c"), 3);
+}
+
+TEST_F(HistoryTest, MissingFileGivesEmptyList) {
+  history.Load();
+  EXPECT_EQ(history.Count(), 0);
+  EXPECT_FALSE(history.LoadFailed());
+}
+
+TEST_F(HistoryTest, LimitOnAddAndSaveButNotOnLoad) {
+  std::string text;
+  for (const auto& l : Numbered(300)) text += l + "\r\n";
+  PutFile(dir / "History.Dat", text);
+  history.Load();
+  EXPECT_EQ(history.Count(), 300);
+  history.AddHistoryEntry("s", "http://new/", 1.0);
+  EXPECT_EQ(history.Count(), 250);
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "http://new/");
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[249]), "http://h/248");
+
+  THistory full(dir / "Other.Dat");
+  full.SetItems(Numbered(250));
+  full.AddHistoryEntry("s", "http://x/", 1.0);
+  EXPECT_EQ(full.Count(), 250);
+  EXPECT_EQ(THistory::HistoryUrl(full.Items()[249]), "http://h/248");
+}
+
+TEST_F(HistoryTest, DeleteSavesAtOnce) {
+  history.SetItems(Numbered(3));
+  history.Delete(1);
+  history.Delete(7);
+  history.Delete(-1);
+  EXPECT_EQ(GetFile(dir / "History.Dat"), "http://h/0 via s on d t\r\nhttp://h/2 via s on d t\r\n");
+}
+
+TEST_F(HistoryTest, UnreadableFileIsNeverSavedOver) {
+  if (::geteuid() == 0) {
+    // Root reads any file; a folder in place of the file is unreadable all the same.
+    std::filesystem::create_directory(dir / "History.Dat");
+  } else {
+    PutFile(dir / "History.Dat", "keep me\r\n");
+    ::chmod((dir / "History.Dat").c_str(), 0);
+  }
+  EXPECT_THROW(history.Load(), EFileError);
+  EXPECT_TRUE(history.LoadFailed());
+  std::vector<std::string> boxes;
+  auto old = SetErrorBox([&](const std::string& t) { boxes.push_back(t); });
+  history.AddHistoryEntry("s", "http://x/", 1.0);
+  history.Save();
+  SetErrorBox(old);
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(history.Count(), 1);
+  if (::geteuid() != 0) {
+    ::chmod((dir / "History.Dat").c_str(), 0600);
+    EXPECT_EQ(GetFile(dir / "History.Dat"), "keep me\r\n");
+  } else {
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "History.Dat"));
+  }
+}
+
+TEST(HistoryText, UrlAndDetail) {
+  EXPECT_EQ(THistory::HistoryUrl("no-blank"), "");
+  EXPECT_EQ(THistory::HistoryUrl("http://a/ via s"), "http://a/");
+  EXPECT_EQ(THistory::DetailText("http://host/a.htm via pagesrv on 24/12/1998 17:05:09"),
+            "http://host/a.htm\r\n\nVia: pagesrv\r\n\nDate/Time: 24/12/1998 17:05:09");
+}
+
+}  // namespace
