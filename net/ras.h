@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "net/nm_client.h"
+#include "net/raslink.h"
 #include "platform/errors.h"
 
 class QEventLoop;
@@ -59,7 +60,9 @@ int StateOfDevice(unsigned nmDeviceState);
 std::string ErrorText(int code);
 }  // namespace ras
 
-class TagRas : public QObject {
+// A socket linked to it (TagSocket::SetRAS) dials at the start of Open and
+// cancels at the end of Close.
+class TagRas : public QObject, public TRasLink {
   Q_OBJECT
 
  public:
@@ -108,9 +111,9 @@ class TagRas : public QObject {
   const std::vector<std::string>& GetEntries();
   bool RasAvailable() const { return !entries_.empty(); }
   bool FindConnection();
-  void Dial();
+  void Dial() override;
   void HangUp();
-  void Cancel();
+  void Cancel() override;
 
  private Q_SLOTS:
   void ActiveStateChanged(uint state, uint reason, const QDBusMessage& message);

@@ -8,9 +8,19 @@ TmsSMTP::TmsSMTP() {
   DefaultPort = 25;
 }
 
+void TmsSMTP::CheckEnvelope() {
+  if (!MailMessage) return;
+  const TmsMessage& m = *MailMessage;
+  CheckLineSafe(m.Sender().Address());
+  for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()})
+    for (int i = 0; i < list->Count(); ++i) CheckLineSafe(list->Items(i).Address());
+}
+
 void TmsSMTP::Open() {
   if (Server.empty()) RaiseSocketError(msg::kServerRequired);
+  // Refuse text that could smuggle commands before any connection exists.
   CheckLineSafe(Server);
+  CheckEnvelope();
   Reset();
   TmsMailBase::Open();
 }
@@ -59,9 +69,7 @@ void TmsSMTP::SendMail() {
   TmsMessage& m = *MailMessage;
   m.Validate();
   // Nothing goes out when any envelope address could smuggle a command.
-  CheckLineSafe(m.Sender().Address());
-  for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()})
-    for (int i = 0; i < list->Count(); ++i) CheckLineSafe(list->Items(i).Address());
+  CheckEnvelope();
 
   MessageStream = std::make_unique<TTempFileStream>();
   struct Guard {

@@ -32,6 +32,9 @@ class TmsSMTP : public TmsMailBase {
   // Connect and SendMail; disconnects however they end.
   void Send();
 
+  // Refuses envelope addresses that hold a line break.
+  void CheckEnvelope();
+
   std::unique_ptr<TTempFileStream> MessageStream;
   bool QuietReplies = false;
   std::string LastReply;

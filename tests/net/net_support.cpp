@@ -1,0 +1,297 @@
+#include "net_support.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+extern char** environ;
+
+void EnsureApp() {
+  static int argc = 1;
+  static char name[] = "net_tests";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+}
+
+void SpinFor(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+TempDir::TempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/nettest-XXXXXX";
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// ---------------------------------------------------------------------------
+
+void Peer::Send(const std::string& text) {
+  std::size_t off = 0;
+  while (off < text.size()) {
+    ssize_t n = ::send(fd_, text.data() + off, text.size() - off, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    off += static_cast<std::size_t>(n);
+  }
+}
+
+bool Peer::Fill() {
+  pollfd p{fd_, POLLIN, 0};
+  if (::poll(&p, 1, 20000) <= 0) return false;
+  char chunk[65536];
+  ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+  if (n <= 0) return false;
+  buf_.append(chunk, static_cast<std::size_t>(n));
+  return true;
+}
+
+std::optional<std::string> Peer::ReadLine() {
+  for (;;) {
+    auto lf = buf_.find('\n');
+    if (lf != std::string::npos) {
+      std::string line = buf_.substr(0, lf);
+      buf_.erase(0, lf + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return line;
+    }
+    if (!Fill()) return std::nullopt;
+  }
+}
+
+std::optional<std::string> Peer::ReadData() {
+  std::size_t from = 0;
+  for (;;) {
+    std::string probe = "\r\n" + buf_;
+    auto end = probe.find("\r\n.\r\n", from);
+    if (end != std::string::npos) {
+      std::string data = probe.substr(2, end);  // text up to and including its last CR LF
+      buf_.erase(0, end + 3);
+      return data;
+    }
+    from = probe.size() > 4 ? probe.size() - 4 : 0;
+    if (!Fill()) return std::nullopt;
+  }
+}
+
+void Peer::WaitClosed() {
+  while (Fill()) buf_.clear();
+}
+
+void Peer::Close() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+ScriptedServer::ScriptedServer(Script script, int connections) {
+  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  ::listen(listen_fd_, 8);
+  socklen_t len = sizeof sa;
+  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+  port_ = ntohs(sa.sin_port);
+  thread_ = std::thread([this, script = std::move(script), connections] {
+    for (int i = 0; i < connections; ++i) {
+      pollfd p{listen_fd_, POLLIN, 0};
+      if (::poll(&p, 1, 30000) <= 0) return;
+      int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      current_fd_ = fd;
+      Peer peer(fd);
+      script(peer);
+      current_fd_ = -1;
+      ::close(fd);
+    }
+  });
+}
+
+void ScriptedServer::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+ScriptedServer::~ScriptedServer() {
+  // Unblock a script still waiting on its client.
+  if (thread_.joinable()) {
+    int fd = current_fd_;
+    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    ::shutdown(listen_fd_, SHUT_RDWR);
+    thread_.join();
+  }
+  ::close(listen_fd_);
+}
+
+void ScriptedServer::Record(const std::string& line) {
+  std::lock_guard lock(m_);
+  lines_.push_back(line);
+}
+
+std::vector<std::string> ScriptedServer::Lines() {
+  std::lock_guard lock(m_);
+  return lines_;
+}
+
+void RunSmtp(Peer& peer, ScriptedServer& server, const std::string& greeting,
+             SmtpAnswer answer) {
+  peer.Send(greeting);
+  for (;;) {
+    auto line = peer.ReadLine();
+    if (!line) return;
+    server.Record(*line);
+    std::string reply;
+    std::optional<std::string> custom = answer ? answer(*line) : std::nullopt;
+    if (custom) {
+      reply = *custom;
+    } else if (line->rfind("HELO", 0) == 0) {
+      reply = "250 test.example\r\n";
+    } else if (line->rfind("MAIL FROM:", 0) == 0 || line->rfind("RCPT TO:", 0) == 0) {
+      reply = "250 OK\r\n";
+    } else if (*line == "DATA") {
+      peer.Send("354 End data with <CR><LF>.<CR><LF>\r\n");
+      auto data = peer.ReadData();
+      if (!data) return;
+      server.Record("DATA:" + *data);
+      std::optional<std::string> after = answer ? answer(".") : std::nullopt;
+      reply = after ? *after : "250 Queued\r\n";
+    } else if (*line == "QUIT") {
+      peer.Send("221 Bye\r\n");
+      return;
+    } else {
+      reply = "500 Unknown command\r\n";
+    }
+    if (reply.empty()) return;
+    peer.Send(reply);
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+RealSmtpServer::RealSmtpServer() {
+  int out[2], in[2];
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+  std::string script = std::string(TOLVANE_SOURCE_DIR) + "/tests/net/smtp_server.py";
+  std::string python = "/usr/bin/python3";
+  std::string dir = dir_.path();
+  char* argv[] = {python.data(), script.data(), dir.data(), nullptr};
+  pid_t pid;
+  int rc = posix_spawn(&pid, python.c_str(), &fa, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&fa);
+  ::close(out[1]);
+  ::close(in[0]);
+  if (rc != 0) {
+    ::close(out[0]);
+    ::close(in[1]);
+    throw std::runtime_error("cannot start python3");
+  }
+  pid_ = pid;
+  stdin_fd_ = in[1];
+  std::string text;
+  pollfd p{out[0], POLLIN, 0};
+  while (text.find('\n') == std::string::npos && ::poll(&p, 1, 30000) > 0) {
+    char c[64];
+    ssize_t n = ::read(out[0], c, sizeof c);
+    if (n <= 0) break;
+    text.append(c, static_cast<std::size_t>(n));
+  }
+  ::close(out[0]);
+  port_ = static_cast<std::uint16_t>(std::atoi(text.c_str()));
+  if (port_ == 0) throw std::runtime_error("aiosmtpd did not start: " + text);
+}
+
+RealSmtpServer::~RealSmtpServer() {
+  if (stdin_fd_ >= 0) ::close(stdin_fd_);
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 100; ++i) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) return;
+      ::usleep(50000);
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+  }
+}
+
+std::vector<RealSmtpServer::Received> RealSmtpServer::Messages() {
+  std::vector<Received> result;
+  for (int n = 1;; ++n) {
+    std::string base = dir_.File("msg-" + std::to_string(n));
+    if (!std::filesystem::exists(base + ".done")) break;
+    Received r;
+    std::istringstream env(ReadWholeFile(base + ".done"));
+    std::getline(env, r.helo);
+    std::getline(env, r.mail_from);
+    for (std::string line; std::getline(env, line);) r.rcpt_tos.push_back(line);
+    r.data = ReadWholeFile(base + ".data");
+    result.push_back(std::move(r));
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+
+void EventLog::Attach(TmsSMTP& smtp) {
+  auto note = [this](const char* name) {
+    return [this, name](TagSocket&) { events.push_back(name); };
+  };
+  smtp.OnOpen = note("Open");
+  smtp.OnPrepare = note("Prepare");
+  smtp.OnSending = note("Sending");
+  smtp.OnMailSent = note("MailSent");
+  smtp.OnClosing = note("Closing");
+  smtp.OnClosed = note("Closed");
+  smtp.OnCancel = note("Cancel");
+  smtp.OnProgress = [this](TagSocket&, int p) { events.push_back("Progress " + std::to_string(p)); };
+  smtp.OnError = [this](TagSocket&, std::string& msg) { events.push_back("Error " + msg); };
+}
+
+std::string EventLog::Joined() const {
+  std::string s;
+  for (const auto& e : events) s += (s.empty() ? "" : "|") + e;
+  return s;
+}
+
+void NetTest::SetUp() {
+  EnsureApp();
+  Winsock().SetLoader(nullptr);
+}
+
+void NetTest::TearDown() {
+  Winsock().SetLoader(nullptr);
+  Winsock().Unload();
+}

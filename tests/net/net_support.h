@@ -1,0 +1,128 @@
+// Helpers for the network tests: the Qt application, a scripted loopback
+// server, the real SMTP server and private temporary folders.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "net/smtp.h"
+
+// The one QCoreApplication of the test process.
+void EnsureApp();
+
+// Runs the event queue for about `ms` milliseconds.
+void SpinFor(int ms);
+
+// A private folder under the temp folder, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadWholeFile(const std::string& path);
+
+// The server side of one connection, run by a ScriptedServer's thread.
+class Peer {
+ public:
+  explicit Peer(int fd) : fd_(fd) {}
+  void Send(const std::string& text);
+  // The next line without CR LF; nullopt when the client closed or nothing
+  // came within 20 seconds.
+  std::optional<std::string> ReadLine();
+  // Everything up to the line "." (raw, still dot-stuffed); nullopt on close.
+  std::optional<std::string> ReadData();
+  // Waits (up to 20 seconds) until the client closes.
+  void WaitClosed();
+  void Close();
+  int fd() const { return fd_; }
+
+ private:
+  bool Fill();
+  int fd_;
+  std::string buf_;
+};
+
+// Listens on 127.0.0.1 at a free port; a thread accepts `connections`
+// connections in turn and runs the script on each.
+class ScriptedServer {
+ public:
+  using Script = std::function<void(Peer&)>;
+  explicit ScriptedServer(Script script, int connections = 1);
+  ~ScriptedServer();
+
+  std::uint16_t port() const { return port_; }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // Lines the scripts recorded.
+  void Record(const std::string& line);
+  std::vector<std::string> Lines();
+  // Waits until the script thread is done.
+  void Join();
+
+ private:
+  int listen_fd_ = -1;
+  std::uint16_t port_ = 0;
+  std::atomic<int> current_fd_{-1};
+  std::mutex m_;
+  std::vector<std::string> lines_;
+  std::thread thread_;
+};
+
+// A plain SMTP dialogue; `answer` may replace the reply to any client line
+// (return nullopt for the default, "" to close the connection instead).
+// Every client line is recorded; message data is recorded as one entry
+// "DATA:" followed by the raw text.
+using SmtpAnswer = std::function<std::optional<std::string>(const std::string& line)>;
+void RunSmtp(Peer& peer, ScriptedServer& server, const std::string& greeting,
+             SmtpAnswer answer = nullptr);
+
+// Debian's aiosmtpd, started on 127.0.0.1 at a free port.
+class RealSmtpServer {
+ public:
+  RealSmtpServer();
+  ~RealSmtpServer();
+  std::uint16_t port() const { return port_; }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  struct Received {
+    std::string helo;
+    std::string mail_from;
+    std::vector<std::string> rcpt_tos;
+    std::string data;
+  };
+  // The messages received so far, in order.
+  std::vector<Received> Messages();
+
+ private:
+  TempDir dir_;
+  int pid_ = -1;
+  int stdin_fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+// Records the events of a socket or SMTP client in order.
+struct EventLog {
+  std::vector<std::string> events;
+  void Attach(TmsSMTP& smtp);
+  std::string Joined() const;
+};
+
+class NetTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};

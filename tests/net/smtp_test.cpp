@@ -1,0 +1,327 @@
+// The SMTP client against Debian's aiosmtpd and against scripted servers for
+// the answers a real server will not give on demand.
+#include <QTimer>
+
+#include "net_support.h"
+#include "platform/errors.h"
+
+namespace {
+
+void RequestMessage(TmsMessage& m) {
+  m.Sender().SetAddress("user@example.org");
+  m.Recipients().AddAddress("www@pages.example", "");
+  m.SetSubject("Request");
+  m.Body() = {"SEND http://www.example.com/", ".", ".hidden line", "..two dots", "end."};
+}
+
+struct Client {
+  TmsSMTP smtp;
+  TmsMessage message;
+  EventLog log;
+  std::string sent_text;  // what the encoder wrote, read while sending
+  Client(const std::string& server, int timeout = 20) {
+    smtp.SetWinsockLoaded(true);
+    smtp.Server = server;
+    smtp.TimeOut = timeout;
+    smtp.MailMessage = &message;
+    log.Attach(smtp);
+    smtp.OnSending = [this](TagSocket&) {
+      log.events.push_back("Sending");
+      sent_text = smtp.MessageStream->ReadAll();
+    };
+  }
+};
+
+using SmtpRealServerTest = NetTest;
+
+TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
+  RealSmtpServer server;
+  TempDir dir;
+  const std::string log_file = dir.File("SMTP.LOG");
+  {
+    Client c(server.Address());
+    c.smtp.LogFileName = log_file;
+    RequestMessage(c.message);
+    c.message.Recipients().AddAddress("second@example.net", "Second");
+    c.message.CC().AddAddress("cc@example.net", "");
+    c.message.BCC().AddAddress("bcc@example.net", "");
+    c.smtp.Connect();
+    c.smtp.Send();
+    EXPECT_EQ(c.log.Joined(),
+              "Open|Prepare|Sending|Progress 100|Progress 0|MailSent|Closing|Closed");
+    EXPECT_FALSE(c.smtp.Connected());
+
+    auto got = server.Messages();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].mail_from, "user@example.org");
+    EXPECT_EQ(got[0].rcpt_tos, (std::vector<std::string>{"www@pages.example", "second@example.net",
+                                                          "cc@example.net", "bcc@example.net"}));
+    EXPECT_EQ(got[0].helo, c.smtp.LocalHostName);
+    // The encoder's text, lines beginning with "." included, and the empty
+    // line the client always sends before the end of data.
+    ASSERT_FALSE(c.sent_text.empty());
+    EXPECT_NE(c.sent_text.find("\r\n.hidden line\r\n"), std::string::npos);
+    EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
+  }
+  const std::string log = ReadWholeFile(log_file);
+  for (const char* expected :
+       {"220 ", "HELO ", "250 ", "MAIL FROM:<user@example.org>\r\n",
+        "RCPT TO:<bcc@example.net>\r\n", "DATA\r\n354 ", "Suppressing the message body\r\n\r\n.\r\n250 ",
+        "QUIT\r\n221 "})
+    EXPECT_NE(log.find(expected), std::string::npos) << expected;
+  EXPECT_EQ(log.find("hidden line"), std::string::npos);
+}
+
+TEST_F(SmtpRealServerTest, AttachmentsArriveAsEncoded) {
+  RealSmtpServer server;
+  Client c(server.Address());
+  RequestMessage(c.message);
+  auto bin = std::make_unique<TmsAttItem>();
+  std::string bytes;
+  for (int i = 0; i < 5000; ++i) bytes += static_cast<char>(i * 7 % 256);
+  bin->Stream().SetData(bytes);
+  bin->SetFileName("data.bin");
+  c.message.Attachments().Add(std::move(bin));
+  auto text = std::make_unique<TmsAttItem>();
+  text->Stream().SetData(".starts with a dot\r\nsecond\r\n.\r\n");
+  text->SetFileName("notes.txt");
+  c.message.Attachments().Add(std::move(text));
+  c.smtp.Send();
+  auto got = server.Messages();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_GT(c.sent_text.size(), 5000u);
+  EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
+  EXPECT_NE(c.log.Joined().find("MailSent"), std::string::npos);
+}
+
+// Scripted servers.
+using SmtpScriptedTest = NetTest;
+
+TEST_F(SmtpScriptedTest, TwoLineGreetingAndBareHeloFallback) {
+  ScriptedServer server([&server](Peer& p) {
+    RunSmtp(p, server, "220-first line\r\n220 second line\r\n", [](const std::string& l) {
+      return l.rfind("HELO ", 0) == 0 ? std::optional<std::string>("501 say it plainly\r\n")
+                                       : std::nullopt;
+    });
+  });
+  Client c(server.Address());
+  RequestMessage(c.message);
+  c.smtp.Send();
+  server.Join();
+  auto lines = server.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "HELO " + c.smtp.LocalHostName);
+  EXPECT_EQ(lines[1], "HELO");
+  EXPECT_EQ(lines[2], "MAIL FROM:<user@example.org>");
+  EXPECT_EQ(lines.back(), "QUIT");
+  // The rejected first HELO is no error for the user.
+  EXPECT_EQ(c.log.Joined().find("Error"), std::string::npos) << c.log.Joined();
+}
+
+TEST_F(SmtpScriptedTest, RefusedRecipientReportsTheServerLineAndQuits) {
+  ScriptedServer server([&server](Peer& p) {
+    RunSmtp(p, server, "220 ready\r\n", [](const std::string& l) {
+      return l == "RCPT TO:<www@pages.example>"
+                 ? std::optional<std::string>("550 5.1.1 no such user\r\n")
+                 : std::nullopt;
+    });
+  });
+  Client c(server.Address());
+  RequestMessage(c.message);
+  try {
+    c.smtp.Send();
+    FAIL() << "no error";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "550 5.1.1 no such user");
+  }
+  server.Join();
+  EXPECT_EQ(c.log.Joined(),
+            "Open|Prepare|Sending|Error 550 5.1.1 no such user|Closing|Closed");
+  EXPECT_EQ(server.Lines().back(), "QUIT");
+  EXPECT_FALSE(c.smtp.Connected());
+  EXPECT_EQ(c.smtp.MessageStream, nullptr);
+}
+
+TEST_F(SmtpScriptedTest, ThreeCharacterReplyIsRejectedWithItsText) {
+  ScriptedServer server([&server](Peer& p) {
+    RunSmtp(p, server, "220 ready\r\n", [](const std::string& l) {
+      return l.rfind("MAIL", 0) == 0 ? std::optional<std::string>("250\r\n") : std::nullopt;
+    });
+  });
+  Client c(server.Address());
+  RequestMessage(c.message);
+  try {
+    c.smtp.Send();
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "250");
+  }
+}
+
+TEST_F(SmtpScriptedTest, SilentServerTimesOut) {
+  ScriptedServer server([](Peer& p) { p.WaitClosed(); });
+  Client c(server.Address(), 1);
+  RequestMessage(c.message);
+  EXPECT_THROW(c.smtp.Send(), ETimedOutError);
+  EXPECT_EQ(c.log.Joined(), "Open|Error Operation timed out|Closing|Closed");
+  EXPECT_FALSE(c.smtp.Connected());
+}
+
+TEST_F(SmtpScriptedTest, TimeOutInFirstHeloLeavesNoSocketForTheSecond) {
+  ScriptedServer server([&server](Peer& p) {
+    p.Send("220 ready\r\n");
+    auto l = p.ReadLine();
+    if (l) server.Record(*l);
+    p.WaitClosed();
+  });
+  Client c(server.Address(), 1);
+  RequestMessage(c.message);
+  try {
+    c.smtp.Send();
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "You have to connect to the server first");
+  }
+  EXPECT_EQ(c.log.Joined(),
+            "Open|Error Operation timed out|Closing|Closed|"
+            "Error You have to connect to the server first");
+}
+
+TEST_F(SmtpScriptedTest, ReplyCutOffByTheServerIsNoSuccess) {
+  ScriptedServer server([&server](Peer& p) {
+    RunSmtp(p, server, "220 ready\r\n", [&p](const std::string& l) -> std::optional<std::string> {
+      if (l != ".") return std::nullopt;
+      p.Send("250 Que");
+      return "";  // and close
+    });
+  });
+  Client c(server.Address());
+  RequestMessage(c.message);
+  try {
+    c.smtp.Send();
+    FAIL() << "reported as sent";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "[10054] Connection reset by peer");
+  }
+  EXPECT_EQ(c.log.Joined().find("MailSent"), std::string::npos);
+  EXPECT_FALSE(c.smtp.Connected());
+}
+
+TEST_F(SmtpScriptedTest, LongReplyLinesAreReadWhole) {
+  const std::string long_greeting = "220 " + std::string(996, 'g');
+  ScriptedServer server([&server, long_greeting](Peer& p) {
+    RunSmtp(p, server, long_greeting + "\r\n", [](const std::string& l) {
+      return l.rfind("MAIL", 0) == 0
+                 ? std::optional<std::string>("250-" + std::string(600, 'm') + "\r\n250 ok\r\n")
+                 : std::nullopt;
+    });
+  });
+  Client c(server.Address());
+  RequestMessage(c.message);
+  std::vector<std::string> received;
+  c.smtp.OnLineReceived = [&](TagSocket&, const std::string& l) { received.push_back(l); };
+  c.smtp.Send();
+  ASSERT_GE(received.size(), 4u);
+  EXPECT_EQ(received[0], long_greeting);
+  EXPECT_EQ(received[2], "250-" + std::string(600, 'm'));
+  EXPECT_EQ(received[3], "250 ok");
+}
+
+TEST_F(SmtpScriptedTest, DotTransparencyOnTheWire) {
+  ScriptedServer server([&server](Peer& p) { RunSmtp(p, server, "220 ready\r\n"); });
+  Client c(server.Address());
+  RequestMessage(c.message);
+  c.smtp.Send();
+  server.Join();
+  std::string data;
+  for (const auto& l : server.Lines())
+    if (l.rfind("DATA:", 0) == 0) data = l.substr(5);
+  // Every line that begins with "." carries one more on the wire.
+  std::string expected;
+  std::size_t start = 0;
+  const std::string text = c.sent_text + "\r\n";
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    if (text[start] == '.') expected += '.';
+    expected += text.substr(start, end - start);
+    start = end;
+  }
+  EXPECT_EQ(data, expected);
+  EXPECT_NE(data.find("\r\n..\r\n"), std::string::npos);
+  EXPECT_NE(data.find("\r\n..hidden line\r\n"), std::string::npos);
+  EXPECT_NE(data.find("\r\n...two dots\r\n"), std::string::npos);
+}
+
+TEST_F(SmtpScriptedTest, LineBreakInAddressIsRefusedBeforeAnythingIsSent) {
+  ScriptedServer server([&server](Peer& p) { RunSmtp(p, server, "220 ready\r\n"); }, 3);
+  for (const char* bad : {"victim@example.org>\r\nRCPT TO:<other@example.org",
+                          "a@b\nDATA", "x@y\r"}) {
+    Client c(server.Address());
+    RequestMessage(c.message);
+    c.message.BCC().AddAddress(bad, "");
+    try {
+      c.smtp.Connect();
+      c.smtp.Send();
+      FAIL() << "no error";
+    } catch (const ESocketError& e) {
+      EXPECT_EQ(e.Message(), "Line breaks are not allowed in a server name or mail address");
+    }
+    EXPECT_FALSE(c.smtp.Connected());
+    // Also when the message changes after connecting.
+    c.message.BCC().Clear();
+    c.smtp.Connect();
+    c.message.BCC().AddAddress(bad, "");
+    EXPECT_THROW(c.smtp.Send(), ESocketError);
+  }
+  server.Join();
+  for (const auto& l : server.Lines()) {
+    EXPECT_EQ(l.find("MAIL"), std::string::npos) << l;
+    EXPECT_EQ(l.find("RCPT"), std::string::npos) << l;
+  }
+}
+
+TEST_F(SmtpScriptedTest, MissingMessageOrAddresses) {
+  ScriptedServer server([&server](Peer& p) { RunSmtp(p, server, "220 ready\r\n"); }, 2);
+  Client c(server.Address());
+  c.smtp.MailMessage = nullptr;
+  try {
+    c.smtp.Send();
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "MailMessage property must be assigned");
+  }
+  c.smtp.MailMessage = &c.message;
+  c.message.Recipients().AddAddress("r@example.org", "");
+  try {
+    c.smtp.Send();
+    FAIL();
+  } catch (const EMessageError& e) {
+    EXPECT_EQ(e.Message(), "The address of sender is required");
+  }
+  EXPECT_FALSE(c.smtp.Connected());
+  c.smtp.Server = "";
+  try {
+    c.smtp.Send();
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "Server property is required");
+  }
+}
+
+TEST_F(SmtpScriptedTest, CancelWhileWaitingForAReply) {
+  ScriptedServer server([](Peer& p) {
+    p.Send("220 ready\r\n");
+    p.WaitClosed();
+  });
+  Client c(server.Address(), 60);
+  RequestMessage(c.message);
+  QTimer::singleShot(300, [&] { c.smtp.Cancel(); });
+  // The cancel hits the first HELO; the bare HELO then finds no socket.
+  EXPECT_THROW(c.smtp.Send(), ESocketError);
+  EXPECT_EQ(c.log.Joined(),
+            "Open|Cancel|Closing|Closed|Error Operation has been canceled|"
+            "Error You have to connect to the server first");
+}
+
+}  // namespace

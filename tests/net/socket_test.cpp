@@ -1,0 +1,481 @@
+// The asynchronous client socket against scripted loopback peers and a
+// stand-in resolver.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include "net_support.h"
+#include "platform/errors.h"
+
+namespace {
+
+// Accepts every line; replies beginning with "5" are rejections.
+class LineSocket : public TmsMailBase {
+ public:
+  LineSocket() {
+    SetWinsockLoaded(true);
+    ServiceName = "smtp";
+    OnError = [this](TagSocket&, std::string& msg) { errors.push_back(msg); };
+    OnClosing = [this](TagSocket&) { events.push_back("Closing"); };
+    OnClosed = [this](TagSocket&) { events.push_back("Closed"); };
+    OnCancel = [this](TagSocket&) { events.push_back("Cancel"); };
+  }
+  void CheckReply(const std::string& line) override {
+    if (!line.empty() && line[0] == '5') RaiseText(line);
+  }
+  void Login() override { ConnectSocket(); }
+  void Logout() override {}
+  using TagSocket::RaiseText;
+  using TagSocket::SendStream;
+
+  std::vector<std::string> errors;
+  std::vector<std::string> events;
+};
+
+// A resolver that blocks until released (or for at most ten seconds).
+struct Gate {
+  std::mutex m;
+  std::condition_variable cv;
+  bool open = false;
+  void Release() {
+    std::lock_guard l(m);
+    open = true;
+    cv.notify_all();
+  }
+  void Wait() {
+    std::unique_lock l(m);
+    cv.wait_for(l, std::chrono::seconds(10), [this] { return open; });
+  }
+};
+
+std::uint16_t ClosedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
+}
+
+using SocketTest = NetTest;
+
+TEST_F(SocketTest, DottedAddressConnectsWithoutLookupAndReadsLines) {
+  ScriptedServer server([](Peer& p) {
+    p.Send("one\r\ntwo\nthree\r\r\n");
+    p.Send(std::string(1000, 'x') + "\r\n");
+    p.Send(std::string(4094, 'y') + "\r\n");
+    p.WaitClosed();
+  });
+  LineSocket s;
+  s.HostAddress = "earlier";
+  std::vector<std::string> got;
+  s.OnLineReceived = [&](TagSocket&, const std::string& l) { got.push_back(l); };
+  s.Server = server.Address();
+  s.Connect();
+  EXPECT_EQ(s.Port, server.port());
+  EXPECT_EQ(s.ReadLine(), "one");
+  EXPECT_EQ(s.ReadLine(), "two");
+  EXPECT_EQ(s.ReadLine(), "three");
+  EXPECT_EQ(s.ReadLine(), std::string(1000, 'x'));
+  EXPECT_EQ(s.ReadLine(), std::string(4094, 'y'));
+  EXPECT_EQ(s.HostAddress, "earlier");
+  EXPECT_EQ(got.size(), 5u);
+  s.Close();
+  EXPECT_TRUE(s.errors.empty());
+}
+
+TEST_F(SocketTest, OverlongLineIsAnErrorNotAnOverrun) {
+  ScriptedServer server([](Peer& p) {
+    p.Send(std::string(5000, 'z') + "\r\n");
+    p.WaitClosed();
+  });
+  LineSocket s;
+  s.Server = server.Address();
+  s.Connect();
+  try {
+    s.ReadLine();
+    FAIL() << "no error";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "[10040] Message too long");
+  }
+  s.Close();
+}
+
+TEST_F(SocketTest, PeerClosingBeforeLineFeedGivesEmptyLine) {
+  ScriptedServer server([](Peer& p) {
+    p.Send("220 cut off in the mid");
+    p.Close();
+  });
+  LineSocket s;
+  s.Server = server.Address();
+  s.Connect();
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_TRUE(s.PeerClosed);
+  EXPECT_TRUE(s.errors.empty());
+  // A further read ends at once rather than waiting for the time-out.
+  s.TimeOut = 30;
+  QElapsedTimer t;
+  t.start();
+  EXPECT_EQ(s.ReadLine(), "");
+  EXPECT_LT(t.elapsed(), 5000);
+  s.Close();
+}
+
+TEST_F(SocketTest, RefusedConnectEndsAtOnceWithItsOwnError) {
+  LineSocket s;
+  s.TimeOut = 60;
+  s.Server = "127.0.0.1:" + std::to_string(ClosedPort());
+  QElapsedTimer t;
+  t.start();
+  try {
+    s.Connect();
+    FAIL() << "no error";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "[10061] Connection refused");
+  }
+  EXPECT_LT(t.elapsed(), 10000);
+  EXPECT_EQ(s.errors, std::vector<std::string>{"[10061] Connection refused"});
+  s.Close();
+}
+
+TEST_F(SocketTest, OnErrorMayRewordSocketErrorsButNotTimeOuts) {
+  ScriptedServer server([](Peer& p) { p.WaitClosed(); });
+  LineSocket s;
+  s.OnError = [](TagSocket&, std::string& msg) { msg = "reworded: " + msg; };
+  s.Server = "127.0.0.1:" + std::to_string(ClosedPort());
+  try {
+    s.Connect();
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "reworded: [10061] Connection refused");
+  }
+  s.Close();
+  s.Server = server.Address();
+  s.TimeOut = 1;
+  s.Connect();
+  try {
+    s.ReadLine();
+    FAIL();
+  } catch (const ETimedOutError& e) {
+    EXPECT_EQ(e.Message(), "Operation timed out");
+  }
+}
+
+TEST_F(SocketTest, TimeOutWhileReadingClosesAndRaises) {
+  ScriptedServer server([](Peer& p) { p.WaitClosed(); });
+  LineSocket s;
+  s.Server = server.Address();
+  s.TimeOut = 1;
+  s.Connect();
+  EXPECT_THROW(s.ReadLine(), ETimedOutError);
+  EXPECT_EQ(s.errors, std::vector<std::string>{"Operation timed out"});
+  EXPECT_EQ(s.events, (std::vector<std::string>{"Closing", "Closed"}));
+  EXPECT_FALSE(s.Connected());
+  EXPECT_TRUE(s.TimedOut);
+  // Only Reset clears the time-out.
+  s.Reset();
+  EXPECT_FALSE(s.TimedOut);
+}
+
+TEST_F(SocketTest, TimeOutZeroWaitsWithoutLimit) {
+  ScriptedServer server([](Peer& p) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+    p.Send("late\r\n");
+    p.WaitClosed();
+  });
+  LineSocket s;
+  s.Server = server.Address();
+  s.TimeOut = 0;
+  s.Connect();
+  EXPECT_EQ(s.ReadLine(), "late");
+  s.Close();
+}
+
+TEST_F(SocketTest, WithoutSocketReadAndWriteFail) {
+  LineSocket s;
+  EXPECT_THROW(s.ReadLine(), ESocketError);
+  try {
+    s.WriteLine("x");
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "You have to connect to the server first");
+  }
+  s.Server = "";
+  try {
+    s.Open();
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "Server property is required");
+  }
+}
+
+TEST_F(SocketTest, LineBreakInServerIsRefusedBeforeConnecting) {
+  ScriptedServer server([](Peer& p) { p.WaitClosed(); });
+  LineSocket s;
+  s.Server = server.Address() + "\r\nQUIT";
+  EXPECT_THROW(s.Open(), ESocketError);
+  EXPECT_FALSE(s.Connected());
+  EXPECT_EQ(s.errors.at(0), "Line breaks are not allowed in a server name or mail address");
+}
+
+// Host and service look-ups through a layer whose resolvers the test holds.
+class LookupTest : public NetTest {
+ protected:
+  void Use(std::function<void(TPosixWinsock&)> setup) {
+    Winsock().SetLoader([setup] {
+      auto layer = std::make_unique<TPosixWinsock>();
+      setup(*layer);
+      return layer;
+    });
+  }
+};
+
+TEST_F(LookupTest, UnknownHostReadsHostNotFound) {
+  Use([](TPosixWinsock& l) {
+    l.HostResolver = [](const std::string&, THostEnt&) { return ws::kHostNotFound; };
+  });
+  LineSocket s;
+  s.Server = "no-such-host.invalid:25";
+  try {
+    s.Open();
+    FAIL() << "no error";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "[11001] Host not found");
+  }
+  EXPECT_EQ(s.errors, std::vector<std::string>{"[11001] Host not found"});
+  EXPECT_FALSE(s.Connected());
+}
+
+TEST_F(LookupTest, NameLookupFillsHostAddress) {
+  ScriptedServer server([](Peer& p) {
+    p.Send("hello\r\n");
+    p.WaitClosed();
+  });
+  std::string asked;
+  Use([&asked](TPosixWinsock& l) {
+    l.HostResolver = [&asked](const std::string& name, THostEnt& out) {
+      asked = name;
+      out.h_addr_list = {htonl(INADDR_LOOPBACK)};
+      return 0;
+    };
+  });
+  LineSocket s;
+  s.Server = "mail.example:" + std::to_string(server.port());
+  s.Connect();
+  EXPECT_EQ(asked, "mail.example");
+  EXPECT_EQ(s.HostAddress, "127.0.0.1");
+  EXPECT_EQ(s.ReadLine(), "hello");
+  s.Close();
+}
+
+TEST_F(LookupTest, SystemResolverFindsLocalhost) {
+  ScriptedServer server([](Peer& p) {
+    p.Send("hi\r\n");
+    p.WaitClosed();
+  });
+  LineSocket s;
+  s.Server = "localhost:" + std::to_string(server.port());
+  s.Connect();
+  EXPECT_EQ(s.HostAddress, "127.0.0.1");
+  EXPECT_EQ(s.ReadLine(), "hi");
+  s.Close();
+}
+
+TEST_F(LookupTest, CancelDuringHostLookup) {
+  auto gate = std::make_shared<Gate>();
+  Use([gate](TPosixWinsock& l) {
+    l.HostResolver = [gate](const std::string&, THostEnt& out) {
+      gate->Wait();
+      out.h_addr_list = {htonl(INADDR_LOOPBACK)};
+      return 0;
+    };
+  });
+  LineSocket s;
+  s.Server = "slow.example:25";
+  QTimer::singleShot(300, [&] { s.Cancel(); });
+  try {
+    s.Open();
+    FAIL() << "no error";
+  } catch (const ECanceledError& e) {
+    EXPECT_EQ(e.Message(), "Operation has been canceled");
+  }
+  gate->Release();
+  EXPECT_EQ(s.events, std::vector<std::string>{"Cancel"});
+  EXPECT_EQ(s.errors, std::vector<std::string>{"Operation has been canceled"});
+  EXPECT_EQ(s.AsyncHandle, 0u);
+  auto* layer = static_cast<TPosixWinsock*>(Winsock().Layer());
+  EXPECT_EQ(layer->PendingLookups(), 0u);
+  // The cancelled answer never arrives.
+  SpinFor(200);
+  EXPECT_FALSE(s.HostResolved);
+}
+
+TEST_F(LookupTest, TimeOutDuringHostLookup) {
+  auto gate = std::make_shared<Gate>();
+  Use([gate](TPosixWinsock& l) {
+    l.HostResolver = [gate](const std::string&, THostEnt&) {
+      gate->Wait();
+      return 0;
+    };
+  });
+  LineSocket s;
+  s.TimeOut = 1;
+  s.Server = "slow.example:25";
+  EXPECT_THROW(s.Open(), ETimedOutError);
+  gate->Release();
+  EXPECT_EQ(static_cast<TPosixWinsock*>(Winsock().Layer())->PendingLookups(), 0u);
+}
+
+TEST_F(LookupTest, PortFromServiceOrDefault) {
+  ScriptedServer server(
+      [](Peer& p) {
+        p.Send("ready\r\n");
+        p.WaitClosed();
+      },
+      2);
+  const std::uint16_t port = server.port();
+  Use([port](TPosixWinsock& l) {
+    l.ServResolver = [port](const std::string& name, const std::string& proto, TServEnt& out) {
+      if (name != "smtp" || proto != "tcp") return ws::kNoData;
+      out.s_port = htons(port);
+      return 0;
+    };
+  });
+  LineSocket s;
+  // A port of 0 asks the service.
+  s.Server = "127.0.0.1:0";
+  s.Connect();
+  EXPECT_EQ(s.Port, port);
+  EXPECT_EQ(s.ReadLine(), "ready");
+  s.Close();
+  // An unknown service falls back to DefaultPort, and its failure does not
+  // end the later waits.
+  s.Reset();
+  s.ServiceName = "no-such-service";
+  s.DefaultPort = port;
+  s.Server = "127.0.0.1:smtp";
+  s.Connect();
+  EXPECT_EQ(s.Port, port);
+  EXPECT_EQ(s.ReadLine(), "ready");
+  s.Close();
+  s.ServiceName = "";
+  s.Server = "127.0.0.1";
+  try {
+    s.Open();
+    FAIL();
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "Service name is required");
+  }
+}
+
+TEST_F(SocketTest, WriteStreamReportsProgressPerBlock) {
+  auto run = [](std::size_t size) {
+    std::string text(size, 'a');
+    for (std::size_t i = 0; i < size; i += 100) text[i] = static_cast<char>('0' + i % 10);
+    std::string received;
+    ScriptedServer server([&received, size](Peer& p) {
+      std::string all;
+      while (all.size() < size) {
+        auto line = p.ReadLine();
+        if (!line) break;
+        all += *line + "\n";
+      }
+      received = all;
+    });
+    LineSocket s;
+    std::vector<int> progress;
+    s.OnProgress = [&](TagSocket&, int p) { progress.push_back(p); };
+    s.Server = server.Address();
+    s.Connect();
+    for (std::size_t i = 99; i < size; i += 100) text[i] = '\n';
+    TMemoryStream stream(text);
+    s.WriteStream(stream);
+    s.Close();
+    server.Join();
+    EXPECT_EQ(received.substr(0, text.size()), text.substr(0, received.size()));
+    return progress;
+  };
+  EXPECT_EQ(run(5000), (std::vector<int>{41, 82, 100, 0}));
+  EXPECT_EQ(run(4094), (std::vector<int>{50, 100, 100, 0}));
+}
+
+TEST_F(SocketTest, DotStuffingDoublesLeadingDotsOnly) {
+  std::string received;
+  ScriptedServer server([&received](Peer& p) {
+    auto data = p.ReadData();
+    if (data) received = *data;
+  });
+  LineSocket s;
+  s.Server = server.Address();
+  s.Connect();
+  // A dot at a block border must be seen too: put one at offset 2047.
+  const std::string head = ".a\r\nb.\r\n.\r\n..\r\n";
+  const std::string pad(2047 - head.size() - 2, 'x');
+  const std::string text = head + pad + "\r\n" + ".after border\r\n";
+  ASSERT_EQ(text.find(".after"), 2047u);
+  TMemoryStream stream(text);
+  s.SendStream(stream, true);
+  s.WriteLine(".");
+  s.Close();
+  server.Join();
+  const std::string expected = "..a\r\nb.\r\n..\r\n...\r\n" + pad + "\r\n..after border\r\n";
+  EXPECT_EQ(received, expected);
+}
+
+TEST_F(SocketTest, ProtocolLogIsWrittenOnDestruction) {
+  TempDir dir;
+  const std::string log = dir.File("SMTP.LOG");
+  {
+    ScriptedServer server([](Peer& p) {
+      p.Send("220 hello\r\n");
+      p.ReadLine();
+      p.ReadData();
+      p.Send("250 done\r\n");
+      p.WaitClosed();
+    });
+    LineSocket s;
+    s.LogFileName = log;
+    s.Server = server.Address();
+    s.Connect();
+    s.ReadLine();
+    s.WriteLine("DATA");
+    TMemoryStream body("secret body\r\n");
+    s.WriteStream(body);
+    s.WriteLine(".");
+    s.ReadLine();
+    s.Close();
+  }
+  EXPECT_EQ(ReadWholeFile(log),
+            "220 hello\r\nDATA\r\nSuppressing the message body\r\n.\r\n250 done\r\n");
+}
+
+TEST_F(SocketTest, ResetByPeerIsReported) {
+  ScriptedServer server([](Peer& p) {
+    p.ReadLine();
+    linger l{1, 0};  // close with a reset
+    ::setsockopt(p.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  });
+  LineSocket s;
+  s.Server = server.Address();
+  s.Connect();
+  s.WriteLine("hello");
+  server.Join();
+  try {
+    s.ReadLine();
+    FAIL() << "no error";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "[10054] Connection reset by peer");
+  }
+  s.Close();
+}
+
+}  // namespace
