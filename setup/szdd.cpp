@@ -106,61 +106,78 @@ Bytes SzddExpandToMemory(ByteView data) {
 
 namespace {
 
-// Longest matches by hash chains, one entry per position within the window.
+// Longest matches from a binary tree of the strings starting in the window,
+// one node per position, ordered by their first kMaxMatch bytes. Inserting
+// a position walks the tree once and finds the longest earlier match on the
+// way, so the search is exact, not cut short as a hash chain would be.
 class MatchFinder {
  public:
-  explicit MatchFinder(ByteView data) : d_(data), head_(kHashSize, 0), prev_(kRing, 0) {}
+  explicit MatchFinder(ByteView data) : d_(data), head_(kHashSize, 0), son_(2 * kRing, 0) {}
 
-  // Longest match for position i (every earlier position already inserted);
-  // returns the length (0 when below kMinMatch) and sets distance.
-  int Find(std::size_t i, std::size_t limitEnd, int& distance) const {
-    const std::size_t n = std::min(d_.size(), limitEnd);
+  // Must be called for every position in order; returns the longest match
+  // at i (0 when below kMinMatch) and sets distance.
+  int FindAndInsert(std::size_t i, int& distance) {
+    const std::size_t n = d_.size();
     if (i + kMinMatch > n) return 0;
-    const int maxLen = static_cast<int>(std::min<std::size_t>(kMaxMatch, n - i));
+    const std::size_t lenLimit = std::min<std::size_t>(kMaxMatch, n - i);
     const std::uint8_t* cur = d_.data() + i;
-    int best = kMinMatch - 1;
-    std::uint32_t cand1 = head_[Hash(i)];  // position + 1, 0 for none
-    int chain = kMaxChain;
-    while (cand1 != 0 && chain-- > 0) {
-      const std::size_t c = cand1 - 1;
-      if (i - c > static_cast<std::size_t>(kMaxDistance)) break;
-      const std::uint8_t* p = d_.data() + c;
-      if (p[best] == cur[best] && p[0] == cur[0] && p[1] == cur[1]) {
-        int len = 2;
-        while (len < maxLen && p[len] == cur[len]) ++len;
-        if (len > best) {
-          best = len;
-          distance = static_cast<int>(i - c);
-          if (len == maxLen) break;
-        }
+    std::uint32_t& head = head_[Hash(cur)];
+    std::uint32_t match = head;  // position + 1, 0 for none
+    const auto self = static_cast<std::uint32_t>(i + 1);
+    head = self;
+    const std::size_t slot = i & (kRing - 1);
+    std::uint32_t* ptr0 = &son_[2 * slot + 1];  // receives the greater subtree
+    std::uint32_t* ptr1 = &son_[2 * slot];      // receives the smaller subtree
+    std::size_t len0 = 0, len1 = 0;
+    std::size_t best = 0;
+    for (int cut = kMaxSteps;; --cut) {
+      const std::size_t delta = self - match;
+      if (match == 0 || cut == 0 || delta > static_cast<std::size_t>(kMaxDistance)) {
+        *ptr0 = *ptr1 = 0;
+        break;
       }
-      const std::uint32_t next = prev_[c & (kRing - 1)];
-      if (next >= cand1) break;
-      cand1 = next;
+      std::uint32_t* pair = &son_[2 * ((i - delta) & (kRing - 1))];
+      const std::uint8_t* pb = cur - delta;
+      std::size_t len = std::min(len0, len1);
+      while (len < lenLimit && pb[len] == cur[len]) ++len;
+      if (len > best) {
+        best = len;
+        distance = static_cast<int>(delta);
+      }
+      if (len == lenLimit) {
+        // Equal over the whole limit: it takes the old node's place.
+        *ptr1 = pair[0];
+        *ptr0 = pair[1];
+        break;
+      }
+      if (pb[len] < cur[len]) {
+        *ptr1 = match;
+        ptr1 = pair + 1;
+        match = *ptr1;
+        len1 = len;
+      } else {
+        *ptr0 = match;
+        ptr0 = pair;
+        match = *ptr0;
+        len0 = len;
+      }
     }
-    return best >= kMinMatch ? best : 0;
-  }
-
-  void Insert(std::size_t i) {
-    if (i + kMinMatch > d_.size()) return;
-    std::uint32_t& h = head_[Hash(i)];
-    prev_[i & (kRing - 1)] = h;
-    h = static_cast<std::uint32_t>(i + 1);
+    return best >= static_cast<std::size_t>(kMinMatch) ? static_cast<int>(best) : 0;
   }
 
  private:
-  static constexpr std::size_t kHashBits = 15;
+  static constexpr std::size_t kHashBits = 16;
   static constexpr std::size_t kHashSize = std::size_t{1} << kHashBits;
-  static constexpr int kMaxChain = 96;
+  static constexpr int kMaxSteps = 1024;
 
-  std::size_t Hash(std::size_t i) const {
-    const std::uint32_t v = (std::uint32_t{d_[i]} << 16) | (std::uint32_t{d_[i + 1]} << 8) | d_[i + 2];
+  static std::size_t Hash(const std::uint8_t* p) {
+    const std::uint32_t v = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
     return (v * 2654435761u) >> (32 - kHashBits);
   }
 
   ByteView d_;
   std::vector<std::uint32_t> head_;
-  std::vector<std::uint32_t> prev_;
+  std::vector<std::uint32_t> son_;
 };
 
 class Writer {
@@ -216,9 +233,9 @@ Bytes SzddCompress(ByteView data, char lastChar) {
     const std::size_t count = stop - start;
     for (std::size_t i = start; i < stop; ++i) {
       int distance = 0;
-      lengths[i - start] = static_cast<std::uint8_t>(finder.Find(i, stop, distance));
+      const int len = std::min(finder.FindAndInsert(i, distance), static_cast<int>(std::min<std::size_t>(stop - i, kMaxMatch)));
+      lengths[i - start] = static_cast<std::uint8_t>(len >= kMinMatch ? len : 0);
       distances[i - start] = static_cast<std::uint16_t>(distance);
-      finder.Insert(i);
     }
     cost[count] = 0;
     for (std::size_t k = count; k-- > 0;) {

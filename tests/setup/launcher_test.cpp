@@ -1,0 +1,278 @@
+#include "setup/launcher.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "setup/file_list.h"
+#include "setup/packer.h"
+#include "setup/szdd.h"
+#include "setup/wrap_error.h"
+#include "test_util.h"
+
+using wrap::Bytes;
+using wrap::ResourceType;
+using wraptest::TempDir;
+
+namespace {
+
+const std::string kTitle = "Setup - Ravelin v1.31";
+const std::string kQuestion =
+    "This program will install Ravelin v1.31 (English). Do you want to continue?";
+
+// A payload as the packer would make it, with ways to damage it.
+class Payload {
+ public:
+  Payload() {
+    writer_.AddString(1, kTitle);
+    writer_.AddString(2, kQuestion);
+    writer_.AddString(3, "Setup failed.");
+    Bytes stamp;
+    wrap::PutLE(stamp, wrap::ParseFileTime("1998-03-07T00:31:00Z"), 8);
+    writer_.Add(ResourceType::RawData, 1, stamp);
+  }
+  void AddFile(const std::string& name, const Bytes& data, char lastChar = 0, bool withResource = true) {
+    const Bytes packed = wrap::SzddCompress(data, lastChar ? lastChar : name.back());
+    if (withResource) writer_.Add(ResourceType::RawData, next_, packed);
+    records_.push_back({next_++, static_cast<std::uint32_t>(packed.size()), wrap::CompressedName(name)});
+  }
+  std::vector<wrap::FileRecord>& Records() { return records_; }
+  wrap::BundleWriter& Writer() { return writer_; }
+  wrap::Bundle Build() {
+    writer_.Add(ResourceType::RawData, 2, wrap::BuildFileList(records_));
+    return wrap::Bundle::Parse(writer_.Build());
+  }
+
+ private:
+  wrap::BundleWriter writer_;
+  std::vector<wrap::FileRecord> records_;
+  std::uint16_t next_ = 101;
+};
+
+// Runs the launcher with the real terminal asker over pipes; returns what
+// it showed.
+std::string RunLauncher(const wrap::Bundle* bundle, const std::string& tmp, const std::string& answer) {
+  int in[2], out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
+  if (::write(in[1], answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) std::abort();
+  ::close(in[1]);
+  {
+    wrap::TerminalAsker asker(in[0], out[1]);
+    wrap::Launcher launcher(bundle, asker, tmp);
+    launcher.Run();
+  }
+  ::close(out[1]);
+  std::string shown;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) shown.append(buf, static_cast<std::size_t>(n));
+  ::close(in[0]);
+  ::close(out[0]);
+  return shown;
+}
+
+// A SETUP.EXE that records its folder, arguments and what it found.
+std::string SetupScript(const std::string& record) {
+  return "#!/bin/sh\n"
+         "d=$(dirname \"$0\")\n"
+         "{ echo \"dir=$d\"; echo \"args=$#\"; echo \"folder=$(stat -c %a \"$d\")\";\n"
+         "  echo \"self=$(stat -c %a \"$0\")\"; ls \"$d\"; } > '" + record + "'\n"
+         "cp \"$d/DATA.BIN\" '" + record + ".data' 2>/dev/null\n"
+         "exit 3\n";
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+std::vector<std::string> Listing(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class LauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::create_directory(tmp_); }
+  TempDir root_;
+  std::string tmp_ = root_ / "tmp";
+  std::string record_ = root_ / "record";
+  std::string Failed(const std::string& error) { return kTitle + "\n" + error + "\n" + kTitle + "\nSetup failed.\n"; }
+  std::string Question() { return kTitle + "\n" + kQuestion + " [y/N] "; }
+};
+
+}  // namespace
+
+TEST_F(LauncherTest, UnpacksRunsSetupAndRemovesTheFolder) {
+  const Bytes data = wraptest::Mixed(300000, 11);
+  Payload p;
+  p.AddFile("DATA.BIN", data);
+  p.AddFile("README.TXT", Text("read me\r\n"));
+  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  const wrap::Bundle bundle = p.Build();
+  // Whatever the umask, the folder is private and SETUP.EXE can run.
+  const mode_t old = ::umask(0177);
+  const std::string shown = RunLauncher(&bundle, tmp_, "y\n");
+  ::umask(old);
+
+  EXPECT_EQ(shown, Question());
+  const Bytes rec = wraptest::ReadFile(record_);
+  EXPECT_EQ(std::string(rec.begin(), rec.end()),
+            "dir=" + tmp_ + "/_INST0\nargs=0\nfolder=700\nself=700\nDATA.BIN\nREADME.TXT\nSETUP.EXE\n");
+  EXPECT_EQ(wraptest::ReadFile(record_ + ".data"), data);
+  EXPECT_TRUE(Listing(tmp_).empty());
+}
+
+TEST_F(LauncherTest, FolderIsPrivateEvenWithAnOpenUmask) {
+  Payload p;
+  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  const wrap::Bundle bundle = p.Build();
+  const mode_t old = ::umask(0);
+  RunLauncher(&bundle, tmp_, "y\n");
+  ::umask(old);
+  const Bytes rec = wraptest::ReadFile(record_);
+  const std::string text(rec.begin(), rec.end());
+  EXPECT_NE(text.find("folder=700\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("self=755\n"), std::string::npos) << text;
+}
+
+TEST_F(LauncherTest, AnythingButYesLeavesNothingBehind) {
+  Payload p;
+  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  const wrap::Bundle bundle = p.Build();
+  for (const std::string answer : {"n\n", "\n", "", "maybe\n"}) {
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, answer), Question());
+    EXPECT_TRUE(Listing(tmp_).empty());
+    EXPECT_FALSE(std::filesystem::exists(record_));
+  }
+}
+
+TEST_F(LauncherTest, SkipsOccupiedFoldersAndLeavesThemAlone) {
+  for (const char* d : {"_INST0", "_INST1"}) {
+    std::filesystem::create_directory(tmp_ + "/" + d);
+    wraptest::WriteFile(tmp_ + "/" + d + "/KEEP", std::string("mine"));
+  }
+  Payload p;
+  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  const wrap::Bundle bundle = p.Build();
+  RunLauncher(&bundle, tmp_ + "/", "y\n");
+  const Bytes rec = wraptest::ReadFile(record_);
+  EXPECT_EQ(std::string(rec.begin(), rec.end()).substr(0, 4 + tmp_.size() + 8), "dir=" + tmp_ + "/_INST2\n");
+  EXPECT_EQ(Listing(tmp_), (std::vector<std::string>{"_INST0", "_INST1"}));
+  EXPECT_EQ(wraptest::ReadFile(tmp_ + "/_INST1/KEEP"), Text("mine"));
+}
+
+TEST_F(LauncherTest, APlainFileInTheWayFailsWithFileExists) {
+  wraptest::WriteFile(tmp_ + "/_INST0", std::string("not a folder"));
+  Payload p;
+  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  const wrap::Bundle bundle = p.Build();
+  EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + Failed("File exists"));
+  EXPECT_EQ(Listing(tmp_), std::vector<std::string>{"_INST0"});
+  EXPECT_EQ(wraptest::ReadFile(tmp_ + "/_INST0"), Text("not a folder"));
+}
+
+TEST_F(LauncherTest, AnEmptyListFailsAtStartingSetup) {
+  Payload p;
+  const wrap::Bundle bundle = p.Build();
+  EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + Failed("No such file or directory"));
+  EXPECT_TRUE(Listing(tmp_).empty());
+}
+
+TEST_F(LauncherTest, AMissingResourceIsInvalidDataAndCleansUp) {
+  Payload p;
+  p.AddFile("DATA.BIN", wraptest::Random(5000, 1));
+  p.AddFile("SETUP.EXE", Text(SetupScript(record_)), 0, false);
+  const wrap::Bundle bundle = p.Build();
+  EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + Failed(wrap::ErrorText(wrap::kInvalidData)));
+  EXPECT_TRUE(Listing(tmp_).empty());
+  EXPECT_FALSE(std::filesystem::exists(record_));
+}
+
+TEST_F(LauncherTest, NamesOutsideTheFolderAreInvalidDataAndNothingIsWritten) {
+  const std::string invalid = Failed(wrap::ErrorText(wrap::kInvalidData));
+  {
+    Payload p;
+    p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+    p.Records()[0].name = "../EVIL.EX_";
+    const wrap::Bundle bundle = p.Build();
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + invalid);
+  }
+  {
+    // The letter in the header would make the expanded name a path.
+    Payload p;
+    p.AddFile("EVIL.TXT", Text("x"), '/');
+    p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+    const wrap::Bundle bundle = p.Build();
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + invalid);
+  }
+  {
+    // Not compressed at all: it would be expanded onto itself.
+    Payload p;
+    p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+    p.Writer().Add(ResourceType::RawData, 101, Text("plain text, no header"));
+    p.Records()[0].length = 21;
+    const wrap::Bundle bundle = p.Build();
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + invalid);
+  }
+  EXPECT_TRUE(Listing(tmp_).empty());
+  EXPECT_EQ(Listing(root_.Path()), std::vector<std::string>{"tmp"});
+}
+
+TEST_F(LauncherTest, DamagedPayloadsAreInvalidData) {
+  const std::string invalid = Question() + Failed(wrap::ErrorText(wrap::kInvalidData));
+  {
+    Payload p;
+    p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+    p.Records()[0].length += 1;  // longer than its resource
+    const wrap::Bundle bundle = p.Build();
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), invalid);
+  }
+  {
+    Payload p;
+    p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+    p.Records()[0].length -= 1;  // compressed data cut short
+    const wrap::Bundle bundle = p.Build();
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), invalid);
+  }
+  {
+    Payload p;
+    p.Writer().Add(ResourceType::RawData, 1, Bytes{1, 2, 3});  // file time too short
+    p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+    const wrap::Bundle bundle = p.Build();
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), invalid);
+  }
+  {
+    wrap::BundleWriter w;  // strings only: no list, no time
+    w.AddString(1, kTitle);
+    w.AddString(2, kQuestion);
+    const wrap::Bundle bundle = wrap::Bundle::Parse(w.Build());
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), invalid);
+  }
+  EXPECT_EQ(RunLauncher(nullptr, tmp_, "y\n"),
+            "Setup\n" + wrap::ErrorText(wrap::kInvalidData) + "\nSetup\nSetup failed.\n");
+  EXPECT_TRUE(Listing(tmp_).empty());
+  EXPECT_FALSE(std::filesystem::exists(record_));
+}
+
+TEST(LauncherHelpers, ErrorTextsSlashesAndFileTimes) {
+  EXPECT_EQ(wrap::ErrorText(EEXIST), "File exists");
+  EXPECT_EQ(wrap::ErrorText(0x12345), "Unknown error. Code = 0x12345");
+  EXPECT_EQ(wrap::AppendBackslash(""), "");
+  EXPECT_EQ(wrap::AppendBackslash("/tmp"), "/tmp/");
+  EXPECT_EQ(wrap::AppendBackslash("/tmp/"), "/tmp/");
+  EXPECT_EQ(wrap::AppendBackslash("C:\\TEMP\\"), "C:\\TEMP\\");
+
+  std::int64_t s = 0;
+  long ns = 0;
+  wrap::FileTimeToUnix(wrap::ParseFileTime("1998-03-07T00:31:00Z"), s, ns);
+  EXPECT_EQ(s, 889230660);
+  EXPECT_EQ(ns, 0);
+  EXPECT_EQ(wrap::ParseFileTime("1998-03-07T00:31:00Z"), 125337042600000000ull);
+  wrap::FileTimeToUnix(wrap::UnixToFileTime(-1, 500), s, ns);
+  EXPECT_EQ(s, -1);
+  EXPECT_EQ(ns, 500);
+  EXPECT_EQ(wrap::ParseFileTime("@0"), 116444736000000000ull);
+  EXPECT_THROW(wrap::ParseFileTime("yesterday"), wrap::EWrapError);
+}

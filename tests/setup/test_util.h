@@ -1,0 +1,89 @@
+// A private temporary folder per test, and small file helpers.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "setup/bytes.h"
+
+namespace wraptest {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "wraptest.XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) std::abort();
+    path_ = tmpl;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    // Undo any 0000 folders a test left, so removal can descend.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->is_directory(ec)) ::chmod(it->path().c_str(), 0700);
+    }
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline wrap::Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  const std::string text = s.str();
+  return wrap::Bytes(text.begin(), text.end());
+}
+
+inline void WriteFile(const std::string& path, const wrap::Bytes& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  WriteFile(path, wrap::Bytes(text.begin(), text.end()));
+}
+
+inline wrap::Bytes Random(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  wrap::Bytes out(n);
+  for (auto& b : out) b = static_cast<std::uint8_t>(rng());
+  return out;
+}
+
+// Text with repeats near and far, and binary stretches between.
+inline wrap::Bytes Mixed(std::size_t n, unsigned seed) {
+  static const char* const words[] = {"the ", "request ", "server ", "mail ", "\r\n", "file ",
+                                      "0x00ff ", "page ", "setup ", "launcher "};
+  std::mt19937 rng(seed);
+  wrap::Bytes out;
+  out.reserve(n);
+  while (out.size() < n) {
+    if (rng() % 8 == 0) {
+      for (int i = 0, len = static_cast<int>(rng() % 300); i < len; ++i)
+        out.push_back(static_cast<std::uint8_t>(rng() % 16 == 0 ? rng() : 0));
+    } else {
+      const std::string w = words[rng() % 10];
+      out.insert(out.end(), w.begin(), w.end());
+    }
+  }
+  out.resize(n);
+  return out;
+}
+
+inline int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+}  // namespace wraptest
