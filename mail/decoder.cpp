@@ -135,6 +135,9 @@ void TmsCustomDecoder::DecodeNonMime() {
   std::string line;
   while (ReadLine(line)) {
     if (IsUUBeginLine(line)) {
+      // The empty line before a begin line only separates it from the text.
+      TmsBody& body = Message().Body();
+      if (!body.empty() && body.back().empty()) body.pop_back();
       Message().Encoding = meUU;
       DecodeUUAttachments(std::move(line));
       return;
@@ -329,6 +332,8 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
       }
       body.push_back(std::move(line));
     }
+    // The line break before a boundary line belongs to the boundary.
+    if (found && !body.empty() && body.back().empty()) body.pop_back();
     if (body.empty()) body.emplace_back();
     if (cte == "quoted-printable") {
       std::string bytes;
@@ -372,25 +377,40 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
       if (kind.encoding == teQuotedPrintable)
         qp = std::make_unique<TQuotedPrintableDecoder>(
             [&data](std::string_view b) { data.append(b); });
-      while (ReadLine(line)) {
-        if (line.starts_with(boundary_)) {
-          last = line == boundary_ + "--";
-          break;
-        }
+      // The last line is held back: the line break before a boundary line
+      // belongs to the boundary, so the part's last line has none.
+      auto take = [&](const std::string& text, bool line_break) {
         switch (kind.encoding) {
           case teBase64:
-            DecodeEncodedLine(line, kind.uuencoded, data);
+            DecodeEncodedLine(text, kind.uuencoded, data);
             break;
           case teQuotedPrintable:
-            qp->AddLine(line);
+            if (line_break || text.ends_with('='))
+              qp->AddLine(text);
+            else if (!text.empty())
+              qp->AddLine(text + "=");  // joined like a soft break: no line end
             break;
           case te7Bit:
             // Kept whole: cutting long lines would lose data.
-            data += line;
-            data += "\r\n";
+            data += text;
+            if (line_break) data += "\r\n";
             break;
         }
+      };
+      std::string held;
+      bool holding = false;
+      bool at_boundary = false;
+      while (ReadLine(line)) {
+        if (line.starts_with(boundary_)) {
+          last = line == boundary_ + "--";
+          at_boundary = true;
+          break;
+        }
+        if (holding) take(held, true);
+        held.swap(line);
+        holding = true;
       }
+      if (holding) take(held, !at_boundary);
       if (qp) qp->Finish();
       item->Stream().SetData(std::move(data));
     } catch (const EMessageParserError&) {

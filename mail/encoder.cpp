@@ -231,10 +231,14 @@ void TmsCustomEncoder::WriteMultipartBody(bool alternative) {
     WriteLine("");
     WriteLine("--" + boundary);
   }
+  bool nested_closed = false;
   for (int i = 0; i < atts.Count(); ++i) {
     const TmsAttItem& item = atts[i];
     if (i > 0) {
-      WriteLine("");
+      // The empty line after the data already ends the part; a second one
+      // would become part of a text attachment's data.
+      if (nested_closed) WriteLine("");
+      nested_closed = false;
       WriteLine("--" + boundary);
       html = rtf = false;
     }
@@ -257,6 +261,7 @@ void TmsCustomEncoder::WriteMultipartBody(bool alternative) {
       alt = false;
       WriteLine("--" + boundary + "--");
       boundary = outer;
+      nested_closed = true;
     }
   }
 }

@@ -30,7 +30,8 @@ TEST(Decoder, NonMimeWithUuencodedFile) {
                 "begin 600 \"two words.txt\"", "#86)C", "end"}));
   EXPECT_EQ(m.Sender().Address(), "a@x");
   EXPECT_EQ(m.Recipients()[0].Address(), "b@x");
-  EXPECT_EQ(m.Body(), (std::vector<std::string>{"Here it is.", ""}));
+  // The empty line that separates the begin line from the text is not text.
+  EXPECT_EQ(m.Body(), (std::vector<std::string>{"Here it is."}));
   EXPECT_EQ(m.Encoding, meUU);
   ASSERT_EQ(m.Attachments().Count(), 2);
   EXPECT_EQ(m.Attachments()[0].FileName(), "a.bin");
@@ -147,11 +148,13 @@ TEST(Decoder, MultipartMixed) {
   EXPECT_EQ(m.Attachments()[1].FileName(), "att.1");
   EXPECT_EQ(m.Attachments()[1].ContentType(), "text/plain");
   EXPECT_EQ(m.Attachments()[1].TransferEncoding(), teQuotedPrintable);
-  EXPECT_EQ(m.Attachments()[1].Stream().Data(), "x=y\r\n\r\n");
+  // The empty line before the boundary belongs to the boundary.
+  EXPECT_EQ(m.Attachments()[1].Stream().Data(), "x=y\r\n");
   EXPECT_EQ(m.Attachments()[2].FileName(), "att.2");
   EXPECT_EQ(m.Attachments()[2].ContentType(), "message/rfc822");
-  // Long 7-bit lines are kept whole.
-  EXPECT_EQ(m.Attachments()[2].Stream().Data(), std::string(300, 'L') + "\r\n");
+  // Long 7-bit lines are kept whole; the line break before the boundary
+  // belongs to the boundary.
+  EXPECT_EQ(m.Attachments()[2].Stream().Data(), std::string(300, 'L'));
   EXPECT_EQ(m.GetContentType(), "multipart/mixed");
 }
 
@@ -175,7 +178,7 @@ TEST(Decoder, MultipartAlternative) {
   ASSERT_EQ(m.Attachments().Count(), 1);
   EXPECT_EQ(m.Attachments()[0].FileName(), "_alt.0");
   EXPECT_EQ(m.Attachments()[0].ContentType(), "text/html");
-  EXPECT_EQ(m.Attachments()[0].Stream().Data(), "<p>html</p>\r\n");
+  EXPECT_EQ(m.Attachments()[0].Stream().Data(), "<p>html</p>");
   EXPECT_EQ(m.GetContentType(), "multipart/alternative");
 }
 
@@ -189,7 +192,7 @@ TEST(Decoder, AlternativeNestedInMixed) {
   EXPECT_EQ(m.Body(), (std::vector<std::string>{"text"}));
   ASSERT_EQ(m.Attachments().Count(), 2);
   EXPECT_EQ(m.Attachments()[0].FileName(), "_alt.0");
-  EXPECT_EQ(m.Attachments()[0].Stream().Data(), "<i>t</i>\r\n");
+  EXPECT_EQ(m.Attachments()[0].Stream().Data(), "<i>t</i>");
   EXPECT_EQ(m.Attachments()[1].FileName(), "r.pdf");
   EXPECT_EQ(m.Attachments()[1].Stream().Data(), "%PDF");
 }
