@@ -29,7 +29,8 @@ std::string Utf8(const QString& s) { return s.toStdString(); }
 
 std::vector<std::string> Paths(const QVariant& v) {
   std::vector<std::string> out;
-  for (const QDBusObjectPath& p : qdbus_cast<QList<QDBusObjectPath>>(v)) out.push_back(Utf8(p.path()));
+  for (const QDBusObjectPath& p : qdbus_cast<QList<QDBusObjectPath>>(v))
+    out.push_back(Utf8(p.path()));
   return out;
 }
 
@@ -57,8 +58,7 @@ QList<QVariant> NmClient::Call(const QString& path, const QString& iface, const 
 }
 
 QVariant NmClient::Property(const QString& path, const QString& iface, const QString& name) const {
-  const QList<QVariant> out =
-      Call(path, "org.freedesktop.DBus.Properties", "Get", {iface, name});
+  const QList<QVariant> out = Call(path, "org.freedesktop.DBus.Properties", "Get", {iface, name});
   if (out.isEmpty()) throw NmCallError("Empty reply reading " + Utf8(name));
   return qdbus_cast<QDBusVariant>(out.at(0)).variant();
 }
@@ -76,14 +76,16 @@ std::vector<NmProfile> NmClient::Profiles() const {
   for (const std::string& path : Paths(out.at(0))) {
     const NmSettings s = Settings(path);
     const QVariantMap conn = s.value("connection");
-    profiles.push_back({path, Utf8(conn.value("id").toString()), Utf8(conn.value("type").toString())});
+    profiles.push_back(
+        {path, Utf8(conn.value("id").toString()), Utf8(conn.value("type").toString())});
   }
   return profiles;
 }
 
 std::vector<NmActive> NmClient::ActiveConnections() const {
   std::vector<NmActive> list;
-  for (const std::string& path : Paths(Property(nm::kManagerPath, nm::kManagerIface, "ActiveConnections"))) {
+  for (const std::string& path :
+       Paths(Property(nm::kManagerPath, nm::kManagerIface, "ActiveConnections"))) {
     QVariantMap props;
     try {
       props = AllProperties(QString::fromStdString(path), nm::kActiveIface);
@@ -97,9 +99,9 @@ std::vector<NmActive> NmClient::ActiveConnections() const {
 }
 
 std::string NmClient::Ipv4Address(const std::string& activePath) const {
-  const QString config =
-      qdbus_cast<QDBusObjectPath>(Property(QString::fromStdString(activePath), nm::kActiveIface, "Ip4Config"))
-          .path();
+  const QString config = qdbus_cast<QDBusObjectPath>(Property(QString::fromStdString(activePath),
+                                                              nm::kActiveIface, "Ip4Config"))
+                             .path();
   if (config.isEmpty() || config == "/") return {};
   const QVariantMap props = AllProperties(config, nm::kIp4Iface);
   if (props.contains("AddressData")) {
@@ -130,19 +132,21 @@ std::vector<std::string> NmClient::ActiveDevices(const std::string& activePath) 
 }
 
 NmSettings NmClient::Settings(const std::string& profilePath) const {
-  const QList<QVariant> out = Call(QString::fromStdString(profilePath), nm::kProfileIface, "GetSettings", {});
+  const QList<QVariant> out =
+      Call(QString::fromStdString(profilePath), nm::kProfileIface, "GetSettings", {});
   if (out.isEmpty()) return {};
   return qdbus_cast<NmSettings>(out.at(0));
 }
 
 NmSettings NmClient::Secrets(const std::string& profilePath, const std::string& setting) const {
-  const QList<QVariant> out = Call(QString::fromStdString(profilePath), nm::kProfileIface, "GetSecrets",
-                                   {QString::fromStdString(setting)});
+  const QList<QVariant> out = Call(QString::fromStdString(profilePath), nm::kProfileIface,
+                                   "GetSecrets", {QString::fromStdString(setting)});
   if (out.isEmpty()) return {};
   return qdbus_cast<NmSettings>(out.at(0));
 }
 
-void NmClient::Update(const std::string& profilePath, const NmSettings& settings, bool toDisk) const {
+void NmClient::Update(const std::string& profilePath, const NmSettings& settings,
+                      bool toDisk) const {
   Call(QString::fromStdString(profilePath), nm::kProfileIface, toDisk ? "Update" : "UpdateUnsaved",
        {QVariant::fromValue(settings)});
 }

@@ -26,7 +26,8 @@ TEST(RasLinkTest, LinkedSocketDialsAndHangsUpAroundOneDelivery) {
   nm.Py(
       "self.AddEthernetDevice('eth0', 'eth0', 30)\n"
       "NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o',"
-      " \"ret = dbus.ObjectPath(self.AddActiveConnection(['/org/freedesktop/NetworkManager/Devices/eth0'],"
+      " \"ret = "
+      "dbus.ObjectPath(self.AddActiveConnection(['/org/freedesktop/NetworkManager/Devices/eth0'],"
       " args[0], '/', 'dial', dbus.UInt32(2)))\")\n");
   RealSmtpServer server;
 
@@ -42,7 +43,9 @@ TEST(RasLinkTest, LinkedSocketDialsAndHangsUpAroundOneDelivery) {
     TagRas ras(nm.Bus());
     ras.SetService("Home");
     smtp.SetRAS(&ras);
-    smtp.OnOpen = [&](TagSocket&) { order.push_back(ras.Connected() ? "open, line up" : "open, no line"); };
+    smtp.OnOpen = [&](TagSocket&) {
+      order.push_back(ras.Connected() ? "open, line up" : "open, no line");
+    };
     smtp.OnClosed = [&](TagSocket&) { order.push_back("closed"); };
     ras.OnDisconnected = [&](TagRas&) { order.push_back("hung up"); };
 

@@ -58,7 +58,8 @@ NmMock::NmMock(bool withNetworkManager) {
   const QString config = dir_.filePath("bus.conf");
   QFile f(config);
   if (!f.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write bus.conf");
-  f.write(QString(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+  f.write(
+      QString(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
@@ -71,13 +72,14 @@ NmMock::NmMock(bool withNetworkManager) {
   </policy>
 </busconfig>
 )")
-              .arg(dir_.path())
-              .toUtf8());
+          .arg(dir_.path())
+          .toUtf8());
   f.close();
 
   daemon_ = std::make_unique<QProcess>();
   daemon_->setProgram("dbus-daemon");
-  daemon_->setArguments({"--config-file=" + config, "--nofork", "--nopidfile", "--print-address=1"});
+  daemon_->setArguments(
+      {"--config-file=" + config, "--nofork", "--nopidfile", "--print-address=1"});
   daemon_->setProcessChannelMode(QProcess::SeparateChannels);
   daemon_->start();
   if (!daemon_->waitForStarted(10000)) throw std::runtime_error("dbus-daemon did not start");
@@ -89,7 +91,8 @@ NmMock::NmMock(bool withNetworkManager) {
   const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
   busName_ = "ras-bus-" + id;
   controlName_ = "ras-control-" + id;
-  QDBusConnection control = QDBusConnection::connectToBus(QString::fromStdString(address_), controlName_);
+  QDBusConnection control =
+      QDBusConnection::connectToBus(QString::fromStdString(address_), controlName_);
   if (!control.isConnected()) throw std::runtime_error("cannot connect to the private bus");
   if (!withNetworkManager) return;
 
@@ -113,13 +116,15 @@ NmMock::NmMock(bool withNetworkManager) {
   QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, &loop, &QEventLoop::quit);
   QObject::connect(mock_.get(), &QProcess::finished, &loop, &QEventLoop::quit);
   QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-  if (!control.interface()->isServiceRegistered("org.freedesktop.NetworkManager").value()) loop.exec();
+  if (!control.interface()->isServiceRegistered("org.freedesktop.NetworkManager").value())
+    loop.exec();
   if (!control.interface()->isServiceRegistered("org.freedesktop.NetworkManager").value())
     throw std::runtime_error("the NetworkManager mock did not appear on the bus");
 
   QDBusMessage add = QDBusMessage::createMethodCall("org.freedesktop.NetworkManager", kMainPath,
                                                     "org.freedesktop.DBus.Mock", "AddMethod");
-  add.setArguments({QString(kTestIface), QString("Run"), QString("s"), QString("s"), QString(kRunCode)});
+  add.setArguments(
+      {QString(kTestIface), QString("Run"), QString("s"), QString("s"), QString(kRunCode)});
   const QDBusMessage reply = control.call(add);
   if (reply.type() != QDBusMessage::ReplyMessage)
     throw std::runtime_error("AddMethod failed: " + reply.errorMessage().toStdString());
@@ -143,13 +148,15 @@ QDBusConnection NmMock::Bus() const {
 }
 
 std::string NmMock::Py(const std::string& code) const {
-  QDBusConnection control = QDBusConnection::connectToBus(QString::fromStdString(address_), controlName_);
-  QDBusMessage run =
-      QDBusMessage::createMethodCall("org.freedesktop.NetworkManager", kMainPath, kTestIface, "Run");
+  QDBusConnection control =
+      QDBusConnection::connectToBus(QString::fromStdString(address_), controlName_);
+  QDBusMessage run = QDBusMessage::createMethodCall("org.freedesktop.NetworkManager", kMainPath,
+                                                    kTestIface, "Run");
   run.setArguments({QString::fromStdString(std::string(kPrelude) + code)});
   const QDBusMessage reply = control.call(run);
   if (reply.type() != QDBusMessage::ReplyMessage)
-    throw std::runtime_error("mock code failed: " + reply.errorMessage().toStdString() + "\n" + code);
+    throw std::runtime_error("mock code failed: " + reply.errorMessage().toStdString() + "\n" +
+                             code);
   return reply.arguments().value(0).toString().toStdString();
 }
 
@@ -158,20 +165,25 @@ std::string NmMock::AddProfile(const std::string& id, const std::string& type) c
             ", 'type': " + Quote(type) + "}})");
 }
 
-std::string NmMock::AddActive(const std::string& profilePath, const std::string& name, unsigned state,
-                              const std::string& device) const {
+std::string NmMock::AddActive(const std::string& profilePath, const std::string& name,
+                              unsigned state, const std::string& device) const {
   const std::string devices = device.empty() ? "[]" : "[" + Quote(device) + "]";
   // Like NetworkManager's own, the line has an Ip4Config, "/" until set.
   return Py("out = self.AddActiveConnection(" + devices + ", " + Quote(profilePath) + ", '/', " +
-            Quote(name) + ", dbus.UInt32(" + std::to_string(state) + "))\n"
+            Quote(name) + ", dbus.UInt32(" + std::to_string(state) +
+            "))\n"
             "objects[out].AddProperty(ACTIVE, 'Ip4Config', dbus.ObjectPath('/'))\n");
 }
 
 void NmMock::SetIp4(const std::string& activePath, const std::string& address) const {
-  Py("p = " + Quote(activePath) + ".replace('ActiveConnection', 'IP4Config')\n"
+  Py("p = " + Quote(activePath) +
+     ".replace('ActiveConnection', 'IP4Config')\n"
      "self.AddObject(p, 'org.freedesktop.NetworkManager.IP4Config', {'AddressData': dbus.Array("
-     "[{'address': " + Quote(address) + ", 'prefix': dbus.UInt32(24)}], signature='a{sv}')}, [])\n"
-     "objects[" + Quote(activePath) + "].Set(ACTIVE, 'Ip4Config', dbus.ObjectPath(p))\n");
+     "[{'address': " +
+     Quote(address) +
+     ", 'prefix': dbus.UInt32(24)}], signature='a{sv}')}, [])\n"
+     "objects[" +
+     Quote(activePath) + "].Set(ACTIVE, 'Ip4Config', dbus.ObjectPath(p))\n");
 }
 
 std::string NmMock::Deactivated() const { return Py("out = calls(NM, 'DeactivateConnection')"); }

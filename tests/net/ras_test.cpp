@@ -18,7 +18,8 @@ namespace {
 class QtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    if (QCoreApplication::instance() == nullptr) app_ = std::make_unique<QCoreApplication>(argc_, argv_);
+    if (QCoreApplication::instance() == nullptr)
+      app_ = std::make_unique<QCoreApplication>(argc_, argv_);
   }
   void TearDown() override { app_.reset(); }
 
@@ -57,8 +58,10 @@ class RasTest : public ::testing::Test {
     nm.Py(
         "self.AddEthernetDevice('eth0', 'eth0', 30)\n"
         "NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o',"
-        " \"ret = dbus.ObjectPath(self.AddActiveConnection(['/org/freedesktop/NetworkManager/Devices/eth0'],"
-        " args[0], '/', 'dial', dbus.UInt32(" + std::to_string(state) + ")))\")\n");
+        " \"ret = "
+        "dbus.ObjectPath(self.AddActiveConnection(['/org/freedesktop/NetworkManager/Devices/eth0'],"
+        " args[0], '/', 'dial', dbus.UInt32(" +
+        std::to_string(state) + ")))\")\n");
   }
 
   void Record(TagRas& ras) {
@@ -87,7 +90,8 @@ TEST_F(RasTest, DefaultsAndNoNetworkManagerMeansNoRas) {
   EXPECT_TRUE(ras.Entries().empty());
   EXPECT_FALSE(ras.RasAvailable());
   ras.SetService("Home");
-  EXPECT_EQ(boxes, std::vector<std::string>{"TagRas component was unable to detect\nRAS on your system."});
+  EXPECT_EQ(boxes,
+            std::vector<std::string>{"TagRas component was unable to detect\nRAS on your system."});
   EXPECT_EQ(ras.Service(), "");
   ras.SetService("");
   EXPECT_EQ(boxes.size(), 1u);
@@ -173,7 +177,8 @@ TEST_F(RasTest, ActiveConnectionOfTheServiceIsUsedAndLeftUp) {
 
 TEST_F(RasTest, ForceServiceDecidesWhetherAnotherLineWithAnAddressCounts) {
   NmMock nm;
-  const std::string lo = nm.Py("out = SETTINGS.SettingsAddConnection({'connection': {'id': 'lo', 'type': 'loopback'}})");
+  const std::string lo = nm.Py(
+      "out = SETTINGS.SettingsAddConnection({'connection': {'id': 'lo', 'type': 'loopback'}})");
   const std::string other = nm.AddProfile("Other");
   const std::string home = nm.AddProfile("Home");
   const std::string work = nm.AddProfile("Work");
@@ -212,17 +217,21 @@ TEST_F(RasTest, DialReportsEachStateUntilConnectedAndHangUpTakesItDown) {
   ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
     statuses.push_back(s);
     if (statuses.size() == 1) {
-      nm.Py("for st in (40, 50, 60, 70, 80):\n"
-            "    device_state('" + std::string(kDevice) + "', st)\n"
-            "set_state('" + sender.DialHandle() + "', 2)\n");
+      nm.Py(
+          "for st in (40, 50, 60, 70, 80):\n"
+          "    device_state('" +
+          std::string(kDevice) +
+          "', st)\n"
+          "set_state('" +
+          sender.DialHandle() + "', 2)\n");
     }
   };
   ras.Dial();
   EXPECT_EQ(statuses, (std::vector<std::string>{
                           "Opening the connection...", "Connecting the device...",
                           "Connecting the device...", "Verifying user name and password...",
-                          "Authenticated; getting a network address...", "Logging on to the network...",
-                          "Connected"}));
+                          "Authenticated; getting a network address...",
+                          "Logging on to the network...", "Connected"}));
   EXPECT_TRUE(ras.Connected());
   EXPECT_TRUE(ras.DialedHere());
   const std::string line = ras.DialHandle();
@@ -264,7 +273,8 @@ TEST_F(RasTest, DialThatFailsOnTheLineHangsUpAndRaises) {
   } catch (const ERASError& e) {
     EXPECT_STREQ(e.what(), "The user name or password was refused");
   }
-  EXPECT_EQ(statuses, (std::vector<std::string>{"Opening the connection...", "Connecting the device...", ""}));
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Opening the connection...",
+                                                "Connecting the device...", ""}));
   EXPECT_EQ(ras.LastError(), 10);
   EXPECT_FALSE(ras.Connected());
   EXPECT_EQ(nm.Deactivated(), line);
@@ -291,9 +301,10 @@ TEST_F(RasTest, DialThatFailsOnTheLineHangsUpAndRaises) {
 TEST_F(RasTest, RefusedActivationCarriesNetworkManagersText) {
   NmMock nm;
   nm.AddProfile("Home");
-  nm.Py("NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o',"
-        " \"raise dbus.exceptions.DBusException('No suitable device found for this connection.',"
-        " name='org.freedesktop.NetworkManager.UnknownDevice')\")\n");
+  nm.Py(
+      "NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o',"
+      " \"raise dbus.exceptions.DBusException('No suitable device found for this connection.',"
+      " name='org.freedesktop.NetworkManager.UnknownDevice')\")\n");
   TagRas ras(nm.Bus());
   Record(ras);
   ras.SetService("Home");
@@ -402,11 +413,13 @@ TEST_F(RasTest, PasswordIsSuppliedWhenTheProfileStoresNone) {
   const std::string gsm = nm.Py(
       "out = SETTINGS.SettingsAddConnection({'connection': {'id': 'Mobile', 'type': 'gsm'},"
       " 'gsm': {'apn': 'internet'}})\n"
-      "objects[out].AddMethod('org.freedesktop.NetworkManager.Settings.Connection', 'UpdateUnsaved',"
+      "objects[out].AddMethod('org.freedesktop.NetworkManager.Settings.Connection', "
+      "'UpdateUnsaved',"
       " 'a{sa{sv}}', '', 'self.ConnectionUpdate(self, args[0])')\n");
   const std::string updates =
       "out = ' '.join('%s:%s' % (c[1], c[2][0]['gsm'].get('password', '-'))"
-      " for c in objects['" + gsm + "'].call_log if c[1].startswith('Update'))";
+      " for c in objects['" +
+      gsm + "'].call_log if c[1].startswith('Update'))";
   ActivateSlowly(nm, 2);
   TagRas ras(nm.Bus());
   ras.SetService("Mobile");
@@ -424,8 +437,11 @@ TEST_F(RasTest, PasswordIsSuppliedWhenTheProfileStoresNone) {
   ras.HangUp();
 
   // A password the profile stores is left alone.
-  nm.Py("objects['" + gsm + "'].call_log = []\n"
-        "objects['" + gsm + "'].AddMethod('org.freedesktop.NetworkManager.Settings.Connection', 'GetSecrets',"
+  nm.Py("objects['" + gsm +
+        "'].call_log = []\n"
+        "objects['" +
+        gsm +
+        "'].AddMethod('org.freedesktop.NetworkManager.Settings.Connection', 'GetSecrets',"
         " 's', 'a{sa{sv}}', \"ret = {'gsm': {'password': 'stored'}}\")\n");
   ras.Dial();
   EXPECT_EQ(nm.Py(updates), "");
