@@ -391,16 +391,18 @@ void TagRas::Dial() {
     HangUp();
     throw ETimedOutError(MessageText(msg::kTimedOut));
   }
-  RethrowPending();
 
   if (minimizeAtConnect_) {
     // There is no system dial-up window to minimise here; the pause that
     // gave it time to appear stays.
     bool done = false;
-    QTimer::singleShot(1000, this, [&] {
+    QTimer pause;
+    pause.setSingleShot(true);
+    connect(&pause, &QTimer::timeout, this, [&] {
       done = true;
       Wake();
     });
+    pause.start(1000);
     WaitUntil([&] { return done; });
     RethrowPending();
   }
