@@ -70,13 +70,13 @@ class TQuotedPrintableEncoder {
   void Finish();
 
  private:
-  void Paragraph();
+  void Paragraph(const char* data, std::size_t length);
   void AppendData(char c);
 
   LineSink sink_;
   std::vector<char> paragraph_;  // fixed capacity, no growth
   std::size_t length_ = 0;
-  std::string line_;             // reused output line
+  std::string line_;             // reused output line, fixed size
   bool pendingBreak_ = false;    // a CR or LF seen, maybe the last byte
   char pendingByte_ = 0;
   bool afterBreak_ = false;      // a break ended just now; a second CR/LF joins it

@@ -13,13 +13,27 @@ namespace {
 constexpr char kHex[] = "0123456789ABCDEF";
 
 // Bytes written as "=XX": controls (tab included), "=", and 128 and above.
-struct EscapeTable {
-  bool escape[256];
-  constexpr EscapeTable() : escape() {
-    for (int c = 0; c < 256; ++c) escape[c] = c < 32 || c == '=' || c >= 128;
+constexpr bool Escaped(int c) { return c < 32 || c == '=' || c >= 128; }
+
+// The encoded form of every byte, padded to four so that one fixed-size
+// copy writes it; `length` says how much of it counts.
+struct EncodeTable {
+  struct Entry {
+    char text[4];
+    unsigned char length;
+  } entry[256];
+  constexpr EncodeTable() : entry() {
+    for (int c = 0; c < 256; ++c) {
+      Entry& e = entry[c];
+      if (Escaped(c)) {
+        e = {{'=', kHex[c >> 4], kHex[c & 15], 0}, 3};
+      } else {
+        e = {{static_cast<char>(c), 0, 0, 0}, 1};
+      }
+    }
   }
 };
-constexpr EscapeTable kEscape;
+constexpr EncodeTable kEncode;
 
 // Value of a hexadecimal digit, or -1.
 struct HexTable {
@@ -45,9 +59,7 @@ constexpr std::size_t kMaxEncodedLine = kQPLineCut * 3 + 1;
 // ------------------------------------------------------------------ encoder
 
 TQuotedPrintableEncoder::TQuotedPrintableEncoder(LineSink sink)
-    : sink_(std::move(sink)), paragraph_(kQPEncodeParagraphLimit) {
-  line_.reserve(kMaxEncodedLine);
-}
+    : sink_(std::move(sink)), paragraph_(kQPEncodeParagraphLimit), line_(kMaxEncodedLine + 4, '\0') {}
 
 TQuotedPrintableEncoder::~TQuotedPrintableEncoder() = default;
 
@@ -65,21 +77,24 @@ void TQuotedPrintableEncoder::Write(std::string_view bytes) {
       // The CR or LF before was not the last byte, so it ends the paragraph;
       // a CR or LF right after it belongs to the same break.
       pendingBreak_ = false;
-      Paragraph();
+      Paragraph(paragraph_.data(), length_);
       if (IsBreak(*p)) ++p;
       continue;
     }
-    // Copy the run of ordinary bytes in one go.
     const char* stop = p;
     while (stop < end && !IsBreak(*stop)) ++stop;
     const std::size_t run = static_cast<std::size_t>(stop - p);
+    if (length_ == 0 && end - stop >= 2) {
+      // The whole paragraph lies in this block and its break is not the
+      // last byte: encode it in place.
+      if (run > kQPEncodeParagraphLimit) ParagraphTooLarge();
+      Paragraph(p, run);
+      p = stop + 1;
+      if (IsBreak(*p)) ++p;
+      continue;
+    }
     if (run > 0) {
-      if (run > kQPEncodeParagraphLimit - length_) {
-        const std::size_t fits = kQPEncodeParagraphLimit - length_;
-        std::memcpy(paragraph_.data() + length_, p, fits);
-        length_ += fits;
-        ParagraphTooLarge();
-      }
+      if (run > kQPEncodeParagraphLimit - length_) ParagraphTooLarge();
       std::memcpy(paragraph_.data() + length_, p, run);
       length_ += run;
       any_ = true;
@@ -101,34 +116,36 @@ void TQuotedPrintableEncoder::Finish() {
     AppendData(pendingByte_);
   }
   // An empty input gives one empty line; a break at the very end adds none.
-  if (any_ || !afterBreak_) Paragraph();
+  if (any_ || !afterBreak_) Paragraph(paragraph_.data(), length_);
 }
 
-void TQuotedPrintableEncoder::Paragraph() {
-  const auto* p = reinterpret_cast<const unsigned char*>(paragraph_.data());
-  std::size_t start = 0;
-  const std::size_t len = length_;
+void TQuotedPrintableEncoder::Paragraph(const char* data, std::size_t len) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  char* const line = line_.data();
   auto emit = [&](std::size_t from, std::size_t count, bool soft) {
-    line_.clear();
-    for (std::size_t k = 0; k < count; ++k) {
-      const unsigned char c = p[from + k];
-      // A blank at the very end of a line would be stripped by relays.
-      if (kEscape.escape[c] || (c == ' ' && !soft && k + 1 == count)) {
-        const char esc[3] = {'=', kHex[c >> 4], kHex[c & 15]};
-        line_.append(esc, 3);
-      } else {
-        line_.push_back(static_cast<char>(c));
-      }
+    char* o = line;
+    for (const unsigned char* c = p + from; c < p + from + count; ++c) {
+      const EncodeTable::Entry& e = kEncode.entry[*c];
+      std::memcpy(o, e.text, 4);  // the line has room for the overhang
+      o += e.length;
     }
-    if (soft) line_.push_back('=');
-    sink_(line_);
+    if (soft) {
+      *o++ = '=';
+    } else if (count > 0 && p[from + count - 1] == ' ') {
+      // A blank at the very end of a line would be stripped by relays.
+      o[-1] = '=';
+      *o++ = '2';
+      *o++ = '0';
+    }
+    sink_(std::string_view(line, static_cast<std::size_t>(o - line)));
   };
+  std::size_t start = 0;
   while (len - start >= kQPLineCut) {
     // Cut at the last blank from the character after the window down to the
     // window's second character; the blank starts the next line.
     std::size_t cut = kQPLineCut;
-    for (std::size_t k = kQPLineCut; k >= 1; --k) {
-      if (start + k < len && p[start + k] == ' ') {
+    for (std::size_t k = start + kQPLineCut < len ? kQPLineCut : kQPLineCut - 1; k >= 1; --k) {
+      if (p[start + k] == ' ') {
         cut = k;
         break;
       }
@@ -146,28 +163,23 @@ void TQuotedPrintableEncoder::Paragraph() {
 // ------------------------------------------------------------------ decoder
 
 std::size_t TQuotedPrintable::DecodeLine(std::string_view line, char* out) {
-  const char* p = line.data();
+  const auto* p = reinterpret_cast<const unsigned char*>(line.data());
   const std::size_t n = line.size();
   char* o = out;
   std::size_t i = 0;
   while (i < n) {
-    const char* eq = static_cast<const char*>(std::memchr(p + i, '=', n - i));
-    const std::size_t stop = eq ? static_cast<std::size_t>(eq - p) : n;
-    std::memcpy(o, p + i, stop - i);
-    o += stop - i;
-    i = stop;
-    if (i == n) break;
+    const unsigned char c = p[i];
     // An "=" needs two hexadecimal digits after it; anything else stays.
-    if (i + 2 < n) {
-      const int hi = kHexValue.value[static_cast<unsigned char>(p[i + 1])];
-      const int lo = kHexValue.value[static_cast<unsigned char>(p[i + 2])];
-      if (hi >= 0 && lo >= 0) {
+    if (c == '=' && i + 2 < n) {
+      const int hi = kHexValue.value[p[i + 1]];
+      const int lo = kHexValue.value[p[i + 2]];
+      if ((hi | lo) >= 0) {
         *o++ = static_cast<char>((hi << 4) | lo);
         i += 3;
         continue;
       }
     }
-    *o++ = '=';
+    *o++ = static_cast<char>(c);
     ++i;
   }
   return static_cast<std::size_t>(o - out);

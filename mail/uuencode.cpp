@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -10,13 +11,42 @@
 namespace {
 
 // Index 0 is the grave accent; index n is the character 32 + n.
-char Encode6(unsigned v) { return v == 0 ? '`' : static_cast<char>(32 + v); }
+constexpr char kAlphabet[] =
+    "`!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_";
+static_assert(sizeof kAlphabet == 65);
 
-// Value of a character; a blank also reads as 0 (older encoders wrote it).
+char Encode6(unsigned v) { return kAlphabet[v & 63]; }
+
+// Two characters for every 12 bits.
+struct PairTable {
+  char pair[4096][2];
+  constexpr PairTable() : pair() {
+    for (int i = 0; i < 4096; ++i) {
+      pair[i][0] = kAlphabet[i >> 6];
+      pair[i][1] = kAlphabet[i & 63];
+    }
+  }
+};
+constexpr PairTable kPairs;
+
+// Value of each character; a blank also reads as 0 (older encoders wrote
+// it). 0xFF marks a character outside the alphabet.
+struct DecodeTable {
+  std::uint8_t value[256];
+  constexpr DecodeTable() : value() {
+    for (auto& v : value) v = 0xFF;
+    for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
+    value[static_cast<unsigned char>(' ')] = 0;
+  }
+};
+constexpr DecodeTable kDecode;
+
+[[noreturn]] void InvalidCharacter() { throw EFileError("Invalid Character"); }
+
 unsigned Decode6(unsigned char c) {
-  if (c == '`' || c == ' ') return 0;
-  if (c > 32 && c < 96) return c - 32u;
-  throw EFileError("Invalid Character");
+  const std::uint8_t v = kDecode.value[c];
+  if (v == 0xFF) InvalidCharacter();
+  return v;
 }
 
 constexpr std::size_t kFullLineBytes = 45;
@@ -25,19 +55,23 @@ constexpr std::size_t kFullLineBytes = 45;
 
 std::size_t UUEncodeChunk(const char* bytes, std::size_t n, char* out) {
   if (n > kUUMaxLineBytes) throw std::length_error("UUEncodeChunk: more than 63 bytes");
-  // Bits beyond the data are zero: work on a zero-padded copy.
-  unsigned char buf[kUUMaxLineBytes + 3] = {};
-  if (n > 0) std::memcpy(buf, bytes, n);
   const std::size_t chars = n == kFullLineBytes ? 60 : n * 4 / 3 + 1;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes);
   char* o = out;
   *o++ = Encode6(static_cast<unsigned>(n));
-  for (std::size_t j = 0, b = 0; j < chars; j += 4, b += 3) {
-    const std::uint32_t v = (std::uint32_t{buf[b]} << 16) | (std::uint32_t{buf[b + 1]} << 8) | buf[b + 2];
-    const char group[4] = {Encode6(v >> 18), Encode6((v >> 12) & 63), Encode6((v >> 6) & 63), Encode6(v & 63)};
-    const std::size_t take = chars - j < 4 ? chars - j : 4;
-    std::memcpy(o, group, take);
-    o += take;
+  std::size_t b = 0;
+  std::size_t j = 0;
+  for (; b + 3 <= n && j + 4 <= chars; b += 3, j += 4, o += 4) {
+    const std::uint32_t v = (std::uint32_t{p[b]} << 16) | (std::uint32_t{p[b + 1]} << 8) | p[b + 2];
+    std::memcpy(o, kPairs.pair[v >> 12], 2);
+    std::memcpy(o + 2, kPairs.pair[v & 0xFFF], 2);
   }
+  // The tail: bits beyond the data are zero.
+  unsigned char tail[3] = {};
+  for (std::size_t k = 0; b + k < n && k < 3; ++k) tail[k] = p[b + k];
+  const std::uint32_t v = (std::uint32_t{tail[0]} << 16) | (std::uint32_t{tail[1]} << 8) | tail[2];
+  const char group[4] = {Encode6(v >> 18), Encode6(v >> 12), Encode6(v >> 6), Encode6(v)};
+  for (std::size_t k = 0; j < chars; ++j, ++k) *o++ = group[k];
   return static_cast<std::size_t>(o - out);
 }
 
@@ -52,15 +86,25 @@ std::size_t UUDecodeLine(std::string_view line, char* out) {
   // Only the characters that carry the n bytes are read; missing ones at
   // the end count as zero.
   const std::size_t chars = (n * 4 + 2) / 3;
-  auto at = [&](std::size_t j) -> std::uint32_t {
-    return j < chars && 1 + j < line.size() ? Decode6(static_cast<unsigned char>(line[1 + j])) : 0;
-  };
+  const auto* p = reinterpret_cast<const unsigned char*>(line.data()) + 1;
+  const std::size_t have = std::min(chars, line.size() - 1);
+  auto* o = reinterpret_cast<unsigned char*>(out);
   std::size_t written = 0;
-  for (std::size_t j = 0; written < n; j += 4) {
-    const std::uint32_t v = (at(j) << 18) | (at(j + 1) << 12) | (at(j + 2) << 6) | at(j + 3);
-    const unsigned char group[3] = {static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 8),
-                                    static_cast<unsigned char>(v)};
-    for (int k = 0; k < 3 && written < n; ++k) out[written++] = static_cast<char>(group[k]);
+  std::size_t j = 0;
+  for (; j + 4 <= have && written + 3 <= n; j += 4, written += 3) {
+    const std::uint8_t a = kDecode.value[p[j]], b = kDecode.value[p[j + 1]], c = kDecode.value[p[j + 2]],
+                       d = kDecode.value[p[j + 3]];
+    if ((a | b | c | d) & 0xC0) InvalidCharacter();
+    const std::uint32_t v = (std::uint32_t{a} << 18) | (std::uint32_t{b} << 12) | (std::uint32_t{c} << 6) | d;
+    o[written] = static_cast<unsigned char>(v >> 16);
+    o[written + 1] = static_cast<unsigned char>(v >> 8);
+    o[written + 2] = static_cast<unsigned char>(v);
+  }
+  // The rest, one group at a time, with zero for missing characters.
+  for (; written < n; j += 4) {
+    std::uint32_t v = 0;
+    for (std::size_t k = 0; k < 4; ++k) v = (v << 6) | (j + k < have ? Decode6(p[j + k]) : 0u);
+    for (int k = 2; k >= 0 && written < n; --k) o[written++] = static_cast<unsigned char>(v >> (8 * k));
   }
   return written;
 }
