@@ -91,6 +91,12 @@ bool IsBinaryUrl(const std::string& url) {
   return list.find("\n" + Lower(extension)) == std::string::npos;
 }
 
+bool IsRequestUrl(const std::string& url) {
+  const std::string lowered = Lower(url.substr(0, 9));
+  return StartsWith(lowered, "http://") || StartsWith(lowered, "gopher://") ||
+         StartsWith(lowered, "news:") || StartsWith(lowered, "ftp://");
+}
+
 bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request) {
   request = RequestMail{};
   const std::string lowered = Lower(url.substr(0, 9));

@@ -23,6 +23,9 @@ struct RequestMail {
 // that exists but cannot be read raises EFileError.
 bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request);
 
+// True when `url` begins (in any case) with one of the four schemes above.
+bool IsRequestUrl(const std::string& url);
+
 // True when a web, gopher or news URL names a binary file rather than a page:
 // its extension (query cut off) is listed in neither "nbinary.ext" nor
 // "unbinary.txt" of the program folder.

@@ -2,21 +2,18 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/profile.h"
 #include "shell/helpers/debug_log.h"
 
 namespace {
 
 std::string ReadServerFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw EFileError("Cannot open file \"" + path + "\": " + std::strerror(errno));
-  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw EFileError("Cannot read file \"" + path + "\"");
-  return text;
+  auto text = ReadWholeFile(path);
+  if (!text) throw EFileError("Cannot open file \"" + path + "\": " + std::strerror(ENOENT));
+  return std::move(*text);
 }
 
 // Lines end in CR LF; a lone LF or CR ends one too.

@@ -1,6 +1,7 @@
 // Whole-file writes that never leave a half-written file behind.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,3 +15,8 @@ void ReplaceFileAtomically(const std::string& path, std::string_view text, int* 
 
 // True when `path` names an existing file system entry.
 bool FileExists(const std::string& path);
+
+// All bytes of the file at `path`; nullopt when there is no such file. A file
+// that exists but cannot be read (a folder, no permission, an I/O error)
+// raises EFileError "Cannot open file "path": reason".
+std::optional<std::string> ReadWholeFile(const std::string& path);

@@ -1,11 +1,6 @@
 #include "platform/profile.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -76,11 +71,15 @@ std::string WithoutLineBreaks(std::string_view s) {
   return out;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+bool ReadFileText(const std::string& path, std::string& text) {
+  try {
+    auto content = ReadWholeFile(path);
+    if (!content) return false;
+    text = std::move(*content);
+    return true;
+  } catch (const EFileError&) {
+    return false;
+  }
 }
 
 std::optional<std::int32_t> HexNumber(std::string_view digits) {
@@ -239,7 +238,7 @@ std::string TProfileText::Text() const {
 std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view def) {
   std::string text;
-  if (!ReadWholeFile(path, text)) return std::string(def);
+  if (!ReadFileText(path, text)) return std::string(def);
   return TProfileText(text).Read(section, key, def);
 }
 
@@ -248,11 +247,7 @@ void WriteProfileString(const std::string& path, std::string_view section, std::
   try {
     const std::string folder = FolderOfPath(path);
     if (folder != path) std::filesystem::create_directories(folder);
-    std::string text;
-    if (FileExists(path) && !ReadWholeFile(path, text)) {
-      throw EFileError(std::strerror(errno));
-    }
-    TProfileText profile(text);
+    TProfileText profile(ReadWholeFile(path).value_or(std::string()));
     ReplaceFileAtomically(path, profile.Write(section, key, value));
   } catch (const std::exception&) {
     throw EFileError("Unable to write to " + path);

@@ -1,30 +1,11 @@
 #include "shell/helpers/file_helpers.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "shell/helpers/debug_log.h"
 
 std::string ReadFileString(const std::string& path) {
-  struct stat st{};
-  if (::stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return {};
-    throw EFileError("Cannot open file \"" + path + "\": " + std::strerror(errno));
-  }
-  if (S_ISDIR(st.st_mode)) {
-    throw EFileError("Cannot open file \"" + path + "\": " + std::strerror(EISDIR));
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw EFileError("Cannot open file \"" + path + "\": " + std::strerror(errno));
-  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw EFileError("Cannot read file \"" + path + "\"");
-  return text;
+  return ReadWholeFile(path).value_or(std::string());
 }
 
 void WriteFileString(const std::string& path, const std::string& text) {

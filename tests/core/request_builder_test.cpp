@@ -93,6 +93,8 @@ TEST_F(RequestTest, SchemesAndFragments) {
   EXPECT_EQ(Build("gopher://host/1/x#y").Body, "GET gopher://host/1/x#y");
   EXPECT_EQ(Build("Http://host/#top").Body, "GET Http://host/");
   EXPECT_EQ(Build("http://host/page.htm").Recipient, "pagesrv");
+  EXPECT_TRUE(IsRequestUrl("NEWS:x"));
+  EXPECT_FALSE(IsRequestUrl("news"));
   RequestMail m;
   m.Recipient = "stale";
   for (const char* text : {"", "https://host/", "mailto:a@b", "file:///etc/passwd", "gopher:/x",

@@ -51,6 +51,17 @@ TEST(ReplaceFile, FailuresNameTheFileAndTheStep) {
   EXPECT_TRUE(std::filesystem::is_directory(dir / "sub"));
 }
 
+TEST(ReadWholeFile, MissingIsNothingAndAFolderRaises) {
+  TempFolder dir;
+  EXPECT_EQ(ReadWholeFile(dir / "missing"), std::nullopt);
+  EXPECT_EQ(ReadWholeFile(dir / "missing/below"), std::nullopt);
+  const std::string big(200000, 'b');
+  PutFile(dir / "big", big);
+  EXPECT_EQ(ReadWholeFile(dir / "big"), big);
+  std::filesystem::create_directory(dir / "folder");
+  EXPECT_THROW(ReadWholeFile(dir / "folder"), EFileError);
+}
+
 // A write that runs out of room (here: the file size limit) leaves the old
 // file whole and no temporary file behind. Runs in a child so that the limit
 // stays there.

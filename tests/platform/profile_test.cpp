@@ -26,6 +26,9 @@ TEST(ProfileRead, MissingFileSectionOrKeyGivesTheDefault) {
   EXPECT_TRUE(p.HasKey("a", "X"));
   TempFolder dir;
   EXPECT_EQ(ReadProfileString(dir / "none.ini", "A", "x", "d"), "d");
+  // A folder where the file should be reads as missing.
+  std::filesystem::create_directory(dir / "folder.ini");
+  EXPECT_EQ(ReadProfileString(dir / "folder.ini", "A", "x", "d"), "d");
   // An empty value is a value, not a missing key.
   EXPECT_EQ(TProfileText("[A]\nx=\n").Read("A", "x", "d"), "");
 }
