@@ -1,0 +1,3 @@
+BEGIN
+SEND þ
+END

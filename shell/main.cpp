@@ -1,0 +1,89 @@
+// tolvane: the tray program, or with --compose URL a dry run of one request.
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "core/request_builder.h"
+#include "core/server_list.h"
+#include "platform/datetime.h"
+#include "platform/errors.h"
+#include "platform/folders.h"
+#include "platform/profile.h"
+#include "shell/app.h"
+#include "shell/helpers/debug_log.h"
+#include "shell/helpers/text_helpers.h"
+
+namespace {
+
+constexpr int kNoRequest = 1;
+constexpr int kFileError = 2;
+
+void Usage(std::ostream& out) {
+  out << "Usage: tolvane [/s]              run in the tray\n"
+         "       tolvane --compose URL    print the request mail that copying URL would send\n";
+}
+
+// On stdout the line ends are the terminal's.
+std::string ForTerminal(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+// Composes the request exactly as a clipboard copy of `text` would, from the
+// program folder's data and the saved server choices, and prints it.
+int Compose(std::string url) {
+  DebugLog("Started Tolvane");
+  // The dispatcher's shape test and slash rule.
+  if (url.find_first_of("\n\r ") != std::string::npos) {
+    std::cerr << "tolvane: not a request: the text holds a blank or a line break\n";
+    return kNoRequest;
+  }
+  if (std::count(url.begin(), url.end(), '/') < 3) url += '/';
+  if (!IsRequestUrl(url)) {
+    std::cerr << "tolvane: not a request: " << url
+              << " does not begin with http://, gopher://, news: or ftp://\n";
+    return kNoRequest;
+  }
+
+  RequestMail request;
+  try {
+    TServerList servers(SettingsFilePath());
+    servers.Load();
+    BuildRequest(url, servers.Choice(), request);
+  } catch (const std::exception& e) {
+    std::cerr << "tolvane: " << e.what() << "\n";
+    return kFileError;
+  }
+  const std::string sender = ReadProfileString(SettingsFilePath(), "General", "Email");
+  if (!sender.empty()) std::cout << "From: " << sender << "\n";
+  std::cout << "To: " << request.Recipient << "\n"
+            << "Subject: " << request.Subject << "\n\n"
+            << ForTerminal(request.Body);
+  if (request.Body.empty() || request.Body.back() != '\n') std::cout << "\n";
+  std::cout.flush();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--compose") == 0) {
+    SetProgramArguments(argc, argv);
+    UseUserTimeLocale();
+    if (argc != 3) {
+      Usage(std::cerr);
+      return kNoRequest;
+    }
+    return Compose(argv[2]);
+  }
+  if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    Usage(std::cout);
+    return 0;
+  }
+  return RunTrayProgram(argc, argv);
+}

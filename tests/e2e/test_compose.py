@@ -1,0 +1,162 @@
+"""tolvane --compose run as a user runs it: from the build's program folder,
+from a copy of it, and from an installed tree."""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ARGS = None
+DATA_FILES = ["uservers.dat", "nbinary.ext", "unbinary.txt", "archive.tpl", "tips.dat",
+              "Test Message.Txt"]
+STAMP = r"\S+ \S+: "
+
+
+def run(program, url, env_home, timeout=30):
+    env = dict(os.environ)
+    env["XDG_CONFIG_HOME"] = env_home
+    env.pop("LC_ALL", None)
+    return subprocess.run([program, "--compose", url], capture_output=True, text=True,
+                          env=env, timeout=timeout)
+
+
+class ComposeFromCopiedFolder(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="tolvane-compose-")
+        self.folder = os.path.join(self.tmp.name, "program")
+        self.config = os.path.join(self.tmp.name, "config")
+        os.mkdir(self.folder)
+        shutil.copy2(os.path.join(ARGS.bin, "tolvane"), self.folder)
+        for name in DATA_FILES:
+            shutil.copy2(os.path.join(ARGS.bin, name), self.folder)
+        self.program = os.path.join(self.folder, "tolvane")
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def compose(self, url):
+        return run(self.program, url, self.config)
+
+    def settings(self, text):
+        os.makedirs(os.path.join(self.config, "tolvane"), exist_ok=True)
+        with open(os.path.join(self.config, "tolvane", "TOLVANE.INI"), "wb") as f:
+            f.write(text.replace("\n", "\r\n").encode())
+
+    def test_a_page_goes_to_the_first_pages_server(self):
+        r = self.compose("http://www.example.org/docs/index.html#intro")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, "To: pages@example.org\nSubject: Page request\n\n"
+                                   "GET http://www.example.org/docs/index.html\n")
+        with open(os.path.join(self.folder, "DebugLog.Txt"), "rb") as f:
+            log = f.read().decode()
+        expected = ["Started Tolvane", "Loaded Server File", "To: pages@example.org",
+                    "Subject: Page request", "Body: GET http://www.example.org/docs/index.html"]
+        lines = log.split("\r\n")
+        self.assertEqual(lines[-1], "")
+        self.assertEqual(len(lines) - 1, len(expected), log)
+        for line, message in zip(lines, expected):
+            self.assertRegex(line, "^" + STAMP + re.escape(message) + "$")
+        # The settings folder is only read.
+        self.assertFalse(os.path.exists(self.config))
+
+    def test_the_slash_rule_of_the_clipboard(self):
+        self.assertIn("GET http://www.example.org/\n", self.compose("http://www.example.org").stdout)
+        self.assertIn("GET news:comp.lang.misc/\n", self.compose("news:comp.lang.misc").stdout)
+        self.assertIn("GET gopher://g.example.org/1/x\n",
+                      self.compose("gopher://g.example.org/1/x").stdout)
+
+    def test_files_and_ftp(self):
+        r = self.compose("HTTP://www.example.org/pub/tool.ZIP?mirror=2")
+        self.assertEqual(r.stdout, "To: files@example.org\nSubject: File request\n\n"
+                                   "SEND HTTP://www.example.org/pub/tool.ZIP?mirror=2\n")
+        r = self.compose("ftp://ftp.example.org/pub/tools/unzip.exe")
+        self.assertEqual(r.stdout, "To: ftpmail@example.org\nSubject: FTP request\n\n"
+                                   "open ftp.example.org\nbinary\nuuencode\nchdir /pub/tools\n"
+                                   "get unzip.exe\nquit\n")
+        r = self.compose("ftp://ftp.example.org")
+        self.assertEqual(r.stdout, "To: ftpmail@example.org\nSubject: FTP request\n\n"
+                                   "open ftp.example.org\nbinary\nuuencode\nls\nquit\n")
+
+    def test_saved_choices_and_sender_are_used(self):
+        self.settings("[General]\nEmail=me@example.net\n[Servers]\nHTTPBinary=archive@example.org\n"
+                      "HTTPPages=gone@example.org\n")
+        r = self.compose("http://www.example.org/a.tar.gz")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, "From: me@example.net\nTo: archive@example.org\n"
+                                   "Subject: Archive request\n\nBEGIN\n"
+                                   "SEND http://www.example.org/a.tar.gz\nEND\n")
+        r = self.compose("http://www.example.org/")
+        self.assertIn("To: pages@example.org\n", r.stdout)
+
+    def test_text_that_is_no_request_exits_1(self):
+        for text in ["mailto:me@example.org", "https://www.example.org/", "http://a b/",
+                     " http://www.example.org/", "http://x/\nhttp://y/", "just words", ""]:
+            r = self.compose(text)
+            self.assertEqual(r.returncode, 1, text)
+            self.assertEqual(r.stdout, "")
+            self.assertEqual(r.stderr.count("\n"), 1, r.stderr)
+            self.assertTrue(r.stderr.startswith("tolvane: not a request"), r.stderr)
+
+    def test_a_missing_or_unreadable_server_list_exits_2(self):
+        path = os.path.join(self.folder, "uservers.dat")
+        os.remove(path)
+        r = self.compose("http://www.example.org/")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(path, r.stderr)
+        self.assertEqual(r.stdout, "")
+        os.mkdir(path)
+        r = self.compose("http://www.example.org/")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(path, r.stderr)
+
+    def test_a_hand_edited_server_list_does_not_crash(self):
+        with open(os.path.join(self.folder, "uservers.dat"), "wb") as f:
+            f.write(b"\xef\xbb\xbf[me@example.net]\nType = \"0\"\nverbPagesHttp='GO'\n"
+                    b"junk\x00\xff line\n[broken\nType=2\n" + b"x" * 100000)
+        r = self.compose("http://www.example.org/")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, "To: me@example.net\nSubject: \n\nGO http://www.example.org/\n")
+
+
+class ComposeFromTheBuild(unittest.TestCase):
+    def test_data_files_lie_beside_the_program_with_crlf(self):
+        for name in DATA_FILES:
+            with open(os.path.join(ARGS.bin, name), "rb") as f:
+                data = f.read()
+            self.assertTrue(data.endswith(b"\r\n"), name)
+            self.assertEqual(data.count(b"\n"), data.count(b"\r\n"), name)
+            self.assertEqual(data.count(b"\r"), data.count(b"\r\n"), name)
+
+    def test_run_in_place(self):
+        with tempfile.TemporaryDirectory(prefix="tolvane-compose-") as config:
+            r = run(os.path.join(ARGS.bin, "tolvane"), "http://www.example.org/docs/index.html",
+                    config)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(r.stdout.startswith("To: pages@example.org\n"), r.stdout)
+
+    def test_run_installed(self):
+        with tempfile.TemporaryDirectory(prefix="tolvane-install-") as prefix:
+            r = subprocess.run(["cmake", "--install", ARGS.build, "--prefix", prefix],
+                               capture_output=True, text=True, timeout=300)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            folder = os.path.join(prefix, "lib", "tolvane")
+            for name in DATA_FILES:
+                self.assertTrue(os.path.isfile(os.path.join(folder, name)), name)
+            r = run(os.path.join(folder, "tolvane"), "ftp://ftp.example.org/", prefix)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(r.stdout, "To: ftpmail@example.org\nSubject: FTP request\n\n"
+                                       "open ftp.example.org\nbinary\nuuencode\nls\nquit\n")
+            self.assertTrue(os.path.isfile(os.path.join(folder, "DebugLog.Txt")))
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--artifacts")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
