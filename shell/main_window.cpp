@@ -14,7 +14,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QStyle>
 #include <QTimer>
 #include <QWindow>
@@ -246,9 +245,8 @@ void TfrmProps::CreateControls() {
   Timer1->setInterval(kTimerMs);
   connect(Timer1, &QTimer::timeout, this, [this] { Guarded(Timer1, [&] { Timer1Timer(); }); });
 
-  auto* superDebug = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A), this);
-  connect(superDebug, &QShortcut::activated, this,
-          [this] { Guarded(this, [&] { SuperDebugQuestion(); }); });
+  // The window sees key presses before its controls do.
+  qApp->installEventFilter(this);
 }
 
 void TfrmProps::FormCreate() {
@@ -450,6 +448,19 @@ void TfrmProps::changeEvent(QEvent* event) {
       hide();
     });
   }
+}
+
+bool TfrmProps::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || widget->window() != this) return false;
+  const auto* key = static_cast<QKeyEvent*>(event);
+  const auto mods = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier);
+  if (mods == (Qt::ControlModifier | Qt::AltModifier) && key->key() == Qt::Key_A) {
+    Guarded(this, [this] { SuperDebugQuestion(); });
+    return true;
+  }
+  return false;
 }
 
 void TfrmProps::keyPressEvent(QKeyEvent* event) {

@@ -117,6 +117,7 @@ class TfrmProps : public QDialog {
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void reject() override;
 

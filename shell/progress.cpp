@@ -68,6 +68,7 @@ TfrmProgress::TfrmProgress(QWidget* parent)
   Timer1->setObjectName("Timer1");
   Timer1->setInterval(kNoticeMs);
   Timer1->setSingleShot(true);
+  Timer1->setTimerType(Qt::PreciseTimer);
   connect(Timer1, &QTimer::timeout, this, &TfrmProgress::Timer1Timer);
 
   // Screen coordinates of the pointer, relative to the screen it is on.

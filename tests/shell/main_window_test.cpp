@@ -1,0 +1,385 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTest>
+
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "shell/help.h"
+#include "shell/main_window.h"
+#include "shell/radio_group.h"
+#include "shell/task_icon.h"
+#include "shell/tips.h"
+#include "shell/ui_style.h"
+#include "shell/version_label.h"
+#include "window_fixture.h"
+
+namespace {
+
+constexpr char kServers[] =
+    "[pages@one]\r\nType=0\r\nSubject=s\r\nverbPagesHttp= GET \r\nfilePagesHttp=\r\n"
+    "[pages@two]\r\nType=0\r\nverbPagesHttp=SEND\r\n"
+    "[bin@one]\r\nType=1\r\nverbBinaryHttp=BIN\r\n"
+    "[ftp@one]\r\nType=2\r\n"
+    "[ftp@two]\r\nType=2\r\n";
+
+// A program folder with a server list and, unless told, complete settings.
+struct Setup {
+  explicit Setup(bool complete = true) {
+    f.Write(f.program + "uservers.dat", kServers);
+    if (complete) {
+      f.Write(f.Ini(), "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\n"
+                       "[Servers]\r\nSMTP=mail.example.org\r\n");
+    }
+  }
+  TestFolders f;
+};
+
+int Lines(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void FirstStartShowsDefaultsAndAsksForTheAddressOnly() {
+    Setup s(false);
+    BoxAnswerer hand;
+    TfrmProps w;
+    // The tip of the day and the one box for the empty address.
+    QCOMPARE(hand.texts.size(), std::size_t{1});
+    QCOMPARE(hand.texts[0],
+             std::string("The required field, A<u>d</u>dress is empty"));
+    QVERIFY(!SettingsComplete);
+    QVERIFY(w.isVisible());
+    const QRect screen = w.screen()->geometry();
+    QCOMPARE(w.pos(), QPoint((screen.width() - w.width() + 1) / 2,
+                             (screen.height() - w.height() + 1) / 2));
+    QCOMPARE(w.txtEmail->text(), QString());
+    QCOMPARE(w.optConfirm->ItemIndex(), 2);
+    QCOMPARE(w.optEnabled->ItemIndex(), 0);
+    QVERIFY(w.chkCheckHistory->isChecked());
+    QVERIFY(!TrayIconDim);
+    QVERIFY(TipEnabled);
+    QVERIFY(w.chkShowTips->isChecked());
+    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane"));
+    // The tip window came first and stepped once; LocalRoot was written.
+    QCOMPARE(TipNumber, 1);
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "LocalRoot"), s.f.program);
+    const std::string log = s.f.Log();
+    QVERIFY(log.find("Cmd:") != std::string::npos);
+    QVERIFY(log.find(w.VersionLabel2->GetInfo()) != std::string::npos);
+    QVERIFY(log.find("Log trimmed") != std::string::npos);
+    QVERIFY(log.find("Loaded Server File") != std::string::npos);
+    QVERIFY(s.f.errors.empty());
+  }
+
+  void ControlsTakeTheirPlacesCaptionsAndTabOrder() {
+    Setup s;
+    TfrmProps w;
+    QCOMPARE(w.windowTitle(), QString("Tolvane"));
+    QCOMPARE(w.size(), QSize(541, 417));
+    struct Row {
+      QWidget* control;
+      QRect place;
+    };
+    const Row rows[] = {
+        {w.StaticText1, {8, 3, 42, 17}},          {w.VersionLabel2, {104, 3, 421, 13}},
+        {w.lstHistory, {5, 23, 532, 122}},        {w.optEnabled, {8, 152, 257, 33}},
+        {w.optConfirm, {8, 192, 257, 73}},        {w.GroupBox1, {8, 296, 257, 113}},
+        {w.StaticText2, {8, 16, 48, 17}},         {w.txtEmail, {8, 32, 233, 21}},
+        {w.StaticText3, {8, 64, 112, 17}},        {w.txtSMTP, {8, 80, 233, 21}},
+        {w.chkCheckHistory, {8, 272, 249, 17}},   {w.GroupBox2, {272, 248, 265, 161}},
+        {w.cboHTTPServersPages, {8, 32, 241, 21}}, {w.cboHTTPServersBinary, {8, 80, 241, 21}},
+        {w.cboFTPservers, {8, 128, 241, 21}},     {w.btnOk, {472, 160, 60, 24}},
+        {w.btnCancel, {472, 184, 60, 24}},        {w.btnUnload, {408, 184, 60, 24}},
+        {w.btnHelp, {408, 160, 60, 24}},          {w.chkShowTips, {336, 220, 193, 17}},
+        {w.btnNow, {283, 219, 49, 21}},
+    };
+    for (const Row& r : rows) QCOMPARE(r.control->geometry(), r.place);
+    QCOMPARE(w.StaticText1->text(), QString("Histor&y"));
+    QCOMPARE(w.StaticText5->text(), QString("Http (www) server for progra&m/binary files"));
+    QCOMPARE(w.optConfirm->Button(1)->text(), QString("Ask me to confirm &ZIP and EXE files only"));
+    QCOMPARE(w.optEnabled->Button(0)->text(), QString("Y&es"));
+    QCOMPARE(w.txtEmail->toolTip(), QString("Your e-mail address for delivery of pages and files"));
+    QCOMPARE(w.GroupBox2->toolTip(),
+             QString("Leave these as they are or consult Help on Server Choice"));
+    QCOMPARE(w.btnUnload->toolTip(), QString("Remove Tolvane from memory"));
+    QCOMPARE(w.StaticText2->buddy(), static_cast<QWidget*>(w.txtEmail));
+    QVERIFY(w.btnOk->isDefault());
+    const std::string info = w.VersionLabel2->GetInfo();
+    QVERIFY2(info.rfind(std::string("Tolvane, ") + kCopyrightLine + ",  Version: ", 0) == 0,
+             info.c_str());
+    QCOMPARE(HelpTopicOf(w.txtSMTP), 2001);
+    QCOMPARE(HelpTopicOf(w.lstHistory), 9);
+    QCOMPARE(HelpTopicOf(w.btnUnload), 19);
+
+    // Tab order as listed.
+    const QWidget* expect[] = {w.txtEmail, w.txtSMTP, w.chkCheckHistory, w.cboHTTPServersPages,
+                               w.cboHTTPServersBinary, w.cboFTPservers, w.btnOk, w.btnCancel,
+                               w.btnUnload, w.btnHelp, w.chkShowTips, w.btnNow};
+    const QWidget* at = w.txtEmail;
+    for (std::size_t i = 1; i < std::size(expect); ++i) {
+      at = at->nextInFocusChain();
+      while (!(at->focusPolicy() & Qt::TabFocus)) at = at->nextInFocusChain();
+      QCOMPARE(at, expect[i]);
+    }
+  }
+
+  void EveryHelpTopicHasAPage() {
+    Setup s;
+    for (int topic : {1, 2, 3, 4, 6, 7, 9, 10, 17, 19, 2000, 2001}) {
+      QVERIFY2(FileExists(HelpPagePath(topic)), std::to_string(topic).c_str());
+    }
+    for (const std::string& line : SplitTipLines(TestFolders::ReadText(TipsFilePath()))) {
+      const int topic = std::stoi(line.substr(0, line.find(',')));
+      if (topic) QVERIFY2(FileExists(HelpPagePath(topic)), line.c_str());
+    }
+    TfrmProps w;
+    w.btnHelp->click();
+    QVERIFY(HelpWindow() && HelpWindow()->isVisible());
+    HelpWindow()->close();
+  }
+
+  void StoredValuesAreReadWithTheirRules() {
+    Setup s;
+    s.f.Write(s.f.Ini(), "[General]\r\nEmail=\"" + std::string(2000, 'a') +
+                             "\"\r\nEnabled=5\r\nConfirm=0x1\r\nCheckHistory=0\r\nTrayIconDim=1\r\n"
+                             "TipEnabled=0\r\n[Servers]\r\nSMTP=  smtp.example.org  \r\n"
+                             "HTTPPages=pages@two\r\nFTP=gone@nowhere\r\n");
+    TfrmProps w;
+    QCOMPARE(w.txtEmail->text().size(), 1023);
+    QCOMPARE(w.txtSMTP->text(), QString("smtp.example.org"));
+    QCOMPARE(w.optEnabled->ItemIndex(), 0);
+    QCOMPARE(w.optConfirm->ItemIndex(), 1);
+    QVERIFY(!w.chkCheckHistory->isChecked());
+    // The stored dim flag wins over the selection.
+    QVERIFY(TrayIconDim);
+    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("(Tolvane)"));
+    QCOMPARE(w.cboHTTPServersPages->currentText(), QString("pages@two"));
+    QCOMPARE(w.cboFTPservers->currentText(), QString("ftp@one"));
+    QCOMPARE(w.Servers.PagesVerb, std::string("SEND "));
+    QVERIFY(SettingsComplete);
+    QVERIFY(!w.isVisible());
+
+    s.f.Write(s.f.Ini(), "[General]\r\nEmail=x\r\nEnabled=-1\r\nConfirm=-3\r\nTipEnabled=0\r\n"
+                         "[Servers]\r\nSMTP=y\r\n");
+    w.LoadSettings();
+    QCOMPARE(w.optEnabled->ItemIndex(), -1);
+    QCOMPARE(w.optConfirm->ItemIndex(), -1);
+    QVERIFY(!TrayIconDim);
+  }
+
+  void FieldChangesAreLogged() {
+    Setup s;
+    TfrmProps w;
+    QTest::keyClicks(w.txtSMTP, "ab");
+    const std::string log = s.f.Log();
+    QVERIFY(log.find("SMTP: mail.example.orga\r\n") != std::string::npos);
+    QVERIFY(log.find("SMTP: mail.example.orgab\r\n") != std::string::npos);
+    QVERIFY(log.find("Email: me@example.org\r\n") != std::string::npos);
+  }
+
+  void OkSavesCancelRestoresButKeepsTheServerChoice() {
+    Setup s;
+    TfrmProps w;
+    w.ShowCentred();
+    w.txtEmail->setText("new@example.org");
+    w.optConfirm->SetItemIndex(0);
+    w.chkCheckHistory->setChecked(false);
+    w.cboHTTPServersPages->setCurrentIndex(1);
+    w.btnOk->click();
+    QVERIFY(!w.isVisible());
+    QCOMPARE(Checkpoint, 2345);
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Email"), std::string("new@example.org"));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Confirm"), std::string("0"));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Enabled"), std::string("0"));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "CheckHistory"), std::string("0"));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "HTTPPages"), std::string("pages@two"));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "HTTPBinary"), std::string("bin@one"));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "FTP"), std::string("ftp@one"));
+
+    w.ShowCentred();
+    w.txtEmail->setText("typed@example.org");
+    w.optConfirm->SetItemIndex(2);
+    w.cboFTPservers->setCurrentIndex(1);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(Checkpoint, 4411);
+    QCOMPARE(w.txtEmail->text(), QString("new@example.org"));
+    QCOMPARE(w.optConfirm->ItemIndex(), 0);
+    QCOMPARE(w.cboFTPservers->currentText(), QString("ftp@two"));
+  }
+
+  void OkWithABlankFieldKeepsTheWindow() {
+    Setup s;
+    TfrmProps w;
+    w.ShowCentred();
+    w.txtSMTP->setText(" \t ");
+    BoxAnswerer hand;
+    w.btnOk->click();
+    QCOMPARE(hand.texts.size(), std::size_t{1});
+    QCOMPARE(hand.texts[0], std::string("The required field, <u>S</u>MTP server address is empty"));
+    QVERIFY(!SettingsComplete);
+    QVERIFY(w.isVisible());
+    QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "SMTP"), std::string("mail.example.org"));
+  }
+
+  void RefusedWriteReachesTheErrorBoxAndTheWindowStays() {
+    Setup s;
+    TfrmProps w;
+    w.ShowCentred();
+    // A folder where the file should be: no one can replace it by a file.
+    std::remove(s.f.Ini().c_str());
+    QVERIFY(QDir().mkpath(QString::fromStdString(s.f.Ini())));
+    w.txtEmail->setText("other@example.org");
+    w.btnOk->click();
+    QCOMPARE(s.f.errors.size(), std::size_t{1});
+    QCOMPARE(s.f.errors[0], "Error in QPushButton.1102 with UH Unable to write to " + s.f.Ini());
+    QVERIFY(w.isVisible());
+  }
+
+  void TrayClicksFlipTheStateAndRightClickCentres() {
+    Setup s;
+    TfrmProps w;
+    const int id = w.TaskIcon1->TaskIconID();
+    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftUp, {});
+    QVERIFY(TrayIconDim);
+    QCOMPARE(w.optEnabled->ItemIndex(), 1);
+    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("(Tolvane)"));
+    QCOMPARE(w.TaskIcon1->Icon().cacheKey(), w.TrayIconImageDim.cacheKey());
+    // A double-click is a click, the double-click and a click: no change.
+    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftUp, {});
+    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftDouble, {});
+    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftUp, {});
+    QVERIFY(TrayIconDim);
+    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftUp, {});
+    QVERIFY(!TrayIconDim);
+    QCOMPARE(w.optEnabled->ItemIndex(), 0);
+    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane"));
+    // Nothing written: Enabled by Ok only, TrayIconDim at the end.
+    QVERIFY(!ReadProfileBool(s.f.Ini(), "General", "Enabled", false));
+
+    w.move(0, 0);
+    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::RightUp, {5, 5});
+    QVERIFY(w.isVisible());
+    const QRect screen = w.screen()->geometry();
+    QCOMPARE(w.pos(), QPoint((screen.width() - w.width() + 1) / 2,
+                             (screen.height() - w.height() + 1) / 2));
+    w.move(3, 3);
+    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::RightUp, {5, 5});
+    QVERIFY(w.pos() != QPoint(3, 3));
+  }
+
+  void ClosingOrMinimisingHidesAndReloads() {
+    Setup s;
+    TfrmProps w;
+    w.ShowCentred();
+    w.txtEmail->setText("unsaved");
+    QVERIFY(!w.close());
+    QVERIFY(!w.isVisible());
+    QCOMPARE(w.txtEmail->text(), QString("me@example.org"));
+    QCOMPARE(Checkpoint, 91010);
+    QVERIFY(w.close());  // hidden: the close is allowed
+
+    w.ShowCentred();
+    w.showMinimized();
+    QTRY_VERIFY(!w.isVisible());
+  }
+
+  void SuperDebugQuestion() {
+    Setup s;
+    TfrmProps w;
+    {
+      BoxAnswerer no(QMessageBox::No);
+      w.SuperDebugQuestion();
+      QCOMPARE(no.texts.at(0), std::string("Super debug status is: OFF. Change?"));
+      QVERIFY(!SuperDebug);
+    }
+    BoxAnswerer yes(QMessageBox::Yes);
+    w.ShowCentred();
+    QTest::keyClick(w.txtEmail, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
+    QVERIFY(SuperDebug);
+    w.SuperDebugQuestion();
+    QCOMPARE(yes.texts.at(1), std::string("Super debug status is: ON. Change?"));
+    QVERIFY(!SuperDebug);
+  }
+
+  void InstallerFlagEndsTheProgramAndSavesTheIconState() {
+    Setup s;
+    int code = -1;
+    {
+      TfrmProps w;
+      s.f.Write(s.f.program + "Installer.Flg", "");
+      TrayIconDim = true;
+      QTimer::singleShot(0, [&] { w.Timer1Timer(); });
+      QTimer safety;
+      safety.setSingleShot(true);
+      QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+      safety.start(10000);
+      code = QCoreApplication::exec();
+    }
+    QCOMPARE(code, 0);
+    QVERIFY(!FileExists(s.f.program + "Installer.Flg"));
+    QVERIFY(ReadProfileBool(s.f.Ini(), "General", "TrayIconDim", false));
+    QCOMPARE(Checkpoint, 90070);
+  }
+
+  void DailyStepWaitsForARunningRequest() {
+    Setup s;
+    TfrmProps w;
+    const int trims = Lines(s.f.Log(), "Log trimmed");
+    w.SetTickCount(TfrmProps::kTicksPerDay);
+    RequestBusy = true;
+    w.Timer1Timer();
+    QCOMPARE(w.TickCount(), TfrmProps::kTicksPerDay + 1);
+    QCOMPARE(Lines(s.f.Log(), "Log trimmed"), trims);
+    RequestBusy = false;
+    w.Timer1Timer();
+    QCOMPARE(w.TickCount(), 0);
+    QCOMPARE(Lines(s.f.Log(), "Log trimmed"), trims + 1);
+  }
+
+  void MissingServerListStopsTheCreationSteps() {
+    TestFolders f;
+    std::remove((f.program + "uservers.dat").c_str());
+    f.Write(f.Ini(), "[General]\r\nEmail=me@example.org\r\n[Servers]\r\nSMTP=m\r\n");
+    TfrmProps w;
+    QCOMPARE(f.errors.size(), std::size_t{1});
+    QVERIFY2(f.errors[0].find("Error in TfrmProps.") == 0, f.errors[0].c_str());
+    QVERIFY(f.errors[0].find(" with UH ") != std::string::npos);
+    // Settings were never loaded, so nothing counts as complete.
+    QVERIFY(!SettingsComplete);
+    QCOMPARE(w.txtEmail->text(), QString());
+    QVERIFY(w.Timer1->isActive());
+  }
+
+  void NowShowsATipAndTheBoxFollowsTheSwitch() {
+    Setup s;
+    TfrmProps w;
+    QVERIFY(!w.chkShowTips->isChecked());
+    BoxAnswerer hand;
+    hand.onBox = [](QWidget* box) {
+      if (auto* tips = qobject_cast<TfrmTips*>(box)) tips->chkShowTips->click();
+    };
+    w.btnNow->click();
+    QCOMPARE(hand.titles.size(), std::size_t{1});
+    QCOMPARE(hand.titles[0], std::string("Tolvane - Tip of the Day"));
+    QVERIFY(TipEnabled);
+    QVERIFY(w.chkShowTips->isChecked());
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

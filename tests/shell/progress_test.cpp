@@ -1,0 +1,78 @@
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+
+#include "shell/progress.h"
+#include "window_fixture.h"
+
+namespace {
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+class ProgressTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void PlacedAwayFromTheScreenEdges() {
+    const QSize size(192, 33);
+    const QSize screen(1024, 768);
+    QCOMPARE(ProgressPlace({0, 0}, size, screen), QPoint(242, 83));
+    QCOMPARE(ProgressPlace({1023, 767}, size, screen), QPoint(782, 685));
+    QCOMPARE(ProgressPlace({500, 400}, size, screen), QPoint(500, 400));
+  }
+
+  void WindowIsSmallFramelessAndOnTop() {
+    TestFolders folders;
+    TfrmProgress* w = CreateProgressWindow();
+    QCOMPARE(frmProgress(), w);
+    QCOMPARE(w->size(), QSize(192, 33));
+    QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(w->ProgressBar1->minimum(), 0);
+    QCOMPARE(w->ProgressBar1->maximum(), 100);
+    QCOMPARE(w->ProgressBar1->value(), 0);
+    QCOMPARE(w->ProgressBar1->size(), QSize(182, 9));
+    QCOMPARE(w->Label1->width(), 182);
+    QVERIFY(!w->Timer1->isActive());
+    FreeProgressWindow();
+    QVERIFY(frmProgress() == nullptr);
+  }
+
+  void EveryStatusChangeIsLogged() {
+    TestFolders folders;
+    SetStatus("Sending");
+    SetStatus("Sending");
+    QCOMPARE(StatusLine(), std::string("Sending"));
+    QCOMPARE(Count(folders.Log(), ": Sending\r\n"), 2);
+  }
+
+  void BriefNoticeClosesItselfAfterTwoAndAHalfSeconds() {
+    TestFolders folders;
+    QElapsedTimer clock;
+    clock.start();
+    bool seen = false;
+    QTimer::singleShot(300, [&] {
+      auto* notice = qobject_cast<TfrmProgress*>(QApplication::activeModalWidget());
+      QVERIFY(notice);
+      seen = notice->Label1->text() == "Duplicate Request" && !notice->ProgressBar1->isVisible();
+    });
+    ShowBriefNotice("Duplicate Request");
+    const qint64 ms = clock.elapsed();
+    QVERIFY(seen);
+    QVERIFY2(ms >= 2400 && ms < 4500, std::to_string(ms).c_str());
+    QCOMPARE(StatusLine(), std::string("Requesting"));
+    const std::string log = folders.Log();
+    QCOMPARE(Count(log, "Requesting"), 1);
+    QCOMPARE(Count(log, "Duplicate Request"), 0);
+  }
+};
+
+QTEST_MAIN(ProgressTest)
+#include "progress_test.moc"

@@ -1,0 +1,146 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "platform/profile.h"
+#include "shell/tips.h"
+#include "window_fixture.h"
+
+class TipsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  static void FiveTips(const TestFolders& f) {
+    f.Write(f.program + "tips.dat", "1,one\r\n2,two\r\n0,three\r\n12,four, with a comma\r\n5,five");
+  }
+
+ private slots:
+  void StepsWrapAroundAndAreSaved() {
+    TestFolders f;
+    FiveTips(f);
+    TipNumber = 4;
+    TfrmTips tips;
+    QCOMPARE(tips.Tips().size(), std::size_t{5});
+    QCOMPARE(TipNumber, 0);
+    QCOMPARE(tips.StaticText1->text(), QString("one"));
+    QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipNumber", -1), 0);
+    tips.btnPrevious->click();
+    QCOMPARE(TipNumber, 4);
+    QCOMPARE(tips.StaticText1->text(), QString("five"));
+    tips.btnNext->click();
+    QCOMPARE(TipNumber, 0);
+    QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipNumber", -1), 0);
+    QVERIFY(f.errors.empty());
+  }
+
+  void NumberBeyondTheListStartsAgain() {
+    TestFolders f;
+    FiveTips(f);
+    TipNumber = 40;
+    TfrmTips tips;
+    QCOMPARE(TipNumber, 0);
+    TipNumber = -7;  // a hand-edited settings file
+    tips.btnNext->click();
+    QCOMPARE(TipNumber, 0);
+    QVERIFY(f.errors.empty());
+  }
+
+  void TextAfterTheFirstCommaAndItsHelpTopic() {
+    TestFolders f;
+    FiveTips(f);
+    TipNumber = 2;
+    TfrmTips tips;
+    QCOMPARE(tips.StaticText1->text(), QString("four, with a comma"));
+    QCOMPARE(tips.HelpTopic(), 12);
+    QVERIFY(tips.btnHelp->isEnabled());
+    tips.btnPrevious->click();
+    QCOMPARE(tips.StaticText1->text(), QString("three"));
+    QVERIFY(!tips.btnHelp->isEnabled());
+  }
+
+  void WindowLooksAsDesigned() {
+    TestFolders f;
+    TfrmTips tips;
+    QCOMPARE(tips.windowTitle(), QString("Tolvane - Tip of the Day"));
+    QCOMPARE(tips.size(), QSize(363, 204));
+    QVERIFY(tips.windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(tips.StaticText1->geometry(), QRect(8, 48, 265, 129));
+    QCOMPARE(tips.btnHelp->geometry(), QRect(288, 136, 65, 25));
+    QCOMPARE(tips.chkShowTips->text(), QString("Show these tips"));
+    QVERIFY(tips.btnOk->isDefault());
+    QVERIFY(tips.Label1->font().bold());
+    QVERIFY(f.errors.empty());  // the shipped tips read cleanly
+  }
+
+  void UncheckingStoresTheSwitchAtOnce() {
+    TestFolders f;
+    FiveTips(f);
+    TfrmTips tips;
+    QVERIFY(tips.chkShowTips->isChecked());
+    tips.chkShowTips->click();
+    QVERIFY(!TipEnabled);
+    QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipEnabled", -1), 0);
+  }
+
+  void MissingFileNamesItAndKeepsTheNumber() {
+    TestFolders f;
+    std::remove((f.program + "tips.dat").c_str());
+    TipNumber = 3;
+    TfrmTips tips;
+    QCOMPARE(TipNumber, 3);
+    QCOMPARE(tips.StaticText1->text(), QString());
+    QCOMPARE(f.errors.size(), std::size_t{1});
+    QVERIFY(f.errors[0].find("Error in TfrmTips.") == 0);
+    QVERIFY(f.errors[0].find(f.program + "tips.dat") != std::string::npos);
+  }
+
+  void EmptyFileSavesZeroAndReportsTheIndex() {
+    TestFolders f;
+    f.Write(f.program + "tips.dat", "");
+    TipNumber = 3;
+    TfrmTips tips;
+    QCOMPARE(TipNumber, 0);
+    QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipNumber", -1), 0);
+    QCOMPARE(f.errors.size(), std::size_t{1});
+    QVERIFY(f.errors[0].find("List index out of bounds (0)") != std::string::npos);
+  }
+
+  void BadNumberShowsTheTextAndKeepsTheHelpButton() {
+    TestFolders f;
+    f.Write(f.program + "tips.dat", "7,first\r\nno comma here\r\nx2,third\r\n");
+    TipNumber = -1;
+    TfrmTips tips;
+    QVERIFY(tips.btnHelp->isEnabled());
+    tips.btnNext->click();
+    QCOMPARE(tips.StaticText1->text(), QString("no comma here"));
+    QVERIFY(tips.btnHelp->isEnabled());
+    QCOMPARE(f.errors.size(), std::size_t{1});
+    QVERIFY(f.errors[0].find("Error in QPushButton.") == 0);
+    QVERIFY(f.errors[0].find("UH '' is not a valid integer value") != std::string::npos);
+    tips.btnNext->click();
+    QCOMPARE(tips.StaticText1->text(), QString("third"));
+    QCOMPARE(f.errors.size(), std::size_t{2});
+  }
+
+  void OnlyOneTipWindowAtATime() {
+    TestFolders f;
+    FiveTips(f);
+    int shown = 0;
+    BoxAnswerer hand;
+    hand.onBox = [&](QWidget* w) {
+      if (qobject_cast<TfrmTips*>(w)) {
+        ++shown;
+        QVERIFY(TipShowing);
+        ShowTipOfTheDay();  // the daily step firing meanwhile
+      }
+    };
+    ShowTipOfTheDay();
+    QCOMPARE(shown, 1);
+    QVERIFY(!TipShowing);
+    QCOMPARE(TipNumber, 1);
+  }
+};
+
+QTEST_MAIN(TipsTest)
+#include "tips_test.moc"
