@@ -1,0 +1,275 @@
+// The request dispatcher end to end below the windows: real SMTP client,
+// real SMTP server (aiosmtpd), real history file and debug log.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <filesystem>
+
+#include "core/dispatcher.h"
+#include "shell/helpers/helpers.h"
+#include "shell/request_sender.h"
+#include "tests/net/net_support.h"
+#include "tests/platform/temp_folder.h"
+
+namespace {
+
+// Records what the dispatcher shows; answers the confirmation as told.
+class RecordingUi : public TRequestUi {
+ public:
+  TAnswer answer = TAnswer::Yes;
+  std::vector<std::string> calls;
+  std::function<void()> onSetStatus;
+  std::string status;
+  int selected = -1;
+
+  TAnswer Confirm(const std::string& question) override {
+    calls.push_back("confirm:" + question);
+    return answer;
+  }
+  void OpenProgress(const std::string& label) override { calls.push_back("open:" + label); }
+  void SetProgress(int position) override {
+    calls.push_back("pos:" + std::to_string(position));
+  }
+  void CloseProgress() override { calls.push_back("close"); }
+  void SetStatus(const std::string& s) override {
+    status = s;
+    DebugLog(s);
+    if (onSetStatus) onSetStatus();
+  }
+  std::string StatusLine() const override { return status; }
+  void ShowBriefNotice(const std::string& text) override { calls.push_back("notice:" + text); }
+  void Beep() override { calls.push_back("beep"); }
+  void SelectHistoryEntry(int index) override { selected = index; }
+  void UnhandledException(const std::exception& e) override {
+    calls.push_back(std::string("unhandled:") + e.what());
+  }
+  bool Has(const std::string& call) const {
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+  }
+};
+
+class DispatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    std::setlocale(LC_TIME, "C");
+    SetProgramFolder(dir.path());
+    old_cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    PutFile(dir / "uservers.dat",
+            "[pages@req.test]\r\nType=0\r\nSubject=page request\r\nverbPagesHttp=GET\r\n"
+            "[files@req.test]\r\nType=1\r\nSubject=file request\r\nverbBinaryHttp=SEND\r\n"
+            "[ftp@req.test]\r\nType=2\r\nSubject=ftp request\r\n");
+    PutFile(dir / "nbinary.ext", "htm\r\nhtml\r\n");
+    PutFile(dir / "Test Message.Txt", "Hello from the test.\r\n");
+    servers.Load();
+    client.MailMessage = &message;
+    client.SetWinsockLoaded(true);
+    client.TimeOut = 10;
+    settings.Email = "me@home.test";
+    settings.Smtp = smtp.Address();
+    old_box = SetErrorBox([this](const std::string& t) { boxes.push_back(t); });
+    std::filesystem::remove(DebugLogPath());
+  }
+  void TearDown() override {
+    SetErrorBox(old_box);
+    std::filesystem::current_path(old_cwd);
+  }
+
+  // Debug log lines without their date and time.
+  std::vector<std::string> Log() {
+    std::vector<std::string> lines;
+    std::string text = GetFile(DebugLogPath());
+    std::size_t start = 0;
+    while (start < text.size()) {
+      auto end = text.find("\r\n", start);
+      std::string line = text.substr(start, end - start);
+      auto colon = line.find(": ");
+      lines.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
+      start = end == std::string::npos ? text.size() : end + 2;
+    }
+    return lines;
+  }
+
+  TempFolder dir;
+  std::filesystem::path old_cwd;
+  RealSmtpServer smtp;
+  TServerList servers{dir / "TOLVANE.INI"};
+  TmsMessage message;
+  TmsSMTP client;
+  TSmtpRequestSender sender{client};
+  THistory history{dir / "History.Dat"};
+  RecordingUi ui;
+  TDispatchSettings settings;
+  std::vector<std::string> boxes;
+  ErrorBox old_box;
+  TRequestDispatcher dispatcher{message, sender, history, ui, [this] { return settings; },
+                                [this] { return servers.Choice(); }};
+};
+
+TEST_F(DispatchTest, ClipboardRequestIsSentRecordedAndLoggedInOrder) {
+  dispatcher.ClipboardChanged("http://host/docs/page.html#part2", true, true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
+  EXPECT_FALSE(dispatcher.RequestBusy());
+
+  auto got = smtp.Messages();
+  ASSERT_EQ(got.size(), 2u);  // the request, then the one-time test message
+  EXPECT_EQ(got[0].mail_from, "me@home.test");
+  EXPECT_EQ(got[0].rcpt_tos, std::vector<std::string>{"pages@req.test"});
+  // The fragment stays in the history but never reaches the request server.
+  EXPECT_NE(got[0].data.find("GET http://host/docs/page.html\r\n"), std::string::npos);
+  EXPECT_NE(got[0].data.find("Subject:  page request"), std::string::npos);
+  EXPECT_EQ(got[1].rcpt_tos, std::vector<std::string>{"me@home.test"});
+  EXPECT_NE(got[1].data.find("Test Message from your copy of Tolvane"), std::string::npos);
+  EXPECT_NE(got[1].data.find("Hello from the test."), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir / "Test Message.Flg"));
+
+  ASSERT_EQ(history.Count(), 1);
+  EXPECT_EQ(history.Items()[0].rfind("http://host/docs/page.html#part2 via pages@req.test on ", 0),
+            0u);
+  EXPECT_NE(GetFile(dir / "History.Dat").find("#part2 via pages@req.test"), std::string::npos);
+
+  auto log = Log();
+  std::vector<std::string> head(log.begin(), log.begin() + 10);
+  EXPECT_EQ(head, (std::vector<std::string>{
+                      "CB change detected", "To: pages@req.test", "Subject: page request",
+                      "Body: GET http://host/docs/page.html", "Requesting", "Openning",
+                      "Connection Open", "Preparing", "Sending", "Progress"}));
+  std::vector<std::string> tail(log.end() - 3, log.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"Sent", "Closing", "Close"}));
+  // The quiet test message adds nothing to the log.
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Sent"), 1);
+
+  EXPECT_EQ(ui.calls.front(), "open:...p://host/docs/page.html#part2");
+  EXPECT_TRUE(ui.Has("pos:12") && ui.Has("pos:25") && ui.Has("pos:100") && ui.Has("close"));
+
+  // The next change sends no second test message.
+  dispatcher.ClipboardChanged("http://host/other.html", true, true);
+  EXPECT_EQ(smtp.Messages().size(), 3u);
+}
+
+TEST_F(DispatchTest, DisabledOrIncompleteOnlyLogsTheChange) {
+  dispatcher.ClipboardChanged("http://host/a.html", true, false);
+  dispatcher.ClipboardChanged("http://host/a.html", false, true);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"CB change detected", "CB change detected"}));
+  EXPECT_TRUE(smtp.Messages().empty());
+}
+
+TEST_F(DispatchTest, ShapeFilterAndSlashRule) {
+  for (const char* text : {"http://a b/", " http://a/", "http://a/\n", "http://a/\r", ""}) {
+    dispatcher.DispatchRequest(text, true);
+    EXPECT_NE(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent) << text;
+  }
+  EXPECT_TRUE(smtp.Messages().empty());
+  EXPECT_TRUE(boxes.empty());
+
+  dispatcher.DispatchRequest("http://host", true);
+  dispatcher.DispatchRequest("news:comp.lang.misc", true);
+  dispatcher.DispatchRequest("http://tab\there/x.htm", true);
+  auto got = smtp.Messages();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_NE(got[0].data.find("GET http://host/\r\n"), std::string::npos);
+  EXPECT_NE(got[1].data.find("news:comp.lang.misc/"), std::string::npos);
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[1]), "news:comp.lang.misc/");
+}
+
+TEST_F(DispatchTest, DuplicateRules) {
+  TDateTime now = Now();
+  dispatcher.Clock = [&] { return now; };
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  ASSERT_EQ(smtp.Messages().size(), 1u);
+
+  now += 2.9 / 86400;
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(dispatcher.LastError(), "Fast Duplicate Discarded");
+  EXPECT_EQ(Log().back(), "Fast Duplicate Discarded");
+
+  now += 0.2 / 86400;  // past three seconds: a request again
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(smtp.Messages().size(), 2u);
+
+  settings.CheckHistory = true;
+  now += 10.0 / 86400;
+  dispatcher.DispatchRequest("http://host/b.html", true);
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Refused);
+  EXPECT_TRUE(ui.Has("beep") && ui.Has("notice:Duplicate Request"));
+  EXPECT_EQ(ui.selected, 1);
+  EXPECT_EQ(smtp.Messages().size(), 3u);
+
+  // "Request Again" skips the history rule.
+  dispatcher.RequestAgain(1);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
+  EXPECT_EQ(smtp.Messages().size(), 4u);
+}
+
+TEST_F(DispatchTest, ConfirmationModes) {
+  settings.Confirm = 0;
+  ui.answer = TRequestUi::TAnswer::No;
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_TRUE(ui.Has("confirm:Request http://host/a.html by e-mail?"));
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Declined);
+  EXPECT_EQ(ui.calls.size(), 1u);  // no progress window
+  EXPECT_EQ(history.Count(), 0);
+
+  ui.answer = TRequestUi::TAnswer::Closed;  // closed without an answer: goes on
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
+
+  settings.Confirm = 1;
+  ui.calls.clear();
+  ui.answer = TRequestUi::TAnswer::No;
+  dispatcher.DispatchRequest("http://host/pub/SETUP.EXE", true);
+  dispatcher.DispatchRequest("http://host/pub/a.zip?x=1", true);
+  dispatcher.DispatchRequest("http://host/dir/", true);
+  int asked = static_cast<int>(std::count_if(ui.calls.begin(), ui.calls.end(), [](auto& c) {
+    return c.rfind("confirm:", 0) == 0;
+  }));
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(ui.Has("confirm:Request http://host/pub/SETUP.EXE by e-mail?"));
+  EXPECT_EQ(smtp.Messages().size(), 3u);
+}
+
+TEST_F(DispatchTest, FailedSendShowsTheBoxAndRecordsNothing) {
+  settings.Smtp = "127.0.0.1:1";  // nothing listens there
+  ui.status = "Close";
+  Checkpoint = 77;
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Failed);
+  EXPECT_EQ(dispatcher.LastError(), "[10061] Connection refused");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0],
+            "Error in Request Failed.77 with The last successful operation was <Openning>");
+  EXPECT_EQ(ui.calls.back(), "close");
+  EXPECT_EQ(history.Count(), 0);
+  EXPECT_FALSE(dispatcher.RequestBusy());
+}
+
+TEST_F(DispatchTest, ChangeDuringASendWaitsForItAndIsNotLost) {
+  bool injected = false;
+  ui.onSetStatus = [&] {
+    if (ui.status == "Sending" && !injected) {
+      injected = true;
+      dispatcher.ClipboardChanged("ftp://ftp.test/pub/x.zip", true, true);
+      // Still the first request's message.
+      EXPECT_EQ(message.Recipients().Items(0).Address(), "pages@req.test");
+      EXPECT_EQ(message.Body().at(0), "GET http://host/first.html");
+    }
+  };
+  PutFile(dir / "Test Message.Flg", " ");
+  dispatcher.ClipboardChanged("http://host/first.html", true, true);
+  auto got = smtp.Messages();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].rcpt_tos, std::vector<std::string>{"pages@req.test"});
+  EXPECT_EQ(got[1].rcpt_tos, std::vector<std::string>{"ftp@req.test"});
+  ASSERT_EQ(history.Count(), 2);
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "ftp://ftp.test/pub/x.zip");
+}
+
+TEST(DispatchText, CountChar) {
+  EXPECT_EQ(TRequestDispatcher::CountChar('/', "http://a/b"), 3);
+  EXPECT_EQ(TRequestDispatcher::CountChar('/', ""), 0);
+}
+
+}  // namespace
