@@ -47,7 +47,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::string ReadWholeFile(const std::string& path) {
+std::string ReadTestFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
@@ -253,11 +253,11 @@ std::vector<RealSmtpServer::Received> RealSmtpServer::Messages() {
     std::string base = dir_.File("msg-" + std::to_string(n));
     if (!std::filesystem::exists(base + ".done")) break;
     Received r;
-    std::istringstream env(ReadWholeFile(base + ".done"));
+    std::istringstream env(ReadTestFile(base + ".done"));
     std::getline(env, r.helo);
     std::getline(env, r.mail_from);
     for (std::string line; std::getline(env, line);) r.rcpt_tos.push_back(line);
-    r.data = ReadWholeFile(base + ".data");
+    r.data = ReadTestFile(base + ".data");
     result.push_back(std::move(r));
   }
   return result;

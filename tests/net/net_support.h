@@ -34,7 +34,7 @@ class TempDir {
   std::string path_;
 };
 
-std::string ReadWholeFile(const std::string& path);
+std::string ReadTestFile(const std::string& path);
 
 // The server side of one connection, run by a ScriptedServer's thread.
 class Peer {

@@ -63,7 +63,7 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
     EXPECT_NE(c.sent_text.find("\r\n.hidden line\r\n"), std::string::npos);
     EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
   }
-  const std::string log = ReadWholeFile(log_file);
+  const std::string log = ReadTestFile(log_file);
   for (const char* expected :
        {"220 ", "HELO ", "250 ", "MAIL FROM:<user@example.org>\r\n",
         "RCPT TO:<bcc@example.net>\r\n", "DATA\r\n354 ", "Suppressing the message body\r\n\r\n.\r\n250 ",

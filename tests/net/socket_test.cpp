@@ -454,7 +454,7 @@ TEST_F(SocketTest, ProtocolLogIsWrittenOnDestruction) {
     s.ReadLine();
     s.Close();
   }
-  EXPECT_EQ(ReadWholeFile(log),
+  EXPECT_EQ(ReadTestFile(log),
             "220 hello\r\nDATA\r\nSuppressing the message body\r\n.\r\n250 done\r\n");
 }
 
@@ -475,6 +475,40 @@ TEST_F(SocketTest, ResetByPeerIsReported) {
   } catch (const ESocketError& e) {
     EXPECT_EQ(e.Message(), "[10054] Connection reset by peer");
   }
+  s.Close();
+}
+
+}  // namespace
+
+namespace {
+
+class CountingRas : public TRasLink {
+ public:
+  explicit CountingRas(std::vector<std::string>& log) : log_(log) {}
+  void Dial() override { log_.push_back("Dial"); }
+  void Cancel() override { log_.push_back("HangUp"); }
+
+ private:
+  std::vector<std::string>& log_;
+};
+
+TEST_F(SocketTest, DialUpLinkDialsFirstAndHangsUpLast) {
+  ScriptedServer server([](Peer& p) { p.WaitClosed(); });
+  std::vector<std::string> log;
+  LineSocket s;
+  s.OnOpen = [&](TagSocket&) { log.push_back("Open"); };
+  s.OnClosed = [&](TagSocket&) { log.push_back("Closed"); };
+  {
+    CountingRas ras(log);
+    s.SetRAS(&ras);
+    s.Server = server.Address();
+    s.Connect();
+    s.Close();
+    s.Close();  // no socket: only the hang-up
+    EXPECT_EQ(log, (std::vector<std::string>{"Dial", "Open", "Closed", "HangUp", "HangUp"}));
+  }
+  // The destroyed component is forgotten.
+  EXPECT_EQ(s.RAS(), nullptr);
   s.Close();
 }
 
