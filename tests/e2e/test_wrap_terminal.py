@@ -1,0 +1,160 @@
+"""A launcher packed with wrap-pack, answered on a terminal (a pseudo-terminal
+that is the launcher's controlling terminal), and with nobody to ask."""
+
+import argparse
+import errno
+import os
+import pty
+import select
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+TITLE = "Setup - Ravelin v1.31"
+QUESTION = "This program will install Ravelin v1.31 (English). Do you want to continue?"
+
+SETUP_SCRIPT = """#!/bin/sh
+d=$(dirname "$0")
+{{ echo "program=$0"; echo "args=$#"; echo "cwd=$(pwd)"
+  echo "folder=$(stat -c %a "$d")"; echo "self=$(stat -c %a "$0")"; ls "$d"; }} > '{record}'
+cp "$d/DATA.BIN" '{record}.data'
+exit 7
+"""
+
+
+class PackedLauncher(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="wrap-term-")
+        self.root = self.tmp.name
+        self.temp = os.path.join(self.root, "temp")
+        self.record = os.path.join(self.root, "record")
+        self.cwd = os.path.join(self.root, "cwd")
+        for d in (self.temp, self.cwd):
+            os.mkdir(d)
+        product = os.path.join(self.root, "product")
+        os.mkdir(product)
+        with open(os.path.join(product, "SETUP.EXE"), "w") as f:
+            f.write(SETUP_SCRIPT.format(record=self.record))
+        self.data = os.urandom(200000) + b"text " * 100000
+        with open(os.path.join(product, "DATA.BIN"), "wb") as f:
+            f.write(self.data)
+        with open(os.path.join(product, "README.TXT"), "wb") as f:
+            f.write(b"Read me.\r\n")
+        self.launcher = os.path.join(self.root, "ravelin-setup")
+        r = subprocess.run([os.path.join(ARGS.bin, "wrap-pack"), "--title", TITLE,
+                            "--question", QUESTION, product, self.launcher],
+                           capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def env(self):
+        env = dict(os.environ)
+        env["TMPDIR"] = self.temp
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
+        return env
+
+    def run_on_terminal(self, answer):
+        """Runs the launcher with a pseudo-terminal as its controlling
+        terminal; answers the question once it shows. Returns (output,
+        exit status)."""
+        pid, master = pty.fork()
+        if pid == 0:
+            os.chdir(self.cwd)
+            os.execve(self.launcher, [self.launcher], self.env())
+        output = b""
+        answered = False
+        deadline = time.time() + 60
+        while time.time() < deadline:
+            ready, _, _ = select.select([master], [], [], 1)
+            if not ready:
+                continue
+            try:
+                chunk = os.read(master, 4096)
+            except OSError as e:
+                if e.errno == errno.EIO:
+                    break
+                raise
+            if not chunk:
+                break
+            output += chunk
+            if not answered and b"[y/N] " in output:
+                os.write(master, answer)
+                answered = True
+        os.close(master)
+        _, status = os.waitpid(pid, 0)
+        return output.decode().replace("\r\n", "\n"), os.waitstatus_to_exitcode(status)
+
+    def read_record(self):
+        with open(self.record) as f:
+            return f.read()
+
+    def test_yes_unpacks_runs_setup_and_cleans_up(self):
+        output, code = self.run_on_terminal(b"y\n")
+        self.assertEqual(code, 0)
+        self.assertIn(TITLE + "\n" + QUESTION + " [y/N] ", output)
+        folder = os.path.join(self.temp, "_INST0")
+        self.assertEqual(self.read_record(),
+                         f"program={folder}/SETUP.EXE\nargs=0\ncwd={self.cwd}\nfolder=700\n"
+                         "self=755\nDATA.BIN\nREADME.TXT\nSETUP.EXE\n")
+        with open(self.record + ".data", "rb") as f:
+            self.assertEqual(f.read(), self.data)
+        self.assertEqual(os.listdir(self.temp), [])
+        self.assertNotIn("Setup failed.", output)
+
+    def test_no_leaves_nothing(self):
+        output, code = self.run_on_terminal(b"n\n")
+        self.assertEqual(code, 0)
+        self.assertTrue(output.rstrip().endswith("[y/N] n"), output)  # the terminal echoes
+        self.assertEqual(os.listdir(self.temp), [])
+        self.assertFalse(os.path.exists(self.record))
+
+    def test_occupied_folders_are_skipped(self):
+        for name in ("_INST0", "_INST1"):
+            os.mkdir(os.path.join(self.temp, name))
+        output, code = self.run_on_terminal(b"yes\n")
+        self.assertEqual(code, 0)
+        self.assertIn("program=" + os.path.join(self.temp, "_INST2", "SETUP.EXE"), self.read_record())
+        self.assertEqual(sorted(os.listdir(self.temp)), ["_INST0", "_INST1"])
+
+    def test_a_file_in_the_way_fails_with_its_text_and_exit_code_0(self):
+        with open(os.path.join(self.temp, "_INST0"), "w") as f:
+            f.write("in the way")
+        output, code = self.run_on_terminal(b"y\n")
+        self.assertEqual(code, 0)
+        self.assertTrue(output.endswith(f"{TITLE}\nFile exists\n{TITLE}\nSetup failed.\n"), output)
+        self.assertEqual(os.listdir(self.temp), ["_INST0"])
+        self.assertFalse(os.path.exists(self.record))
+
+    def test_a_damaged_launcher_is_invalid_data(self):
+        with open(self.launcher, "r+b") as f:
+            f.seek(-3, os.SEEK_END)
+            f.write(b"XXX")
+        output, code = self.run_on_terminal(b"y\n")
+        self.assertEqual(code, 0)
+        self.assertEqual(output, "Setup\nBad message\nSetup\nSetup failed.\n")
+        self.assertEqual(os.listdir(self.temp), [])
+
+    def test_nobody_to_ask_means_no(self):
+        r = subprocess.run([self.launcher], stdin=subprocess.DEVNULL, capture_output=True,
+                           text=True, env=self.env(), start_new_session=True, timeout=60)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(QUESTION, r.stderr)
+        self.assertEqual(os.listdir(self.temp), [])
+        self.assertFalse(os.path.exists(self.record))
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--artifacts", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
