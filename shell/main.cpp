@@ -11,6 +11,7 @@
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shell/app.h"
+#include "shell/request_cli.h"
 #include "shell/helpers/debug_log.h"
 #include "shell/helpers/text_helpers.h"
 
@@ -21,7 +22,8 @@ constexpr int kFileError = 2;
 
 void Usage(std::ostream& out) {
   out << "Usage: tolvane [/s]              run in the tray\n"
-         "       tolvane --compose URL    print the request mail that copying URL would send\n";
+         "       tolvane --compose URL    print the request mail that copying URL would send\n"
+         "       tolvane --request URL    send that request now\n";
 }
 
 // On stdout the line ends are the terminal's.
@@ -80,6 +82,13 @@ int main(int argc, char** argv) {
       return kNoRequest;
     }
     return Compose(argv[2]);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--request") == 0) {
+    if (argc != 3) {
+      Usage(std::cerr);
+      return kNoRequest;
+    }
+    return RunRequestCommand(argc, argv, argv[2]);
   }
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     Usage(std::cout);
