@@ -11,6 +11,8 @@ using Clock = std::chrono::steady_clock;
 thread_local std::function<void()>* gHook = nullptr;
 thread_local int gCountdown = 0;
 thread_local Clock::time_point gLastRun;
+// Work started from inside the hook does not run the hook again.
+thread_local bool gInHook = false;
 
 constexpr auto kInterval = std::chrono::milliseconds(5);
 // Calls between two looks at the clock; reading it per line would cost
@@ -35,15 +37,20 @@ void SetProcessHook(std::function<void()> hook) {
 
 void RunProcessHook() {
   if (--gCountdown > 0) return;
-  if (!gHook) {
-    gCountdown = kNoHook;
+  if (!gHook || gInHook) {
+    gCountdown = gHook ? kCallsPerClockRead : kNoHook;
     return;
   }
   gCountdown = kCallsPerClockRead;
   const auto now = Clock::now();
   if (now - gLastRun < kInterval) return;
-  gLastRun = now;
+  struct Guard {
+    Guard() { gInHook = true; }
+    ~Guard() {
+      gInHook = false;
+      // Time spent in the hook does not count against the work.
+      gLastRun = Clock::now();
+    }
+  } guard;
   (*gHook)();
-  // Time spent in the hook does not count against the work.
-  gLastRun = Clock::now();
 }

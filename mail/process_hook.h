@@ -4,9 +4,10 @@
 
 #include <functional>
 
-// Installs `hook` (an empty function removes it).
+// Installs `hook` for the calling thread (an empty function removes it).
+// Not to be called from inside the hook.
 void SetProcessHook(std::function<void()> hook);
 
 // Cheap enough to call per line: runs the hook only when a few
-// milliseconds have passed since it last ran.
+// milliseconds have passed since it last ran, and never from inside it.
 void RunProcessHook();
