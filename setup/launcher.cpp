@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 
 #include "setup/file_list.h"
@@ -184,14 +185,34 @@ bool Launcher::UnpackPayload() {
 bool Launcher::RunSetup() {
   std::string program = AppendBackslash(folder_) + kSetupProgram;
   char* argv[] = {program.data(), nullptr};
+  // While the setup program runs, Ctrl-C on the terminal is its to take:
+  // the launcher stays to remove the folder afterwards, as system() does.
+  struct sigaction ignore {}, oldInt {}, oldQuit {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGINT, &ignore, &oldInt);
+  ::sigaction(SIGQUIT, &ignore, &oldQuit);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGQUIT);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+  const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
+  if (rc == 0) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  ::sigaction(SIGINT, &oldInt, nullptr);
+  ::sigaction(SIGQUIT, &oldQuit, nullptr);
   if (rc != 0) {
     errno = rc;
     return Fail();
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return true;
 }

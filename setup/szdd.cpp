@@ -223,13 +223,13 @@ Bytes SzddCompress(ByteView data, char lastChar) {
 
   // Optimal parse block by block: a literal costs 9 bits, a match 17, and
   // every shorter length at a match's distance is a match too.
-  constexpr std::size_t kBlock = std::size_t{1} << 18;
-  std::vector<std::uint8_t> lengths(kBlock);
-  std::vector<std::uint16_t> distances(kBlock);
-  std::vector<std::uint32_t> cost(kBlock + 1);
-  std::vector<std::uint8_t> take(kBlock);
-  for (std::size_t start = 0; start < data.size(); start += kBlock) {
-    const std::size_t stop = std::min(data.size(), start + kBlock);
+  const std::size_t block = std::min(data.size(), std::size_t{1} << 18);
+  std::vector<std::uint8_t> lengths(block);
+  std::vector<std::uint16_t> distances(block);
+  std::vector<std::uint32_t> cost(block + 1);
+  std::vector<std::uint8_t> take(block);
+  for (std::size_t start = 0; start < data.size(); start += block) {
+    const std::size_t stop = std::min(data.size(), start + block);
     const std::size_t count = stop - start;
     for (std::size_t i = start; i < stop; ++i) {
       int distance = 0;

@@ -36,7 +36,7 @@ class PackedLauncher(unittest.TestCase):
         self.cwd = os.path.join(self.root, "cwd")
         for d in (self.temp, self.cwd):
             os.mkdir(d)
-        product = os.path.join(self.root, "product")
+        product = self.product = os.path.join(self.root, "product")
         os.mkdir(product)
         with open(os.path.join(product, "SETUP.EXE"), "w") as f:
             f.write(SETUP_SCRIPT.format(record=self.record))
@@ -46,8 +46,11 @@ class PackedLauncher(unittest.TestCase):
         with open(os.path.join(product, "README.TXT"), "wb") as f:
             f.write(b"Read me.\r\n")
         self.launcher = os.path.join(self.root, "ravelin-setup")
+        self.pack()
+
+    def pack(self):
         r = subprocess.run([os.path.join(ARGS.bin, "wrap-pack"), "--title", TITLE,
-                            "--question", QUESTION, product, self.launcher],
+                            "--question", QUESTION, self.product, self.launcher],
                            capture_output=True, text=True, timeout=60)
         self.assertEqual(r.returncode, 0, r.stderr)
 
@@ -61,7 +64,7 @@ class PackedLauncher(unittest.TestCase):
         env.pop("WAYLAND_DISPLAY", None)
         return env
 
-    def run_on_terminal(self, answer):
+    def run_on_terminal(self, answer, then=None):
         """Runs the launcher with a pseudo-terminal as its controlling
         terminal; answers the question once it shows. Returns (output,
         exit status)."""
@@ -88,6 +91,9 @@ class PackedLauncher(unittest.TestCase):
             if not answered and b"[y/N] " in output:
                 os.write(master, answer)
                 answered = True
+            if then and then[0] in output:
+                os.write(master, then[1])
+                then = None
         os.close(master)
         _, status = os.waitpid(pid, 0)
         return output.decode().replace("\r\n", "\n"), os.waitstatus_to_exitcode(status)
@@ -106,6 +112,18 @@ class PackedLauncher(unittest.TestCase):
                          "self=755\nDATA.BIN\nREADME.TXT\nSETUP.EXE\n")
         with open(self.record + ".data", "rb") as f:
             self.assertEqual(f.read(), self.data)
+        self.assertEqual(os.listdir(self.temp), [])
+        self.assertNotIn("Setup failed.", output)
+
+    def test_ctrl_c_stops_the_setup_program_but_not_the_clean_up(self):
+        with open(os.path.join(self.product, "SETUP.EXE"), "w") as f:
+            # "waiting" comes once sleep runs in the foreground.
+            f.write("#!/bin/sh\n(sleep 0.3; echo waiting) &\nsleep 60\n"
+                    "echo not stopped > '{}'\n".format(self.record))
+        self.pack()
+        output, code = self.run_on_terminal(b"y\n", then=(b"waiting", b"\x03"))
+        self.assertEqual(code, 0)
+        self.assertFalse(os.path.exists(self.record))
         self.assertEqual(os.listdir(self.temp), [])
         self.assertNotIn("Setup failed.", output)
 

@@ -1,0 +1,145 @@
+// SZDD against Debian's mscompress and msexpand on one 64 MiB file of mixed
+// text and binary data: time to expand the same compressed file, time to
+// compress, and compressed size. Every figure includes reading and writing
+// the files, as the peer's do.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "setup/file_io.h"
+#include "setup/szdd.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kSize = std::size_t{64} << 20;
+
+// Alternating stretches of prose-like text, tables of little-endian numbers,
+// sparse binary and incompressible bytes.
+wrap::Bytes MixedData() {
+  static const char* const words[] = {
+      "the ",     "request ", "server ",  "mail ",   "page ",   "address ", "of ",
+      "to ",      "and ",     "a ",       "file ",   "is ",     "for ",     "with ",
+      "setup ",   "program ", "folder ",  "copy ",   "clipboard ", "send ", "history ",
+      "\r\n",     ". ",       ", ",       "http://", "www.",    ".html",    "index"};
+  std::mt19937 rng(20261207);
+  wrap::Bytes out;
+  out.reserve(kSize);
+  while (out.size() < kSize) {
+    const std::size_t stretch = 4096 + rng() % 60000;
+    switch (rng() % 4) {
+      case 0:
+      case 1:
+        for (std::size_t i = 0; i < stretch / 5; ++i) {
+          const std::string w = words[std::min(rng() % 28, rng() % 28)];
+          out.insert(out.end(), w.begin(), w.end());
+        }
+        break;
+      case 2: {
+        std::uint32_t v = rng() % 1000;
+        for (std::size_t i = 0; i < stretch / 4; ++i) {
+          v += rng() % 64;
+          for (int b = 0; b < 4; ++b) out.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+        }
+        break;
+      }
+      default:
+        for (std::size_t i = 0; i < stretch; ++i) {
+          const unsigned r = rng();
+          out.push_back(static_cast<std::uint8_t>(r % 3 == 0 ? 0 : r >> 8));
+        }
+    }
+  }
+  out.resize(kSize);
+  return out;
+}
+
+double Seconds(const std::chrono::steady_clock::time_point& since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// Runs the peer on one file in its folder; the elapsed seconds.
+double RunPeer(const char* program, const std::string& folder, const std::string& file) {
+  const std::string dev_null = "/dev/null";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, dev_null.c_str(), O_WRONLY, 0);
+  char* argv[] = {const_cast<char*>(program), const_cast<char*>(file.c_str()), nullptr};
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, program, &actions, nullptr, argv, environ) != 0) {
+    std::fprintf(stderr, "cannot start %s\n", program);
+    std::exit(1);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double elapsed = Seconds(start);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", program);
+    std::exit(1);
+  }
+  return elapsed;
+}
+
+void Row(const char* row, double ours, double ms, const char* unit) {
+  std::printf("%s: ours %.3f%s, ms %.3f%s, ratio %.3f\n", row, ours, unit, ms, unit, ours / ms);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main() {
+  namespace fs = std::filesystem;
+  std::string tmpl = (fs::temp_directory_path() / "bench-szdd.XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) return 1;
+  const fs::path root = tmpl;
+  for (const char* d : {"ours", "ms", "ours-x", "ms-x"}) fs::create_directory(root / d);
+
+  const wrap::Bytes data = MixedData();
+  wrap::WriteWholeFile(root / "ours/data.bin", data);
+  wrap::WriteWholeFile(root / "ms/data.bin", data);
+
+  auto start = std::chrono::steady_clock::now();
+  {
+    const wrap::Bytes input = wrap::ReadWholeFile(root / "ours/data.bin");
+    wrap::WriteWholeFile(root / "ours/data.bin_", wrap::SzddCompress(input, 0));
+  }
+  const double oursCompress = Seconds(start);
+  const double msCompress = RunPeer("mscompress", root / "ms", "data.bin");
+
+  // Both expanders get the peer's compressed file.
+  fs::copy_file(root / "ms/data.bin_", root / "ours-x/data.bin_");
+  fs::copy_file(root / "ms/data.bin_", root / "ms-x/data.bin_");
+  start = std::chrono::steady_clock::now();
+  wrap::SzddExpandFile(root / "ours-x/data.bin_", root / "ours-x/data.bin");
+  const double oursExpand = Seconds(start);
+  const double msExpand = RunPeer("msexpand", root / "ms-x", "data.bin_");
+
+  const bool same = wrap::ReadWholeFile(root / "ours-x/data.bin") == data &&
+                    wrap::ReadWholeFile(root / "ms-x/data.bin") == data &&
+                    wrap::SzddExpandToMemory(wrap::ReadWholeFile(root / "ours/data.bin_")) == data;
+  const auto oursSize = static_cast<double>(fs::file_size(root / "ours/data.bin_"));
+  const auto msSize = static_cast<double>(fs::file_size(root / "ms/data.bin_"));
+
+  Row("expand time", oursExpand, msExpand, " s");
+  Row("compress time", oursCompress, msCompress, " s");
+  std::printf("compressed size: ours %.0f bytes, ms %.0f bytes, ratio %.3f\n", oursSize, msSize,
+              oursSize / msSize);
+  fs::remove_all(root);
+  if (!same) {
+    std::fprintf(stderr, "round trip differs\n");
+    return 1;
+  }
+  return 0;
+}
