@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cctype>
+#include <cstring>
 
 #include "mail/codecs.h"
 #include "mail/process_hook.h"
 #include "platform/messages.h"
 
 namespace {
+
 
 std::string Lower(std::string_view s) {
   std::string out(s);
@@ -29,8 +31,7 @@ void SplitLines(std::string_view bytes, TmsBody& body) {
   body.clear();
   std::size_t i = 0;
   while (i < bytes.size()) {
-    std::size_t j = bytes.find_first_of("\r\n", i);
-    if (j == std::string_view::npos) j = bytes.size();
+    std::size_t j = FindLineEnd(bytes, i);
     body.emplace_back(bytes.substr(i, j - i));
     if (j < bytes.size() && bytes[j] == '\r' && j + 1 < bytes.size() && bytes[j + 1] == '\n') ++j;
     i = j + 1;
@@ -76,13 +77,20 @@ void DecodeEncodedLine(const std::string& line, bool uuencoded, std::string& dat
 }  // namespace
 
 TmsCustomDecoder::TmsCustomDecoder(TStream& stream) {
-  input_.SetData(stream.ReadAll());
+  if (const auto* memory = dynamic_cast<const TMemoryStream*>(&stream))
+    input_.SetData(memory->Data());  // one copy, no zero-filled buffer first
+  else
+    input_.SetData(stream.ReadAll());
   input_.Restart();
 }
 
 TmsCustomMessage& TmsCustomDecoder::Message() {
   if (message_ == nullptr) throw EError("Message is not assigned");
   return *message_;
+}
+
+std::size_t TmsCustomDecoder::Remaining() {
+  return static_cast<std::size_t>(input_.Size() - input_.Position());
 }
 
 bool TmsCustomDecoder::ReadLine(std::string& line) {
@@ -207,10 +215,16 @@ void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
   if (cte == "quoted-printable") m.CharSet = csISO8859;
   std::string line;
   if (cte != "base64") {
+    // A quoted-printable body is decoded as it is read.
+    std::string bytes;
+    std::unique_ptr<TQuotedPrintableDecoder> qp;
+    if (cte == "quoted-printable") {
+      bytes.reserve(Remaining());
+      qp = std::make_unique<TQuotedPrintableDecoder>(
+          [&bytes](std::string_view b) { bytes.append(b); });
+    }
     while (ReadLine(line)) {
-      const bool begin = IsUUBeginLine(line);
-      body.push_back(std::move(line));
-      if (begin) {
+      if (IsUUBeginLine(line)) {
         // A uuencoded file inside a MIME text body: read it all again the
         // old way.
         input_.Restart();
@@ -220,16 +234,18 @@ void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
         DecodeNonMime();
         return;
       }
+      if (qp)
+        qp->AddLine(line);
+      else
+        body.push_back(std::move(line));
     }
-    if (cte == "quoted-printable") {
-      std::string bytes;
-      TQuotedPrintableDecoder qp([&bytes](std::string_view b) { bytes.append(b); });
-      for (const std::string& l : body) qp.AddLine(l);
-      qp.Finish();
+    if (qp) {
+      qp->Finish();
       SplitLines(bytes, body);
     }
   } else {
     std::string bytes;
+    bytes.reserve(Remaining() / 4 * 3);
     while (ReadLine(line))
       if (!line.empty()) AppendBase64(line, bytes);
     SplitLines(bytes, body);
@@ -257,6 +273,7 @@ void TmsCustomDecoder::DecodeSinglePart(const std::string& full_type) {
       item->SetContentType(type);
     }
     std::string data;
+    data.reserve(kind.encoding == teBase64 ? Remaining() / 4 * 3 : Remaining());
     std::string line;
     switch (kind.encoding) {
       case teBase64:
@@ -373,6 +390,7 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
     bool last = true;
     try {
       std::string data;
+      data.reserve(kind.encoding == teBase64 ? Remaining() / 4 * 3 : Remaining());
       std::unique_ptr<TQuotedPrintableDecoder> qp;
       if (kind.encoding == teQuotedPrintable)
         qp = std::make_unique<TQuotedPrintableDecoder>(
@@ -411,6 +429,8 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
         holding = true;
       }
       if (holding) take(held, !at_boundary);
+      // Room was made for the rest of the input; keep only what is used.
+      if (data.capacity() > 2 * data.size() + 4096) data.shrink_to_fit();
       if (qp) qp->Finish();
       item->Stream().SetData(std::move(data));
     } catch (const EMessageParserError&) {

@@ -32,6 +32,7 @@ class TmsCustomDecoder {
 
  private:
   bool ReadLine(std::string& line);  // false at the end
+  std::size_t Remaining();           // input bytes not read yet
   void ReadHeaderBlock(TmsHeaders& list);
   void DecodeMime();
   void DecodeNonMime();

@@ -14,6 +14,7 @@
 
 namespace {
 
+
 constexpr std::size_t kFlushAt = 64 * 1024;
 
 std::string Lower(std::string_view s) {
@@ -88,6 +89,12 @@ void TmsCustomEncoder::Flush() {
 void TmsCustomEncoder::Encode() {
   if (output_ == nullptr) throw EError("Output stream is not assigned");
   output_->SetPosition(0);
+  std::int64_t estimate = 4096;
+  for (const std::string& line : message_.Body())
+    estimate += static_cast<std::int64_t>(line.size()) * 11 / 10 + 8;
+  for (int i = 0; i < message_.Attachments().Count(); ++i)
+    estimate += message_.Attachments()[i].Stream().Size() * 14 / 10 + 512;
+  output_->Reserve(estimate);
   try {
     WriteHeaders();
     if (message_.Encoding == meUU) {
@@ -292,8 +299,7 @@ void TmsCustomEncoder::WriteAttachmentData(const TmsAttItem& item) {
       // Split at CR LF, lone CR or LF; a final line end adds no empty line.
       std::size_t i = 0;
       while (i < data.size()) {
-        std::size_t j = data.find_first_of("\r\n", i);
-        if (j == std::string::npos) j = data.size();
+        std::size_t j = FindLineEnd(data, i);
         WriteLine(std::string_view(data).substr(i, j - i));
         if (j < data.size() && data[j] == '\r' && j + 1 < data.size() && data[j + 1] == '\n')
           ++j;

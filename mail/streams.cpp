@@ -33,6 +33,23 @@ std::int64_t Resolve(std::int64_t offset, TSeekOrigin origin, std::int64_t pos,
 
 }  // namespace
 
+std::size_t FindLineEnd(std::string_view text, std::size_t from) {
+  // LF is searched in windows: searching the whole rest would rescan it for
+  // every line that ends in a lone CR.
+  constexpr std::size_t kWindow = 1024;
+  while (from < text.size()) {
+    const char* p = text.data() + from;
+    const std::size_t w = std::min(kWindow, text.size() - from);
+    const void* lf = std::memchr(p, '\n', w);
+    const std::size_t n = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - p) : w;
+    if (const void* cr = std::memchr(p, '\r', n))
+      return from + static_cast<std::size_t>(static_cast<const char*>(cr) - p);
+    if (lf) return from + n;
+    from += w;
+  }
+  return text.size();
+}
+
 // ---- TStream
 
 void TStream::ReadBuffer(void* buffer, std::size_t count) {
@@ -109,6 +126,10 @@ void TMemoryStream::SetSize(std::int64_t size) {
   if (size < 0) throw EFileError("Stream seek error");
   data_.resize(static_cast<std::size_t>(size), '\0');
   pos_ = std::min(pos_, data_.size());
+}
+
+void TMemoryStream::Reserve(std::int64_t size) {
+  if (size > 0) data_.reserve(static_cast<std::size_t>(size));
 }
 
 void TMemoryStream::Clear() {
@@ -267,62 +288,26 @@ TTempFileStream::~TTempFileStream() {
 // ---- TLineStream
 
 void TLineStream::ReadLine(std::string& line) {
-  ++line_index_;
-  if (line_index_ >= static_cast<std::ptrdiff_t>(lines_.size())) {
-    if (!last_chunk_) {
-      ReadChunk();
-      line_index_ = 0;
-    }
-    if (line_index_ >= static_cast<std::ptrdiff_t>(lines_.size())) {
-      line = kEndMarker;
-      end_reached_ = true;
-      return;
-    }
+  // The content is in memory already, so lines are cut straight from it:
+  // no chunk is ever split, the last line needs no line end, and a line of
+  // any length comes back whole.
+  if (pos_ >= data_.size()) {
+    line = kEndMarker;
+    end_reached_ = true;
+    return;
   }
-  line = std::move(lines_[static_cast<std::size_t>(line_index_)]);
-}
-
-void TLineStream::ReadChunk() {
-  lines_.clear();
-  const std::size_t start = std::min(pos_, data_.size());
-  const std::size_t chunk = ChunkSize == 0 ? 1 : ChunkSize;
-  std::size_t end = std::min(start + chunk, data_.size());
-  // Cut after the last LF of the chunk; with none, widen until a line ends so
-  // that an over-long line comes back whole.
-  std::size_t cut = std::string::npos;
-  for (;;) {
-    if (end > start) {
-      std::string_view piece(data_.data() + start, end - start);
-      std::size_t lf = piece.rfind('\n');
-      if (lf != std::string_view::npos) {
-        cut = start + lf + 1;
-        break;
-      }
-    }
-    if (end >= data_.size()) break;
-    std::size_t lf = data_.find('\n', end);
-    end = lf == std::string::npos ? data_.size() : lf + 1;
+  const char* begin = data_.data() + pos_;
+  const std::size_t len = FindLineEnd(data_, pos_) - pos_;
+  line.assign(begin, len);
+  std::size_t next = pos_ + len;
+  if (next < data_.size()) {
+    if (data_[next] == '\r' && next + 1 < data_.size() && data_[next + 1] == '\n') ++next;
+    ++next;
   }
-  if (cut == std::string::npos) cut = end;  // only the last line, without LF
-  // Splitting needs to know whether the stream ends here.
-  last_chunk_ = cut >= data_.size();
-  pos_ = cut;
-
-  std::size_t i = start;
-  while (i < cut) {
-    std::size_t j = i;
-    while (j < cut && data_[j] != '\r' && data_[j] != '\n') ++j;
-    lines_.emplace_back(data_, i, j - i);
-    if (j >= cut) break;
-    if (data_[j] == '\r' && j + 1 < cut && data_[j + 1] == '\n') ++j;
-    i = j + 1;
-  }
+  pos_ = next;
 }
 
 void TLineStream::Restart() {
-  line_index_ = -1;
-  lines_.clear();
   end_reached_ = false;
-  last_chunk_ = false;
   pos_ = 0;
 }

@@ -10,6 +10,9 @@
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
+// Position of the first CR or LF in `text` from `from`, or text.size().
+std::size_t FindLineEnd(std::string_view text, std::size_t from);
+
 // Failures raise EFileError (platform/errors.h) with a readable text.
 class TStream {
  public:
@@ -26,6 +29,8 @@ class TStream {
   virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
   virtual std::int64_t Size() = 0;
   virtual void SetSize(std::int64_t size) = 0;
+  // A hint that about `size` bytes will be written; streams may ignore it.
+  virtual void Reserve(std::int64_t size) { (void)size; }
 
   std::int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
   void SetPosition(std::int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
@@ -51,6 +56,7 @@ class TMemoryStream : public TStream {
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
   std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
   void SetSize(std::int64_t size) override;
+  void Reserve(std::int64_t size) override;
 
   void Clear();
   void LoadFromStream(TStream& source);  // replaces content, position 0
@@ -100,32 +106,25 @@ class TTempFileStream : public TFileStream {
   ~TTempFileStream() override;
 };
 
-// A memory stream that its user fills, then reads line by line in chunks.
-// Lines end at CR LF, LF or a lone CR. Unlike a plain chunk reader it returns
-// a last line without line end, and returns a line longer than ChunkSize
-// whole.
+// A memory stream that its user fills, then reads line by line. Lines end
+// at CR LF, LF or a lone CR. The last line is returned also without a line
+// end, and a line of any length comes back whole.
 class TLineStream : public TMemoryStream {
  public:
   static inline const std::string kEndMarker = std::string(4, '\xFF');
 
   // The next line without its line end, or kEndMarker once the content is
-  // exhausted (EndReached() is then true).
+  // exhausted (EndReached() is then true). Reads from Position().
   void ReadLine(std::string& line);
   std::string ReadLine() {
     std::string line;
     ReadLine(line);
     return line;
   }
+  // Back to the first line.
   void Restart();
   bool EndReached() const { return end_reached_; }
 
-  std::uint16_t ChunkSize = 16384;
-
  private:
-  void ReadChunk();
-
-  std::vector<std::string> lines_;
-  std::ptrdiff_t line_index_ = -1;
   bool end_reached_ = false;
-  bool last_chunk_ = false;
 };
