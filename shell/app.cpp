@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <QIcon>
+#include <QProxyStyle>
+
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -14,6 +17,7 @@
 #include "shell/main_window.h"
 #include "shell/single_instance.h"
 #include "shell/tips.h"
+#include "shell/ui_style.h"
 
 namespace {
 
@@ -26,7 +30,24 @@ std::string ProgramPath(const char* argv0) {
 
 }  // namespace
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+namespace {
+
+// Buttons of message boxes read better without the theme's pictures.
+class TStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    if (hint == SH_DialogButtonBox_ButtonsHaveIcons) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
+
+}  // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setStyle(new TStyle);  // the application takes ownership
+  setFont(FormFont());
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
@@ -51,8 +72,8 @@ int RunTrayProgram(int argc, char** argv) {
   DebugLog("Started Tolvane");
 
   QApplication::setApplicationName("Tolvane");
-  QApplication::setApplicationDisplayName("Tolvane");
   QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(QIcon(QString::fromStdString(IconPath("bright"))));
   InstallErrorBox();
 
   int code = 0;

@@ -101,7 +101,7 @@ QMessageBox::StandardButton TopmostMessageDlg(const std::string& text, TMsgDlgTy
 
 void InstallErrorBox() {
   SetErrorBox([](const std::string& text) {
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(),
                     QString::fromStdString(text), QMessageBox::Ok);
     box.setObjectName("ErrorBox");
     box.setTextFormat(Qt::PlainText);

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/files.h"
@@ -72,7 +73,8 @@ void AppException(const QObject* receiver, const std::string& message) {
 }
 
 TfrmProps::TfrmProps(const TPreviousInstance* previous)
-    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                            Qt::WindowContextHelpButtonHint),
       Servers(SettingsFilePath()) {
@@ -115,6 +117,7 @@ TfrmProps::~TfrmProps() {
 void TfrmProps::CreateControls() {
   setWindowTitle("Tolvane");
   setFont(FormFont());
+  setStyleSheet(GroupBoxStyle());
   setFixedSize(541, 417);
   move(83, 48);
   setWindowIcon(LoadIcon("bright", QStyle::SP_ComputerIcon));
@@ -222,6 +225,12 @@ void TfrmProps::CreateControls() {
   connect(btnNow, &QPushButton::clicked, this, [this] { Guarded(btnNow, [&] { btnNowClick(); }); });
   connect(chkShowTips, &QCheckBox::clicked, this,
           [this] { Guarded(chkShowTips, [&] { chkShowTipsClick(); }); });
+
+  // Static texts size themselves to their captions from their places.
+  for (QLabel* label : {StaticText1, StaticText2, StaticText3, StaticText4, StaticText5,
+                        StaticText6}) {
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+  }
 
   // Tab order as the table lists the controls.
   QWidget* order[] = {lstHistory,    optEnabled->Button(0), optEnabled->Button(1),
@@ -357,15 +366,26 @@ void TfrmProps::TaskIcon1RightClick(QObject*, Qt::MouseButton, Qt::KeyboardModif
 }
 
 void TfrmProps::ShowCentred() {
-  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-  const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
-  // The frame the window manager adds is not part of the window's size.
-  const FormPlace place = PlaceForm(area.width(), area.height(), width(), height(), 0.5, 0.5);
-  move(area.left() + place.left, area.top() + place.top);
-  show();
   if (isMinimized()) showNormal();
+  show();
+  PlaceCentred();
   raise();
   activateWindow();
+  // The window manager tells the size of its frame only after the first
+  // mapping; centre again once it is known.
+  const QSize outer = frameGeometry().size();
+  QTimer::singleShot(150, this, [this, outer] {
+    if (isVisible() && frameGeometry().size() != outer) PlaceCentred();
+  });
+}
+
+void TfrmProps::PlaceCentred() {
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+  const QSize outer = frameGeometry().size();
+  const FormPlace place =
+      PlaceForm(area.width(), area.height(), outer.width(), outer.height(), 0.5, 0.5);
+  move(area.left() + place.left, area.top() + place.top);
 }
 
 void TfrmProps::btnOkClick() {
@@ -385,7 +405,7 @@ void TfrmProps::btnCancelClick() {
 
 void TfrmProps::btnUnloadClick() {
   Checkpoint = 99999;
-  QCoreApplication::quit();
+  QCoreApplication::exit(0);  // quit() would ask the windows first
 }
 
 void TfrmProps::btnHelpClick() { ShowHelpTopic(1); }
@@ -403,7 +423,7 @@ void TfrmProps::Timer1Timer() {
   const std::string flag = ProgramFolder() + "Installer.Flg";
   if (FileExists(flag)) {
     std::remove(flag.c_str());  // the program ends even when this fails
-    QCoreApplication::quit();
+    QCoreApplication::exit(0);  // quit() would ask the windows first
   }
   ++tick_count_;
   if (!RequestBusy && tick_count_ > kTicksPerDay) {

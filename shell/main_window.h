@@ -126,6 +126,7 @@ class TfrmProps : public QDialog {
   void FormCreate();
   void FormDestroy();
   void LoadServers();
+  void PlaceCentred();
   void ShowServerLists();
   bool CheckField(QLineEdit* field, QLabel* label, int helpTopic);
 

@@ -6,11 +6,20 @@
 
 QFont FormFont(int pointSize, bool bold) {
   QFont font;
-  font.setFamilies(
-      {"MS Sans Serif", "Liberation Sans", "Arial", "Nimbus Sans", "Helvetica", "DejaVu Sans"});
+  // Arial's metrics: fontconfig maps the name to whichever compatible face
+  // is installed (Liberation Sans, Nimbus Sans).
+  font.setFamilies({"Arial", "Liberation Sans", "Nimbus Sans", "Helvetica"});
   font.setPointSize(pointSize);
   font.setBold(bold);
   return font;
+}
+
+QString GroupBoxStyle() {
+  // Captions sit on the frame line, so that controls placed a line below the
+  // caption are inside the frame.
+  return "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 6px; }"
+         "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+         " left: 7px; top: 0px; padding: 0px 2px; }";
 }
 
 void SetHelpTopic(QWidget* control, int topic) { control->setProperty("helpTopic", topic); }

@@ -9,6 +9,10 @@ class QWidget;
 // faces come first so that captions fit their fixed places.
 QFont FormFont(int pointSize = 8, bool bold = false);
 
+// Style sheet for classic group boxes: caption on the frame line.
+class QString;
+QString GroupBoxStyle();
+
 // The help topic opened by F1 on a control (0: none).
 void SetHelpTopic(QWidget* control, int topic);
 int HelpTopicOf(const QWidget* control);

@@ -12,15 +12,13 @@ class VersionLabelTest : public QObject {
     QVERIFY2(info.rfind("File Version: ", 0) == 0, info.c_str());
     // Four numbers separated by points.
     const std::string version = info.substr(14);
-    int points = 0;
-    for (char c : version) {
-      if (c == '.') {
-        ++points;
-      } else {
-        QVERIFY2(c >= '0' && c <= '9', version.c_str());
-      }
+    const QStringList parts = QString::fromStdString(version).split('.');
+    QCOMPARE(parts.size(), 4);
+    for (const QString& part : parts) {
+      bool number = false;
+      part.toInt(&number);
+      QVERIFY2(number, version.c_str());
     }
-    QCOMPARE(points, 3);
     QCOMPARE(label.text().toStdString(), info);
   }
 

@@ -11,7 +11,8 @@ set(window_tests
 foreach(t ${window_tests})
   add_executable(${t} ${CMAKE_CURRENT_SOURCE_DIR}/${t}.cpp)
   target_link_libraries(${t} PRIVATE tolvane_shell Qt6::Test)
-  target_compile_definitions(${t} PRIVATE TOLVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  target_compile_definitions(${t} PRIVATE TOLVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TOLVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
   tolvane_warnings(${t})
   add_test(NAME shell.${t} COMMAND ${t})
   set_tests_properties(shell.${t} PROPERTIES LABELS "unit;window" TIMEOUT 120

@@ -1,0 +1,402 @@
+"""A private desktop for end-to-end tests.
+
+Desktop starts its own X server (Xvfb on a free display, found with
+-displayfd), a window manager (openbox, so windows carry the frames a user
+sees), and a tray host (trayer) for programs' tray icons. It gives each test
+its own XDG_CONFIG_HOME and XDG_RUNTIME_DIR under a temporary folder, can copy
+a program folder with its data files there, drives the mouse and keyboard
+with xdotool, takes screenshots with ImageMagick, and stops everything it
+started, whether the test passed or not.
+
+    with Desktop(artifacts, "shell") as d:
+        folder = d.program_folder(bin_dir)
+        p = d.launch([folder + "/tolvane"])
+        icon = d.tray_icon("tolvane")
+        d.click(icon, button=3)
+
+Debian's tools only; run by /usr/bin/python3.
+"""
+
+import ctypes
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+DEFAULT_TIMEOUT = 20.0
+
+
+class DesktopError(AssertionError):
+    pass
+
+
+def wait_until(predicate, timeout=DEFAULT_TIMEOUT, what="condition", interval=0.05):
+    """Polls predicate until it returns a true value, which is returned."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise DesktopError("timed out waiting for " + what)
+        time.sleep(interval)
+
+
+class _X11:
+    """The few Xlib calls that no command-line tool answers."""
+
+    def __init__(self, display):
+        self.lib = ctypes.cdll.LoadLibrary("libX11.so.6")
+        self.lib.XOpenDisplay.restype = ctypes.c_void_p
+        self.lib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.lib.XInternAtom.restype = ctypes.c_ulong
+        self.lib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        self.lib.XGetSelectionOwner.restype = ctypes.c_ulong
+        self.lib.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.dpy = self.lib.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise DesktopError("cannot open display " + display)
+
+    def selection_owner(self, name):
+        atom = self.lib.XInternAtom(self.dpy, name.encode(), 0)
+        return self.lib.XGetSelectionOwner(self.dpy, atom)
+
+    def close(self):
+        if self.dpy:
+            self.lib.XCloseDisplay(self.dpy)
+            self.dpy = None
+
+
+class Desktop:
+    def __init__(self, artifacts, name, width=1024, height=768, window_manager=True, tray=True):
+        self.artifacts = artifacts
+        self.name = name
+        self.size = (width, height)
+        self.want_wm = window_manager
+        self.want_tray = tray
+        self.display = None
+        self.tmp = None
+        self.procs = []  # (name, Popen), started in this order, stopped in reverse
+        self.logs = {}
+
+    # -- life cycle ---------------------------------------------------------
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def start(self):
+        os.makedirs(self.artifacts, exist_ok=True)
+        self.tmp = tempfile.mkdtemp(prefix="tolvane-%s-" % self.name)
+        self.home = os.path.join(self.tmp, "home")
+        self.config = os.path.join(self.tmp, "config")
+        self.runtime = os.path.join(self.tmp, "runtime")
+        for d in (self.home, self.config, self.runtime):
+            os.makedirs(d, mode=0o700)
+        self._start_x()
+        if self.want_wm:
+            self._start_wm()
+        if self.want_tray:
+            self.start_tray_host()
+
+    def _start_x(self):
+        read_fd, write_fd = os.pipe()
+        w, h = self.size
+        p = self._spawn("Xvfb", ["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
+                                 "%dx%dx24" % (w, h), "-nolisten", "tcp", "-noreset"],
+                        pass_fds=(write_fd,), env=os.environ.copy())
+        os.close(write_fd)
+        number = b""
+        deadline = time.monotonic() + DEFAULT_TIMEOUT
+        while not number.endswith(b"\n"):
+            if time.monotonic() > deadline or p.poll() is not None:
+                os.close(read_fd)
+                raise DesktopError("Xvfb did not start: " + self.log("Xvfb"))
+            chunk = os.read(read_fd, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_fd)
+        self.display = ":" + number.decode().strip()
+        self.x11 = _X11(self.display)
+
+    def _start_wm(self):
+        rc = os.path.join(self.tmp, "openbox-rc.xml")
+        with open(rc, "w") as f:
+            # No desktop margins, windows placed where the program asks.
+            f.write('<?xml version="1.0"?><openbox_config xmlns="http://openbox.org/3.4/rc">'
+                    '<placement><policy>Smart</policy></placement>'
+                    '<desktops><number>1</number></desktops></openbox_config>\n')
+        self._spawn("openbox", ["openbox", "--sm-disable", "--config-file", rc])
+        wait_until(lambda: self.x11.selection_owner("WM_S0"), what="the window manager")
+
+    def start_tray_host(self):
+        self._spawn("trayer", ["trayer", "--edge", "bottom", "--align", "right",
+                               "--widthtype", "request", "--height", "28",
+                               "--SetDockType", "true", "--transparent", "false",
+                               "--expand", "false"])
+        wait_until(self.tray_host_present, what="the tray host")
+
+    def stop_tray_host(self):
+        self._stop("trayer")
+
+    def tray_host_present(self):
+        return bool(self.x11.selection_owner("_NET_SYSTEM_TRAY_S0"))
+
+    def stop(self):
+        # Our own connection goes first: Xlib ends the process when its server
+        # goes away under it.
+        if getattr(self, "x11", None):
+            self.x11.close()
+        for name, p in reversed(self.procs):
+            self._terminate(p)
+        self.procs = []
+        for name, f in self.logs.items():
+            f.close()
+        if self.tmp:
+            shutil.rmtree(self.tmp, ignore_errors=True)
+            self.tmp = None
+
+    # -- processes ----------------------------------------------------------
+
+    def env(self, **extra):
+        """The environment programs on this desktop run with."""
+        env = dict(os.environ)
+        # No session bus: Qt then docks its tray icons over XEmbed into the
+        # tray host instead of looking for a status-notifier service.
+        env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        env.pop("WAYLAND_DISPLAY", None)
+        env.update({
+            "DISPLAY": self.display,
+            "HOME": self.home,
+            "XDG_CONFIG_HOME": self.config,
+            "XDG_RUNTIME_DIR": self.runtime,
+            "QT_QPA_PLATFORM": "xcb",
+            "LANG": "C.UTF-8",
+        })
+        env.pop("LC_ALL", None)
+        env.update(extra)
+        return env
+
+    def _spawn(self, name, argv, env=None, **kw):
+        log = open(os.path.join(self.tmp, name + ".log"), "w+")
+        self.logs[name] = log
+        p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                             env=env if env is not None else self.env(), start_new_session=True,
+                             **kw)
+        self.procs.append((name, p))
+        return p
+
+    def launch(self, argv, name=None, **env_extra):
+        """Starts a program on this desktop; it is stopped with the desktop."""
+        name = name or "%s-%d" % (os.path.basename(argv[0]), len(self.procs))
+        return self._spawn(name, argv, env=self.env(**env_extra))
+
+    def run(self, argv, timeout=DEFAULT_TIMEOUT, **env_extra):
+        """Runs a program to its end on this desktop."""
+        return subprocess.run(argv, env=self.env(**env_extra), timeout=timeout,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True)
+
+    def log(self, name):
+        f = self.logs.get(name)
+        if not f:
+            return ""
+        f.flush()
+        f.seek(0)
+        return f.read()
+
+    def _stop(self, name):
+        for i, (n, p) in enumerate(self.procs):
+            if n == name:
+                self._terminate(p)
+                del self.procs[i]
+                return
+
+    @staticmethod
+    def _terminate(p):
+        if p.poll() is not None:
+            return
+        try:
+            os.killpg(p.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            return
+        try:
+            p.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
+            p.wait(timeout=5)
+
+    # -- program folders ----------------------------------------------------
+
+    def program_folder(self, bin_dir, programs=("tolvane",)):
+        """A private copy of the built programs and the data files beside them
+        (the logs, history and flag files of earlier runs left out)."""
+        dest = os.path.join(self.tmp, "program")
+        skip = shutil.ignore_patterns("DebugLog.Txt", "SMTP.LOG", "History.Dat", "*.Flg",
+                                      "artifacts")
+        os.makedirs(dest)
+        for entry in os.listdir(bin_dir):
+            src = os.path.join(bin_dir, entry)
+            if skip(bin_dir, [entry]):
+                continue
+            if os.path.isdir(src):
+                shutil.copytree(src, os.path.join(dest, entry), ignore=skip)
+            elif os.access(src, os.X_OK) and entry not in programs:
+                continue  # other programs of the build are not needed
+            else:
+                shutil.copy2(src, dest)
+        return dest
+
+    def settings_file(self, name="tolvane", file="TOLVANE.INI"):
+        return os.path.join(self.config, name, file)
+
+    # -- windows ------------------------------------------------------------
+
+    def xdotool(self, *args, check=True):
+        r = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env(),
+                           capture_output=True, text=True, timeout=DEFAULT_TIMEOUT)
+        if check and r.returncode != 0:
+            raise DesktopError("xdotool %s: %s" % (" ".join(map(str, args)), r.stderr.strip()))
+        return r.stdout
+
+    def windows(self, name=None, cls=None, visible=True):
+        args = ["search"]
+        if visible:
+            args.append("--onlyvisible")
+        if name is not None:
+            args += ["--name", name]
+        elif cls is not None:
+            args += ["--class", cls]
+        else:
+            args += ["--name", "."]
+        out = self.xdotool(*args, check=False)
+        return [int(w) for w in out.split()]
+
+    def wait_window(self, name, timeout=DEFAULT_TIMEOUT, visible=True):
+        """The id of a window whose title matches the regular expression name."""
+        found = wait_until(lambda: self.windows(name=name, visible=visible), timeout,
+                           "a window named %r" % name)
+        return found[0]
+
+    def wait_no_window(self, name, timeout=DEFAULT_TIMEOUT):
+        wait_until(lambda: not self.windows(name=name), timeout, "no window named %r" % name)
+
+    def window_name(self, window):
+        return self.xdotool("getwindowname", window, check=False).strip()
+
+    def geometry(self, window):
+        """(x, y, width, height) of a window's client area on the screen."""
+        out = subprocess.run(["xwininfo", "-id", str(window)], env=self.env(),
+                             capture_output=True, text=True, timeout=DEFAULT_TIMEOUT).stdout
+        def field(label):
+            m = re.search(label + r":\s+(-?\d+)", out)
+            if not m:
+                raise DesktopError("no geometry for window %s" % window)
+            return int(m.group(1))
+        return (field("Absolute upper-left X"), field("Absolute upper-left Y"),
+                field("Width"), field("Height"))
+
+    def is_viewable(self, window):
+        out = subprocess.run(["xwininfo", "-id", str(window)], env=self.env(),
+                             capture_output=True, text=True, timeout=DEFAULT_TIMEOUT).stdout
+        return "IsViewable" in out
+
+    def frame_extents(self, window):
+        """(left, right, top, bottom) that the window manager adds."""
+        out = subprocess.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"], env=self.env(),
+                             capture_output=True, text=True, timeout=DEFAULT_TIMEOUT).stdout
+        m = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out)
+        return tuple(int(v) for v in m.groups()) if m else (0, 0, 0, 0)
+
+    def _parent(self, window):
+        out = subprocess.run(["xwininfo", "-id", str(window), "-tree"], env=self.env(),
+                             capture_output=True, text=True, timeout=DEFAULT_TIMEOUT).stdout
+        m = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?", out)
+        if not m or m.group(2):
+            return None
+        return int(m.group(1), 16)
+
+    def _tray_panels(self):
+        return self.windows(cls="trayer", visible=False)
+
+    def tray_icons(self, cls):
+        """Tray icon windows of programs whose window class is cls."""
+        panels = set(self._tray_panels())
+        icons = []
+        for w in self.windows(cls=cls, visible=True):
+            parent = self._parent(w)
+            depth = 0
+            while parent is not None and depth < 6:
+                if parent in panels:
+                    icons.append(w)
+                    break
+                parent = self._parent(parent)
+                depth += 1
+        return icons
+
+    def tray_icon(self, cls, timeout=DEFAULT_TIMEOUT):
+        """The one tray icon window of cls, once it is docked and shown."""
+        return wait_until(lambda: (self.tray_icons(cls) or [None])[0], timeout,
+                          "the tray icon of " + cls)
+
+    # -- the user's hand ----------------------------------------------------
+
+    def click(self, window, button=1, x=None, y=None):
+        """Moves the pointer into window (its centre unless told) and clicks."""
+        if x is None or y is None:
+            _, _, w, h = self.geometry(window)
+            x, y = w // 2, h // 2
+        self.xdotool("mousemove", "--window", window, x, y)
+        time.sleep(0.05)
+        self.xdotool("click", button)
+
+    def move_pointer(self, x, y):
+        self.xdotool("mousemove", x, y)
+
+    def key(self, *keys, window=None):
+        if window is not None:
+            self.xdotool("windowactivate", "--sync", window, check=False)
+        self.xdotool("key", "--clearmodifiers", *keys)
+
+    def type(self, text):
+        self.xdotool("type", "--delay", "20", text)
+
+    # -- pictures -----------------------------------------------------------
+
+    def screenshot(self, name, window=None, frame=True):
+        """Saves the screen, or a window with its frame, as artifacts/<name>.png."""
+        path = os.path.join(self.artifacts, name + ".png")
+        args = ["import", "-display", self.display, "-window", "root"]
+        if window is not None:
+            x, y, w, h = self.geometry(window)
+            if frame:
+                left, right, top, bottom = self.frame_extents(window)
+                x, y, w, h = x - left, y - top, w + left + right, h + top + bottom
+            x, y = max(x, 0), max(y, 0)
+            args += ["-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage"]
+        subprocess.run(args + [path], env=self.env(), check=True, timeout=DEFAULT_TIMEOUT,
+                       capture_output=True)
+        return path
+
+    def pixel_colors(self, window, x=None, y=None, w=None, h=None):
+        """Mean colour (r, g, b in 0..255) of a window's client area."""
+        gx, gy, gw, gh = self.geometry(window)
+        crop = "%dx%d+%d+%d" % (w or gw, h or gh, gx + (x or 0), gy + (y or 0))
+        out = subprocess.run(["import", "-display", self.display, "-window", "root", "-crop", crop,
+                              "+repage", "-resize", "1x1!", "-depth", "8", "txt:-"],
+                             env=self.env(), capture_output=True, text=True, check=True,
+                             timeout=DEFAULT_TIMEOUT).stdout
+        m = re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1])
+        return tuple(int(v) for v in m.groups())
