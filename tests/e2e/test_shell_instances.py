@@ -1,0 +1,88 @@
+"""Starting Tolvane more than once, with the duplicate flag, silently, and on a
+desktop without a tray host."""
+
+import argparse
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from desktop import Desktop, wait_until  # noqa: E402
+
+ARGS = None
+SETTINGS = ("[General]\r\nEmail=me@example.org\r\nTipEnabled=1\r\n"
+            "[Servers]\r\nSMTP=mail.example.org\r\n")
+
+
+class Instances(unittest.TestCase):
+    def start_desktop(self, tray=True):
+        d = Desktop(ARGS.artifacts, "shell-instances", tray=tray)
+        d.__enter__()
+        self.addCleanup(d.stop)
+        self.folder = d.program_folder(ARGS.bin)
+        self.program = os.path.join(self.folder, "tolvane")
+        os.makedirs(os.path.dirname(d.settings_file()))
+        with open(d.settings_file(), "w", newline="") as f:
+            f.write(SETTINGS)
+        return d
+
+    def stop_by_flag(self, d, proc):
+        open(os.path.join(self.folder, "Installer.Flg"), "w").close()
+        self.assertEqual(proc.wait(timeout=15), 0, d.log(proc.args[0]))
+
+    def test_silent_start_without_tray_host_runs_on(self):
+        d = self.start_desktop(tray=False)
+        # "/s" counts anywhere in the parameters, even inside a longer one.
+        first = d.launch([self.program, "x/silent"], name="first")
+        time.sleep(3)
+        self.assertIsNone(first.poll(), d.log("first"))
+        # Silent: no tip; settings complete: no window.
+        self.assertEqual(d.windows(name="^Tolvane"), [])
+        self.stop_by_flag(d, first)
+
+    def test_tip_at_a_normal_start_and_not_with_capital_s(self):
+        d = self.start_desktop()
+        first = d.launch([self.program, "/S"], name="first")
+        tip = d.wait_window("^Tolvane - Tip of the Day$")
+        # While the tip shows, the tray icon is away.
+        self.assertEqual(d.tray_icons("tolvane"), [])
+        d.key("Return", window=tip)
+        d.tray_icon("tolvane")
+        self.stop_by_flag(d, first)
+
+    def test_duplicate_flag_lets_one_more_start_run(self):
+        d = self.start_desktop()
+        first = d.launch([self.program, "/s"], name="first")
+        d.tray_icon("tolvane")
+        flag = os.path.join(self.folder, "AllowDuplicateInstance.Flg")
+        open(flag, "w").close()
+        second = d.launch([self.program, "/s"], name="second")
+        wait_until(lambda: not os.path.exists(flag), what="the flag to be taken")
+        time.sleep(2)
+        self.assertIsNone(second.poll(), d.log("second"))
+        third = d.run([self.program, "/s"])
+        self.assertEqual(third.returncode, 0)
+        self.assertIsNone(first.poll())
+        self.assertIsNone(second.poll())
+        # Each stop request ends one of the two.
+        flag = os.path.join(self.folder, "Installer.Flg")
+        for _ in range(2):
+            open(flag, "w").close()
+            wait_until(lambda: not os.path.exists(flag), 15, "a stop request to be taken")
+        self.assertEqual(first.wait(timeout=15), 0)
+        self.assertEqual(second.wait(timeout=15), 0)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--artifacts", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
