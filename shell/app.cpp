@@ -1,9 +1,12 @@
 #include "shell/app.h"
 
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QIcon>
 #include <QProxyStyle>
+#include <QSocketNotifier>
 
 #include <climits>
 #include <cstdlib>
@@ -41,6 +44,34 @@ class TStyle : public QProxyStyle {
     return QProxyStyle::styleHint(hint, option, widget, data);
   }
 };
+
+// A session that ends, or Ctrl+C in a terminal, ends Tolvane the normal way,
+// so that the history and the tray icon state are saved as at Unload.
+int g_signal_pipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(g_signal_pipe[0], &byte, 1);
+}
+
+std::unique_ptr<QSocketNotifier> CatchStopSignals() {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_pipe) != 0) {
+    return nullptr;
+  }
+  auto notifier = std::make_unique<QSocketNotifier>(g_signal_pipe[1], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, [] {
+    char byte;
+    while (::read(g_signal_pipe[1], &byte, 1) > 0) {
+    }
+    QCoreApplication::exit(0);
+  });
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  ::sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
+  return notifier;
+}
 
 }  // namespace
 
@@ -84,6 +115,7 @@ int RunTrayProgram(int argc, char** argv) {
       std::_Exit(0);
     }
     previous.Listen([&main] { main.ShowCentred(); });
+    const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals();
     // Made hidden at start: it steps the tip forward once.
     TfrmTips hiddenTips;
     code = QApplication::exec();

@@ -3,6 +3,7 @@ desktop without a tray host."""
 
 import argparse
 import os
+import signal
 import sys
 import time
 import unittest
@@ -39,7 +40,11 @@ class Instances(unittest.TestCase):
         self.assertIsNone(first.poll(), d.log("first"))
         # Silent: no tip; settings complete: no window.
         self.assertEqual(d.windows(name="^Tolvane"), [])
-        self.stop_by_flag(d, first)
+        # The end of the session ends it the normal way: the state is saved.
+        first.send_signal(signal.SIGTERM)
+        self.assertEqual(first.wait(timeout=15), 0, d.log("first"))
+        with open(d.settings_file(), "rb") as f:
+            self.assertIn(b"TrayIconDim=0\r\n", f.read())
 
     def test_tip_at_a_normal_start_and_not_with_capital_s(self):
         d = self.start_desktop()
