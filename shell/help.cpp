@@ -25,7 +25,6 @@ class THelpWindow : public QDialog {
     browser = new QTextBrowser(this);
     browser->setObjectName("browser");
     browser->setOpenExternalLinks(false);
-    browser->setSearchPaths({QString::fromStdString(ProgramFolder() + "help/")});
     layout->addWidget(browser);
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* contents = buttons->addButton("C&ontents", QDialogButtonBox::ActionRole);
@@ -39,7 +38,10 @@ class THelpWindow : public QDialog {
     layout->addWidget(buttons);
   }
 
-  void Open(const std::string& page) { browser->setSource(QUrl(QString::fromStdString(page))); }
+  void Open(const std::string& page) {
+    browser->setSearchPaths({QString::fromStdString(ProgramFolder() + "help/")});
+    browser->setSource(QUrl(QString::fromStdString(page)));
+  }
 
   QTextBrowser* browser;
 };

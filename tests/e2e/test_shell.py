@@ -117,6 +117,13 @@ class FirstStartAndTray(unittest.TestCase):
         d.click(icon, button=3)
         main = d.wait_window(MAIN)
         self.assertCentred(main)
+        # Minimised, it hides; the tray icon stays.
+        d.xdotool("windowminimize", main)
+        d.wait_no_window(MAIN)
+        self.assertEqual(d.tray_icons("tolvane"), [icon])
+        d.click(icon, button=3)
+        main = d.wait_window(MAIN)
+        self.assertCentred(main)
         d.key("Return", window=main)
         d.wait_no_window(MAIN)
         wait_until(lambda: read_ini(d.settings_file()).get("Enabled") == "1",

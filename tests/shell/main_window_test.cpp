@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
+#include <QTextBrowser>
 
 #include "platform/files.h"
 #include "platform/profile.h"
@@ -346,6 +347,35 @@ class MainWindowTest : public QObject {
     QVERIFY(!FileExists(s.f.program + "Installer.Flg"));
     QVERIFY(ReadProfileBool(s.f.Ini(), "General", "TrayIconDim", false));
     QCOMPARE(Checkpoint, 90070);
+  }
+
+  void UnloadEndsTheProgram() {
+    Setup s;
+    TfrmProps w;
+    w.ShowCentred();
+    QTimer::singleShot(0, [&] { w.btnUnload->click(); });
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+    safety.start(10000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(Checkpoint, 99999);
+  }
+
+  void F1OpensTheTopicOfTheFocusedControl() {
+    Setup s;
+    TfrmProps w;
+    w.ShowCentred();
+    w.txtSMTP->setFocus();
+    QTest::keyClick(w.txtSMTP, Qt::Key_F1);
+    QVERIFY(HelpWindow() && HelpWindow()->isVisible());
+    auto* browser = HelpWindow()->findChild<QTextBrowser*>("browser");
+    QVERIFY(browser);
+    QCOMPARE(browser->source().fileName(), QString("2001.html"));
+    QVERIFY(browser->toPlainText().contains("SMTP server"));
+    w.mnuHelp->trigger();
+    QCOMPARE(browser->source().fileName(), QString("10.html"));
+    HelpWindow()->close();
   }
 
   void DailyStepWaitsForARunningRequest() {
