@@ -70,9 +70,9 @@ void TTaskIcon::Activated(QSystemTrayIcon::ActivationReason reason) {
       Callback(id_, Mouse::LeftUp, cursor);
       break;
     case QSystemTrayIcon::DoubleClick:
-      // The platform folds the second click of a double-click into this
-      // report; the desktop this design comes from delivers the double-click
-      // and then a second single click, and handlers rely on that pairing.
+      // Qt folds the second click of a double-click into this report; the
+      // handlers count on every click arriving as a click, so that a
+      // double-click flips the state twice.
       Callback(id_, Mouse::LeftDouble, cursor);
       Callback(id_, Mouse::LeftUp, cursor);
       break;
