@@ -27,10 +27,10 @@ constexpr std::size_t kSize = std::size_t{64} << 20;
 // sparse binary and incompressible bytes.
 wrap::Bytes MixedData() {
   static const char* const words[] = {
-      "the ",     "request ", "server ",  "mail ",   "page ",   "address ", "of ",
-      "to ",      "and ",     "a ",       "file ",   "is ",     "for ",     "with ",
-      "setup ",   "program ", "folder ",  "copy ",   "clipboard ", "send ", "history ",
-      "\r\n",     ". ",       ", ",       "http://", "www.",    ".html",    "index"};
+      "the ",   "request ", "server ", "mail ",   "page ",      "address ", "of ",
+      "to ",    "and ",     "a ",      "file ",   "is ",        "for ",     "with ",
+      "setup ", "program ", "folder ", "copy ",   "clipboard ", "send ",    "history ",
+      "\r\n",   ". ",       ", ",      "http://", "www.",       ".html",    "index"};
   std::mt19937 rng(20261207);
   wrap::Bytes out;
   out.reserve(kSize);

@@ -22,7 +22,8 @@ struct Trailer {
 };
 
 Trailer ParseTrailer(ByteView t, std::uint64_t fileSize) {
-  if (std::memcmp(t.data() + 16, kMagic, sizeof kMagic) != 0) ThrowInvalidData("no resource bundle");
+  if (std::memcmp(t.data() + 16, kMagic, sizeof kMagic) != 0)
+    ThrowInvalidData("no resource bundle");
   Trailer tr{GetLE(t, 0, 8), GetLE(t, 8, 8)};
   if (tr.bundleSize < kTrailerSize + 4 || tr.bundleSize > fileSize ||
       tr.directoryOffset > tr.bundleSize - kTrailerSize - 4)
@@ -75,7 +76,8 @@ Bundle Bundle::Parse(Bytes image) {
   b.image_ = std::move(image);
   const std::uint64_t fileSize = b.image_.size();
   if (fileSize < kTrailerSize) ThrowInvalidData("no resource bundle");
-  const Trailer tr = ParseTrailer(ByteView(b.image_).subspan(b.image_.size() - kTrailerSize), fileSize);
+  const Trailer tr =
+      ParseTrailer(ByteView(b.image_).subspan(b.image_.size() - kTrailerSize), fileSize);
   b.start_ = fileSize - tr.bundleSize;
   const auto dirSize = static_cast<std::size_t>(tr.bundleSize - kTrailerSize - tr.directoryOffset);
   b.entries_ = ParseDirectory(

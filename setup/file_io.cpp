@@ -44,7 +44,8 @@ Bytes ReadWholeFile(const std::string& path) {
   UniqueFd fd = OpenRead(path);
   Bytes data;
   struct stat st {};
-  if (::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode)) data.reserve(static_cast<std::size_t>(st.st_size));
+  if (::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode))
+    data.reserve(static_cast<std::size_t>(st.st_size));
   std::uint8_t buf[1 << 16];
   for (;;) {
     ssize_t n = ::read(fd.Get(), buf, sizeof buf);

@@ -147,8 +147,7 @@ bool Launcher::UnpackPayload() {
     std::int64_t seconds = 0;
     long nanoseconds = 0;
     FileTimeToUnix(GetLE(*stamp, 0, 8), seconds, nanoseconds);
-    const struct timespec times[2] = {{0, UTIME_OMIT},
-                                      {static_cast<time_t>(seconds), nanoseconds}};
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};
 
     for (const FileRecord& record : ParseFileList(*list)) {
       const auto data = LoadRawData(record.number);
@@ -187,7 +186,8 @@ bool Launcher::RunSetup() {
   char* argv[] = {program.data(), nullptr};
   // While the setup program runs, Ctrl-C on the terminal is its to take:
   // the launcher stays to remove the folder afterwards, as system() does.
-  struct sigaction ignore {}, oldInt {}, oldQuit {};
+  struct sigaction ignore {
+  }, oldInt{}, oldQuit{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGINT, &ignore, &oldInt);

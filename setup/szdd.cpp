@@ -189,9 +189,11 @@ class Writer {
   }
   void Match(std::size_t at, int distance, int len) {
     Item(false);
-    const unsigned ringPos = static_cast<unsigned>((at + kRingStart - static_cast<std::size_t>(distance)) % kRing);
+    const unsigned ringPos =
+        static_cast<unsigned>((at + kRingStart - static_cast<std::size_t>(distance)) % kRing);
     out_.push_back(static_cast<std::uint8_t>(ringPos & 0xFF));
-    out_.push_back(static_cast<std::uint8_t>(((ringPos >> 4) & 0xF0) | static_cast<unsigned>(len - kMinMatch)));
+    out_.push_back(static_cast<std::uint8_t>(((ringPos >> 4) & 0xF0) |
+                                             static_cast<unsigned>(len - kMinMatch)));
   }
 
  private:
@@ -233,7 +235,8 @@ Bytes SzddCompress(ByteView data, char lastChar) {
     const std::size_t count = stop - start;
     for (std::size_t i = start; i < stop; ++i) {
       int distance = 0;
-      const int len = std::min(finder.FindAndInsert(i, distance), static_cast<int>(std::min<std::size_t>(stop - i, kMaxMatch)));
+      const int len = std::min(finder.FindAndInsert(i, distance),
+                               static_cast<int>(std::min<std::size_t>(stop - i, kMaxMatch)));
       lengths[i - start] = static_cast<std::uint8_t>(len >= kMinMatch ? len : 0);
       distances[i - start] = static_cast<std::uint16_t>(distance);
     }

@@ -42,7 +42,6 @@ std::optional<std::string> GetExpandedName(const std::string& path);
 
 // Expands the file at source into a new file at target (created, or
 // truncated, with mode bits `mode`). Throws EWrapError.
-void SzddExpandFile(const std::string& source, const std::string& target,
-                    unsigned mode = 0644);
+void SzddExpandFile(const std::string& source, const std::string& target, unsigned mode = 0644);
 
 }  // namespace wrap

@@ -10,8 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {
     const wrap::Bundle b = wrap::Bundle::Parse(wrap::Bytes(data, data + size));
-    for (std::uint16_t id : {1, 2, 3, 101, 102})
-      (void)b.Load(wrap::ResourceType::RawData, id);
+    for (std::uint16_t id : {1, 2, 3, 101, 102}) (void)b.Load(wrap::ResourceType::RawData, id);
     (void)b.LoadString(1, 49);
     (void)b.LoadString(2, 259);
   } catch (const wrap::EWrapError& e) {

@@ -34,10 +34,12 @@ class Payload {
     wrap::PutLE(stamp, wrap::ParseFileTime("1998-03-07T00:31:00Z"), 8);
     writer_.Add(ResourceType::RawData, 1, stamp);
   }
-  void AddFile(const std::string& name, const Bytes& data, char lastChar = 0, bool withResource = true) {
+  void AddFile(const std::string& name, const Bytes& data, char lastChar = 0,
+               bool withResource = true) {
     const Bytes packed = wrap::SzddCompress(data, lastChar ? lastChar : name.back());
     if (withResource) writer_.Add(ResourceType::RawData, next_, packed);
-    records_.push_back({next_++, static_cast<std::uint32_t>(packed.size()), wrap::CompressedName(name)});
+    records_.push_back(
+        {next_++, static_cast<std::uint32_t>(packed.size()), wrap::CompressedName(name)});
   }
   std::vector<wrap::FileRecord>& Records() { return records_; }
   wrap::BundleWriter& Writer() { return writer_; }
@@ -54,10 +56,12 @@ class Payload {
 
 // Runs the launcher with the real terminal asker over pipes; returns what
 // it showed.
-std::string RunLauncher(const wrap::Bundle* bundle, const std::string& tmp, const std::string& answer) {
+std::string RunLauncher(const wrap::Bundle* bundle, const std::string& tmp,
+                        const std::string& answer) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
-  if (::write(in[1], answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) std::abort();
+  if (::write(in[1], answer.data(), answer.size()) != static_cast<ssize_t>(answer.size()))
+    std::abort();
   ::close(in[1]);
   {
     wrap::TerminalAsker asker(in[0], out[1]);
@@ -67,7 +71,8 @@ std::string RunLauncher(const wrap::Bundle* bundle, const std::string& tmp, cons
   ::close(out[1]);
   std::string shown;
   char buf[4096];
-  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) shown.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+    shown.append(buf, static_cast<std::size_t>(n));
   ::close(in[0]);
   ::close(out[0]);
   return shown;
@@ -78,8 +83,12 @@ std::string SetupScript(const std::string& record) {
   return "#!/bin/sh\n"
          "d=$(dirname \"$0\")\n"
          "{ echo \"dir=$d\"; echo \"args=$#\"; echo \"folder=$(stat -c %a \"$d\")\";\n"
-         "  echo \"self=$(stat -c %a \"$0\")\"; ls \"$d\"; } > '" + record + "'\n"
-         "cp \"$d/DATA.BIN\" '" + record + ".data' 2>/dev/null\n"
+         "  echo \"self=$(stat -c %a \"$0\")\"; ls \"$d\"; } > '" +
+         record +
+         "'\n"
+         "cp \"$d/DATA.BIN\" '" +
+         record +
+         ".data' 2>/dev/null\n"
          "exit 3\n";
 }
 
@@ -87,7 +96,8 @@ Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 std::vector<std::string> Listing(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -98,7 +108,9 @@ class LauncherTest : public ::testing::Test {
   TempDir root_;
   std::string tmp_ = root_ / "tmp";
   std::string record_ = root_ / "record";
-  std::string Failed(const std::string& error) { return kTitle + "\n" + error + "\n" + kTitle + "\nSetup failed.\n"; }
+  std::string Failed(const std::string& error) {
+    return kTitle + "\n" + error + "\n" + kTitle + "\nSetup failed.\n";
+  }
   std::string Question() { return kTitle + "\n" + kQuestion + " [y/N] "; }
 };
 
@@ -118,8 +130,9 @@ TEST_F(LauncherTest, UnpacksRunsSetupAndRemovesTheFolder) {
 
   EXPECT_EQ(shown, Question());
   const Bytes rec = wraptest::ReadFile(record_);
-  EXPECT_EQ(std::string(rec.begin(), rec.end()),
-            "dir=" + tmp_ + "/_INST0\nargs=0\nfolder=700\nself=700\nDATA.BIN\nREADME.TXT\nSETUP.EXE\n");
+  EXPECT_EQ(
+      std::string(rec.begin(), rec.end()),
+      "dir=" + tmp_ + "/_INST0\nargs=0\nfolder=700\nself=700\nDATA.BIN\nREADME.TXT\nSETUP.EXE\n");
   EXPECT_EQ(wraptest::ReadFile(record_ + ".data"), data);
   EXPECT_TRUE(Listing(tmp_).empty());
 }
@@ -158,7 +171,8 @@ TEST_F(LauncherTest, SkipsOccupiedFoldersAndLeavesThemAlone) {
   const wrap::Bundle bundle = p.Build();
   RunLauncher(&bundle, tmp_ + "/", "y\n");
   const Bytes rec = wraptest::ReadFile(record_);
-  EXPECT_EQ(std::string(rec.begin(), rec.end()).substr(0, 4 + tmp_.size() + 8), "dir=" + tmp_ + "/_INST2\n");
+  EXPECT_EQ(std::string(rec.begin(), rec.end()).substr(0, 4 + tmp_.size() + 8),
+            "dir=" + tmp_ + "/_INST2\n");
   EXPECT_EQ(Listing(tmp_), (std::vector<std::string>{"_INST0", "_INST1"}));
   EXPECT_EQ(wraptest::ReadFile(tmp_ + "/_INST1/KEEP"), Text("mine"));
 }
@@ -185,7 +199,8 @@ TEST_F(LauncherTest, AMissingResourceIsInvalidDataAndCleansUp) {
   p.AddFile("DATA.BIN", wraptest::Random(5000, 1));
   p.AddFile("SETUP.EXE", Text(SetupScript(record_)), 0, false);
   const wrap::Bundle bundle = p.Build();
-  EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + Failed(wrap::ErrorText(wrap::kInvalidData)));
+  EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"),
+            Question() + Failed(wrap::ErrorText(wrap::kInvalidData)));
   EXPECT_TRUE(Listing(tmp_).empty());
   EXPECT_FALSE(std::filesystem::exists(record_));
 }

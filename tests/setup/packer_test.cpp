@@ -72,7 +72,8 @@ TEST_F(PackerTest, PacksEveryFileWithListTimeAndStrings) {
     EXPECT_EQ(records[i].name, wrap::CompressedName(names[i]));
     const Bytes packed = *b.Load(ResourceType::RawData, records[i].number);
     EXPECT_EQ(records[i].length, packed.size());
-    EXPECT_EQ(wrap::ExpandedName(records[i].name, wrap::ReadSzddHeader(packed)->lastChar), names[i]);
+    EXPECT_EQ(wrap::ExpandedName(records[i].name, wrap::ReadSzddHeader(packed)->lastChar),
+              names[i]);
     EXPECT_EQ(wrap::SzddExpandToMemory(packed), wraptest::ReadFile(root_ / "in/" + names[i]));
   }
 }

@@ -96,8 +96,8 @@ TEST(Bundle, StringsEndAtZeroAndAreCutOnCharacterBoundaries) {
 }
 
 TEST(FileList, RoundTripsAndStopsAtTheZero) {
-  const std::vector<wrap::FileRecord> records{{101, 1234, "SETUP.EX_"}, {102, 0, "A_"},
-                                              {65535, 0xFFFFFFFF, "README.TX_"}};
+  const std::vector<wrap::FileRecord> records{
+      {101, 1234, "SETUP.EX_"}, {102, 0, "A_"}, {65535, 0xFFFFFFFF, "README.TX_"}};
   Bytes data = wrap::BuildFileList(records);
   data.insert(data.end(), {0xDE, 0xAD});  // after the end: not read
   const auto back = wrap::ParseFileList(data);
@@ -125,8 +125,8 @@ TEST(FileList, CutRecordsAndForeignNamesAreInvalidData) {
 
   // Nothing may be written outside the folder: only plain 8.3 names.
   for (const std::string bad :
-       {"", ".", "..", "../EVIL.EX_", "/tmp/X_", "A/B_", "..\\EVIL.EX_", "C:X_",
-        "TOOLONGNA.EX_", "A.ABC_", "A.B.C_", "A._.", "SETUP.EXE", "SP CE.TX_", ".EX_"}) {
+       {"", ".", "..", "../EVIL.EX_", "/tmp/X_", "A/B_", "..\\EVIL.EX_", "C:X_", "TOOLONGNA.EX_",
+        "A.ABC_", "A.B.C_", "A._.", "SETUP.EXE", "SP CE.TX_", ".EX_"}) {
     EXPECT_EQ(code(wrap::BuildFileList({{101, 5, bad}})), wrap::kInvalidData) << bad;
   }
   for (const std::string ok : {"SETUP.EX_", "A_", "LONGNAME.TX_", "B.__", "X-1~2.$$_"})

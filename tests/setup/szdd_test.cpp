@@ -26,7 +26,8 @@ std::vector<Sample> Samples() {
       {"two", {'A', 'B'}},
       {"blanks_first", blanks},
       {"zeros", Bytes(100000, 0)},
-      {"period_3", [] {
+      {"period_3",
+       [] {
          Bytes b;
          for (int i = 0; i < 30000; ++i) b.push_back(static_cast<std::uint8_t>("abc"[i % 3]));
          return b;
@@ -66,7 +67,9 @@ TEST(Szdd, DebianExpandsOursToTheSameBytesAndName) {
   for (const auto& s : Samples()) {
     const std::string file = dir / (std::string(s.name) + ".bin");
     wraptest::WriteFile(file + "_", wrap::SzddCompress(s.data, 0));
-    ASSERT_EQ(wraptest::Shell("cd '" + dir.Path() + "' && msexpand '" + s.name + ".bin_' >/dev/null 2>&1"), 0);
+    ASSERT_EQ(wraptest::Shell("cd '" + dir.Path() + "' && msexpand '" + s.name +
+                              ".bin_' >/dev/null 2>&1"),
+              0);
     EXPECT_EQ(wraptest::ReadFile(file), s.data) << s.name;
     // Our own naming rule gives the same name as msexpand.
     EXPECT_EQ(wrap::GetExpandedName(file + "_"), std::string(s.name) + ".bin");
@@ -79,8 +82,9 @@ TEST(Szdd, WeExpandWhatDebianCompresses) {
   for (const auto& s : Samples()) {
     const std::string file = dir / s.name;
     wraptest::WriteFile(file, s.data);
-    ASSERT_EQ(wraptest::Shell("cd '" + dir.Path() + "' && mscompress '" + s.name + "' >/dev/null 2>&1 && cp '" +
-                              s.name + "_' peer/ && cd peer && msexpand '" + s.name + "_' >/dev/null 2>&1"),
+    ASSERT_EQ(wraptest::Shell("cd '" + dir.Path() + "' && mscompress '" + s.name +
+                              "' >/dev/null 2>&1 && cp '" + s.name +
+                              "_' peer/ && cd peer && msexpand '" + s.name + "_' >/dev/null 2>&1"),
               0);
     const Bytes packed = wraptest::ReadFile(file + "_");
     const Bytes ours = wrap::SzddExpandToMemory(packed);
@@ -146,7 +150,8 @@ TEST(Szdd, ExpandsMatchesIntoTheBlankWindowAndAcrossTheWholeRing) {
   wrap::PutLE(full, 4096 + 18, 4);
   for (std::size_t i = 0; i < data.size(); i += 8) {
     full.push_back(0xFF);
-    full.insert(full.end(), data.begin() + static_cast<long>(i), data.begin() + static_cast<long>(i) + 8);
+    full.insert(full.end(), data.begin() + static_cast<long>(i),
+                data.begin() + static_cast<long>(i) + 8);
   }
   const unsigned ring = (4096 + 4080) % 4096;  // where byte 4096 goes
   full.push_back(0x00);

@@ -66,8 +66,8 @@ inline wrap::Bytes Random(std::size_t n, unsigned seed) {
 
 // Text with repeats near and far, and binary stretches between.
 inline wrap::Bytes Mixed(std::size_t n, unsigned seed) {
-  static const char* const words[] = {"the ", "request ", "server ", "mail ", "\r\n", "file ",
-                                      "0x00ff ", "page ", "setup ", "launcher "};
+  static const char* const words[] = {"the ",  "request ", "server ", "mail ",  "\r\n",
+                                      "file ", "0x00ff ",  "page ",   "setup ", "launcher "};
   std::mt19937 rng(seed);
   wrap::Bytes out;
   out.reserve(n);
