@@ -11,6 +11,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <new>
 
 #include "setup/file_list.h"
 #include "setup/szdd.h"
@@ -177,6 +178,10 @@ bool Launcher::UnpackPayload() {
     return true;
   } catch (const EWrapError& e) {
     errno = e.Code();
+    return Fail();
+  } catch (const std::bad_alloc&) {
+    // A payload file too large to hold: fail in order, so the folder goes.
+    errno = ENOMEM;
     return Fail();
   }
 }
