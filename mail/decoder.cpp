@@ -52,6 +52,11 @@ TransferKind TransferOf(const std::string& cte) {
 }
 
 void AppendBase64(std::string_view line, std::string& data) {
+  std::array<char, 192> buf;  // enough for the usual 76-character lines
+  if (Base64DecodedMaxLength(line.size()) <= buf.size()) {
+    data.append(buf.data(), Base64DecodeLine(line, buf.data()));
+    return;
+  }
   std::size_t at = data.size();
   data.resize(at + Base64DecodedMaxLength(line.size()));
   data.resize(at + Base64DecodeLine(line, data.data() + at));
@@ -64,7 +69,7 @@ void AppendUU(std::string_view line, std::string& data) {
 
 // One data line of a base64 or uuencoded part; empty lines, and the framing
 // lines of uuencoded data, carry no data.
-void DecodeEncodedLine(const std::string& line, bool uuencoded, std::string& data) {
+void DecodeEncodedLine(std::string_view line, bool uuencoded, std::string& data) {
   if (line.empty()) return;
   if (uuencoded) {
     if (IsUUBeginLine(line) || line == "`" || Lower(line) == "end") return;
@@ -77,8 +82,10 @@ void DecodeEncodedLine(const std::string& line, bool uuencoded, std::string& dat
 }  // namespace
 
 TmsCustomDecoder::TmsCustomDecoder(TStream& stream) {
+  // A memory stream is read in place: it outlives the decoder, which only
+  // reads it. Any other stream is copied.
   if (const auto* memory = dynamic_cast<const TMemoryStream*>(&stream))
-    input_.SetData(memory->Data());  // one copy, no zero-filled buffer first
+    input_.SetText(memory->Data());
   else
     input_.SetData(stream.ReadAll());
   input_.Restart();
@@ -89,23 +96,14 @@ TmsCustomMessage& TmsCustomDecoder::Message() {
   return *message_;
 }
 
-std::size_t TmsCustomDecoder::Remaining() {
-  return static_cast<std::size_t>(input_.Size() - input_.Position());
-}
+std::size_t TmsCustomDecoder::Remaining() { return input_.Remaining(); }
 
-bool TmsCustomDecoder::ReadLine(std::string& line) {
-  input_.ReadLine(line);
-  if (input_.EndReached()) {
-    line.clear();
-    return false;
-  }
-  return true;
-}
+bool TmsCustomDecoder::ReadLine(std::string_view& line) { return input_.ReadLineView(line); }
 
 void TmsCustomDecoder::ReadHeaderBlock(TmsHeaders& list) {
   list.clear();
-  std::string line;
-  while (ReadLine(line) && !line.empty()) list.push_back(line);
+  std::string_view line;
+  while (ReadLine(line) && !line.empty()) list.emplace_back(line);
 }
 
 void TmsCustomDecoder::Decode() {
@@ -132,7 +130,7 @@ void TmsCustomDecoder::Recover(const std::string& text) {
     item->SetFileName("original.eml");
     item->SetTransferEncoding(te7Bit);
     item->SetContentType("message/rfc822");
-    item->Stream().SetData(input_.Data());
+    item->Stream().SetData(std::string(input_.Text()));
     Message().Attachments().Add(std::move(item));
   } catch (const std::exception&) {
     // Without the copy the explanation in the body still stands.
@@ -140,17 +138,17 @@ void TmsCustomDecoder::Recover(const std::string& text) {
 }
 
 void TmsCustomDecoder::DecodeNonMime() {
-  std::string line;
+  std::string_view line;
   while (ReadLine(line)) {
     if (IsUUBeginLine(line)) {
       // The empty line before a begin line only separates it from the text.
       TmsBody& body = Message().Body();
       if (!body.empty() && body.back().empty()) body.pop_back();
       Message().Encoding = meUU;
-      DecodeUUAttachments(std::move(line));
+      DecodeUUAttachments(std::string(line));
       return;
     }
-    Message().Body().push_back(std::move(line));
+    Message().Body().emplace_back(line);
   }
 }
 
@@ -163,7 +161,7 @@ void TmsCustomDecoder::DecodeUUAttachments(std::string begin_line) {
       std::string name = CutShortText(UUBeginFileName(begin_line));
       item->SetFileName(name.empty() ? "att." + std::to_string(atts.Count()) : name);
       std::string data;
-      std::string line;
+      std::string_view line;
       while (ReadLine(line)) {
         if (line == "`" || Upper(line) == "END") break;
         if (!line.empty()) AppendUU(line, data);
@@ -176,10 +174,10 @@ void TmsCustomDecoder::DecodeUUAttachments(std::string begin_line) {
     RunProcessHook();
     // Text between uuencoded files is dropped.
     more = false;
-    std::string line;
+    std::string_view line;
     while (ReadLine(line)) {
       if (IsUUBeginLine(line)) {
-        begin_line = std::move(line);
+        begin_line = line;
         more = true;
         break;
       }
@@ -213,7 +211,7 @@ void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
   TmsBody& body = m.Body();
   body.clear();
   if (cte == "quoted-printable") m.CharSet = csISO8859;
-  std::string line;
+  std::string_view line;
   if (cte != "base64") {
     // A quoted-printable body is decoded as it is read.
     std::string bytes;
@@ -237,7 +235,7 @@ void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
       if (qp)
         qp->AddLine(line);
       else
-        body.push_back(std::move(line));
+        body.emplace_back(line);
     }
     if (qp) {
       qp->Finish();
@@ -274,7 +272,7 @@ void TmsCustomDecoder::DecodeSinglePart(const std::string& full_type) {
     }
     std::string data;
     data.reserve(kind.encoding == teBase64 ? Remaining() / 4 * 3 : Remaining());
-    std::string line;
+    std::string_view line;
     switch (kind.encoding) {
       case teBase64:
         while (ReadLine(line) && line != ".") DecodeEncodedLine(line, kind.uuencoded, data);
@@ -304,7 +302,7 @@ void TmsCustomDecoder::DecodeSinglePart(const std::string& full_type) {
 void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
   TmsCustomMessage& m = Message();
   boundary_ = "--" + GetParameter("Boundary", content_type);
-  std::string line;
+  std::string_view line;
   for (;;) {
     if (!ReadLine(line)) ParserError(msg::kNoBoundary);
     if (line == boundary_) break;
@@ -347,7 +345,7 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
         close_nested = nested_alternative_;
         break;
       }
-      body.push_back(std::move(line));
+      body.emplace_back(line);
     }
     // The line break before a boundary line belongs to the boundary.
     if (found && !body.empty() && body.back().empty()) body.pop_back();
@@ -397,7 +395,7 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
             [&data](std::string_view b) { data.append(b); });
       // The last line is held back: the line break before a boundary line
       // belongs to the boundary, so the part's last line has none.
-      auto take = [&](const std::string& text, bool line_break) {
+      auto take = [&](std::string_view text, bool line_break) {
         switch (kind.encoding) {
           case teBase64:
             DecodeEncodedLine(text, kind.uuencoded, data);
@@ -406,7 +404,7 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
             if (line_break || text.ends_with('='))
               qp->AddLine(text);
             else if (!text.empty())
-              qp->AddLine(text + "=");  // joined like a soft break: no line end
+              qp->AddLine(std::string(text) + "=");  // joined like a soft break: no line end
             break;
           case te7Bit:
             // Kept whole: cutting long lines would lose data.
@@ -415,7 +413,7 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
             break;
         }
       };
-      std::string held;
+      std::string_view held;
       bool holding = false;
       bool at_boundary = false;
       while (ReadLine(line)) {
@@ -425,7 +423,7 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
           break;
         }
         if (holding) take(held, true);
-        held.swap(line);
+        held = line;
         holding = true;
       }
       if (holding) take(held, !at_boundary);
@@ -447,7 +445,7 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
 bool TmsCustomDecoder::LeaveNestedPart() {
   nested_alternative_ = false;
   boundary_ = outer_boundary_;
-  std::string line;
+  std::string_view line;
   for (;;) {
     if (!ReadLine(line)) ParserError(msg::kNoClosingBoundary);
     if (line.starts_with(boundary_)) break;

@@ -31,7 +31,7 @@ class TmsCustomDecoder {
   TmsHeaders message_headers_;
 
  private:
-  bool ReadLine(std::string& line);  // false at the end
+  bool ReadLine(std::string_view& line);  // false at the end; valid until Restart
   std::size_t Remaining();           // input bytes not read yet
   void ReadHeaderBlock(TmsHeaders& list);
   void DecodeMime();

@@ -288,26 +288,43 @@ TTempFileStream::~TTempFileStream() {
 // ---- TLineStream
 
 void TLineStream::ReadLine(std::string& line) {
+  std::string_view view;
+  if (ReadLineView(view))
+    line.assign(view);
+  else
+    line = kEndMarker;
+}
+
+bool TLineStream::ReadLineView(std::string_view& line) {
   // The content is in memory already, so lines are cut straight from it:
   // no chunk is ever split, the last line needs no line end, and a line of
   // any length comes back whole.
-  if (pos_ >= data_.size()) {
-    line = kEndMarker;
+  const std::string_view text = Text();
+  std::size_t& pos = external_ ? text_pos_ : pos_;
+  if (pos >= text.size()) {
+    line = std::string_view();
     end_reached_ = true;
-    return;
+    return false;
   }
-  const char* begin = data_.data() + pos_;
-  const std::size_t len = FindLineEnd(data_, pos_) - pos_;
-  line.assign(begin, len);
-  std::size_t next = pos_ + len;
-  if (next < data_.size()) {
-    if (data_[next] == '\r' && next + 1 < data_.size() && data_[next + 1] == '\n') ++next;
+  const std::size_t len = FindLineEnd(text, pos) - pos;
+  line = text.substr(pos, len);
+  std::size_t next = pos + len;
+  if (next < text.size()) {
+    if (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n') ++next;
     ++next;
   }
-  pos_ = next;
+  pos = next;
+  return true;
+}
+
+void TLineStream::SetText(std::string_view text) {
+  external_ = true;
+  text_ = text;
+  Restart();
 }
 
 void TLineStream::Restart() {
   end_reached_ = false;
+  text_pos_ = 0;
   pos_ = 0;
 }

@@ -2,6 +2,7 @@
 // stream, a file stream, a self-deleting temporary file and a line reader.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -121,10 +122,33 @@ class TLineStream : public TMemoryStream {
     ReadLine(line);
     return line;
   }
+  // The same without a copy: false at the end. The view stays valid until
+  // the content changes.
+  bool ReadLineView(std::string_view& line);
   // Back to the first line.
   void Restart();
+  // Reads the lines of `text` instead of the stream's own content, without
+  // copying it; the caller keeps `text` unchanged while lines are read.
+  void SetText(std::string_view text);
+  // Filling the stream itself goes back to reading its own content.
+  void SetData(std::string data) {
+    external_ = false;
+    TMemoryStream::SetData(std::move(data));
+  }
+  std::size_t Write(const void* buffer, std::size_t count) override {
+    external_ = false;
+    return TMemoryStream::Write(buffer, count);
+  }
+  // What the lines are read from, and how much of it is not read yet.
+  std::string_view Text() const { return external_ ? text_ : std::string_view(data_); }
+  std::size_t Remaining() const { return Text().size() - std::min(Text().size(), LinePos()); }
   bool EndReached() const { return end_reached_; }
 
  private:
+  std::size_t LinePos() const { return external_ ? text_pos_ : pos_; }
+
   bool end_reached_ = false;
+  bool external_ = false;
+  std::string_view text_;
+  std::size_t text_pos_ = 0;
 };

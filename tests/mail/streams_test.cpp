@@ -214,3 +214,19 @@ TEST(LineStream, ManyLinesEndedByLoneCrStayLinear) {
   for (s.ReadLine(line); !s.EndReached(); s.ReadLine(line)) ++n;
   EXPECT_EQ(n, 200000);
 }
+
+TEST(LineStream, ReadsBorrowedTextInPlace) {
+  const std::string text = "a\r\nb";
+  TLineStream s;
+  s.WriteString("own\r\n");
+  s.SetText(text);
+  EXPECT_EQ(s.Text().data(), text.data());  // no copy
+  EXPECT_EQ(s.ReadLine(), "a");
+  EXPECT_EQ(s.Remaining(), 1u);
+  EXPECT_EQ(s.ReadLine(), "b");
+  EXPECT_EQ(s.ReadLine(), TLineStream::kEndMarker);
+  s.Restart();
+  EXPECT_EQ(s.ReadLine(), "a");
+  s.SetData("x\ny");  // its own content again
+  EXPECT_EQ(s.ReadLine(), "x");
+}
