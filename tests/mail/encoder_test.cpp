@@ -392,3 +392,18 @@ TEST(Encoder, MultipartTypeWithoutAttachmentsFails) {
   m.SetContentType("text/html");  // body and no attachments: single part of item 0
   EXPECT_THROW(Encode(m), EError);
 }
+
+TEST(Encoder, OneEmptyLineBetweenParts) {
+  // A second empty line before a separator would become data of a text
+  // attachment.
+  TmsMessage m;
+  Request(m);
+  m.Attachments().Add(Att("a.txt", "first\r\n"));
+  m.Attachments().Add(Att("b.txt", "second\r\n"));
+  const std::string wire = Encode(m);
+  const std::string D = BoundaryOf(wire);
+  EXPECT_NE(wire.find("\r\n\r\nfirst\r\n\r\n--" + D + "\r\nContent-Type: text/plain; name=\"b.txt\""),
+            std::string::npos)
+      << wire;
+  EXPECT_TRUE(wire.ends_with("\r\n\r\nsecond\r\n\r\n--" + D + "--\r\n"));
+}
