@@ -464,6 +464,7 @@ void TfrmProps::changeEvent(QEvent* event) {
   if (event->type() == QEvent::WindowStateChange && isMinimized()) {
     // Never sits minimised: the tray icon is the way back.
     QTimer::singleShot(0, this, [this] {
+      if (!isMinimized()) return;  // brought back up meanwhile
       setWindowState(windowState() & ~Qt::WindowMinimized);
       hide();
     });

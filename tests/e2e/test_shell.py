@@ -119,7 +119,9 @@ class FirstStartAndTray(unittest.TestCase):
         self.assertCentred(main)
         # Minimised, it hides; the tray icon stays.
         d.xdotool("windowminimize", main)
-        d.wait_no_window(MAIN)
+        wait_until(lambda: d.wm_state(main) == "Withdrawn", what="the window to hide")
+        time.sleep(1.0)  # past the minimised state, which comes in between
+        self.assertEqual(d.wm_state(main), "Withdrawn")
         self.assertEqual(d.tray_icons("tolvane"), [icon])
         d.click(icon, button=3)
         main = d.wait_window(MAIN)
