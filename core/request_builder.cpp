@@ -52,8 +52,8 @@ std::string FtpScript(const std::string& url, const std::string& server) {
 
 }  // namespace
 
-std::string ReplaceAt(const std::string& replacement, const std::string& text,
-                      std::size_t position, std::size_t length) {
+std::string ReplaceAt(const std::string& replacement, const std::string& text, std::size_t position,
+                      std::size_t length) {
   position = std::min(position, text.size());
   length = std::min(length, text.size() - position);
   return text.substr(0, position) + replacement + text.substr(position + length);

@@ -40,5 +40,5 @@ std::string ReplaceFirst(const std::string& marker, const std::string& text,
                          const std::string& replacement);
 // text[0, position) + replacement + text[position + length, end) (0-based;
 // positions past the end are clamped).
-std::string ReplaceAt(const std::string& replacement, const std::string& text,
-                      std::size_t position, std::size_t length);
+std::string ReplaceAt(const std::string& replacement, const std::string& text, std::size_t position,
+                      std::size_t length);

@@ -107,6 +107,8 @@ void TServerList::cboHTTPServersPagesChange() {
 }
 
 TServerChoice TServerList::Choice() const {
-  return {cboHTTPServersPages.Text(), cboHTTPServersBinary.Text(), cboFTPservers.Text(),
-          PagesVerb, PagesTemplateFile, BinaryVerb, BinaryTemplateFile};
+  return {cboHTTPServersPages.Text(), cboHTTPServersBinary.Text(),
+          cboFTPservers.Text(),       PagesVerb,
+          PagesTemplateFile,          BinaryVerb,
+          BinaryTemplateFile};
 }

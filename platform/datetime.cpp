@@ -71,4 +71,6 @@ std::tm TmFromDateTime(TDateTime value) {
 
 std::string ShortDateText(TDateTime value) { return Format("%x", value); }
 std::string LongTimeText(TDateTime value) { return Format("%X", value); }
-std::string DateTimeText(TDateTime value) { return ShortDateText(value) + " " + LongTimeText(value); }
+std::string DateTimeText(TDateTime value) {
+  return ShortDateText(value) + " " + LongTimeText(value);
+}

@@ -20,7 +20,7 @@ namespace {
 
 // A symbolic link stays a link: the file it points to is replaced.
 std::string ResolveTarget(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     char buf[PATH_MAX];
     if (::realpath(path.c_str(), buf) != nullptr) return buf;
@@ -31,7 +31,8 @@ std::string ResolveTarget(const std::string& path) {
 std::string TempNameBeside(const std::string& target) {
   static thread_local std::mt19937_64 random{std::random_device{}()};
   const auto slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string folder =
+      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const std::string base = folder + "." + target.substr(folder.size()) + ".";
   static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string suffix(8, '0');
@@ -42,7 +43,7 @@ std::string TempNameBeside(const std::string& target) {
 }  // namespace
 
 bool FileExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
 }
 
@@ -52,7 +53,7 @@ void ReplaceFileAtomically(const std::string& path, std::string_view text, int* 
   };
   set_step(1);
   const std::string target = ResolveTarget(path);
-  struct stat old{};
+  struct stat old {};
   const bool existed = ::stat(target.c_str(), &old) == 0;
   if (existed && S_ISDIR(old.st_mode)) Fail("Cannot create file", path, EISDIR);
 
@@ -114,7 +115,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     Fail("Cannot open file", path, errno);
   }
   std::string text;
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     text.reserve(static_cast<std::size_t>(st.st_size));
   }

@@ -137,7 +137,8 @@ TProfileText::TProfileText(std::string_view text) {
     while (i < text.size() && text[i] != '\r' && text[i] != '\n') ++i;
     Line line{std::string(text.substr(start, i - start)), {}};
     if (i < text.size()) {
-      const std::size_t len = (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+      const std::size_t len =
+          (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
       line.end = std::string(text.substr(i, len));
       i += len;
     }
@@ -281,8 +282,8 @@ bool ReadProfileBool(const std::string& path, std::string_view section, std::str
   return n ? *n != 0 : def;
 }
 
-void WriteProfileInteger(const std::string& path, std::string_view section,
-                         std::string_view key, std::int32_t value) {
+void WriteProfileInteger(const std::string& path, std::string_view section, std::string_view key,
+                         std::int32_t value) {
   WriteProfileString(path, section, key, std::to_string(value));
 }
 

@@ -32,8 +32,7 @@ class TProfileText {
   explicit TProfileText(std::string_view text);
 
   // The value of `key` in `section`, or `def` when either is missing.
-  std::string Read(std::string_view section, std::string_view key,
-                   std::string_view def = {}) const;
+  std::string Read(std::string_view section, std::string_view key, std::string_view def = {}) const;
   bool HasKey(std::string_view section, std::string_view key) const;
 
   // Section names in file order (each name once, as first spelled).
@@ -70,8 +69,8 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
 
 // WritePrivateProfileString: sets one key; raises EFileError
 // "Unable to write to " + path when the file cannot be replaced.
-void WriteProfileString(const std::string& path, std::string_view section,
-                        std::string_view key, std::string_view value);
+void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value);
 
 // Server list reading of an integer: decimal (optional sign), or hexadecimal
 // after "0x"/"0X"; anything else, the empty text included, is -1.
@@ -95,7 +94,7 @@ bool ReadProfileBool(const std::string& path, std::string_view section, std::str
                      bool def);
 
 // Writes an integer in decimal, a boolean as "1" or "0".
-void WriteProfileInteger(const std::string& path, std::string_view section,
-                         std::string_view key, std::int32_t value);
+void WriteProfileInteger(const std::string& path, std::string_view section, std::string_view key,
+                         std::int32_t value);
 void WriteProfileBool(const std::string& path, std::string_view section, std::string_view key,
                       bool value);

@@ -25,5 +25,4 @@ struct FormPlace {
 // Left edge at (screenWidth - width) * fx, top edge at (screenHeight -
 // height) * fy, each rounded to the nearest integer (halves away from zero).
 // fx = fy = 0.5 centres the window.
-FormPlace PlaceForm(int screenWidth, int screenHeight, int width, int height, double fx,
-                    double fy);
+FormPlace PlaceForm(int screenWidth, int screenHeight, int width, int height, double fx, double fy);

@@ -61,7 +61,8 @@ TEST_F(RequestTest, WorkedExamplesForTheWeb) {
 TEST_F(RequestTest, WorkedExamplesForFtp) {
   RequestMail m = Build("ftp://host/pub/tools/unzip.exe");
   EXPECT_EQ(m.Recipient, "ftpsrv");
-  EXPECT_EQ(m.Body, "open host\r\nbinary\r\nuuencode\r\ncd /pub/tools\r\nget unzip.exe\r\nquit\r\n");
+  EXPECT_EQ(m.Body,
+            "open host\r\nbinary\r\nuuencode\r\ncd /pub/tools\r\nget unzip.exe\r\nquit\r\n");
   EXPECT_EQ(Build("ftp://host/pub/").Body,
             "open host\r\nbinary\r\nuuencode\r\ncd /pub\r\ndir\r\nquit\r\n");
   EXPECT_EQ(Build("ftp://host/").Body, "open host\r\nbinary\r\nuuencode\r\ndir\r\nquit\r\n");
@@ -125,7 +126,8 @@ TEST_F(RequestTest, TemplatesAndVerbs) {
   // Every marker takes the URL; a URL holding the marker is not searched again.
   PutFile(dir / "bin.tpl", "\xFE and \xFE\r\n");
   EXPECT_EQ(Build("http://host/x.zip").Body, "http://host/x.zip and http://host/x.zip\r\n");
-  EXPECT_EQ(Build("http://host/\xFE.zip").Body, "http://host/\xFE.zip and http://host/\xFE.zip\r\n");
+  EXPECT_EQ(Build("http://host/\xFE.zip").Body,
+            "http://host/\xFE.zip and http://host/\xFE.zip\r\n");
   // A missing template gives an empty body; the request still goes.
   std::filesystem::remove(dir / "bin.tpl");
   EXPECT_EQ(Build("http://host/x.zip").Body, "");

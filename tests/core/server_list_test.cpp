@@ -114,7 +114,8 @@ TEST_F(ServerListTest, ChangeHandlersReadTheFileAnew) {
   TServerList list(Settings());
   list.Load();
   EXPECT_EQ(list.PagesVerb, "ONE ");
-  Servers("[p1]\r\nType=0\r\n[p2]\r\nType=0\r\nverbPagesHttp=\"SEND ME\"\r\nfilePagesHttp=p.tpl\r\n");
+  Servers(
+      "[p1]\r\nType=0\r\n[p2]\r\nType=0\r\nverbPagesHttp=\"SEND ME\"\r\nfilePagesHttp=p.tpl\r\n");
   list.cboHTTPServersPages.ItemIndex = 1;
   list.cboHTTPServersPagesChange();
   EXPECT_EQ(list.PagesVerb, "SEND ME ");

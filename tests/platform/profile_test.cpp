@@ -10,7 +10,8 @@
 namespace {
 
 TEST(ProfileRead, NamesMatchWithoutRegardToCaseAndBlanksAreDropped) {
-  const TProfileText p("[General]\r\n  EMail =  me@example.org  \r\n[servers]\r\nSMTP=\tmail\t\r\n");
+  const TProfileText p(
+      "[General]\r\n  EMail =  me@example.org  \r\n[servers]\r\nSMTP=\tmail\t\r\n");
   EXPECT_EQ(p.Read("general", "email"), "me@example.org");
   EXPECT_EQ(p.Read("GENERAL", "Email"), "me@example.org");
   EXPECT_EQ(p.Read("Servers", "smtp"), "mail");
@@ -93,7 +94,8 @@ TEST(ProfileRead, BinaryJunkNeverCrashes) {
 
 TEST(ProfileWrite, KeepsEveryOtherLineAndReplacesTheKeyInPlace) {
   const std::string before =
-      "\xEF\xBB\xBF; my settings\n[General]\nEMAIL = old@example.org\nConfirm=2\n\n[Servers]\r\nSMTP=x";
+      "\xEF\xBB\xBF; my settings\n[General]\nEMAIL = "
+      "old@example.org\nConfirm=2\n\n[Servers]\r\nSMTP=x";
   TProfileText p(before);
   const std::string after = p.Write("general", "Email", "new@example.org");
   EXPECT_EQ(after,
@@ -153,8 +155,8 @@ TEST(ProfileFile, WriteKeepsThePermissionBits) {
   TempFolder dir;
   const std::string path = dir / "p.ini";
   PutFile(path, "[A]\nk=1\n");
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
-                                         std::filesystem::perms::owner_write);
+  std::filesystem::permissions(
+      path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   WriteProfileString(path, "A", "k", "2");
   EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);

@@ -156,8 +156,8 @@ TEST_F(FileTest, CosmeticTrimReportsItsFailures) {
   std::filesystem::create_directory(dir / "DebugLog.Txt");
   TrimFileToSizeCosmetic(dir / "DebugLog.Txt", 20000);
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].rfind("Error in TrimFileToSizeCosmetic: " + (dir / "DebugLog.Txt") + ".4400 with ",
-                           0),
+  EXPECT_EQ(shown[0].rfind(
+                "Error in TrimFileToSizeCosmetic: " + (dir / "DebugLog.Txt") + ".4400 with ", 0),
             0u)
       << shown[0];
 }

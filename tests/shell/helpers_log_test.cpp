@@ -68,7 +68,8 @@ TEST_F(LogTest, ShowErrorLogsThenShows) {
   Checkpoint = 1102;
   ShowError("Request Failed", "The last successful operation was <Openning>");
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0], "Error in Request Failed.1102 with The last successful operation was <Openning>");
+  EXPECT_EQ(shown[0],
+            "Error in Request Failed.1102 with The last successful operation was <Openning>");
   EXPECT_NE(GetFile(DebugLogPath()).find(": " + shown[0] + "\r\n"), std::string::npos);
 }
 
