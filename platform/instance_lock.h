@@ -15,9 +15,9 @@ std::string InstanceBasePath(const std::string& programName);
 class InstanceLock {
  public:
   enum class State {
-    Held,       // this process holds the lock
+    Held,         // this process holds the lock
     HeldByOther,  // another process holds it
-    Failed,     // no lock could be made; callers act as if alone
+    Failed,       // no lock could be made; callers act as if alone
   };
 
   // Takes the lock at `path` without waiting.

@@ -1,3 +1,4 @@
+#include "shell/request_road.h"
 #include "shell/app.h"
 
 #include <signal.h>
@@ -106,6 +107,7 @@ int RunTrayProgram(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(QIcon(QString::fromStdString(IconPath("bright"))));
   InstallErrorBox();
+  InstallRequestRoad();
 
   int code = 0;
   {

@@ -82,8 +82,8 @@ QString MarkAccelerators(const std::string& text) {
 }
 
 QMessageBox::StandardButton TopmostMessageDlg(const std::string& text, TMsgDlgType type,
-                                              QMessageBox::StandardButtons buttons,
-                                              int helpTopic, QWidget* owner) {
+                                              QMessageBox::StandardButtons buttons, int helpTopic,
+                                              QWidget* owner) {
   KeepOnTop on_top(owner);
   QMessageBox box(IconOf(type), CaptionOf(type), QString::fromStdString(text), buttons,
                   owner && owner->isVisible() ? owner : nullptr);

@@ -13,8 +13,8 @@ enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation };
 // on top as well; returns the button pressed. A Help button opens
 // `helpTopic` and the box stays. Captions keep their "&" markers.
 QMessageBox::StandardButton TopmostMessageDlg(const std::string& text, TMsgDlgType type,
-                                              QMessageBox::StandardButtons buttons,
-                                              int helpTopic, QWidget* owner);
+                                              QMessageBox::StandardButtons buttons, int helpTopic,
+                                              QWidget* owner);
 
 // Rich text of a caption: the letter after "&" underlined, "&&" a plain "&".
 QString MarkAccelerators(const std::string& text);

@@ -1,8 +1,8 @@
 #include "shell/help.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QCoreApplication>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QUrl>

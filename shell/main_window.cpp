@@ -74,9 +74,8 @@ void AppException(const QObject* receiver, const std::string& message) {
 
 TfrmProps::TfrmProps(const TPreviousInstance* previous)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                           Qt::WindowSystemMenuHint |
-                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                           Qt::WindowContextHelpButtonHint),
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint),
       Servers(SettingsFilePath()) {
   g_main = this;
   setObjectName("frmProps");
@@ -98,8 +97,8 @@ TfrmProps::TfrmProps(const TPreviousInstance* previous)
   TaskIcon1->SetToolTip("Tolvane");
   TaskIcon1->OnClick = [this](QObject* s) { Guarded(s, [&] { TaskIcon1Click(s); }); };
   TaskIcon1->OnDblClick = [this](QObject* s) { Guarded(s, [&] { TaskIcon1DblClick(s); }); };
-  TaskIcon1->OnRightClick = [this](QObject* s, Qt::MouseButton b, Qt::KeyboardModifiers m,
-                                   int x, int y) {
+  TaskIcon1->OnRightClick = [this](QObject* s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x,
+                                   int y) {
     Guarded(s, [&] { TaskIcon1RightClick(s, b, m, x, y); });
   };
   TaskIcon1->SetActive(true);
@@ -135,8 +134,8 @@ void TfrmProps::CreateControls() {
   SetHelpTopic(lstHistory, 9);
   StaticText1->setBuddy(lstHistory);
 
-  optEnabled = Place(new TRadioGroup("Enabled", {"Y&es", "&No"}, 2, this), "optEnabled", 8, 152,
-                     257, 33);
+  optEnabled =
+      Place(new TRadioGroup("Enabled", {"Y&es", "&No"}, 2, this), "optEnabled", 8, 152, 257, 33);
   optEnabled->setToolTip("When to make Tolvane active");
   SetHelpTopic(optEnabled, 2);
   optEnabled->SetItemIndex(1);  // as designed; the settings replace it
@@ -156,8 +155,7 @@ void TfrmProps::CreateControls() {
   txtEmail->setToolTip("Your e-mail address for delivery of pages and files");
   SetHelpTopic(txtEmail, 2000);
   StaticText2->setBuddy(txtEmail);
-  StaticText3 = Place(new QLabel("&SMTP server address", GroupBox1), "StaticText3", 8, 64, 112,
-                      17);
+  StaticText3 = Place(new QLabel("&SMTP server address", GroupBox1), "StaticText3", 8, 64, 112, 17);
   txtSMTP = Place(new QLineEdit(GroupBox1), "txtSMTP", 8, 80, 233, 21);
   txtSMTP->setToolTip("The mail server used to send mail");
   SetHelpTopic(txtSMTP, 2001);
@@ -174,16 +172,14 @@ void TfrmProps::CreateControls() {
 
   GroupBox2 = Place(new QGroupBox("Servers", this), "GroupBox2", 272, 248, 265, 161);
   GroupBox2->setToolTip("Leave these as they are or consult Help on Server Choice");
-  StaticText4 = Place(new QLabel("Http (www) server for &pages", GroupBox2), "StaticText4", 8, 16,
-                      142, 17);
-  cboHTTPServersPages =
-      Place(new QComboBox(GroupBox2), "cboHTTPServersPages", 8, 32, 241, 21);
+  StaticText4 =
+      Place(new QLabel("Http (www) server for &pages", GroupBox2), "StaticText4", 8, 16, 142, 17);
+  cboHTTPServersPages = Place(new QComboBox(GroupBox2), "cboHTTPServersPages", 8, 32, 241, 21);
   SetHelpTopic(cboHTTPServersPages, 4);
   StaticText4->setBuddy(cboHTTPServersPages);
   StaticText5 = Place(new QLabel("Http (www) server for progra&m/binary files", GroupBox2),
                       "StaticText5", 8, 64, 205, 17);
-  cboHTTPServersBinary =
-      Place(new QComboBox(GroupBox2), "cboHTTPServersBinary", 8, 80, 241, 21);
+  cboHTTPServersBinary = Place(new QComboBox(GroupBox2), "cboHTTPServersBinary", 8, 80, 241, 21);
   SetHelpTopic(cboHTTPServersBinary, 6);
   StaticText5->setBuddy(cboHTTPServersBinary);
   StaticText6 = Place(new QLabel("&Ftp server", GroupBox2), "StaticText6", 8, 112, 57, 17);
@@ -210,8 +206,7 @@ void TfrmProps::CreateControls() {
   SetHelpTopic(btnUnload, 19);
   btnHelp = Place(new QPushButton("&Help", this), "btnHelp", 408, 160, 60, 24);
   btnHelp->setAutoDefault(false);
-  chkShowTips =
-      Place(new QCheckBox("Show Tip Of The Day", this), "chkShowTips", 336, 220, 193, 17);
+  chkShowTips = Place(new QCheckBox("Show Tip Of The Day", this), "chkShowTips", 336, 220, 193, 17);
   btnNow = Place(new QPushButton("Now", this), "btnNow", 283, 219, 49, 21);
   btnNow->setAutoDefault(false);
 
@@ -227,17 +222,30 @@ void TfrmProps::CreateControls() {
           [this] { Guarded(chkShowTips, [&] { chkShowTipsClick(); }); });
 
   // Static texts size themselves to their captions from their places.
-  for (QLabel* label : {StaticText1, StaticText2, StaticText3, StaticText4, StaticText5,
-                        StaticText6}) {
+  for (QLabel* label :
+       {StaticText1, StaticText2, StaticText3, StaticText4, StaticText5, StaticText6}) {
     label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
   }
 
   // Tab order as the table lists the controls.
-  QWidget* order[] = {lstHistory,    optEnabled->Button(0), optEnabled->Button(1),
-                      optConfirm->Button(0), optConfirm->Button(1), optConfirm->Button(2),
-                      txtEmail,      txtSMTP,  chkCheckHistory, cboHTTPServersPages,
-                      cboHTTPServersBinary, cboFTPservers, btnOk, btnCancel, btnUnload, btnHelp,
-                      chkShowTips,   btnNow};
+  QWidget* order[] = {lstHistory,
+                      optEnabled->Button(0),
+                      optEnabled->Button(1),
+                      optConfirm->Button(0),
+                      optConfirm->Button(1),
+                      optConfirm->Button(2),
+                      txtEmail,
+                      txtSMTP,
+                      chkCheckHistory,
+                      cboHTTPServersPages,
+                      cboHTTPServersBinary,
+                      cboFTPservers,
+                      btnOk,
+                      btnCancel,
+                      btnUnload,
+                      btnHelp,
+                      chkShowTips,
+                      btnNow};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   TrayIconImageBright = LoadIcon("bright", QStyle::SP_DialogYesButton);
@@ -247,7 +255,8 @@ void TfrmProps::CreateControls() {
   PopupMenu1->setObjectName("PopupMenu1");
   mnuHelp = PopupMenu1->addAction("&Help");
   mnuHelp->setObjectName("mnuHelp");
-  connect(mnuHelp, &QAction::triggered, this, [this] { Guarded(mnuHelp, [&] { mnuHelpClick(); }); });
+  connect(mnuHelp, &QAction::triggered, this,
+          [this] { Guarded(mnuHelp, [&] { mnuHelpClick(); }); });
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
@@ -290,7 +299,8 @@ void TfrmProps::FormCreate() {
 
 void TfrmProps::FormDestroy() {
   Checkpoint = 90000;
-  if (ShellHooks().SaveHistory) ShellHooks().SaveHistory(*this);  // cut to 250 (90000), saved (90010)
+  if (ShellHooks().SaveHistory)
+    ShellHooks().SaveHistory(*this);  // cut to 250 (90000), saved (90010)
   Checkpoint = 90020;
   if (ShellHooks().LeaveClipboard) ShellHooks().LeaveClipboard(*this);
   Checkpoint = 90030;

@@ -51,7 +51,7 @@ void TRadioGroup::Arrange() {
   for (int i = 0; i < count; ++i) {
     const int col = i / rows;
     const int row = i % rows;
-    buttons_[static_cast<std::size_t>(i)]->setGeometry(left + col * col_w, top + row * row_h,
-                                                       col_w, row_h);
+    buttons_[static_cast<std::size_t>(i)]->setGeometry(left + col * col_w, top + row * row_h, col_w,
+                                                       row_h);
   }
 }

@@ -21,9 +21,7 @@ TPreviousInstance* g_previous = nullptr;
 }  // namespace
 
 TPreviousInstance::TPreviousInstance(const std::string& programPath)
-    : name_(FileNameOf(programPath)),
-      base_(InstanceBasePath(name_)),
-      lock_(base_ + ".lock") {}
+    : name_(FileNameOf(programPath)), base_(InstanceBasePath(name_)), lock_(base_ + ".lock") {}
 
 void TPreviousInstance::Listen(std::function<void()> onRaise) {
   if (!HoldsLock()) return;
@@ -33,16 +31,14 @@ void TPreviousInstance::Listen(std::function<void()> onRaise) {
   // Holding the lock means any socket left there belongs to a dead process.
   QLocalServer::removeServer(path);
   if (!server_->listen(path)) return;
-  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(),
-                   [this, onRaise] {
-                     while (QLocalSocket* peer = server_->nextPendingConnection()) {
-                       QObject::connect(peer, &QLocalSocket::disconnected, peer,
-                                        &QObject::deleteLater);
-                       QObject::connect(peer, &QLocalSocket::readyRead, peer, [peer, onRaise] {
-                         if (peer->readAll().contains("raise") && onRaise) onRaise();
-                       });
-                     }
-                   });
+  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this, onRaise] {
+    while (QLocalSocket* peer = server_->nextPendingConnection()) {
+      QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+      QObject::connect(peer, &QLocalSocket::readyRead, peer, [peer, onRaise] {
+        if (peer->readAll().contains("raise") && onRaise) onRaise();
+      });
+    }
+  });
 }
 
 bool TPreviousInstance::AskFirstToRaise() const {

@@ -39,8 +39,8 @@ class TTaskIcon : public QObject {
   // Unset events are skipped.
   std::function<void(QObject* sender)> OnClick;
   std::function<void(QObject* sender)> OnDblClick;
-  std::function<void(QObject* sender, Qt::MouseButton button,
-                     Qt::KeyboardModifiers shift, int x, int y)>
+  std::function<void(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x,
+                     int y)>
       OnRightClick;
 
   // A notification for icon `id`; other numbers and other mouse messages are

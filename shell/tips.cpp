@@ -67,9 +67,8 @@ std::vector<std::string> SplitTipLines(const std::string& text) {
 
 TfrmTips::TfrmTips(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("frmTips");
   setWindowTitle("Tolvane - Tip of the Day");
   setFont(FormFont());

@@ -12,8 +12,9 @@ namespace {
 #define TOLVANE_STR2(x) #x
 #define TOLVANE_STR(x) TOLVANE_STR2(x)
 
-constexpr const char* kFileVersion = TOLVANE_STR(TOLVANE_VERSION_MAJOR) "." TOLVANE_STR(
-    TOLVANE_VERSION_MINOR) "." TOLVANE_STR(TOLVANE_VERSION_PATCH) "." TOLVANE_STR(TOLVANE_VERSION_TWEAK);
+constexpr const char* kFileVersion =
+    TOLVANE_STR(TOLVANE_VERSION_MAJOR) "." TOLVANE_STR(TOLVANE_VERSION_MINOR) "." TOLVANE_STR(
+        TOLVANE_VERSION_PATCH) "." TOLVANE_STR(TOLVANE_VERSION_TWEAK);
 
 bool SameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() &&

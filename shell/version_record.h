@@ -7,8 +7,8 @@
 #include <string>
 
 struct VersionRecord {
-  bool present = true;          // false: the program carries no record
-  std::string lang_charset;     // eight hex digits, e.g. "080904E4"
+  bool present = true;       // false: the program carries no record
+  std::string lang_charset;  // eight hex digits, e.g. "080904E4"
   std::map<std::string, std::string> strings;
 };
 

@@ -35,8 +35,9 @@ struct Setup {
   explicit Setup(bool complete = true) {
     f.Write(f.program + "uservers.dat", kServers);
     if (complete) {
-      f.Write(f.Ini(), "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\n"
-                       "[Servers]\r\nSMTP=mail.example.org\r\n");
+      f.Write(f.Ini(),
+              "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\n"
+              "[Servers]\r\nSMTP=mail.example.org\r\n");
     }
   }
   TestFolders f;
@@ -60,8 +61,7 @@ class MainWindowTest : public QObject {
     TfrmProps w;
     // The tip of the day and the one box for the empty address.
     QCOMPARE(hand.texts.size(), std::size_t{1});
-    QCOMPARE(hand.texts[0],
-             std::string("The required field, A<u>d</u>dress is empty"));
+    QCOMPARE(hand.texts[0], std::string("The required field, A<u>d</u>dress is empty"));
     QVERIFY(!SettingsComplete);
     QVERIFY(w.isVisible());
     const QRect screen = w.screen()->geometry();
@@ -96,16 +96,26 @@ class MainWindowTest : public QObject {
       QRect place;
     };
     const Row rows[] = {
-        {w.StaticText1, {8, 3, 42, 17}},          {w.VersionLabel2, {104, 3, 421, 13}},
-        {w.lstHistory, {5, 23, 532, 122}},        {w.optEnabled, {8, 152, 257, 33}},
-        {w.optConfirm, {8, 192, 257, 73}},        {w.GroupBox1, {8, 296, 257, 113}},
-        {w.StaticText2, {8, 16, 48, 17}},         {w.txtEmail, {8, 32, 233, 21}},
-        {w.StaticText3, {8, 64, 112, 17}},        {w.txtSMTP, {8, 80, 233, 21}},
-        {w.chkCheckHistory, {8, 272, 249, 17}},   {w.GroupBox2, {272, 248, 265, 161}},
-        {w.cboHTTPServersPages, {8, 32, 241, 21}}, {w.cboHTTPServersBinary, {8, 80, 241, 21}},
-        {w.cboFTPservers, {8, 128, 241, 21}},     {w.btnOk, {472, 160, 60, 24}},
-        {w.btnCancel, {472, 184, 60, 24}},        {w.btnUnload, {408, 184, 60, 24}},
-        {w.btnHelp, {408, 160, 60, 24}},          {w.chkShowTips, {336, 220, 193, 17}},
+        {w.StaticText1, {8, 3, 42, 17}},
+        {w.VersionLabel2, {104, 3, 421, 13}},
+        {w.lstHistory, {5, 23, 532, 122}},
+        {w.optEnabled, {8, 152, 257, 33}},
+        {w.optConfirm, {8, 192, 257, 73}},
+        {w.GroupBox1, {8, 296, 257, 113}},
+        {w.StaticText2, {8, 16, 48, 17}},
+        {w.txtEmail, {8, 32, 233, 21}},
+        {w.StaticText3, {8, 64, 112, 17}},
+        {w.txtSMTP, {8, 80, 233, 21}},
+        {w.chkCheckHistory, {8, 272, 249, 17}},
+        {w.GroupBox2, {272, 248, 265, 161}},
+        {w.cboHTTPServersPages, {8, 32, 241, 21}},
+        {w.cboHTTPServersBinary, {8, 80, 241, 21}},
+        {w.cboFTPservers, {8, 128, 241, 21}},
+        {w.btnOk, {472, 160, 60, 24}},
+        {w.btnCancel, {472, 184, 60, 24}},
+        {w.btnUnload, {408, 184, 60, 24}},
+        {w.btnHelp, {408, 160, 60, 24}},
+        {w.chkShowTips, {336, 220, 193, 17}},
         {w.btnNow, {283, 219, 49, 21}},
     };
     for (const Row& r : rows) {
@@ -138,9 +148,18 @@ class MainWindowTest : public QObject {
     QCOMPARE(HelpTopicOf(w.btnUnload), 19);
 
     // Tab order as listed.
-    const QWidget* expect[] = {w.txtEmail, w.txtSMTP, w.chkCheckHistory, w.cboHTTPServersPages,
-                               w.cboHTTPServersBinary, w.cboFTPservers, w.btnOk, w.btnCancel,
-                               w.btnUnload, w.btnHelp, w.chkShowTips, w.btnNow};
+    const QWidget* expect[] = {w.txtEmail,
+                               w.txtSMTP,
+                               w.chkCheckHistory,
+                               w.cboHTTPServersPages,
+                               w.cboHTTPServersBinary,
+                               w.cboFTPservers,
+                               w.btnOk,
+                               w.btnCancel,
+                               w.btnUnload,
+                               w.btnHelp,
+                               w.chkShowTips,
+                               w.btnNow};
     const QWidget* at = w.txtEmail;
     for (std::size_t i = 1; i < std::size(expect); ++i) {
       at = at->nextInFocusChain();
@@ -185,8 +204,9 @@ class MainWindowTest : public QObject {
     QVERIFY(SettingsComplete);
     QVERIFY(!w.isVisible());
 
-    s.f.Write(s.f.Ini(), "[General]\r\nEmail=x\r\nEnabled=-1\r\nConfirm=-3\r\nTipEnabled=0\r\n"
-                         "[Servers]\r\nSMTP=y\r\n");
+    s.f.Write(s.f.Ini(),
+              "[General]\r\nEmail=x\r\nEnabled=-1\r\nConfirm=-3\r\nTipEnabled=0\r\n"
+              "[Servers]\r\nSMTP=y\r\n");
     w.LoadSettings();
     QCOMPARE(w.optEnabled->ItemIndex(), -1);
     QCOMPARE(w.optConfirm->ItemIndex(), -1);
