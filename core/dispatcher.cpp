@@ -148,7 +148,7 @@ bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistor
 }
 
 void TRequestDispatcher::Dispatch(std::string url, bool checkHistory) {
-  FlagGuard busy(request_busy_);
+  FlagGuard busy(*request_busy_);
   last_error_.clear();
   if (CountChar('/', url) < 3) url += "/";
   const std::string extension = Lower(UrlExtension(url));

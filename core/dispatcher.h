@@ -103,7 +103,9 @@ class TRequestDispatcher {
 
   static int CountChar(char c, const std::string& text);
 
-  bool RequestBusy() const { return request_busy_; }
+  bool RequestBusy() const { return *request_busy_; }
+  // Keeps `flag` equal to RequestBusy() (the main window's daily timer reads it).
+  void ShareBusyFlag(bool& flag) { request_busy_ = &flag; }
   bool QuietMail() const { return quiet_mail_; }
   const std::string& CurrentRequestUrl() const { return current_request_url_; }
 
@@ -138,7 +140,8 @@ class TRequestDispatcher {
   std::function<TServerChoice()> servers_;
 
   bool running_ = false;  // a job (dispatch and test message) is under way
-  bool request_busy_ = false;
+  bool own_busy_ = false;
+  bool* request_busy_ = &own_busy_;
   bool quiet_mail_ = false;
   bool progress_open_ = false;
   bool mail_sent_ = false;

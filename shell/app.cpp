@@ -1,4 +1,3 @@
-#include "shell/request_road.h"
 #include "shell/app.h"
 
 #include <signal.h>
@@ -19,6 +18,7 @@
 #include "shell/helpers/debug_log.h"
 #include "shell/helpers/text_helpers.h"
 #include "shell/main_window.h"
+#include "shell/request_road.h"
 #include "shell/single_instance.h"
 #include "shell/tips.h"
 #include "shell/ui_style.h"

@@ -1,0 +1,292 @@
+#include "shell/request_road.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProgressBar>
+
+#include "platform/folders.h"
+#include "shell/dialogs.h"
+#include "shell/helpers/helpers.h"
+#include "shell/mail_address_dlg.h"
+#include "shell/main_window.h"
+#include "shell/progress.h"
+#include "shell/radio_group.h"
+#include "shell/shell_state.h"
+#include "shell/single_instance.h"
+
+namespace {
+
+constexpr int kMainClientTimeOut = 120;
+
+std::unique_ptr<TRequestRoad> g_road;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// The dispatcher's slash rule, so that a handed-over address matches the
+// outcome reported for it.
+std::string WithSlashes(std::string url) {
+  if (TRequestDispatcher::CountChar('/', url) < 3) url += "/";
+  return url;
+}
+
+}  // namespace
+
+TRequestRoad::TRequestRoad(TfrmProps& main)
+    : History(ProgramFolder() + "History.Dat"),
+      main_(main),
+      sender_(msSMTP1),
+      dispatcher_(msMessage1, sender_, History, *this,
+                  [this] {
+                    TDispatchSettings s;
+                    s.Email = main_.txtEmail->text().toStdString();
+                    s.Smtp = main_.txtSMTP->text().toStdString();
+                    s.CheckHistory = main_.chkCheckHistory->isChecked();
+                    s.Confirm = main_.optConfirm->ItemIndex();
+                    return s;
+                  },
+                  [this] { return main_.Servers.Choice(); }) {
+  msSMTP1.MailMessage = &msMessage1;
+  msSMTP1.TimeOut = kMainClientTimeOut;
+  msSMTP1.LogFileName = ProgramFolder() + "SMTP.LOG";
+  msSMTP1.SetWinsockLoaded(true);
+  dispatcher_.ShareBusyFlag(RequestBusy);
+  dispatcher_.OnDispatched = [this](const std::string& url, TRequestDispatcher::TOutcome o) {
+    Answer(url, o);
+  };
+
+  mnuShowDetail = new QAction("&Show Detail", main_.PopupMenu1);
+  mnuShowDetail->setObjectName("mnuShowDetail");
+  mnuDeletefromHistory = new QAction("&Delete from History", main_.PopupMenu1);
+  mnuDeletefromHistory->setObjectName("mnuDeletefromHistory");
+  mnuRequestAgain = new QAction("Request &Again", main_.PopupMenu1);
+  mnuRequestAgain->setObjectName("mnuRequestAgain");
+  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuShowDetail);
+  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuDeletefromHistory);
+  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuRequestAgain);
+  connect(mnuShowDetail, &QAction::triggered, this,
+          [this] { Guarded(mnuShowDetail, [&] { mnuShowDetailClick(); }); });
+  connect(mnuDeletefromHistory, &QAction::triggered, this,
+          [this] { Guarded(mnuDeletefromHistory, [&] { mnuDeletefromHistoryClick(); }); });
+  connect(mnuRequestAgain, &QAction::triggered, this,
+          [this] { Guarded(mnuRequestAgain, [&] { mnuRequestAgainClick(); }); });
+
+  main_.lstHistory->viewport()->installEventFilter(this);
+  main_.GroupBox2->installEventFilter(this);
+}
+
+TRequestRoad::~TRequestRoad() {
+  LeaveClipboard();
+  // A command line still waiting hears that the program went.
+  for (auto& w : waiting_) w.reply(kRequestFailed, "Tolvane ended before the request was sent");
+}
+
+void TRequestRoad::LoadHistory() {
+  History.Load();
+  ShowHistory();
+  // Only the one instance that holds the lock serves the command line.
+  if (TPreviousInstance* previous = PreviousInstance(); previous && previous->HoldsLock()) {
+    channel_ = std::make_unique<TRequestServer>(
+        RequestSocketPath(previous->ProgramName()),
+        [this](const std::string& url, TRequestServer::TReply reply) {
+          if (!SettingsComplete) {
+            reply(kSettingsIncomplete,
+                  "the settings lack your e-mail address or SMTP server; fill them in and "
+                  "press Ok");
+            return;
+          }
+          waiting_.push_back({WithSlashes(url), std::move(reply)});
+          dispatcher_.DispatchRequest(url, true);
+        });
+  }
+}
+
+void TRequestRoad::SaveHistory() {
+  Checkpoint = 90010;
+  History.Save();
+}
+
+void TRequestRoad::JoinClipboard() {
+  if (watching_clipboard_) return;
+  watching_clipboard_ = true;
+  connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
+          [this] { Guarded(&main_, [&] { ClipboardChanged(); }); });
+}
+
+void TRequestRoad::LeaveClipboard() {
+  if (!watching_clipboard_) return;
+  watching_clipboard_ = false;
+  disconnect(QGuiApplication::clipboard(), nullptr, this, nullptr);
+}
+
+void TRequestRoad::ClipboardChanged() {
+  // Read at once: by the time a queued request runs, the clipboard may hold
+  // something else.
+  const bool enabled = main_.optEnabled->ItemIndex() != 1;
+  const std::string text =
+      SettingsComplete && enabled
+          ? QGuiApplication::clipboard()->text(QClipboard::Clipboard).toStdString()
+          : std::string();
+  dispatcher_.ClipboardChanged(text, SettingsComplete, enabled);
+}
+
+void TRequestRoad::Answer(const std::string& url, TRequestDispatcher::TOutcome outcome) {
+  for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+    if (it->url != url) continue;
+    using O = TRequestDispatcher::TOutcome;
+    if (outcome == O::Sent) {
+      it->reply(kRequestSent, "Sent");
+    } else if (outcome == O::NoRequest) {
+      it->reply(kRequestFailed, "not a request: " + url +
+                                    " does not begin with http://, gopher://, news: or ftp://");
+    } else {
+      it->reply(kRequestFailed, dispatcher_.LastError());
+    }
+    waiting_.erase(it);
+    return;
+  }
+}
+
+// History list and menu.
+
+void TRequestRoad::ShowHistory() {
+  QListWidget* list = main_.lstHistory;
+  list->clear();
+  for (const std::string& line : History.Items()) list->addItem(Q(line));
+  list->scrollToTop();
+}
+
+int TRequestRoad::SelectedEntry() const {
+  const auto selected = main_.lstHistory->selectedItems();
+  if (selected.isEmpty()) return -1;
+  return main_.lstHistory->row(selected.front());
+}
+
+void TRequestRoad::lstHistoryMouseDown(QPoint position) {
+  QListWidget* list = main_.lstHistory;
+  QListWidgetItem* item = list->itemAt(position);
+  auto_popup_ = item != nullptr;
+  if (item) {
+    list->setCurrentItem(item);
+    item->setSelected(true);
+  } else {
+    list->clearSelection();
+    list->setCurrentRow(-1);
+  }
+}
+
+bool TRequestRoad::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == main_.lstHistory->viewport()) {
+    if (event->type() == QEvent::MouseButtonPress) {
+      lstHistoryMouseDown(static_cast<QMouseEvent*>(event)->position().toPoint());
+      if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) return true;
+    } else if (event->type() == QEvent::MouseButtonRelease &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+      if (auto_popup_) {
+        main_.PopupMenu1->popup(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+      }
+      return true;
+    }
+  } else if (watched == main_.GroupBox2 && event->type() == QEvent::ContextMenu) {
+    if (auto_popup_) {
+      main_.PopupMenu1->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+    }
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void TRequestRoad::mnuShowDetailClick() {
+  const int index = SelectedEntry();
+  if (index < 0 || index >= History.Count()) return;
+  QString text = Q(THistory::DetailText(History.Items()[index]));
+  text.replace("\r\n", "\n");
+  QMessageBox box(QMessageBox::NoIcon, "Tolvane", text, QMessageBox::Ok, &main_);
+  box.exec();
+}
+
+void TRequestRoad::mnuDeletefromHistoryClick() {
+  const int index = SelectedEntry();
+  if (index < 0) return;
+  History.Delete(index);
+  ShowHistory();
+}
+
+void TRequestRoad::mnuRequestAgainClick() {
+  const int index = SelectedEntry();
+  if (index < 0) return;
+  dispatcher_.RequestAgain(index);
+}
+
+// What the dispatcher shows.
+
+TRequestUi::TAnswer TRequestRoad::Confirm(const std::string& question) {
+  const bool wasVisible = main_.isVisible();
+  main_.hide();
+  const auto answer =
+      TopmostMessageDlg(question, TMsgDlgType::mtConfirmation,
+                        QMessageBox::Yes | QMessageBox::No, 0, &main_);
+  if (wasVisible) main_.show();
+  if (answer == QMessageBox::No) return TAnswer::No;
+  if (answer == QMessageBox::Yes) return TAnswer::Yes;
+  return TAnswer::Closed;
+}
+
+void TRequestRoad::OpenProgress(const std::string& label) {
+  TfrmProgress* progress = CreateProgressWindow();
+  progress->Label1->setText(Q(label));
+  progress->show();
+}
+
+void TRequestRoad::SetProgress(int position) {
+  if (TfrmProgress* progress = frmProgress()) progress->ProgressBar1->setValue(position);
+}
+
+void TRequestRoad::CloseProgress() { FreeProgressWindow(); }
+
+void TRequestRoad::SetStatus(const std::string& status) { ::SetStatus(status); }
+
+std::string TRequestRoad::StatusLine() const { return ::StatusLine(); }
+
+void TRequestRoad::ShowBriefNotice(const std::string& text) { ::ShowBriefNotice(text); }
+
+void TRequestRoad::Beep() { QApplication::beep(); }
+
+void TRequestRoad::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TRequestRoad::HistoryChanged() { ShowHistory(); }
+
+void TRequestRoad::SelectHistoryEntry(int index) {
+  QListWidget* list = main_.lstHistory;
+  if (index < 0 || index >= list->count()) return;
+  list->setCurrentRow(index);
+  list->scrollToItem(list->item(index), QAbstractItemView::PositionAtTop);
+}
+
+void TRequestRoad::UnhandledException(const std::exception& e) { AppException(&main_, e.what()); }
+
+void InstallRequestRoad() {
+  InstallMailAddressEditHook();
+  TShellHooks& hooks = ShellHooks();
+  hooks.LoadHistory = [](TfrmProps& main) {
+    g_road = std::make_unique<TRequestRoad>(main);
+    g_road->LoadHistory();
+  };
+  hooks.JoinClipboard = [](TfrmProps&) {
+    if (g_road) g_road->JoinClipboard();
+  };
+  hooks.SaveHistory = [](TfrmProps&) {
+    if (g_road) g_road->SaveHistory();
+  };
+  // The clipboard is left whether or not the history could be saved; the
+  // client and its protocol log go with it.
+  hooks.LeaveClipboard = [](TfrmProps&) { g_road.reset(); };
+}

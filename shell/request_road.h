@@ -1,0 +1,90 @@
+// The road of a request inside the tray program: the main window's message
+// and SMTP client, the history list with its menu, the clipboard watch and
+// the command line's channel, all joined to the request dispatcher.
+#pragma once
+
+#include <QObject>
+
+#include <list>
+#include <memory>
+#include <string>
+
+#include "core/dispatcher.h"
+#include "core/history.h"
+#include "mail/message.h"
+#include "net/smtp.h"
+#include "shell/request_channel.h"
+#include "shell/request_sender.h"
+
+class QAction;
+class TfrmProps;
+
+class TRequestRoad : public QObject, private TRequestUi {
+  Q_OBJECT
+
+ public:
+  explicit TRequestRoad(TfrmProps& main);
+  ~TRequestRoad() override;
+
+  // Start-up and shutdown steps of the main window.
+  void LoadHistory();
+  void JoinClipboard();
+  void SaveHistory();
+  void LeaveClipboard();
+
+  // The clipboard changed (the handler of the clipboard notice).
+  void ClipboardChanged();
+
+  // History menu.
+  void mnuShowDetailClick();
+  void mnuDeletefromHistoryClick();
+  void mnuRequestAgainClick();
+
+  TmsMessage msMessage1;
+  TmsSMTP msSMTP1;
+  THistory History;
+  TRequestDispatcher& Dispatcher() { return dispatcher_; }
+
+  QAction* mnuShowDetail;
+  QAction* mnuDeletefromHistory;
+  QAction* mnuRequestAgain;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // TRequestUi
+  TAnswer Confirm(const std::string& question) override;
+  void OpenProgress(const std::string& label) override;
+  void SetProgress(int position) override;
+  void CloseProgress() override;
+  void SetStatus(const std::string& status) override;
+  std::string StatusLine() const override;
+  void ShowBriefNotice(const std::string& text) override;
+  void Beep() override;
+  void ProcessMessages() override;
+  void HistoryChanged() override;
+  void SelectHistoryEntry(int index) override;
+  void UnhandledException(const std::exception& e) override;
+
+  void ShowHistory();
+  int SelectedEntry() const;
+  void lstHistoryMouseDown(QPoint position);
+  void Answer(const std::string& url, TRequestDispatcher::TOutcome outcome);
+
+  TfrmProps& main_;
+  TSmtpRequestSender sender_;
+  TRequestDispatcher dispatcher_;
+  bool auto_popup_ = false;
+  bool watching_clipboard_ = false;
+  // Requests handed over by the command line, waiting for their outcome.
+  struct TWaiting {
+    std::string url;
+    TRequestServer::TReply reply;
+  };
+  std::list<TWaiting> waiting_;
+  std::unique_ptr<TRequestServer> channel_;
+};
+
+// Fills the main window's start-up and shutdown steps with the request road.
+void InstallRequestRoad();
