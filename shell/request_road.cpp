@@ -273,6 +273,8 @@ void TRequestRoad::SelectHistoryEntry(int index) {
 
 void TRequestRoad::UnhandledException(const std::exception& e) { AppException(&main_, e.what()); }
 
+TRequestRoad* RequestRoad() { return g_road.get(); }
+
 void InstallRequestRoad() {
   InstallMailAddressEditHook();
   TShellHooks& hooks = ShellHooks();

@@ -88,3 +88,6 @@ class TRequestRoad : public QObject, private TRequestUi {
 
 // Fills the main window's start-up and shutdown steps with the request road.
 void InstallRequestRoad();
+
+// The request road of the main window while it exists.
+TRequestRoad* RequestRoad();

@@ -8,6 +8,7 @@ set(window_tests
   main_window_test
   single_instance_test
   mail_address_dlg_test
+  history_menu_test
 )
 foreach(t ${window_tests})
   add_executable(${t} ${CMAKE_CURRENT_SOURCE_DIR}/${t}.cpp)
