@@ -255,10 +255,18 @@ def write_settings(d, port):
 
 
 def stop_groups(groups):
-    for pgid in groups:
+    """Ends the xclip processes still serving a copy (each forks one that
+    waits until the clipboard changes hands), and nothing else."""
+    groups = set(groups)
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
         try:
-            os.killpg(pgid, signal.SIGTERM)
-        except (ProcessLookupError, PermissionError):
+            with open("/proc/%s/stat" % entry) as f:
+                head, tail = f.read().rsplit(")", 1)
+            if head.split("(", 1)[1] == "xclip" and int(tail.split()[2]) in groups:
+                os.kill(int(entry), signal.SIGTERM)
+        except (OSError, IndexError, ValueError):
             pass
 
 
