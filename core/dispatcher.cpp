@@ -5,17 +5,12 @@
 #include <filesystem>
 
 #include "core/request_builder.h"
+#include "platform/ascii.h"
 #include "shell/helpers/helpers.h"
 
 namespace {
 
 constexpr const char* kTestMessageFlag = "Test Message.Flg";
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 // Clears a flag however the scope is left.
 class FlagGuard {
@@ -151,7 +146,7 @@ void TRequestDispatcher::Dispatch(std::string url, bool checkHistory) {
   FlagGuard busy(*request_busy_);
   last_error_.clear();
   if (CountChar('/', url) < 3) url += "/";
-  const std::string extension = Lower(UrlExtension(url));
+  const std::string extension = AsciiLower(UrlExtension(url));
 
   if (!PrepareRequest(url, checkHistory)) return;
 
@@ -234,8 +229,7 @@ void TRequestDispatcher::SendTestMessageOnce() {
   }
 }
 
-bool TRequestDispatcher::SendTestMessage(const std::string& recipient,
-                                         const std::string& subject,
+bool TRequestDispatcher::SendTestMessage(const std::string& recipient, const std::string& subject,
                                          const std::string& body) {
   FlagGuard quiet(quiet_mail_);
   try {

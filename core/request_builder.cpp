@@ -2,18 +2,12 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
 #include "shell/helpers/debug_log.h"
 #include "shell/helpers/file_helpers.h"
 #include "shell/helpers/text_helpers.h"
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
 
 bool StartsWith(const std::string& lowered, const char* scheme) {
   return lowered.rfind(scheme, 0) == 0;
@@ -88,18 +82,18 @@ bool IsBinaryUrl(const std::string& url) {
   if (extension.find('/') != std::string::npos) return false;
   const std::string list = "\n" + ReadFileString(ProgramFolder() + "nbinary.ext") + "\n" +
                            ReadFileString(ProgramFolder() + "unbinary.txt");
-  return list.find("\n" + Lower(extension)) == std::string::npos;
+  return list.find("\n" + AsciiLower(extension)) == std::string::npos;
 }
 
 bool IsRequestUrl(const std::string& url) {
-  const std::string lowered = Lower(url.substr(0, 9));
+  const std::string lowered = AsciiLower(url.substr(0, 9));
   return StartsWith(lowered, "http://") || StartsWith(lowered, "gopher://") ||
          StartsWith(lowered, "news:") || StartsWith(lowered, "ftp://");
 }
 
 bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request) {
   request = RequestMail{};
-  const std::string lowered = Lower(url.substr(0, 9));
+  const std::string lowered = AsciiLower(url.substr(0, 9));
   if (StartsWith(lowered, "ftp://")) {
     request.Recipient = servers.FtpServer;
     DebugLog("To: " + request.Recipient);

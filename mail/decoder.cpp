@@ -6,22 +6,10 @@
 
 #include "mail/codecs.h"
 #include "mail/process_hook.h"
+#include "platform/ascii.h"
 #include "platform/messages.h"
 
 namespace {
-
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 [[noreturn]] void ParserError(int number) { throw EMessageParserError(MessageText(number)); }
 
@@ -44,7 +32,7 @@ struct TransferKind {
 };
 
 TransferKind TransferOf(const std::string& cte) {
-  const std::string v = Lower(cte);
+  const std::string v = AsciiLower(cte);
   if (v == "base64") return {teBase64, false};
   if (v.starts_with("x-uue")) return {teBase64, true};
   if (v == "quoted-printable") return {teQuotedPrintable, false};
@@ -72,7 +60,7 @@ void AppendUU(std::string_view line, std::string& data) {
 void DecodeEncodedLine(std::string_view line, bool uuencoded, std::string& data) {
   if (line.empty()) return;
   if (uuencoded) {
-    if (IsUUBeginLine(line) || line == "`" || Lower(line) == "end") return;
+    if (IsUUBeginLine(line) || line == "`" || AsciiLower(line) == "end") return;
     AppendUU(line, data);
   } else {
     AppendBase64(line, data);
@@ -163,7 +151,7 @@ void TmsCustomDecoder::DecodeUUAttachments(std::string begin_line) {
       std::string data;
       std::string_view line;
       while (ReadLine(line)) {
-        if (line == "`" || Upper(line) == "END") break;
+        if (line == "`" || AsciiUpper(line) == "END") break;
         if (!line.empty()) AppendUU(line, data);
       }
       item->Stream().SetData(std::move(data));
@@ -187,7 +175,7 @@ void TmsCustomDecoder::DecodeUUAttachments(std::string begin_line) {
 
 void TmsCustomDecoder::DecodeMime() {
   const std::string content_type = GetHeaderValue(message_headers_, "Content-type");
-  const std::string lower = Lower(content_type);
+  const std::string lower = AsciiLower(content_type);
   if (lower.find("multipart/alternative") != std::string::npos) {
     alternative_ = true;
     DecodeMultipart(content_type);
@@ -204,10 +192,10 @@ void TmsCustomDecoder::DecodeMime() {
 
 void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
   TmsCustomMessage& m = Message();
-  const std::string first = Lower(FirstToken(content_type));
+  const std::string first = AsciiLower(FirstToken(content_type));
   if (first == "text/html") m.SetContentType("text/html");
   if (first == "text/rtf") m.SetContentType("text/rtf");
-  const std::string cte = Lower(GetHeaderValue(message_headers_, "Content-Transfer-Encoding"));
+  const std::string cte = AsciiLower(GetHeaderValue(message_headers_, "Content-Transfer-Encoding"));
   TmsBody& body = m.Body();
   body.clear();
   if (cte == "quoted-printable") m.CharSet = csISO8859;
@@ -310,7 +298,7 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
 
   // The first part: the body text, unless it is base64 data.
   ReadHeaderBlock(part_headers_);
-  if (Lower(GetHeaderValue(part_headers_, "Content-Type")).find("multipart/alternative") !=
+  if (AsciiLower(GetHeaderValue(part_headers_, "Content-Type")).find("multipart/alternative") !=
       std::string::npos) {
     nested_alternative_ = true;
     outer_boundary_ = boundary_;
@@ -324,7 +312,7 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
   bool pending_base64 = false;
   bool done = false;
   bool close_nested = false;
-  const std::string cte = Lower(GetHeaderValue(part_headers_, "Content-Transfer-Encoding"));
+  const std::string cte = AsciiLower(GetHeaderValue(part_headers_, "Content-Transfer-Encoding"));
   if (cte == "base64") {
     part_headers_.push_back("Content-Transfer-Encoding: Base64");
     pending_base64 = true;

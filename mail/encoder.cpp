@@ -10,26 +10,21 @@
 #include "mail/codecs.h"
 #include "mail/headers.h"
 #include "mail/process_hook.h"
+#include "platform/ascii.h"
 #include "platform/messages.h"
 
 namespace {
 
-
 constexpr std::size_t kFlushAt = 64 * 1024;
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string LowerPart(const TmsAttItem& item) { return Lower(FileNamePart(item.FileName())); }
+std::string LowerPart(const TmsAttItem& item) { return AsciiLower(FileNamePart(item.FileName())); }
 
 // A header value must stay on its line: line breaks inside it would start
 // new header lines (or end the header block) on the wire.
 std::string OneLine(std::string_view s) {
   std::string out(s);
-  std::replace_if(out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  std::replace_if(
+      out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   return out;
 }
 
@@ -42,9 +37,9 @@ std::string MakeBoundary() {
   // call draws fresh digits.
   thread_local std::mt19937 engine = [] {
     std::random_device rd;
-    std::seed_seq seq{rd(), rd(),
-                      static_cast<unsigned>(
-                          std::chrono::steady_clock::now().time_since_epoch().count())};
+    std::seed_seq seq{
+        rd(), rd(),
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
     return std::mt19937(seq);
   }();
   RunProcessHook();
@@ -134,8 +129,7 @@ void TmsCustomEncoder::WriteAddressHeader(std::string_view name, const TmsAddres
   if (field.size() < 10) field.resize(10, ' ');
   for (int i = 0; i < list.Count(); ++i) {
     const TmsMailAddress& a = list[i];
-    std::string entry =
-        OneLine(QuoteDisplayName(a.Name())) + " <" + OneLine(a.Address()) + ">";
+    std::string entry = OneLine(QuoteDisplayName(a.Name())) + " <" + OneLine(a.Address()) + ">";
     if (i + 1 < list.Count()) entry += ',';
     if (i == 0)
       WriteLine(CutShortText(field + entry));
@@ -146,9 +140,9 @@ void TmsCustomEncoder::WriteAddressHeader(std::string_view name, const TmsAddres
 
 void TmsCustomEncoder::WriteCommonHeaders() {
   TmsHeaders& headers = message_.Headers();
-  for (const char* name : {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority",
-                           "Subject", "Mime-Version", "Content-Type", "X-Encoding",
-                           "Content-Transfer-Encoding"})
+  for (const char* name :
+       {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
+        "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
     RemoveHeader(headers, name);
   for (const std::string& line : headers) WriteLine(line);
   if (!message_.Subject().empty())
@@ -190,7 +184,7 @@ void TmsCustomEncoder::WritePlainTextBody() {
 void TmsCustomEncoder::WriteSinglePartBody() {
   const TmsAttItem& item = message_.Attachments()[0];
   const std::string part = OneLine(FileNamePart(item.FileName()));
-  const std::string lower = Lower(part);
+  const std::string lower = AsciiLower(part);
   const bool one = message_.Attachments().Count() == 1;
   const bool html = one && lower == "_htmbody.htm";
   const bool rtf = one && lower == "_rtfbody.rtf";
@@ -252,8 +246,8 @@ void TmsCustomEncoder::WriteMultipartBody(bool alternative) {
     const std::string part = OneLine(FileNamePart(item.FileName()));
     const bool plain = !(alternative || alt || html || rtf);
     if (plain)
-      WriteLine(CutShortText("Content-Type: " + OneLine(item.ContentType()) + "; name=\"") +
-                part + "\"");
+      WriteLine(CutShortText("Content-Type: " + OneLine(item.ContentType()) + "; name=\"") + part +
+                "\"");
     else
       WriteLine("Content-Type: " + OneLine(item.ContentType()));
     WriteLine(std::string("Content-Transfer-Encoding: ") +
@@ -301,8 +295,7 @@ void TmsCustomEncoder::WriteAttachmentData(const TmsAttItem& item) {
       while (i < data.size()) {
         std::size_t j = FindLineEnd(data, i);
         WriteLine(std::string_view(data).substr(i, j - i));
-        if (j < data.size() && data[j] == '\r' && j + 1 < data.size() && data[j + 1] == '\n')
-          ++j;
+        if (j < data.size() && data[j] == '\r' && j + 1 < data.size() && data[j + 1] == '\n') ++j;
         i = j + 1;
       }
       break;

@@ -7,6 +7,7 @@
 
 #include "mail/decoder.h"
 #include "mail/encoder.h"
+#include "platform/ascii.h"
 #include "platform/messages.h"
 
 namespace {
@@ -14,18 +15,6 @@ namespace {
 TMailAddressEditHook& EditHook() {
   static TMailAddressEditHook hook;
   return hook;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
 }
 
 [[noreturn]] void IndexError(int index) {
@@ -126,8 +115,8 @@ std::vector<std::vector<std::string>> ReadGroups(std::string_view value) {
         group.push_back(ReadQuoted(value, i));
       } else {
         std::size_t j = i;
-        while (j < value.size() && (std::isdigit(static_cast<unsigned char>(value[j])) ||
-                                    value[j] == '-'))
+        while (j < value.size() &&
+               (std::isdigit(static_cast<unsigned char>(value[j])) || value[j] == '-'))
           ++j;
         if (j == i) BadStoredForm(value);
         group.emplace_back(value.substr(i, j - i));
@@ -294,7 +283,7 @@ void TmsAttItem::SetFileName(std::string_view name) {
   file_name_ = CutShortText(name);
   if (file_name_.empty()) return;
   content_type_ = CutShortText(ContentTypeOfFile(file_name_));
-  std::string upper = Upper(content_type_);
+  std::string upper = AsciiUpper(content_type_);
   if (upper == "TEXT/PLAIN" || upper == "TEXT/RTF" || upper == "TEXT/HTML")
     transfer_encoding_ = teQuotedPrintable;
   else if (upper == "MESSAGE/RFC822")
@@ -359,12 +348,14 @@ void TmsCustomMessage::SetAttachments(const TmsAttList& list) {
   content_type_ = attachments_.Count() > 0 ? "multipart/mixed" : "text/plain";
 }
 
-void TmsCustomMessage::SetContentType(std::string_view type) { content_type_ = CutShortText(Lower(type)); }
+void TmsCustomMessage::SetContentType(std::string_view type) {
+  content_type_ = CutShortText(AsciiLower(type));
+}
 
 std::string TmsCustomMessage::GetContentType() {
   std::string result;
   const int count = attachments_.Count();
-  auto lower_part = [&](int i) { return Lower(FileNamePart(attachments_[i].FileName())); };
+  auto lower_part = [&](int i) { return AsciiLower(FileNamePart(attachments_[i].FileName())); };
   bool all_alt = count > 0;
   for (int i = 0; i < count && all_alt; ++i) all_alt = lower_part(i).starts_with("_alt.");
 
@@ -377,7 +368,7 @@ std::string TmsCustomMessage::GetContentType() {
   } else if (count == 1 && body_.empty() && lower_part(0) == "_htmbody.htm") {
     result = "text/html";
   } else if (body_.empty()) {
-    result = count == 1 ? attachments_[0].ContentType()
+    result = count == 1   ? attachments_[0].ContentType()
              : count == 0 ? "text/plain"
                           : "multipart/mixed";
   } else if (count > 0) {
@@ -430,8 +421,8 @@ void TmsCustomMessage::WriteStoredProperties(std::vector<std::string>& out) cons
     std::vector<std::vector<std::string>> g;
     for (int i = 0; i < attachments_.Count(); ++i) {
       const TmsAttItem& a = attachments_[i];
-      g.push_back({a.FileName(), a.ContentType(),
-                   std::to_string(static_cast<int>(a.TransferEncoding()))});
+      g.push_back(
+          {a.FileName(), a.ContentType(), std::to_string(static_cast<int>(a.TransferEncoding()))});
     }
     out.push_back("Attachments.Items = " + Groups(g, true));
   }
@@ -597,7 +588,8 @@ bool TmsMessage::ReadStoredProperty(const std::string& name, std::string_view va
   } else if (name == "ReturnReceipt") {
     ReturnReceipt = ReadBool(value);
   } else if (name == "Priority") {
-    Priority = ReadEnum<TPriority>(value, {{"ptLow", ptLow}, {"ptNormal", ptNormal}, {"ptHigh", ptHigh}});
+    Priority =
+        ReadEnum<TPriority>(value, {{"ptLow", ptLow}, {"ptNormal", ptNormal}, {"ptHigh", ptHigh}});
   } else if (name == "CC.Items") {
     ReadAddressItems(value, cc_);
   } else if (name == "BCC.Items") {

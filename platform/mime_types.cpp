@@ -1,4 +1,5 @@
 #include "platform/mime_types.h"
+#include "platform/ascii.h"
 
 #include <cctype>
 #include <fstream>
@@ -8,12 +9,6 @@
 namespace {
 
 using Table = std::unordered_map<std::string, std::string>;
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // mime.types: "type ext ext ...", "#" starts a comment. The first entry
 // for an extension wins.
@@ -26,7 +21,7 @@ Table Load(const std::string& file) {
     std::istringstream words(line);
     std::string type, ext;
     if (!(words >> type)) continue;
-    while (words >> ext) table.emplace(Lower(ext), type);
+    while (words >> ext) table.emplace(AsciiLower(ext), type);
   }
   return table;
 }
@@ -34,7 +29,7 @@ Table Load(const std::string& file) {
 std::string Lookup(const Table& table, std::string_view extension) {
   if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
   if (extension.empty()) return {};
-  const auto it = table.find(Lower(extension));
+  const auto it = table.find(AsciiLower(extension));
   return it == table.end() ? std::string() : it->second;
 }
 
