@@ -1,7 +1,6 @@
 """tolvane --compose run as a user runs it: from the build's program folder,
 from a copy of it, and from an installed tree."""
 
-import argparse
 import os
 import re
 import shutil
@@ -10,7 +9,10 @@ import sys
 import tempfile
 import unittest
 
-ARGS = None
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e_args  # noqa: E402
+
+ARGS, UNITTEST_ARGS = e2e_args.parse()
 DATA_FILES = ["uservers.dat", "nbinary.ext", "unbinary.txt", "archive.tpl", "tips.dat",
               "Test Message.Txt"]
 STAMP = r"\S+ \S+: "
@@ -154,9 +156,4 @@ class ComposeFromTheBuild(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--artifacts")
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    e2e_args.run(UNITTEST_ARGS)

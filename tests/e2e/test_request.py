@@ -3,7 +3,6 @@ Xvfb display, the real clipboard set with xclip, and a real SMTP server
 (aiosmtpd) on loopback receiving what Tolvane sends. Then the command line,
 with and without the tray program running."""
 
-import argparse
 import os
 import re
 import subprocess
@@ -13,9 +12,10 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+import e2e_args  # noqa: E402
 from desktop import Desktop, wait_until  # noqa: E402
 
-ARGS = None
+ARGS, UNITTEST_ARGS = e2e_args.parse()
 SMTP_SERVER = os.path.join(HERE, "..", "net", "smtp_server.py")
 
 
@@ -206,15 +206,5 @@ class RequestRoad(unittest.TestCase):
         self.assertIn("Duplicate Request", again.stderr)
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--artifacts", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    e2e_args.run(UNITTEST_ARGS)

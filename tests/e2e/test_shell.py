@@ -2,7 +2,6 @@
 the first start, the tray icon's clicks, a second start and the installer's
 stop request."""
 
-import argparse
 import os
 import re
 import sys
@@ -10,9 +9,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e_args  # noqa: E402
 from desktop import Desktop, wait_until  # noqa: E402
 
-ARGS = None
+ARGS, UNITTEST_ARGS = e2e_args.parse()
 SCREEN = (1024, 768)
 MAIN = "^Tolvane$"
 TIP = "^Tolvane - Tip of the Day$"
@@ -155,15 +155,5 @@ class FirstStartAndTray(unittest.TestCase):
         self.assertEqual(d.tray_icons("tolvane"), [])
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--artifacts", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    e2e_args.run(UNITTEST_ARGS)

@@ -1,7 +1,6 @@
 """Starting Tolvane more than once, with the duplicate flag, silently, and on a
 desktop without a tray host."""
 
-import argparse
 import os
 import signal
 import sys
@@ -9,9 +8,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e_args  # noqa: E402
 from desktop import Desktop, wait_until  # noqa: E402
 
-ARGS = None
+ARGS, UNITTEST_ARGS = e2e_args.parse()
 SETTINGS = ("[General]\r\nEmail=me@example.org\r\nTipEnabled=1\r\n"
             "[Servers]\r\nSMTP=mail.example.org\r\n")
 
@@ -79,15 +79,5 @@ class Instances(unittest.TestCase):
         self.assertEqual(second.wait(timeout=15), 0)
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--artifacts", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    e2e_args.run(UNITTEST_ARGS)

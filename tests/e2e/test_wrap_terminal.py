@@ -1,7 +1,6 @@
 """A launcher packed with wrap-pack, answered on a terminal (a pseudo-terminal
 that is the launcher's controlling terminal), and with nobody to ask."""
 
-import argparse
 import errno
 import os
 import pty
@@ -14,7 +13,10 @@ import tempfile
 import time
 import unittest
 
-ARGS = None
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e_args  # noqa: E402
+
+ARGS, UNITTEST_ARGS = e2e_args.parse()
 TITLE = "Setup - Ravelin v1.31"
 QUESTION = "This program will install Ravelin v1.31 (English). Do you want to continue?"
 
@@ -170,9 +172,4 @@ class PackedLauncher(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--artifacts", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    e2e_args.run(UNITTEST_ARGS)
