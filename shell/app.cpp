@@ -107,6 +107,7 @@ int RunTrayProgram(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(QIcon(QString::fromStdString(IconPath("bright"))));
   InstallErrorBox();
+  InstallRasBoxes();
   InstallRequestRoad();
 
   int code = 0;

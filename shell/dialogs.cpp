@@ -5,8 +5,10 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "net/ras.h"
 #include "shell/help.h"
 #include "shell/helpers/debug_log.h"
+#include "shell/main_window.h"
 
 namespace {
 
@@ -107,5 +109,18 @@ void InstallErrorBox() {
     box.setTextFormat(Qt::PlainText);
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.exec();
+  });
+}
+
+void InstallRasBoxes() {
+  SetRasMessageBoxHook([](const std::string& text) {
+    TopmostMessageDlg(text, TMsgDlgType::mtError, QMessageBox::Ok, 0, nullptr);
+  });
+  SetRasErrorHook([](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      AppException(nullptr, e.what());
+    }
   });
 }

@@ -21,3 +21,7 @@ QString MarkAccelerators(const std::string& text);
 
 // Makes ShowError use a modal warning box with one OK button.
 void InstallErrorBox();
+
+// Makes the dial-up component's boxes and late failures use the program's
+// error box and exception handler.
+void InstallRasBoxes();
