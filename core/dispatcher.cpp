@@ -74,6 +74,11 @@ void TRequestDispatcher::Run(TJob job) {
     try {
       RunJob(next);
     } catch (const std::exception& e) {
+      // Whoever waits for this request's outcome hears of the failure too.
+      last_error_ = e.what();
+      std::string url = next.text;
+      if (CountChar('/', url) < 3) url += "/";
+      Finish(url, TOutcome::Failed);
       ui_.UnhandledException(e);
     }
   }

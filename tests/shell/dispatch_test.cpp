@@ -267,6 +267,22 @@ TEST_F(DispatchTest, ChangeDuringASendWaitsForItAndIsNotLost) {
   EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "ftp://ftp.test/pub/x.zip");
 }
 
+TEST_F(DispatchTest, UnreadableListReachesTheHandlerAndIsReported) {
+  std::filesystem::remove(dir / "nbinary.ext");
+  std::filesystem::create_directory(dir / "nbinary.ext");  // exists, cannot be read
+  std::string reported;
+  dispatcher.OnDispatched = [&](const std::string& url, TRequestDispatcher::TOutcome o) {
+    reported = url + (o == TRequestDispatcher::TOutcome::Failed ? " failed" : " other");
+  };
+  dispatcher.ClipboardChanged("http://host/a.zip", true, true);
+  EXPECT_EQ(reported, "http://host/a.zip failed");
+  ASSERT_EQ(ui.calls.size(), 1u);
+  EXPECT_EQ(ui.calls[0].rfind("unhandled:", 0), 0u);
+  // No test message for that notice, and nothing sent.
+  EXPECT_TRUE(smtp.Messages().empty());
+  EXPECT_FALSE(dispatcher.RequestBusy());
+}
+
 TEST(DispatchText, CountChar) {
   EXPECT_EQ(TRequestDispatcher::CountChar('/', "http://a/b"), 3);
   EXPECT_EQ(TRequestDispatcher::CountChar('/', ""), 0);
