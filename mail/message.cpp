@@ -17,9 +17,6 @@ TMailAddressEditHook& EditHook() {
   return hook;
 }
 
-[[noreturn]] void IndexError(int index) {
-  throw EError("List index out of bounds (" + std::to_string(index) + ")");
-}
 
 // ---- stored form values
 // Texts are single-quoted with '' for a quote and #nn for control bytes;
@@ -245,38 +242,6 @@ bool TmsMailAddress::Edit() {
   return true;
 }
 
-// ---- TmsAddressList
-
-TmsMailAddress& TmsAddressList::Items(int index) {
-  if (index < 0 || index >= Count()) IndexError(index);
-  return *items_[static_cast<std::size_t>(index)];
-}
-
-const TmsMailAddress& TmsAddressList::Items(int index) const {
-  if (index < 0 || index >= Count()) IndexError(index);
-  return *items_[static_cast<std::size_t>(index)];
-}
-
-int TmsAddressList::Add(std::unique_ptr<TmsMailAddress> address) {
-  if (!address) address = std::make_unique<TmsMailAddress>();
-  items_.push_back(std::move(address));
-  return Count() - 1;
-}
-
-int TmsAddressList::AddAddress(std::string_view address, std::string_view name) {
-  return Add(std::make_unique<TmsMailAddress>(address, name));
-}
-
-void TmsAddressList::Clear() {
-  while (!items_.empty()) items_.pop_back();
-}
-
-void TmsAddressList::Assign(const TmsAddressList& source) {
-  if (&source == this) return;
-  Clear();
-  for (const auto& a : source.items_) items_.push_back(std::make_unique<TmsMailAddress>(*a));
-}
-
 // ---- TmsAttItem
 
 void TmsAttItem::SetFileName(std::string_view name) {
@@ -298,34 +263,6 @@ void TmsAttItem::Assign(const TmsAttItem& source) {
   content_type_ = source.content_type_;
   transfer_encoding_ = source.transfer_encoding_;
   file_name_ = source.file_name_;
-}
-
-// ---- TmsAttList
-
-TmsAttItem& TmsAttList::Items(int index) {
-  if (index < 0 || index >= Count()) IndexError(index);
-  return *items_[static_cast<std::size_t>(index)];
-}
-
-const TmsAttItem& TmsAttList::Items(int index) const {
-  if (index < 0 || index >= Count()) IndexError(index);
-  return *items_[static_cast<std::size_t>(index)];
-}
-
-int TmsAttList::Add(std::unique_ptr<TmsAttItem> item) {
-  if (!item) item = std::make_unique<TmsAttItem>();
-  items_.push_back(std::move(item));
-  return Count() - 1;
-}
-
-void TmsAttList::Clear() {
-  while (!items_.empty()) items_.pop_back();
-}
-
-void TmsAttList::Assign(const TmsAttList& source) {
-  if (&source == this) return;
-  Clear();
-  for (const auto& a : source.items_) items_.push_back(std::make_unique<TmsAttItem>(*a));
 }
 
 // ---- TmsCustomMessage
@@ -652,4 +589,8 @@ bool TmsArticle::ReadStoredProperty(const std::string& name, std::string_view va
     return true;
   }
   return TmsCustomMessage::ReadStoredProperty(name, value);
+}
+
+void ListIndexError(int index) {
+  throw EError("List index out of bounds (" + std::to_string(index) + ")");
 }

@@ -55,29 +55,55 @@ class TmsMailAddress {
 using TMailAddressEditHook = std::function<bool(TmsMailAddress& address)>;
 void SetMailAddressEditHook(TMailAddressEditHook hook);
 
-class TmsAddressList {
+// Raises EError "List index out of bounds (i)".
+[[noreturn]] void ListIndexError(int index);
+
+// A list that owns its items; copying it copies every item.
+template <class Item>
+class TOwnedList {
  public:
-  TmsAddressList() = default;
-  TmsAddressList(const TmsAddressList& other) { Assign(other); }
-  TmsAddressList& operator=(const TmsAddressList& other) {
+  TOwnedList() = default;
+  TOwnedList(const TOwnedList& other) { Assign(other); }
+  TOwnedList& operator=(const TOwnedList& other) {
     Assign(other);
     return *this;
   }
 
   int Count() const { return static_cast<int>(items_.size()); }
-  // Raises EError "List index out of bounds (i)".
-  TmsMailAddress& Items(int index);
-  const TmsMailAddress& Items(int index) const;
-  TmsMailAddress& operator[](int index) { return Items(index); }
-  const TmsMailAddress& operator[](int index) const { return Items(index); }
+  Item& Items(int index) { return *items_[Checked(index)]; }
+  const Item& Items(int index) const { return *items_[Checked(index)]; }
+  Item& operator[](int index) { return Items(index); }
+  const Item& operator[](int index) const { return Items(index); }
 
-  int Add(std::unique_ptr<TmsMailAddress> address);
-  int AddAddress(std::string_view address, std::string_view name);
-  void Clear();
-  void Assign(const TmsAddressList& source);
+  // A null item adds an empty one.
+  int Add(std::unique_ptr<Item> item) {
+    if (!item) item = std::make_unique<Item>();
+    items_.push_back(std::move(item));
+    return Count() - 1;
+  }
+  void Clear() {
+    while (!items_.empty()) items_.pop_back();
+  }
+  void Assign(const TOwnedList& source) {
+    if (&source == this) return;
+    Clear();
+    for (const auto& item : source.items_) items_.push_back(std::make_unique<Item>(*item));
+  }
 
  private:
-  std::vector<std::unique_ptr<TmsMailAddress>> items_;
+  std::size_t Checked(int index) const {
+    if (index < 0 || index >= Count()) ListIndexError(index);
+    return static_cast<std::size_t>(index);
+  }
+
+  std::vector<std::unique_ptr<Item>> items_;
+};
+
+class TmsAddressList : public TOwnedList<TmsMailAddress> {
+ public:
+  int AddAddress(std::string_view address, std::string_view name) {
+    return Add(std::make_unique<TmsMailAddress>(address, name));
+  }
 };
 
 class TmsAttItem {
@@ -109,28 +135,7 @@ class TmsAttItem {
   TTransferEncoding transfer_encoding_ = te7Bit;
 };
 
-class TmsAttList {
- public:
-  TmsAttList() = default;
-  TmsAttList(const TmsAttList& other) { Assign(other); }
-  TmsAttList& operator=(const TmsAttList& other) {
-    Assign(other);
-    return *this;
-  }
-
-  int Count() const { return static_cast<int>(items_.size()); }
-  TmsAttItem& Items(int index);
-  const TmsAttItem& Items(int index) const;
-  TmsAttItem& operator[](int index) { return Items(index); }
-  const TmsAttItem& operator[](int index) const { return Items(index); }
-
-  int Add(std::unique_ptr<TmsAttItem> item);
-  void Clear();
-  void Assign(const TmsAttList& source);
-
- private:
-  std::vector<std::unique_ptr<TmsAttItem>> items_;
-};
+class TmsAttList : public TOwnedList<TmsAttItem> {};
 
 using TmsBody = std::vector<std::string>;
 
