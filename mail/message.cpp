@@ -17,7 +17,6 @@ TMailAddressEditHook& EditHook() {
   return hook;
 }
 
-
 // ---- stored form values
 // Texts are single-quoted with '' for a quote and #nn for control bytes;
 // lists are a sequence of parenthesised groups of such texts and integers.
