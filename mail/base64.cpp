@@ -3,6 +3,7 @@
 #include <string>
 
 #include "mail/codecs.h"
+#include "mail/pair_table.h"
 #include "platform/errors.h"
 
 namespace {
@@ -22,18 +23,7 @@ struct DecodeTable {
 };
 constexpr DecodeTable kDecode;
 
-// Two output characters for every 12 bits: half the lookups of one table
-// per character.
-struct PairTable {
-  char pair[4096][2];
-  constexpr PairTable() : pair() {
-    for (int i = 0; i < 4096; ++i) {
-      pair[i][0] = kAlphabet[i >> 6];
-      pair[i][1] = kAlphabet[i & 63];
-    }
-  }
-};
-constexpr PairTable kPairs;
+constexpr TPairTable kPairs(kAlphabet);
 
 [[noreturn]] void InvalidCharacter() { throw EFileError("Invalid Character"); }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "mail/codecs.h"
+#include "mail/pair_table.h"
 #include "platform/errors.h"
 
 namespace {
@@ -17,17 +18,7 @@ static_assert(sizeof kAlphabet == 65);
 
 char Encode6(unsigned v) { return kAlphabet[v & 63]; }
 
-// Two characters for every 12 bits.
-struct PairTable {
-  char pair[4096][2];
-  constexpr PairTable() : pair() {
-    for (int i = 0; i < 4096; ++i) {
-      pair[i][0] = kAlphabet[i >> 6];
-      pair[i][1] = kAlphabet[i & 63];
-    }
-  }
-};
-constexpr PairTable kPairs;
+constexpr TPairTable kPairs(kAlphabet);
 
 // Value of each character; a blank also reads as 0 (older encoders wrote
 // it). 0xFF marks a character outside the alphabet.
