@@ -6,7 +6,7 @@
 
 #include "core/request_builder.h"
 #include "platform/ascii.h"
-#include "shell/helpers/helpers.h"
+#include "base/helpers.h"
 
 namespace {
 

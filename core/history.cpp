@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "platform/errors.h"
-#include "shell/helpers/file_helpers.h"
+#include "base/file_helpers.h"
 
 namespace {
 

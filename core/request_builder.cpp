@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "platform/ascii.h"
-#include "shell/helpers/debug_log.h"
-#include "shell/helpers/file_helpers.h"
-#include "shell/helpers/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/file_helpers.h"
+#include "base/text_helpers.h"
 
 namespace {
 

@@ -57,3 +57,15 @@ class EMessageParserError : public EError {
  public:
   using EError::EError;
 };
+
+// The server refused the credentials (an SMTP 535 and friends).
+class EAuthError : public ESocketError {
+ public:
+  using ESocketError::ESocketError;
+};
+
+// The server's TLS certificate was refused; nothing was sent.
+class ECertificateError : public ESocketError {
+ public:
+  using ESocketError::ESocketError;
+};

@@ -15,8 +15,8 @@
 
 #include "platform/datetime.h"
 #include "shell/dialogs.h"
-#include "shell/helpers/debug_log.h"
-#include "shell/helpers/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/text_helpers.h"
 #include "shell/main_window.h"
 #include "shell/request_road.h"
 #include "shell/single_instance.h"

@@ -7,7 +7,7 @@
 
 #include "net/ras.h"
 #include "shell/help.h"
-#include "shell/helpers/debug_log.h"
+#include "base/debug_log.h"
 #include "shell/main_window.h"
 
 namespace {

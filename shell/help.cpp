@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "platform/files.h"
-#include "shell/helpers/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "platform/profile.h"
 #include "shell/app.h"
 #include "shell/request_cli.h"
-#include "shell/helpers/debug_log.h"
-#include "shell/helpers/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/text_helpers.h"
 
 namespace {
 

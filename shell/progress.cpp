@@ -9,7 +9,7 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "shell/helpers/debug_log.h"
+#include "base/debug_log.h"
 #include "shell/ui_style.h"
 
 namespace {

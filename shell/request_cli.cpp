@@ -10,7 +10,7 @@
 #include "platform/datetime.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
-#include "shell/helpers/helpers.h"
+#include "base/helpers.h"
 #include "shell/request_channel.h"
 #include "shell/request_sender.h"
 

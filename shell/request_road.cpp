@@ -15,7 +15,7 @@
 
 #include "platform/folders.h"
 #include "shell/dialogs.h"
-#include "shell/helpers/helpers.h"
+#include "base/helpers.h"
 #include "shell/mail_address_dlg.h"
 #include "shell/main_window.h"
 #include "shell/progress.h"

@@ -9,7 +9,7 @@
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shell/dialogs.h"
-#include "shell/helpers/debug_log.h"
+#include "base/debug_log.h"
 #include "shell/main_window.h"
 #include "shell/radio_group.h"
 #include "shell/shell_state.h"

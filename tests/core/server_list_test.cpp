@@ -6,7 +6,7 @@
 
 #include "platform/errors.h"
 #include "platform/profile.h"
-#include "shell/helpers/debug_log.h"
+#include "base/debug_log.h"
 #include "tests/platform/temp_folder.h"
 
 namespace {

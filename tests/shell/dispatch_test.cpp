@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "core/dispatcher.h"
-#include "shell/helpers/helpers.h"
+#include "base/helpers.h"
 #include "shell/request_sender.h"
 #include "tests/net/net_support.h"
 #include "tests/platform/temp_folder.h"

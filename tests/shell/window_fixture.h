@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/folders.h"
-#include "shell/helpers/debug_log.h"
+#include "base/debug_log.h"
 #include "shell/shell_state.h"
 
 // A program folder and a settings folder of their own for one test.

@@ -5,7 +5,7 @@
 #include <regex>
 #include <vector>
 
-#include "shell/helpers/debug_log.h"
+#include "base/debug_log.h"
 #include "tests/platform/temp_folder.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/errors.h"
-#include "shell/helpers/debug_log.h"
-#include "shell/helpers/file_helpers.h"
+#include "base/debug_log.h"
+#include "base/file_helpers.h"
 #include "tests/platform/temp_folder.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/helpers/debug_log.h"
+#include "base/debug_log.h"
 
 #include <cstdio>
 #include <iostream>

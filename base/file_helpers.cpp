@@ -1,8 +1,8 @@
-#include "shell/helpers/file_helpers.h"
+#include "base/file_helpers.h"
 
 #include "platform/errors.h"
 #include "platform/files.h"
-#include "shell/helpers/debug_log.h"
+#include "base/debug_log.h"
 
 std::string ReadFileString(const std::string& path) {
   return ReadWholeFile(path).value_or(std::string());

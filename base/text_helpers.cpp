@@ -1,4 +1,4 @@
-#include "shell/helpers/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include <cmath>
 #include <fstream>
