@@ -1,7 +1,6 @@
 #include "setup/asking.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,10 +8,13 @@
 #include <cstdlib>
 #include <vector>
 
-extern char** environ;
+#include "setup/process.h"
+#include "setup/wrap_error.h"
 
 namespace wrap {
 namespace {
+
+constexpr std::size_t kMaxErrorText = 1 << 16;
 
 void WriteText(int fd, const std::string& text) {
   try {
@@ -22,29 +24,22 @@ void WriteText(int fd, const std::string& text) {
   }
 }
 
-// Runs the program with argv, standard error to /dev/null; its exit status,
-// or -1 when it could not be started or did not exit normally.
-int RunAndWait(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+// Everything the other end writes until it closes, up to a limit.
+std::string Drain(int fd) {
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return text;
+    if (text.size() < kMaxErrorText) text.append(buf, static_cast<std::size_t>(n));
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
 
-Answer ZenityAsker::Ask(const std::string& title, const std::string& text, BoxType type) {
+std::optional<Answer> ZenityAsker::Ask(const std::string& title, const std::string& text,
+                                       BoxType type) {
   const int savedErrno = errno;
   std::vector<std::string> args{program_};
   if (type == BoxType::YesNoExclamation) {
@@ -54,10 +49,40 @@ Answer ZenityAsker::Ask(const std::string& title, const std::string& text, BoxTy
     args.insert(args.end(), {"--warning", "--ok-label=OK"});
   }
   args.insert(args.end(), {"--title=" + title, "--text=" + text, "--no-markup"});
-  const int status = RunAndWait(args);
+  // Its error text tells a display it cannot open from a No.
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    problem_ = "zenity: " + ErrorText(errno);
+    errno = savedErrno;
+    return std::nullopt;
+  }
+  UniqueFd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDERR_FILENO);
+  Child child;
+  const int rc = child.Start(program_, args, &actions, true);
+  posix_spawn_file_actions_destroy(&actions);
+  writeEnd = UniqueFd();
+  std::string errors;
+  int status = -1;
+  if (rc == 0) {
+    errors = Drain(readEnd.Get());
+    status = child.Wait();
+  }
   errno = savedErrno;
+  if (rc != 0) {
+    problem_ = program_ + " did not start: " + ErrorText(rc);
+    return std::nullopt;
+  }
+  const bool exited = WIFEXITED(status);
+  const std::size_t at = errors.find("cannot open display");
+  if ((!exited || WEXITSTATUS(status) != 0) && at != std::string::npos) {
+    problem_ = "zenity " + errors.substr(at, errors.find('\n', at) - at);
+    return std::nullopt;
+  }
   if (type == BoxType::OkExclamation) return Answer::Ok;
-  return status == 0 ? Answer::Yes : Answer::No;
+  return exited && WEXITSTATUS(status) == 0 ? Answer::Yes : Answer::No;
 }
 
 Answer TerminalAsker::Ask(const std::string& title, const std::string& text, BoxType type) {
@@ -72,21 +97,45 @@ Answer TerminalAsker::Ask(const std::string& title, const std::string& text, Box
   char c = 0;
   for (;;) {
     const ssize_t n = ::read(in_, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR && !Interruption()) continue;
     if (n <= 0 || c == '\n') break;
     line.push_back(c);
   }
+  const bool interrupted = Interruption() != 0;
+  if (interrupted) WriteText(out_, "\n");
   errno = savedErrno;
   const std::size_t first = line.find_first_not_of(" \t");
-  const bool yes = first != std::string::npos && (line[first] == 'y' || line[first] == 'Y');
+  const bool yes =
+      !interrupted && first != std::string::npos && (line[first] == 'y' || line[first] == 'Y');
   return yes ? Answer::Yes : Answer::No;
 }
 
 Answer SilentAsker::Ask(const std::string& title, const std::string& text, BoxType type) {
   const int savedErrno = errno;
-  WriteText(STDERR_FILENO, title + ": " + text + "\n");
+  std::string shown = title + ": " + text + "\n";
+  if (type == BoxType::YesNoExclamation) shown += "Answered No: " + reason_ + ".\n";
+  WriteText(STDERR_FILENO, shown);
   errno = savedErrno;
   return type == BoxType::OkExclamation ? Answer::Ok : Answer::No;
+}
+
+UserAsker::UserAsker(std::optional<ZenityAsker> zenity, std::string noDisplay, UniqueFd tty)
+    : zenity_(std::move(zenity)), reason_(std::move(noDisplay)), tty_(std::move(tty)) {}
+
+Answer UserAsker::Ask(const std::string& title, const std::string& text, BoxType type) {
+  if (zenity_) {
+    if (auto answer = zenity_->Ask(title, text, type)) return *answer;
+    reason_ = zenity_->Problem();
+    zenity_.reset();
+  }
+  if (!next_) {
+    if (tty_.Get() >= 0) {
+      next_ = std::make_unique<TerminalAsker>(std::move(tty_));
+    } else {
+      next_ = std::make_unique<SilentAsker>(reason_ + "; no terminal");
+    }
+  }
+  return next_->Ask(title, text, type);
 }
 
 std::string FindOnPath(const std::string& program) {
@@ -107,13 +156,18 @@ std::string FindOnPath(const std::string& program) {
 std::unique_ptr<Asker> ChooseAsker() {
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  std::optional<ZenityAsker> zenity;
+  std::string reason = "no display";
   if ((display && *display) || (wayland && *wayland)) {
-    std::string zenity = FindOnPath("zenity");
-    if (!zenity.empty()) return std::make_unique<ZenityAsker>(zenity);
+    std::string path = FindOnPath("zenity");
+    if (!path.empty()) {
+      zenity.emplace(path);
+    } else {
+      reason = "zenity not found";
+    }
   }
-  const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (tty >= 0) return std::make_unique<TerminalAsker>(UniqueFd(tty));
-  return std::make_unique<SilentAsker>();
+  UniqueFd tty(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
+  return std::make_unique<UserAsker>(std::move(zenity), reason, std::move(tty));
 }
 
 }  // namespace wrap

@@ -1,8 +1,9 @@
 // Message boxes of the launcher: zenity on a desktop, else the terminal,
-// else none (every question answered No).
+// else none (every question answered No, and why printed on standard error).
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "setup/file_io.h"
@@ -19,17 +20,22 @@ class Asker {
 };
 
 // zenity dialogs; closing the window counts as No.
-class ZenityAsker : public Asker {
+class ZenityAsker {
  public:
   explicit ZenityAsker(std::string program = "zenity") : program_(std::move(program)) {}
-  Answer Ask(const std::string& title, const std::string& text, BoxType type) override;
+  // Nothing when zenity could not show the box (no display it can open, or
+  // it did not start); Problem() then says why.
+  std::optional<Answer> Ask(const std::string& title, const std::string& text, BoxType type);
+  const std::string& Problem() const { return problem_; }
 
  private:
   std::string program_;
+  std::string problem_;
 };
 
 // Questions on a terminal: Yes only for an answer starting with "y" or "Y";
-// the end of input is No. Notices are printed and need no answer.
+// the end of input, or a signal while waiting, is No. Notices are printed
+// and need no answer.
 class TerminalAsker : public Asker {
  public:
   TerminalAsker(int in, int out) : in_(in), out_(out) {}
@@ -42,14 +48,31 @@ class TerminalAsker : public Asker {
   UniqueFd tty_;
 };
 
-// Nobody to ask: questions are No; notices go to standard error.
+// Nobody to ask: notices go to standard error; questions too, followed by
+// the reason why they are answered No.
 class SilentAsker : public Asker {
  public:
+  explicit SilentAsker(std::string reason = "nobody to ask") : reason_(std::move(reason)) {}
   Answer Ask(const std::string& title, const std::string& text, BoxType type) override;
+
+ private:
+  std::string reason_;
 };
 
-// zenity when a display is set and zenity is on PATH, else the controlling
-// terminal, else silence.
+// zenity while it can reach a display, then the controlling terminal, then
+// silence; a way that failed once is not tried again.
+class UserAsker : public Asker {
+ public:
+  UserAsker(std::optional<ZenityAsker> zenity, std::string noDisplay, UniqueFd tty);
+  Answer Ask(const std::string& title, const std::string& text, BoxType type) override;
+
+ private:
+  std::optional<ZenityAsker> zenity_;
+  std::string reason_;  // why the ways dropped so far could not ask
+  UniqueFd tty_;
+  std::unique_ptr<Asker> next_;
+};
+
 std::unique_ptr<Asker> ChooseAsker();
 
 // The full path of an executable found on PATH, or empty.

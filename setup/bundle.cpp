@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "setup/wrap_error.h"
@@ -9,22 +10,31 @@
 namespace wrap {
 namespace {
 
-constexpr char kMagic[8] = {'T', 'V', 'W', 'R', 'A', 'P', '0', '1'};
-constexpr std::size_t kTrailerSize = 24;
-constexpr std::size_t kEntrySize = 20;
+constexpr char kMagic[8] = {'T', 'V', 'W', 'R', 'A', 'P', '0', '2'};
+constexpr std::size_t kDigestSize = 32;
+constexpr std::size_t kTrailerSize = 16 + kDigestSize + sizeof kMagic;
+constexpr std::size_t kEntrySize = 22 + kDigestSize;
 // Far more than any launcher carries; keeps a damaged count from asking
 // for gigabytes of directory.
 constexpr std::uint64_t kMaxEntries = 65536;
+constexpr std::size_t kHashChunk = 1 << 20;
 
 struct Trailer {
   std::uint64_t directoryOffset;
   std::uint64_t bundleSize;
+  Digest digest;
 };
 
+Digest DigestAt(ByteView b, std::size_t at) {
+  Digest d;
+  std::memcpy(d.data(), b.data() + at, d.size());
+  return d;
+}
+
 Trailer ParseTrailer(ByteView t, std::uint64_t fileSize) {
-  if (std::memcmp(t.data() + 16, kMagic, sizeof kMagic) != 0)
-    ThrowInvalidData("no resource bundle");
-  Trailer tr{GetLE(t, 0, 8), GetLE(t, 8, 8)};
+  if (std::memcmp(t.data() + kTrailerSize - sizeof kMagic, kMagic, sizeof kMagic) != 0)
+    ThrowInvalidData("no resource bundle of this launcher's version");
+  Trailer tr{GetLE(t, 0, 8), GetLE(t, 8, 8), DigestAt(t, 16)};
   if (tr.bundleSize < kTrailerSize + 4 || tr.bundleSize > fileSize ||
       tr.directoryOffset > tr.bundleSize - kTrailerSize - 4)
     ThrowInvalidData("resource bundle size");
@@ -33,41 +43,36 @@ Trailer ParseTrailer(ByteView t, std::uint64_t fileSize) {
 
 }  // namespace
 
-std::map<std::pair<std::uint16_t, std::uint16_t>, Bundle::Entry> Bundle::ParseDirectory(
-    ByteView dir, std::uint64_t directoryOffset) {
+void Bundle::ReadDirectory(std::uint64_t directoryOffset, std::uint64_t directorySize,
+                           const Digest& digest) {
+  if (directorySize > 4 + kMaxEntries * kEntrySize) ThrowInvalidData("resource directory size");
+  Bytes dir(static_cast<std::size_t>(directorySize));
+  ReadAt(directoryOffset, dir.data(), dir.size());
+  if (Sha256Of(dir) != digest) ThrowInvalidData("resource directory");
   const std::uint64_t count = GetLE(dir, 0, 4);
-  if (count > kMaxEntries || dir.size() != 4 + count * kEntrySize)
-    ThrowInvalidData("resource directory size");
-  std::map<std::pair<std::uint16_t, std::uint16_t>, Entry> entries;
+  if (dir.size() != 4 + count * kEntrySize) ThrowInvalidData("resource directory size");
   for (std::uint64_t i = 0; i < count; ++i) {
     const std::size_t at = 4 + static_cast<std::size_t>(i) * kEntrySize;
-    const auto type = static_cast<std::uint16_t>(GetLE(dir, at, 2));
-    const auto id = static_cast<std::uint16_t>(GetLE(dir, at + 2, 2));
-    const Entry e{GetLE(dir, at + 4, 8), GetLE(dir, at + 12, 8)};
+    const ResourceKey key{static_cast<ResourceType>(GetLE(dir, at, 2)),
+                          static_cast<std::uint16_t>(GetLE(dir, at + 2, 2))};
+    const Entry e{GetLE(dir, at + 6, 8), GetLE(dir, at + 14, 8),
+                  static_cast<std::uint16_t>(GetLE(dir, at + 4, 2)), DigestAt(dir, at + 22)};
     if (e.offset > directoryOffset || e.size > directoryOffset - e.offset)
       ThrowInvalidData("resource outside its bundle");
-    if (!entries.emplace(std::make_pair(type, id), e).second)
-      ThrowInvalidData("resource listed twice");
+    if (!entries_.emplace(key, e).second) ThrowInvalidData("resource listed twice");
   }
-  return entries;
 }
 
 Bundle Bundle::Open(const std::string& path) {
   Bundle b;
   b.fd_ = OpenRead(path);
-  struct stat st {};
-  if (::fstat(b.fd_.Get(), &st) != 0) throw EWrapError(errno, path);
-  const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+  const std::uint64_t fileSize = FileSize(b.fd_.Get(), path);
   if (fileSize < kTrailerSize) ThrowInvalidData("no resource bundle");
   std::uint8_t t[kTrailerSize];
   ReadAllAt(b.fd_.Get(), fileSize - kTrailerSize, t, sizeof t);
   const Trailer tr = ParseTrailer(ByteView(t, sizeof t), fileSize);
   b.start_ = fileSize - tr.bundleSize;
-  const std::uint64_t dirSize = tr.bundleSize - kTrailerSize - tr.directoryOffset;
-  if (dirSize > 4 + kMaxEntries * kEntrySize) ThrowInvalidData("resource directory size");
-  Bytes dir(static_cast<std::size_t>(dirSize));
-  b.ReadAt(tr.directoryOffset, dir.data(), dir.size());
-  b.entries_ = ParseDirectory(dir, tr.directoryOffset);
+  b.ReadDirectory(tr.directoryOffset, tr.bundleSize - kTrailerSize - tr.directoryOffset, tr.digest);
   return b;
 }
 
@@ -79,10 +84,7 @@ Bundle Bundle::Parse(Bytes image) {
   const Trailer tr =
       ParseTrailer(ByteView(b.image_).subspan(b.image_.size() - kTrailerSize), fileSize);
   b.start_ = fileSize - tr.bundleSize;
-  const auto dirSize = static_cast<std::size_t>(tr.bundleSize - kTrailerSize - tr.directoryOffset);
-  b.entries_ = ParseDirectory(
-      ByteView(b.image_).subspan(static_cast<std::size_t>(b.start_ + tr.directoryOffset), dirSize),
-      tr.directoryOffset);
+  b.ReadDirectory(tr.directoryOffset, tr.bundleSize - kTrailerSize - tr.directoryOffset, tr.digest);
   return b;
 }
 
@@ -94,12 +96,54 @@ void Bundle::ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t size) c
   }
 }
 
+const Bundle::Entry* Bundle::Find(ResourceType type, std::uint16_t id) const {
+  auto it = entries_.find({type, id});
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
 std::optional<Bytes> Bundle::Load(ResourceType type, std::uint16_t id) const {
-  auto it = entries_.find({static_cast<std::uint16_t>(type), id});
-  if (it == entries_.end()) return std::nullopt;
-  Bytes data(static_cast<std::size_t>(it->second.size));
-  ReadAt(it->second.offset, data.data(), data.size());
+  const Entry* e = Find(type, id);
+  if (!e) return std::nullopt;
+  return LoadHead(type, id, static_cast<std::size_t>(e->size));
+}
+
+std::optional<Bytes> Bundle::LoadHead(ResourceType type, std::uint16_t id, std::size_t size) const {
+  const Entry* e = Find(type, id);
+  if (!e) return std::nullopt;
+  Bytes data(static_cast<std::size_t>(std::min<std::uint64_t>(e->size, size)));
+  ReadAt(e->offset, data.data(), data.size());
   return data;
+}
+
+std::optional<std::uint64_t> Bundle::Size(ResourceType type, std::uint16_t id) const {
+  const Entry* e = Find(type, id);
+  return e ? std::optional<std::uint64_t>(e->size) : std::nullopt;
+}
+
+std::uint16_t Bundle::Mode(ResourceType type, std::uint16_t id) const {
+  const Entry* e = Find(type, id);
+  return e ? e->mode : 0;
+}
+
+std::optional<ResourceKey> Bundle::FindDamaged() const {
+  Bytes chunk;
+  for (const auto& [key, e] : entries_) {
+    Sha256 hash;
+    for (std::uint64_t done = 0; done < e.size;) {
+      chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kHashChunk, e.size - done)));
+      ReadAt(e.offset + done, chunk.data(), chunk.size());
+      hash.Update(chunk);
+      done += chunk.size();
+    }
+    if (hash.Finish() != e.digest) return key;
+  }
+  return std::nullopt;
+}
+
+std::vector<ResourceKey> Bundle::Keys() const {
+  std::vector<ResourceKey> keys;
+  for (const auto& entry : entries_) keys.push_back(entry.first);
+  return keys;
 }
 
 std::string Bundle::LoadString(std::uint16_t id, std::size_t maxBytes) const {
@@ -119,8 +163,10 @@ std::string CutUtf8(const std::string& text, std::size_t maxBytes) {
   return text.substr(0, cut);
 }
 
-void BundleWriter::Add(ResourceType type, std::uint16_t id, ByteView data) {
-  entries_[{static_cast<std::uint16_t>(type), id}] = Bytes(data.begin(), data.end());
+void BundleWriter::Add(ResourceType type, std::uint16_t id, ByteView data, std::uint16_t mode) {
+  Begin(type, id, mode);
+  Write(data);
+  End();
 }
 
 void BundleWriter::AddString(std::uint16_t id, const std::string& text) {
@@ -128,22 +174,53 @@ void BundleWriter::AddString(std::uint16_t id, const std::string& text) {
       ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-Bytes BundleWriter::Build() const {
-  Bytes out;
+void BundleWriter::Begin(ResourceType type, std::uint16_t id, std::uint16_t mode) {
+  open_ = ResourceKey{type, id};
+  current_ = Bundle::Entry{written_, 0, mode, {}};
+  hash_ = Sha256();
+}
+
+void BundleWriter::Write(ByteView data) {
+  hash_.Update(data);
+  sink_(data);
+  written_ += data.size();
+  current_.size += data.size();
+}
+
+void BundleWriter::End() {
+  current_.digest = hash_.Finish();
+  entries_[*open_] = current_;
+  open_.reset();
+}
+
+void BundleWriter::Finish() {
   Bytes dir;
   PutLE(dir, entries_.size(), 4);
-  for (const auto& [key, data] : entries_) {
-    PutLE(dir, key.first, 2);
-    PutLE(dir, key.second, 2);
-    PutLE(dir, out.size(), 8);
-    PutLE(dir, data.size(), 8);
-    out.insert(out.end(), data.begin(), data.end());
+  for (const auto& [key, e] : entries_) {
+    PutLE(dir, static_cast<std::uint16_t>(key.type), 2);
+    PutLE(dir, key.id, 2);
+    PutLE(dir, e.mode, 2);
+    PutLE(dir, e.offset, 8);
+    PutLE(dir, e.size, 8);
+    dir.insert(dir.end(), e.digest.begin(), e.digest.end());
   }
-  const std::uint64_t directoryOffset = out.size();
-  out.insert(out.end(), dir.begin(), dir.end());
-  PutLE(out, directoryOffset, 8);
-  PutLE(out, out.size() + 8 + sizeof kMagic, 8);
-  out.insert(out.end(), kMagic, kMagic + sizeof kMagic);
+  const std::uint64_t directoryOffset = written_;
+  Bytes trailer;
+  PutLE(trailer, directoryOffset, 8);
+  PutLE(trailer, written_ + dir.size() + kTrailerSize, 8);
+  const Digest digest = Sha256Of(dir);
+  trailer.insert(trailer.end(), digest.begin(), digest.end());
+  trailer.insert(trailer.end(), kMagic, kMagic + sizeof kMagic);
+  sink_(dir);
+  sink_(trailer);
+  written_ += dir.size() + trailer.size();
+}
+
+Bytes BuildBundle(const std::function<void(BundleWriter&)>& fill) {
+  Bytes out;
+  BundleWriter writer([&](ByteView b) { out.insert(out.end(), b.begin(), b.end()); });
+  fill(writer);
+  writer.Finish();
   return out;
 }
 

@@ -59,6 +59,12 @@ Bytes ReadWholeFile(const std::string& path) {
   return data;
 }
 
+std::uint64_t FileSize(int fd, const std::string& path) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw EWrapError(errno, path);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 void ReadAllAt(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t size) {
   while (size > 0) {
     ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));

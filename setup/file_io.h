@@ -35,6 +35,7 @@ UniqueFd OpenRead(const std::string& path);
 UniqueFd CreateFile(const std::string& path, unsigned mode = 0644);
 
 Bytes ReadWholeFile(const std::string& path);
+std::uint64_t FileSize(int fd, const std::string& path);
 void ReadAllAt(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t size);
 void WriteAll(int fd, ByteView data);
 void WriteWholeFile(const std::string& path, ByteView data, unsigned mode = 0644);

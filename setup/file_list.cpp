@@ -1,6 +1,7 @@
 #include "setup/file_list.h"
 
 #include <cstring>
+#include <map>
 
 #include "setup/wrap_error.h"
 
@@ -62,6 +63,20 @@ Bytes BuildFileList(const std::vector<FileRecord>& records) {
 std::string CompressedName(const std::string& name) {
   if (name.empty()) return name;
   return name.substr(0, name.size() - 1) + "_";
+}
+
+std::string NameProblem(const std::vector<PayloadName>& names) {
+  std::map<std::string, std::string> expanded;  // expanded name -> stored name
+  for (const auto& n : names) {
+    if (!IsPlainShortName(n.expanded)) return n.expanded + " is not a plain 8.3 file name";
+    if (n.expanded.back() == '_')
+      return n.expanded + " already ends in \"_\", so it would never be expanded";
+    if (!expanded.emplace(n.expanded, n.stored).second)
+      return n.stored + " and " + expanded[n.expanded] + " both expand to " + n.expanded;
+  }
+  // Stored names end in "_" and expanded ones never do, so the two kinds
+  // cannot meet.
+  return {};
 }
 
 }  // namespace wrap

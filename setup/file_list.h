@@ -31,4 +31,16 @@ Bytes BuildFileList(const std::vector<FileRecord>& records);
 // The name a file is stored under: its last character becomes "_".
 std::string CompressedName(const std::string& name);
 
+struct PayloadName {
+  std::string stored;    // as written before expansion, "X.TX_"
+  std::string expanded;  // as the compressed file's header makes it
+};
+
+// The one rule for a payload's names, applied by the packer before it packs
+// and by the launcher before it writes anything: every expanded name is a
+// plain 8.3 name that does not end in "_" (it would be stored under its own
+// name and never expanded), and no two files expand to one name. Returns
+// what is wrong, naming the file, or empty.
+std::string NameProblem(const std::vector<PayloadName>& names);
+
 }  // namespace wrap

@@ -2,28 +2,28 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <new>
 
 #include "setup/file_list.h"
+#include "setup/process.h"
 #include "setup/szdd.h"
 #include "setup/wrap_error.h"
-
-extern char** environ;
 
 namespace wrap {
 namespace {
 
 constexpr std::int64_t kFileTimeUnixEpoch = 116444736000000000;  // 1970 in FILETIME
 constexpr const char* kSetupProgram = "SETUP.EXE";
+
+void StopIfInterrupted() {
+  if (Interruption()) throw EWrapError(EINTR);
+}
 
 }  // namespace
 
@@ -59,26 +59,45 @@ void FileTimeToUnix(std::uint64_t fileTime, std::int64_t& seconds, long& nanosec
   }
 }
 
-Launcher::Launcher(const Bundle* bundle, Asker& asker, std::string tempDirectory)
-    : bundle_(bundle), asker_(asker), tempDirectory_(std::move(tempDirectory)) {}
+Launcher::Launcher(const Bundle* bundle, Asker& asker, std::string tempDirectory,
+                   std::string damage)
+    : bundle_(bundle),
+      asker_(asker),
+      tempDirectory_(std::move(tempDirectory)),
+      damage_(std::move(damage)) {}
 
 std::string Launcher::Title() const {
   std::string title = bundle_ ? bundle_->LoadString(kStringTitle, kTitleMax) : std::string();
   return title.empty() ? "Setup" : title;
 }
 
-void Launcher::Run() {
+bool Launcher::Run() {
   folder_.clear();
   if (!bundle_) {
     // Nothing sound to ask about: say why, as any failure would.
-    ShowSystemError(kInvalidData, BoxType::OkExclamation);
-    asker_.Ask(Title(), "Setup failed.", BoxType::OkExclamation);
-    return;
+    errno = kInvalidData;
+    Fail(damage_);
+    AskUser(kStringFailed, BoxType::OkExclamation);
+    return false;
   }
-  if (AskUser(kStringQuestion, BoxType::YesNoExclamation) != Answer::Yes) return;
-  const bool ok = CreateTempFolder() && UnpackPayload() && RunSetup();
+  if (!accept_ && AskUser(kStringQuestion, BoxType::YesNoExclamation) != Answer::Yes) return true;
+  if (Interruption()) return true;
+  const bool ok = CheckPayload() && CreateTempFolder() && UnpackPayload() && RunSetup();
   RemoveTempFolder();
-  if (!ok) AskUser(kStringFailed, BoxType::OkExclamation);
+  if (!ok && !Interruption()) AskUser(kStringFailed, BoxType::OkExclamation);
+  return ok;
+}
+
+bool Launcher::Extract(const std::string& target) {
+  folder_.clear();
+  if (!bundle_) {
+    errno = kInvalidData;
+    return Fail(damage_);
+  }
+  const bool made = CheckPayload() && (target.empty() ? CreateTempFolder() : UseFolder(target));
+  if (made && UnpackPayload()) return true;
+  RemoveWritten();
+  return false;
 }
 
 std::optional<Bytes> Launcher::LoadRawData(std::uint16_t number) {
@@ -98,14 +117,27 @@ Answer Launcher::AskUser(std::uint16_t stringNumber, BoxType type) {
   return asker_.Ask(Title(), text, type);
 }
 
-void Launcher::ShowSystemError(int code, BoxType type) {
+void Launcher::ShowSystemError(int code, BoxType type, const std::string& detail) {
   if (code == -1) code = errno;
-  asker_.Ask(Title(), ErrorText(code), type);
+  asker_.Ask(Title(), ErrorText(code) + (detail.empty() ? "" : "\n" + detail), type);
 }
 
-bool Launcher::Fail() {
-  ShowSystemError(-1, BoxType::OkExclamation);
+bool Launcher::Fail(const std::string& detail) {
+  // After a signal the user has left: clean up without a word.
+  if (!Interruption()) ShowSystemError(-1, BoxType::OkExclamation, detail);
   return false;
+}
+
+bool Launcher::CheckPayload() {
+  try {
+    CheckParts(*bundle_);
+    ReadFileTime(*bundle_);
+    files_ = ReadPayload(*bundle_);
+    return true;
+  } catch (const EWrapError& e) {
+    errno = e.Code();
+    return Fail(e.Detail());
+  }
 }
 
 bool Launcher::CreateTempFolder() {
@@ -126,6 +158,7 @@ bool Launcher::CreateTempFolder() {
     // swap SETUP.EXE between unpacking and running it.
     if (::mkdir(folder_.c_str(), 0700) == 0) {
       ::chmod(folder_.c_str(), 0700);
+      madeFolder_ = true;
       return true;
     }
     const int err = errno;
@@ -137,48 +170,25 @@ bool Launcher::CreateTempFolder() {
   return Fail();
 }
 
+bool Launcher::UseFolder(const std::string& target) {
+  madeFolder_ = ::mkdir(target.c_str(), 0777) == 0;
+  struct stat st {};
+  if (!madeFolder_ && (errno != EEXIST || ::stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+    return Fail(target);
+  folder_ = target;
+  return true;
+}
+
 bool Launcher::UnpackPayload() {
   const std::string prefix = AppendBackslash(folder_);
   try {
-    const auto list = LoadRawData(kRawFileList);
-    if (!list) return Fail();
-    const auto stamp = LoadRawData(kRawFileTime);
-    if (!stamp) return Fail();
-    if (stamp->size() != 8) ThrowInvalidData("file time");
-    std::int64_t seconds = 0;
-    long nanoseconds = 0;
-    FileTimeToUnix(GetLE(*stamp, 0, 8), seconds, nanoseconds);
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};
-
-    for (const FileRecord& record : ParseFileList(*list)) {
-      const auto data = LoadRawData(record.number);
-      if (!data) return Fail();
-      if (record.length > data->size()) ThrowInvalidData("file longer than its resource");
-      const std::string packed = prefix + record.name;
-      {
-        UniqueFd fd = CreateFile(packed);
-        WriteAll(fd.Get(), ByteView(*data).first(record.length));
-        ::futimens(fd.Get(), times);
-        fd.Close();
-      }
-      const auto name = GetExpandedName(packed);
-      if (!name || !IsPlainShortName(*name) || *name == record.name)
-        ThrowInvalidData("no expanded name for " + record.name);
-      const bool program = *name == kSetupProgram;
-      SzddExpandFile(packed, prefix + *name, program ? 0755 : 0644);
-      if (program) {
-        // The creation mode is cut by the umask; the program must run.
-        struct stat st {};
-        if (::stat((prefix + *name).c_str(), &st) != 0 ||
-            ::chmod((prefix + *name).c_str(), (st.st_mode & 07777) | S_IXUSR) != 0)
-          throw EWrapError(errno, *name);
-      }
-      ::unlink(packed.c_str());
-    }
+    const std::uint64_t fileTime = ReadFileTime(*bundle_);
+    for (const PayloadFile& file : files_) UnpackFile(file, prefix, fileTime);
+    StopIfInterrupted();
     return true;
   } catch (const EWrapError& e) {
     errno = e.Code();
-    return Fail();
+    return Fail(e.Detail());
   } catch (const std::bad_alloc&) {
     // A payload file too large to hold: fail in order, so the folder goes.
     errno = ENOMEM;
@@ -186,40 +196,61 @@ bool Launcher::UnpackPayload() {
   }
 }
 
-bool Launcher::RunSetup() {
-  std::string program = AppendBackslash(folder_) + kSetupProgram;
-  char* argv[] = {program.data(), nullptr};
-  // While the setup program runs, Ctrl-C on the terminal is its to take:
-  // the launcher stays to remove the folder afterwards, as system() does.
-  struct sigaction ignore {
-  }, oldInt{}, oldQuit{};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  ::sigaction(SIGINT, &ignore, &oldInt);
-  ::sigaction(SIGQUIT, &ignore, &oldQuit);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGQUIT);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = 0;
-  const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv, environ);
-  posix_spawnattr_destroy(&attr);
-  if (rc == 0) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+void Launcher::UnpackFile(const PayloadFile& file, const std::string& prefix,
+                          std::uint64_t fileTime) {
+  StopIfInterrupted();
+  const auto data = LoadRawData(file.record.number);
+  if (!data) throw EWrapError(errno, file.record.name);
+  const ByteView packed = ByteView(*data).first(file.record.length);
+  std::int64_t seconds = 0;
+  long nanoseconds = 0;
+  FileTimeToUnix(fileTime, seconds, nanoseconds);
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};
+  const std::string stored = prefix + file.record.name;
+  written_.push_back(stored);
+  {
+    UniqueFd fd = CreateFile(stored);
+    WriteAll(fd.Get(), packed);
+    ::futimens(fd.Get(), times);
+    fd.Close();
   }
-  ::sigaction(SIGINT, &oldInt, nullptr);
-  ::sigaction(SIGQUIT, &oldQuit, nullptr);
+  if (GetExpandedName(stored) != file.expanded)
+    ThrowInvalidData("no expanded name for " + file.record.name);
+  // Expanded from the bytes in memory, which are those just written.
+  const std::string expanded = prefix + file.expanded;
+  written_.push_back(expanded);
+  const unsigned exec = file.expanded == kSetupProgram ? 0111u : file.mode & 0111u;
+  SzddExpandToFile(packed, expanded, 0644 | exec, StopIfInterrupted);
+  if (exec != 0) {
+    // The creation mode is cut by the umask; the program must still run.
+    struct stat st {};
+    if (::stat(expanded.c_str(), &st) != 0 ||
+        ::chmod(expanded.c_str(), (st.st_mode & 07777) | S_IXUSR) != 0)
+      throw EWrapError(errno, file.expanded);
+  }
+  ::unlink(stored.c_str());
+}
+
+bool Launcher::RunSetup() {
+  if (Interruption()) return false;
+  std::vector<std::string> args{AppendBackslash(folder_) + kSetupProgram};
+  args.insert(args.end(), setupArgs_.begin(), setupArgs_.end());
+  Child child;
+  const int rc = child.Start(args[0], args);
   if (rc != 0) {
     errno = rc;
     return Fail();
   }
+  // Its exit code is not looked at; signals meanwhile are its to take.
+  child.Wait();
   return true;
+}
+
+void Launcher::RemoveWritten() {
+  if (folder_.empty()) return;
+  for (const auto& path : written_) ::unlink(path.c_str());
+  written_.clear();
+  if (madeFolder_) ::rmdir(folder_.c_str());
 }
 
 void Launcher::RemoveTempFolder() {

@@ -1,24 +1,18 @@
-// The setup launcher: asks, unpacks its payload into a fresh private folder
-// under the temporary directory, runs SETUP.EXE from it, waits, cleans up.
+// The setup launcher: asks, checks its payload, unpacks it into a fresh
+// private folder under the temporary directory, runs SETUP.EXE from it,
+// waits, cleans up.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "setup/asking.h"
 #include "setup/bundle.h"
+#include "setup/payload.h"
 
 namespace wrap {
-
-constexpr std::uint16_t kStringTitle = 1;
-constexpr std::uint16_t kStringQuestion = 2;
-constexpr std::uint16_t kStringFailed = 3;
-constexpr std::uint16_t kRawFileTime = 1;
-constexpr std::uint16_t kRawFileList = 2;
-constexpr std::uint16_t kRawFirstFile = 101;
-constexpr std::size_t kTitleMax = 49;
-constexpr std::size_t kTextMax = 259;
 
 // Adds "/" unless the path is empty or already ends in "/" or "\".
 std::string AppendBackslash(std::string path);
@@ -31,13 +25,24 @@ void FileTimeToUnix(std::uint64_t fileTime, std::int64_t& seconds, long& nanosec
 
 class Launcher {
  public:
-  // bundle may be null when the executable carries none or a damaged one.
-  Launcher(const Bundle* bundle, Asker& asker, std::string tempDirectory);
+  // bundle may be null when the executable carries none or a damaged one;
+  // damage then says what is wrong with it.
+  Launcher(const Bundle* bundle, Asker& asker, std::string tempDirectory, std::string damage = {});
 
-  // The main sequence. Never throws for anything the payload holds.
-  void Run();
+  // Answer Yes without asking.
+  void Accept() { accept_ = true; }
+  void SetupArguments(std::vector<std::string> args) { setupArgs_ = std::move(args); }
+
+  // The main sequence; false when it failed (answering No is no failure).
+  // Never throws for anything the payload holds.
+  bool Run();
+  // Unpacks into target (made when missing) or, when it is empty, into a
+  // fresh temporary folder, and keeps it; runs nothing. On failure what was
+  // written is removed.
+  bool Extract(const std::string& target);
 
   // The steps; each shows its own error and returns false on failure.
+  bool CheckPayload();
   bool CreateTempFolder();
   bool UnpackPayload();
   bool RunSetup();
@@ -46,19 +51,29 @@ class Launcher {
   // Sets errno to kInvalidData first, so a missing resource reads as such.
   std::optional<Bytes> LoadRawData(std::uint16_t number);
   Answer AskUser(std::uint16_t stringNumber, BoxType type);
-  // code -1 takes errno.
-  void ShowSystemError(int code, BoxType type = BoxType::OkExclamation);
+  // code -1 takes errno; detail goes on a second line.
+  void ShowSystemError(int code, BoxType type = BoxType::OkExclamation,
+                       const std::string& detail = {});
 
   const std::string& TempFolder() const { return folder_; }
 
  private:
   std::string Title() const;
-  bool Fail();
+  bool Fail(const std::string& detail = {});
+  bool UseFolder(const std::string& target);
+  void UnpackFile(const PayloadFile& file, const std::string& prefix, std::uint64_t fileTime);
+  void RemoveWritten();
 
   const Bundle* bundle_;
   Asker& asker_;
   std::string tempDirectory_;
+  std::string damage_;
+  bool accept_ = false;
+  std::vector<std::string> setupArgs_;
   std::string folder_;
+  std::vector<PayloadFile> files_;  // checked by CheckPayload
+  std::vector<std::string> written_;
+  bool madeFolder_ = false;
 };
 
 }  // namespace wrap

@@ -22,7 +22,18 @@ const char* const kUsage =
     "                 [--file-time YYYY-MM-DDTHH:MM:SSZ|@SECONDS] [--icon IMAGE]\n"
     "                 FOLDER OUTPUT\n"
     "       wrap-pack --compress FILE...   (writes FILE_ as mscompress does)\n"
-    "       wrap-pack --expand FILE_...    (writes the expanded name beside it)\n";
+    "       wrap-pack --expand FILE_...    (writes the expanded name beside it)\n"
+    "\n"
+    "Packs every file of FOLDER, SETUP.EXE among them, into a copy of the launcher\n"
+    "(WRAP, default: the wrap beside wrap-pack) written to OUTPUT.\n"
+    "  --title TEXT      title of every box, 1 to 49 bytes\n"
+    "  --question TEXT   the install question, 1 to 259 bytes\n"
+    "  --failed TEXT     the failure notice (default \"Setup failed.\")\n"
+    "  --file-time T     time given to the unpacked compressed files\n"
+    "                    (default: SOURCE_DATE_EPOCH, else now)\n"
+    "  --icon IMAGE      carried as the launcher's icon\n"
+    "Files must be plain files with 8.3 names not ending in \"_\"; execute bits\n"
+    "are carried and restored. Each part is recorded with its SHA-256.\n";
 
 std::string BesideMe(const std::string& name) {
   char buf[4096];

@@ -14,6 +14,7 @@
 #include "setup/file_io.h"
 #include "setup/file_list.h"
 #include "setup/launcher.h"
+#include "setup/payload.h"
 #include "setup/szdd.h"
 #include "setup/wrap_error.h"
 
@@ -22,7 +23,12 @@ namespace {
 
 [[noreturn]] void Refuse(const std::string& why) { throw EWrapError(EINVAL, why); }
 
-std::vector<std::string> FolderFiles(const std::string& folder) {
+struct ProductFile {
+  std::string name;
+  std::uint16_t mode;
+};
+
+std::vector<ProductFile> FolderFiles(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) throw EWrapError(errno, folder);
   std::vector<std::string> names;
@@ -33,25 +39,39 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
   }
   ::closedir(dir);
   std::sort(names.begin(), names.end());
+  std::vector<ProductFile> files;
+  std::vector<PayloadName> payload;
   for (const auto& name : names) {
     struct stat st {};
     if (::stat((folder + "/" + name).c_str(), &st) != 0) throw EWrapError(errno, name);
     if (!S_ISREG(st.st_mode)) Refuse(name + " is not a plain file (sub-folders are not carried)");
-    if (!IsPlainShortName(name)) Refuse(name + " is not an 8.3 file name");
+    files.push_back({name, static_cast<std::uint16_t>(st.st_mode & 0777)});
+    payload.push_back({CompressedName(name), name});
   }
-  return names;
+  // The launcher's own rule: what it would refuse is never packed.
+  const std::string problem = NameProblem(payload);
+  if (!problem.empty()) Refuse(problem);
+  return files;
 }
 
-// The launcher without any bundle a previous packing appended.
-Bytes PlainLauncher(const std::string& path) {
-  Bytes image = ReadWholeFile(path);
+// Copies the launcher without any bundle a previous packing appended.
+void CopyPlainLauncher(const std::string& path, int out) {
+  std::uint64_t size = 0;
   try {
-    const Bundle old = Bundle::Parse(image);
-    image.resize(static_cast<std::size_t>(old.Start()));
-  } catch (const EWrapError&) {
-    // No bundle: the plain launcher.
+    size = Bundle::Open(path).Start();
+  } catch (const EWrapError& e) {
+    if (e.Code() != kInvalidData) throw;
+    UniqueFd fd = OpenRead(path);
+    size = FileSize(fd.Get(), path);
   }
-  return image;
+  UniqueFd in = OpenRead(path);
+  Bytes buf(1 << 16);
+  for (std::uint64_t done = 0; done < size;) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size - done));
+    ReadAllAt(in.Get(), done, buf.data(), n);
+    WriteAll(out, ByteView(buf.data(), n));
+    done += n;
+  }
 }
 
 }  // namespace
@@ -82,46 +102,44 @@ void Pack(const PackOptions& o) {
   if (o.failed.empty() || o.failed.size() > kTextMax)
     Refuse("the failure text needs 1 to " + std::to_string(kTextMax) + " bytes");
 
-  const std::vector<std::string> names = FolderFiles(o.folder);
-  if (std::find(names.begin(), names.end(), "SETUP.EXE") == names.end())
+  const std::vector<ProductFile> files = FolderFiles(o.folder);
+  if (std::none_of(files.begin(), files.end(), [](const auto& f) { return f.name == "SETUP.EXE"; }))
     Refuse(o.folder + " holds no SETUP.EXE");
-  if (names.size() > 0xFFFFu - kRawFirstFile) Refuse("too many files");
-  const std::set<std::string> present(names.begin(), names.end());
-  for (const auto& name : names) {
-    // The launcher writes X.TX_ beside the files already expanded.
-    const std::string packed = CompressedName(name);
-    if (packed != name && present.count(packed))
-      Refuse(name + " would be stored as " + packed + ", which is another file's name");
-  }
+  if (files.size() > 0xFFFFu - kRawFirstFile) Refuse("too many files");
 
-  BundleWriter bundle;
-  bundle.AddString(kStringTitle, o.title);
-  bundle.AddString(kStringQuestion, o.question);
-  bundle.AddString(kStringFailed, o.failed);
-  Bytes stamp;
-  PutLE(stamp, o.fileTime, 8);
-  bundle.Add(ResourceType::RawData, kRawFileTime, stamp);
-
-  std::vector<FileRecord> records;
-  auto number = kRawFirstFile;
-  for (const auto& name : names) {
-    const Bytes data = ReadWholeFile(o.folder + "/" + name);
-    const Bytes packed = SzddCompress(data, name.back());
-    bundle.Add(ResourceType::RawData, number, packed);
-    records.push_back({number, static_cast<std::uint32_t>(packed.size()), CompressedName(name)});
-    ++number;
-  }
-  bundle.Add(ResourceType::RawData, kRawFileList, BuildFileList(records));
-  if (!o.icon.empty()) bundle.Add(ResourceType::IconGroup, 1, ReadWholeFile(o.icon));
-
-  Bytes image = PlainLauncher(o.launcher);
-  const Bytes tail = bundle.Build();
-  image.insert(image.end(), tail.begin(), tail.end());
   // Written beside the target and renamed, so a failure leaves no half
   // launcher under the final name.
   const std::string temp = o.output + ".part";
   try {
-    WriteWholeFile(temp, image, 0755);
+    UniqueFd out = CreateFile(temp, 0755);
+    CopyPlainLauncher(o.launcher, out.Get());
+    BundleWriter bundle([&](ByteView b) { WriteAll(out.Get(), b); });
+    bundle.AddString(kStringTitle, o.title);
+    bundle.AddString(kStringQuestion, o.question);
+    bundle.AddString(kStringFailed, o.failed);
+    Bytes stamp;
+    PutLE(stamp, o.fileTime, 8);
+    bundle.Add(ResourceType::RawData, kRawFileTime, stamp);
+
+    // One file at a time, its compressed bytes straight to the output.
+    std::vector<FileRecord> records;
+    auto number = kRawFirstFile;
+    for (const auto& f : files) {
+      const Bytes data = ReadWholeFile(o.folder + "/" + f.name);
+      std::uint32_t length = 0;
+      bundle.Begin(ResourceType::RawData, number, f.mode);
+      SzddCompress(data, f.name.back(), [&](ByteView b) {
+        bundle.Write(b);
+        length += static_cast<std::uint32_t>(b.size());
+      });
+      bundle.End();
+      records.push_back({number, length, CompressedName(f.name)});
+      ++number;
+    }
+    bundle.Add(ResourceType::RawData, kRawFileList, BuildFileList(records));
+    if (!o.icon.empty()) bundle.Add(ResourceType::IconGroup, 1, ReadWholeFile(o.icon));
+    bundle.Finish();
+    out.Close();
     ::chmod(temp.c_str(), 0755);
     if (::rename(temp.c_str(), o.output.c_str()) != 0) throw EWrapError(errno, o.output);
   } catch (...) {

@@ -182,7 +182,7 @@ class MatchFinder {
 
 class Writer {
  public:
-  explicit Writer(Bytes& out) : out_(out) {}
+  explicit Writer(const std::function<void(ByteView)>& sink) : sink_(sink) {}
   void Literal(std::uint8_t c) {
     Item(true);
     out_.push_back(c);
@@ -195,10 +195,16 @@ class Writer {
     out_.push_back(static_cast<std::uint8_t>(((ringPos >> 4) & 0xF0) |
                                              static_cast<unsigned>(len - kMinMatch)));
   }
+  void Flush() {
+    sink_(out_);
+    out_.clear();
+  }
 
  private:
   void Item(bool literal) {
     if (bit_ == 8) {
+      // A group is complete: its bytes can go.
+      if (out_.size() >= kChunk) Flush();
       flagAt_ = out_.size();
       out_.push_back(0);
       bit_ = 0;
@@ -206,21 +212,22 @@ class Writer {
     if (literal) out_[flagAt_] = static_cast<std::uint8_t>(out_[flagAt_] | (1u << bit_));
     ++bit_;
   }
-  Bytes& out_;
+  const std::function<void(ByteView)>& sink_;
+  Bytes out_;
   std::size_t flagAt_ = 0;
   int bit_ = 8;
 };
 
 }  // namespace
 
-Bytes SzddCompress(ByteView data, char lastChar) {
+void SzddCompress(ByteView data, char lastChar, const std::function<void(ByteView)>& sink) {
   if (data.size() > std::numeric_limits<std::uint32_t>::max())
     throw EWrapError(EFBIG, "SZDD holds at most 4 GiB - 1");
-  Bytes out(kMagic, kMagic + sizeof kMagic);
-  out.push_back(static_cast<std::uint8_t>(lastChar));
-  PutLE(out, data.size(), 4);
-  out.reserve(out.size() + data.size() / 2 + 64);
-  Writer writer(out);
+  Bytes header(kMagic, kMagic + sizeof kMagic);
+  header.push_back(static_cast<std::uint8_t>(lastChar));
+  PutLE(header, data.size(), 4);
+  sink(header);
+  Writer writer(sink);
   MatchFinder finder(data);
 
   // Optimal parse block by block: a literal costs 9 bits, a match 17, and
@@ -264,6 +271,13 @@ Bytes SzddCompress(ByteView data, char lastChar) {
       }
     }
   }
+  writer.Flush();
+}
+
+Bytes SzddCompress(ByteView data, char lastChar) {
+  Bytes out;
+  out.reserve(data.size() / 2 + 64);
+  SzddCompress(data, lastChar, [&](ByteView b) { out.insert(out.end(), b.begin(), b.end()); });
   return out;
 }
 
@@ -292,8 +306,16 @@ std::optional<std::string> GetExpandedName(const std::string& path) {
 void SzddExpandFile(const std::string& source, const std::string& target, unsigned mode) {
   const Bytes packed = ReadWholeFile(source);
   if (!ReadSzddHeader(packed)) ThrowInvalidData(source + " is not an SZDD file");
+  SzddExpandToFile(packed, target, mode);
+}
+
+void SzddExpandToFile(ByteView packed, const std::string& target, unsigned mode,
+                      const std::function<void()>& tick) {
   UniqueFd out = CreateFile(target, mode);
-  SzddExpand(packed, [&](ByteView chunk) { WriteAll(out.Get(), chunk); });
+  SzddExpand(packed, [&](ByteView chunk) {
+    WriteAll(out.Get(), chunk);
+    if (tick) tick();
+  });
   out.Close();
 }
 

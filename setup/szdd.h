@@ -25,6 +25,8 @@ std::optional<SzddHeader> ReadSzddHeader(ByteView data);
 // The whole compressed file. Inputs of 4 GiB or more do not fit the header
 // and throw EWrapError(EFBIG).
 Bytes SzddCompress(ByteView data, char lastChar = 0);
+// The same into a sink, in pieces of about 64 KiB.
+void SzddCompress(ByteView data, char lastChar, const std::function<void(ByteView)>& sink);
 
 // Expands into the sink in chunks of at most 64 KiB. Anything but a whole
 // SZDD file (bad header, data ending before the recorded length) throws
@@ -43,5 +45,9 @@ std::optional<std::string> GetExpandedName(const std::string& path);
 // Expands the file at source into a new file at target (created, or
 // truncated, with mode bits `mode`). Throws EWrapError.
 void SzddExpandFile(const std::string& source, const std::string& target, unsigned mode = 0644);
+// Expands compressed bytes already in memory into a new file; tick runs
+// after every piece written (it may throw to stop).
+void SzddExpandToFile(ByteView packed, const std::string& target, unsigned mode,
+                      const std::function<void()>& tick = {});
 
 }  // namespace wrap

@@ -6,10 +6,14 @@
 namespace wrap {
 
 std::string ErrorText(int code) {
-  // strerrordesc_np gives no text for numbers the C library does not know,
-  // where strerror would make one up.
-  if (const char* text = code > 0 ? strerrordesc_np(code) : nullptr) return text;
+  // strerror makes up "Unknown error N" for numbers the C library does not
+  // know; those get the launcher's own text.
   char buf[64];
+  std::snprintf(buf, sizeof buf, "Unknown error %d", code);
+  if (code > 0) {
+    const std::string text = std::strerror(code);
+    if (text != buf) return text;
+  }
   std::snprintf(buf, sizeof buf, "Unknown error. Code = 0x%lx",
                 static_cast<unsigned long>(static_cast<unsigned int>(code)));
   return buf;
@@ -18,7 +22,7 @@ std::string ErrorText(int code) {
 EWrapError::EWrapError(int code) : std::runtime_error(ErrorText(code)), code_(code) {}
 
 EWrapError::EWrapError(int code, const std::string& detail)
-    : std::runtime_error(ErrorText(code) + ": " + detail), code_(code) {}
+    : std::runtime_error(ErrorText(code) + ": " + detail), code_(code), detail_(detail) {}
 
 void ThrowInvalidData(const std::string& detail) { throw EWrapError(kInvalidData, detail); }
 

@@ -20,9 +20,11 @@ class EWrapError : public std::runtime_error {
   explicit EWrapError(int code);
   EWrapError(int code, const std::string& detail);
   int Code() const noexcept { return code_; }
+  const std::string& Detail() const noexcept { return detail_; }
 
  private:
   int code_;
+  std::string detail_;
 };
 
 // Throws EWrapError(kInvalidData) with the detail text.

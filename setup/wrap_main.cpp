@@ -1,24 +1,14 @@
 // wrap: the setup launcher. Its payload is the bundle at the end of its own
-// executable. It always exits with 0; failures are shown, not returned.
-#include <cerrno>
-#include <optional>
+// executable. Without arguments it always exits with 0; failures are shown,
+// not returned.
+#include <string>
+#include <vector>
 
-#include "setup/asking.h"
-#include "setup/bundle.h"
-#include "setup/launcher.h"
-#include "setup/wrap_error.h"
+#include "setup/command_line.h"
 
-int main() {
+int main(int argc, char** argv) {
   try {
-    auto asker = wrap::ChooseAsker();
-    std::optional<wrap::Bundle> bundle;
-    try {
-      bundle = wrap::Bundle::Open("/proc/self/exe");
-    } catch (const wrap::EWrapError&) {
-      // Run() reports a launcher without a sound bundle.
-    }
-    wrap::Launcher launcher(bundle ? &*bundle : nullptr, *asker, wrap::TempDirectory());
-    launcher.Run();
+    return wrap::RunLauncher(wrap::ParseCommandLine({argv + 1, argv + argc}), "/proc/self/exe");
   } catch (...) {
     // Out of memory and the like: nothing sensible left to show.
   }

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 
 #include "setup/file_list.h"
 #include "setup/packer.h"
+#include "setup/payload.h"
 #include "setup/szdd.h"
 #include "setup/wrap_error.h"
 #include "test_util.h"
@@ -23,33 +25,40 @@ const std::string kTitle = "Setup - Ravelin v1.31";
 const std::string kQuestion =
     "This program will install Ravelin v1.31 (English). Do you want to continue?";
 
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
 // A payload as the packer would make it, with ways to damage it.
 class Payload {
  public:
   Payload() {
-    writer_.AddString(1, kTitle);
-    writer_.AddString(2, kQuestion);
-    writer_.AddString(3, "Setup failed.");
+    Set(ResourceType::String, 1, Text(kTitle));
+    Set(ResourceType::String, 2, Text(kQuestion));
+    Set(ResourceType::String, 3, Text("Setup failed."));
     Bytes stamp;
     wrap::PutLE(stamp, wrap::ParseFileTime("1998-03-07T00:31:00Z"), 8);
-    writer_.Add(ResourceType::RawData, 1, stamp);
+    Set(ResourceType::RawData, 1, stamp);
   }
   void AddFile(const std::string& name, const Bytes& data, char lastChar = 0,
-               bool withResource = true) {
+               bool withResource = true, std::uint16_t mode = 0644) {
     const Bytes packed = wrap::SzddCompress(data, lastChar ? lastChar : name.back());
-    if (withResource) writer_.Add(ResourceType::RawData, next_, packed);
+    if (withResource) Set(ResourceType::RawData, next_, packed, mode);
     records_.push_back(
         {next_++, static_cast<std::uint32_t>(packed.size()), wrap::CompressedName(name)});
   }
-  std::vector<wrap::FileRecord>& Records() { return records_; }
-  wrap::BundleWriter& Writer() { return writer_; }
-  wrap::Bundle Build() {
-    writer_.Add(ResourceType::RawData, 2, wrap::BuildFileList(records_));
-    return wrap::Bundle::Parse(writer_.Build());
+  void Set(ResourceType type, std::uint16_t id, const Bytes& data, std::uint16_t mode = 0) {
+    resources_[{type, id}] = {data, mode};
   }
+  std::vector<wrap::FileRecord>& Records() { return records_; }
+  Bytes Image() {
+    Set(ResourceType::RawData, 2, wrap::BuildFileList(records_));
+    return wrap::BuildBundle([&](wrap::BundleWriter& w) {
+      for (const auto& [key, r] : resources_) w.Add(key.type, key.id, r.first, r.second);
+    });
+  }
+  wrap::Bundle Build() { return wrap::Bundle::Parse(Image()); }
 
  private:
-  wrap::BundleWriter writer_;
+  std::map<wrap::ResourceKey, std::pair<Bytes, std::uint16_t>> resources_;
   std::vector<wrap::FileRecord> records_;
   std::uint16_t next_ = 101;
 };
@@ -57,7 +66,7 @@ class Payload {
 // Runs the launcher with the real terminal asker over pipes; returns what
 // it showed.
 std::string RunLauncher(const wrap::Bundle* bundle, const std::string& tmp,
-                        const std::string& answer) {
+                        const std::string& answer, const std::string& target = "-") {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
   if (::write(in[1], answer.data(), answer.size()) != static_cast<ssize_t>(answer.size()))
@@ -66,7 +75,11 @@ std::string RunLauncher(const wrap::Bundle* bundle, const std::string& tmp,
   {
     wrap::TerminalAsker asker(in[0], out[1]);
     wrap::Launcher launcher(bundle, asker, tmp);
-    launcher.Run();
+    if (target == "-") {
+      launcher.Run();
+    } else {
+      launcher.Extract(target);
+    }
   }
   ::close(out[1]);
   std::string shown;
@@ -92,8 +105,6 @@ std::string SetupScript(const std::string& record) {
          "exit 3\n";
 }
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 std::vector<std::string> Listing(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir))
@@ -110,6 +121,9 @@ class LauncherTest : public ::testing::Test {
   std::string record_ = root_ / "record";
   std::string Failed(const std::string& error) {
     return kTitle + "\n" + error + "\n" + kTitle + "\nSetup failed.\n";
+  }
+  std::string Invalid(const std::string& why) {
+    return Question() + Failed(wrap::ErrorText(wrap::kInvalidData) + "\n" + why);
   }
   std::string Question() { return kTitle + "\n" + kQuestion + " [y/N] "; }
 };
@@ -194,25 +208,23 @@ TEST_F(LauncherTest, AnEmptyListFailsAtStartingSetup) {
   EXPECT_TRUE(Listing(tmp_).empty());
 }
 
-TEST_F(LauncherTest, AMissingResourceIsInvalidDataAndCleansUp) {
+TEST_F(LauncherTest, AMissingResourceIsInvalidDataBeforeAnythingIsWritten) {
   Payload p;
   p.AddFile("DATA.BIN", wraptest::Random(5000, 1));
   p.AddFile("SETUP.EXE", Text(SetupScript(record_)), 0, false);
   const wrap::Bundle bundle = p.Build();
-  EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"),
-            Question() + Failed(wrap::ErrorText(wrap::kInvalidData)));
+  EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Invalid("Missing part: SETUP.EX_"));
   EXPECT_TRUE(Listing(tmp_).empty());
   EXPECT_FALSE(std::filesystem::exists(record_));
 }
 
 TEST_F(LauncherTest, NamesOutsideTheFolderAreInvalidDataAndNothingIsWritten) {
-  const std::string invalid = Failed(wrap::ErrorText(wrap::kInvalidData));
   {
     Payload p;
     p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
     p.Records()[0].name = "../EVIL.EX_";
     const wrap::Bundle bundle = p.Build();
-    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + invalid);
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Invalid("Damaged part: file list"));
   }
   {
     // The letter in the header would make the expanded name a path.
@@ -220,55 +232,109 @@ TEST_F(LauncherTest, NamesOutsideTheFolderAreInvalidDataAndNothingIsWritten) {
     p.AddFile("EVIL.TXT", Text("x"), '/');
     p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
     const wrap::Bundle bundle = p.Build();
-    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + invalid);
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Invalid("EVIL.TX/ is not a plain 8.3 file name"));
   }
   {
     // Not compressed at all: it would be expanded onto itself.
     Payload p;
     p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
-    p.Writer().Add(ResourceType::RawData, 101, Text("plain text, no header"));
+    p.Set(ResourceType::RawData, 101, Text("plain text, no header"));
     p.Records()[0].length = 21;
     const wrap::Bundle bundle = p.Build();
-    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + invalid);
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Invalid("SETUP.EX_ is not a compressed file"));
   }
   EXPECT_TRUE(Listing(tmp_).empty());
   EXPECT_EQ(Listing(root_.Path()), std::vector<std::string>{"tmp"});
 }
 
+TEST_F(LauncherTest, AFlippedBitInAnyPartIsNamedAndNothingIsWritten) {
+  Payload p;
+  p.AddFile("DATA.BIN", wraptest::Mixed(20000, 4));
+  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  const Bytes image = p.Image();
+  const wrap::Bundle sound = wrap::Bundle::Parse(image);
+  for (const std::string name : {"string 2", "file time", "file list", "DATA.BI_", "SETUP.EX_"}) {
+    // Where the part's bytes lie, found through a sound copy.
+    auto at = image.end();
+    for (const auto& key : sound.Keys()) {
+      if (wrap::PartName(sound, key) != name) continue;
+      const Bytes part = *sound.Load(key.type, key.id);
+      at = std::search(image.begin(), image.end(), part.begin(), part.end()) + 1;
+    }
+    ASSERT_NE(at, image.end()) << name;
+    Bytes damaged = image;
+    damaged[static_cast<std::size_t>(at - image.begin())] ^= 0x10;
+    const wrap::Bundle bundle = wrap::Bundle::Parse(damaged);
+    const std::string shown = RunLauncher(&bundle, tmp_, "y\n");
+    // The question itself may be the damaged part; the verdict is the same.
+    EXPECT_NE(shown.find(wrap::ErrorText(wrap::kInvalidData) + "\nDamaged part: " + name + "\n"),
+              std::string::npos)
+        << name << ": " << shown;
+    EXPECT_TRUE(Listing(tmp_).empty()) << name;
+    EXPECT_FALSE(std::filesystem::exists(record_)) << name;
+  }
+}
+
 TEST_F(LauncherTest, DamagedPayloadsAreInvalidData) {
-  const std::string invalid = Question() + Failed(wrap::ErrorText(wrap::kInvalidData));
   {
     Payload p;
     p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
     p.Records()[0].length += 1;  // longer than its resource
     const wrap::Bundle bundle = p.Build();
-    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), invalid);
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"),
+              Invalid("Damaged part: file list (SETUP.EX_ too long)"));
   }
   {
     Payload p;
     p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
     p.Records()[0].length -= 1;  // compressed data cut short
     const wrap::Bundle bundle = p.Build();
-    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), invalid);
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Invalid("compressed data ends early"));
   }
   {
     Payload p;
-    p.Writer().Add(ResourceType::RawData, 1, Bytes{1, 2, 3});  // file time too short
+    p.Set(ResourceType::RawData, 1, Bytes{1, 2, 3});  // file time too short
     p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
     const wrap::Bundle bundle = p.Build();
-    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), invalid);
-  }
-  {
-    wrap::BundleWriter w;  // strings only: no list, no time
-    w.AddString(1, kTitle);
-    w.AddString(2, kQuestion);
-    const wrap::Bundle bundle = wrap::Bundle::Parse(w.Build());
-    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), invalid);
+    EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Invalid("Damaged part: file time"));
   }
   EXPECT_EQ(RunLauncher(nullptr, tmp_, "y\n"),
             "Setup\n" + wrap::ErrorText(wrap::kInvalidData) + "\nSetup\nSetup failed.\n");
   EXPECT_TRUE(Listing(tmp_).empty());
   EXPECT_FALSE(std::filesystem::exists(record_));
+}
+
+TEST_F(LauncherTest, ExecuteBitsComeBackAndTargetsAreKept) {
+  Payload p;
+  p.AddFile("TOOL.SH", Text("#!/bin/sh\n"), 0, true, 0750);
+  p.AddFile("README.TXT", Text("read me"), 0, true, 0600);
+  p.AddFile("SETUP.EXE", Text(SetupScript(record_)), 0, true, 0644);
+  const wrap::Bundle bundle = p.Build();
+  const mode_t old = ::umask(022);
+  EXPECT_EQ(RunLauncher(&bundle, tmp_, "", root_ / "kept/"), "");
+  ::umask(old);
+  auto mode = [&](const char* name) {
+    struct stat st {};
+    ::stat((root_ / "kept/" + name).c_str(), &st);
+    return st.st_mode & 0777;
+  };
+  EXPECT_EQ(mode("TOOL.SH"), 0754u);  // its own execute bits, user and group
+  EXPECT_EQ(mode("README.TXT"), 0644u);
+  EXPECT_EQ(mode("SETUP.EXE"), 0755u);
+  EXPECT_EQ(Listing(root_ / "kept"),
+            (std::vector<std::string>{"README.TXT", "SETUP.EXE", "TOOL.SH"}));
+  EXPECT_FALSE(std::filesystem::exists(record_));  // nothing ran
+
+  // A failed unpack into a folder that existed takes only what it wrote.
+  std::filesystem::create_directory(root_ / "mine");
+  wraptest::WriteFile(root_ / "mine/KEEP", std::string("mine"));
+  Payload bad;
+  bad.AddFile("DATA.BIN", wraptest::Random(3000, 2));
+  bad.AddFile("SETUP.EXE", Text("x"));
+  bad.Records()[1].length -= 1;
+  const wrap::Bundle damaged = bad.Build();
+  RunLauncher(&damaged, tmp_, "", root_ / "mine");
+  EXPECT_EQ(Listing(root_ / "mine"), std::vector<std::string>{"KEEP"});
 }
 
 TEST(LauncherHelpers, ErrorTextsSlashesAndFileTimes) {

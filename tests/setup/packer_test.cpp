@@ -8,6 +8,7 @@
 #include "setup/bundle.h"
 #include "setup/file_list.h"
 #include "setup/launcher.h"
+#include "setup/payload.h"
 #include "setup/szdd.h"
 #include "setup/wrap_error.h"
 #include "test_util.h"
@@ -33,14 +34,6 @@ class PackerTest : public ::testing::Test {
     options_.question = "Install?";
     options_.fileTime = wrap::ParseFileTime("1998-03-07T00:31:00Z");
   }
-  int Refusal() {
-    try {
-      wrap::Pack(options_);
-      return 0;
-    } catch (const wrap::EWrapError& e) {
-      return e.Code();
-    }
-  }
   TempDir root_;
   Bytes launcher_ = wraptest::Random(4000, 5);
   wrap::PackOptions options_;
@@ -49,6 +42,7 @@ class PackerTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(PackerTest, PacksEveryFileWithListTimeAndStrings) {
+  ::chmod((root_ / "in/readme").c_str(), 0751);
   wrap::Pack(options_);
   struct stat st {};
   ASSERT_EQ(::stat(options_.output.c_str(), &st), 0);
@@ -57,6 +51,7 @@ TEST_F(PackerTest, PacksEveryFileWithListTimeAndStrings) {
   EXPECT_TRUE(std::equal(launcher_.begin(), launcher_.end(), image.begin()));
 
   const wrap::Bundle b = wrap::Bundle::Open(options_.output);
+  EXPECT_FALSE(b.FindDamaged());
   EXPECT_EQ(b.Start(), launcher_.size());
   EXPECT_EQ(b.LoadString(1, 49), "Setup - Ravelin v1.31");
   EXPECT_EQ(b.LoadString(2, 259), "Install?");
@@ -76,6 +71,7 @@ TEST_F(PackerTest, PacksEveryFileWithListTimeAndStrings) {
               names[i]);
     EXPECT_EQ(wrap::SzddExpandToMemory(packed), wraptest::ReadFile(root_ / "in/" + names[i]));
   }
+  EXPECT_EQ(b.Mode(ResourceType::RawData, 103), 0751);
 }
 
 TEST_F(PackerTest, RepackingReplacesTheEarlierPayload) {
@@ -89,31 +85,38 @@ TEST_F(PackerTest, RepackingReplacesTheEarlierPayload) {
   EXPECT_EQ(b.LoadString(2, 259), "Again?");
 }
 
-TEST_F(PackerTest, RefusesWhatTheLauncherCouldNotCarry) {
+TEST_F(PackerTest, RefusesWhatTheLauncherWouldRefuseNamingTheFile) {
+  auto refusal = [&]() -> std::string {
+    try {
+      wrap::Pack(options_);
+      return "";
+    } catch (const wrap::EWrapError& e) {
+      EXPECT_EQ(e.Code(), EINVAL);
+      return e.Detail();
+    }
+  };
   options_.title = std::string(50, 'T');
-  EXPECT_EQ(Refusal(), EINVAL);
+  EXPECT_EQ(refusal(), "the title needs 1 to 49 bytes");
   options_.title = "T";
   options_.question = std::string(260, 'Q');
-  EXPECT_EQ(Refusal(), EINVAL);
+  EXPECT_EQ(refusal(), "the question needs 1 to 259 bytes");
   options_.question = "Q";
 
-  wraptest::WriteFile(root_ / "in/LONGFILENAME.TXT", std::string("x"));
-  EXPECT_EQ(Refusal(), EINVAL);
-  std::filesystem::remove(root_ / "in/LONGFILENAME.TXT");
-
-  // DATA.BI_ would be written beside an expanded DATA.BI_.
-  wraptest::WriteFile(root_ / "in/DATA.BI_", std::string("x"));
-  EXPECT_EQ(Refusal(), EINVAL);
-  std::filesystem::remove(root_ / "in/DATA.BI_");
+  for (const std::string name : {"LONGFILENAME.TXT", "NOTE.TX_", "DATA.BI_"}) {
+    wraptest::WriteFile(root_ / "in/" + name, std::string("x"));
+    EXPECT_NE(refusal().find(name), std::string::npos) << name;
+    std::filesystem::remove(root_ / "in/" + name);
+  }
 
   std::filesystem::create_directory(root_ / "in/SUB");
-  EXPECT_EQ(Refusal(), EINVAL);
+  EXPECT_EQ(refusal(), "SUB is not a plain file (sub-folders are not carried)");
   std::filesystem::remove(root_ / "in/SUB");
 
   std::filesystem::remove(root_ / "in/SETUP.EXE");
-  EXPECT_EQ(Refusal(), EINVAL);
+  EXPECT_NE(refusal().find("holds no SETUP.EXE"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(options_.output));
+  EXPECT_FALSE(std::filesystem::exists(options_.output + ".part"));
 
   options_.folder = root_ / "none";
-  EXPECT_EQ(Refusal(), ENOENT);
+  EXPECT_THROW(wrap::Pack(options_), wrap::EWrapError);
 }

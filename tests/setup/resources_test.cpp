@@ -13,22 +13,26 @@ namespace {
 
 Bytes SampleImage() {
   Bytes image{'\x7f', 'E', 'L', 'F', 1, 2, 3};
-  wrap::BundleWriter w;
-  w.AddString(1, "Setup - Ravelin v1.31");
-  w.AddString(2, "Continue?");
-  w.Add(ResourceType::RawData, 1, Bytes{1, 2, 3, 4, 5, 6, 7, 8});
-  w.Add(ResourceType::RawData, 101, wraptest::Random(3000, 7));
-  w.Add(ResourceType::RawData, 102, Bytes{});
-  const Bytes tail = w.Build();
+  const Bytes tail = wrap::BuildBundle([](wrap::BundleWriter& w) {
+    w.AddString(1, "Setup - Ravelin v1.31");
+    w.AddString(2, "Continue?");
+    w.Add(ResourceType::RawData, 1, Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+    w.Begin(ResourceType::RawData, 101, 0755);  // written in pieces
+    const Bytes data = wraptest::Random(3000, 7);
+    w.Write(wrap::ByteView(data).first(1000));
+    w.Write(wrap::ByteView(data).subspan(1000));
+    w.End();
+    w.Add(ResourceType::RawData, 102, Bytes{});
+  });
   image.insert(image.end(), tail.begin(), tail.end());
   return image;
 }
 
-int InvalidOrZero(const Bytes& image) {
+// kInvalidData when the damage is found, by the directory or by a part's
+// checksum; 0 when it is not.
+int Detected(const Bytes& image) {
   try {
-    wrap::Bundle b = wrap::Bundle::Parse(image);
-    for (std::uint16_t id : {1, 2, 101, 102}) (void)b.Load(ResourceType::RawData, id);
-    return 0;
+    return wrap::Bundle::Parse(image).FindDamaged() ? wrap::kInvalidData : 0;
   } catch (const wrap::EWrapError& e) {
     return e.Code();
   }
@@ -50,28 +54,32 @@ TEST(Bundle, ReadsBackWhatTheWriterAppended) {
     EXPECT_EQ(b.Load(ResourceType::RawData, 102), Bytes{});
     EXPECT_FALSE(b.Load(ResourceType::RawData, 103));
     EXPECT_FALSE(b.Load(ResourceType::String, 101));
+    EXPECT_EQ(b.Mode(ResourceType::RawData, 101), 0755);
+    EXPECT_EQ(b.Mode(ResourceType::RawData, 1), 0);
+    EXPECT_FALSE(b.FindDamaged());
   };
   check(wrap::Bundle::Parse(image));
   check(wrap::Bundle::Open(dir / "wrap"));
 }
 
-TEST(Bundle, AnyDamageIsInvalidData) {
+TEST(Bundle, EveryFlippedBitAndEveryCutIsFound) {
   const Bytes image = SampleImage();
-  EXPECT_EQ(InvalidOrZero(Bytes{'\x7f', 'E', 'L', 'F'}), wrap::kInvalidData);
-  // Every cut, and every single-byte change in the directory and trailer,
-  // is either refused as invalid data or still reads in bounds.
-  for (std::size_t cut = 0; cut < image.size(); ++cut) {
-    const int code = InvalidOrZero(Bytes(image.begin(), image.begin() + static_cast<long>(cut)));
-    EXPECT_EQ(code, wrap::kInvalidData) << "cut at " << cut;
-  }
-  for (std::size_t at = image.size() - 24 - 4 - 5 * 20; at < image.size(); ++at) {
-    for (std::uint8_t v : {0x00, 0x01, 0x80, 0xFF}) {
+  EXPECT_EQ(Detected(Bytes{'\x7f', 'E', 'L', 'F'}), wrap::kInvalidData);
+  for (std::size_t cut = 0; cut < image.size(); ++cut)
+    EXPECT_EQ(Detected(Bytes(image.begin(), image.begin() + static_cast<long>(cut))),
+              wrap::kInvalidData)
+        << "cut at " << cut;
+  // Past the launcher's own 7 bytes, every bit belongs to some checked part.
+  for (std::size_t at = 7; at < image.size(); ++at) {
+    for (int bit = 0; bit < 8; bit += 3) {
       Bytes damaged = image;
-      damaged[at] = v;
-      const int code = InvalidOrZero(damaged);
-      EXPECT_TRUE(code == 0 || code == wrap::kInvalidData) << at;
+      damaged[at] ^= static_cast<std::uint8_t>(1u << bit);
+      ASSERT_EQ(Detected(damaged), wrap::kInvalidData) << "byte " << at << " bit " << bit;
     }
   }
+  Bytes older = image;
+  older[older.size() - 1] = '1';  // the magic of the previous format
+  EXPECT_EQ(Detected(older), wrap::kInvalidData);
   wraptest::TempDir dir;
   EXPECT_THROW(wrap::Bundle::Open(dir / "missing"), wrap::EWrapError);
   wraptest::WriteFile(dir / "plain", Bytes(100, 'x'));
@@ -84,10 +92,10 @@ TEST(Bundle, AnyDamageIsInvalidData) {
 }
 
 TEST(Bundle, StringsEndAtZeroAndAreCutOnCharacterBoundaries) {
-  wrap::BundleWriter w;
-  w.Add(ResourceType::String, 1, Bytes{'a', 'b', 0, 'c'});
-  w.AddString(2, std::string(47, 'x') + "\xC3\xA9\xC3\xA9");  // two 2-byte letters
-  const Bytes image = w.Build();
+  const Bytes image = wrap::BuildBundle([](wrap::BundleWriter& w) {
+    w.Add(ResourceType::String, 1, Bytes{'a', 'b', 0, 'c'});
+    w.AddString(2, std::string(47, 'x') + "\xC3\xA9\xC3\xA9");  // two 2-byte letters
+  });
   const wrap::Bundle b = wrap::Bundle::Parse(image);
   EXPECT_EQ(b.LoadString(1, 49), "ab");
   EXPECT_EQ(b.LoadString(2, 49), std::string(47, 'x') + "\xC3\xA9");
@@ -131,6 +139,17 @@ TEST(FileList, CutRecordsAndForeignNamesAreInvalidData) {
   }
   for (const std::string ok : {"SETUP.EX_", "A_", "LONGNAME.TX_", "B.__", "X-1~2.$$_"})
     EXPECT_EQ(code(wrap::BuildFileList({{101, 5, ok}})), 0) << ok;
+}
+
+TEST(FileList, OneNameRuleNamesTheFile) {
+  auto problem = [](std::vector<wrap::PayloadName> names) { return wrap::NameProblem(names); };
+  EXPECT_EQ(problem({{"SETUP.EX_", "SETUP.EXE"}, {"A_", "A"}}), "");
+  EXPECT_EQ(problem({{"NOTE.TX_", "NOTE.TX_"}}),
+            "NOTE.TX_ already ends in \"_\", so it would never be expanded");
+  EXPECT_EQ(problem({{"LONGFILE.TX_", "LONGFILENAME.TXT"}}),
+            "LONGFILENAME.TXT is not a plain 8.3 file name");
+  EXPECT_EQ(problem({{"A.TX_", "A.TXT"}, {"B.TX_", "A.TXT"}}),
+            "B.TX_ and A.TX_ both expand to A.TXT");
 }
 
 TEST(FileList, ShortNamesAndTheirStoredForm) {
