@@ -6,7 +6,7 @@ import os
 import pty
 import select
 import shutil
-import stat
+import signal
 import subprocess
 import sys
 import tempfile
@@ -66,19 +66,22 @@ class PackedLauncher(unittest.TestCase):
         env.pop("WAYLAND_DISPLAY", None)
         return env
 
-    def run_on_terminal(self, answer, then=None):
+    def run_on_terminal(self, answer, then=None, env=None, when=None):
         """Runs the launcher with a pseudo-terminal as its controlling
-        terminal; answers the question once it shows. Returns (output,
-        exit status)."""
+        terminal; answers the question once it shows; then, once then[0]
+        shows, writes then[1]; when(pid) is called on every pass until it
+        returns True. Returns (output, exit status)."""
         pid, master = pty.fork()
         if pid == 0:
             os.chdir(self.cwd)
-            os.execve(self.launcher, [self.launcher], self.env())
+            os.execve(self.launcher, [self.launcher], env or self.env())
         output = b""
         answered = False
         deadline = time.time() + 60
         while time.time() < deadline:
-            ready, _, _ = select.select([master], [], [], 1)
+            if when and answered and when(pid):
+                when = None
+            ready, _, _ = select.select([master], [], [], 0.01 if when else 1)
             if not ready:
                 continue
             try:
@@ -99,6 +102,11 @@ class PackedLauncher(unittest.TestCase):
         os.close(master)
         _, status = os.waitpid(pid, 0)
         return output.decode().replace("\r\n", "\n"), os.waitstatus_to_exitcode(status)
+
+    def write_product_file(self, name, content):
+        mode = "wb" if isinstance(content, bytes) else "w"
+        with open(os.path.join(self.product, name), mode) as f:
+            f.write(content)
 
     def read_record(self):
         with open(self.record) as f:
@@ -159,14 +167,87 @@ class PackedLauncher(unittest.TestCase):
             f.write(b"XXX")
         output, code = self.run_on_terminal(b"y\n")
         self.assertEqual(code, 0)
-        self.assertEqual(output, "Setup\nBad message\nSetup\nSetup failed.\n")
+        self.assertEqual(output, "Setup\nBad message\nno resource bundle of this launcher's "
+                                 "version\nSetup\nSetup failed.\n")
         self.assertEqual(os.listdir(self.temp), [])
+
+    def test_a_flipped_bit_in_the_payload_is_named_and_nothing_is_written(self):
+        with open(self.launcher, "r+b") as f:
+            f.seek(-100000, os.SEEK_END)  # inside DATA.BIN's compressed bytes
+            byte = f.read(1)
+            f.seek(-1, os.SEEK_CUR)
+            f.write(bytes([byte[0] ^ 0x04]))
+        output, code = self.run_on_terminal(b"y\n")
+        self.assertEqual(code, 0)
+        self.assertTrue(output.endswith(f"{TITLE}\nBad message\nDamaged part: DATA.BI_\n"
+                                        f"{TITLE}\nSetup failed.\n"), output)
+        self.assertEqual(os.listdir(self.temp), [])
+        self.assertFalse(os.path.exists(self.record))
+
+    def assert_cleaned_up_after(self, answer, when):
+        fired = []
+        output, code = self.run_on_terminal(answer, when=lambda pid: when(pid) and fired.append(1)
+                                            is None)
+        self.assertEqual(fired, [1], "the signal was never sent")
+        self.assertEqual(code, 0, output)
+        self.assertEqual(os.listdir(self.temp), [])
+        self.assertNotIn("Setup failed.", output)
+        return output
+
+    def test_signals_at_the_question_end_quietly(self):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                self.assert_cleaned_up_after(b"", lambda pid, s=sig: os.kill(pid, s) or True)
+                self.assertFalse(os.path.exists(self.record))
+
+    def test_signals_while_unpacking_remove_the_folder(self):
+        self.write_product_file("BIG.BIN", os.urandom(24 << 20))
+        self.pack()
+        folder = os.path.join(self.temp, "_INST0")
+
+        def once_unpacking(pid, sig):
+            if not os.path.isdir(folder):
+                return False
+            os.kill(pid, sig)
+            return True
+        for sig in (signal.SIGTERM, signal.SIGQUIT):
+            with self.subTest(signal=sig.name):
+                self.assert_cleaned_up_after(b"y\n", lambda pid, s=sig: once_unpacking(pid, s))
+                self.assertFalse(os.path.exists(self.record))
+
+    def test_signals_while_setup_runs_are_passed_on_and_the_folder_goes(self):
+        self.write_product_file("SETUP.EXE", "#!/bin/sh\ntrap 'echo got TERM > {0}; exit 0' TERM\n"
+                                "touch {0}.started\nwhile :; do sleep 0.05; done\n"
+                                .format(self.record))
+        self.pack()
+
+        def once_running(pid):
+            if not os.path.exists(self.record + ".started"):
+                return False
+            os.kill(pid, signal.SIGTERM)
+            return True
+        self.assert_cleaned_up_after(b"y\n", once_running)
+        self.assertEqual(self.read_record(), "got TERM\n")
+
+    def test_a_stale_display_asks_on_the_terminal(self):
+        self.assertIsNotNone(shutil.which("zenity"))
+        env = dict(self.env(), DISPLAY=":93", NO_AT_BRIDGE="1")
+        output, code = self.run_on_terminal(b"n\n", env=env)
+        self.assertEqual(code, 0)
+        self.assertIn(TITLE + "\n" + QUESTION + " [y/N] ", output)
+        self.assertEqual(os.listdir(self.temp), [])
+
+        r = subprocess.run([self.launcher], stdin=subprocess.DEVNULL, capture_output=True,
+                           text=True, env=env, start_new_session=True, timeout=60)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("Answered No: zenity cannot open display: :93; no terminal.", r.stderr)
 
     def test_nobody_to_ask_means_no(self):
         r = subprocess.run([self.launcher], stdin=subprocess.DEVNULL, capture_output=True,
                            text=True, env=self.env(), start_new_session=True, timeout=60)
         self.assertEqual(r.returncode, 0)
         self.assertIn(QUESTION, r.stderr)
+        self.assertIn("Answered No: no display; no terminal.", r.stderr)
         self.assertEqual(os.listdir(self.temp), [])
         self.assertFalse(os.path.exists(self.record))
 
