@@ -1,9 +1,14 @@
 // SZDD against Debian's mscompress and msexpand on one 64 MiB file of mixed
 // text and binary data: time to expand the same compressed file, time to
 // compress, and compressed size. Every figure includes reading and writing
-// the files, as the peer's do.
+// the files, as the peer's do. Then a launcher packed with wrap-pack against
+// makeself (gzip, its default) on a product of that file and a SETUP.EXE
+// that only exits: unpack-and-run time, archive size, and the peak resident
+// memory of the launcher with everything it waited for.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +18,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "setup/file_io.h"
 #include "setup/szdd.h"
@@ -67,34 +73,79 @@ double Seconds(const std::chrono::steady_clock::time_point& since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-// Runs the peer on one file in its folder; the elapsed seconds.
-double RunPeer(const char* program, const std::string& folder, const std::string& file) {
-  const std::string dev_null = "/dev/null";
+struct Run {
+  double seconds;
+  double peakMiB;  // of the process and the children it waited for
+};
+
+// Runs a program in a folder with extra environment entries; exits the
+// benchmark when it fails.
+Run Measure(const std::vector<std::string>& args, const std::string& folder,
+            const std::vector<std::string>& extraEnv = {}) {
+  std::vector<std::string> envText(extraEnv);
+  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
+  std::vector<char*> env, argv;
+  for (auto& e : envText) env.push_back(e.data());
+  env.push_back(nullptr);
+  std::vector<std::string> argText(args);
+  for (auto& a : argText) argv.push_back(a.data());
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, dev_null.c_str(), O_WRONLY, 0);
-  char* argv[] = {const_cast<char*>(program), const_cast<char*>(file.c_str()), nullptr};
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
-  if (posix_spawnp(&pid, program, &actions, nullptr, argv, environ) != 0) {
-    std::fprintf(stderr, "cannot start %s\n", program);
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) {
+    std::fprintf(stderr, "cannot start %s\n", argv[0]);
     std::exit(1);
   }
   posix_spawn_file_actions_destroy(&actions);
   int status = 0;
-  waitpid(pid, &status, 0);
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
   const double elapsed = Seconds(start);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed\n", program);
+    std::fprintf(stderr, "%s failed\n", argv[0]);
     std::exit(1);
   }
-  return elapsed;
+  return {elapsed, static_cast<double>(usage.ru_maxrss) / 1024.0};
 }
 
-void Row(const char* row, double ours, double ms, const char* unit) {
-  std::printf("%s: ours %.3f%s, ms %.3f%s, ratio %.3f\n", row, ours, unit, ms, unit, ours / ms);
+// Runs the peer on one file in its folder; the elapsed seconds.
+double RunPeer(const char* program, const std::string& folder, const std::string& file) {
+  return Measure({program, file}, folder).seconds;
+}
+
+void Row(const char* row, double ours, double peer, const char* unit, const char* name = "ms") {
+  std::printf("%s: ours %.3f%s, %s %.3f%s, ratio %.3f\n", row, ours, unit, name, peer, unit,
+              ours / peer);
   std::fflush(stdout);
+}
+
+// The launcher rows; the product folder holds the data and a SETUP.EXE.
+void LauncherRows(const std::filesystem::path& root) {
+  namespace fs = std::filesystem;
+  const fs::path product = root / "product";
+  const fs::path ours = root / "ours.run";
+  const fs::path theirs = root / "makeself.run";
+  Measure({std::string(TOLVANE_BIN_DIR) + "/wrap-pack", "--title", "Setup", "--question",
+           "Install?", product, ours},
+          root);
+  Measure({"makeself", "--quiet", product, theirs, "Setup", "./SETUP.EXE"}, root);
+  for (const char* d : {"tmp-ours", "tmp-makeself"}) fs::create_directory(root / d);
+  const Run a = Measure({ours, "--accept"}, root, {"TMPDIR=" + (root / "tmp-ours").string()});
+  const Run b =
+      Measure({theirs, "--quiet", "--nox11"}, root, {"TMPDIR=" + (root / "tmp-makeself").string()});
+  if (!fs::is_empty(root / "tmp-ours") || !fs::is_empty(root / "tmp-makeself")) {
+    std::fprintf(stderr, "a launcher left its folder behind\n");
+    std::exit(1);
+  }
+  Row("launcher unpack-and-run time", a.seconds, b.seconds, " s", "makeself");
+  Row("launcher peak memory", a.peakMiB, b.peakMiB, " MiB", "makeself");
+  Row("launcher archive size", static_cast<double>(fs::file_size(ours)) / 1048576.0,
+      static_cast<double>(fs::file_size(theirs)) / 1048576.0, " MiB", "makeself");
 }
 
 }  // namespace
@@ -136,6 +187,11 @@ int main() {
   Row("compress time", oursCompress, msCompress, " s");
   std::printf("compressed size: ours %.0f bytes, ms %.0f bytes, ratio %.3f\n", oursSize, msSize,
               oursSize / msSize);
+  fs::create_directory(root / "product");
+  fs::rename(root / "ours/data.bin", root / "product/DATA.BIN");
+  wrap::WriteWholeFile(root / "product/SETUP.EXE",
+                       wrap::Bytes{'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'}, 0755);
+  LauncherRows(root);
   fs::remove_all(root);
   if (!same) {
     std::fprintf(stderr, "round trip differs\n");
