@@ -53,6 +53,7 @@ void Sha256::Block(const std::uint8_t* p) {
 }
 
 void Sha256::Update(ByteView data) {
+  if (data.empty()) return;  // its data() may be null
   length_ += data.size();
   std::size_t at = 0;
   if (buffered_ > 0) {
