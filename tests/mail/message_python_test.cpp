@@ -230,14 +230,22 @@ std::map<std::string, Parsed> ParseWithPython(const TempDir& dir,
   std::string line;
   while (std::getline(ss, line)) {
     auto f = Fields(line);
-    if (f[0] == "file") cur = &result[f[1]];
-    else if (f[0] == "from") cur->from.push_back(f);
-    else if (f[0] == "to") cur->to.push_back(f);
-    else if (f[0] == "cc") cur->cc.push_back(f);
-    else if (f[0] == "subject") cur->subject = f.size() > 1 ? f[1] : "";
-    else if (f[0] == "defect") cur->defects.push_back(f[1]);
-    else if (f[0] == "part") cur->parts.push_back(f);
-    else if (f[0] == "uu") cur->uu.push_back(f);
+    if (f[0] == "file")
+      cur = &result[f[1]];
+    else if (f[0] == "from")
+      cur->from.push_back(f);
+    else if (f[0] == "to")
+      cur->to.push_back(f);
+    else if (f[0] == "cc")
+      cur->cc.push_back(f);
+    else if (f[0] == "subject")
+      cur->subject = f.size() > 1 ? f[1] : "";
+    else if (f[0] == "defect")
+      cur->defects.push_back(f[1]);
+    else if (f[0] == "part")
+      cur->parts.push_back(f);
+    else if (f[0] == "uu")
+      cur->uu.push_back(f);
   }
   return result;
 }
@@ -411,7 +419,8 @@ TEST(MessagePeer, WeReadWhatPythonWrites) {
   TempDir dir;
   std::string script = WriteFile(dir.path() + "/compose.py", kComposeScript);
   int status = 0;
-  std::string out = RunCommand(std::string(kPython) + " " + script + " " + dir.path() + " 2>&1", &status);
+  std::string out =
+      RunCommand(std::string(kPython) + " " + script + " " + dir.path() + " 2>&1", &status);
   ASSERT_EQ(status, 0) << out;
   int seen = 0;
   for (const char* name : {"mixed", "alternative", "nested", "encoded_words", "uuencoded"}) {
@@ -444,7 +453,9 @@ TEST(MessagePeer, WeReadWhatPythonWrites) {
         EXPECT_EQ(Lf(a.Stream().Data()), Lf(Unhex(atts[k][2])));
     }
     if (std::string(name) == "encoded_words") {
-      EXPECT_EQ(m.Subject(), "Gr\xC3\xBC\xC3\x9F" "e and caf\xE9");
+      EXPECT_EQ(m.Subject(),
+                "Gr\xC3\xBC\xC3\x9F"
+                "e and caf\xC3\xA9");
       EXPECT_EQ(m.CharSet, csISO8859);
     }
     if (std::string(name) == "uuencoded") {
