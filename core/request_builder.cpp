@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
-#include "platform/ascii.h"
 
 namespace {
 
