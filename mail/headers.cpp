@@ -109,6 +109,21 @@ std::string DisplayName(std::string_view text) {
   return out;
 }
 
+// The first `c` that does not stand inside a quoted string.
+std::size_t FindOutsideQuotes(std::string_view text, char c) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (quoted && text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && text[i] == c) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 // "%XX" escapes of an RFC 2231 value decoded.
 std::string PercentDecode(std::string_view s) {
   std::string out;
@@ -248,7 +263,7 @@ std::string GetParameter(std::string_view parameterName, std::string_view value)
 
 void ParseAddress(std::string_view text, std::string& name, std::string& address) {
   text = Trim(text);
-  const std::size_t lt = text.find('<');
+  const std::size_t lt = FindOutsideQuotes(text, '<');
   if (lt != std::string_view::npos) {
     const std::size_t gt = text.find('>', lt + 1);
     if (gt == std::string_view::npos) throw EError("Unable to parse email address");
