@@ -181,7 +181,7 @@ bool NeedsHeaderEncoding(std::string_view text);
 // starts with one stays within 78.
 constexpr std::size_t kEncodedWordBytes = 39;
 constexpr std::size_t HeaderWordsMaxLength(std::size_t textLength) {
-  return (textLength / (kEncodedWordBytes - 3) + 1) * 65;
+  return (textLength / (kEncodedWordBytes - 6) + 1) * 65;
 }
 // Writes `text` as RFC 2047 encoded words (UTF-8, base64) separated by
 // blanks; no word splits a UTF-8 sequence. Writes at most

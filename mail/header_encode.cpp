@@ -55,11 +55,16 @@ std::size_t EncodeHeaderWords(std::string_view text, char* out) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     std::size_t n = std::min(kEncodedWordBytes, text.size() - pos);
-    // A word ends before a UTF-8 sequence that it cannot hold whole.
     if (pos + n < text.size()) {
-      std::size_t cut = n;
-      while (cut > n - 3 && IsContinuationByte(text[pos + cut])) --cut;
-      if (!IsContinuationByte(text[pos + cut])) n = cut;
+      // A word holds whole UTF-8 sequences; a multiple of three bytes, when
+      // one ends at a sequence start, also keeps "=" padding out of the
+      // middle (some readers join adjacent words before decoding).
+      std::size_t cut = 0;
+      for (std::size_t k = n; k + 9 > n && cut == 0; k -= 3)
+        if (!IsContinuationByte(text[pos + k])) cut = k;
+      for (std::size_t k = n; k + 4 > n && cut == 0; --k)
+        if (!IsContinuationByte(text[pos + k])) cut = k;
+      if (cut != 0) n = cut;
     }
     if (o != out) *o++ = ' ';
     o = std::copy(kOpen.begin(), kOpen.end(), o);
