@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/request_builder.h"
+#include "mail/stamp.h"
 #include "platform/ascii.h"
 #include "base/helpers.h"
 
@@ -174,6 +175,7 @@ void TRequestDispatcher::Dispatch(std::string url, bool checkHistory) {
     ui_.SetStatus("Connection Open");
     ui_.SetProgress(25);
     current_request_url_ = url;
+    StampDateAndMessageId(message_);
     sender_.Send();
   } catch (const std::exception& e) {
     last_error_ = e.what();
@@ -248,6 +250,7 @@ bool TRequestDispatcher::SendTestMessage(const std::string& recipient, const std
     message_.Sender().SetAddress(settings.Email);
     sender_.SetServer(settings.Smtp);
     sender_.Connect();
+    StampDateAndMessageId(message_);
     sender_.Send();
   } catch (const std::exception&) {
     return false;

@@ -22,6 +22,24 @@ std::string Cut255(std::string s) {
   return s;
 }
 
+// Bytes from 128 as %XX: an address copied with non-ASCII characters (an
+// IRI) becomes a URI that every server takes on an ASCII request line.
+std::string PercentEncodeIri(const std::string& iri) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char ch : iri) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 128) {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 std::string FtpScript(const std::string& url, const std::string& server) {
   const std::size_t hostStart = 6;  // after "ftp://"
   const std::size_t hostEnd = url.find('/', hostStart);
@@ -114,12 +132,12 @@ bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestM
   DebugLog("To: " + request.Recipient);
   request.Subject = Cut255(ServerValue(request.Recipient, "Subject"));
   DebugLog("Subject: " + request.Subject);
-  if (templateFile.empty()) {
-    request.Body = verb + target;
-  } else {
-    request.Body = ReplaceAll(std::string(1, TemplateMarker),
-                              ReadFileString(ProgramFolder() + templateFile), target);
-  }
-  DebugLog("Body: " + request.Body);
+  // The debug log keeps the address as the user copied it.
+  const std::string templateText = templateFile.empty()
+                                       ? verb + std::string(1, TemplateMarker)
+                                       : ReadFileString(ProgramFolder() + templateFile);
+  const std::string marker(1, TemplateMarker);
+  DebugLog("Body: " + ReplaceAll(marker, templateText, target));
+  request.Body = ReplaceAll(marker, templateText, PercentEncodeIri(target));
   return true;
 }

@@ -19,9 +19,7 @@
 // The message encoder feeds 57-byte chunks, which give 76-character lines.
 std::string Base64EncodeChunk(std::string_view bytes);
 
-constexpr std::size_t Base64EncodedLength(std::size_t byteCount) {
-  return (byteCount + 2) / 3 * 4;
-}
+constexpr std::size_t Base64EncodedLength(std::size_t byteCount) { return (byteCount + 2) / 3 * 4; }
 // Writes Base64EncodedLength(n) characters to `out`; returns that count.
 std::size_t Base64EncodeChunk(const char* bytes, std::size_t n, char* out);
 
@@ -48,12 +46,14 @@ constexpr std::size_t kQPDecodeParagraphLimit = 24574;
 constexpr std::size_t kQPLineCut = 65;
 
 // Bytes in, text lines out. Feed any number of Write calls, then Finish.
-// CR, LF, CR LF, LF CR, CR CR and LF LF each end a paragraph; the last byte
-// of the input is data even when it is a CR or an LF. Lines are cut at 65
-// source characters (at the last blank when there is one; the blank starts
-// the next line) and every cut line but the last ends in a soft "=".
-// Bytes below 32, "=" and bytes from 128 are escaped "=XX"; a blank that
-// ends a line is escaped "=20" so relays cannot strip it.
+// CR LF, a lone LF and a lone CR each end a line; a final line break ends
+// the last line, and data that does not end in one gets a soft break at its
+// end, so it decodes without a line break. Lines hold at most 65 source
+// characters and at most 76 encoded ones (cut at the last blank when there
+// is one; the blank starts the next line) and every cut line ends in a soft
+// "=". Bytes below 32, "=" and bytes from 128 are escaped "=XX"; a blank
+// that ends a line is escaped "=20" so relays cannot strip it. An empty
+// input gives no lines.
 class TQuotedPrintableEncoder {
  public:
   // Receives each line without its line end. The view is valid only
@@ -66,21 +66,18 @@ class TQuotedPrintableEncoder {
   ~TQuotedPrintableEncoder();
 
   void Write(std::string_view bytes);
-  // Emits the last paragraph (one empty line for an empty input).
+  // Emits what is left of the last line.
   void Finish();
 
  private:
-  void Paragraph(const char* data, std::size_t length);
-  void AppendData(char c);
+  void Paragraph(const char* data, std::size_t length, bool softEnd);
+  void Append(const char* data, std::size_t n);
 
   LineSink sink_;
   std::vector<char> paragraph_;  // fixed capacity, no growth
   std::size_t length_ = 0;
-  std::string line_;             // reused output line, fixed size
-  bool pendingBreak_ = false;    // a CR or LF seen, maybe the last byte
-  char pendingByte_ = 0;
-  bool afterBreak_ = false;      // a break ended just now; a second CR/LF joins it
-  bool any_ = false;
+  std::string line_;        // reused output line, fixed size
+  bool pendingCR_ = false;  // a CR ended the last block; a LF may follow
   bool finished_ = false;
 };
 
@@ -166,8 +163,43 @@ std::string UUBeginFileName(std::string_view line);
 // ------------------------------------------------------------ header words
 
 // The text with every encoded word (=?charset?B?text?= or
-// =?charset?Q?text?=) replaced by its bytes; the charset is not converted.
-// Blanks between two adjacent encoded words are dropped. The result is cut
-// to 255 characters. A bad base64 word raises EFileError
-// "Invalid Character".
+// =?charset?Q?text?=) decoded and converted to UTF-8 (text in a charset
+// iconv does not know keeps its bytes). Blanks between two adjacent encoded
+// words are dropped. A malformed word stays as it was written.
+std::string DecodeHeaderWordsWhole(std::string_view text);
+// The same, cut to 255 characters (never inside a UTF-8 sequence).
 std::string DecodeHeaderWords(std::string_view text);
+
+// -------------------------------------------------------- header encoding
+
+// True when `text` cannot stand in a header as it is: a byte from 128, or a
+// control character other than the tab.
+bool NeedsHeaderEncoding(std::string_view text);
+
+// Bytes of UTF-8 text per encoded word: 52 base64 characters, so a word
+// with its "=?utf-8?B?" and "?=" is 64 characters and a header line that
+// starts with one stays within 78.
+constexpr std::size_t kEncodedWordBytes = 39;
+constexpr std::size_t HeaderWordsMaxLength(std::size_t textLength) {
+  return (textLength / (kEncodedWordBytes - 6) + 1) * 65;
+}
+// Writes `text` as RFC 2047 encoded words (UTF-8, base64) separated by
+// blanks; no word splits a UTF-8 sequence. Writes at most
+// HeaderWordsMaxLength(text.size()) characters; returns the count.
+std::size_t EncodeHeaderWords(std::string_view text, char* out);
+std::string EncodeHeaderWords(std::string_view text);
+
+// Appends `text` as a quoted string: in double quotes, with '"' and '\'
+// escaped by a backslash.
+void AppendQuoted(std::string_view text, std::string& out);
+
+// Appends a display name as an address header needs it: encoded words when
+// it holds non-ASCII text, a quoted string when it holds a special
+// character ("()<>[]:;@\,." or '"'), else as it is.
+void AppendDisplayName(std::string_view name, std::string& out);
+
+// Appends "; " and the parameter `name` with `value`: name="value" for
+// ASCII text; otherwise RFC 2231 name*=utf-8''%XX... split into numbered
+// sections (name*0*=, name*1*=, ...) of at most 60 characters, each after
+// "; " so that a folded header keeps its lines short.
+void AppendParameter(std::string_view name, std::string_view value, std::string& out);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "mail/charset.h"
 #include "mail/codecs.h"
 #include "mail/process_hook.h"
 #include "platform/ascii.h"
@@ -67,6 +68,25 @@ void DecodeEncodedLine(std::string_view line, bool uuencoded, std::string& data)
   }
 }
 
+// "1.0", also with comments and blanks around it: "1.0 (produced by x)".
+bool IsMimeVersion10(std::string_view value) {
+  std::string bare;
+  int depth = 0;
+  for (char c : value) {
+    if (c == '(')
+      ++depth;
+    else if (c == ')' && depth > 0)
+      --depth;
+    else if (depth == 0 && c != ' ' && c != '\t')
+      bare += c;
+  }
+  return bare == "1.0";
+}
+
+bool IsMultipart(const std::string& content_type) {
+  return AsciiLower(FirstToken(content_type)).starts_with("multipart/");
+}
+
 }  // namespace
 
 TmsCustomDecoder::TmsCustomDecoder(TStream& stream) {
@@ -99,7 +119,7 @@ void TmsCustomDecoder::Decode() {
   ReadHeaderBlock(message_headers_);
   ReadMessageHeaders();
   try {
-    if (GetHeaderValue(message_headers_, "MIME-VERSION") == "1.0")
+    if (IsMimeVersion10(GetHeaderValue(message_headers_, "MIME-VERSION")))
       DecodeMime();
     else
       DecodeNonMime();
@@ -183,11 +203,30 @@ void TmsCustomDecoder::DecodeMime() {
     DecodeMultipart(content_type);
   } else if (!lower.empty() && lower.find("text/") == std::string::npos) {
     DecodeSinglePart(content_type);
-  } else if (!GetParameter("name", content_type).empty()) {
+  } else if (!GetDecodedParameter("name", content_type).empty()) {
     DecodeSinglePart(content_type);
   } else {
     DecodeTextBody(content_type);
   }
+}
+
+void TmsCustomDecoder::SetTextCharSet(const std::string& content_type, const std::string& cte,
+                                      TmsBody& body) {
+  TmsCustomMessage& m = Message();
+  const std::string charset = GetDecodedParameter("charset", content_type);
+  const std::string lower = AsciiLower(charset);
+  // Latin-1 text stays as it is (the model's csISO8859), and so does
+  // quoted-printable text that names no charset; any other charset is
+  // converted to UTF-8, and text that does not convert keeps its bytes.
+  if (IsLatin1Charset(charset) ||
+      (cte == "quoted-printable" && (lower.empty() || lower == "us-ascii"))) {
+    m.CharSet = csISO8859;
+    return;
+  }
+  if (IsUtf8Charset(charset)) return;
+  std::string converted;
+  for (std::string& line : body)
+    if (CharsetToUtf8(charset, line, converted)) line = std::move(converted);
 }
 
 void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
@@ -198,7 +237,6 @@ void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
   const std::string cte = AsciiLower(GetHeaderValue(message_headers_, "Content-Transfer-Encoding"));
   TmsBody& body = m.Body();
   body.clear();
-  if (cte == "quoted-printable") m.CharSet = csISO8859;
   std::string_view line;
   if (cte != "base64") {
     // A quoted-printable body is decoded as it is read.
@@ -211,12 +249,11 @@ void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
     }
     while (ReadLine(line)) {
       if (IsUUBeginLine(line)) {
-        // A uuencoded file inside a MIME text body: read it all again the
-        // old way.
+        // A uuencoded file inside a MIME text body: read the body again the
+        // old way. The message already has its header properties.
         input_.Restart();
         body.clear();
         ReadHeaderBlock(message_headers_);
-        ReadMessageHeaders();
         DecodeNonMime();
         return;
       }
@@ -236,6 +273,17 @@ void TmsCustomDecoder::DecodeTextBody(const std::string& content_type) {
       if (!line.empty()) AppendBase64(line, bytes);
     SplitLines(bytes, body);
   }
+  SetTextCharSet(content_type, cte, body);
+}
+
+// A part's file name: the name parameter of its type, else the filename
+// parameter of its disposition.
+std::string TmsCustomDecoder::PartFileName(const TmsHeaders& headers,
+                                           const std::string& content_type) {
+  std::string name = GetDecodedParameter("name", content_type);
+  if (name.empty())
+    name = GetDecodedParameter("filename", GetHeaderValue(headers, "Content-Disposition"));
+  return name;
 }
 
 void TmsCustomDecoder::DecodeSinglePart(const std::string& full_type) {
@@ -244,20 +292,13 @@ void TmsCustomDecoder::DecodeSinglePart(const std::string& full_type) {
   TmsCustomMessage& m = Message();
   auto item = std::make_unique<TmsAttItem>();
   try {
-    item->SetFileName(GetParameter("name", content_type));
     const std::string type = FirstToken(content_type);
-    item->SetContentType(type);
     const TransferKind kind =
         TransferOf(GetHeaderValue(message_headers_, "Content-Transfer-Encoding"));
+    const std::string name = PartFileName(message_headers_, full_type);
+    item->SetFileName(name.empty() ? "att." + std::to_string(m.Attachments().Count()) : name);
+    item->SetContentType(type);
     item->SetTransferEncoding(kind.encoding);
-    if (item->FileName().empty()) {
-      item->SetFileName(
-          GetParameter("filename", GetHeaderValue(message_headers_, "Content-Disposition")));
-      if (item->FileName().empty())
-        item->SetFileName("att." + std::to_string(m.Attachments().Count()));
-      item->SetTransferEncoding(kind.encoding);
-      item->SetContentType(type);
-    }
     std::string data;
     data.reserve(kind.encoding == teBase64 ? Remaining() / 4 * 3 : Remaining());
     std::string_view line;
@@ -287,31 +328,61 @@ void TmsCustomDecoder::DecodeSinglePart(const std::string& full_type) {
   m.Attachments().Add(std::move(item));
 }
 
-void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
-  TmsCustomMessage& m = Message();
-  boundary_ = "--" + GetParameter("Boundary", content_type);
+TmsCustomDecoder::TBoundary TmsCustomDecoder::BoundaryKind(std::string_view line) const {
+  const std::string& boundary = levels_.back().boundary;
+  // Blanks after a boundary are allowed and often added by relays.
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  if (!line.starts_with(boundary)) return TBoundary::None;
+  line.remove_prefix(boundary.size());
+  if (line.empty()) return TBoundary::Separator;
+  return line == "--" ? TBoundary::Closing : TBoundary::None;
+}
+
+TmsCustomDecoder::TBoundary TmsCustomDecoder::SkipToBoundary(bool separatorOnly, int error) {
   std::string_view line;
   for (;;) {
-    if (!ReadLine(line)) ParserError(msg::kNoBoundary);
-    if (line == boundary_) break;
+    if (!ReadLine(line)) ParserError(error);
+    const TBoundary kind = BoundaryKind(line);
+    if (kind == TBoundary::Separator || (kind == TBoundary::Closing && !separatorOnly)) return kind;
   }
+}
 
-  // The first part: the body text, unless it is base64 data.
+void TmsCustomDecoder::EnterPart(const std::string& content_type) {
+  const bool alternative =
+      AsciiLower(content_type).find("multipart/alternative") != std::string::npos;
+  levels_.push_back({"--" + GetParameter("boundary", content_type), alternative});
+  SkipToBoundary(true, msg::kNoBoundary);
+}
+
+bool TmsCustomDecoder::LeavePart() {
+  for (;;) {
+    levels_.pop_back();
+    if (levels_.empty()) return false;
+    if (SkipToBoundary(false, msg::kNoClosingBoundary) == TBoundary::Separator) return true;
+  }
+}
+
+bool TmsCustomDecoder::InAlternative() const {
+  for (const TLevel& level : levels_)
+    if (level.alternative) return true;
+  return false;
+}
+
+void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
+  TmsCustomMessage& m = Message();
+  levels_.clear();
+  levels_.push_back({"--" + GetParameter("Boundary", content_type), alternative_});
+  SkipToBoundary(true, msg::kNoBoundary);
+
+  // The first part: the body text, unless it is base64 data. A multipart
+  // first part is entered.
   ReadHeaderBlock(part_headers_);
-  if (AsciiLower(GetHeaderValue(part_headers_, "Content-Type")).find("multipart/alternative") !=
-      std::string::npos) {
-    nested_alternative_ = true;
-    outer_boundary_ = boundary_;
-    boundary_ = "--" + GetParameter("boundary", GetHeaderValue(part_headers_, "Content-Type"));
-    for (;;) {
-      if (!ReadLine(line)) ParserError(msg::kNoBoundary);
-      if (line == boundary_) break;
-    }
+  while (IsMultipart(GetHeaderValue(part_headers_, "Content-Type"))) {
+    EnterPart(GetHeaderValue(part_headers_, "Content-Type"));
     ReadHeaderBlock(part_headers_);
   }
   bool pending_base64 = false;
-  bool done = false;
-  bool close_nested = false;
+  bool more = true;
   const std::string cte = AsciiLower(GetHeaderValue(part_headers_, "Content-Transfer-Encoding"));
   if (cte == "base64") {
     part_headers_.push_back("Content-Transfer-Encoding: Base64");
@@ -319,24 +390,14 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
   } else {
     TmsBody& body = m.Body();
     body.clear();
-    if (cte == "quoted-printable") m.CharSet = csISO8859;
-    bool found = false;
-    while (ReadLine(line)) {
-      if (line == boundary_) {
-        found = true;
-        break;
-      }
-      if (line == boundary_ + "--") {
-        // A multipart body whose only part is the text: nothing follows.
-        found = true;
-        done = !nested_alternative_;
-        close_nested = nested_alternative_;
-        break;
-      }
-      body.emplace_back(line);
+    std::string_view line;
+    TBoundary end = TBoundary::None;
+    while (end == TBoundary::None && ReadLine(line)) {
+      end = BoundaryKind(line);
+      if (end == TBoundary::None) body.emplace_back(line);
     }
     // The line break before a boundary line belongs to the boundary.
-    if (found && !body.empty() && body.back().empty()) body.pop_back();
+    if (end != TBoundary::None && !body.empty() && body.back().empty()) body.pop_back();
     if (body.empty()) body.emplace_back();
     if (cte == "quoted-printable") {
       std::string bytes;
@@ -345,101 +406,93 @@ void TmsCustomDecoder::DecodeMultipart(const std::string& content_type) {
       qp.Finish();
       SplitLines(bytes, body);
     }
-    if (!found) ParserError(msg::kNoBoundary);
+    SetTextCharSet(GetHeaderValue(part_headers_, "Content-Type"), cte, body);
+    if (end == TBoundary::None) ParserError(msg::kNoBoundary);
+    if (end == TBoundary::Closing) more = LeavePart();
   }
-  if (close_nested && !LeaveNestedPart()) done = true;
-  while (!done) {
+  while (more) {
     RunProcessHook();
     if (!pending_base64) ReadHeaderBlock(part_headers_);
     pending_base64 = false;
-    std::string part_type = CutShortText(GetHeaderValue(part_headers_, "Content-type"));
+    std::string part_type = GetHeaderValue(part_headers_, "Content-type");
+    if (IsMultipart(part_type)) {
+      EnterPart(part_type);
+      continue;
+    }
     if (part_type.empty()) part_type = "text/plain";
-    auto item = std::make_unique<TmsAttItem>();
-    const std::string type = FirstToken(part_type);
-    item->SetContentType(type);
-    item->SetFileName(GetParameter("name", part_type));
-    const TransferKind kind =
-        TransferOf(GetHeaderValue(part_headers_, "Content-Transfer-Encoding"));
-    item->SetTransferEncoding(kind.encoding);
-    if (item->FileName().empty()) {
-      item->SetFileName(
-          GetParameter("filename", GetHeaderValue(part_headers_, "Content-Disposition")));
-      item->SetTransferEncoding(kind.encoding);
-      if (item->FileName().empty()) {
-        const std::string before = item->ContentType();
-        item->SetFileName(((alternative_ || nested_alternative_) ? "_alt." : "att.") +
-                          std::to_string(m.Attachments().Count()));
-        item->SetTransferEncoding(kind.encoding);
-        if (!before.empty()) item->SetContentType(before);
-      }
-    }
-    bool last = true;
-    try {
-      std::string data;
-      data.reserve(kind.encoding == teBase64 ? Remaining() / 4 * 3 : Remaining());
-      std::unique_ptr<TQuotedPrintableDecoder> qp;
-      if (kind.encoding == teQuotedPrintable)
-        qp = std::make_unique<TQuotedPrintableDecoder>(
-            [&data](std::string_view b) { data.append(b); });
-      // The last line is held back: the line break before a boundary line
-      // belongs to the boundary, so the part's last line has none.
-      auto take = [&](std::string_view text, bool line_break) {
-        switch (kind.encoding) {
-          case teBase64:
-            DecodeEncodedLine(text, kind.uuencoded, data);
-            break;
-          case teQuotedPrintable:
-            if (line_break || text.ends_with('='))
-              qp->AddLine(text);
-            else if (!text.empty())
-              qp->AddLine(std::string(text) + "=");  // joined like a soft break: no line end
-            break;
-          case te7Bit:
-            // Kept whole: cutting long lines would lose data.
-            data += text;
-            if (line_break) data += "\r\n";
-            break;
-        }
-      };
-      std::string_view held;
-      bool holding = false;
-      bool at_boundary = false;
-      while (ReadLine(line)) {
-        if (line.starts_with(boundary_)) {
-          last = line == boundary_ + "--";
-          at_boundary = true;
-          break;
-        }
-        if (holding) take(held, true);
-        held = line;
-        holding = true;
-      }
-      if (holding) take(held, !at_boundary);
-      // Room was made for the rest of the input; keep only what is used.
-      if (data.capacity() > 2 * data.size() + 4096) data.shrink_to_fit();
-      if (qp) qp->Finish();
-      item->Stream().SetData(std::move(data));
-    } catch (const EMessageParserError&) {
-      throw;
-    } catch (const std::exception&) {
-      ParserError(msg::kErrorDecodingAttachment);
-    }
-    m.Attachments().Add(std::move(item));
-    if (last) done = nested_alternative_ ? !LeaveNestedPart() : true;
+    more = DecodePart(part_type);
   }
   // Lines after the last closing boundary line are ignored.
 }
 
-bool TmsCustomDecoder::LeaveNestedPart() {
-  nested_alternative_ = false;
-  boundary_ = outer_boundary_;
-  std::string_view line;
-  for (;;) {
-    if (!ReadLine(line)) ParserError(msg::kNoClosingBoundary);
-    if (line.starts_with(boundary_)) break;
+bool TmsCustomDecoder::DecodePart(const std::string& part_type) {
+  TmsCustomMessage& m = Message();
+  auto item = std::make_unique<TmsAttItem>();
+  const std::string type = FirstToken(CutShortText(part_type));
+  const TransferKind kind = TransferOf(GetHeaderValue(part_headers_, "Content-Transfer-Encoding"));
+  // A named part is typed by its file's extension; a part without a name
+  // keeps its own type.
+  item->SetContentType(type);
+  const std::string name = PartFileName(part_headers_, part_type);
+  if (!name.empty()) {
+    item->SetFileName(name);
+  } else {
+    item->SetFileName((InAlternative() ? "_alt." : "att.") +
+                      std::to_string(m.Attachments().Count()));
+    if (!type.empty()) item->SetContentType(type);
   }
-  // The outer closing line right after the nested part: no more parts.
-  return line != boundary_ + "--";
+  item->SetTransferEncoding(kind.encoding);
+  TBoundary end = TBoundary::None;
+  try {
+    std::string data;
+    data.reserve(kind.encoding == teBase64 ? Remaining() / 4 * 3 : Remaining());
+    std::unique_ptr<TQuotedPrintableDecoder> qp;
+    if (kind.encoding == teQuotedPrintable)
+      qp = std::make_unique<TQuotedPrintableDecoder>(
+          [&data](std::string_view b) { data.append(b); });
+    // The last line is held back: the line break before a boundary line
+    // belongs to the boundary, so the part's last line has none.
+    auto take = [&](std::string_view text, bool line_break) {
+      switch (kind.encoding) {
+        case teBase64:
+          DecodeEncodedLine(text, kind.uuencoded, data);
+          break;
+        case teQuotedPrintable:
+          if (line_break || text.ends_with('='))
+            qp->AddLine(text);
+          else if (!text.empty())
+            qp->AddLine(std::string(text) + "=");  // joined like a soft break: no line end
+          break;
+        case te7Bit:
+          // Kept whole: cutting long lines would lose data.
+          data += text;
+          if (line_break) data += "\r\n";
+          break;
+      }
+    };
+    std::string_view line;
+    std::string_view held;
+    bool holding = false;
+    while (ReadLine(line)) {
+      end = BoundaryKind(line);
+      if (end != TBoundary::None) break;
+      if (holding) take(held, true);
+      held = line;
+      holding = true;
+    }
+    if (holding) take(held, end == TBoundary::None);
+    // Room was made for the rest of the input; keep only what is used.
+    if (data.capacity() > 2 * data.size() + 4096) data.shrink_to_fit();
+    if (qp) qp->Finish();
+    item->Stream().SetData(std::move(data));
+  } catch (const EMessageParserError&) {
+    throw;
+  } catch (const std::exception&) {
+    ParserError(msg::kErrorDecodingAttachment);
+  }
+  m.Attachments().Add(std::move(item));
+  // The closing line, or the end of the input, ends this level.
+  return end == TBoundary::Separator || LeavePart();
 }
 
 void TmsMessageDecoder::ReadMessageHeaders() { Message().ReadHeaders(message_headers_); }

@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "mail/headers.h"
 #include "mail/message.h"
@@ -32,26 +34,43 @@ class TmsCustomDecoder {
 
  private:
   bool ReadLine(std::string_view& line);  // false at the end; valid until Restart
-  std::size_t Remaining();           // input bytes not read yet
+  std::size_t Remaining();                // input bytes not read yet
   void ReadHeaderBlock(TmsHeaders& list);
   void DecodeMime();
   void DecodeNonMime();
   void DecodeUUAttachments(std::string begin_line);
   void DecodeTextBody(const std::string& content_type);
+  // Converts a text body to UTF-8 and sets the message's CharSet.
+  void SetTextCharSet(const std::string& content_type, const std::string& cte, TmsBody& body);
+  static std::string PartFileName(const TmsHeaders& headers, const std::string& content_type);
   void DecodeSinglePart(const std::string& content_type);
   void DecodeMultipart(const std::string& content_type);
-  // Back to the outer boundary after a nested part; false when the outer
-  // closing line follows at once.
-  bool LeaveNestedPart();
+  // One attachment part, up to its boundary line; false after the last.
+  bool DecodePart(const std::string& part_type);
+
+  // Nested multipart bodies: the innermost boundary is the last.
+  struct TLevel {
+    std::string boundary;  // "--" and the boundary parameter
+    bool alternative = false;
+  };
+  enum class TBoundary { None, Separator, Closing };
+  TBoundary BoundaryKind(std::string_view line) const;
+  // Skips lines up to a boundary line of the innermost level (only a
+  // separator when `separatorOnly`); the end raises parser error `error`.
+  TBoundary SkipToBoundary(bool separatorOnly, int error);
+  // Opens a nested multipart part and skips to its first part.
+  void EnterPart(const std::string& content_type);
+  // Closes the innermost level after its closing line; true when a part
+  // of an outer level follows.
+  bool LeavePart();
+  bool InAlternative() const;
   void Recover(const std::string& message);
 
   TLineStream input_;
   TmsHeaders part_headers_;
   TmsCustomMessage* message_ = nullptr;
-  std::string boundary_;        // "--" and the boundary parameter
-  bool alternative_ = false;    // the message is multipart/alternative
-  bool nested_alternative_ = false;
-  std::string outer_boundary_;
+  bool alternative_ = false;  // the message is multipart/alternative
+  std::vector<TLevel> levels_;
 };
 
 class TmsMessageDecoder : public TmsCustomDecoder {

@@ -30,6 +30,39 @@ std::string OneLine(std::string_view s) {
 
 std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
+// A line that must stay within 78 characters where it can: a header line
+// longer than that is folded at blanks after its first word.
+constexpr std::size_t kFoldAt = 78;
+
+bool HasEightBit(std::string_view s) {
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 128; });
+}
+
+// "name <address>", the name written as an address header needs it; an
+// empty name leaves the blank before "<".
+std::string Mailbox(const TmsMailAddress& a) {
+  std::string out;
+  AppendDisplayName(OneLine(a.Name()), out);
+  out += " <" + OneLine(a.Address()) + ">";
+  return out;
+}
+
+// The name and filename parameters of an attachment: RFC 2231 for a
+// non-ASCII file name, with encoded words in name= for older readers.
+std::string NameParameter(std::string_view part) {
+  if (NeedsHeaderEncoding(part)) return "; name=\"" + EncodeHeaderWords(part) + "\"";
+  std::string out;
+  AppendParameter("name", part, out);
+  return out;
+}
+
+std::string FileNameParameter(std::string_view part) {
+  std::string out;
+  AppendParameter("filename", part, out);
+  return out;
+}
+
 }  // namespace
 
 std::string MakeBoundary() {
@@ -50,20 +83,52 @@ std::string MakeBoundary() {
 }
 
 std::string QuoteDisplayName(std::string_view name) {
-  if (name.find('"') == std::string_view::npos && name.find('.') != std::string_view::npos)
-    return Quoted(name);
-  return std::string(name);
+  std::string out;
+  AppendDisplayName(name, out);
+  return out;
 }
 
 // ---- TmsCustomEncoder
 
 TmsCustomEncoder::TmsCustomEncoder(TmsCustomMessage& message) : message_(message) {
   for (const std::string& line : message_.Body()) {
-    if (line.size() > 255) {
-      long_lines_ = true;
-      break;
-    }
+    long_lines_ = long_lines_ || line.size() > 255;
+    eight_bit_ = eight_bit_ || HasEightBit(line);
   }
+}
+
+void TmsCustomEncoder::WriteHeaderLine(std::string_view line) {
+  // Folds go only after the first word of the value: the field name, its
+  // padding and the first word stay together.
+  std::size_t from = line.find_first_not_of(' ');
+  if (from == 0) from = line.find(':');
+  from = from == std::string_view::npos ? line.size() : line.find_first_not_of(' ', from + 1);
+  std::size_t pos = 0;
+  while (from != std::string_view::npos && line.size() - pos > kFoldAt) {
+    std::size_t fold = std::string_view::npos;
+    const std::size_t low = std::max(pos + 1, from + 1);
+    for (std::size_t i = std::min(pos + kFoldAt, line.size() - 1); i >= low; --i) {
+      if (line[i] == ' ' && line[i - 1] != ' ') {
+        fold = i;
+        break;
+      }
+    }
+    if (fold == std::string_view::npos) {
+      // A word longer than a line: fold after it.
+      for (std::size_t i = std::max(low, pos + kFoldAt); i < line.size(); ++i) {
+        if (line[i] == ' ' && line[i - 1] != ' ') {
+          fold = i;
+          break;
+        }
+      }
+    }
+    if (fold == std::string_view::npos ||
+        line.find_first_not_of(' ', fold) == std::string_view::npos)
+      break;
+    WriteLine(line.substr(pos, fold - pos));
+    pos = fold;
+  }
+  WriteLine(line.substr(pos));
 }
 
 void TmsCustomEncoder::WriteLine(std::string_view text) {
@@ -127,14 +192,12 @@ void TmsCustomEncoder::WriteAddressHeader(std::string_view name, const TmsAddres
   std::string field(name);
   if (field.empty() || field.back() != ':') field += ':';
   if (field.size() < 10) field.resize(10, ' ');
+  // One address per line: a long list folds between addresses, never
+  // inside one.
   for (int i = 0; i < list.Count(); ++i) {
-    const TmsMailAddress& a = list[i];
-    std::string entry = OneLine(QuoteDisplayName(a.Name())) + " <" + OneLine(a.Address()) + ">";
+    std::string entry = (i == 0 ? field : std::string(10, ' ')) + Mailbox(list[i]);
     if (i + 1 < list.Count()) entry += ',';
-    if (i == 0)
-      WriteLine(CutShortText(field + entry));
-    else
-      WriteLine(std::string(10, ' ') + entry);
+    WriteHeaderLine(entry);
   }
 }
 
@@ -144,16 +207,45 @@ void TmsCustomEncoder::WriteCommonHeaders() {
        {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
         "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
     RemoveHeader(headers, name);
-  for (const std::string& line : headers) WriteLine(line);
-  if (!message_.Subject().empty())
-    WriteLine(CutShortText("Subject:  " + OneLine(message_.Subject())));
+  for (const std::string& line : headers) WriteCallerHeader(line);
+  if (!message_.Subject().empty()) {
+    const std::string subject = OneLine(message_.Subject());
+    WriteHeaderLine("Subject:  " +
+                    (NeedsHeaderEncoding(subject) ? EncodeHeaderWords(subject) : subject));
+  }
   if (message_.Encoding == meMIME) WriteLine("Mime-Version: 1.0");
+}
+
+void TmsCustomEncoder::WriteCallerHeader(std::string_view entry) {
+  // An empty line would end the header block; line breaks inside an entry
+  // fold it, so each piece after the first continues it.
+  bool first = true;
+  std::size_t i = 0;
+  while (i < entry.size()) {
+    std::size_t j = FindLineEnd(entry, i);
+    std::string_view piece = entry.substr(i, j - i);
+    i = j + (entry.substr(j).starts_with("\r\n") ? 2 : 1);
+    if (piece.find_first_not_of(" \t") == std::string_view::npos) continue;
+    if (first && piece.front() != ' ' && piece.front() != '\t' &&
+        piece.find(':') == std::string_view::npos)
+      throw EMessageError("Invalid header line: " + CutShortText(piece, 80));
+    if (!first && piece.front() != ' ' && piece.front() != '\t')
+      WriteHeaderLine(" " + std::string(piece));
+    else
+      WriteHeaderLine(piece);
+    first = false;
+  }
 }
 
 void TmsCustomEncoder::WriteTextPartHeaders() {
   if (message_.CharSet == csISO8859) {
     WriteLine("Content-Type: text/plain; charset=" + Quoted("iso-8859-1"));
     WriteLine("Content-Transfer-Encoding: quoted-printable");
+  } else if (eight_bit_) {
+    // The model's text is UTF-8; without 8BITMIME it travels quoted-printable.
+    WriteLine("Content-Type: text/plain; charset=" + Quoted("utf-8"));
+    WriteLine(QuotedPrintableText() ? "Content-Transfer-Encoding: quoted-printable"
+                                    : "Content-Transfer-Encoding: 8bit");
   } else {
     WriteLine("Content-Type: text/plain; charset=" + Quoted("us-ascii"));
     WriteLine(long_lines_ ? "Content-Transfer-Encoding: quoted-printable"
@@ -161,17 +253,29 @@ void TmsCustomEncoder::WriteTextPartHeaders() {
   }
 }
 
+bool TmsCustomEncoder::QuotedPrintableText() const {
+  return message_.CharSet == csISO8859 || long_lines_ || (eight_bit_ && !message_.Allow8Bit);
+}
+
 void TmsCustomEncoder::WriteTextLines() {
   const TmsBody& body = message_.Body();
-  if (message_.CharSet == csISO8859 || long_lines_) {
+  if (QuotedPrintableText()) {
     TQuotedPrintableEncoder qp([this](std::string_view line) { WriteLine(line); });
-    for (std::size_t i = 0; i < body.size(); ++i) {
-      if (i > 0) qp.Write("\r\n");
-      qp.Write(body[i]);
+    for (const std::string& line : body) {
+      qp.Write(line);
+      qp.Write("\r\n");
     }
     qp.Finish();
   } else {
-    for (const std::string& line : body) WriteLine(line);
+    // A lone CR or LF inside an entry goes out as CR LF.
+    for (const std::string& line : body) {
+      std::size_t i = 0;
+      do {
+        const std::size_t j = FindLineEnd(line, i);
+        WriteLine(std::string_view(line).substr(i, j - i));
+        i = j + (std::string_view(line).substr(j).starts_with("\r\n") ? 2 : 1);
+      } while (i < line.size());
+    }
   }
 }
 
@@ -193,11 +297,10 @@ void TmsCustomEncoder::WriteSinglePartBody() {
   else if (rtf)
     WriteLine("Content-Type: text/rtf");
   else
-    WriteLine(CutShortText("Content-Type: " + OneLine(item.ContentType()) + "; name=\"") + part +
-              "\"");
+    WriteHeaderLine("Content-Type: " + OneLine(item.ContentType()) + NameParameter(part));
   WriteLine(std::string("Content-Transfer-Encoding: ") +
             TransferEncodingName(item.TransferEncoding()));
-  if (!html && !rtf) WriteLine("Content-Disposition: attachment; filename=" + Quoted(part));
+  if (!html && !rtf) WriteHeaderLine("Content-Disposition: attachment" + FileNameParameter(part));
   WriteLine("");
   WriteAttachmentData(item);
 }
@@ -246,13 +349,12 @@ void TmsCustomEncoder::WriteMultipartBody(bool alternative) {
     const std::string part = OneLine(FileNamePart(item.FileName()));
     const bool plain = !(alternative || alt || html || rtf);
     if (plain)
-      WriteLine(CutShortText("Content-Type: " + OneLine(item.ContentType()) + "; name=\"") + part +
-                "\"");
+      WriteHeaderLine("Content-Type: " + OneLine(item.ContentType()) + NameParameter(part));
     else
       WriteLine("Content-Type: " + OneLine(item.ContentType()));
     WriteLine(std::string("Content-Transfer-Encoding: ") +
               TransferEncodingName(item.TransferEncoding()));
-    if (plain) WriteLine("Content-Disposition: attachment; filename=" + Quoted(part));
+    if (plain) WriteHeaderLine("Content-Disposition: attachment" + FileNameParameter(part));
     WriteLine("");
     WriteAttachmentData(item);
     WriteLine("");
@@ -334,8 +436,7 @@ void TmsCustomEncoder::WriteUUBody() {
 
 void TmsMessageEncoder::WriteHeaders() {
   auto& m = static_cast<TmsMessage&>(message_);
-  WriteLine("From:     " + OneLine(QuoteDisplayName(m.Sender().Name())) + " <" +
-            OneLine(m.Sender().Address()) + ">");
+  WriteHeaderLine("From:     " + Mailbox(m.Sender()));
   WriteAddressHeader("To", m.Recipients());
   WriteAddressHeader("CC", m.CC());
   if (m.ReturnReceipt) WriteLine("Return-Receipt-To: <" + OneLine(m.Sender().Address()) + ">");
@@ -346,8 +447,7 @@ void TmsMessageEncoder::WriteHeaders() {
 
 void TmsArticleEncoder::WriteHeaders() {
   auto& a = static_cast<TmsArticle&>(message_);
-  WriteLine(CutShortText("From:     " + OneLine(a.Sender().Name()) + " <" +
-                         OneLine(a.Sender().Address()) + ">"));
+  WriteHeaderLine("From:     " + Mailbox(a.Sender()));
   WriteLine("Newsgroups: " + OneLine(a.NewsGroups));
   WriteCommonHeaders();
 }

@@ -35,6 +35,8 @@ class TmsCustomEncoder {
   // Removes the standard headers from the message, writes the remaining
   // ones, the subject and the MIME version line.
   void WriteCommonHeaders();
+  // Writes a header line, folded at blanks when it is longer than 78.
+  void WriteHeaderLine(std::string_view line);
 
   TmsCustomMessage& message_;
 
@@ -42,6 +44,10 @@ class TmsCustomEncoder {
   void WritePlainTextBody();
   void WriteTextPartHeaders();
   void WriteTextLines();
+  bool QuotedPrintableText() const;
+  // A caller's entry of Headers: folded at its line breaks, skipped when
+  // empty; one that is no header line raises EMessageError.
+  void WriteCallerHeader(std::string_view entry);
   void WriteSinglePartBody();
   void WriteMultipartBody(bool alternative);
   void WriteUUBody();
@@ -51,6 +57,7 @@ class TmsCustomEncoder {
   TStream* output_ = nullptr;
   std::string pending_;  // lines not yet handed to the output stream
   bool long_lines_ = false;
+  bool eight_bit_ = false;  // some body byte is 128 or above
 };
 
 class TmsMessageEncoder : public TmsCustomEncoder {
@@ -72,6 +79,6 @@ class TmsArticleEncoder : public TmsCustomEncoder {
 // Eight random digits 0 to 8, fresh for every call.
 std::string MakeBoundary();
 
-// Display name as written in an address header: in double quotes when it
-// holds a "." and no double quote.
+// Display name as written in an address header: encoded words for
+// non-ASCII text, a quoted string when it holds a special character.
 std::string QuoteDisplayName(std::string_view name);

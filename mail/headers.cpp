@@ -3,7 +3,9 @@
 #include <cctype>
 #include <fstream>
 
+#include "mail/charset.h"
 #include "mail/codecs.h"
+#include "platform/ascii.h"
 #include "platform/errors.h"
 #include "platform/mime_types.h"
 
@@ -54,22 +56,124 @@ std::string WithColon(std::string_view name) {
   return key;
 }
 
+// An address item with its encoded words decoded. A decoded display name
+// that holds a special character is quoted again, so that a "<" or a
+// comma in it cannot be taken for the mailbox or a second address.
+std::string DecodeAddressItem(std::string_view item) {
+  if (item.find("=?") == std::string_view::npos) return std::string(item);
+  const std::size_t lt = item.rfind('<');
+  if (lt == std::string_view::npos || lt == 0) return DecodeHeaderWordsWhole(item);
+  const std::string name(Trim(DecodeHeaderWordsWhole(item.substr(0, lt))));
+  std::string out;
+  if (name.find_first_of("()<>[]:;@\\,.\"") != std::string::npos)
+    AppendQuoted(name, out);
+  else
+    out = name;
+  out += ' ';
+  out += item.substr(lt);
+  return out;
+}
+
 // Splits at commas outside double quotes and adds each non-empty item,
-// trimmed, cut and decoded.
+// trimmed, decoded and cut.
 void AddAddressItems(std::string_view text, std::vector<std::string>& result) {
   bool quoted = false;
   std::size_t itemStart = 0;
   for (std::size_t i = 0; i <= text.size(); ++i) {
     if (i < text.size()) {
+      if (quoted && text[i] == '\\') {
+        ++i;  // an escaped character, a quote included
+        continue;
+      }
       if (text[i] == '"') quoted = !quoted;
       if (text[i] != ',' || quoted) continue;
     }
     const std::string_view item = Trim(text.substr(itemStart, i - itemStart));
     itemStart = i + 1;
     if (item.empty()) continue;
-    std::string decoded(Trim(DecodeHeaderWords(CutShortText(item))));
+    std::string decoded(Trim(CutShortText(DecodeAddressItem(item))));
     if (!decoded.empty()) result.push_back(std::move(decoded));
   }
+}
+
+// A display name: a quoted string loses its quotes and escapes; anything
+// else is unquoted as before.
+std::string DisplayName(std::string_view text) {
+  text = Trim(text);
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return Unquote(text);
+  std::string out;
+  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+    if (text[i] == '\\' && i + 2 < text.size()) ++i;
+    out += text[i];
+  }
+  return out;
+}
+
+// The first `c` that does not stand inside a quoted string.
+std::size_t FindOutsideQuotes(std::string_view text, char c) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (quoted && text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && text[i] == c) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// "%XX" escapes of an RFC 2231 value decoded.
+std::string PercentDecode(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// An extended value charset'language'text: the charset, and the text.
+std::string_view SplitCharset(std::string_view value, std::string& charset) {
+  const std::size_t q1 = value.find('\'');
+  const std::size_t q2 = q1 == std::string_view::npos ? q1 : value.find('\'', q1 + 1);
+  if (q2 == std::string_view::npos) return value;
+  charset = value.substr(0, q1);
+  return value.substr(q2 + 1);
+}
+
+// The parameters of a header value as (lower-case attribute, value) pairs;
+// quoted values unquoted.
+std::vector<std::pair<std::string, std::string>> Parameters(std::string_view value) {
+  std::vector<std::pair<std::string, std::string>> out;
+  std::size_t i = value.find(';');
+  while (i != std::string_view::npos && i < value.size()) {
+    ++i;
+    const std::size_t eq = value.find('=', i);
+    if (eq == std::string_view::npos) break;
+    std::string attribute = AsciiLower(Trim(value.substr(i, eq - i)));
+    std::size_t j = eq + 1;
+    while (j < value.size() && (value[j] == ' ' || value[j] == '\t')) ++j;
+    std::string v;
+    if (j < value.size() && value[j] == '"') {
+      for (++j; j < value.size() && value[j] != '"'; ++j) {
+        if (value[j] == '\\' && j + 1 < value.size()) ++j;
+        v += value[j];
+      }
+      i = value.find(';', j);
+    } else {
+      i = value.find(';', j);
+      v = Trim(value.substr(j, i == std::string_view::npos ? std::string_view::npos : i - j));
+    }
+    out.emplace_back(std::move(attribute), std::move(v));
+  }
+  return out;
 }
 
 }  // namespace
@@ -100,7 +204,8 @@ std::string GetHeaderValue(const TmsHeaders& headers, std::string_view name) {
   }
   const std::string_view bare = std::string_view(key).substr(0, key.size() - 1);
   if (EqualsNoCase(bare, "Content-Type") || EqualsNoCase(bare, "X-UIDL")) return value;
-  return DecodeHeaderWords(CutShortText(value));
+  // Decoded first: a cut through an encoded word would leave it unreadable.
+  return CutShortText(DecodeHeaderWordsWhole(value));
 }
 
 void GetHeaderAddresses(const TmsHeaders& headers, std::string_view name,
@@ -118,7 +223,8 @@ void GetHeaderAddresses(const TmsHeaders& headers, std::string_view name,
     AddAddressItems(std::string_view(line).substr(colon + 1), result);
     // The scan goes on from the first line that is not a continuation, so
     // that every header with the name contributes.
-    for (++i; i < headers.size() && IsContinuation(headers[i]); ++i) AddAddressItems(headers[i], result);
+    for (++i; i < headers.size() && IsContinuation(headers[i]); ++i)
+      AddAddressItems(headers[i], result);
   }
 }
 
@@ -157,14 +263,14 @@ std::string GetParameter(std::string_view parameterName, std::string_view value)
 
 void ParseAddress(std::string_view text, std::string& name, std::string& address) {
   text = Trim(text);
-  const std::size_t lt = text.find('<');
+  const std::size_t lt = FindOutsideQuotes(text, '<');
   if (lt != std::string_view::npos) {
     const std::size_t gt = text.find('>', lt + 1);
     if (gt == std::string_view::npos) throw EError("Unable to parse email address");
     std::string rest(text.substr(0, lt));
     rest += text.substr(gt + 1);
     address = CutShortText(Unquote(text.substr(lt + 1, gt - lt - 1)));
-    name = CutShortText(Unquote(rest));
+    name = CutShortText(DisplayName(rest));
     return;
   }
   const std::size_t paren = text.find('(');
@@ -177,6 +283,52 @@ void ParseAddress(std::string_view text, std::string& name, std::string& address
   }
   address = CutShortText(text);
   name.clear();
+}
+
+std::string GetDecodedParameter(std::string_view parameterName, std::string_view value) {
+  const std::string plain = AsciiLower(parameterName);
+  std::string result;
+  std::string charset;
+  bool found = false;
+  bool extended = false;
+  // Sections name*0, name*1*, ... in order; name* and name alone otherwise.
+  std::vector<std::pair<std::string, std::string>> params = Parameters(value);
+  for (int section = 0;; ++section) {
+    const std::string key = plain + "*" + std::to_string(section);
+    bool any = false;
+    for (const auto& [attribute, v] : params) {
+      if (attribute == key) {
+        result += v;
+      } else if (attribute == key + "*") {
+        result += PercentDecode(section == 0 ? SplitCharset(v, charset) : std::string_view(v));
+        extended = true;
+      } else {
+        continue;
+      }
+      any = true;
+    }
+    if (!any) break;
+    found = true;
+  }
+  auto find = [&params](const std::string& attribute) -> const std::string* {
+    for (const auto& p : params)
+      if (p.first == attribute) return &p.second;
+    return nullptr;
+  };
+  if (!found) {
+    if (const std::string* v = find(plain + "*")) {
+      result = PercentDecode(SplitCharset(*v, charset));
+      found = extended = true;
+    } else if (const std::string* v = find(plain)) {
+      // Older writers put encoded words into the quoted value.
+      result = DecodeHeaderWordsWhole(*v);
+    }
+  }
+  if (extended) {
+    std::string converted;
+    if (CharsetToUtf8(charset, result, converted)) result = std::move(converted);
+  }
+  return result;
 }
 
 std::string Unquote(std::string_view text) {
@@ -193,7 +345,8 @@ std::string FirstToken(std::string_view value) {
 
 std::string ContentTypeOfFile(std::string_view fileName) {
   const std::size_t slash = fileName.find_last_of("/\\");
-  const std::string_view base = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
+  const std::string_view base =
+      slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
   const std::size_t dot = base.rfind('.');
   if (dot != std::string_view::npos) {
     std::string type = MimeTypeOfExtension(base.substr(dot));

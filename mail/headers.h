@@ -41,6 +41,12 @@ void RemoveHeader(TmsHeaders& headers, std::string_view name);
 // The name is found anywhere in the value: "name" also finds "filename".
 std::string GetParameter(std::string_view parameterName, std::string_view value);
 
+// A parameter of a header value, matched by its whole name, in any of its
+// forms: RFC 2231 (name*=charset'lang'%XX, sections name*0*=, name*1=, ...),
+// or plain (quoted, with escapes; encoded words inside decoded). Converted
+// to UTF-8. "" when the value has no such parameter.
+std::string GetDecodedParameter(std::string_view parameterName, std::string_view value);
+
 // Splits one address item into display name and mailbox:
 // "J. Smith" <js@x.org>, js@x.org (J. Smith), or a bare js@x.org.
 // Both parts are unquoted and cut to 255 characters. A "<" without a ">"
@@ -50,10 +56,10 @@ void ParseAddress(std::string_view text, std::string& name, std::string& address
 
 // The same for any address object with `Name` and `Address` text members.
 template <class TAddress>
-  requires requires(TAddress& a, std::string s) {
-    a.Name = s;
-    a.Address = s;
-  }
+requires requires(TAddress& a, std::string s) {
+  a.Name = s;
+  a.Address = s;
+}
 void ParseAddress(std::string_view text, TAddress& address) {
   std::string name = address.Name;
   std::string mailbox = address.Address;

@@ -337,6 +337,7 @@ void TmsCustomMessage::Assign(const TmsCustomMessage& source) {
   subject_ = source.subject_;
   Encoding = source.Encoding;
   CharSet = source.CharSet;
+  Allow8Bit = source.Allow8Bit;
   headers_ = source.headers_;
   body_ = source.body_;
   attachments_.Assign(source.attachments_);
@@ -489,7 +490,9 @@ void TmsMessage::ReadHeaders(const TmsHeaders& headers) {
   }
   std::string subject = GetHeaderValue(headers, "Subject");
   if (!subject.empty()) SetSubject(subject);
+  // "1 (Highest)" is as high as "1".
   std::string priority = GetHeaderValue(headers, "X-Priority");
+  priority.resize(std::min(priority.size(), priority.find_first_not_of("0123456789")));
   Priority = priority == "1" ? ptHigh : priority == "5" ? ptLow : ptNormal;
   if (!GetHeaderValue(headers, "Return-receipt-to").empty()) ReturnReceipt = true;
   SetHeaders(headers);

@@ -164,6 +164,9 @@ class TmsCustomMessage {
 
   TMsgEncoding Encoding = meMIME;
   TCharSet CharSet = csUSASCII;
+  // The server takes 8-bit text (8BITMIME): non-ASCII text may go 8bit
+  // instead of quoted-printable.
+  bool Allow8Bit = false;
 
   TmsMailAddress& Sender() { return sender_; }
   const TmsMailAddress& Sender() const { return sender_; }

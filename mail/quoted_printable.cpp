@@ -59,67 +59,69 @@ constexpr std::size_t kMaxEncodedLine = kQPLineCut * 3 + 1;
 // ------------------------------------------------------------------ encoder
 
 TQuotedPrintableEncoder::TQuotedPrintableEncoder(LineSink sink)
-    : sink_(std::move(sink)), paragraph_(kQPEncodeParagraphLimit), line_(kMaxEncodedLine + 4, '\0') {}
+    : sink_(std::move(sink)),
+      paragraph_(kQPEncodeParagraphLimit),
+      line_(kMaxEncodedLine + 4, '\0') {}
 
 TQuotedPrintableEncoder::~TQuotedPrintableEncoder() = default;
 
-void TQuotedPrintableEncoder::AppendData(char c) {
-  if (length_ == kQPEncodeParagraphLimit) ParagraphTooLarge();
-  paragraph_[length_++] = c;
-  any_ = true;
+void TQuotedPrintableEncoder::Append(const char* data, std::size_t n) {
+  if (n > kQPEncodeParagraphLimit - length_) ParagraphTooLarge();
+  std::memcpy(paragraph_.data() + length_, data, n);
+  length_ += n;
 }
 
 void TQuotedPrintableEncoder::Write(std::string_view bytes) {
   const char* p = bytes.data();
   const char* end = p + bytes.size();
   while (p < end) {
-    if (pendingBreak_) {
-      // The CR or LF before was not the last byte, so it ends the paragraph;
-      // a CR or LF right after it belongs to the same break.
-      pendingBreak_ = false;
-      Paragraph(paragraph_.data(), length_);
-      if (IsBreak(*p)) ++p;
+    if (pendingCR_) {
+      // A CR that ended the last block: a LF right after it is the same break.
+      pendingCR_ = false;
+      Paragraph(paragraph_.data(), length_, false);
+      if (*p == '\n') ++p;
       continue;
     }
     const char* stop = p;
     while (stop < end && !IsBreak(*stop)) ++stop;
     const std::size_t run = static_cast<std::size_t>(stop - p);
-    if (length_ == 0 && end - stop >= 2) {
-      // The whole paragraph lies in this block and its break is not the
-      // last byte: encode it in place.
+    if (stop == end) {
+      Append(p, run);
+      break;
+    }
+    const bool cr = *stop == '\r';
+    if (cr && stop + 1 == end) {
+      // Whether a LF follows is known only with the next block.
+      Append(p, run);
+      pendingCR_ = true;
+      break;
+    }
+    if (length_ == 0) {
+      // The whole paragraph lies in this block: encode it in place.
       if (run > kQPEncodeParagraphLimit) ParagraphTooLarge();
-      Paragraph(p, run);
-      p = stop + 1;
-      if (IsBreak(*p)) ++p;
-      continue;
+      Paragraph(p, run, false);
+    } else {
+      Append(p, run);
+      Paragraph(paragraph_.data(), length_, false);
     }
-    if (run > 0) {
-      if (run > kQPEncodeParagraphLimit - length_) ParagraphTooLarge();
-      std::memcpy(paragraph_.data() + length_, p, run);
-      length_ += run;
-      any_ = true;
-      p = stop;
-    }
-    if (p < end) {
-      pendingBreak_ = true;
-      pendingByte_ = *p++;
-    }
+    p = stop + 1;
+    if (cr && *p == '\n') ++p;
   }
 }
 
 void TQuotedPrintableEncoder::Finish() {
   if (finished_) return;
   finished_ = true;
-  if (pendingBreak_) {
-    // The last byte of the input is data even when it is a line end.
-    pendingBreak_ = false;
-    AppendData(pendingByte_);
+  if (pendingCR_) {
+    pendingCR_ = false;
+    Paragraph(paragraph_.data(), length_, false);
+  } else if (length_ > 0) {
+    // Data without a final line break must not gain one.
+    Paragraph(paragraph_.data(), length_, true);
   }
-  // An empty input gives one empty line; a break at the very end adds none.
-  if (any_ || !afterBreak_) Paragraph(paragraph_.data(), length_);
 }
 
-void TQuotedPrintableEncoder::Paragraph(const char* data, std::size_t len) {
+void TQuotedPrintableEncoder::Paragraph(const char* data, std::size_t len, bool softEnd) {
   const auto* p = reinterpret_cast<const unsigned char*>(data);
   char* const line = line_.data();
   auto emit = [&](std::size_t from, std::size_t count, bool soft) {
@@ -140,11 +142,28 @@ void TQuotedPrintableEncoder::Paragraph(const char* data, std::size_t len) {
     sink_(std::string_view(line, static_cast<std::size_t>(o - line)));
   };
   std::size_t start = 0;
-  while (len - start >= kQPLineCut) {
+  for (;;) {
+    const std::size_t rest = len - start;
+    // Source characters that fit: at most 65, and at most 75 encoded so
+    // that the line with its soft break stays within 76.
+    std::size_t fit = 0;
+    std::size_t width = 0;
+    while (fit < rest && fit < kQPLineCut && width + kEncode.entry[p[start + fit]].length <= 75)
+      width += kEncode.entry[p[start + fit++]].length;
+    if (fit == rest && (rest < kQPLineCut || softEnd)) {
+      const bool blankEnd = rest > 0 && p[len - 1] == ' ';
+      if (softEnd || width + (blankEnd ? 2 : 0) <= 76) {
+        emit(start, rest, softEnd);
+        break;
+      }
+      emit(start, rest - 1, true);  // the escaped final blank goes on alone
+      start = len - 1;
+      continue;
+    }
     // Cut at the last blank from the character after the window down to the
     // window's second character; the blank starts the next line.
-    std::size_t cut = kQPLineCut;
-    for (std::size_t k = start + kQPLineCut < len ? kQPLineCut : kQPLineCut - 1; k >= 1; --k) {
+    std::size_t cut = fit;
+    for (std::size_t k = start + fit < len ? fit : fit - 1; k >= 1; --k) {
       if (p[start + k] == ' ') {
         cut = k;
         break;
@@ -153,10 +172,7 @@ void TQuotedPrintableEncoder::Paragraph(const char* data, std::size_t len) {
     emit(start, cut, true);
     start += cut;
   }
-  emit(start, len - start, false);
   length_ = 0;
-  any_ = false;
-  afterBreak_ = true;
   RunProcessHook();
 }
 

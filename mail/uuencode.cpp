@@ -12,8 +12,7 @@
 namespace {
 
 // Index 0 is the grave accent; index n is the character 32 + n.
-constexpr char kAlphabet[] =
-    "`!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_";
+constexpr char kAlphabet[] = "`!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_";
 static_assert(sizeof kAlphabet == 65);
 
 char Encode6(unsigned v) { return kAlphabet[v & 63]; }
@@ -26,7 +25,8 @@ struct DecodeTable {
   std::uint8_t value[256];
   constexpr DecodeTable() : value() {
     for (auto& v : value) v = 0xFF;
-    for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
+    for (int i = 0; i < 64; ++i)
+      value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
     value[static_cast<unsigned char>(' ')] = 0;
   }
 };
@@ -83,10 +83,11 @@ std::size_t UUDecodeLine(std::string_view line, char* out) {
   std::size_t written = 0;
   std::size_t j = 0;
   for (; j + 4 <= have && written + 3 <= n; j += 4, written += 3) {
-    const std::uint8_t a = kDecode.value[p[j]], b = kDecode.value[p[j + 1]], c = kDecode.value[p[j + 2]],
-                       d = kDecode.value[p[j + 3]];
+    const std::uint8_t a = kDecode.value[p[j]], b = kDecode.value[p[j + 1]],
+                       c = kDecode.value[p[j + 2]], d = kDecode.value[p[j + 3]];
     if ((a | b | c | d) & 0xC0) InvalidCharacter();
-    const std::uint32_t v = (std::uint32_t{a} << 18) | (std::uint32_t{b} << 12) | (std::uint32_t{c} << 6) | d;
+    const std::uint32_t v =
+        (std::uint32_t{a} << 18) | (std::uint32_t{b} << 12) | (std::uint32_t{c} << 6) | d;
     o[written] = static_cast<unsigned char>(v >> 16);
     o[written + 1] = static_cast<unsigned char>(v >> 8);
     o[written + 2] = static_cast<unsigned char>(v);
@@ -95,7 +96,8 @@ std::size_t UUDecodeLine(std::string_view line, char* out) {
   for (; written < n; j += 4) {
     std::uint32_t v = 0;
     for (std::size_t k = 0; k < 4; ++k) v = (v << 6) | (j + k < have ? Decode6(p[j + k]) : 0u);
-    for (int k = 2; k >= 0 && written < n; --k) o[written++] = static_cast<unsigned char>(v >> (8 * k));
+    for (int k = 2; k >= 0 && written < n; --k)
+      o[written++] = static_cast<unsigned char>(v >> (8 * k));
   }
   return written;
 }
@@ -106,22 +108,14 @@ std::string UUDecodeLine(std::string_view line) {
 }
 
 bool IsUUBeginLine(std::string_view line) {
-  if (line.size() <= 8) return false;
-  for (std::size_t i = 0; i < 5; ++i) {
-    if (std::toupper(static_cast<unsigned char>(line[i])) != "BEGIN"[i]) return false;
-  }
-  std::size_t i = 5;
-  while (i < line.size() && line[i] == ' ') ++i;
-  // The next three characters (fewer at the end of the line) must read as
-  // an integer: the file mode.
-  const std::string_view mode = line.substr(i, 3);
-  std::size_t k = 0;
-  if (k < mode.size() && (mode[k] == '+' || mode[k] == '-')) ++k;
-  if (k == mode.size()) return false;
-  for (; k < mode.size(); ++k) {
-    if (!std::isdigit(static_cast<unsigned char>(mode[k]))) return false;
-  }
-  return true;
+  // Exactly "begin", a blank, a mode of three or four octal digits, a blank
+  // and a name: ordinary text such as "Begin 2024 with a plan:" is text.
+  if (!line.starts_with("begin ")) return false;
+  std::size_t i = 6;
+  while (i < line.size() && line[i] >= '0' && line[i] <= '7') ++i;
+  const std::size_t digits = i - 6;
+  return (digits == 3 || digits == 4) && i + 1 < line.size() && line[i] == ' ' &&
+         line[i + 1] != ' ';
 }
 
 std::string UUBeginFileName(std::string_view line) {

@@ -1,6 +1,6 @@
 # Prints encoded header values made by Python's email.header, one per line:
 # hex of the folded value (lines joined by LF), tab, hex of the text it
-# stands for in the words' charset.
+# stands for in UTF-8.
 import email.charset
 import email.header
 
@@ -28,7 +28,7 @@ for text in texts:
     for name in ("utf-8", "iso-8859-1"):
         for encoding in (email.charset.BASE64, email.charset.QP):
             encoded = email.header.Header(text, charset(name, encoding)).encode()
-            emit(encoded, text.encode(name))
+            emit(encoded, text.encode("utf-8"))
     # An encoded word followed and preceded by plain text keeps its blanks.
     mixed = email.header.make_header(
         [(b"plain", None), (text.encode("utf-8"), "utf-8"), (b"tail", None)])

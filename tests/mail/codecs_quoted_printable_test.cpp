@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "codecs_peers.h"
 #include "mail/codecs.h"
 #include "mail/process_hook.h"
 #include "platform/errors.h"
-#include "codecs_peers.h"
 
 using namespace codecs_test;
 
@@ -29,11 +29,18 @@ std::string Decode(const std::vector<std::string>& lines) {
 
 using Lines = std::vector<std::string>;
 
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
 }  // namespace
 
 TEST(QuotedPrintableEncode, CutsAtTheLastBlankOfTheWindow) {
   std::string text(100, 'a');
   text[59] = ' ';  // the 60th character
+  text += "\r\n";
   const Lines lines = Encode(text);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], std::string(59, 'a') + "=");
@@ -42,71 +49,90 @@ TEST(QuotedPrintableEncode, CutsAtTheLastBlankOfTheWindow) {
   // A blank right after the 65-character window still counts.
   text.assign(80, 'b');
   text[65] = ' ';
-  EXPECT_EQ(Encode(text), (Lines{std::string(65, 'b') + "=", " " + std::string(14, 'b')}));
+  EXPECT_EQ(Encode(text + "\n"), (Lines{std::string(65, 'b') + "=", " " + std::string(14, 'b')}));
   // A blank in the first position of the window does not.
   text.assign(80, 'c');
   text[0] = ' ';
   EXPECT_EQ(Encode(text)[0], " " + std::string(64, 'c') + "=");
 }
 
-TEST(QuotedPrintableEncode, CutsWordsWithoutBlanksAt65) {
-  EXPECT_EQ(Encode(std::string(70, 'w')), (Lines{std::string(65, 'w') + "=", std::string(5, 'w')}));
-  EXPECT_EQ(Encode(std::string(64, 'w')), (Lines{std::string(64, 'w')}));
-  // Sixty-five characters left means a cut, and an empty last line.
-  EXPECT_EQ(Encode(std::string(65, 'w')), (Lines{std::string(65, 'w') + "=", ""}));
-  // The cut counts source characters; escapes make a line longer.
-  const Lines wide = Encode(std::string(66, '\xE9'));
-  EXPECT_EQ(wide[0].size(), 65u * 3 + 1);
-  EXPECT_EQ(wide[1], "=E9");
+TEST(QuotedPrintableEncode, LinesStayWithin76Characters) {
+  EXPECT_EQ(Encode(std::string(70, 'w') + "\n"),
+            (Lines{std::string(65, 'w') + "=", std::string(5, 'w')}));
+  EXPECT_EQ(Encode(std::string(64, 'w') + "\n"), (Lines{std::string(64, 'w')}));
+  // Escapes count: 25 escaped bytes fill a line, the soft break makes 76.
+  const Lines wide = Encode(std::string(66, '\xE9') + "\n");
+  ASSERT_EQ(wide.size(), 3u);
+  EXPECT_EQ(wide[0], Repeat("=E9", 25) + "=");
+  EXPECT_EQ(wide[2], Repeat("=E9", 16));
+  // A blank escaped at the very end must not push the line past 76.
+  const Lines blank = Encode(std::string(75, 'x') + " \n");
+  for (const std::string& line : blank) EXPECT_LE(line.size(), 76u) << line;
+  EXPECT_EQ(Decode(blank), std::string(75, 'x') + " \r\n");
 }
 
 TEST(QuotedPrintableEncode, EscapesControlsEqualsAndHighBytes) {
-  EXPECT_EQ(Encode("a\tb=c\xE9"), (Lines{"a=09b=3Dc=E9"}));
-  EXPECT_EQ(Encode("x\x01y\x7Fz"), (Lines{"x=01y\x7Fz"}));
+  EXPECT_EQ(Encode("a\tb=c\xE9\n"), (Lines{"a=09b=3Dc=E9"}));
+  EXPECT_EQ(Encode("x\x01y\x7Fz\n"), (Lines{"x=01y\x7Fz"}));
   // Blanks inside a line stay blanks.
-  EXPECT_EQ(Encode("a b  c"), (Lines{"a b  c"}));
+  EXPECT_EQ(Encode("a b  c\n"), (Lines{"a b  c"}));
 }
 
 // Relays strip white space at the end of a line: a blank or tab there is
 // escaped so that it survives.
 TEST(QuotedPrintableEncode, EscapesWhiteSpaceThatEndsALine) {
-  EXPECT_EQ(Encode("trailing "), (Lines{"trailing=20"}));
-  EXPECT_EQ(Encode("two  \r\nnext\t"), (Lines{"two =20", "next=09"}));
-  EXPECT_EQ(Encode(" "), (Lines{"=20"}));
-  EXPECT_EQ(Decode(Encode("trailing ")), "trailing \r\n");
+  EXPECT_EQ(Encode("trailing \r\n"), (Lines{"trailing=20"}));
+  EXPECT_EQ(Encode("two  \r\nnext\t\r\n"), (Lines{"two =20", "next=09"}));
+  EXPECT_EQ(Decode(Encode("trailing \r\n")), "trailing \r\n");
 }
 
 // A zero byte is data like any other control byte.
 TEST(QuotedPrintableEncode, KeepsZeroBytes) {
-  EXPECT_EQ(Encode(std::string("a\0b\r\nc", 6)), (Lines{"a=00b", "c"}));
+  EXPECT_EQ(Encode(std::string("a\0b\r\nc\r\n", 8)), (Lines{"a=00b", "c"}));
 }
 
-TEST(QuotedPrintableEncode, ParagraphsAndLineBreaks) {
-  EXPECT_EQ(Encode(""), (Lines{""}));
-  EXPECT_EQ(Encode("abc\r\n"), (Lines{"abc"}));
-  EXPECT_EQ(Encode("a\n"), (Lines{"a=0A"}));
-  EXPECT_EQ(Encode("a\r"), (Lines{"a=0D"}));
+// CR LF, a lone LF and a lone CR are one line break each: a text file with
+// Linux or old Mac line ends keeps its empty lines.
+TEST(QuotedPrintableEncode, EveryKindOfLineBreakIsOneBreak) {
+  EXPECT_EQ(Decode(Encode("a\n\nb\n")), "a\r\n\r\nb\r\n");
+  EXPECT_EQ(Decode(Encode("a\r\rb\r")), "a\r\n\r\nb\r\n");
+  EXPECT_EQ(Decode(Encode("a\r\n\r\nb\r\n")), "a\r\n\r\nb\r\n");
+  EXPECT_EQ(Decode(Encode("a\n\r\nb\n")), "a\r\n\r\nb\r\n");
+  EXPECT_EQ(Encode("a\n\nb\n"), (Lines{"a", "", "b"}));
   EXPECT_EQ(Encode("\r\n"), (Lines{""}));
-  EXPECT_EQ(Encode("a\r\nb"), (Lines{"a", "b"}));
-  EXPECT_EQ(Encode("a\n\rb"), (Lines{"a", "b"}));
-  EXPECT_EQ(Encode("a\r\rb"), (Lines{"a", "b"}));
-  EXPECT_EQ(Encode("a\n\nb"), (Lines{"a", "b"}));
-  EXPECT_EQ(Encode("a\r\n\r\nb"), (Lines{"a", "", "b"}));
-  EXPECT_EQ(Encode("a\r\n\r\n"), (Lines{"a", ""}));
-  EXPECT_EQ(Encode("a\r\n\r"), (Lines{"a", "=0D"}));
+}
+
+// Data that does not end in a line break arrives without one.
+TEST(QuotedPrintableEncode, DataWithoutAFinalBreakEndsInASoftBreak) {
+  EXPECT_EQ(Encode(""), Lines{});
+  EXPECT_EQ(Encode("ab"), (Lines{"ab="}));
+  EXPECT_EQ(Decode(Encode("a\r\nb")), "a\r\nb");
+  EXPECT_EQ(Encode(std::string(65, 'w')), (Lines{std::string(65, 'w') + "="}));
+  EXPECT_EQ(Decode(Encode("ends in a blank ")), "ends in a blank ");
 }
 
 // However the bytes arrive, the lines are the same.
 TEST(QuotedPrintableEncode, StreamingMatchesWholeInput) {
   std::string text;
-  const std::string words[] = {"Gr\xC3\xBC\xC3\x9F" "e", "=", "\t", " ", "\r\n", "\n", "\r", "long-word-", "x"};
+  const std::string words[] = {
+      "Gr\xC3\xBC\xC3\x9F"
+      "e",
+      "=",
+      "\t",
+      " ",
+      "\r\n",
+      "\n",
+      "\r",
+      "long-word-",
+      "x"};
   std::mt19937 rng(9);
   for (int i = 0; i < 4000; ++i) text += words[rng() % std::size(words)];
   const Lines whole = Encode(text);
   for (std::size_t step : {1u, 2u, 3u, 7u, 64u, 1000u}) {
     Lines parts;
     TQuotedPrintableEncoder encoder([&](std::string_view line) { parts.emplace_back(line); });
-    for (std::size_t pos = 0; pos < text.size(); pos += step) encoder.Write(std::string_view(text).substr(pos, step));
+    for (std::size_t pos = 0; pos < text.size(); pos += step)
+      encoder.Write(std::string_view(text).substr(pos, step));
     encoder.Finish();
     EXPECT_EQ(parts, whole) << step;
   }
@@ -115,7 +141,8 @@ TEST(QuotedPrintableEncode, StreamingMatchesWholeInput) {
 TEST(QuotedPrintableEncode, RefusesParagraphsBeyondTheLimit) {
   const std::string fits(kQPEncodeParagraphLimit, 'a');
   EXPECT_EQ(Encode(fits).size(), kQPEncodeParagraphLimit / kQPLineCut + 1);
-  std::stringstream stream("first\r\n" + fits + "a", std::ios::in | std::ios::out | std::ios::binary);
+  std::stringstream stream("first\r\n" + fits + "a",
+                           std::ios::in | std::ios::out | std::ios::binary);
   Lines lines;
   try {
     TQuotedPrintable(stream, lines).Encode();
@@ -133,8 +160,8 @@ TEST(QuotedPrintableDecode, LinesSoftBreaksAndEscapes) {
   EXPECT_EQ(Decode({"x=4y"}), "x=4y\r\n");
   EXPECT_EQ(Decode({"=ZZ"}), "=ZZ\r\n");
   EXPECT_EQ(Decode({"caf=e9 =C3=A9"}), "caf\xE9 \xC3\xA9\r\n");
-  EXPECT_EQ(Decode({"a=4"}), "a=4\r\n");     // too short to be an escape
-  EXPECT_EQ(Decode({"end="}), "end");         // soft break at the end of the list
+  EXPECT_EQ(Decode({"a=4"}), "a=4\r\n");  // too short to be an escape
+  EXPECT_EQ(Decode({"end="}), "end");     // soft break at the end of the list
   EXPECT_EQ(Decode({"="}), "");
   EXPECT_EQ(Decode({""}), "\r\n");
   EXPECT_EQ(Decode({}), "");
@@ -144,7 +171,7 @@ TEST(QuotedPrintableDecode, LinesSoftBreaksAndEscapes) {
 // An escaped "=" at the end of a line is data, not a soft break.
 TEST(QuotedPrintableDecode, EscapedEqualsAtTheEndStaysData) {
   EXPECT_EQ(Decode({"a=3D", "b"}), "a=\r\nb\r\n");
-  EXPECT_EQ(Decode(Encode("x = y =\r\nz")), "x = y =\r\nz\r\n");
+  EXPECT_EQ(Decode(Encode("x = y =\r\nz\r\n")), "x = y =\r\nz\r\n");
 }
 
 TEST(QuotedPrintableDecode, LongLinesDecodeWhole) {
@@ -194,7 +221,9 @@ TEST(QuotedPrintable, LetsTheInterfaceBreatheNowAndThen) {
   const auto start = std::chrono::steady_clock::now();
   const Lines lines = Encode(text);
   Decode(lines);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
   SetProcessHook(nullptr);
   EXPECT_GT(calls, 0);
   // Never more often than every few milliseconds.
@@ -202,36 +231,43 @@ TEST(QuotedPrintable, LetsTheInterfaceBreatheNowAndThen) {
 }
 
 // Text we encode decodes with Python's quopri to the original bytes, with
-// every line break as CR LF.
+// every line break (CR LF, LF or CR) as CR LF.
 TEST(QuotedPrintable, CrossChecksWithPythonQuopri) {
   TempDir dir;
   std::mt19937 rng(5);
-  std::string text;
+  std::string text, expected;
+  const char* const breaks[] = {"\r\n", "\n", "\r"};
   for (int para = 0; para < 300; ++para) {
     const std::size_t len = rng() % 400;
     for (std::size_t i = 0; i < len; ++i) {
       const unsigned r = rng() % 100;
-      char c = r < 60 ? static_cast<char>('a' + rng() % 26)
+      char c = r < 60   ? static_cast<char>('a' + rng() % 26)
                : r < 75 ? ' '
                : r < 80 ? '\t'
                : r < 85 ? '='
-               : static_cast<char>(rng() & 0xFF);
-      // CR and LF would be line breaks; the end-of-file mark 26 drops the
-      // line end after it by design.
+                        : static_cast<char>(rng() & 0xFF);
+      // The end-of-file mark 26 drops the line end after it by design.
       if (c == '\r' || c == '\n' || c == '\x1A') c = '.';
       text += c;
+      expected += c;
     }
-    text += "\r\n";
+    text += breaks[rng() % 3];
+    expected += "\r\n";
   }
   text += "last line ends in a blank ";
+  expected += "last line ends in a blank ";
   std::string wire;
-  for (const std::string& line : Encode(text)) wire += line + "\r\n";
+  for (const std::string& line : Encode(text)) {
+    EXPECT_LE(line.size(), 76u);
+    wire += line + "\r\n";
+  }
   WriteFile(dir / "wire.qp", wire);
-  ASSERT_EQ(RunCommand("/usr/bin/python3 -c 'import quopri,sys; quopri.decode(open(sys.argv[1],\"rb\"), "
-                "open(sys.argv[2],\"wb\"))' " +
-                Quote(dir / "wire.qp") + " " + Quote(dir / "python.bin")),
-            0);
+  ASSERT_EQ(
+      RunCommand("/usr/bin/python3 -c 'import quopri,sys; quopri.decode(open(sys.argv[1],\"rb\"), "
+                 "open(sys.argv[2],\"wb\"))' " +
+                 Quote(dir / "wire.qp") + " " + Quote(dir / "python.bin")),
+      0);
   const std::string python = ReadFile(dir / "python.bin");
-  EXPECT_TRUE(python == text + "\r\n");
-  EXPECT_TRUE(Decode(Encode(text)) == text + "\r\n");
+  EXPECT_TRUE(python == expected);
+  EXPECT_TRUE(Decode(Encode(text)) == expected);
 }

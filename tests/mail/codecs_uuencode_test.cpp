@@ -3,9 +3,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "codecs_peers.h"
 #include "mail/codecs.h"
 #include "platform/errors.h"
-#include "codecs_peers.h"
 
 using namespace codecs_test;
 
@@ -59,7 +59,11 @@ TEST(UUDecode, RefusesCharactersOutsideTheAlphabet) {
 
 TEST(UUBegin, RecognisesBeginLines) {
   EXPECT_TRUE(IsUUBeginLine("begin 644 report.txt"));
-  EXPECT_TRUE(IsUUBeginLine("BEGIN 600 x.bin"));
+  // Ordinary text is text: the form is exactly "begin", mode, name.
+  EXPECT_FALSE(IsUUBeginLine("BEGIN 600 x.bin"));
+  EXPECT_FALSE(IsUUBeginLine("Begin 2024 with a plan:"));
+  EXPECT_FALSE(IsUUBeginLine("begin 644"));
+  EXPECT_FALSE(IsUUBeginLine("begin 64 x"));
   EXPECT_TRUE(IsUUBeginLine("begin 0644 report.txt"));
   EXPECT_FALSE(IsUUBeginLine("Begin here"));
   EXPECT_FALSE(IsUUBeginLine("begin 6"));
@@ -90,12 +94,15 @@ TEST(UUEncode, CrossChecksWithSharutils) {
   EXPECT_TRUE(ReadFile(dir / "ours.bin") == bytes);
 
   WriteFile(dir / "theirs.bin", bytes);
-  ASSERT_EQ(RunCommand("uuencode " + Quote(dir / "theirs.bin") + " name.bin > " + Quote(dir / "theirs.uu")), 0);
+  ASSERT_EQ(RunCommand("uuencode " + Quote(dir / "theirs.bin") + " name.bin > " +
+                       Quote(dir / "theirs.uu")),
+            0);
   const auto lines = SplitLines(ReadFile(dir / "theirs.uu"));
   ASSERT_FALSE(lines.empty());
   ASSERT_TRUE(IsUUBeginLine(lines[0]));
   EXPECT_EQ(UUBeginFileName(lines[0]), "name.bin");
   std::string decoded;
-  for (std::size_t i = 1; i < lines.size() && lines[i] != "end"; ++i) decoded += UUDecodeLine(lines[i]);
+  for (std::size_t i = 1; i < lines.size() && lines[i] != "end"; ++i)
+    decoded += UUDecodeLine(lines[i]);
   EXPECT_TRUE(decoded == bytes);
 }

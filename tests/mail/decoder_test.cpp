@@ -25,9 +25,9 @@ void Load(TmsCustomMessage& m, const std::string& wire) {
 
 TEST(Decoder, NonMimeWithUuencodedFile) {
   TmsMessage m;
-  Load(m, Join({"From: a@x", "To: b@x", "Subject: files", "", "Here it is.", "",
-                "begin 644 a.bin", "*,#$R,S0U-C<X.0``", "`", "end", "trailing text",
-                "begin 600 \"two words.txt\"", "#86)C", "end"}));
+  Load(m, Join({"From: a@x", "To: b@x", "Subject: files", "", "Here it is.", "", "begin 644 a.bin",
+                "*,#$R,S0U-C<X.0``", "`", "end", "trailing text", "begin 600 \"two words.txt\"",
+                "#86)C", "end"}));
   EXPECT_EQ(m.Sender().Address(), "a@x");
   EXPECT_EQ(m.Recipients()[0].Address(), "b@x");
   // The empty line that separates the begin line from the text is not text.
@@ -41,12 +41,17 @@ TEST(Decoder, NonMimeWithUuencodedFile) {
   EXPECT_EQ(m.GetContentType(), "");
 }
 
-TEST(Decoder, MimeVersionMustBeExactly10) {
+// A comment in the version is allowed: Apple Mail writes one.
+TEST(Decoder, MimeVersionWithACommentIsMime) {
   TmsMessage m;
-  Load(m, Join({"Mime-Version: 1.0 (produced by x)", "Content-Type: text/plain",
-                "Content-Transfer-Encoding: quoted-printable", "", "a=3Db"}));
-  EXPECT_EQ(m.Body(), (std::vector<std::string>{"a=3Db"}));
-  EXPECT_EQ(m.CharSet, csUSASCII);
+  Load(m, Join({"Mime-Version: 1.0 (Mac OS X Mail 16.0 \\(3731.500.231\\))",
+                "Content-Type: text/plain", "Content-Transfer-Encoding: quoted-printable", "",
+                "a=3Db"}));
+  EXPECT_EQ(m.Body(), (std::vector<std::string>{"a=b"}));
+  TmsMessage old;
+  Load(old,
+       Join({"Mime-Version: 2.0", "Content-Transfer-Encoding: quoted-printable", "", "a=3Db"}));
+  EXPECT_EQ(old.Body(), (std::vector<std::string>{"a=3Db"}));
 }
 
 TEST(Decoder, TextBodies) {
@@ -81,7 +86,7 @@ TEST(Decoder, UuencodedFileInsideMimeTextBody) {
   ASSERT_EQ(m.Attachments().Count(), 1);
   EXPECT_EQ(m.Attachments()[0].Stream().Data(), "abc");
   EXPECT_EQ(m.Encoding, meUU);
-  EXPECT_EQ(m.Recipients().Count(), 2);  // the headers were read twice
+  EXPECT_EQ(m.Recipients().Count(), 1);  // the headers are read once
 }
 
 TEST(Decoder, SingleParts) {
@@ -125,16 +130,39 @@ TEST(Decoder, SingleParts) {
 }
 
 TEST(Decoder, MultipartMixed) {
-  const std::string wire =
-      Join({"From: \"J. Smith\" <js@x>", "To: a@x, b@x", "Subject: mixed", "MIME-Version: 1.0",
-            "Content-Type: multipart/mixed; boundary=\"12345678\"", "", "preamble", "--12345678",
-            "Content-Type: text/plain; charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit",
-            "", "body one", "", "body three", "--12345678",
-            "Content-Type: application/zip; name=\"a.zip\"", "Content-Transfer-Encoding: base64",
-            "Content-Disposition: attachment; filename=\"a.zip\"", "", "UEsDBA==", "",
-            "--12345678", "Content-Type: text/plain", "Content-Transfer-Encoding: quoted-printable",
-            "", "x=3Dy", "", "--12345678", "Content-Type: message/rfc822", "",
-            std::string(300, 'L'), "--12345678--", "epilogue"});
+  const std::string wire = Join({"From: \"J. Smith\" <js@x>",
+                                 "To: a@x, b@x",
+                                 "Subject: mixed",
+                                 "MIME-Version: 1.0",
+                                 "Content-Type: multipart/mixed; boundary=\"12345678\"",
+                                 "",
+                                 "preamble",
+                                 "--12345678",
+                                 "Content-Type: text/plain; charset=\"us-ascii\"",
+                                 "Content-Transfer-Encoding: 7bit",
+                                 "",
+                                 "body one",
+                                 "",
+                                 "body three",
+                                 "--12345678",
+                                 "Content-Type: application/zip; name=\"a.zip\"",
+                                 "Content-Transfer-Encoding: base64",
+                                 "Content-Disposition: attachment; filename=\"a.zip\"",
+                                 "",
+                                 "UEsDBA==",
+                                 "",
+                                 "--12345678",
+                                 "Content-Type: text/plain",
+                                 "Content-Transfer-Encoding: quoted-printable",
+                                 "",
+                                 "x=3Dy",
+                                 "",
+                                 "--12345678",
+                                 "Content-Type: message/rfc822",
+                                 "",
+                                 std::string(300, 'L'),
+                                 "--12345678--",
+                                 "epilogue"});
   TmsMessage m;
   Load(m, wire);
   EXPECT_EQ(m.Subject(), "mixed");
@@ -184,11 +212,28 @@ TEST(Decoder, MultipartAlternative) {
 
 TEST(Decoder, AlternativeNestedInMixed) {
   TmsMessage m;
-  Load(m, Join({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"out\"", "",
-                "--out", "Content-Type: multipart/alternative; boundary=\"in\"", "", "--in",
-                "Content-Type: text/plain", "", "text", "--in", "Content-Type: text/html", "",
-                "<i>t</i>", "--in--", "", "--out", "Content-Type: application/pdf; name=r.pdf",
-                "Content-Transfer-Encoding: base64", "", "JVBERg==", "--out--"}));
+  Load(m, Join({"MIME-Version: 1.0",
+                "Content-Type: multipart/mixed; boundary=\"out\"",
+                "",
+                "--out",
+                "Content-Type: multipart/alternative; boundary=\"in\"",
+                "",
+                "--in",
+                "Content-Type: text/plain",
+                "",
+                "text",
+                "--in",
+                "Content-Type: text/html",
+                "",
+                "<i>t</i>",
+                "--in--",
+                "",
+                "--out",
+                "Content-Type: application/pdf; name=r.pdf",
+                "Content-Transfer-Encoding: base64",
+                "",
+                "JVBERg==",
+                "--out--"}));
   EXPECT_EQ(m.Body(), (std::vector<std::string>{"text"}));
   ASSERT_EQ(m.Attachments().Count(), 2);
   EXPECT_EQ(m.Attachments()[0].FileName(), "_alt.0");
@@ -207,8 +252,8 @@ TEST(Decoder, OnlyPartsEndCleanly) {
 
   // A nested alternative part that is the last part of the outer body.
   TmsMessage n;
-  Load(n, Join({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"out\"", "",
-                "--out", "Content-Type: multipart/alternative; boundary=\"in\"", "", "--in",
+  Load(n, Join({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"out\"", "", "--out",
+                "Content-Type: multipart/alternative; boundary=\"in\"", "", "--in",
                 "Content-Type: text/plain", "", "text", "--in", "Content-Type: text/html", "",
                 "<i>t</i>", "--in--", "--out--", "epilogue"}));
   EXPECT_EQ(n.Body(), (std::vector<std::string>{"text"}));
@@ -223,10 +268,10 @@ TEST(Decoder, StructuralErrorsKeepTheInputAsOriginalEml) {
   TmsMessage m;
   Load(m, wire);
   EXPECT_EQ(m.Subject(), "broken");
-  EXPECT_EQ(m.Body(), (std::vector<std::string>{
-                          "The following error has been occured while processing the message:",
-                          "Cannot find boundary",
-                          "The original message will be stored as an attachment"}));
+  EXPECT_EQ(m.Body(),
+            (std::vector<std::string>{
+                "The following error has been occured while processing the message:",
+                "Cannot find boundary", "The original message will be stored as an attachment"}));
   ASSERT_EQ(m.Attachments().Count(), 1);
   EXPECT_EQ(m.Attachments()[0].FileName(), "original.eml");
   EXPECT_EQ(m.Attachments()[0].ContentType(), "message/rfc822");
@@ -235,8 +280,8 @@ TEST(Decoder, StructuralErrorsKeepTheInputAsOriginalEml) {
 
   TmsMessage open_nested;  // a nested part never closed
   Load(open_nested, Join({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=o", "",
-                          "--o", "Content-Type: multipart/alternative; boundary=i", "", "--i",
-                          "", "text", "--i", "Content-Type: text/html", "", "<p>"}));
+                          "--o", "Content-Type: multipart/alternative; boundary=i", "", "--i", "",
+                          "text", "--i", "Content-Type: text/html", "", "<p>"}));
   ASSERT_GE(open_nested.Body().size(), 3u);
   EXPECT_EQ(open_nested.Body()[open_nested.Body().size() - 2], "Cannot find closing boundary");
   // What was decoded before the error stays.
@@ -245,8 +290,8 @@ TEST(Decoder, StructuralErrorsKeepTheInputAsOriginalEml) {
   EXPECT_EQ(open_nested.Attachments()[1].FileName(), "original.eml");
 
   TmsMessage no_close;  // the text part runs to the end
-  Load(no_close, Join({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "",
-                       "--b", "", "text"}));
+  Load(no_close, Join({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=b", "", "--b",
+                       "", "text"}));
   EXPECT_EQ(no_close.Body()[no_close.Body().size() - 2], "Cannot find boundary");
 
   TmsMessage bad_uu;

@@ -67,14 +67,19 @@ std::unique_ptr<TmsAttItem> Att(const std::string& name, const std::string& data
 TEST(Encoder, RequestMailByteForByte) {
   TmsMessage m;
   Request(m);
-  EXPECT_EQ(Encode(m), "From:      <" + A + ">\r\n"
-                       "To:        <" + S + ">\r\n"
-                       "Subject:  " + T + "\r\n"
-                       "Mime-Version: 1.0\r\n"
-                       "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
-                       "Content-Transfer-Encoding: 7bit\r\n"
-                       "\r\n" +
-                       B + "\r\n");
+  EXPECT_EQ(Encode(m), "From:      <" + A +
+                           ">\r\n"
+                           "To:        <" +
+                           S +
+                           ">\r\n"
+                           "Subject:  " +
+                           T +
+                           "\r\n"
+                           "Mime-Version: 1.0\r\n"
+                           "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
+                           "Content-Transfer-Encoding: 7bit\r\n"
+                           "\r\n" +
+                           B + "\r\n");
 }
 
 TEST(Encoder, RequestMailWithLongLineGoesQuotedPrintable) {
@@ -140,13 +145,13 @@ TEST(Encoder, HeaderOrderPaddingAndAddressLists) {
   m.BCC().AddAddress("secret@x", "");
   m.ReturnReceipt = true;
   m.Priority = ptHigh;
-  m.Headers() = {"Subject: old", "X-Mailer: test", "Content-Type: text/html",
-                 "\tcharset=x", "Comments: kept"};
+  m.Headers() = {"Subject: old", "X-Mailer: test", "Content-Type: text/html", "\tcharset=x",
+                 "Comments: kept"};
   m.Body().push_back("b");
   std::vector<std::string> lines = Lines(Encode(m));
   std::vector<std::string> expected = {"From:     \"J. Smith\" <me@x.org>",
                                        "To:       Ann <a@x>,",
-                                       "          B. \"Bee\" B <b@x>,",
+                                       "          \"B. \\\"Bee\\\" B\" <b@x>,",
                                        "           <c@x>",
                                        "CC:       \"D.\" <d@x>",
                                        "Return-Receipt-To: <me@x.org>",
@@ -166,17 +171,26 @@ TEST(Encoder, HeaderOrderPaddingAndAddressLists) {
   EXPECT_EQ(lines[5], "X-Priority: 5");
 }
 
-TEST(Encoder, FirstAddressLineAndSubjectAreCutTo255) {
+// Long address lists and subjects are folded, never cut: every mailbox
+// that the envelope names stays in the header.
+TEST(Encoder, LongHeadersAreFoldedNotCut) {
   TmsMessage m;
   m.Sender().SetAddress("a@b");
-  m.Recipients().AddAddress(std::string(250, 'r'), std::string(20, 'n'));
+  const std::string mailbox = std::string(240, 'r') + "@x";
+  m.Recipients().AddAddress(mailbox, std::string(20, 'n'));
   m.Recipients().AddAddress("x@y", "");
   m.SetSubject(std::string(255, 's'));
   std::vector<std::string> lines = Lines(Encode(m));
-  EXPECT_EQ(lines[1].size(), 255u);
-  EXPECT_EQ(lines[2], "           <x@y>");
-  EXPECT_EQ(lines[3].size(), 255u);
-  EXPECT_TRUE(lines[3].starts_with("Subject:  sss"));
+  EXPECT_EQ(lines[1], "To:       " + std::string(20, 'n'));
+  EXPECT_EQ(lines[2], " <" + mailbox + ">,");
+  EXPECT_EQ(lines[3], "           <x@y>");
+  EXPECT_EQ(lines[4], "Subject:  " + std::string(255, 's'));
+
+  m.SetSubject("word " + std::string(200, 'w') + " and more words after it");
+  lines = Lines(Encode(m));
+  EXPECT_EQ(lines[4], "Subject:  word");
+  EXPECT_EQ(lines[5], " " + std::string(200, 'w'));
+  EXPECT_EQ(lines[6], " and more words after it");
 }
 
 TEST(Encoder, DotLinesAndEmbeddedBreaksAreWrittenAsTheyAre) {
@@ -237,24 +251,24 @@ TEST(Encoder, BodyFilesAsSinglePart) {
   TmsMessage m;
   Request(m);
   m.Body().clear();
-  m.Attachments().Add(Att("C:\\tmp\\_HtmBody.htm", "<p>x</p>"));
+  m.Attachments().Add(Att("C:\\tmp\\_HtmBody.htm", "<p>x</p>\r\n"));
   std::vector<std::string> lines = Lines(Encode(m));
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()),
-            (std::vector<std::string>{"Content-Type: text/html",
-                                      "Content-Transfer-Encoding: Quoted-Printable", "",
-                                      "<p>x</p>"}));
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin() + 4, lines.end()),
+      (std::vector<std::string>{"Content-Type: text/html",
+                                "Content-Transfer-Encoding: Quoted-Printable", "", "<p>x</p>"}));
   m.Attachments()[0].SetFileName("_rtfbody.rtf");
   m.Attachments()[0].SetTransferEncoding(te7Bit);
   lines = Lines(Encode(m));
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.begin() + 7),
-            (std::vector<std::string>{"Content-Type: text/rtf", "Content-Transfer-Encoding: 7bit",
-                                      ""}));
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin() + 4, lines.begin() + 7),
+      (std::vector<std::string>{"Content-Type: text/rtf", "Content-Transfer-Encoding: 7bit", ""}));
 }
 
 TEST(Encoder, NestedAlternativeInsideMixed) {
   TmsMessage m;
   Request(m);
-  m.Attachments().Add(Att("_alt.htm", "<b>x</b>"));
+  m.Attachments().Add(Att("_alt.htm", "<b>x</b>\r\n"));
   m.Attachments().Add(Att("report.pdf", "%PDF"));
   const std::string wire = Encode(m);
   const std::string D = BoundaryOf(wire, 0);
@@ -262,52 +276,54 @@ TEST(Encoder, NestedAlternativeInsideMixed) {
   EXPECT_NE(D, E);  // fresh for the nested part
   EXPECT_TRUE(std::regex_match(E, std::regex("[0-8]{8}")));
   std::vector<std::string> lines = Lines(wire);
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()),
-            (std::vector<std::string>{
-                "Content-Type: multipart/mixed; boundary=\"" + D + "\"",
-                "",
-                "This is a multipart message in MIME format",
-                "",
-                "--" + D,
-                "Content-Type:  multipart/alternative; boundary=\"" + E + "\"",
-                "Content-Transfer-Encoding: 7bit",
-                "",
-                "--" + E,
-                "Content-Type: text/plain; charset=\"us-ascii\"",
-                "Content-Transfer-Encoding: 7bit",
-                "",
-                B,
-                "",
-                "--" + E,
-                "Content-Type: text/html",
-                "Content-Transfer-Encoding: Quoted-Printable",
-                "",
-                "<b>x</b>",
-                "",
-                "--" + E + "--",
-                "",
-                "--" + D,
-                "Content-Type: application/pdf; name=\"report.pdf\"",
-                "Content-Transfer-Encoding: Base64",
-                "Content-Disposition: attachment; filename=\"report.pdf\"",
-                "",
-                "JVBERg==",
-                "",
-                "--" + D + "--"}));
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin() + 4, lines.end()),
+      (std::vector<std::string>{"Content-Type: multipart/mixed; boundary=\"" + D + "\"",
+                                "",
+                                "This is a multipart message in MIME format",
+                                "",
+                                "--" + D,
+                                "Content-Type:  multipart/alternative; boundary=\"" + E + "\"",
+                                "Content-Transfer-Encoding: 7bit",
+                                "",
+                                "--" + E,
+                                "Content-Type: text/plain; charset=\"us-ascii\"",
+                                "Content-Transfer-Encoding: 7bit",
+                                "",
+                                B,
+                                "",
+                                "--" + E,
+                                "Content-Type: text/html",
+                                "Content-Transfer-Encoding: Quoted-Printable",
+                                "",
+                                "<b>x</b>",
+                                "",
+                                "--" + E + "--",
+                                "",
+                                "--" + D,
+                                "Content-Type: application/pdf; name=\"report.pdf\"",
+                                "Content-Transfer-Encoding: Base64",
+                                "Content-Disposition: attachment; filename=\"report.pdf\"",
+                                "",
+                                "JVBERg==",
+                                "",
+                                "--" + D + "--"}));
 }
 
 TEST(Encoder, AlternativeMessage) {
   TmsMessage m;
   Request(m);
-  m.Attachments().Add(Att("_alt.htm", "<b>x</b>"));
+  m.Attachments().Add(Att("_alt.htm", "<b>x</b>\r\n"));
   const std::string wire = Encode(m);
   const std::string D = BoundaryOf(wire);
   EXPECT_NE(wire.find("Content-Type: multipart/alternative; boundary=\"" + D + "\"\r\n"),
             std::string::npos);
   EXPECT_EQ(wire.find("Content-Disposition"), std::string::npos);
-  EXPECT_TRUE(wire.ends_with("--" + D + "\r\nContent-Type: text/html\r\n"
-                             "Content-Transfer-Encoding: Quoted-Printable\r\n\r\n<b>x</b>\r\n\r\n--" +
-                             D + "--\r\n"));
+  EXPECT_TRUE(
+      wire.ends_with("--" + D +
+                     "\r\nContent-Type: text/html\r\n"
+                     "Content-Transfer-Encoding: Quoted-Printable\r\n\r\n<b>x</b>\r\n\r\n--" +
+                     D + "--\r\n"));
 }
 
 TEST(Encoder, BoundariesAreFreshEachTime) {
@@ -343,8 +359,8 @@ TEST(Encoder, UuencodedBody) {
   ASSERT_EQ(lines.size(), 16u);
   // Ten bytes give the count and 14 characters, not a padded 16.
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.begin() + 12),
-            (std::vector<std::string>{"", B, "", "begin 600 ten.bin", "*,#$R,S0U-C<X.0", "`",
-                                      "end", "", "begin 600 full.bin"}));
+            (std::vector<std::string>{"", B, "", "begin 600 ten.bin", "*,#$R,S0U-C<X.0", "`", "end",
+                                      "", "begin 600 full.bin"}));
   EXPECT_EQ(lines[12].size(), 61u);
   EXPECT_EQ(lines[12][0], 'M');
   // 45 bytes are a full line; a count-0 line follows.
@@ -362,9 +378,9 @@ TEST(Encoder, ArticleHeaders) {
   a.Body().push_back("text");
   std::vector<std::string> lines = Lines(Encode(a));
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
-            (std::vector<std::string>{"From:     J. Smith <me@x>", "Newsgroups: comp.lang.c,comp.std.c",
-                                      "Newsgroups: dropped?", "Path: kept", "Subject:  s",
-                                      "Mime-Version: 1.0"}));
+            (std::vector<std::string>{"From:     \"J. Smith\" <me@x>",
+                                      "Newsgroups: comp.lang.c,comp.std.c", "Newsgroups: dropped?",
+                                      "Path: kept", "Subject:  s", "Mime-Version: 1.0"}));
 }
 
 TEST(Encoder, ReusedStreamKeepsNoOldTail) {
@@ -382,7 +398,7 @@ TEST(Encoder, HeaderValuesStayOnTheirLine) {
   m.SetSubject("hi\r\nBcc: victim@x");
   m.Sender().SetName("n\nX: y");
   std::vector<std::string> lines = Lines(Encode(m));
-  EXPECT_EQ(lines[0], "From:     n X: y <" + A + ">");
+  EXPECT_EQ(lines[0], "From:     \"n X: y\" <" + A + ">");
   EXPECT_EQ(lines[2], "Subject:  hi  Bcc: victim@x");
 }
 
@@ -402,8 +418,9 @@ TEST(Encoder, OneEmptyLineBetweenParts) {
   m.Attachments().Add(Att("b.txt", "second\r\n"));
   const std::string wire = Encode(m);
   const std::string D = BoundaryOf(wire);
-  EXPECT_NE(wire.find("\r\n\r\nfirst\r\n\r\n--" + D + "\r\nContent-Type: text/plain; name=\"b.txt\""),
-            std::string::npos)
+  EXPECT_NE(
+      wire.find("\r\n\r\nfirst\r\n\r\n--" + D + "\r\nContent-Type: text/plain; name=\"b.txt\""),
+      std::string::npos)
       << wire;
   EXPECT_TRUE(wire.ends_with("\r\n\r\nsecond\r\n\r\n--" + D + "--\r\n"));
 }

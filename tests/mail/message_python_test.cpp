@@ -79,7 +79,7 @@ def save(name, msg, body, atts, policy=email.policy.SMTP):
     with open(os.path.join(out, name + '.eml'), 'wb') as f:
         f.write(msg.as_bytes(policy=policy))
     with open(os.path.join(out, name + '.expect'), 'w') as f:
-        f.write(body.encode('latin-1').hex() + '\n')
+        f.write((body if isinstance(body, bytes) else body.encode('latin-1')).hex() + '\n')
         for fn, ct, data in atts:
             f.write('%s\t%s\t%s\n' % (fn, ct, data.hex()))
 
@@ -116,6 +116,29 @@ m.attach(MIMEText('qp body =\n', 'plain', 'iso-8859-1'))
 m.attach(MIMEApplication(binary, Name='blob.dat'))
 save('encoded_words', m, 'qp body =', [('blob.dat', 'application/octet-stream', binary)],
      email.policy.compat32.clone(linesep='\r\n'))
+
+# Apple Mail's shape: a comment in MIME-Version, alternative holding related.
+m = EmailMessage(); base(m, 'R\u00e9sum\u00e9 \u2014 ' * 25)
+m.set_content('plain \u00e9\n')
+m.add_alternative('<p>html \u00e9 <img src="cid:img1"></p>\n', subtype='html')
+png = b'\x89PNG\r\n\x1a\n' + bytes(range(40))
+m.get_payload()[1].add_related(png, maintype='image', subtype='png', cid='<img1>', filename='pic.png')
+long_name = 'r\u00e9sum\u00e9 \u2014 ' + 'x' * 60 + '.bin'
+m.add_attachment(b'data', maintype='application', subtype='octet-stream', filename=long_name)
+del m['MIME-Version']
+m['MIME-Version'] = '1.0 (Mac OS X Mail 16.0 \\(3731.500.231\\))'
+save('apple', m, 'plain \u00e9'.encode('utf-8'),
+     [('_alt.0', 'text/html', '<p>html \u00e9 <img src="cid:img1"></p>\r\n'.encode('utf-8')),
+      ('pic.png', 'image/png', png),
+      (long_name, 'application/octet-stream', b'data')])
+
+m = EmailMessage(); base(m, 'Latin-1')
+m.set_content('caf\u00e9 cr\u00e8me\n', charset='iso-8859-1')
+save('latin1', m, 'caf\u00e9 cr\u00e8me', [])
+
+m = EmailMessage(); base(m, 'KOI8-R')
+m.set_content('\u041f\u0440\u0438\u0432\u0435\u0442\n', charset='koi8-r')
+save('koi8', m, '\u041f\u0440\u0438\u0432\u0435\u0442'.encode('utf-8'), [])
 
 m = EmailMessage(); base(m, 'uuencoded')
 import binascii
@@ -203,6 +226,16 @@ std::string Lf(const std::string& s) {
   return out;
 }
 
+// Every line break (CR LF, LF or CR) as LF.
+std::string Breaks(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+    out += s[i] == '\r' ? '\n' : s[i];
+  }
+  return out;
+}
+
 // The same without trailing line ends: a body is a list of lines.
 std::string Text(const std::string& s) {
   std::string out = Lf(s);
@@ -230,14 +263,22 @@ std::map<std::string, Parsed> ParseWithPython(const TempDir& dir,
   std::string line;
   while (std::getline(ss, line)) {
     auto f = Fields(line);
-    if (f[0] == "file") cur = &result[f[1]];
-    else if (f[0] == "from") cur->from.push_back(f);
-    else if (f[0] == "to") cur->to.push_back(f);
-    else if (f[0] == "cc") cur->cc.push_back(f);
-    else if (f[0] == "subject") cur->subject = f.size() > 1 ? f[1] : "";
-    else if (f[0] == "defect") cur->defects.push_back(f[1]);
-    else if (f[0] == "part") cur->parts.push_back(f);
-    else if (f[0] == "uu") cur->uu.push_back(f);
+    if (f[0] == "file")
+      cur = &result[f[1]];
+    else if (f[0] == "from")
+      cur->from.push_back(f);
+    else if (f[0] == "to")
+      cur->to.push_back(f);
+    else if (f[0] == "cc")
+      cur->cc.push_back(f);
+    else if (f[0] == "subject")
+      cur->subject = f.size() > 1 ? f[1] : "";
+    else if (f[0] == "defect")
+      cur->defects.push_back(f[1]);
+    else if (f[0] == "part")
+      cur->parts.push_back(f);
+    else if (f[0] == "uu")
+      cur->uu.push_back(f);
   }
   return result;
 }
@@ -322,6 +363,29 @@ std::vector<Case> OurMessages() {
     m.Attachments().Add(Att("only.zip", RandomBytes(1000, 4)));
   }
   {
+    TmsMessage& m = add("utf8");
+    m.SetSubject("J\xC3\xB6rg's \xE2\x82\xAC");  // ten characters
+    m.Body() = {"Gr\xC3\xBC\xC3\x9F" "e, J\xC3\xB6rg", "", "caf\xC3\xA9"};
+  }
+  {
+    TmsMessage& m = add("long_subject");
+    std::string subject;
+    while (subject.size() < 250) subject += "\xC3\xA9t\xC3\xA9 ";  // cut to 255 by the model
+    m.SetSubject(subject);
+    m.Body() = {"x"};
+  }
+  {
+    TmsMessage& m = add("specials");
+    m.Recipients()[0].SetName("Smith, John (\"JJ\") <x@y>; [a]: b\\c.");
+    m.Recipients()[2].SetName("J\xC3\xB6rg M\xC3\xBCller, Sr.");
+    m.Body() = {"files"};
+    m.Attachments().Add(Att("r\xC3\xA9sum\xC3\xA9 \xE2\x80\x94 " + std::string(80, 'x') + ".pdf", "%PDF"));
+    m.Attachments().Add(Att("say \"hi\" there.bin", RandomBytes(10, 7)));
+    m.Attachments().Add(Att("unix.txt", "a\n\nb\n"));
+    m.Attachments().Add(Att("mac.txt", "a\r\rb\r"));
+    m.Attachments().Add(Att("open.txt", "no final break"));
+  }
+  {
     TmsMessage& m = add("uu");
     m.Encoding = meUU;
     m.Body() = {"Files follow."};
@@ -380,7 +444,7 @@ TEST(MessagePeer, PythonReadsWhatWeWrite) {
     if (!m.Body().empty()) {
       ASSERT_FALSE(p.parts.empty());
       EXPECT_EQ(p.parts[0][1], "text/plain");
-      EXPECT_EQ(Text(Unhex(p.parts[0][3])), Text(body_text));
+      EXPECT_EQ(Text(Breaks(Unhex(p.parts[0][3]))), Text(Breaks(body_text)));
       first_att = 1;
     }
     ASSERT_EQ(p.parts.size(), first_att + m.Attachments().Count());
@@ -402,7 +466,7 @@ TEST(MessagePeer, PythonReadsWhatWeWrite) {
       if (a.TransferEncoding() == teBase64)
         EXPECT_EQ(part[3], Hex(a.Stream().Data()));
       else
-        EXPECT_EQ(Lf(Unhex(part[3])), Lf(a.Stream().Data()));
+        EXPECT_EQ(Breaks(Unhex(part[3])), Breaks(a.Stream().Data()));
     }
   }
 }
@@ -411,10 +475,12 @@ TEST(MessagePeer, WeReadWhatPythonWrites) {
   TempDir dir;
   std::string script = WriteFile(dir.path() + "/compose.py", kComposeScript);
   int status = 0;
-  std::string out = RunCommand(std::string(kPython) + " " + script + " " + dir.path() + " 2>&1", &status);
+  std::string out =
+      RunCommand(std::string(kPython) + " " + script + " " + dir.path() + " 2>&1", &status);
   ASSERT_EQ(status, 0) << out;
   int seen = 0;
-  for (const char* name : {"mixed", "alternative", "nested", "encoded_words", "uuencoded"}) {
+  for (const char* name :
+       {"mixed", "alternative", "nested", "encoded_words", "uuencoded", "apple", "latin1", "koi8"}) {
     SCOPED_TRACE(name);
     ++seen;
     TmsMessage m;
@@ -443,15 +509,24 @@ TEST(MessagePeer, WeReadWhatPythonWrites) {
       else
         EXPECT_EQ(Lf(a.Stream().Data()), Lf(Unhex(atts[k][2])));
     }
+    if (std::string(name) == "apple") {
+      EXPECT_TRUE(m.Subject().starts_with("R\xC3\xA9sum\xC3\xA9 \xE2\x80\x94 R")) << m.Subject();
+      EXPECT_GT(m.Subject().size(), 240u);
+    }
+    if (std::string(name) == "latin1") {
+      EXPECT_EQ(m.CharSet, csISO8859);
+    }
     if (std::string(name) == "encoded_words") {
-      EXPECT_EQ(m.Subject(), "Gr\xC3\xBC\xC3\x9F" "e and caf\xE9");
+      EXPECT_EQ(m.Subject(),
+                "Gr\xC3\xBC\xC3\x9F"
+                "e and caf\xC3\xA9");
       EXPECT_EQ(m.CharSet, csISO8859);
     }
     if (std::string(name) == "uuencoded") {
       EXPECT_EQ(m.Encoding, meUU);
     }
   }
-  EXPECT_EQ(seen, 5);
+  EXPECT_EQ(seen, 8);
 }
 
 TEST(MessagePeer, RoundTripGivesBackWhatWentIn) {
@@ -488,8 +563,9 @@ TEST(MessagePeer, RoundTripGivesBackWhatWentIn) {
     for (int k = 0; k < back.Attachments().Count(); ++k) {
       const TmsAttItem& a = original.Attachments()[k];
       const TmsAttItem& b = back.Attachments()[k];
-      if (a.TransferEncoding() == te7Bit)
-        EXPECT_EQ(Lf(b.Stream().Data()), Lf(a.Stream().Data()));
+      // Text travels with CR LF line ends.
+      if (a.TransferEncoding() != teBase64)
+        EXPECT_EQ(Breaks(b.Stream().Data()), Breaks(a.Stream().Data()));
       else
         EXPECT_EQ(b.Stream().Data(), a.Stream().Data()) << k;
       const std::string name = FileNamePart(a.FileName());

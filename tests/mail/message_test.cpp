@@ -162,10 +162,8 @@ TEST(MessageModel, ReadHeaders) {
   m.ReturnReceipt = true;
   m.Recipients().AddAddress("old@example.org", "");
   TmsHeaders h = {"From: \"J. Smith\" <js@example.org>",
-                  "To: a@example.org, \"Doe, Jane\" <jd@example.org>",
-                  "CC: c@example.org (Cee)",
-                  "Subject: =?iso-8859-1?Q?Caf=E9?=",
-                  "X-Priority: 3"};
+                  "To: a@example.org, \"Doe, Jane\" <jd@example.org>", "CC: c@example.org (Cee)",
+                  "Subject: =?iso-8859-1?Q?Caf=E9?=", "X-Priority: 3"};
   m.ReadHeaders(h);
   EXPECT_EQ(m.Sender().Name(), "J. Smith");
   EXPECT_EQ(m.Sender().Address(), "js@example.org");
@@ -175,12 +173,12 @@ TEST(MessageModel, ReadHeaders) {
   EXPECT_EQ(m.Recipients()[2].Name(), "Doe, Jane");
   ASSERT_EQ(m.CC().Count(), 1);
   EXPECT_EQ(m.CC()[0].Name(), "Cee");
-  EXPECT_EQ(m.Subject(), "Caf\xE9");
+  EXPECT_EQ(m.Subject(), "Caf\xC3\xA9");
   EXPECT_EQ(m.Priority, ptNormal);
   EXPECT_TRUE(m.ReturnReceipt);  // never set back to False
   EXPECT_EQ(m.Headers(), h);
 
-  m.ReadHeaders({"X-Priority: 1", "Return-receipt-to: <x@y>"});
+  m.ReadHeaders({"X-Priority: 1 (Highest)", "Return-receipt-to: <x@y>"});
   EXPECT_EQ(m.Priority, ptHigh);
   m.ReadHeaders({"X-Priority: 5"});
   EXPECT_EQ(m.Priority, ptLow);
@@ -188,8 +186,8 @@ TEST(MessageModel, ReadHeaders) {
   EXPECT_THROW(m.ReadHeaders({"From: broken <no end"}), EError);
 
   TmsArticle a;
-  a.ReadHeaders({"From: n@x (N)", "Path: a!b", "Newsgroups: x.y,z", "Message-ID: <1@x>",
-                 "Subject: hi"});
+  a.ReadHeaders(
+      {"From: n@x (N)", "Path: a!b", "Newsgroups: x.y,z", "Message-ID: <1@x>", "Subject: hi"});
   EXPECT_EQ(a.Sender().Address(), "n@x");
   EXPECT_EQ(a.Path, "a!b");
   EXPECT_EQ(a.NewsGroups, "x.y,z");
