@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <unordered_map>
 #include <vector>
 
 #include "base/debug_log.h"
@@ -176,26 +177,20 @@ class TWaylandClipboardWatch : public TClipboardWatch {
   }
 
  private:
-  // Mime types of each offer, gathered before the selection names it.
-  struct TOfferTypes {
-    std::vector<std::string> types;
-  };
-
   template <class P>
-  static void DataOffer(void*, typename P::Device*, typename P::Offer* offer) {
+  static void DataOffer(void* data, typename P::Device*, typename P::Offer* offer) {
     static const typename P::OfferListener listener = {
-        [](void* data, typename P::Offer*, const char* type) {
-          static_cast<TOfferTypes*>(data)->types.emplace_back(type);
+        [](void* self, typename P::Offer* o, const char* type) {
+          static_cast<TWaylandClipboardWatch*>(self)->offer_types_[o].emplace_back(type);
         }};
-    P::AddListener(offer, &listener, new TOfferTypes);
+    static_cast<TWaylandClipboardWatch*>(data)->offer_types_[offer];
+    P::AddListener(offer, &listener, data);
   }
 
   template <class P>
-  static std::unique_ptr<TOfferTypes> Forget(typename P::Offer* offer) {
-    std::unique_ptr<TOfferTypes> types(
-        static_cast<TOfferTypes*>(wl_proxy_get_user_data(reinterpret_cast<wl_proxy*>(offer))));
+  void Forget(typename P::Offer* offer) {
+    offer_types_.erase(offer);
     P::Destroy(offer);
-    return types;
   }
 
   template <class P>
@@ -203,31 +198,29 @@ class TWaylandClipboardWatch : public TClipboardWatch {
     // A cleared clipboard (its owner went away) is no copy.
     if (!offer) return;
     auto* self = static_cast<TWaylandClipboardWatch*>(data);
-    const char* type = BestTextType(
-        static_cast<TOfferTypes*>(wl_proxy_get_user_data(reinterpret_cast<wl_proxy*>(offer)))
-            ->types);
     if (!self->starting_) {
-      self->Changed(type, [offer](const char* t, int fd) { P::Receive(offer, t, fd); });
+      self->Changed(BestTextType(self->offer_types_[offer]),
+                    [offer](const char* type, int fd) { P::Receive(offer, type, fd); });
     }
-    Forget<P>(offer);
+    self->Forget<P>(offer);
   }
 
   template <class P>
-  static void PrimarySelection(void*, typename P::Device*, typename P::Offer* offer) {
-    if (offer) Forget<P>(offer);
+  static void PrimarySelection(void* data, typename P::Device*, typename P::Offer* offer) {
+    if (offer) static_cast<TWaylandClipboardWatch*>(data)->Forget<P>(offer);
   }
 
   template <class P>
   static void Finished(void* data, typename P::Device*) {
     auto* self = static_cast<TWaylandClipboardWatch*>(data);
     DebugLog("The compositor ended clipboard watching");
-    self->notifier_.reset();
+    if (self->notifier_) self->notifier_->setEnabled(false);
   }
 
   void Dispatch() {
     if (wl_display_dispatch(display_) < 0) {
       DebugLog("Lost the Wayland connection of the clipboard watch");
-      notifier_.reset();
+      notifier_->setEnabled(false);  // freed with the watch, not in its own signal
       return;
     }
     wl_display_flush(display_);
@@ -309,6 +302,8 @@ class TWaylandClipboardWatch : public TClipboardWatch {
   std::function<void()> release_;
   std::unique_ptr<QSocketNotifier> notifier_;
   std::deque<std::unique_ptr<TRead>> reads_;
+  // Mime types of each offer, gathered before the selection names it.
+  std::unordered_map<void*, std::vector<std::string>> offer_types_;
   bool starting_ = false;
   bool delivering_ = false;
   QObject context_;  // ends pending deliveries with the watch

@@ -652,11 +652,15 @@ class WaylandSession:
         except OSError:
             return []
 
+    def swaymsg(self, *args):
+        socks = [n for n in os.listdir(self.runtime) if n.startswith("sway-ipc.")]
+        r = self.run(["swaymsg"] + list(args), SWAYSOCK=os.path.join(self.runtime, socks[0]))
+        if r.returncode != 0:
+            raise DesktopError("swaymsg %s: %s" % (" ".join(args), r.stdout.decode()))
+        return r.stdout
+
     def windows(self):
         """Titles of the windows the compositor maps (sway only)."""
-        socks = [n for n in os.listdir(self.runtime) if n.startswith("sway-ipc.")]
-        r = self.run(["swaymsg", "-r", "-t", "get_tree"],
-                     SWAYSOCK=os.path.join(self.runtime, socks[0]))
         titles = []
 
         def walk(node):
@@ -664,7 +668,7 @@ class WaylandSession:
                 titles.append(node["name"])
             for child in node.get("nodes", []) + node.get("floating_nodes", []):
                 walk(child)
-        walk(json.loads(r.stdout))
+        walk(json.loads(self.swaymsg("-r", "-t", "get_tree")))
         return titles
 
     def program_folder(self, bin_dir, programs=("tolvane",)):

@@ -126,6 +126,25 @@ class Sway(WaylandTest):
         self.stop_tolvane()
 
 
+    def test_the_confirmation_is_an_ordinary_box_of_the_window(self):
+        s = self.session
+        with open(s.settings_file(), "rb") as f:
+            s.write_file(s.settings_file(), f.read().replace(b"Confirm=2", b"Confirm=0"))
+        self.start_tolvane()  # no session bus: no tray, the window shows
+        wait_until(lambda: "Tolvane" in s.windows(), what="the main window")
+        s.copy("http://host/asked.html")
+        wait_until(lambda: "Confirm" in s.windows(), what="the confirmation box")
+        self.assertNotIn("Tolvane", s.windows())
+        # Closing it answers No, as Escape does: nothing sent, the window back.
+        s.swaymsg('[title="^Confirm$"] kill')
+        wait_until(lambda: "Tolvane" in s.windows() and "Confirm" not in s.windows(),
+                   what="the window back")
+        time.sleep(0.5)
+        self.assertEqual(self.smtp.messages(), [])
+        self.assertNotIn("Requesting", self.log())
+        self.stop_tolvane()
+
+
 class Weston(WaylandTest):
     kind = "weston"
     xwayland = True
