@@ -2,6 +2,7 @@
 #include <QGuiApplication>
 #include <QObject>
 
+#include "base/debug_log.h"
 #include "shell/clipboard_watch.h"
 #include "shell/ui_style.h"
 
@@ -37,6 +38,7 @@ std::unique_ptr<TClipboardWatch> MakeQtClipboardWatch() {
 std::unique_ptr<TClipboardWatch> MakeClipboardWatch() {
   if (OnWayland()) {
     if (auto watch = MakeWaylandClipboardWatch()) return watch;
+    DebugLog("No data-control protocol: copies are seen only while a Tolvane window has the focus");
   }
   return MakeQtClipboardWatch();
 }

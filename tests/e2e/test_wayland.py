@@ -19,6 +19,12 @@ from desktop import SmtpServer, WaylandSession, wait_until  # noqa: E402
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 
 
+def catches(pid, sig):
+    with open("/proc/%d/status" % pid) as f:
+        mask = [line.split()[1] for line in f if line.startswith("SigCgt:")][0]
+    return bool(int(mask, 16) & (1 << (sig - 1)))
+
+
 class WaylandTest(unittest.TestCase):
     kind = "sway"
     xwayland = False
@@ -46,6 +52,8 @@ class WaylandTest(unittest.TestCase):
         time.sleep(0.5)
 
     def stop_tolvane(self):
+        # Its stop handler comes last in start-up, after the log's last line.
+        wait_until(lambda: catches(self.tolvane.pid, signal.SIGTERM), what="start-up's end")
         self.tolvane.send_signal(signal.SIGTERM)
         self.assertEqual(self.tolvane.wait(timeout=20), 0, self.session.log("tolvane"))
 
@@ -172,6 +180,20 @@ class Weston(WaylandTest):
     def x_windows(self, name):
         r = self.session.run(["xdotool", "search", "--onlyvisible", "--name", name])
         return r.stdout.split()
+
+
+class WestonWithoutXWayland(WaylandTest):
+    kind = "weston"
+
+    def test_neither_data_control_nor_xwayland_is_said_and_tolvane_runs_on(self):
+        self.start_tolvane()
+        log = self.log()
+        self.assertIn("The Wayland compositor offers no clipboard watching (data-control) and "
+                      "there is no XWayland: copies are seen only while a Tolvane window has "
+                      "the focus", log)
+        self.assertIn("No data-control protocol: copies are seen only while a Tolvane window "
+                      "has the focus", log)
+        self.stop_tolvane()
 
 
 if __name__ == "__main__":
