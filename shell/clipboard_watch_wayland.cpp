@@ -267,7 +267,7 @@ class TWaylandClipboardWatch : public TClipboardWatch {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) return;
-      return Finish(r, true);  // end of the text, or the writer failed
+      return Finish(r, n == 0);  // a broken-off text is not the copied one
     }
   }
 
