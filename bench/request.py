@@ -7,6 +7,8 @@ of our own that notes when each message's final "." arrives.
 (b) `tolvane --request URL` (no tray program running) against msmtp sending
     the same mail to the same sink: wall time of each process, 20 runs each,
     taken in turns.
+(c) The tray program in a headless sway: from just before wl-copy sets the
+    clipboard to the sink's acceptance, beside (a).
 
 Usage: /usr/bin/python3 bench/request.py <build folder> <source folder>
 """
@@ -150,6 +152,14 @@ def check_request(message, url):
         raise RuntimeError("the sink got a message without %s:\n%r" % (url, message["data"]))
 
 
+def started(log):
+    try:
+        with open(log, "rb") as f:
+            return b"Loaded Server File" in f.read()
+    except OSError:
+        return False
+
+
 def bench_clipboard(d, sink, program, work, clip_groups):
     """(a) latencies in seconds, how long xclip itself took, and when the
     sink saw the connection."""
@@ -157,14 +167,7 @@ def bench_clipboard(d, sink, program, work, clip_groups):
     d.tray_icon("tolvane")
     log = os.path.join(os.path.dirname(program), "DebugLog.Txt")
 
-    def started():
-        try:
-            with open(log, "rb") as f:
-                return b"Loaded Server File" in f.read()
-        except OSError:
-            return False
-
-    wait_until(started, WAIT_SECONDS, "start-up")
+    wait_until(lambda: started(log), WAIT_SECONDS, "start-up")
     time.sleep(1.0)  # the tray program settles
 
     latencies, xclip_times, connected = [], [], []
@@ -246,12 +249,54 @@ def bench_command_line(d, sink, program, work):
     return ours, peer, ours_accepted, ours_held, peer_held
 
 
+def settings(port):
+    return ("[General]\r\nEmail=%s\r\nConfirm=2\r\nEnabled=0\r\nCheckHistory=0\r\n"
+            "TipEnabled=0\r\n[Servers]\r\nSMTP=127.0.0.1:%d\r\n" % (EMAIL, port)).encode()
+
+
 def write_settings(d, port):
     path = d.settings_file()
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
-        f.write(("[General]\r\nEmail=%s\r\nConfirm=2\r\nEnabled=0\r\nCheckHistory=0\r\n"
-                 "TipEnabled=0\r\n[Servers]\r\nSMTP=127.0.0.1:%d\r\n" % (EMAIL, port)).encode())
+        f.write(settings(port))
+
+
+def bench_wayland(sink, build):
+    """(c) Latencies in seconds from just before wl-copy is called to the
+    sink's acceptance, and how long wl-copy itself took, with the tray program in a headless sway (both as an
+    unprivileged user when we are root: sway refuses root)."""
+    with WaylandSession(os.path.join(build, "artifacts"), "bench-wayland") as w:
+        folder = w.program_folder(os.path.join(build, "bin"))
+        work = os.path.join(w.tmp, "work")
+        w.write_file(os.path.join(work, "Test Message.Flg"), " ")
+        w.write_file(w.settings_file(), settings(sink.port))
+        tolvane = w.launch([os.path.join(folder, "tolvane")], name="tolvane", cwd=work)
+        wait_until(lambda: started(os.path.join(folder, "DebugLog.Txt")), WAIT_SECONDS,
+                   "start-up")
+        time.sleep(1.0)
+        latencies, copy_times = [], []
+        with sink.cond:
+            first = len(sink.messages)
+        for i in range(RUNS + 1):  # the first copy unmeasured, as above
+            url = "http://bench.test/wayland/page-%02d.html" % i
+            with sink.cond:
+                count, closed = len(sink.messages), sink.closed
+            t0 = time.monotonic()
+            w.copy(url)
+            copy_times.append(time.monotonic() - t0)
+            sink.wait(lambda: len(sink.messages) > count, "the request for " + url)
+            check_request(sink.messages[count], url)
+            sink.wait(lambda: sink.closed > closed, "the end of the connection for " + url)
+            if tolvane.poll() is not None:
+                raise RuntimeError("the tray program ended: " + w.log("tolvane"))
+            if i > 0:
+                latencies.append(sink.messages[count]["t"] - t0)
+            time.sleep(0.3)
+        with sink.cond:
+            if len(sink.messages) - first != RUNS + 1:
+                raise RuntimeError("the sink got %d messages for %d copies"
+                                   % (len(sink.messages) - first, RUNS + 1))
+    return latencies, copy_times[1:]
 
 
 def stop_groups(groups):
@@ -275,10 +320,10 @@ class OutOfTime(Exception):
 
 
 def main():
-    global Desktop, wait_until
+    global Desktop, WaylandSession, wait_until
     build, source = sys.argv[1], sys.argv[2]
     sys.path.insert(0, os.path.join(source, "tests", "e2e"))
-    from desktop import Desktop, wait_until
+    from desktop import Desktop, WaylandSession, wait_until
 
     def out_of_time(*_):
         raise OutOfTime("the benchmark ran out of time")
@@ -306,6 +351,7 @@ def main():
                 stop_groups(clip_groups)
             ours, peer, accepted, ours_held, peer_held = bench_command_line(d, sink, program,
                                                                             work)
+        wayland, wl_copy = bench_wayland(sink, build)
     finally:
         signal.alarm(0)
         stop_groups(clip_groups)
@@ -316,6 +362,10 @@ def main():
           % (RUNS, ms(med(clip)), ms(min(clip)), ms(max(clip))))
     print("  from the xclip call: xclip returns after %.1f ms, the connection opens after %.1f ms"
           " (medians)" % (ms(med(xclip)), ms(med(connected))))
+    print("Wayland copy to accepted (median of %d, sway, wl-copy): ours %.1f ms (min %.1f, max %.1f),"
+          " %.2f times the X11 row" % (RUNS, ms(med(wayland)), ms(min(wayland)), ms(max(wayland)),
+                                      med(wayland) / med(clip)))
+    print("  from the wl-copy call: wl-copy returns after %.1f ms (median)" % ms(med(wl_copy)))
     print("command line request (median of %d): ours %.1f ms, msmtp %.1f ms, ratio %.2f"
           % (RUNS, ms(med(ours)), ms(med(peer)), med(ours) / med(peer)))
     print("  ours from start to the sink's acceptance: median %.1f ms" % ms(med(accepted)))

@@ -2,7 +2,7 @@
 # The road of one request on loopback, against a discarding SMTP sink of our
 # own: (a) a clipboard copy to the request accepted, with the tray program
 # running under Xvfb and trayer; (b) `tolvane --request URL` against msmtp
-# sending the same mail. Usage: bench/request.sh <build folder>
+# sending the same mail; (c) as (a) in a headless sway with wl-copy. Usage: bench/request.sh <build folder>
 set -euo pipefail
 build=$(cd "${1:?usage: bench/request.sh <build folder>}" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)

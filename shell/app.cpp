@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QIcon>
+#include <QMessageBox>
 #include <QProxyStyle>
 #include <QSocketNotifier>
 
@@ -14,6 +15,9 @@
 #include <string>
 
 #include "platform/datetime.h"
+#include "platform/folders.h"
+#include "platform/profile.h"
+#include "shell/clipboard_watch.h"
 #include "shell/dialogs.h"
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
@@ -74,6 +78,20 @@ std::unique_ptr<QSocketNotifier> CatchStopSignals() {
   return notifier;
 }
 
+// Said once per installation: the user may wonder why Tolvane runs through
+// XWayland, or why copies go unseen.
+void NoticeClipboardPlatformOnce(const std::string& note) {
+  if (note.empty() || ReadProfileBool(SettingsFilePath(), "General", "ClipboardNotice", false)) {
+    return;
+  }
+  WriteProfileBool(SettingsFilePath(), "General", "ClipboardNotice", true);
+  auto* box = new QMessageBox(QMessageBox::Information, "Tolvane",
+                              QString::fromStdString(note + "."), QMessageBox::Ok);
+  box->setObjectName("ClipboardNotice");
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();  // not modal: start-up goes on
+}
+
 }  // namespace
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
@@ -97,11 +115,13 @@ int RunTrayProgram(int argc, char** argv) {
   TPreviousInstance previous(ProgramPath(argc > 0 ? argv[0] : nullptr));
   SetPreviousInstance(&previous);
 
+  const std::string clipboardNote = ChooseClipboardPlatform();
   TApplication app(argc, argv);
   SetProgramArguments(argc, argv);
   UseUserTimeLocale();
   ProgramFolder();
   DebugLog("Started Tolvane");
+  if (!clipboardNote.empty()) DebugLog(clipboardNote);
 
   QApplication::setApplicationName("Tolvane");
   QApplication::setQuitOnLastWindowClosed(false);
@@ -118,6 +138,7 @@ int RunTrayProgram(int argc, char** argv) {
       std::_Exit(0);
     }
     previous.Listen([&main] { main.ShowCentred(); });
+    NoticeClipboardPlatformOnce(clipboardNote);
     const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals();
     // Made hidden at start: it steps the tip forward once.
     TfrmTips hiddenTips;

@@ -9,6 +9,7 @@
 #include "shell/help.h"
 #include "base/debug_log.h"
 #include "shell/main_window.h"
+#include "shell/ui_style.h"
 
 namespace {
 
@@ -86,11 +87,14 @@ QString MarkAccelerators(const std::string& text) {
 QMessageBox::StandardButton TopmostMessageDlg(const std::string& text, TMsgDlgType type,
                                               QMessageBox::StandardButtons buttons, int helpTopic,
                                               QWidget* owner) {
-  KeepOnTop on_top(owner);
+  // Wayland keeps no window above other applications: there the box is an
+  // ordinary modal box of its owner.
+  const bool wayland = OnWayland();
+  KeepOnTop on_top(wayland ? nullptr : owner);
   QMessageBox box(IconOf(type), CaptionOf(type), QString::fromStdString(text), buttons,
-                  owner && owner->isVisible() ? owner : nullptr);
+                  owner && (wayland || owner->isVisible()) ? owner : nullptr);
   box.setObjectName("TopmostMessageDlg");
-  box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint, !wayland);
   // Plain text would show "&" as it is; the box underlines the marked letter.
   box.setTextFormat(Qt::RichText);
   box.setText(MarkAccelerators(text));

@@ -104,6 +104,12 @@ TfrmProps::TfrmProps(const TPreviousInstance* previous)
   TaskIcon1->SetActive(true);
 
   Guarded(this, [this] { FormCreate(); });
+  // Without a tray the window is the only way in; under X11 the program runs
+  // on unseen, as it always did.
+  if (!TaskIcon1->Active() && OnWayland()) {
+    DebugLog("No StatusNotifierWatcher on the session bus: showing the main window");
+    ShowCentred();
+  }
 }
 
 TfrmProps::~TfrmProps() {

@@ -71,6 +71,8 @@ TfrmProgress::TfrmProgress(QWidget* parent)
   Timer1->setTimerType(Qt::PreciseTimer);
   connect(Timer1, &QTimer::timeout, this, &TfrmProgress::Timer1Timer);
 
+  // Wayland tells a client neither the pointer's place nor its windows'.
+  if (OnWayland()) return;
   // Screen coordinates of the pointer, relative to the screen it is on.
   const QPoint cursor = QCursor::pos();
   QScreen* screen = QGuiApplication::screenAt(cursor);

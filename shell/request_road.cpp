@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +13,7 @@
 #include <QProgressBar>
 
 #include "platform/folders.h"
+#include "shell/clipboard_watch.h"
 #include "shell/dialogs.h"
 #include "base/helpers.h"
 #include "shell/mail_address_dlg.h"
@@ -115,27 +115,23 @@ void TRequestRoad::SaveHistory() {
 }
 
 void TRequestRoad::JoinClipboard() {
-  if (watching_clipboard_) return;
-  watching_clipboard_ = true;
-  connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
-          [this] { Guarded(&main_, [&] { ClipboardChanged(); }); });
+  if (clipboard_) return;
+  clipboard_ = MakeClipboardWatch();
+  clipboard_->OnChange = [this] { return ClipboardChanged(); };
+  clipboard_->OnText = [this](const std::string& text) {
+    Guarded(&main_, [&] { dispatcher_.ClipboardChanged(text, true, true); });
+  };
 }
 
-void TRequestRoad::LeaveClipboard() {
-  if (!watching_clipboard_) return;
-  watching_clipboard_ = false;
-  disconnect(QGuiApplication::clipboard(), nullptr, this, nullptr);
-}
+void TRequestRoad::LeaveClipboard() { clipboard_.reset(); }
 
-void TRequestRoad::ClipboardChanged() {
-  // Read at once: by the time a queued request runs, the clipboard may hold
-  // something else.
+bool TRequestRoad::ClipboardChanged() {
+  // Decided at the change: by the time the text is read, the settings may
+  // have changed.
   const bool enabled = main_.optEnabled->ItemIndex() != 1;
-  const std::string text =
-      SettingsComplete && enabled
-          ? QGuiApplication::clipboard()->text(QClipboard::Clipboard).toStdString()
-          : std::string();
-  dispatcher_.ClipboardChanged(text, SettingsComplete, enabled);
+  if (SettingsComplete && enabled) return true;
+  Guarded(&main_, [&] { dispatcher_.ClipboardChanged({}, SettingsComplete, enabled); });
+  return false;
 }
 
 void TRequestRoad::Answer(const std::string& url, TRequestDispatcher::TOutcome outcome) {

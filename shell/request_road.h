@@ -17,6 +17,7 @@
 #include "shell/request_sender.h"
 
 class QAction;
+class TClipboardWatch;
 class TfrmProps;
 
 class TRequestRoad : public QObject, private TRequestUi {
@@ -32,8 +33,9 @@ class TRequestRoad : public QObject, private TRequestUi {
   void SaveHistory();
   void LeaveClipboard();
 
-  // The clipboard changed (the handler of the clipboard notice).
-  void ClipboardChanged();
+  // The clipboard changed (the handler of the clipboard notice); true when
+  // its text is wanted for a dispatch.
+  bool ClipboardChanged();
 
   // History menu.
   void mnuShowDetailClick();
@@ -76,7 +78,7 @@ class TRequestRoad : public QObject, private TRequestUi {
   TSmtpRequestSender sender_;
   TRequestDispatcher dispatcher_;
   bool auto_popup_ = false;
-  bool watching_clipboard_ = false;
+  std::unique_ptr<TClipboardWatch> clipboard_;
   // Requests handed over by the command line, waiting for their outcome.
   struct TWaiting {
     std::string url;

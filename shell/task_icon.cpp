@@ -1,7 +1,13 @@
 #include "shell/task_icon.h"
 
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QString>
+
+#include "base/debug_log.h"
+#include "shell/ui_style.h"
 
 std::string CutUtf8(const std::string& text, std::size_t max) {
   if (text.size() <= max) return text;
@@ -11,22 +17,60 @@ std::string CutUtf8(const std::string& text, std::size_t max) {
   return text.substr(0, end);
 }
 
+namespace {
+
+constexpr const char* kWatcherService = "org.kde.StatusNotifierWatcher";
+
+bool WatcherPresent() {
+  const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+  return bus && bus->isServiceRegistered(kWatcherService);
+}
+
+}  // namespace
+
 TTaskIcon::TTaskIcon(QObject* owner) : QObject(owner) {
-  tray_ = std::make_unique<QSystemTrayIcon>();
-  connect(tray_.get(), &QSystemTrayIcon::activated, this, &TTaskIcon::Activated);
+  // On Wayland Qt decides once, when its first tray icon is made, whether
+  // icons go over D-Bus; so the icon is made only once a watcher is there.
+  if (!OnWayland()) MakeTray();
 }
 
 TTaskIcon::~TTaskIcon() {
   if (active_) tray_->hide();
 }
 
-bool TTaskIcon::HostAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+void TTaskIcon::MakeTray() {
+  if (tray_) return;
+  tray_ = std::make_unique<QSystemTrayIcon>();
+  connect(tray_.get(), &QSystemTrayIcon::activated, this, &TTaskIcon::Activated);
+}
+
+bool TTaskIcon::HostAvailable() {
+  if (OnWayland()) return WatcherPresent();
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TTaskIcon::WaitForHost() {
+  if (host_watcher_ || !QDBusConnection::sessionBus().isConnected()) return;
+  host_watcher_ = std::make_unique<QDBusServiceWatcher>(
+      kWatcherService, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForRegistration);
+  connect(host_watcher_.get(), &QDBusServiceWatcher::serviceRegistered, this, [this] {
+    if (wanted_ && !active_) {
+      DebugLog("StatusNotifierWatcher appeared: tray icon registered");
+      SetActive(true);
+    }
+  });
+}
 
 void TTaskIcon::SetActive(bool value) {
+  wanted_ = value;
   if (value == active_) return;
   ++platform_calls_;
   if (value) {
-    if (!HostAvailable()) return;
+    if (!HostAvailable()) {
+      if (OnWayland()) WaitForHost();
+      return;
+    }
+    MakeTray();
     tray_->setIcon(icon_);
     tray_->setToolTip(QString::fromStdString(tool_tip_));
     tray_->show();

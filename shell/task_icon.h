@@ -7,6 +7,8 @@
 #include <QPoint>
 #include <QSystemTrayIcon>
 
+class QDBusServiceWatcher;
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,14 +52,20 @@ class TTaskIcon : public QObject {
   // How many add, modify and remove requests reached the platform.
   int PlatformCalls() const { return platform_calls_; }
 
-  // False when the desktop has no notification area to dock into.
+  // False when the desktop has no notification area to dock into (on
+  // Wayland: no StatusNotifierWatcher on the session bus).
   static bool HostAvailable();
 
  private:
+  void MakeTray();
+  // An icon refused for want of a host registers when a watcher appears.
+  void WaitForHost();
   void Activated(QSystemTrayIcon::ActivationReason reason);
   void Modify();
 
   std::unique_ptr<QSystemTrayIcon> tray_;
+  std::unique_ptr<QDBusServiceWatcher> host_watcher_;
+  bool wanted_ = false;
   QIcon icon_;
   std::string tool_tip_;
   int id_ = 0;

@@ -1,5 +1,6 @@
 #include "shell/ui_style.h"
 
+#include <QGuiApplication>
 #include <QStringList>
 #include <QVariant>
 #include <QWidget>
@@ -34,3 +35,5 @@ int HelpTopicAt(const QWidget* control) {
   }
   return 0;
 }
+
+bool OnWayland() { return QGuiApplication::platformName().startsWith("wayland"); }

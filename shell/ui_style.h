@@ -20,3 +20,7 @@ int HelpTopicOf(const QWidget* control);
 // The help topic of the control with the focus, or of its nearest parent
 // that has one.
 int HelpTopicAt(const QWidget* control);
+
+// True when Qt runs on a native Wayland connection: no pointer placement and
+// no keeping windows above other applications there.
+bool OnWayland();

@@ -18,6 +18,7 @@ Debian's tools only; run by /usr/bin/python3.
 """
 
 import ctypes
+import json
 import os
 import re
 import shutil
@@ -411,3 +412,287 @@ class Desktop:
                              timeout=DEFAULT_TIMEOUT).stdout
         m = re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1])
         return tuple(int(v) for v in m.groups())
+
+
+SMTP_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net",
+                           "smtp_server.py")
+
+
+class SmtpServer:
+    """aiosmtpd on 127.0.0.1 at a free port, recording each message."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        os.makedirs(folder, exist_ok=True)
+        self.proc = subprocess.Popen(["/usr/bin/python3", SMTP_SERVER, folder],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.port = int(self.proc.stdout.readline())
+
+    def messages(self):
+        """(envelope lines, data) of each message received, in order."""
+        out = []
+        n = 1
+        while os.path.exists(os.path.join(self.folder, "msg-%d.done" % n)):
+            with open(os.path.join(self.folder, "msg-%d.done" % n)) as f:
+                env = f.read().split("\n")
+            with open(os.path.join(self.folder, "msg-%d.data" % n), "rb") as f:
+                data = f.read().decode("latin-1")
+            out.append((env, data))
+            n += 1
+        return out
+
+    def stop(self):
+        self.proc.stdout.close()
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+# -- Wayland ------------------------------------------------------------------
+
+def as_unprivileged():
+    """The command prefix that drops root (sway refuses to run as root; CI
+    runs as root), empty when we are not root."""
+    if os.geteuid() != 0:
+        return []
+    return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+
+
+def give_away(path):
+    """Makes a folder tree the unprivileged user's, when we are root."""
+    if os.geteuid() != 0:
+        return
+    import pwd
+    user = pwd.getpwnam("nobody")
+    for root, dirs, files in os.walk(path):
+        os.chown(root, user.pw_uid, user.pw_gid)
+        for f in files:
+            os.chown(os.path.join(root, f), user.pw_uid, user.pw_gid)
+
+
+class WaylandSession:
+    """A headless Wayland compositor of our own, run as an unprivileged user
+    in a temporary folder that user owns, with programs started in it as the
+    same user. kind is "sway" (offers wlr data-control) or "weston" (none;
+    with xwayland=True it runs an XWayland server).
+
+        with WaylandSession(artifacts, "wayland") as w:
+            folder = w.program_folder(bin_dir)
+            p = w.launch([folder + "/tolvane"])
+            w.run(["wl-copy", "http://host/"])
+    """
+
+    def __init__(self, artifacts, name, kind="sway", xwayland=False):
+        self.artifacts = artifacts
+        self.name = name
+        self.kind = kind
+        self.xwayland = xwayland
+        self.tmp = None
+        self.display = None  # the X display of XWayland, when there is one
+        self.procs = []
+        self.logs = {}
+        self.extra_env = {}
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def start(self):
+        os.makedirs(self.artifacts, exist_ok=True)
+        self.tmp = tempfile.mkdtemp(prefix="tolvane-%s-" % self.name)
+        for d in ("home", "config", "runtime"):
+            os.makedirs(os.path.join(self.tmp, d), mode=0o700)
+        self.home = os.path.join(self.tmp, "home")
+        self.config = os.path.join(self.tmp, "config")
+        self.runtime = os.path.join(self.tmp, "runtime")
+        give_away(self.tmp)
+        self.socket = os.path.join(self.runtime, "wayland-tolvane")
+        self.logs["wl-copy"] = open(os.path.join(self.tmp, "wl-copy.log"), "w+")
+        if self.kind == "sway":
+            conf = os.path.join(self.tmp, "sway.conf")
+            with open(conf, "w") as f:
+                f.write("output HEADLESS-1 resolution 1024x768\n")
+            argv = ["sway", "-c", conf]
+            env = {"WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1",
+                   "WLR_RENDERER": "pixman"}
+            p = self._spawn("sway", argv, env=self.env(**env))
+            # sway names its socket itself: take the one that appears.
+            found = wait_until(lambda: p.poll() is not None or self._sockets(), what="sway")
+            if p.poll() is not None:
+                raise DesktopError("sway did not start: " + self.log("sway"))
+            self.socket = os.path.join(self.runtime, found[0])
+        else:
+            argv = ["weston", "--backend=headless-backend.so", "--socket=wayland-tolvane",
+                    "--idle-time=0"]
+            if self.xwayland:
+                argv.append("--xwayland")
+            p = self._spawn("weston", argv)
+            wait_until(lambda: p.poll() is not None or os.path.exists(self.socket), what="weston")
+            if p.poll() is not None:
+                raise DesktopError("weston did not start: " + self.log("weston"))
+            if self.xwayland:
+                m = wait_until(lambda: re.search(r"xserver listening on display (:\d+)",
+                                                 self.log("weston")), what="XWayland")
+                self.display = m.group(1)
+
+    def _sockets(self):
+        return [n for n in os.listdir(self.runtime)
+                if n.startswith("wayland-") and not n.endswith(".lock")]
+
+    def stop(self):
+        for name, p in reversed(self.procs):
+            Desktop._terminate(p)
+        self.procs = []
+        for f in self.logs.values():
+            f.close()
+        self.logs = {}
+        if self.tmp:
+            shutil.rmtree(self.tmp, ignore_errors=True)
+            self.tmp = None
+
+    def env(self, **extra):
+        env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.home,
+            "XDG_CONFIG_HOME": self.config,
+            "XDG_RUNTIME_DIR": self.runtime,
+            "WAYLAND_DISPLAY": self.socket,
+            "LANG": "C.UTF-8",
+        }
+        if self.display:
+            env["DISPLAY"] = self.display
+        for key in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if os.environ.get(key):
+                env[key] = os.environ[key]
+        env.update(self.extra_env)
+        env.update(extra)
+        return {k: v for k, v in env.items() if v is not None}
+
+    def _spawn(self, name, argv, env=None, cwd=None):
+        if name in self.logs:
+            self.logs[name].close()
+        log = open(os.path.join(self.tmp, name + ".log"), "w+")
+        self.logs[name] = log
+        p = subprocess.Popen(as_unprivileged() + argv, stdin=subprocess.DEVNULL, stdout=log,
+                             stderr=subprocess.STDOUT, env=env if env is not None else self.env(),
+                             start_new_session=True, cwd=cwd or self.tmp)
+        self.procs.append((name, p))
+        return p
+
+    def launch(self, argv, name=None, cwd=None, **env_extra):
+        """Starts a program in this session; it is stopped with the session."""
+        name = name or "%s-%d" % (os.path.basename(argv[0]), len(self.procs))
+        return self._spawn(name, argv, env=self.env(**env_extra), cwd=cwd)
+
+    def run(self, argv, input=None, timeout=DEFAULT_TIMEOUT, **env_extra):
+        """Runs a program of this session to its end."""
+        return subprocess.run(as_unprivileged() + argv, env=self.env(**env_extra),
+                              input=input, timeout=timeout, capture_output=True, cwd=self.tmp)
+
+    def copy(self, data, mime=None):
+        """Sets the clipboard with wl-copy (which serves it in the background
+        until the next copy), returning once the compositor has it."""
+        argv = ["wl-copy"] + (["--type", mime] if mime else [])
+        # Its server stays behind holding what it inherits: no pipes for it.
+        r = subprocess.run(as_unprivileged() + argv, env=self.env(), cwd=self.tmp,
+                           input=data if isinstance(data, bytes) else data.encode(),
+                           stdout=subprocess.DEVNULL, stderr=self.logs["wl-copy"],
+                           timeout=DEFAULT_TIMEOUT)
+        if r.returncode != 0:
+            raise DesktopError("wl-copy failed: " + self.log("wl-copy"))
+
+    def log(self, name):
+        f = self.logs.get(name)
+        if not f:
+            return ""
+        f.flush()
+        f.seek(0)
+        return f.read()
+
+    # -- a private session bus and a tray watcher on it ----------------------
+
+    def start_session_bus(self):
+        """A session bus of the session's user; programs started later use it."""
+        self._spawn("dbus", ["dbus-daemon", "--session", "--nofork", "--print-address=1"])
+        address = wait_until(lambda: self.log("dbus").strip(), what="the session bus")
+        self.extra_env["DBUS_SESSION_BUS_ADDRESS"] = address.splitlines()[0]
+
+    def bus_has(self, name):
+        r = self.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus",
+                      "--object-path", "/org/freedesktop/DBus",
+                      "--method", "org.freedesktop.DBus.NameHasOwner", name])
+        return b"true" in r.stdout
+
+    def start_tray_watcher(self):
+        """A StatusNotifierWatcher (dbusmock); registered items are listed by
+        tray_items()."""
+        here = os.path.dirname(os.path.abspath(__file__))
+        self.watcher_log = os.path.join(self.tmp, "watcher-calls.log")
+        self._spawn("watcher", ["/usr/bin/python3", "-m", "dbusmock", "-t",
+                                os.path.join(here, "sni_watcher.py"), "-l", self.watcher_log])
+        wait_until(lambda: self.bus_has("org.kde.StatusNotifierWatcher"), what="the watcher")
+
+    def tray_items(self):
+        """Service names that registered a StatusNotifierItem, in order."""
+        try:
+            with open(self.watcher_log) as f:
+                return re.findall(r'RegisterStatusNotifierItem "([^"]+)"', f.read())
+        except OSError:
+            return []
+
+    def swaymsg(self, *args):
+        socks = [n for n in os.listdir(self.runtime) if n.startswith("sway-ipc.")]
+        r = self.run(["swaymsg"] + list(args), SWAYSOCK=os.path.join(self.runtime, socks[0]))
+        if r.returncode != 0:
+            raise DesktopError("swaymsg %s: %s" % (" ".join(args), r.stdout.decode()))
+        return r.stdout
+
+    def windows(self):
+        """Titles of the windows the compositor maps (sway only)."""
+        titles = []
+
+        def walk(node):
+            if node.get("type") in ("con", "floating_con") and node.get("name"):
+                titles.append(node["name"])
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                walk(child)
+        walk(json.loads(self.swaymsg("-r", "-t", "get_tree")))
+        return titles
+
+    def program_folder(self, bin_dir, programs=("tolvane",)):
+        folder = Desktop.program_folder(self, bin_dir, programs)
+        give_away(self.tmp)
+        return folder
+
+    def settings_file(self, name="tolvane", file="TOLVANE.INI"):
+        return os.path.join(self.config, name, file)
+
+    def write_file(self, path, data):
+        """Writes a file (and its folders) that the session's user owns."""
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode())
+        give_away(self.tmp)
+
+
+if __name__ == "__main__":
+    # For tests in other languages: `desktop.py sway|weston ARTIFACTS` starts a
+    # session, prints its WAYLAND_DISPLAY and XDG_RUNTIME_DIR, and stops it
+    # when its standard input closes.
+    import sys
+    with WaylandSession(sys.argv[2], "wayland-" + sys.argv[1], kind=sys.argv[1]) as w:
+        print(w.socket, flush=True)
+        print(w.runtime, flush=True)
+        sys.stdin.read()

@@ -13,44 +13,9 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import e2e_args  # noqa: E402
-from desktop import Desktop, wait_until  # noqa: E402
+from desktop import Desktop, SmtpServer, wait_until  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
-SMTP_SERVER = os.path.join(HERE, "..", "net", "smtp_server.py")
-
-
-class SmtpServer:
-    """aiosmtpd on 127.0.0.1 at a free port, recording each message."""
-
-    def __init__(self, folder):
-        self.folder = folder
-        os.makedirs(folder, exist_ok=True)
-        self.proc = subprocess.Popen(["/usr/bin/python3", SMTP_SERVER, folder],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.port = int(self.proc.stdout.readline())
-
-    def messages(self):
-        """(envelope lines, data) of each message received, in order."""
-        out = []
-        n = 1
-        while os.path.exists(os.path.join(self.folder, "msg-%d.done" % n)):
-            with open(os.path.join(self.folder, "msg-%d.done" % n)) as f:
-                env = f.read().split("\n")
-            with open(os.path.join(self.folder, "msg-%d.data" % n), "rb") as f:
-                data = f.read().decode("latin-1")
-            out.append((env, data))
-            n += 1
-        return out
-
-    def stop(self):
-        self.proc.stdout.close()
-        if self.proc.poll() is None:
-            self.proc.stdin.close()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
 
 
 def page_request(url):

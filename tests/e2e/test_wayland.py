@@ -1,0 +1,200 @@
+"""Tolvane on Wayland: sway (headless) whose data-control protocol lets it
+see copies made with wl-copy while none of its windows has focus, a tray
+watcher on a private session bus, and weston, which offers no data-control,
+where Tolvane runs through XWayland (weston 10's own clipboard bridge to
+X11 fails on a copy, so no copy is made there). Compositors and Tolvane run
+as an unprivileged user: sway refuses root."""
+
+import os
+import signal
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import e2e_args  # noqa: E402
+from desktop import SmtpServer, WaylandSession, wait_until  # noqa: E402
+
+ARGS, UNITTEST_ARGS = e2e_args.parse()
+
+
+def catches(pid, sig):
+    with open("/proc/%d/status" % pid) as f:
+        mask = [line.split()[1] for line in f if line.startswith("SigCgt:")][0]
+    return bool(int(mask, 16) & (1 << (sig - 1)))
+
+
+class WaylandTest(unittest.TestCase):
+    kind = "sway"
+    xwayland = False
+
+    def setUp(self):
+        self.session = WaylandSession(ARGS.artifacts, "wayland", self.kind, self.xwayland)
+        self.session.__enter__()
+        self.addCleanup(self.session.stop)
+        self.folder = self.session.program_folder(ARGS.bin)
+        self.work = os.path.join(self.session.tmp, "work")
+        self.session.write_file(os.path.join(self.work, "Test Message.Flg"), " ")
+        self.smtp = SmtpServer(os.path.join(self.session.tmp, "mail"))
+        self.addCleanup(self.smtp.stop)
+        self.session.write_file(self.session.settings_file(), (
+            "[General]\r\nEmail=me@home.test\r\nConfirm=2\r\nEnabled=0\r\nCheckHistory=0\r\n"
+            "TipEnabled=0\r\n[Servers]\r\nSMTP=127.0.0.1:%d\r\n" % self.smtp.port))
+
+    def start_tolvane(self):
+        mark = len(self.log())
+        self.tolvane = self.session.launch([os.path.join(self.folder, "tolvane")], name="tolvane",
+                                           cwd=self.work)
+        wait_until(lambda: "Loaded Server File" in self.log()[mark:]
+                   or self.tolvane.poll() is not None, what="start-up")
+        self.assertIsNone(self.tolvane.poll(), self.session.log("tolvane"))
+        time.sleep(0.5)
+
+    def stop_tolvane(self):
+        # Its stop handler comes last in start-up, after the log's last line.
+        wait_until(lambda: catches(self.tolvane.pid, signal.SIGTERM), what="start-up's end")
+        self.tolvane.send_signal(signal.SIGTERM)
+        self.assertEqual(self.tolvane.wait(timeout=20), 0, self.session.log("tolvane"))
+
+    def log(self):
+        try:
+            with open(os.path.join(self.folder, "DebugLog.Txt"), "rb") as f:
+                text = f.read().decode()
+        except OSError:
+            return []
+        return [line.split(": ", 1)[-1] for line in text.split("\r\n") if line]
+
+    def requests(self):
+        """The address of each request the server got, in order."""
+        return [data.split("GET ", 1)[1].split("\r\n", 1)[0]
+                for _, data in self.smtp.messages() if "GET " in data]
+
+    def wait_requests(self, count):
+        wait_until(lambda: len(self.smtp.messages()) >= count, 60, "%d messages" % count)
+        time.sleep(0.5)  # and nothing more
+        self.assertEqual(len(self.smtp.messages()), count)
+
+
+class Sway(WaylandTest):
+    def test_copies_without_focus_images_bursts_and_the_tray_switch(self):
+        s = self.session
+        s.start_session_bus()
+        s.start_tray_watcher()
+        self.start_tolvane()
+        wait_until(s.tray_items, what="the tray icon's registration")
+        # Only the tray icon: no window of Tolvane exists, so none has focus.
+        self.assertNotIn("Tolvane", s.windows())
+
+        s.copy("http://host/docs/page.html")
+        self.wait_requests(1)
+        self.assertEqual(self.requests(), ["http://host/docs/page.html"])
+
+        # A picture is a change without text: logged, no request.
+        mark = len(self.log())
+        s.copy(b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR", mime="image/png")
+        wait_until(lambda: "CB change detected" in self.log()[mark:], what="the change")
+        time.sleep(0.5)
+        self.assertEqual(self.log()[mark:], ["CB change detected"])
+
+        # Fifty copies in a row: fifty dispatches, in order, none twice.
+        mark = len(self.log())
+        burst = ["http://host/burst/%02d.html" % i for i in range(50)]
+        for url in burst:
+            s.copy(url)
+        self.wait_requests(51)
+        self.assertEqual(self.requests()[1:], burst)
+        self.assertEqual(self.log()[mark:].count("CB change detected"), 50)
+
+        # A click on the icon (the host's Activate) switches Tolvane off.
+        item = s.tray_items()[-1]
+        r = s.run(["gdbus", "call", "--session", "--dest", item, "--object-path",
+                   "/StatusNotifierItem", "--method", "org.kde.StatusNotifierItem.Activate",
+                   "0", "0"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        time.sleep(0.5)
+        mark = len(self.log())
+        s.copy("http://host/while-off.html")
+        wait_until(lambda: "CB change detected" in self.log()[mark:], what="the change")
+        time.sleep(0.8)
+        self.assertEqual(self.log()[mark:], ["CB change detected"])
+        self.assertEqual(len(self.smtp.messages()), 51)
+        self.stop_tolvane()
+
+    def test_without_a_tray_watcher_the_window_shows_and_the_icon_comes_later(self):
+        s = self.session
+        s.start_session_bus()
+        self.start_tolvane()
+        wait_until(lambda: "Tolvane" in s.windows(), what="the main window")
+        self.assertIn("No StatusNotifierWatcher on the session bus: showing the main window",
+                      self.log())
+        s.start_tray_watcher()
+        wait_until(s.tray_items, what="the tray icon's registration")
+        self.assertEqual(len(s.tray_items()), 1)
+        self.stop_tolvane()
+
+
+    def test_the_confirmation_is_an_ordinary_box_of_the_window(self):
+        s = self.session
+        with open(s.settings_file(), "rb") as f:
+            s.write_file(s.settings_file(), f.read().replace(b"Confirm=2", b"Confirm=0"))
+        self.start_tolvane()  # no session bus: no tray, the window shows
+        wait_until(lambda: "Tolvane" in s.windows(), what="the main window")
+        s.copy("http://host/asked.html")
+        wait_until(lambda: "Confirm" in s.windows(), what="the confirmation box")
+        self.assertNotIn("Tolvane", s.windows())
+        # Closing it answers No, as Escape does: nothing sent, the window back.
+        s.swaymsg('[title="^Confirm$"] kill')
+        wait_until(lambda: "Tolvane" in s.windows() and "Confirm" not in s.windows(),
+                   what="the window back")
+        time.sleep(0.5)
+        self.assertEqual(self.smtp.messages(), [])
+        self.assertNotIn("Requesting", self.log())
+        self.stop_tolvane()
+
+
+class Weston(WaylandTest):
+    kind = "weston"
+    xwayland = True
+
+    def test_no_data_control_runs_through_xwayland_and_says_so_once(self):
+        note = ("The Wayland compositor offers no clipboard watching (data-control): "
+                "running through XWayland")
+        self.start_tolvane()
+        self.assertIn(note, self.log())
+        # The box is an X11 window: Tolvane runs on XWayland.
+        wait_until(lambda: self.x_windows("^Tolvane$"), what="the notice box")
+        with open(self.session.settings_file(), "rb") as f:
+            self.assertIn(b"ClipboardNotice=1", f.read())
+        self.stop_tolvane()
+
+        # The next start logs it again, without the box.
+        self.start_tolvane()
+        lines = self.log()
+        last_start = len(lines) - 1 - lines[::-1].index("Started Tolvane")
+        self.assertEqual(lines[last_start + 1], note)
+        time.sleep(1.0)
+        self.assertEqual(self.x_windows("^Tolvane$"), [])
+        self.stop_tolvane()
+
+    def x_windows(self, name):
+        r = self.session.run(["xdotool", "search", "--onlyvisible", "--name", name])
+        return r.stdout.split()
+
+
+class WestonWithoutXWayland(WaylandTest):
+    kind = "weston"
+
+    def test_neither_data_control_nor_xwayland_is_said_and_tolvane_runs_on(self):
+        self.start_tolvane()
+        log = self.log()
+        self.assertIn("The Wayland compositor offers no clipboard watching (data-control) and "
+                      "there is no XWayland: copies are seen only while a Tolvane window has "
+                      "the focus", log)
+        self.assertIn("No data-control protocol: copies are seen only while a Tolvane window "
+                      "has the focus", log)
+        self.stop_tolvane()
+
+
+if __name__ == "__main__":
+    e2e_args.run(UNITTEST_ARGS)
