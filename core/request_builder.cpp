@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ascii.h"
+#include "platform/file_layout.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
@@ -80,8 +81,8 @@ bool IsBinaryUrl(const std::string& url) {
   const std::string extension = UrlExtension(url.substr(0, url.find('?')));
   // A point in the host or a folder name: the file itself has no extension.
   if (extension.find('/') != std::string::npos) return false;
-  const std::string list = "\n" + ReadFileString(ProgramFolder() + "nbinary.ext") + "\n" +
-                           ReadFileString(ProgramFolder() + "unbinary.txt");
+  const std::string list = "\n" + ReadFileString(DataFilePath("nbinary.ext")) + "\n" +
+                           ReadFileString(DataFilePath("unbinary.txt"));
   return list.find("\n" + AsciiLower(extension)) == std::string::npos;
 }
 
@@ -118,7 +119,7 @@ bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestM
     request.Body = verb + target;
   } else {
     request.Body = ReplaceAll(std::string(1, TemplateMarker),
-                              ReadFileString(ProgramFolder() + templateFile), target);
+                              ReadFileString(DataFilePath(templateFile)), target);
   }
   DebugLog("Body: " + request.Body);
   return true;

@@ -13,10 +13,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/datetime.h"
-#include "shell/dialogs.h"
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
+#include "platform/datetime.h"
+#include "shell/desktop_controls.h"
+#include "shell/dialogs.h"
 #include "shell/main_window.h"
 #include "shell/request_road.h"
 #include "shell/single_instance.h"
@@ -104,6 +105,7 @@ int RunTrayProgram(int argc, char** argv) {
   DebugLog("Started Tolvane");
 
   QApplication::setApplicationName("Tolvane");
+  QGuiApplication::setDesktopFileName(kAppId);
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(QIcon(QString::fromStdString(IconPath("bright"))));
   InstallErrorBox();
