@@ -3,10 +3,9 @@
 #include <cstdio>
 #include <iostream>
 #include <mutex>
-#include <optional>
 
 #include "platform/datetime.h"
-#include "platform/folders.h"
+#include "platform/file_layout.h"
 
 std::int32_t Checkpoint = 0;
 bool SuperDebug = false;
@@ -18,11 +17,6 @@ std::mutex& LogMutex() {
   return m;
 }
 
-std::optional<std::string>& FolderSlot() {
-  static std::optional<std::string> folder;
-  return folder;
-}
-
 ErrorBox& BoxSlot() {
   static ErrorBox box;
   return box;
@@ -30,15 +24,10 @@ ErrorBox& BoxSlot() {
 
 }  // namespace
 
-const std::string& ProgramFolder() {
-  auto& slot = FolderSlot();
-  if (!slot) slot = ExecutableFolder();
-  return *slot;
-}
+const std::string& ProgramFolder() { return FileLayout().WriteFolder(); }
 
 void SetProgramFolder(std::string folder) {
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  FolderSlot() = std::move(folder);
+  SetFileLayout(MakeProgramFolderLayout(std::move(folder)));
 }
 
 std::string DebugLogPath() { return ProgramFolder() + "DebugLog.Txt"; }

@@ -11,9 +11,11 @@ extern std::int32_t Checkpoint;
 // Extra logging (the clipboard text examined). Off at start, never saved.
 extern bool SuperDebug;
 
-// Folder of the running program with a trailing "/": the home of the data
-// files and the debug log. Fixed from /proc/self/exe on first use unless
-// SetProgramFolder gave another one (tests, --compose with another folder).
+// Folder with a trailing "/" of everything Tolvane writes (the debug log,
+// history, protocol log) and of the flag files it looks for: the program's
+// own folder, or the state folder when installed (platform/file_layout.h).
+// Data files are read through DataFilePath. SetProgramFolder makes `folder`
+// the program folder for both (tests, --compose with another folder).
 const std::string& ProgramFolder();
 void SetProgramFolder(std::string folder);
 

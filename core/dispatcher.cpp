@@ -7,6 +7,7 @@
 #include "core/request_builder.h"
 #include "mail/stamp.h"
 #include "platform/ascii.h"
+#include "platform/file_layout.h"
 #include "base/helpers.h"
 
 namespace {
@@ -227,7 +228,7 @@ void TRequestDispatcher::SendTestMessageOnce() {
   if (std::filesystem::exists(kTestMessageFlag, ec)) return;
   std::string body;
   try {
-    body = ReadFileString(ProgramFolder() + "Test Message.Txt");
+    body = ReadFileString(DataFilePath("Test Message.Txt"));
   } catch (const std::exception&) {
     body.clear();
   }

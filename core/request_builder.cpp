@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-#include "platform/ascii.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
+#include "platform/ascii.h"
+#include "platform/file_layout.h"
 
 namespace {
 
@@ -98,8 +99,8 @@ bool IsBinaryUrl(const std::string& url) {
   const std::string extension = UrlExtension(url.substr(0, url.find('?')));
   // A point in the host or a folder name: the file itself has no extension.
   if (extension.find('/') != std::string::npos) return false;
-  const std::string list = "\n" + ReadFileString(ProgramFolder() + "nbinary.ext") + "\n" +
-                           ReadFileString(ProgramFolder() + "unbinary.txt");
+  const std::string list = "\n" + ReadFileString(DataFilePath("nbinary.ext")) + "\n" +
+                           ReadFileString(DataFilePath("unbinary.txt"));
   return list.find("\n" + AsciiLower(extension)) == std::string::npos;
 }
 
@@ -135,7 +136,7 @@ bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestM
   // The debug log keeps the address as the user copied it.
   const std::string templateText = templateFile.empty()
                                        ? verb + std::string(1, TemplateMarker)
-                                       : ReadFileString(ProgramFolder() + templateFile);
+                                       : ReadFileString(DataFilePath(templateFile));
   const std::string marker(1, TemplateMarker);
   DebugLog("Body: " + ReplaceAll(marker, templateText, target));
   request.Body = ReplaceAll(marker, templateText, PercentEncodeIri(target));

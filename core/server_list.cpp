@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/errors.h"
+#include "platform/file_layout.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "base/debug_log.h"
@@ -51,7 +52,7 @@ void TServerCombo::Clear() {
   ItemIndex = -1;
 }
 
-std::string ServerFilePath() { return ProgramFolder() + "uservers.dat"; }
+std::string ServerFilePath() { return DataFilePath("uservers.dat"); }
 
 std::string ServerValue(const std::string& section, const std::string& key) {
   return ReadProfileString(ServerFilePath(), section, key);

@@ -1,8 +1,10 @@
 #include "platform/folders.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -16,6 +18,24 @@ std::string WithSlash(std::string folder) {
 std::string Env(const char* name) {
   const char* v = std::getenv(name);
   return v != nullptr ? std::string(v) : std::string();
+}
+
+std::string Home() {
+  std::string home = Env("HOME");
+  if (home.empty()) {
+    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+      home = pw->pw_dir;
+    }
+  }
+  return home.empty() ? std::string("/tmp") : home;
+}
+
+// $<variable>, or ~/<fallback> when it is unset or relative (relative values
+// are invalid by the base-directory rules), with a trailing "/".
+std::string XdgFolder(const char* variable, const char* fallback) {
+  std::string base = Env(variable);
+  if (base.empty() || base.front() != '/') base = WithSlash(Home()) + fallback;
+  return WithSlash(base);
 }
 
 }  // namespace
@@ -42,20 +62,24 @@ std::string ExecutableFolder() {
   return "./";
 }
 
-std::string ConfigFolder() {
-  std::string base = Env("XDG_CONFIG_HOME");
-  // Relative values are invalid by the XDG rules and are ignored.
-  if (base.empty() || base.front() != '/') {
-    std::string home = Env("HOME");
-    if (home.empty()) {
-      if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        home = pw->pw_dir;
-      }
-    }
-    if (home.empty()) home = "/tmp";
-    base = WithSlash(home) + ".config";
+std::string ConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config") + "tolvane/"; }
+
+std::string AutostartFolder() { return XdgFolder("XDG_CONFIG_HOME", ".config") + "autostart/"; }
+
+std::string StateFolder() { return XdgFolder("XDG_STATE_HOME", ".local/state") + "tolvane/"; }
+
+bool MakeFolders(const std::string& folder, unsigned mode) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  std::string path;
+  for (std::size_t pos = 0; pos != std::string::npos;) {
+    const auto slash = folder.find('/', pos + 1);
+    path = folder.substr(0, slash);
+    pos = slash;
+    if (path.empty() || path == "/") continue;
+    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) return false;
   }
-  return WithSlash(base) + "tolvane/";
+  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string SettingsFilePath() { return ConfigFolder() + "TOLVANE.INI"; }

@@ -14,13 +14,14 @@
 #include <memory>
 #include <string>
 
+#include "base/debug_log.h"
+#include "base/text_helpers.h"
 #include "platform/datetime.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shell/clipboard_watch.h"
+#include "shell/desktop_controls.h"
 #include "shell/dialogs.h"
-#include "base/debug_log.h"
-#include "base/text_helpers.h"
 #include "shell/main_window.h"
 #include "shell/request_road.h"
 #include "shell/single_instance.h"
@@ -124,6 +125,7 @@ int RunTrayProgram(int argc, char** argv) {
   if (!clipboardNote.empty()) DebugLog(clipboardNote);
 
   QApplication::setApplicationName("Tolvane");
+  QGuiApplication::setDesktopFileName(kAppId);
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(QIcon(QString::fromStdString(IconPath("bright"))));
   InstallErrorBox();

@@ -10,8 +10,9 @@
 
 #include <memory>
 
-#include "platform/files.h"
 #include "base/debug_log.h"
+#include "platform/file_layout.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ class THelpWindow : public QDialog {
   }
 
   void Open(const std::string& page) {
-    browser->setSearchPaths({QString::fromStdString(ProgramFolder() + "help/")});
+    browser->setSearchPaths({QString::fromStdString(DataFilePath("help/"))});
     browser->setSource(QUrl(QString::fromStdString(page)));
   }
 
@@ -57,7 +58,7 @@ void FreeHelpWindow() { Window().reset(); }
 }  // namespace
 
 std::string HelpPagePath(int topic) {
-  return ProgramFolder() + "help/" + std::to_string(topic) + ".html";
+  return DataFilePath("help/" + std::to_string(topic) + ".html");
 }
 
 void ShowHelpTopic(int topic, bool modal) {

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "shell/ui_style.h"
+
 TMailAddressDlg::TMailAddressDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("MailAddressDlg");
   setWindowTitle("Address");
@@ -39,6 +41,7 @@ TMailAddressDlg::TMailAddressDlg(QWidget* parent) : QDialog(parent) {
   CancelButton->setObjectName("CancelButton");
   CancelButton->setGeometry(159, 90, 75, 25);
 
+  FitCaptions(this);
   setTabOrder(NameEdit, AddressEdit);
   setTabOrder(AddressEdit, OKButton);
   setTabOrder(OKButton, CancelButton);

@@ -21,13 +21,15 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/files.h"
-#include "platform/folders.h"
-#include "platform/profile.h"
-#include "shell/help.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
+#include "platform/file_layout.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/profile.h"
+#include "shell/desktop_controls.h"
+#include "shell/help.h"
 #include "shell/radio_group.h"
 #include "shell/shell_state.h"
 #include "shell/single_instance.h"
@@ -62,7 +64,7 @@ W* Place(W* widget, const char* name, int left, int top, int width, int height) 
 }  // namespace
 
 std::string IconPath(const std::string& name) {
-  return ProgramFolder() + "icons/tolvane_" + name + ".png";
+  return DataFilePath("icons/tolvane_" + name + ".png");
 }
 
 TfrmProps* frmProps() { return g_main; }
@@ -253,6 +255,8 @@ void TfrmProps::CreateControls() {
                       chkShowTips,
                       btnNow};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  AddDesktopControls(*this);
+  FitCaptions(this);
 
   TrayIconImageBright = LoadIcon("bright", QStyle::SP_DialogYesButton);
   TrayIconImageDim = LoadIcon("dim", QStyle::SP_DialogNoButton);

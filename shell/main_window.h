@@ -101,6 +101,8 @@ class TfrmProps : public QDialog {
   QPushButton* btnHelp;
   QCheckBox* chkShowTips;
   QPushButton* btnNow;
+  QCheckBox* chkAutostart;  // shell/desktop_controls.h
+  QPushButton* btnEditServers;
 
   // Non-visual parts.
   QIcon TrayIconImageBright;

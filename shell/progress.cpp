@@ -53,9 +53,6 @@ TfrmProgress::TfrmProgress(QWidget* parent)
   Label1->setGeometry(5, 3, 182, 15);
   Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   Label1->setTextFormat(Qt::PlainText);
-  QPalette black = Label1->palette();
-  black.setColor(QPalette::WindowText, Qt::black);
-  Label1->setPalette(black);
 
   ProgressBar1 = new QProgressBar(Panel1);
   ProgressBar1->setObjectName("ProgressBar1");

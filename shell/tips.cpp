@@ -9,11 +9,12 @@
 
 #include <charconv>
 
-#include "platform/errors.h"
-#include "platform/files.h"
-#include "shell/help.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
+#include "platform/errors.h"
+#include "platform/file_layout.h"
+#include "platform/files.h"
+#include "shell/help.h"
 #include "shell/main_window.h"
 #include "shell/shell_state.h"
 #include "shell/task_icon.h"
@@ -46,7 +47,7 @@ int TipTopic(const std::string& text) {
 
 }  // namespace
 
-std::string TipsFilePath() { return ProgramFolder() + "tips.dat"; }
+std::string TipsFilePath() { return DataFilePath("tips.dat"); }
 
 std::vector<std::string> SplitTipLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -91,10 +92,9 @@ TfrmTips::TfrmTips(QWidget* parent)
   StaticText1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   StaticText1->setMargin(4);
   StaticText1->setAutoFillBackground(true);
-  QPalette white = StaticText1->palette();
-  white.setColor(QPalette::Window, Qt::white);
-  white.setColor(QPalette::WindowText, Qt::black);
-  StaticText1->setPalette(white);
+  // A text field's colours, so that a dark theme stays readable.
+  StaticText1->setBackgroundRole(QPalette::Base);
+  StaticText1->setForegroundRole(QPalette::Text);
 
   btnOk = Place(new QPushButton("&Ok", this), "btnOk", 288, 16, 65, 25);
   btnNext = Place(new QPushButton("&Next", this), "btnNext", 288, 56, 65, 25);
@@ -114,6 +114,7 @@ TfrmTips::TfrmTips(QWidget* parent)
   connect(chkShowTips, &QCheckBox::clicked, this,
           [this] { Guarded(chkShowTips, [&] { chkShowTipsClick(); }); });
 
+  FitCaptions(this);
   // Centred on the screen.
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->geometry();

@@ -1,9 +1,19 @@
 #include "shell/ui_style.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResizeEvent>
 #include <QStringList>
+#include <QStyle>
 #include <QVariant>
 #include <QWidget>
+
+#include <algorithm>
 
 QFont FormFont(int pointSize, bool bold) {
   QFont font;
@@ -37,3 +47,93 @@ int HelpTopicAt(const QWidget* control) {
 }
 
 bool OnWayland() { return QGuiApplication::platformName().startsWith("wayland"); }
+namespace {
+
+// Space kept between a grown control and what follows it.
+constexpr int kGap = 4;
+
+QList<QWidget*> PlacedChildren(QWidget* parent) {
+  QList<QWidget*> out;
+  for (QWidget* c : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (!c->isWindow() && !c->isHidden()) out.push_back(c);
+  }
+  return out;
+}
+
+// Makes `delta` pixels of room at x = `at`: children beyond it move right,
+// children across it grow.
+void InsertColumn(QWidget* parent, int at, int delta) {
+  for (QWidget* c : PlacedChildren(parent)) {
+    if (c->x() >= at) {
+      c->move(c->x() + delta, c->y());
+    } else if (c->x() + c->width() >= at) {
+      c->resize(c->width() + delta, c->height());
+    }
+  }
+}
+
+// Free pixels right of `c` before a sibling on the same rows or the edge.
+int RoomRight(QWidget* parent, const QWidget* c) {
+  int limit = parent->width() - kGap;
+  const int right = c->x() + c->width();
+  for (const QWidget* s : PlacedChildren(parent)) {
+    const bool rowsMeet = s->y() < c->y() + c->height() && c->y() < s->y() + s->height();
+    if (s != c && rowsMeet && s->x() >= right) limit = std::min(limit, s->x() - kGap);
+  }
+  return std::max(0, limit - right);
+}
+
+// Fits the children of `parent`; returns how much wider it must become.
+int FitChildren(QWidget* parent) {
+  int grown = 0;
+  for (QWidget* c : PlacedChildren(parent)) {
+    if (c->layout() != nullptr) continue;  // a layout sizes its own children
+    const int inner = FitChildren(c);
+    const int need = std::max(CaptionWidth(c) - c->width(), inner);
+    if (need <= 0) continue;
+    const int room = RoomRight(parent, c);
+    if (need > room) {
+      InsertColumn(parent, c->x() + c->width(), need - room);  // c grows with it
+      grown += need - room;
+    }
+    c->resize(c->width() + std::min(need, room), c->height());
+  }
+  return grown;
+}
+
+}  // namespace
+
+int CaptionWidth(const QWidget* control) {
+  if (const auto* push = qobject_cast<const QPushButton*>(control)) {
+    // Not sizeHint: styles give every button a minimum width of their own.
+    const QStyle* style = push->style();
+    return push->fontMetrics().horizontalAdvance(QString(push->text()).remove('&')) +
+           style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, push) +
+           2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, push);
+  }
+  if (qobject_cast<const QCheckBox*>(control) || qobject_cast<const QRadioButton*>(control)) {
+    return control->sizeHint().width();
+  }
+  if (const auto* label = qobject_cast<const QLabel*>(control)) {
+    if (label->wordWrap() || label->text().isEmpty()) return 0;
+    return label->sizeHint().width();
+  }
+  return 0;
+}
+
+// Hidden widgets get their resize events only when shown; containers that
+// place their children on resize must have done so before they are measured.
+void SendPendingResizes(QWidget* parent) {
+  for (QWidget* c : parent->findChildren<QWidget*>()) {
+    if (!c->testAttribute(Qt::WA_PendingResizeEvent)) continue;
+    c->setAttribute(Qt::WA_PendingResizeEvent, false);
+    QResizeEvent event(c->size(), QSize());
+    QCoreApplication::sendEvent(c, &event);
+  }
+}
+
+void FitCaptions(QWidget* window) {
+  SendPendingResizes(window);
+  const int grown = FitChildren(window);
+  if (grown > 0) window->setFixedSize(window->width() + grown, window->height());
+}

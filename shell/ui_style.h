@@ -9,6 +9,16 @@ class QWidget;
 // faces come first so that captions fit their fixed places.
 QFont FormFont(int pointSize = 8, bool bold = false);
 
+// Widens each control of a hand-placed window whose caption does not fit
+// its place with the font really in use. A control with room to its right
+// just grows; otherwise what lies to its right moves over, controls across
+// that line grow with it, and the window grows by as much. Controls whose
+// captions fit keep their places.
+void FitCaptions(QWidget* window);
+
+// Width the caption of `control` needs (0: it has none to fit).
+int CaptionWidth(const QWidget* control);
+
 // Style sheet for classic group boxes: caption on the frame line.
 class QString;
 QString GroupBoxStyle();

@@ -19,7 +19,9 @@ Debian's tools only; run by /usr/bin/python3.
 
 import ctypes
 import json
+import grp
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -263,6 +265,17 @@ class Desktop:
             else:
                 shutil.copy2(src, dest)
         return dest
+
+    def hand_to(self, user="nobody", group="nogroup"):
+        """Gives this desktop's home, settings and runtime folders to user
+        and returns the command prefix that runs a program as that user."""
+        uid, gid = pwd.getpwnam(user).pw_uid, grp.getgrnam(group).gr_gid
+        os.chmod(self.tmp, 0o711)
+        for top in (self.home, self.config, self.runtime):
+            for folder, dirs, files in os.walk(top):
+                for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
+                    os.chown(name, uid, gid)
+        return ["setpriv", "--reuid=" + user, "--regid=" + group, "--clear-groups", "--"]
 
     def settings_file(self, name="tolvane", file="TOLVANE.INI"):
         return os.path.join(self.config, name, file)

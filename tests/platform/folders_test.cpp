@@ -1,11 +1,16 @@
 #include "platform/folders.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+
+#include "platform/file_layout.h"
+#include "tests/platform/temp_folder.h"
 
 namespace {
 
@@ -54,6 +59,74 @@ TEST(Folders, ConfigFolderFollowsXdgConfigHome) {
   EXPECT_EQ(ConfigFolder(), "/home/someone/.config/tolvane/");
   unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(ConfigFolder(), "/home/someone/.config/tolvane/");
+}
+
+TEST(Folders, StateFolderFollowsXdgStateHome) {
+  EnvGuard xdg("XDG_STATE_HOME");
+  EnvGuard home("HOME");
+  setenv("HOME", "/home/someone", 1);
+  setenv("XDG_STATE_HOME", "/x/state/", 1);
+  EXPECT_EQ(StateFolder(), "/x/state/tolvane/");
+  unsetenv("XDG_STATE_HOME");
+  EXPECT_EQ(StateFolder(), "/home/someone/.local/state/tolvane/");
+}
+
+int ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+// An installed tree under a private prefix, with the user's folders beside it.
+class InstalledTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir / "usr/bin");
+    std::filesystem::create_directories(dir / "usr/share/tolvane");
+    std::filesystem::create_directories(dir / "config/tolvane");
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+    PutFile(dir / "usr/share/tolvane/uservers.dat", "shipped");
+    PutFile(dir / "usr/share/tolvane/nbinary.ext", "shipped");
+  }
+
+  class TempFolder dir;  // the fixture class, not the function of folders.h
+  EnvGuard config_{"XDG_CONFIG_HOME"};
+  EnvGuard state_{"XDG_STATE_HOME"};
+};
+
+TEST_F(InstalledTree, AFolderWithTheServerListIsAProgramFolder) {
+  PutFile(dir / "usr/bin/uservers.dat", "beside");
+  const auto layout = ChooseFileLayout(dir / "usr/bin/");
+  EXPECT_EQ(layout->WriteFolder(), dir / "usr/bin/");
+  EXPECT_EQ(layout->DataFile("uservers.dat"), dir / "usr/bin/uservers.dat");
+  EXPECT_EQ(layout->UserDataFile("uservers.dat"), dir / "usr/bin/uservers.dat");
+  EXPECT_FALSE(std::filesystem::exists(dir / "state"));
+}
+
+TEST_F(InstalledTree, ShippedDataUnderThePrefixUsersCopiesWinFileByFile) {
+  const auto layout = ChooseFileLayout(dir / "usr/bin/");
+  EXPECT_EQ(GetFile(layout->DataFile("uservers.dat")), "shipped");
+  EXPECT_EQ(layout->UserDataFile("uservers.dat"), dir / "config/tolvane/uservers.dat");
+  PutFile(dir / "config/tolvane/uservers.dat", "mine");
+  EXPECT_EQ(GetFile(layout->DataFile("uservers.dat")), "mine");
+  EXPECT_EQ(GetFile(layout->DataFile("nbinary.ext")), "shipped");
+  EXPECT_EQ(layout->ShippedDataFile("uservers.dat"), dir / "usr/share/tolvane/uservers.dat");
+}
+
+TEST_F(InstalledTree, WritesGoToAPrivateStateFolder) {
+  const auto layout = ChooseFileLayout(dir / "usr/bin/");
+  EXPECT_EQ(layout->WriteFolder(), dir / "state/tolvane/");
+  EXPECT_EQ(ModeOf(dir / "state/tolvane"), 0700);
+  EXPECT_EQ(ModeOf(dir / "state"), 0700);
+}
+
+TEST(Folders, MakeFoldersRefusesAFileInTheWay) {
+  class TempFolder dir;  // the fixture class, not the function of folders.h
+  PutFile(dir / "file", "x");
+  EXPECT_FALSE(MakeFolders(dir / "file/sub/", 0700));
+  EXPECT_FALSE(MakeFolders(dir / "file", 0700));
+  EXPECT_TRUE(MakeFolders(dir / "a/b/c", 0755));
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
 }
 
 TEST(Folders, TempFolderFollowsTmpdir) {

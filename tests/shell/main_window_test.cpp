@@ -10,8 +10,15 @@
 #include <QTest>
 #include <QTextBrowser>
 
+#include <QDesktopServices>
+#include <QProcess>
+#include <QUrl>
+
+#include "platform/autostart.h"
+#include "platform/file_layout.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "shell/desktop_controls.h"
 #include "shell/help.h"
 #include "shell/main_window.h"
 #include "shell/radio_group.h"
@@ -48,6 +55,19 @@ int Lines(const std::string& text, const std::string& what) {
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
+
+// Takes the URLs the window hands to the desktop instead of opening them.
+class TUrlCatcher : public QObject {
+  Q_OBJECT
+
+ public:
+  TUrlCatcher() { QDesktopServices::setUrlHandler("file", this, "Open"); }
+  ~TUrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
+  std::vector<QUrl> urls;
+
+ public slots:
+  void Open(const QUrl& url) { urls.push_back(url); }
+};
 
 }  // namespace
 
@@ -90,7 +110,12 @@ class MainWindowTest : public QObject {
     Setup s;
     TfrmProps w;
     QCOMPARE(w.windowTitle(), QString("Tolvane"));
-    QCOMPARE(w.size(), QSize(541, 417));
+    // The designed 541 x 417 and one row for the desktop's controls below.
+    // A caption that the font in use cannot fit widens the left column: the
+    // window grows by as much and the right column moves over.
+    const int grow = w.width() - 541;
+    QVERIFY2(grow >= 0 && grow <= 30, QByteArray::number(grow).constData());
+    QCOMPARE(w.height(), 447);
     struct Row {
       QWidget* control;
       QRect place;
@@ -117,15 +142,17 @@ class MainWindowTest : public QObject {
         {w.btnHelp, {408, 160, 60, 24}},
         {w.chkShowTips, {336, 220, 193, 17}},
         {w.btnNow, {283, 219, 49, 21}},
+        {w.chkAutostart, {8, 424, 257, 17}},
+        {w.btnEditServers, {408, 421, 124, 24}},
     };
     for (const Row& r : rows) {
-      if (qobject_cast<QLabel*>(r.control) && r.control != w.VersionLabel2) {
-        QCOMPARE(r.control->pos(), r.place.topLeft());
-        QVERIFY(r.control->width() >= r.place.width());
-        QVERIFY(r.control->width() >= r.control->sizeHint().width());
-      } else {
-        QCOMPARE(r.control->geometry(), r.place);
-      }
+      const QByteArray name = r.control->objectName().toUtf8();
+      const bool right = r.control->parentWidget() == &w && r.place.x() >= 268;
+      QCOMPARE(r.control->pos(), r.place.topLeft() + QPoint(right ? grow : 0, 0));
+      QCOMPARE(r.control->height(), r.place.height());
+      QVERIFY2(r.control->width() >= r.place.width(), name.constData());
+      QVERIFY2(r.control->width() >= CaptionWidth(r.control), name.constData());
+      if (right) QCOMPARE(r.control->width(), r.place.width());
     }
     // A picture of the window for the artifacts.
     QDir().mkpath(TOLVANE_BINARY_DIR "/artifacts");
@@ -166,6 +193,60 @@ class MainWindowTest : public QObject {
       while (!(at->focusPolicy() & Qt::TabFocus)) at = at->nextInFocusChain();
       QCOMPARE(at, expect[i]);
     }
+  }
+
+  void AutostartBoxWritesAndRemovesTheEntry() {
+    Setup s;
+    TfrmProps w;
+    const std::string entry = AutostartFilePath(kAppId);
+    const std::string configHome = s.f.config.substr(0, s.f.config.size() - 8);  // "tolvane/"
+    QCOMPARE(entry, configHome + "autostart/" + kAppId + ".desktop");
+    QVERIFY(!w.chkAutostart->isChecked());
+    w.chkAutostart->click();
+    QVERIFY(w.chkAutostart->isChecked());
+    const std::string text = TestFolders::ReadText(entry);
+    const std::string exec =
+        "\nExec=" + QCoreApplication::applicationFilePath().toStdString() + " /s\n";
+    QVERIFY2(text.find(exec) != std::string::npos, text.c_str());
+    QProcess validate;
+    validate.start("desktop-file-validate", {QString::fromStdString(entry)});
+    QVERIFY(validate.waitForFinished());
+    QCOMPARE(validate.readAll(), QByteArray());
+    QCOMPARE(validate.exitCode(), 0);
+    w.chkAutostart->click();
+    QVERIFY(!FileExists(entry));
+    QVERIFY(!w.chkAutostart->isChecked());
+    // The file is the state: an entry made elsewhere shows when the window comes up.
+    EnableAutostart(kAppId, "/opt/my tools/tolvane");
+    QVERIFY(TestFolders::ReadText(entry).find("\nExec=\"/opt/my tools/tolvane\" /s\n") !=
+            std::string::npos);
+    w.ShowCentred();
+    QVERIFY(w.chkAutostart->isChecked());
+    QVERIFY(s.f.errors.empty());
+  }
+
+  void EditServerListCopiesTheShippedListOnceAndOpensIt() {
+    Setup s;
+    // An installed tree: shipped list under the prefix, the user's own none yet.
+    const std::string prefix = s.f.program + "usr/";
+    QDir().mkpath(QString::fromStdString(prefix + "bin"));
+    QDir().mkpath(QString::fromStdString(prefix + "share/tolvane"));
+    s.f.Write(prefix + "share/tolvane/uservers.dat", kServers);
+    ::setenv("XDG_STATE_HOME", (s.f.program + "state").c_str(), 1);
+    SetFileLayout(MakeInstalledLayout(prefix + "bin/"));
+    TfrmProps w;
+    TUrlCatcher desktop;
+    w.btnEditServers->click();
+    const std::string mine = s.f.config + "uservers.dat";
+    QCOMPARE(TestFolders::ReadText(mine), std::string(kServers));
+    QCOMPARE(desktop.urls.size(), std::size_t{1});
+    QCOMPARE(desktop.urls[0].toLocalFile().toStdString(), mine);
+    s.f.Write(mine, "[pages@mine]\r\nType=0\r\n");
+    w.btnEditServers->click();
+    QCOMPARE(TestFolders::ReadText(mine), std::string("[pages@mine]\r\nType=0\r\n"));
+    QCOMPARE(desktop.urls.size(), std::size_t{2});
+    QVERIFY(s.f.errors.empty());
+    ::unsetenv("XDG_STATE_HOME");
   }
 
   void EveryHelpTopicHasAPage() {

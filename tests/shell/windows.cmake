@@ -9,6 +9,7 @@ set(window_tests
   single_instance_test
   mail_address_dlg_test
   history_menu_test
+  fit_test
 )
 foreach(t ${window_tests})
   add_executable(${t} ${CMAKE_CURRENT_SOURCE_DIR}/${t}.cpp)
@@ -16,7 +17,29 @@ foreach(t ${window_tests})
   target_compile_definitions(${t} PRIVATE TOLVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TOLVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
   tolvane_warnings(${t})
+  if(t STREQUAL "fit_test")
+    continue()  # registered once per font family below
+  endif()
   add_test(NAME shell.${t} COMMAND ${t})
   set_tests_properties(shell.${t} PROPERTIES LABELS "unit;window" TIMEOUT 120
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endforeach()
+
+# The windows with each font family Debian installs by default, one at a
+# time: fontconfig is told to offer that family only.
+foreach(family "DejaVu Sans" "Noto Sans" "Liberation Sans")
+  string(REPLACE " " "" tag ${family})
+  set(conf ${CMAKE_CURRENT_BINARY_DIR}/fonts-${tag}.conf)
+  file(WRITE ${conf} "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">
+<fontconfig>
+  <include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>
+  <selectfont>
+    <acceptfont><pattern><patelt name=\"family\"><string>${family}</string></patelt></pattern></acceptfont>
+    <rejectfont><pattern></pattern></rejectfont>
+  </selectfont>
+</fontconfig>
+")
+  add_test(NAME shell.fit_test.${tag} COMMAND fit_test)
+  set_tests_properties(shell.fit_test.${tag} PROPERTIES LABELS "unit;window" TIMEOUT 120
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FONTCONFIG_FILE=${conf};TOLVANE_FIT_FAMILY=${family}")
 endforeach()
