@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 #include "base/file_helpers.h"
+#include "base/text_helpers.h"
 
 namespace {
 
@@ -15,25 +16,6 @@ std::string TrimUrl(const std::string& url) {
   while (b < e && IsBlankOrControl(static_cast<unsigned char>(url[b]))) ++b;
   while (e > b && IsBlankOrControl(static_cast<unsigned char>(url[e - 1]))) --e;
   return url.substr(b, e - b);
-}
-
-// Lines ended by CR LF, a lone CR or a lone LF; a last line without an end
-// still counts.
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(line);
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
 }
 
 }  // namespace

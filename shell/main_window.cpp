@@ -25,6 +25,7 @@
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shell/help.h"
+#include "shell/outbox_road.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
@@ -117,7 +118,7 @@ void TfrmProps::CreateControls() {
   setWindowTitle("Tolvane");
   setFont(FormFont());
   setStyleSheet(GroupBoxStyle());
-  setFixedSize(541, 417);
+  setFixedSize(541, 439);
   move(83, 48);
   setWindowIcon(LoadIcon("bright", QStyle::SP_ComputerIcon));
 
@@ -169,6 +170,10 @@ void TfrmProps::CreateControls() {
       Place(new QCheckBox("Don't &repeat requests", this), "chkCheckHistory", 8, 272, 249, 17);
   chkCheckHistory->setToolTip("Check History for duplicates");
   SetHelpTopic(chkCheckHistory, 17);
+  chkKeepFailed =
+      Place(new QCheckBox("Keep requests that could not be sent, and send them later", this),
+            "chkKeepFailed", 8, 416, 521, 17);
+  chkKeepFailed->setToolTip("Requests that failed while the line was down go out by themselves");
 
   GroupBox2 = Place(new QGroupBox("Servers", this), "GroupBox2", 272, 248, 265, 161);
   GroupBox2->setToolTip("Leave these as they are or consult Help on Server Choice");
@@ -245,7 +250,8 @@ void TfrmProps::CreateControls() {
                       btnUnload,
                       btnHelp,
                       chkShowTips,
-                      btnNow};
+                      btnNow,
+                      chkKeepFailed};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   TrayIconImageBright = LoadIcon("bright", QStyle::SP_DialogYesButton);
@@ -350,10 +356,10 @@ void TfrmProps::cboFTPserversChange() {
 void TfrmProps::UpdateTrayIcon() {
   if (TrayIconDim) {
     TaskIcon1->SetIcon(TrayIconImageDim);
-    TaskIcon1->SetToolTip("(Tolvane)");
+    TaskIcon1->SetToolTip(WithWaitingCount("(Tolvane)"));
   } else {
     TaskIcon1->SetIcon(TrayIconImageBright);
-    TaskIcon1->SetToolTip("Tolvane");
+    TaskIcon1->SetToolTip(WithWaitingCount("Tolvane"));
   }
 }
 

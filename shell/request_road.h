@@ -11,6 +11,7 @@
 
 #include "core/dispatcher.h"
 #include "core/history.h"
+#include "core/outbox.h"
 #include "mail/message.h"
 #include "net/smtp.h"
 #include "shell/request_channel.h"
@@ -18,6 +19,7 @@
 
 class QAction;
 class TfrmProps;
+class TOutboxRoad;
 
 class TRequestRoad : public QObject, private TRequestUi {
   Q_OBJECT
@@ -43,7 +45,9 @@ class TRequestRoad : public QObject, private TRequestUi {
   TmsMessage msMessage1;
   TmsSMTP msSMTP1;
   THistory History;
+  TOutbox Outbox;
   TRequestDispatcher& Dispatcher() { return dispatcher_; }
+  TOutboxRoad& OutboxRoad() { return *outbox_road_; }
 
   QAction* mnuShowDetail;
   QAction* mnuDeletefromHistory;
@@ -83,6 +87,7 @@ class TRequestRoad : public QObject, private TRequestUi {
     TRequestServer::TReply reply;
   };
   std::list<TWaiting> waiting_;
+  std::unique_ptr<TOutboxRoad> outbox_road_;
   std::unique_ptr<TRequestServer> channel_;
 };
 

@@ -248,8 +248,8 @@ class Desktop:
         """A private copy of the built programs and the data files beside them
         (the logs, history and flag files of earlier runs left out)."""
         dest = os.path.join(self.tmp, "program")
-        skip = shutil.ignore_patterns("DebugLog.Txt", "SMTP.LOG", "History.Dat", "*.Flg",
-                                      "artifacts")
+        skip = shutil.ignore_patterns("DebugLog.Txt", "SMTP.LOG", "History.Dat", "Outbox.Dat",
+                                      "*.Flg", "artifacts")
         os.makedirs(dest)
         for entry in os.listdir(bin_dir):
             src = os.path.join(bin_dir, entry)

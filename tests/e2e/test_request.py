@@ -22,12 +22,23 @@ SMTP_SERVER = os.path.join(HERE, "..", "net", "smtp_server.py")
 class SmtpServer:
     """aiosmtpd on 127.0.0.1 at a free port, recording each message."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, port=None):
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
-        self.proc = subprocess.Popen(["/usr/bin/python3", SMTP_SERVER, folder],
+        self.proc = subprocess.Popen(["/usr/bin/python3", SMTP_SERVER, folder]
+                                     + ([str(port)] if port else []),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.port = int(self.proc.stdout.readline())
+
+    def reply(self, line):
+        """Answers the end of each message with `line` (None: accept again)."""
+        path = os.path.join(self.folder, "reply")
+        if line is None:
+            os.remove(path)
+        else:
+            with open(path + ".new", "w") as f:
+                f.write(line + "\n")
+            os.replace(path + ".new", path)
 
     def messages(self):
         """(envelope lines, data) of each message received, in order."""

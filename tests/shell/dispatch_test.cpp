@@ -244,6 +244,12 @@ TEST_F(DispatchTest, FailedSendShowsTheBoxAndRecordsNothing) {
   EXPECT_EQ(ui.calls.back(), "close");
   EXPECT_EQ(history.Count(), 0);
   EXPECT_FALSE(dispatcher.RequestBusy());
+
+  // Copying it again retries it: the failed connect left no socket behind.
+  settings.Smtp = smtp.Address();
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
+  EXPECT_EQ(smtp.Messages().size(), 1u);
 }
 
 TEST_F(DispatchTest, ChangeDuringASendWaitsForItAndIsNotLost) {
@@ -281,6 +287,121 @@ TEST_F(DispatchTest, UnreadableListReachesTheHandlerAndIsReported) {
   // No test message for that notice, and nothing sent.
   EXPECT_TRUE(smtp.Messages().empty());
   EXPECT_FALSE(dispatcher.RequestBusy());
+}
+
+// The outbox: what failed for a reason that may pass waits and goes later.
+class OutboxDispatchTest : public DispatchTest {
+ protected:
+  void SetUp() override {
+    DispatchTest::SetUp();
+    settings.KeepFailed = true;
+    dispatcher.UseOutbox(&outbox);
+    dispatcher.OnOutboxChanged = [this] { ++changes; };
+  }
+  void ServerDown() { settings.Smtp = "127.0.0.1:" + std::to_string(ClosedPort()); }
+
+  TOutbox outbox{dir / "Outbox.Dat"};
+  int changes = 0;
+};
+
+TEST_F(OutboxDispatchTest, KeptWhileTheServerIsDownThenSentOnceWithoutAsking) {
+  ServerDown();
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Kept);
+  EXPECT_EQ(dispatcher.LastError(), "[10061] Connection refused");
+  EXPECT_TRUE(ui.Has("notice:Request kept, will be sent later"));
+  EXPECT_TRUE(ui.Has("close"));
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(Log().back(), "Request kept: [10061] Connection refused");
+  EXPECT_EQ(history.Count(), 0);
+  EXPECT_EQ(GetFile(dir / "Outbox.Dat").rfind("http://host/a.html\tpages@req.test\t", 0), 0u);
+
+  // The server is back; a kept request is not asked about again.
+  settings.Smtp = smtp.Address();
+  settings.Confirm = 0;
+  ui.answer = RecordingUi::TAnswer::No;
+  dispatcher.FlushOutbox();
+  dispatcher.FlushOutbox();
+  ASSERT_EQ(smtp.Messages().size(), 1u);
+  EXPECT_NE(smtp.Messages()[0].data.find("GET http://host/a.html"), std::string::npos);
+  EXPECT_EQ(outbox.Count(), 0);
+  EXPECT_EQ(GetFile(dir / "Outbox.Dat"), "");
+  ASSERT_EQ(history.Count(), 1);
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "http://host/a.html");
+  EXPECT_EQ(changes, 2);
+}
+
+TEST_F(OutboxDispatchTest, WaitingRequestsFollowTheNextOneSentInTheirOrder) {
+  ServerDown();
+  dispatcher.DispatchRequest("http://host/1.html", true);
+  dispatcher.DispatchRequest("http://host/2.html", true);
+  dispatcher.DispatchRequest("http://host/1.html", true);  // kept once
+  ASSERT_EQ(outbox.Count(), 2);
+
+  settings.Smtp = smtp.Address();
+  dispatcher.DispatchRequest("http://host/3.html", true);
+  auto got = smtp.Messages();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_NE(got[0].data.find("host/3.html"), std::string::npos);
+  EXPECT_NE(got[1].data.find("host/1.html"), std::string::npos);
+  EXPECT_NE(got[2].data.find("host/2.html"), std::string::npos);
+  EXPECT_EQ(outbox.Count(), 0);
+}
+
+TEST_F(OutboxDispatchTest, ABusyServerIsWaitedForARefusalIsShown) {
+  smtp.ReplyToData("451 4.3.0 Try again later");
+  dispatcher.DispatchRequest("http://host/busy.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Kept);
+  EXPECT_EQ(outbox.Count(), 1);
+
+  smtp.ReplyToData("550 5.7.1 Refused");
+  dispatcher.DispatchRequest("http://host/refused.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Failed);
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(outbox.Find("http://host/refused.html"), -1);
+
+  // A kept request now refused for good leaves the outbox with the box.
+  dispatcher.FlushOutbox();
+  EXPECT_EQ(outbox.Count(), 0);
+  EXPECT_EQ(boxes.size(), 2u);
+  EXPECT_TRUE(smtp.Messages().empty());
+}
+
+TEST_F(OutboxDispatchTest, SettingOffLeavesTheBoxAsBefore) {
+  settings.KeepFailed = false;
+  ServerDown();
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Failed);
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_FALSE(ui.Has("notice:Request kept, will be sent later"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "Outbox.Dat"));
+}
+
+TEST_F(OutboxDispatchTest, UnconfirmedDeliveryWaitsForTheUser) {
+  // The connection breaks after the message, before the server's answer.
+  ScriptedServer cut([&](Peer& p) {
+    RunSmtp(p, cut, "220 cut\r\n", [](const std::string& line) -> std::optional<std::string> {
+      if (line == ".") return "";
+      return std::nullopt;
+    });
+  });
+  settings.Smtp = cut.Address();
+  dispatcher.DispatchRequest("http://host/maybe.html", true);
+  cut.Join();
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Kept);
+  ASSERT_EQ(outbox.Count(), 1);
+  EXPECT_EQ(outbox.Entries()[0].Reason, "delivery not confirmed");
+
+  settings.Smtp = smtp.Address();
+  dispatcher.FlushOutbox();
+  dispatcher.DispatchRequest("http://host/other.html", true);
+  ASSERT_EQ(smtp.Messages().size(), 1u);  // the other one only
+  EXPECT_EQ(outbox.Count(), 1);
+
+  dispatcher.SendKept("http://host/maybe.html");
+  ASSERT_EQ(smtp.Messages().size(), 2u);
+  EXPECT_EQ(outbox.Count(), 0);
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "http://host/maybe.html");
 }
 
 TEST(DispatchText, CountChar) {

@@ -71,6 +71,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.optConfirm->ItemIndex(), 2);
     QCOMPARE(w.optEnabled->ItemIndex(), 0);
     QVERIFY(w.chkCheckHistory->isChecked());
+    // A new settings file keeps failed requests, and says so for the next load.
+    QVERIFY(w.chkKeepFailed->isChecked());
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "KeepFailed"), std::string("1"));
     QVERIFY(!TrayIconDim);
     QVERIFY(TipEnabled);
     QVERIFY(w.chkShowTips->isChecked());
@@ -90,7 +93,7 @@ class MainWindowTest : public QObject {
     Setup s;
     TfrmProps w;
     QCOMPARE(w.windowTitle(), QString("Tolvane"));
-    QCOMPARE(w.size(), QSize(541, 417));
+    QCOMPARE(w.size(), QSize(541, 439));
     struct Row {
       QWidget* control;
       QRect place;
@@ -117,6 +120,7 @@ class MainWindowTest : public QObject {
         {w.btnHelp, {408, 160, 60, 24}},
         {w.chkShowTips, {336, 220, 193, 17}},
         {w.btnNow, {283, 219, 49, 21}},
+        {w.chkKeepFailed, {8, 416, 521, 17}},
     };
     for (const Row& r : rows) {
       if (qobject_cast<QLabel*>(r.control) && r.control != w.VersionLabel2) {
@@ -159,7 +163,8 @@ class MainWindowTest : public QObject {
                                w.btnUnload,
                                w.btnHelp,
                                w.chkShowTips,
-                               w.btnNow};
+                               w.btnNow,
+                               w.chkKeepFailed};
     const QWidget* at = w.txtEmail;
     for (std::size_t i = 1; i < std::size(expect); ++i) {
       at = at->nextInFocusChain();
@@ -195,6 +200,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.optEnabled->ItemIndex(), 0);
     QCOMPARE(w.optConfirm->ItemIndex(), 1);
     QVERIFY(!w.chkCheckHistory->isChecked());
+    // A file from before the setting keeps the old behaviour.
+    QVERIFY(!w.chkKeepFailed->isChecked());
     // The stored dim flag wins over the selection.
     QVERIFY(TrayIconDim);
     QCOMPARE(w.TaskIcon1->ToolTip(), std::string("(Tolvane)"));
@@ -230,6 +237,7 @@ class MainWindowTest : public QObject {
     w.txtEmail->setText("new@example.org");
     w.optConfirm->SetItemIndex(0);
     w.chkCheckHistory->setChecked(false);
+    w.chkKeepFailed->setChecked(true);
     w.cboHTTPServersPages->setCurrentIndex(1);
     w.btnOk->click();
     QVERIFY(!w.isVisible());
@@ -238,6 +246,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Confirm"), std::string("0"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Enabled"), std::string("0"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "CheckHistory"), std::string("0"));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "KeepFailed"), std::string("1"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "HTTPPages"), std::string("pages@two"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "HTTPBinary"), std::string("bin@one"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "FTP"), std::string("ftp@one"));
