@@ -62,9 +62,6 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
   msSMTP1.LogFileName = ProgramFolder() + "SMTP.LOG";
   msSMTP1.SetWinsockLoaded(true);
   dispatcher_.ShareBusyFlag(RequestBusy);
-  dispatcher_.UseOutbox(&Outbox);
-  outbox_road_ =
-      std::make_unique<TOutboxRoad>(main_, dispatcher_, Outbox, [this] { ShowHistory(); });
   dispatcher_.OnDispatched = [this](const std::string& url, TRequestDispatcher::TOutcome o) {
     Answer(url, o);
   };
@@ -87,6 +84,10 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
 
   main_.lstHistory->viewport()->installEventFilter(this);
   main_.GroupBox2->installEventFilter(this);
+
+  dispatcher_.UseOutbox(&Outbox);
+  outbox_road_ =
+      std::make_unique<TOutboxRoad>(main_, dispatcher_, Outbox, [this] { ShowHistory(); });
 }
 
 TRequestRoad::~TRequestRoad() {
