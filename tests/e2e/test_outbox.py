@@ -113,17 +113,25 @@ class Outbox(unittest.TestCase):
         self.assertEqual(self.outbox(), kept)
         tolvane = self.start_tray()
 
-        # The server is back: --flush hands over to the tray, which sends it once.
+        # The command line's request joins it in the tray's outbox.
+        second = "http://host/second.html"
+        done = self.command("--request", second)
+        self.assertEqual(done.returncode, 75, done.stdout + done.stderr)
+        self.assertEqual(done.stdout, "kept: [10061] Connection refused\n")
+        self.assertEqual(len(self.outbox()), 2)
+
+        # The server is back: --flush hands over to the tray, which sends each once.
         smtp = self.server(port)
         done = self.command("--flush")
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        self.assertEqual([m[1] for m in smtp.messages()], [peers.page_request(url)])
+        self.assertEqual([m[1] for m in smtp.messages()],
+                         [peers.page_request(url), peers.page_request(second)])
         self.assertEqual(self.outbox(), [])
-        self.assertEqual(self.history(), [url])
+        self.assertEqual(self.history(), [second, url])
         done = self.command("--flush")
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         time.sleep(0.5)
-        self.assertEqual(len(smtp.messages()), 1)
+        self.assertEqual(len(smtp.messages()), 2)
         self.stop_tray(tolvane)
 
     def test_command_line_keeps_what_may_pass_and_flushes_it(self):
