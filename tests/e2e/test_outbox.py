@@ -50,22 +50,19 @@ class Outbox(unittest.TestCase):
         self.addCleanup(smtp.stop)
         return smtp
 
-    def log(self):
-        path = os.path.join(self.folder, "DebugLog.Txt")
+    def lines(self, name):
+        """The lines of a file in the program folder (none when it is missing)."""
+        path = os.path.join(self.folder, name)
         if not os.path.exists(path):
             return []
         with open(path, "rb") as f:
-            return [line.split(": ", 1)[-1] for line in f.read().decode().split("\r\n") if line]
-
-    def outbox(self):
-        if not os.path.exists(self.outbox_file):
-            return []
-        with open(self.outbox_file, "rb") as f:
             return [line for line in f.read().decode().split("\r\n") if line]
 
-    def history(self):
-        with open(os.path.join(self.folder, "History.Dat"), "rb") as f:
-            return [h.split(" ")[0] for h in f.read().decode().split("\r\n") if h]
+    def log(self):
+        return [line.split(": ", 1)[-1] for line in self.lines("DebugLog.Txt")]
+
+    def urls(self, name):
+        return [line.split("\t")[0].split(" ")[0] for line in self.lines(name)]
 
     def command(self, *args):
         return subprocess.run([self.program] + list(args), env=self.desktop.env(), cwd=self.work,
@@ -103,14 +100,14 @@ class Outbox(unittest.TestCase):
         # The notice instead of the failure box.
         self.assertEqual(d.windows("^Tolvane$"), [])
         self.assertFalse([l for l in self.log()[mark:] if l.startswith("Error in")])
-        kept = self.outbox()
+        kept = self.lines("Outbox.Dat")
         self.assertEqual(len(kept), 1)
         self.assertTrue(kept[0].startswith(url + "\tpages@example.org\t"), kept)
         self.assertTrue(kept[0].endswith("\t[10061] Connection refused"), kept)
 
         # A restart keeps it.
         self.stop_tray(tolvane)
-        self.assertEqual(self.outbox(), kept)
+        self.assertEqual(self.lines("Outbox.Dat"), kept)
         tolvane = self.start_tray()
 
         # The command line's request joins it in the tray's outbox.
@@ -118,7 +115,7 @@ class Outbox(unittest.TestCase):
         done = self.command("--request", second)
         self.assertEqual(done.returncode, 75, done.stdout + done.stderr)
         self.assertEqual(done.stdout, "kept: [10061] Connection refused\n")
-        self.assertEqual(len(self.outbox()), 2)
+        self.assertEqual(len(self.lines("Outbox.Dat")), 2)
 
         # The server is back: --flush hands over to the tray, which sends each once.
         smtp = self.server(port)
@@ -126,8 +123,8 @@ class Outbox(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         self.assertEqual([m[1] for m in smtp.messages()],
                          [peers.page_request(url), peers.page_request(second)])
-        self.assertEqual(self.outbox(), [])
-        self.assertEqual(self.history(), [second, url])
+        self.assertEqual(self.lines("Outbox.Dat"), [])
+        self.assertEqual(self.urls("History.Dat"), [second, url])
         done = self.command("--flush")
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         time.sleep(0.5)
@@ -147,26 +144,26 @@ class Outbox(unittest.TestCase):
         done = self.command("--request", "http://host/refused.html")
         self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
         self.assertIn("550 5.7.1 Refused", done.stderr)
-        self.assertEqual([l.split("\t")[0] for l in self.outbox()], ["http://host/busy.html"])
+        self.assertEqual(self.urls("Outbox.Dat"), ["http://host/busy.html"])
 
         smtp.reply("451 4.3.0 Try again later")
         done = self.command("--flush")
         self.assertEqual(done.returncode, 75, done.stdout + done.stderr)
-        self.assertEqual(len(self.outbox()), 1)
+        self.assertEqual(len(self.lines("Outbox.Dat")), 1)
 
         smtp.reply(None)
         done = self.command("--flush")
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         self.assertEqual([m[1] for m in smtp.messages()],
                          [peers.page_request("http://host/busy.html")])
-        self.assertEqual(self.outbox(), [])
-        self.assertEqual(self.history(), ["http://host/busy.html"])
+        self.assertEqual(self.lines("Outbox.Dat"), [])
+        self.assertEqual(self.urls("History.Dat"), ["http://host/busy.html"])
 
         # With the setting off a failure is a failure, as before.
         self.write_settings(unused_port(), keep=0)
         done = self.command("--request", "http://host/off.html")
         self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
-        self.assertEqual(self.outbox(), [])
+        self.assertEqual(self.lines("Outbox.Dat"), [])
 
     def test_a_kill_while_the_outbox_is_written_leaves_the_old_file_whole(self):
         self.write_settings(unused_port())
@@ -192,8 +189,7 @@ class Outbox(unittest.TestCase):
         # The next run reads the old file and keeps the new request beside it.
         done = self.command("--request", "http://host/new.html")
         self.assertEqual(done.returncode, 75, done.stdout + done.stderr)
-        self.assertEqual([l.split("\t")[0] for l in self.outbox()],
-                         ["http://host/old.html", "http://host/new.html"])
+        self.assertEqual(self.urls("Outbox.Dat"), ["http://host/old.html", "http://host/new.html"])
 
 
 if __name__ == "__main__":
