@@ -1,10 +1,7 @@
 #include "core/history.h"
 
-#include <filesystem>
-
 #include "platform/errors.h"
 #include "base/file_helpers.h"
-#include "base/text_helpers.h"
 
 namespace {
 
@@ -23,17 +20,7 @@ std::string TrimUrl(const std::string& url) {
 THistory::THistory(std::string path) : path_(std::move(path)) {}
 
 void THistory::Load() {
-  std::error_code ec;
-  if (!std::filesystem::exists(path_, ec)) return;
-  std::string text;
-  try {
-    text = ReadFileString(path_);
-  } catch (...) {
-    load_failed_ = true;
-    throw;
-  }
-  items_ = SplitLines(text);
-  load_failed_ = false;
+  if (auto lines = ReadFileLines(path_, load_failed_)) items_ = std::move(*lines);
 }
 
 void THistory::Cut() {

@@ -4,11 +4,9 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <iterator>
 
 #include "base/file_helpers.h"
-#include "base/text_helpers.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 
@@ -102,17 +100,9 @@ TOutboxEntry TOutbox::ParseLine(const std::string& line) {
 
 void TOutbox::Load() {
   entries_.clear();
-  std::error_code ec;
-  if (!std::filesystem::exists(path_, ec)) return;
-  std::string text;
-  try {
-    text = ReadFileString(path_);
-  } catch (...) {
-    load_failed_ = true;
-    throw;
-  }
-  load_failed_ = false;
-  for (const std::string& line : SplitLines(text)) {
+  const auto lines = ReadFileLines(path_, load_failed_);
+  if (!lines) return;
+  for (const std::string& line : *lines) {
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     TOutboxEntry entry = ParseLine(line);
     if (Find(entry.Url) < 0) entries_.push_back(std::move(entry));
