@@ -7,8 +7,8 @@
 
 #include "shell/main_window.h"
 #include "shell/outbox_road.h"
-#include "shell/task_icon.h"
 #include "shell/request_road.h"
+#include "shell/task_icon.h"
 #include "window_fixture.h"
 
 namespace {
@@ -132,8 +132,8 @@ class HistoryMenuTest : public QObject {
       return captions;
     };
     QCOMPARE(shown(0), QStringList({"Send &Now", "&Discard", "&Help"}));
-    QCOMPARE(shown(1), QStringList({"&Show Detail", "&Delete from History", "Request &Again",
-                                    "&Help"}));
+    QCOMPARE(shown(1),
+             QStringList({"&Show Detail", "&Delete from History", "Request &Again", "&Help"}));
     // History commands count their rows below the kept ones.
     road->mnuDeletefromHistoryClick();
     QCOMPARE(TestFolders::ReadText(s.f.program + "History.Dat").rfind("http://host/b.zip", 0),
