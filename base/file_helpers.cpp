@@ -3,9 +3,23 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "base/debug_log.h"
+#include "base/text_helpers.h"
 
 std::string ReadFileString(const std::string& path) {
   return ReadWholeFile(path).value_or(std::string());
+}
+
+std::optional<std::vector<std::string>> ReadFileLines(const std::string& path, bool& failed) {
+  std::optional<std::string> text;
+  try {
+    text = ReadWholeFile(path);
+  } catch (...) {
+    failed = true;
+    throw;
+  }
+  if (!text) return std::nullopt;
+  failed = false;
+  return SplitLines(*text);
 }
 
 void WriteFileString(const std::string& path, const std::string& text) {

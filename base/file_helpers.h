@@ -2,11 +2,18 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <vector>
 
 // All bytes of the file; empty when it does not exist. A file that exists
 // but cannot be read raises EFileError.
 std::string ReadFileString(const std::string& path);
+
+// The lines of the file (SplitLines), nullopt when it does not exist. A file
+// that exists but cannot be read sets `failed` and raises EFileError; one
+// that was read clears it.
+std::optional<std::vector<std::string>> ReadFileLines(const std::string& path, bool& failed);
 
 // Creates or replaces the file with `text`, unchanged. The old content is
 // replaced atomically (a temporary file beside it, then a rename), so a

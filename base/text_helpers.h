@@ -16,6 +16,10 @@ std::string JoinedParams(const std::vector<std::string>& argv);
 // empty when the text ends in "/" or holds no ".". Case is kept.
 std::string UrlExtension(const std::string& url);
 
+// The lines of a text file's content: each ended by CR LF, a lone CR or a
+// lone LF; a last line without an end still counts.
+std::vector<std::string> SplitLines(const std::string& text);
+
 // A window's place on the screen.
 struct FormPlace {
   int left = 0;

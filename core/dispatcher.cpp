@@ -64,12 +64,9 @@ void TRequestDispatcher::RequestAgain(int index) {
 // Requests that arrive while one runs (from inside its waits and boxes) are
 // queued and run here, after it, never nested inside it.
 void TRequestDispatcher::Run(TJob job) {
-  if (running_) {
-    pending_.push_back(std::move(job));
-    return;
-  }
-  FlagGuard running(running_);
   pending_.push_back(std::move(job));
+  if (running_) return;
+  FlagGuard running(running_);
   while (!pending_.empty()) {
     TJob next = std::move(pending_.front());
     pending_.pop_front();
@@ -86,7 +83,30 @@ void TRequestDispatcher::Run(TJob job) {
   }
 }
 
+void TRequestDispatcher::FlushOutbox() {
+  if (!outbox_) return;
+  for (const TOutboxEntry& entry : std::vector<TOutboxEntry>(outbox_->Entries())) {
+    if (!TOutbox::Unconfirmed(entry)) QueueKept(entry.Url);
+  }
+}
+
+void TRequestDispatcher::SendKept(const std::string& url) {
+  if (outbox_ && outbox_->Find(url) >= 0) QueueKept(url);
+}
+
+void TRequestDispatcher::QueueKept(const std::string& url) {
+  for (const TJob& job : pending_) {
+    if (job.kind == TJob::Kind::Kept && job.text == url) return;
+  }
+  Run({TJob::Kind::Kept, url, false});
+}
+
 void TRequestDispatcher::RunJob(const TJob& job) {
+  if (job.kind == TJob::Kind::Kept) {
+    // Discarded while it waited in the queue.
+    if (outbox_ && outbox_->Find(job.text) >= 0) Dispatch(job.text, false, true);
+    return;
+  }
   if (job.kind == TJob::Kind::Request) {
     Dispatch(job.text, job.checkHistory);
     return;
@@ -101,7 +121,7 @@ void TRequestDispatcher::Finish(const std::string& url, TOutcome outcome) {
   if (OnDispatched) OnDispatched(url, outcome);
 }
 
-bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistory) {
+bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistory, bool resend) {
   // Shape: a carriage return is refused like a line feed, since it would
   // end the request line early in the mail.
   if (url.find_first_of("\n\r ") != std::string::npos) {
@@ -109,7 +129,8 @@ bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistor
     Finish(url, TOutcome::Refused);
     return false;
   }
-  if (history_.Count() > 0 && THistory::HistoryUrl(history_.Items()[0]) == url &&
+  // A kept request was copied long ago; the fast-duplicate rule is about repeats.
+  if (!resend && history_.Count() > 0 && THistory::HistoryUrl(history_.Items()[0]) == url &&
       Clock() - history_.LastRequestTime < FastDuplicateWindow) {
     DebugLog("Fast Duplicate Discarded");
     last_error_ = "Fast Duplicate Discarded";
@@ -149,17 +170,17 @@ bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistor
   return true;
 }
 
-void TRequestDispatcher::Dispatch(std::string url, bool checkHistory) {
+void TRequestDispatcher::Dispatch(std::string url, bool checkHistory, bool resend) {
   FlagGuard busy(*request_busy_);
   last_error_.clear();
   if (CountChar('/', url) < 3) url += "/";
   const std::string extension = AsciiLower(UrlExtension(url));
 
-  if (!PrepareRequest(url, checkHistory)) return;
+  if (!PrepareRequest(url, checkHistory, resend)) return;
 
   const int confirm = settings_().Confirm;
   const bool ask = confirm == 0 || (confirm == 1 && (extension == "zip" || extension == "exe"));
-  if (ask && ui_.Confirm("Request " + url + " by e-mail?") == TRequestUi::TAnswer::No) {
+  if (ask && !resend && ui_.Confirm("Request " + url + " by e-mail?") == TRequestUi::TAnswer::No) {
     last_error_ = "Declined";
     Finish(url, TOutcome::Declined);
     return;
@@ -180,17 +201,47 @@ void TRequestDispatcher::Dispatch(std::string url, bool checkHistory) {
     sender_.Send();
   } catch (const std::exception& e) {
     last_error_ = e.what();
-    ShowError("Request Failed", "The last successful operation was <" + ui_.StatusLine() + ">");
+    const bool kept = KeepFailure(url, e, resend);
+    if (!kept) {
+      ShowError("Request Failed", "The last successful operation was <" + ui_.StatusLine() + ">");
+    }
     if (progress_open_) {
       progress_open_ = false;
       ui_.CloseProgress();
     }
     // A failure while closing after the server took the mail still leaves
     // the request sent and recorded.
-    Finish(url, mail_sent_ ? TOutcome::Sent : TOutcome::Failed);
-    return;
+    if (!mail_sent_) {
+      Finish(url, kept ? TOutcome::Kept : TOutcome::Failed);
+      return;
+    }
   }
+  if (outbox_ && outbox_->Remove(url) && OnOutboxChanged) OnOutboxChanged();
   Finish(url, TOutcome::Sent);
+  // The way is open again: what waits goes after it.
+  if (!resend) FlushOutbox();
+}
+
+// Keeps a failed request in the outbox when the failure may pass, or when
+// the server may have taken it (then only the user sends it again). A kept
+// request that now fails for good leaves the outbox and gets the box.
+bool TRequestDispatcher::KeepFailure(const std::string& url, const std::exception& e, bool resend) {
+  if (!outbox_ || mail_sent_ || (!resend && !settings_().KeepFailed)) return false;
+  const TFailureKind kind = ClassifyFailure(e, sender_.DataSent());
+  const bool unconfirmed = kind == TFailureKind::Unconfirmed;
+  if (kind == TFailureKind::Permanent) {
+    if (resend && outbox_->Remove(url) && OnOutboxChanged) OnOutboxChanged();
+    return false;
+  }
+  const std::string reason = unconfirmed ? TOutbox::kNotConfirmed : e.what();
+  const std::string server =
+      message_.Recipients().Count() > 0 ? message_.Recipients().Items(0).Address() : "";
+  outbox_->Keep(url, server, Clock(), reason);
+  last_error_ = reason;
+  DebugLog("Request kept: " + reason);
+  if (!resend) ui_.ShowBriefNotice("Request kept, will be sent later");
+  if (OnOutboxChanged) OnOutboxChanged();
+  return true;
 }
 
 void TRequestDispatcher::BindEvents() {

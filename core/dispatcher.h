@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/history.h"
+#include "core/outbox.h"
 #include "core/server_list.h"
 #include "mail/message.h"
 #include "platform/datetime.h"
@@ -23,6 +24,9 @@ class TRequestSender {
   virtual void Connect() = 0;
   // Connects, sends the message and closes the connection however it ends.
   virtual void Send() = 0;
+  // The end of the message went out during the last Send; with OnMailSent
+  // not fired, the server may or may not have taken it.
+  virtual bool DataSent() const { return false; }
 
   // Fired by the sender in this order during Connect and Send.
   std::function<void()> OnOpen;
@@ -66,6 +70,7 @@ struct TDispatchSettings {
   std::string Smtp;          // txtSMTP
   bool CheckHistory = false;  // chkCheckHistory
   int Confirm = 2;           // optConfirm: 0 always, 1 zip and exe only, 2 never
+  bool KeepFailed = false;   // chkKeepFailed: keep what could not be sent
 };
 
 class TRequestDispatcher {
@@ -80,6 +85,7 @@ class TRequestDispatcher {
     Declined,    // the user answered No
     Sent,        // the mail server accepted the request
     Failed,      // opening the connection or sending failed
+    Kept,        // failed for now; waits in the outbox
   };
 
   TRequestDispatcher(TmsMessage& message, TRequestSender& sender, THistory& history,
@@ -103,6 +109,17 @@ class TRequestDispatcher {
 
   static int CountChar(char c, const std::string& text);
 
+  // The outbox that keeps failed requests (none: every failure is shown).
+  void UseOutbox(TOutbox* outbox) { outbox_ = outbox; }
+  // Sends every kept request again, in the order kept, except those whose
+  // delivery is unconfirmed; SendKept sends one, unconfirmed or not.
+  void FlushOutbox();
+  void SendKept(const std::string& url);
+  // Called whenever the outbox gained, changed or lost an entry.
+  std::function<void()> OnOutboxChanged;
+  // No dispatch runs and none waits.
+  bool Idle() const { return !running_; }
+
   bool RequestBusy() const { return *request_busy_; }
   // Keeps `flag` equal to RequestBusy() (the main window's daily timer reads it).
   void ShareBusyFlag(bool& flag) { request_busy_ = &flag; }
@@ -121,14 +138,16 @@ class TRequestDispatcher {
 
  private:
   struct TJob {
-    enum class Kind { Clipboard, Request } kind;
+    enum class Kind { Clipboard, Request, Kept } kind;
     std::string text;
     bool checkHistory = true;
   };
   void Run(TJob job);
   void RunJob(const TJob& job);
-  void Dispatch(std::string url, bool checkHistory);
-  bool PrepareRequest(const std::string& url, bool checkHistory);
+  void Dispatch(std::string url, bool checkHistory, bool resend = false);
+  bool PrepareRequest(const std::string& url, bool checkHistory, bool resend);
+  bool KeepFailure(const std::string& url, const std::exception& e, bool resend);
+  void QueueKept(const std::string& url);
   void Finish(const std::string& url, TOutcome outcome);
   void BindEvents();
 
@@ -149,4 +168,5 @@ class TRequestDispatcher {
   std::deque<TJob> pending_;
   TOutcome last_outcome_ = TOutcome::None;
   std::string last_error_;
+  TOutbox* outbox_ = nullptr;
 };

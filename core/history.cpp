@@ -1,7 +1,5 @@
 #include "core/history.h"
 
-#include <filesystem>
-
 #include "platform/errors.h"
 #include "base/file_helpers.h"
 
@@ -17,41 +15,12 @@ std::string TrimUrl(const std::string& url) {
   return url.substr(b, e - b);
 }
 
-// Lines ended by CR LF, a lone CR or a lone LF; a last line without an end
-// still counts.
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(line);
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
 }  // namespace
 
 THistory::THistory(std::string path) : path_(std::move(path)) {}
 
 void THistory::Load() {
-  std::error_code ec;
-  if (!std::filesystem::exists(path_, ec)) return;
-  std::string text;
-  try {
-    text = ReadFileString(path_);
-  } catch (...) {
-    load_failed_ = true;
-    throw;
-  }
-  items_ = SplitLines(text);
-  load_failed_ = false;
+  if (auto lines = ReadFileLines(path_, load_failed_)) items_ = std::move(*lines);
 }
 
 void THistory::Cut() {

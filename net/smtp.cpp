@@ -22,6 +22,7 @@ void TmsSMTP::Open() {
   CheckLineSafe(Server);
   CheckEnvelope();
   Reset();
+  data_sent_ = data_accepted_ = false;
   TmsMailBase::Open();
 }
 
@@ -66,6 +67,7 @@ void TmsSMTP::Logout() {
 
 void TmsSMTP::SendMail() {
   if (!MailMessage) RaiseSocketError(msg::kMailMessageRequired);
+  data_sent_ = data_accepted_ = false;
   TmsMessage& m = *MailMessage;
   m.Validate();
   // Nothing goes out when any envelope address could smuggle a command.
@@ -95,8 +97,11 @@ void TmsSMTP::SendMail() {
   ReadReply();
   SendStream(*MessageStream, true);
   WriteLine("");
+  // Set before the write: a "." cut off halfway may still have arrived.
+  data_sent_ = true;
   WriteLine(".");
   ReadReply();
+  data_accepted_ = true;
   if (OnMailSent) OnMailSent(*this);
 }
 

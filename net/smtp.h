@@ -35,7 +35,15 @@ class TmsSMTP : public TmsMailBase {
   // Refuses envelope addresses that hold a line break.
   void CheckEnvelope();
 
+  // Of the last SendMail: the final "." went out; the server's 250 to it came.
+  bool DataSent() const { return data_sent_; }
+  bool DataAccepted() const { return data_accepted_; }
+
   std::unique_ptr<TTempFileStream> MessageStream;
   bool QuietReplies = false;
   std::string LastReply;
+
+ private:
+  bool data_sent_ = false;
+  bool data_accepted_ = false;
 };

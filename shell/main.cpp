@@ -23,7 +23,8 @@ constexpr int kFileError = 2;
 void Usage(std::ostream& out) {
   out << "Usage: tolvane [/s]              run in the tray\n"
          "       tolvane --compose URL    print the request mail that copying URL would send\n"
-         "       tolvane --request URL    send that request now\n";
+         "       tolvane --request URL    send that request now\n"
+         "       tolvane --flush          send the requests that wait in the outbox\n";
 }
 
 // On stdout the line ends are the terminal's.
@@ -89,6 +90,13 @@ int main(int argc, char** argv) {
       return kNoRequest;
     }
     return RunRequestCommand(argc, argv, argv[2]);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--flush") == 0) {
+    if (argc != 2) {
+      Usage(std::cerr);
+      return kNoRequest;
+    }
+    return RunFlushCommand(argc, argv);
   }
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     Usage(std::cout);

@@ -30,6 +30,7 @@
 #include "platform/profile.h"
 #include "shell/desktop_controls.h"
 #include "shell/help.h"
+#include "shell/outbox_road.h"
 #include "shell/radio_group.h"
 #include "shell/shell_state.h"
 #include "shell/single_instance.h"
@@ -125,7 +126,7 @@ void TfrmProps::CreateControls() {
   setWindowTitle("Tolvane");
   setFont(FormFont());
   setStyleSheet(GroupBoxStyle());
-  setFixedSize(541, 417);
+  setFixedSize(541, 439);
   move(83, 48);
   setWindowIcon(LoadIcon("bright", QStyle::SP_ComputerIcon));
 
@@ -177,6 +178,10 @@ void TfrmProps::CreateControls() {
       Place(new QCheckBox("Don't &repeat requests", this), "chkCheckHistory", 8, 272, 249, 17);
   chkCheckHistory->setToolTip("Check History for duplicates");
   SetHelpTopic(chkCheckHistory, 17);
+  chkKeepFailed =
+      Place(new QCheckBox("Keep requests that could not be sent, and send them later", this),
+            "chkKeepFailed", 8, 416, 521, 17);
+  chkKeepFailed->setToolTip("Requests that failed while the line was down go out by themselves");
 
   GroupBox2 = Place(new QGroupBox("Servers", this), "GroupBox2", 272, 248, 265, 161);
   GroupBox2->setToolTip("Leave these as they are or consult Help on Server Choice");
@@ -253,7 +258,8 @@ void TfrmProps::CreateControls() {
                       btnUnload,
                       btnHelp,
                       chkShowTips,
-                      btnNow};
+                      btnNow,
+                      chkKeepFailed};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
   AddDesktopControls(*this);
   FitCaptions(this);
@@ -360,10 +366,10 @@ void TfrmProps::cboFTPserversChange() {
 void TfrmProps::UpdateTrayIcon() {
   if (TrayIconDim) {
     TaskIcon1->SetIcon(TrayIconImageDim);
-    TaskIcon1->SetToolTip("(Tolvane)");
+    TaskIcon1->SetToolTip(WithWaitingCount("(Tolvane)"));
   } else {
     TaskIcon1->SetIcon(TrayIconImageBright);
-    TaskIcon1->SetToolTip("Tolvane");
+    TaskIcon1->SetToolTip(WithWaitingCount("Tolvane"));
   }
 }
 

@@ -88,6 +88,7 @@ class TfrmProps : public QDialog {
   QLabel* StaticText3;
   QLineEdit* txtSMTP;
   QCheckBox* chkCheckHistory;
+  QCheckBox* chkKeepFailed;
   QGroupBox* GroupBox2;
   QLabel* StaticText4;
   QComboBox* cboHTTPServersPages;

@@ -8,6 +8,7 @@
 namespace {
 
 constexpr char kVerb[] = "REQUEST ";
+constexpr char kFlush[] = "FLUSH";
 constexpr int kConnectMs = 2000;
 // A request may wait for a confirmation box or a slow server.
 constexpr int kAnswerMs = 30 * 60 * 1000;
@@ -18,8 +19,8 @@ std::string RequestSocketPath(const std::string& programName) {
   return InstanceBasePath(programName) + ".request.sock";
 }
 
-TRequestServer::TRequestServer(std::string path, THandler handler)
-    : path_(std::move(path)), handler_(std::move(handler)) {
+TRequestServer::TRequestServer(std::string path, THandler handler, THandler flush)
+    : path_(std::move(path)), handler_(std::move(handler)), flush_(std::move(flush)) {
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   const QString name = QString::fromStdString(path_);
@@ -32,21 +33,24 @@ TRequestServer::TRequestServer(std::string path, THandler handler)
       QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, peer] {
         if (!peer->canReadLine()) return;
         const std::string line = peer->readLine(64 * 1024).trimmed().toStdString();
-        if (line.rfind(kVerb, 0) != 0 || !handler_) {
+        const bool flush = line == kFlush && flush_;
+        if (!flush && (line.rfind(kVerb, 0) != 0 || !handler_)) {
           peer->disconnectFromServer();
           return;
         }
         QPointer<QLocalSocket> guard(peer);
-        handler_(line.substr(sizeof(kVerb) - 1), [guard](int code, const std::string& text) {
-          if (!guard) return;  // the command line gave up waiting
-          std::string answer = std::to_string(code) + " " + text;
-          for (char& c : answer) {
-            if (c == '\n' || c == '\r') c = ' ';
-          }
-          guard->write((answer + "\n").c_str());
-          guard->flush();
-          guard->disconnectFromServer();
-        });
+        const THandler& handler = flush ? flush_ : handler_;
+        handler(flush ? std::string() : line.substr(sizeof(kVerb) - 1),
+                [guard](int code, const std::string& text) {
+                  if (!guard) return;  // the command line gave up waiting
+                  std::string answer = std::to_string(code) + " " + text;
+                  for (char& c : answer) {
+                    if (c == '\n' || c == '\r') c = ' ';
+                  }
+                  guard->write((answer + "\n").c_str());
+                  guard->flush();
+                  guard->disconnectFromServer();
+                });
       });
     }
   });
@@ -58,12 +62,14 @@ TRequestServer::~TRequestServer() {
 
 bool TRequestServer::Listening() const { return server_ && server_->isListening(); }
 
-bool HandToRunningInstance(const std::string& path, const std::string& url, int& code,
-                           std::string& text) {
+namespace {
+
+bool AskRunningInstance(const std::string& path, const std::string& request, int& code,
+                        std::string& text) {
   QLocalSocket socket;
   socket.connectToServer(QString::fromStdString(path));
   if (!socket.waitForConnected(kConnectMs)) return false;
-  socket.write((std::string(kVerb) + url + "\n").c_str());
+  socket.write((request + "\n").c_str());
   if (!socket.waitForBytesWritten(kConnectMs)) return false;
   QByteArray answer;
   while (!answer.contains('\n')) {
@@ -85,4 +91,15 @@ bool HandToRunningInstance(const std::string& path, const std::string& url, int&
   }
   text = blank == std::string::npos ? std::string() : line.substr(blank + 1);
   return true;
+}
+
+}  // namespace
+
+bool HandToRunningInstance(const std::string& path, const std::string& url, int& code,
+                           std::string& text) {
+  return AskRunningInstance(path, kVerb + url, code, text);
+}
+
+bool FlushRunningInstance(const std::string& path, int& code, std::string& text) {
+  return AskRunningInstance(path, kFlush, code, text);
 }

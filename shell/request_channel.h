@@ -12,7 +12,13 @@
 std::string RequestSocketPath(const std::string& programName);
 
 // Exit codes of "tolvane --request".
-enum TRequestExit { kRequestSent = 0, kRequestFailed = 1, kSettingsIncomplete = 2 };
+// kRequestKept: kept in the outbox, to be sent later (sendmail's EX_TEMPFAIL).
+enum TRequestExit {
+  kRequestSent = 0,
+  kRequestFailed = 1,
+  kSettingsIncomplete = 2,
+  kRequestKept = 75
+};
 
 // Tray side. Each connection sends one line "REQUEST <url>"; the handler
 // answers through `reply` (exit code and text) once the request has ended,
@@ -22,13 +28,15 @@ class TRequestServer {
   using TReply = std::function<void(int code, const std::string& text)>;
   using THandler = std::function<void(const std::string& url, TReply reply)>;
 
-  TRequestServer(std::string path, THandler handler);
+  // A line "FLUSH" goes to `flush` (its URL is empty).
+  TRequestServer(std::string path, THandler handler, THandler flush = nullptr);
   ~TRequestServer();
   bool Listening() const;
 
  private:
   std::string path_;
   THandler handler_;
+  THandler flush_;
   std::unique_ptr<QLocalServer> server_;
 };
 
@@ -36,3 +44,5 @@ class TRequestServer {
 // otherwise true with the code and text it answered.
 bool HandToRunningInstance(const std::string& path, const std::string& url, int& code,
                            std::string& text);
+// The same for "FLUSH": sends what waits in the running program's outbox.
+bool FlushRunningInstance(const std::string& path, int& code, std::string& text);

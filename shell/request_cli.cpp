@@ -11,6 +11,7 @@
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "base/helpers.h"
+#include "shell/outbox_road.h"
 #include "shell/request_channel.h"
 #include "shell/request_sender.h"
 
@@ -59,54 +60,95 @@ class TConsoleUi : public TRequestUi {
   std::string status_;
 };
 
-int SendHere(const std::string& url) {
-  const std::string ini = SettingsFilePath();
+// The request road without a window: settings, server list, history,
+// outbox and the SMTP client, as the tray program would use them.
+class TLocalRoad {
+ public:
+  // Returns 0 when ready, else the exit code, having said why.
+  int Open() {
+    const std::string ini = SettingsFilePath();
+    settings.Email = ReadProfileString(ini, "General", "Email");
+    settings.Smtp = ReadProfileString(ini, "Servers", "SMTP");
+    settings.Confirm = ReadProfileInteger(ini, "General", "Confirm", 2);
+    settings.CheckHistory = ReadProfileBool(ini, "General", "CheckHistory", true);
+    if (Trimmed(settings.Email).empty() || Trimmed(settings.Smtp).empty()) {
+      std::cerr << "tolvane: the settings lack your e-mail address or SMTP server (" << ini
+                << "); start Tolvane and fill them in\n";
+      return kSettingsIncomplete;
+    }
+    settings.KeepFailed = ReadKeepFailed(ini);
+    try {
+      servers.Load();
+      DebugLog("Loaded Server File");
+      history.Load();
+      outbox.Load();
+    } catch (const std::exception& e) {
+      std::cerr << "tolvane: " << e.what() << "\n";
+      return kRequestFailed;
+    }
+    smtp.MailMessage = &message;
+    smtp.TimeOut = 120;
+    smtp.LogFileName = ProgramFolder() + "SMTP.LOG";
+    smtp.SetWinsockLoaded(true);
+    dispatcher.UseOutbox(&outbox);
+    return 0;
+  }
+
   TDispatchSettings settings;
-  settings.Email = ReadProfileString(ini, "General", "Email");
-  settings.Smtp = ReadProfileString(ini, "Servers", "SMTP");
-  settings.Confirm = ReadProfileInteger(ini, "General", "Confirm", 2);
-  settings.CheckHistory = ReadProfileBool(ini, "General", "CheckHistory", true);
-  if (Trimmed(settings.Email).empty() || Trimmed(settings.Smtp).empty()) {
-    std::cerr << "tolvane: the settings lack your e-mail address or SMTP server (" << ini
-              << "); start Tolvane and fill them in\n";
-    return kSettingsIncomplete;
-  }
-
-  TServerList servers(ini);
-  THistory history(ProgramFolder() + "History.Dat");
-  try {
-    servers.Load();
-    DebugLog("Loaded Server File");
-    history.Load();
-  } catch (const std::exception& e) {
-    std::cerr << "tolvane: " << e.what() << "\n";
-    return kRequestFailed;
-  }
-
+  TServerList servers{SettingsFilePath()};
+  THistory history{ProgramFolder() + "History.Dat"};
+  TOutbox outbox{ProgramFolder() + "Outbox.Dat"};
   TmsMessage message;
   TmsSMTP smtp;
-  smtp.MailMessage = &message;
-  smtp.TimeOut = 120;
-  smtp.LogFileName = ProgramFolder() + "SMTP.LOG";
-  smtp.SetWinsockLoaded(true);
-  TSmtpRequestSender sender(smtp);
+  TSmtpRequestSender sender{smtp};
   TConsoleUi ui;
-  TRequestDispatcher dispatcher(message, sender, history, ui, [&] { return settings; },
-                                [&] { return servers.Choice(); });
-  dispatcher.DispatchRequest(url, true);
+  TRequestDispatcher dispatcher{message,
+                                sender,
+                                history,
+                                ui,
+                                [this] { return settings; },
+                                [this] { return servers.Choice(); }};
+};
+
+int SendHere(const std::string& url) {
+  TLocalRoad road;
+  if (int code = road.Open()) return code;
+  road.dispatcher.DispatchRequest(url, true);
 
   using O = TRequestDispatcher::TOutcome;
-  switch (dispatcher.LastOutcome()) {
+  switch (road.dispatcher.LastOutcome()) {
     case O::Sent:
       return kRequestSent;
+    case O::Kept:
+      std::cout << "kept: " << road.dispatcher.LastError() << "\n";
+      return kRequestKept;
     case O::NoRequest:
       std::cerr << "tolvane: not a request: " << url
                 << " does not begin with http://, gopher://, news: or ftp://\n";
       return kRequestFailed;
     default:
-      std::cerr << "tolvane: " << dispatcher.LastError() << "\n";
+      std::cerr << "tolvane: " << road.dispatcher.LastError() << "\n";
       return kRequestFailed;
   }
+}
+
+int FlushHere() {
+  TLocalRoad road;
+  if (int code = road.Open()) return code;
+  road.dispatcher.FlushOutbox();
+  const int left = road.outbox.Count();
+  if (left == 0) return kRequestSent;
+  std::cout << left << " still waiting\n";
+  return kRequestKept;
+}
+
+// Tells the user what a running tray program answered.
+int Report(int code, const std::string& text) {
+  if (code == kRequestSent || code == kRequestKept)
+    std::cout << text << "\n";
+  else
+    std::cerr << "tolvane: " << text << "\n";
+  return code;
 }
 
 }  // namespace
@@ -118,10 +160,19 @@ int RunRequestCommand(int argc, char** argv, const std::string& url) {
 
   int code = kRequestFailed;
   std::string text;
-  if (HandToRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), url, code, text)) {
-    (code == kRequestSent ? std::cout : std::cerr)
-        << (code == kRequestSent ? "" : "tolvane: ") << text << "\n";
-    return code;
-  }
+  if (HandToRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), url, code, text))
+    return Report(code, text);
   return SendHere(url);
+}
+
+int RunFlushCommand(int argc, char** argv) {
+  SetProgramArguments(argc, argv);
+  UseUserTimeLocale();
+  QCoreApplication app(argc, argv);
+
+  int code = kRequestFailed;
+  std::string text;
+  if (FlushRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), code, text))
+    return Report(code, text);
+  return FlushHere();
 }

@@ -18,6 +18,7 @@
 #include "base/helpers.h"
 #include "shell/mail_address_dlg.h"
 #include "shell/main_window.h"
+#include "shell/outbox_road.h"
 #include "shell/progress.h"
 #include "shell/radio_group.h"
 #include "shell/shell_state.h"
@@ -42,6 +43,7 @@ std::string WithSlashes(std::string url) {
 
 TRequestRoad::TRequestRoad(TfrmProps& main)
     : History(ProgramFolder() + "History.Dat"),
+      Outbox(ProgramFolder() + "Outbox.Dat"),
       main_(main),
       sender_(msSMTP1),
       dispatcher_(msMessage1, sender_, History, *this,
@@ -51,6 +53,7 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
                     s.Smtp = main_.txtSMTP->text().toStdString();
                     s.CheckHistory = main_.chkCheckHistory->isChecked();
                     s.Confirm = main_.optConfirm->ItemIndex();
+                    s.KeepFailed = main_.chkKeepFailed->isChecked();
                     return s;
                   },
                   [this] { return main_.Servers.Choice(); }) {
@@ -81,6 +84,10 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
 
   main_.lstHistory->viewport()->installEventFilter(this);
   main_.GroupBox2->installEventFilter(this);
+
+  dispatcher_.UseOutbox(&Outbox);
+  outbox_road_ =
+      std::make_unique<TOutboxRoad>(main_, dispatcher_, Outbox, [this] { ShowHistory(); });
 }
 
 TRequestRoad::~TRequestRoad() {
@@ -90,6 +97,12 @@ TRequestRoad::~TRequestRoad() {
 }
 
 void TRequestRoad::LoadHistory() {
+  // First, so that no request is ever kept over an outbox not yet read.
+  try {
+    Outbox.Load();
+  } catch (const std::exception& e) {
+    ShowError("Outbox", e.what());
+  }
   History.Load();
   ShowHistory();
   // Only the one instance that holds the lock serves the command line.
@@ -105,6 +118,14 @@ void TRequestRoad::LoadHistory() {
           }
           waiting_.push_back({WithSlashes(url), std::move(reply)});
           dispatcher_.DispatchRequest(url, true);
+        },
+        [this](const std::string&, TRequestServer::TReply reply) {
+          outbox_road_->Flush([reply](int left) {
+            if (left == 0)
+              reply(kRequestSent, "nothing waits");
+            else
+              reply(kRequestKept, std::to_string(left) + " still waiting");
+          });
         });
   }
 }
@@ -140,6 +161,8 @@ void TRequestRoad::Answer(const std::string& url, TRequestDispatcher::TOutcome o
     using O = TRequestDispatcher::TOutcome;
     if (outcome == O::Sent) {
       it->reply(kRequestSent, "Sent");
+    } else if (outcome == O::Kept) {
+      it->reply(kRequestKept, "kept: " + dispatcher_.LastError());
     } else if (outcome == O::NoRequest) {
       it->reply(kRequestFailed, "not a request: " + url +
                                     " does not begin with http://, gopher://, news: or ftp://");
@@ -158,12 +181,15 @@ void TRequestRoad::ShowHistory() {
   list->clear();
   for (const std::string& line : History.Items()) list->addItem(Q(line));
   list->scrollToTop();
+  outbox_road_->ShowKept();
 }
 
+// Kept requests stand above the history: a row below them is an entry.
 int TRequestRoad::SelectedEntry() const {
   const auto selected = main_.lstHistory->selectedItems();
   if (selected.isEmpty()) return -1;
-  return main_.lstHistory->row(selected.front());
+  const int row = main_.lstHistory->row(selected.front()) - outbox_road_->KeptRows();
+  return row < 0 ? -1 : row;
 }
 
 void TRequestRoad::lstHistoryMouseDown(QPoint position) {
@@ -262,7 +288,9 @@ void TRequestRoad::HistoryChanged() { ShowHistory(); }
 
 void TRequestRoad::SelectHistoryEntry(int index) {
   QListWidget* list = main_.lstHistory;
-  if (index < 0 || index >= list->count()) return;
+  if (index < 0) return;
+  index += outbox_road_->KeptRows();
+  if (index >= list->count()) return;
   list->setCurrentRow(index);
   list->scrollToItem(list->item(index), QAbstractItemView::PositionAtTop);
 }

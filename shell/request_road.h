@@ -11,6 +11,7 @@
 
 #include "core/dispatcher.h"
 #include "core/history.h"
+#include "core/outbox.h"
 #include "mail/message.h"
 #include "net/smtp.h"
 #include "shell/request_channel.h"
@@ -19,6 +20,7 @@
 class QAction;
 class TClipboardWatch;
 class TfrmProps;
+class TOutboxRoad;
 
 class TRequestRoad : public QObject, private TRequestUi {
   Q_OBJECT
@@ -45,7 +47,9 @@ class TRequestRoad : public QObject, private TRequestUi {
   TmsMessage msMessage1;
   TmsSMTP msSMTP1;
   THistory History;
+  TOutbox Outbox;
   TRequestDispatcher& Dispatcher() { return dispatcher_; }
+  TOutboxRoad& OutboxRoad() { return *outbox_road_; }
 
   QAction* mnuShowDetail;
   QAction* mnuDeletefromHistory;
@@ -85,6 +89,7 @@ class TRequestRoad : public QObject, private TRequestUi {
     TRequestServer::TReply reply;
   };
   std::list<TWaiting> waiting_;
+  std::unique_ptr<TOutboxRoad> outbox_road_;
   std::unique_ptr<TRequestServer> channel_;
 };
 

@@ -10,8 +10,9 @@ class TSmtpRequestSender : public TRequestSender {
   explicit TSmtpRequestSender(TmsSMTP& smtp);
 
   void SetServer(const std::string& server) override { smtp_.Server = server; }
-  void Connect() override { smtp_.Connect(); }
+  void Connect() override;
   void Send() override { smtp_.Send(); }
+  bool DataSent() const override { return smtp_.DataSent(); }
 
  private:
   TmsSMTP& smtp_;

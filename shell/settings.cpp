@@ -11,6 +11,7 @@
 #include "shell/dialogs.h"
 #include "base/debug_log.h"
 #include "shell/main_window.h"
+#include "shell/outbox_road.h"
 #include "shell/radio_group.h"
 #include "shell/shell_state.h"
 
@@ -44,6 +45,7 @@ void TfrmProps::LoadSettings() {
 
   Checkpoint = 1006;
   chkCheckHistory->setChecked(ReadProfileBool(file, "General", "CheckHistory", true));
+  chkKeepFailed->setChecked(ReadKeepFailed(file));
 
   Checkpoint = 1007;
   Checkpoint = 1008;
@@ -73,6 +75,7 @@ void TfrmProps::SaveSettings() {
   WriteProfileInteger(file, "General", "Enabled", optEnabled->ItemIndex());
   Checkpoint = 1105;
   WriteProfileBool(file, "General", "CheckHistory", chkCheckHistory->isChecked());
+  WriteProfileBool(file, "General", "KeepFailed", chkKeepFailed->isChecked());
   Checkpoint = 1106;
   WriteProfileString(file, "Servers", "FTP", cboFTPservers->currentText().toStdString());
   WriteProfileString(file, "Servers", "HTTPBinary",

@@ -251,8 +251,8 @@ class Desktop:
         """A private copy of the built programs and the data files beside them
         (the logs, history and flag files of earlier runs left out)."""
         dest = os.path.join(self.tmp, "program")
-        skip = shutil.ignore_patterns("DebugLog.Txt", "SMTP.LOG", "History.Dat", "*.Flg",
-                                      "artifacts")
+        skip = shutil.ignore_patterns("DebugLog.Txt", "SMTP.LOG", "History.Dat", "Outbox.Dat",
+                                      "*.Flg", "artifacts")
         os.makedirs(dest)
         for entry in os.listdir(bin_dir):
             src = os.path.join(bin_dir, entry)
@@ -434,12 +434,23 @@ SMTP_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ne
 class SmtpServer:
     """aiosmtpd on 127.0.0.1 at a free port, recording each message."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, port=None):
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
-        self.proc = subprocess.Popen(["/usr/bin/python3", SMTP_SERVER, folder],
+        self.proc = subprocess.Popen(["/usr/bin/python3", SMTP_SERVER, folder]
+                                     + ([str(port)] if port else []),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.port = int(self.proc.stdout.readline())
+
+    def reply(self, line):
+        """Answers the end of each message with `line` (None: accept again)."""
+        path = os.path.join(self.folder, "reply")
+        if line is None:
+            os.remove(path)
+        else:
+            with open(path + ".new", "w") as f:
+                f.write(line + "\n")
+            os.replace(path + ".new", path)
 
     def messages(self):
         """(envelope lines, data) of each message received, in order."""

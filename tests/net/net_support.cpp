@@ -247,6 +247,28 @@ RealSmtpServer::~RealSmtpServer() {
   }
 }
 
+void RealSmtpServer::ReplyToData(const std::string& reply) {
+  const std::string path = dir_.File("reply");
+  if (reply.empty()) {
+    std::filesystem::remove(path);
+    return;
+  }
+  std::ofstream(path + ".new") << reply << "\n";
+  std::filesystem::rename(path + ".new", path);
+}
+
+std::uint16_t ClosedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
+}
+
 std::vector<RealSmtpServer::Received> RealSmtpServer::Messages() {
   std::vector<Received> result;
   for (int n = 1;; ++n) {

@@ -36,6 +36,9 @@ class TempDir {
 
 std::string ReadTestFile(const std::string& path);
 
+// A loopback port that nothing listens on: a connect there is refused.
+std::uint16_t ClosedPort();
+
 // The server side of one connection, run by a ScriptedServer's thread.
 class Peer {
  public:
@@ -106,6 +109,9 @@ class RealSmtpServer {
   };
   // The messages received so far, in order.
   std::vector<Received> Messages();
+  // From now on the end of each message is answered with `reply` (say
+  // "451 Try again later") and the message is not recorded; "" restores 250.
+  void ReplyToData(const std::string& reply);
 
  private:
   TempDir dir_;

@@ -1,8 +1,10 @@
 """A real SMTP server for the socket tests: aiosmtpd on 127.0.0.1 at a free
-port. Prints the port, then records each accepted message as
-<out>/msg-<n>.data (the text as received, transparency undone) and
+port (or the one given after the folder). Prints the port, then records
+each accepted message as <out>/msg-<n>.data (the text as received, transparency undone) and
 <out>/msg-<n>.done (lines: HELO name, envelope sender, recipients) until
-stdin closes or the process is terminated."""
+stdin closes or the process is terminated. While a file <out>/reply exists,
+the end of each message is answered with its first line instead (a 451 or a
+550) and the message is not recorded."""
 import os
 import signal
 import socket
@@ -19,6 +21,11 @@ class Recorder:
         self.lock = threading.Lock()
 
     async def handle_DATA(self, server, session, envelope):
+        try:
+            with open(os.path.join(self.out, "reply")) as f:
+                return f.readline().strip()
+        except FileNotFoundError:
+            pass
         with self.lock:
             self.count += 1
             n = self.count
@@ -40,10 +47,12 @@ def free_port():
 
 def main():
     out = sys.argv[1]
+    port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
     controller = None
     for _ in range(20):
         try:
-            controller = Controller(Recorder(out), hostname="127.0.0.1", port=free_port())
+            controller = Controller(Recorder(out), hostname="127.0.0.1",
+                                    port=port or free_port())
             controller.start()
             break
         except Exception:

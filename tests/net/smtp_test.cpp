@@ -142,6 +142,31 @@ TEST_F(SmtpScriptedTest, RefusedRecipientReportsTheServerLineAndQuits) {
   EXPECT_EQ(c.smtp.MessageStream, nullptr);
 }
 
+// Where a send broke tells whether the server may hold the message.
+TEST_F(SmtpScriptedTest, DataSentAndAcceptedSayHowFarTheMessageGot) {
+  struct Case {
+    const char* cut_at;  // the client line after which the server hangs up
+    bool sent, accepted;
+  };
+  for (Case k : {Case{"RCPT TO:<www@pages.example>", false, false}, Case{".", true, false},
+                 Case{"QUIT", true, true}}) {
+    ScriptedServer server([&server, k](Peer& p) {
+      RunSmtp(p, server, "220 ready\r\n", [k](const std::string& l) {
+        return l == k.cut_at ? std::optional<std::string>("") : std::nullopt;
+      });
+    });
+    Client c(server.Address());
+    RequestMessage(c.message);
+    try {
+      c.smtp.Send();
+    } catch (const ESocketError&) {
+    }
+    server.Join();
+    EXPECT_EQ(c.smtp.DataSent(), k.sent) << k.cut_at;
+    EXPECT_EQ(c.smtp.DataAccepted(), k.accepted) << k.cut_at;
+  }
+}
+
 TEST_F(SmtpScriptedTest, ThreeCharacterReplyIsRejectedWithItsText) {
   ScriptedServer server([&server](Peer& p) {
     RunSmtp(p, server, "220 ready\r\n", [](const std::string& l) {

@@ -244,6 +244,12 @@ TEST_F(DispatchTest, FailedSendShowsTheBoxAndRecordsNothing) {
   EXPECT_EQ(ui.calls.back(), "close");
   EXPECT_EQ(history.Count(), 0);
   EXPECT_FALSE(dispatcher.RequestBusy());
+
+  // Copying it again retries it: the failed connect left no socket behind.
+  settings.Smtp = smtp.Address();
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
+  EXPECT_EQ(smtp.Messages().size(), 1u);
 }
 
 TEST_F(DispatchTest, ChangeDuringASendWaitsForItAndIsNotLost) {
@@ -281,6 +287,72 @@ TEST_F(DispatchTest, UnreadableListReachesTheHandlerAndIsReported) {
   // No test message for that notice, and nothing sent.
   EXPECT_TRUE(smtp.Messages().empty());
   EXPECT_FALSE(dispatcher.RequestBusy());
+}
+
+// The outbox: what failed for a reason that may pass waits and goes later.
+class OutboxDispatchTest : public DispatchTest {
+ protected:
+  void SetUp() override {
+    DispatchTest::SetUp();
+    settings.KeepFailed = true;
+    dispatcher.UseOutbox(&outbox);
+    dispatcher.OnOutboxChanged = [this] { ++changes; };
+  }
+  void ServerDown() { settings.Smtp = "127.0.0.1:" + std::to_string(ClosedPort()); }
+
+  TOutbox outbox{dir / "Outbox.Dat"};
+  int changes = 0;
+};
+
+TEST_F(OutboxDispatchTest, WaitingRequestsFollowTheNextOneSentInTheirOrder) {
+  ServerDown();
+  dispatcher.DispatchRequest("http://host/1.html", true);
+  dispatcher.DispatchRequest("http://host/2.html", true);
+  dispatcher.DispatchRequest("http://host/1.html", true);  // kept once
+  ASSERT_EQ(outbox.Count(), 2);
+  EXPECT_TRUE(ui.Has("notice:Request kept, will be sent later"));
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(Log().back(), "Request kept: [10061] Connection refused");
+  EXPECT_EQ(changes, 3);
+
+  settings.Smtp = smtp.Address();
+  dispatcher.DispatchRequest("http://host/3.html", true);
+  auto got = smtp.Messages();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_NE(got[0].data.find("host/3.html"), std::string::npos);
+  EXPECT_NE(got[1].data.find("host/1.html"), std::string::npos);
+  EXPECT_NE(got[2].data.find("host/2.html"), std::string::npos);
+  EXPECT_EQ(outbox.Count(), 0);
+}
+
+TEST_F(OutboxDispatchTest, UnconfirmedDeliveryWaitsForTheUser) {
+  // The connection breaks after the message, before the server's answer.
+  ScriptedServer cut([&](Peer& p) {
+    RunSmtp(p, cut, "220 cut\r\n", [](const std::string& line) -> std::optional<std::string> {
+      if (line == ".") return "";
+      return std::nullopt;
+    });
+  });
+  settings.Smtp = cut.Address();
+  dispatcher.DispatchRequest("http://host/maybe.html", true);
+  cut.Join();
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Kept);
+  ASSERT_EQ(outbox.Count(), 1);
+  EXPECT_EQ(outbox.Entries()[0].Reason, "delivery not confirmed");
+
+  settings.Smtp = smtp.Address();
+  dispatcher.FlushOutbox();
+  dispatcher.DispatchRequest("http://host/other.html", true);
+  ASSERT_EQ(smtp.Messages().size(), 1u);  // the other one only
+  EXPECT_EQ(outbox.Count(), 1);
+
+  // Sent on the user's word, and not asked about again.
+  settings.Confirm = 0;
+  ui.answer = RecordingUi::TAnswer::No;
+  dispatcher.SendKept("http://host/maybe.html");
+  ASSERT_EQ(smtp.Messages().size(), 2u);
+  EXPECT_EQ(outbox.Count(), 0);
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "http://host/maybe.html");
 }
 
 TEST(DispatchText, CountChar) {

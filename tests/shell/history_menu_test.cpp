@@ -6,7 +6,9 @@
 #include <QTest>
 
 #include "shell/main_window.h"
+#include "shell/outbox_road.h"
 #include "shell/request_road.h"
+#include "shell/task_icon.h"
 #include "window_fixture.h"
 
 namespace {
@@ -46,7 +48,7 @@ class HistoryMenuTest : public QObject {
     QStringList captions;
     for (QAction* a : w.PopupMenu1->actions()) captions << a->text();
     QCOMPARE(captions, QStringList({"&Show Detail", "&Delete from History", "Request &Again",
-                                    "&Help"}));
+                                    "Send &Now", "&Discard", "&Help"}));
   }
 
   void RightClickOnAnEntrySelectsItAndOpensTheMenuBelowTheLastDoesNot() {
@@ -105,6 +107,49 @@ class HistoryMenuTest : public QObject {
     QVERIFY(QString::fromStdString(s.f.errors[0]).startsWith("Error in Request Failed."));
     QCOMPARE(w.lstHistory->count(), 3);
     QVERIFY(!RequestBusy);
+  }
+
+  void KeptRequestsStandGreyAboveTheHistoryWithTheirOwnCommands() {
+    Setup s;
+    s.f.Write(s.f.program + "Outbox.Dat",
+              "http://host/wait.htm\tpagesrv\t2026-12-08 09:00:00\t[10061] Connection refused\r\n");
+    TfrmProps w;
+    TRequestRoad* road = RequestRoad();
+    QCOMPARE(w.lstHistory->count(), 4);
+    const QListWidgetItem* kept = w.lstHistory->item(0);
+    QVERIFY(kept->text().startsWith("http://host/wait.htm waiting since "));
+    QVERIFY(kept->text().endsWith(": [10061] Connection refused"));
+    QCOMPARE(kept->foreground().color(),
+             w.lstHistory->palette().color(QPalette::Disabled, QPalette::Text));
+    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane: 1 request waiting"));
+
+    auto shown = [&](int row) {
+      w.lstHistory->setCurrentRow(row);
+      emit w.PopupMenu1->aboutToShow();
+      QStringList captions;
+      for (QAction* a : w.PopupMenu1->actions())
+        if (a->isVisible()) captions << a->text();
+      return captions;
+    };
+    QCOMPARE(shown(0), QStringList({"Send &Now", "&Discard", "&Help"}));
+    QCOMPARE(shown(1),
+             QStringList({"&Show Detail", "&Delete from History", "Request &Again", "&Help"}));
+    // History commands count their rows below the kept ones.
+    road->mnuDeletefromHistoryClick();
+    QCOMPARE(TestFolders::ReadText(s.f.program + "History.Dat").rfind("http://host/b.zip", 0),
+             std::size_t{0});
+
+    // Sent again into a line that is still down: kept, quietly.
+    w.lstHistory->setCurrentRow(0);
+    road->OutboxRoad().mnuSendNowClick();
+    QVERIFY(s.f.errors.empty());
+    QCOMPARE(w.lstHistory->count(), 3);
+
+    w.lstHistory->setCurrentRow(0);
+    road->OutboxRoad().mnuDiscardClick();
+    QCOMPARE(w.lstHistory->count(), 2);
+    QCOMPARE(TestFolders::ReadText(s.f.program + "Outbox.Dat"), std::string());
+    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane"));
   }
 };
 

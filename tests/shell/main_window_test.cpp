@@ -91,6 +91,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.optConfirm->ItemIndex(), 2);
     QCOMPARE(w.optEnabled->ItemIndex(), 0);
     QVERIFY(w.chkCheckHistory->isChecked());
+    // A new settings file keeps failed requests, and says so for the next load.
+    QVERIFY(w.chkKeepFailed->isChecked());
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "KeepFailed"), std::string("1"));
     QVERIFY(!TrayIconDim);
     QVERIFY(TipEnabled);
     QVERIFY(w.chkShowTips->isChecked());
@@ -110,12 +113,12 @@ class MainWindowTest : public QObject {
     Setup s;
     TfrmProps w;
     QCOMPARE(w.windowTitle(), QString("Tolvane"));
-    // The designed 541 x 417 and one row for the desktop's controls below.
-    // A caption that the font in use cannot fit widens the left column: the
-    // window grows by as much and the right column moves over.
+    // The designed 541 x 417 a row for keeping failed requests and one for the desktop's controls
+    // below. A caption that the font in use cannot fit widens the left column: the window grows by
+    // as much and the right column moves over.
     const int grow = w.width() - 541;
     QVERIFY2(grow >= 0 && grow <= 30, QByteArray::number(grow).constData());
-    QCOMPARE(w.height(), 447);
+    QCOMPARE(w.height(), 469);
     struct Row {
       QWidget* control;
       QRect place;
@@ -142,8 +145,9 @@ class MainWindowTest : public QObject {
         {w.btnHelp, {408, 160, 60, 24}},
         {w.chkShowTips, {336, 220, 193, 17}},
         {w.btnNow, {283, 219, 49, 21}},
-        {w.chkAutostart, {8, 424, 257, 17}},
-        {w.btnEditServers, {408, 421, 124, 24}},
+        {w.chkKeepFailed, {8, 416, 521, 17}},
+        {w.chkAutostart, {8, 446, 257, 17}},
+        {w.btnEditServers, {408, 443, 124, 24}},
     };
     for (const Row& r : rows) {
       const QByteArray name = r.control->objectName().toUtf8();
@@ -186,7 +190,8 @@ class MainWindowTest : public QObject {
                                w.btnUnload,
                                w.btnHelp,
                                w.chkShowTips,
-                               w.btnNow};
+                               w.btnNow,
+                               w.chkKeepFailed};
     const QWidget* at = w.txtEmail;
     for (std::size_t i = 1; i < std::size(expect); ++i) {
       at = at->nextInFocusChain();
@@ -276,6 +281,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.optEnabled->ItemIndex(), 0);
     QCOMPARE(w.optConfirm->ItemIndex(), 1);
     QVERIFY(!w.chkCheckHistory->isChecked());
+    // A file from before the setting keeps the old behaviour.
+    QVERIFY(!w.chkKeepFailed->isChecked());
     // The stored dim flag wins over the selection.
     QVERIFY(TrayIconDim);
     QCOMPARE(w.TaskIcon1->ToolTip(), std::string("(Tolvane)"));
@@ -311,6 +318,7 @@ class MainWindowTest : public QObject {
     w.txtEmail->setText("new@example.org");
     w.optConfirm->SetItemIndex(0);
     w.chkCheckHistory->setChecked(false);
+    w.chkKeepFailed->setChecked(true);
     w.cboHTTPServersPages->setCurrentIndex(1);
     w.btnOk->click();
     QVERIFY(!w.isVisible());
@@ -319,6 +327,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Confirm"), std::string("0"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Enabled"), std::string("0"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "CheckHistory"), std::string("0"));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "KeepFailed"), std::string("1"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "HTTPPages"), std::string("pages@two"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "HTTPBinary"), std::string("bin@one"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "FTP"), std::string("ftp@one"));

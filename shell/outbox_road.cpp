@@ -1,0 +1,167 @@
+#include "shell/outbox_road.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QMenu>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "net/online_watch.h"
+#include "platform/profile.h"
+#include "shell/main_window.h"
+
+namespace {
+
+constexpr char kKeepFailedKey[] = "KeepFailed";
+// Marks a key that is missing (a real value is never this).
+constexpr char kMissing[] = "\x01";
+
+// Requests in the outbox of the tray program, for its tool tip.
+int g_waiting = 0;
+
+}  // namespace
+
+std::string WithWaitingCount(const std::string& base) {
+  if (g_waiting == 0) return base;
+  return base + ": " + std::to_string(g_waiting) +
+         (g_waiting == 1 ? " request waiting" : " requests waiting");
+}
+
+bool ReadKeepFailed(const std::string& settingsFile) {
+  if (ReadProfileString(settingsFile, "General", kKeepFailedKey, kMissing) != kMissing)
+    return ReadProfileBool(settingsFile, "General", kKeepFailedKey, false);
+  std::error_code ec;
+  if (std::filesystem::exists(settingsFile, ec)) return false;
+  WriteProfileBool(settingsFile, "General", kKeepFailedKey, true);
+  return true;
+}
+
+TOutboxRoad::TOutboxRoad(TfrmProps& main, TRequestDispatcher& dispatcher, TOutbox& outbox,
+                         std::function<void()> showHistory)
+    : main_(main),
+      dispatcher_(dispatcher),
+      outbox_(outbox),
+      show_history_(std::move(showHistory)),
+      online_(std::make_unique<TOnlineWatch>()) {
+  mnuSendNow = new QAction("Send &Now", main_.PopupMenu1);
+  mnuSendNow->setObjectName("mnuSendNow");
+  mnuDiscard = new QAction("&Discard", main_.PopupMenu1);
+  mnuDiscard->setObjectName("mnuDiscard");
+  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuSendNow);
+  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuDiscard);
+  connect(mnuSendNow, &QAction::triggered, this,
+          [this] { Guarded(mnuSendNow, [&] { mnuSendNowClick(); }); });
+  connect(mnuDiscard, &QAction::triggered, this,
+          [this] { Guarded(mnuDiscard, [&] { mnuDiscardClick(); }); });
+  connect(main_.PopupMenu1, &QMenu::aboutToShow, this, [this] { MenuAboutToShow(); });
+
+  retry_.setSingleShot(true);
+  connect(&retry_, &QTimer::timeout, this, [this] { Guarded(&main_, [&] { Round(); }); });
+  connect(online_.get(), &TOnlineWatch::Online, this, [this] {
+    // A new connection: the back-off starts over.
+    schedule_.Reset();
+    retry_.stop();
+    Guarded(&main_, [&] {
+      dispatcher_.FlushOutbox();
+      Arm();
+    });
+  });
+  dispatcher_.OnOutboxChanged = [this] { Changed(); };
+}
+
+TOutboxRoad::~TOutboxRoad() {
+  dispatcher_.OnOutboxChanged = nullptr;
+  g_waiting = 0;
+}
+
+std::string TOutboxRoad::RowText(const TOutboxEntry& entry) {
+  std::string text = entry.Url + " waiting";
+  if (entry.FirstTry > 0)
+    text += " since " + ShortDateText(entry.FirstTry) + " " + LongTimeText(entry.FirstTry);
+  if (!entry.Reason.empty()) text += ": " + entry.Reason;
+  return text;
+}
+
+void TOutboxRoad::ShowKept() {
+  QListWidget* list = main_.lstHistory;
+  const QColor grey = list->palette().color(QPalette::Disabled, QPalette::Text);
+  for (int i = 0; i < outbox_.Count(); ++i) {
+    auto* item = new QListWidgetItem(QString::fromStdString(RowText(outbox_.Entries()[i])));
+    item->setForeground(grey);
+    list->insertItem(i, item);
+  }
+  list->scrollToTop();
+  g_waiting = outbox_.Count();
+  main_.UpdateTrayIcon();
+  Arm();
+}
+
+void TOutboxRoad::Changed() {
+  if (show_history_) show_history_();
+}
+
+// The timer runs while some request waits that may go by itself.
+void TOutboxRoad::Arm() {
+  const auto& entries = outbox_.Entries();
+  const bool waiting = std::any_of(entries.begin(), entries.end(),
+                                   [](const TOutboxEntry& e) { return !TOutbox::Unconfirmed(e); });
+  if (!waiting) {
+    retry_.stop();
+    schedule_.Reset();
+    return;
+  }
+  if (!retry_.isActive()) retry_.start(schedule_.NextDelayMinutes() * 60 * 1000);
+}
+
+void TOutboxRoad::Round() {
+  schedule_.Failed();
+  dispatcher_.FlushOutbox();
+  Arm();
+}
+
+void TOutboxRoad::Flush(std::function<void(int left)> done) {
+  dispatcher_.FlushOutbox();
+  if (dispatcher_.Idle()) {
+    done(outbox_.Count());
+    return;
+  }
+  // Queued behind a request that runs: answer once the queue is empty.
+  auto* poll = new QTimer(this);
+  connect(poll, &QTimer::timeout, this, [this, poll, done] {
+    if (!dispatcher_.Idle()) return;
+    poll->stop();
+    poll->deleteLater();
+    done(outbox_.Count());
+  });
+  poll->start(200);
+}
+
+int TOutboxRoad::SelectedKept() const {
+  const auto selected = main_.lstHistory->selectedItems();
+  if (selected.isEmpty()) return -1;
+  const int row = main_.lstHistory->row(selected.front());
+  return row < outbox_.Count() ? row : -1;
+}
+
+void TOutboxRoad::MenuAboutToShow() {
+  const bool kept = SelectedKept() >= 0;
+  for (QAction* action : main_.PopupMenu1->actions()) {
+    if (action == main_.mnuHelp) continue;
+    const bool ours = action == mnuSendNow || action == mnuDiscard;
+    action->setVisible(ours == kept);
+  }
+}
+
+void TOutboxRoad::mnuSendNowClick() {
+  const int index = SelectedKept();
+  if (index < 0) return;
+  dispatcher_.SendKept(outbox_.Entries()[index].Url);
+}
+
+void TOutboxRoad::mnuDiscardClick() {
+  const int index = SelectedKept();
+  if (index < 0) return;
+  outbox_.Remove(outbox_.Entries()[index].Url);
+  Changed();
+}

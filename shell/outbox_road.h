@@ -1,0 +1,69 @@
+// The outbox in the tray program: its requests at the top of the history
+// list, "Send Now" and "Discard" in the history menu, the count in the tray
+// tool tip, and the rounds that send them again by themselves.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/dispatcher.h"
+#include "core/outbox.h"
+
+class QAction;
+class TfrmProps;
+class TOnlineWatch;
+
+// [General] KeepFailed. A new settings file has it on (and gets it written,
+// so that the next read does not take the file for an old one); a file
+// written before the setting existed keeps it off until the user ticks it.
+bool ReadKeepFailed(const std::string& settingsFile);
+
+// The tray tool tip `base` with the number of requests that wait, if any.
+std::string WithWaitingCount(const std::string& base);
+
+class TOutboxRoad : public QObject {
+  Q_OBJECT
+
+ public:
+  // `showHistory` refills the whole history list (which calls ShowKept).
+  TOutboxRoad(TfrmProps& main, TRequestDispatcher& dispatcher, TOutbox& outbox,
+              std::function<void()> showHistory);
+  ~TOutboxRoad() override;
+
+  // Puts the kept requests, greyed, above the history lines of the list,
+  // counts them in the tool tip and runs the timer while any may go.
+  void ShowKept();
+  // Rows at the top of the list that are kept requests, not history.
+  int KeptRows() const { return outbox_.Count(); }
+
+  // Sends what waits; `done` hears how many are left once nothing runs.
+  void Flush(std::function<void(int left)> done);
+
+  void mnuSendNowClick();
+  void mnuDiscardClick();
+
+  QAction* mnuSendNow;
+  QAction* mnuDiscard;
+
+  // The text of a kept request's row.
+  static std::string RowText(const TOutboxEntry& entry);
+
+ private:
+  void Changed();
+  void Arm();
+  void Round();
+  int SelectedKept() const;
+  void MenuAboutToShow();
+
+  TfrmProps& main_;
+  TRequestDispatcher& dispatcher_;
+  TOutbox& outbox_;
+  std::function<void()> show_history_;
+  TRetrySchedule schedule_;
+  QTimer retry_;
+  std::unique_ptr<TOnlineWatch> online_;
+};
