@@ -163,6 +163,7 @@ class TmsCustomMessage {
   const std::string& StoredContentType() const { return content_type_; }
 
   TMsgEncoding Encoding = meMIME;
+  bool Allow8Bit = false;
   TCharSet CharSet = csUSASCII;
 
   TmsMailAddress& Sender() { return sender_; }
