@@ -7,7 +7,7 @@
 namespace {
 
 bool IsLoopback(std::uint32_t net_order) {
-  return (net_order & 0xFF) == 127;  // first byte in network order
+  return reinterpret_cast<const unsigned char*>(&net_order)[0] == 127;
 }
 
 bool HasCode(const std::string& reply, const char* code) { return reply.compare(0, 3, code) == 0; }

@@ -118,6 +118,8 @@ TEST_F(SmtpSecureTest, EachRefusalSaysWhyAndSendsNothing) {
        [&](SmtpClient& c) { c.smtp.Fingerprint = other_fp; },
        "does not match the pinned fingerprint"},
       {{}, TSmtpSecurity::StartTls, nullptr, "The server does not offer STARTTLS"},
+      // TLS chosen for a server that answers in plain text.
+      {{}, TSmtpSecurity::Tls, nullptr, "TLS handshake failed"},
       // The server offers AUTH only inside TLS.
       {{"--auth", kUser + ":" + kSecret},
        TSmtpSecurity::None,
