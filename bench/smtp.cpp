@@ -1,16 +1,22 @@
 // SMTP delivery speed against msmtp, both talking to the same fast
 // discarding sink on loopback, and the CPU our client spends while it waits
 // on a silent server.
-//   (a) 50 sequential deliveries of a request-sized message
+//   (a) 50 sequential request deliveries, one process each: `tolvane
+//       --request` against msmtp
 //   (b) one 16 MiB message
 //   (c) CPU seconds during a 10-second wait (no peer)
+//   (d) 20 sequential deliveries over STARTTLS with AUTH PLAIN, each on a
+//       fresh connection
+//   (e) one 16 MiB message over TLS
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,11 +24,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <QCoreApplication>
+
+#include <openssl/ssl.h>
 
 #include "mail/message.h"
 #include "mail/streams.h"
@@ -34,8 +44,7 @@ extern char** environ;
 namespace {
 
 double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 double CpuSeconds() {
@@ -69,10 +78,39 @@ void SendAll(int fd, const char* text) {
   }
 }
 
+// One connection of the sink, plain or inside TLS.
+struct Conn {
+  int fd;
+  SSL* ssl = nullptr;
+  ~Conn() { SSL_free(ssl); }
+  bool Accept(SSL_CTX* ctx) {
+    ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    return SSL_accept(ssl) == 1;
+  }
+  ssize_t Read(char* buf, std::size_t n) {
+    return ssl ? SSL_read(ssl, buf, static_cast<int>(n)) : ::recv(fd, buf, n, 0);
+  }
+  void Write(const char* text) {
+    if (ssl)
+      SSL_write(ssl, text, static_cast<int>(std::strlen(text)));
+    else
+      SendAll(fd, text);
+  }
+};
+
+enum class SinkMode { Plain, StartTls, Tls };
+
 // Answers every command at once and throws message data away.
 class Sink {
  public:
-  Sink() : listen_fd_(Listen(port_)) {
+  explicit Sink(SinkMode mode = SinkMode::Plain, const std::string& certs = "")
+      : mode_(mode), listen_fd_(Listen(port_)) {
+    if (mode_ != SinkMode::Plain) {
+      ctx_ = SSL_CTX_new(TLS_server_method());
+      SSL_CTX_use_certificate_chain_file(ctx_, (certs + "/server.pem").c_str());
+      SSL_CTX_use_PrivateKey_file(ctx_, (certs + "/server.key").c_str(), SSL_FILETYPE_PEM);
+    }
     thread_ = std::thread([this] { Run(); });
   }
   ~Sink() {
@@ -80,6 +118,7 @@ class Sink {
     ::shutdown(listen_fd_, SHUT_RDWR);
     thread_.join();
     ::close(listen_fd_);
+    SSL_CTX_free(ctx_);
   }
   std::uint16_t port() const { return port_; }
   long messages() const { return messages_; }
@@ -95,7 +134,9 @@ class Sink {
   }
 
   void Serve(int fd) {
-    SendAll(fd, "220 sink ready\r\n");
+    Conn conn{fd};
+    if (mode_ == SinkMode::Tls && !conn.Accept(ctx_)) return;
+    conn.Write("220 sink ready\r\n");
     std::string line;
     bool data = false;
     // Data state: 0 in a line, 1 after CR, 2 at a line start, 3 after a
@@ -103,24 +144,32 @@ class Sink {
     int st = 0;
     char buf[1 << 16];
     for (;;) {
-      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      ssize_t n = conn.Read(buf, sizeof buf);
       if (n <= 0) return;
       for (ssize_t i = 0; i < n; ++i) {
         char c = buf[i];
         if (data) {
           switch (st) {
-            case 2: st = c == '.' ? 3 : c == '\r' ? 1 : 0; break;
-            case 3: st = c == '\r' ? 4 : 0; break;
+            case 2:
+              st = c == '.' ? 3 : c == '\r' ? 1 : 0;
+              break;
+            case 3:
+              st = c == '\r' ? 4 : 0;
+              break;
             case 4:
               if (c == '\n') {
                 data = false;
                 ++messages_;
-                SendAll(fd, "250 2.0.0 discarded\r\n");
+                conn.Write("250 2.0.0 discarded\r\n");
               }
               st = c == '\r' ? 1 : 0;
               break;
-            case 1: st = c == '\n' ? 2 : c == '\r' ? 1 : 0; break;
-            default: st = c == '\r' ? 1 : 0; break;
+            case 1:
+              st = c == '\n' ? 2 : c == '\r' ? 1 : 0;
+              break;
+            default:
+              st = c == '\r' ? 1 : 0;
+              break;
           }
           continue;
         }
@@ -135,19 +184,29 @@ class Sink {
         if (cmd == "DATA") {
           data = true;
           st = 2;
-          SendAll(fd, "354 go ahead\r\n");
+          conn.Write("354 go ahead\r\n");
         } else if (cmd == "QUIT") {
-          SendAll(fd, "221 bye\r\n");
+          conn.Write("221 bye\r\n");
           return;
         } else if (cmd == "EHLO") {
-          SendAll(fd, "250-sink\r\n250 8BITMIME\r\n");
+          conn.Write(mode_ == SinkMode::StartTls && !conn.ssl
+                         ? "250-sink\r\n250-STARTTLS\r\n250 8BITMIME\r\n"
+                         : "250-sink\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n");
+        } else if (cmd == "STAR") {
+          conn.Write("220 go ahead\r\n");
+          if (!conn.Accept(ctx_)) return;
+          break;  // nothing may follow STARTTLS in the same read
+        } else if (cmd == "AUTH") {
+          conn.Write("235 2.7.0 accepted\r\n");
         } else {
-          SendAll(fd, "250 ok\r\n");
+          conn.Write("250 ok\r\n");
         }
       }
     }
   }
 
+  SinkMode mode_;
+  SSL_CTX* ctx_ = nullptr;
   std::uint16_t port_ = 0;
   int listen_fd_;
   std::atomic<bool> stop_{false};
@@ -181,24 +240,48 @@ std::string Encoded(TmsMessage& m) {
   return s.Data();
 }
 
-// Runs msmtp once with `file` as its standard input; returns its exit code.
-int RunMsmtp(std::uint16_t port, const std::string& file) {
-  int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+// Runs a program with `file` (when given) as its standard input and the
+// extra environment; returns its exit code.
+int Run(const std::vector<std::string>& args, const std::string& file = "",
+        const std::vector<std::string>& env_extra = {}) {
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
+  int in = ::open(file.empty() ? "/dev/null" : file.c_str(), O_RDONLY | O_CLOEXEC);
   posix_spawn_file_actions_adddup2(&fa, in, 0);
-  std::string port_arg = "--port=" + std::to_string(port);
-  const char* argv[] = {"msmtp", "-C", "/dev/null", "--host=127.0.0.1", port_arg.c_str(),
-                        "--auth=off", "--tls=off", "--domain=localhost",
-                        "--from=user@example.org", "--", "www@pages.example", nullptr};
+  int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  posix_spawn_file_actions_adddup2(&fa, null, 1);
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text = env_extra;
+  for (char** e = environ; *e; ++e) env_text.push_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
   pid_t pid;
-  int rc = posix_spawnp(&pid, "msmtp", &fa, nullptr, const_cast<char**>(argv), environ);
+  int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
   ::close(in);
+  ::close(null);
   if (rc != 0) return -1;
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// msmtp sending `file` to the sink; `extra` adds its TLS and AUTH options.
+int RunMsmtp(std::uint16_t port, const std::string& file,
+             const std::vector<std::string>& extra = {"--auth=off", "--tls=off"}) {
+  std::vector<std::string> args = {"msmtp",
+                                   "-C",
+                                   "/dev/null",
+                                   "--host=127.0.0.1",
+                                   "--port=" + std::to_string(port),
+                                   "--domain=localhost",
+                                   "--from=user@example.org"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.insert(args.end(), {"--", "www@pages.example"});
+  return Run(args, file);
 }
 
 void Row(const char* name, double ours, double peer) {
@@ -229,40 +312,93 @@ class IdleSocket : public TmsMailBase {
   void Logout() override {}
 };
 
+// A private program folder and settings for `tolvane --request`, sending
+// to the sink.
+class RequestCommand {
+ public:
+  explicit RequestCommand(std::uint16_t port) {
+    namespace fs = std::filesystem;
+    char name[] = "/tmp/benchreq-XXXXXX";
+    if (!::mkdtemp(name)) throw std::runtime_error("mkdtemp");
+    root_ = name;
+    const fs::path bin = TOLVANE_BIN_DIR;
+    fs::create_directories(root_ + "/program");
+    for (const auto& e : fs::directory_iterator(bin)) {
+      const std::string n = e.path().filename();
+      if (n == "SMTP.LOG" || n == "History.Dat" || n == "DebugLog.Txt" || n == "wrap") continue;
+      fs::copy(e.path(), root_ + "/program/" + n, fs::copy_options::recursive);
+    }
+    fs::create_directories(root_ + "/config/tolvane");
+    fs::create_directories(root_ + "/run");
+    const std::string ini =
+        "[General]\r\nEmail=user@example.org\r\nConfirm=2\r\nEnabled=0\r\n"
+        "CheckHistory=0\r\nTipEnabled=0\r\n[Servers]\r\nSMTP=127.0.0.1:" +
+        std::to_string(port) + "\r\n";
+    std::FILE* f = std::fopen((root_ + "/config/tolvane/TOLVANE.INI").c_str(), "wb");
+    std::fwrite(ini.data(), 1, ini.size(), f);
+    std::fclose(f);
+    ::chmod((root_ + "/run").c_str(), 0700);
+  }
+  ~RequestCommand() {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
+  int Send(const std::string& url) {
+    return Run({root_ + "/program/tolvane", "--request", url}, "",
+               {"XDG_CONFIG_HOME=" + root_ + "/config", "XDG_RUNTIME_DIR=" + root_ + "/run",
+                "XDG_STATE_HOME=" + root_ + "/state", "HOME=" + root_});
+  }
+
+ private:
+  std::string root_;
+};
+
+// The test certificates (a CA and a server certificate for 127.0.0.1).
+std::string MakeCertificates() {
+  char name[] = "/tmp/benchcerts-XXXXXX";
+  if (!::mkdtemp(name)) throw std::runtime_error("mkdtemp");
+  const std::string cmd =
+      std::string("sh '") + TOLVANE_SOURCE_DIR + "/tests/net/make_certs.sh' '" + name + "'";
+  if (std::system(cmd.c_str()) != 0) throw std::runtime_error("openssl failed");
+  return name;
+}
+
+// Times `runs` calls of `send`; the first, unmeasured, must succeed.
+template <class F>
+double Timed(int runs, F send) {
+  if (!send(-1)) throw std::runtime_error("the warm-up delivery failed");
+  double t0 = Now();
+  for (int i = 0; i < runs; ++i)
+    if (!send(i)) throw std::runtime_error("a delivery failed");
+  return Now() - t0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  ::signal(SIGPIPE, SIG_IGN);
   Sink sink;
   const std::string server = "127.0.0.1:" + std::to_string(sink.port());
+  const std::string certs = MakeCertificates();
 
   TmsSMTP smtp;
   smtp.SetWinsockLoaded(true);
   smtp.Server = server;
   smtp.TimeOut = 60;
 
-  // (a) 50 request-sized deliveries.
+  // (a) 50 request deliveries, a process each.
   {
     TmsMessage m;
     FillRequest(m);
-    smtp.MailMessage = &m;
-    smtp.Send();  // warm-up
-    double t0 = Now();
-    for (int i = 0; i < 50; ++i) {
-      smtp.Connect();
-      smtp.Send();
-    }
-    double ours = Now() - t0;
+    RequestCommand command(sink.port());
+    double ours = Timed(50, [&](int i) {
+      return command.Send("http://bench.test/page-" + std::to_string(i) + ".html") == 0;
+    });
     std::string file = TempFileWith(Encoded(m));
-    if (RunMsmtp(sink.port(), file) != 0) {
-      std::fprintf(stderr, "msmtp failed\n");
-      return 1;
-    }
-    t0 = Now();
-    for (int i = 0; i < 50; ++i) RunMsmtp(sink.port(), file);
-    double peer = Now() - t0;
+    double peer = Timed(50, [&](int) { return RunMsmtp(sink.port(), file) == 0; });
     ::unlink(file.c_str());
-    Row("50 request deliveries", ours, peer);
+    Row("(a) 50 request deliveries, a process each", ours, peer);
   }
 
   // (b) one 16 MiB message.
@@ -279,7 +415,7 @@ int main(int argc, char** argv) {
     double peer = Now() - t0;
     ::unlink(file.c_str());
     if (rc != 0) std::fprintf(stderr, "msmtp failed: %d\n", rc);
-    Row("one 16 MiB message", ours, peer);
+    Row("(b) one 16 MiB message", ours, peer);
   }
 
   // (c) CPU while waiting 10 seconds on a server that says nothing.
@@ -301,6 +437,57 @@ int main(int argc, char** argv) {
     std::printf("CPU during a %.1f s wait on a silent server: ours %.3f s\n", Now() - t0, cpu);
     ::close(fd);
   }
+  // (d) 20 deliveries over STARTTLS with AUTH PLAIN, a connection each.
+  const std::string ca = "--tls-trust-file=" + certs + "/ca.pem";
+  {
+    Sink tls_sink(SinkMode::StartTls, certs);
+    TmsMessage m;
+    FillRequest(m);
+    TmsSMTP secure;
+    secure.SetWinsockLoaded(true);
+    secure.Server = "127.0.0.1:" + std::to_string(tls_sink.port());
+    secure.Security = TSmtpSecurity::StartTls;
+    secure.UserName = "bench";
+    secure.Password = "secret";
+    secure.AuthMechanism = "PLAIN";
+    secure.CAFile = certs + "/ca.pem";
+    secure.MailMessage = &m;
+    double ours = Timed(20, [&](int) {
+      secure.Send();
+      return secure.DataAccepted();
+    });
+    std::string file = TempFileWith(Encoded(m));
+    const std::vector<std::string> opts = {
+        "--tls=on",     "--tls-starttls=on", ca,
+        "--auth=plain", "--user=bench",      "--passwordeval=echo secret"};
+    double peer = Timed(20, [&](int) { return RunMsmtp(tls_sink.port(), file, opts) == 0; });
+    ::unlink(file.c_str());
+    Row("(d) 20 STARTTLS + AUTH PLAIN deliveries", ours, peer);
+  }
+
+  // (e) one 16 MiB message over TLS.
+  {
+    Sink tls_sink(SinkMode::Tls, certs);
+    TmsMessage m;
+    FillLarge(m);
+    TmsSMTP secure;
+    secure.SetWinsockLoaded(true);
+    secure.Server = "127.0.0.1:" + std::to_string(tls_sink.port());
+    secure.Security = TSmtpSecurity::Tls;
+    secure.CAFile = certs + "/ca.pem";
+    secure.MailMessage = &m;
+    double t0 = Now();
+    secure.Send();
+    double ours = Now() - t0;
+    std::string file = TempFileWith(Encoded(m));
+    t0 = Now();
+    int rc = RunMsmtp(tls_sink.port(), file, {"--tls=on", "--tls-starttls=off", ca, "--auth=off"});
+    double peer = Now() - t0;
+    ::unlink(file.c_str());
+    if (rc != 0) std::fprintf(stderr, "msmtp failed: %d\n", rc);
+    Row("(e) one 16 MiB message over TLS", ours, peer);
+  }
+  std::filesystem::remove_all(certs);
   std::printf("sink received %ld messages\n", sink.messages());
   return 0;
 }

@@ -1,7 +1,35 @@
 #include "net/smtp.h"
 
+#include "mail/codecs.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
+
+namespace {
+
+bool IsLoopback(std::uint32_t net_order) {
+  return reinterpret_cast<const unsigned char*>(&net_order)[0] == 127;
+}
+
+bool HasCode(const std::string& reply, const char* code) { return reply.compare(0, 3, code) == 0; }
+
+bool IsAscii(const std::string& text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+bool StreamHas8Bit(TStream& stream) {
+  stream.SetPosition(0);
+  char block[16384];
+  std::size_t n;
+  bool found = false;
+  while (!found && (n = stream.Read(block, sizeof block)) > 0)
+    found = !IsAscii(std::string(block, n));
+  stream.SetPosition(0);
+  return found;
+}
+
+}  // namespace
 
 TmsSMTP::TmsSMTP() {
   ServiceName = "smtp";
@@ -27,6 +55,7 @@ void TmsSMTP::Open() {
 }
 
 void TmsSMTP::CheckReply(const std::string& line) {
+  if (accept_any_reply_) return;
   if (line.size() >= 4 && line[3] == '-') return;
   if (line.size() >= 4 && line[0] == '2') return;
   if (line.size() >= 4 && line.compare(0, 3, "354") == 0) return;
@@ -37,19 +66,29 @@ void TmsSMTP::CheckReply(const std::string& line) {
 
 void TmsSMTP::ReadReply(bool closing) {
   auto final_line = [this] { return LastReply.size() > 4 && LastReply[3] != '-'; };
+  reply_lines_.clear();
   do {
     ReadLine(LastReply);
+    reply_lines_.push_back(LastReply);
   } while (!PeerClosed && !final_line());
   // A reply the server never finished is no acceptance.
   if (!final_line() && !closing) RaiseSocketError(ws::kEConnReset);
 }
 
-void TmsSMTP::Login() {
-  ConnectSocket();
-  ReadReply();
+std::string TmsSMTP::HeloName() const {
+  // Strict servers refuse a bare host name: RFC 5321 asks for a fully
+  // qualified name or an address literal.
+  if (LocalHostName.find('.') != std::string::npos &&
+      Winsock().inet_addr(LocalHostName.c_str()) == ws::kInaddrNone)
+    return LocalHostName;
+  const std::uint32_t local = LocalAddress();
+  return local ? "[" + DottedAddress(local) + "]" : LocalHostName;
+}
+
+void TmsSMTP::Helo() {
   QuietReplies = true;
   try {
-    WriteLine("HELO " + LocalHostName);
+    WriteLine("HELO " + HeloName());
     ReadReply();
   } catch (...) {
     QuietReplies = false;
@@ -59,10 +98,105 @@ void TmsSMTP::Login() {
   QuietReplies = false;
 }
 
+void TmsSMTP::Ehlo() {
+  WriteLine("EHLO " + HeloName());
+  ReadReply();
+  extensions_ = ParseEhloReply(reply_lines_);
+}
+
+void TmsSMTP::Login() {
+  ConnectSocket();
+  extensions_ = {};
+  const TTlsConfig tls{Server.substr(0, Server.find(':')), CAFile, Fingerprint};
+  if (Security == TSmtpSecurity::Tls) StartTls(tls);
+  ReadReply();
+  if (Security == TSmtpSecurity::None && UserName.empty()) {
+    Helo();
+    return;
+  }
+  Ehlo();
+  if (Security == TSmtpSecurity::StartTls) {
+    // Never fall back to plain text: that is what an attacker would arrange.
+    if (!extensions_.startTls)
+      RaiseText("The server does not offer STARTTLS; the connection is not encrypted");
+    WriteLine("STARTTLS");
+    ReadReply();
+    StartTls(tls);
+    Ehlo();
+  }
+  if (!UserName.empty()) Authenticate();
+}
+
+void TmsSMTP::Authenticate() {
+  if (!Secure() && !IsLoopback(RemoteAddress))
+    RaiseText("The password is sent only over an encrypted connection: choose STARTTLS or TLS");
+  std::string why;
+  const std::string mechanism = ChooseAuthMechanism(extensions_, AuthMechanism, why);
+  if (mechanism.empty()) RaiseText(why);
+  accept_any_reply_ = true;
+  try {
+    AuthExchange(mechanism);
+  } catch (...) {
+    accept_any_reply_ = false;
+    throw;
+  }
+  accept_any_reply_ = false;
+}
+
+void TmsSMTP::AuthExchange(const std::string& mechanism) {
+  if (mechanism == "LOGIN") {
+    WriteLine("AUTH LOGIN");
+    ReadAuthReply();
+    for (const std::string* part : {&UserName, &Password}) {
+      if (!HasCode(LastReply, "334")) break;
+      WriteSecretLine(Base64EncodeChunk(*part), "<hidden>");
+      ReadAuthReply();
+    }
+  } else {
+    WriteSecretLine("AUTH " + mechanism + " " + AuthInitialResponse(mechanism, UserName, Password),
+                    "AUTH " + mechanism + " <hidden>");
+    ReadAuthReply();
+    // A refused token comes back as a challenge holding the error; the
+    // client's answer ends the exchange.
+    if (HasCode(LastReply, "334")) {
+      WriteLine(mechanism == "OAUTHBEARER" ? "AQ==" : "");
+      ReadAuthReply();
+    }
+  }
+  if (!HasCode(LastReply, "235")) RaiseText(LastReply);
+}
+
+void TmsSMTP::ReadAuthReply() {
+  ReadReply();
+  if (LastReply.empty() || LastReply[0] == '2' || HasCode(LastReply, "334")) return;
+  if (HasCode(LastReply, "535")) RaiseAuthFailed();
+  RaiseText(LastReply);
+}
+
+void TmsSMTP::RaiseAuthFailed() {
+  std::string text = "Authentication failed: " + LastReply;
+  StopTimer();
+  if (OnError) OnError(*this, text);
+  throw EAuthError(text);
+}
+
 void TmsSMTP::Logout() {
   PumpOnce();
   WriteLine("QUIT");
   ReadReply(true);
+}
+
+std::string TmsSMTP::MailParameters() {
+  std::string params;
+  if (extensions_.has8BitMime && StreamHas8Bit(*MessageStream)) params += " BODY=8BITMIME";
+  if (extensions_.smtpUtf8) {
+    const TmsMessage& m = *MailMessage;
+    bool ascii = IsAscii(m.Sender().Address());
+    for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()})
+      for (int i = 0; i < list->Count(); ++i) ascii = ascii && IsAscii(list->Items(i).Address());
+    if (!ascii) params += " SMTPUTF8";
+  }
+  return params;
 }
 
 void TmsSMTP::SendMail() {
@@ -72,6 +206,7 @@ void TmsSMTP::SendMail() {
   m.Validate();
   // Nothing goes out when any envelope address could smuggle a command.
   CheckEnvelope();
+  data_sent_ = data_accepted_ = false;
 
   MessageStream = std::make_unique<TTempFileStream>();
   struct Guard {
@@ -80,11 +215,17 @@ void TmsSMTP::SendMail() {
   } guard{MessageStream};
 
   if (OnPrepare) OnPrepare(*this);
+  m.Allow8Bit = extensions_.has8BitMime;
   m.SaveToStream(*MessageStream);
+  // The text goes out with one more empty line.
+  const auto size = static_cast<std::uint64_t>(MessageStream->Size()) + 2;
+  if (extensions_.size != 0 && size > extensions_.size)
+    RaiseText("The message is " + std::to_string(size) + " bytes; the server accepts at most " +
+              std::to_string(extensions_.size));
 
   if (OnSending) OnSending(*this);
   if (!m.Sender().Address().empty()) {
-    WriteLine("MAIL FROM:<" + m.Sender().Address() + ">");
+    WriteLine("MAIL FROM:<" + m.Sender().Address() + ">" + MailParameters());
     ReadReply();
   }
   for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()}) {
@@ -100,6 +241,7 @@ void TmsSMTP::SendMail() {
   // Set before the write: a "." cut off halfway may still have arrived.
   data_sent_ = true;
   WriteLine(".");
+  data_sent_ = true;
   ReadReply();
   data_accepted_ = true;
   if (OnMailSent) OnMailSent(*this);

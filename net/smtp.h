@@ -1,13 +1,19 @@
-// Delivers one mail message to an SMTP server with the plain dialogue:
-// greeting, HELO, MAIL FROM, RCPT TO per recipient, DATA, text, QUIT.
+// Delivers one mail message to an SMTP server. With no security and no user
+// name it speaks the plain dialogue: greeting, HELO, MAIL FROM, RCPT TO per
+// recipient, DATA, text, QUIT. Otherwise it greets with EHLO and may run TLS
+// (from the first byte or after STARTTLS) and AUTH before the envelope.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mail/message.h"
 #include "mail/streams.h"
+#include "net/esmtp.h"
 #include "net/socket.h"
+
+enum class TSmtpSecurity { None, StartTls, Tls };
 
 class TmsSMTP : public TmsMailBase {
  public:
@@ -18,6 +24,13 @@ class TmsSMTP : public TmsMailBase {
   TNotifyEvent OnPrepare;
   TNotifyEvent OnSending;
   TNotifyEvent OnMailSent;
+
+  TSmtpSecurity Security = TSmtpSecurity::None;
+  std::string UserName;       // empty: no AUTH
+  std::string Password;       // password or OAuth2 token; never logged
+  std::string AuthMechanism;  // empty: the best both sides offer
+  std::string CAFile;         // PEM file with extra trust anchors
+  std::string Fingerprint;    // SHA-256 pin of the server's certificate
 
   void Open() override;
   void CheckReply(const std::string& line) override;
@@ -35,15 +48,32 @@ class TmsSMTP : public TmsMailBase {
   // Refuses envelope addresses that hold a line break.
   void CheckEnvelope();
 
-  // Of the last SendMail: the final "." went out; the server's 250 to it came.
+  // What the server offered in its reply to EHLO (empty after HELO).
+  const TEsmtpExtensions& Extensions() const { return extensions_; }
+  // The final "." of the last message went out; the server accepted it.
   bool DataSent() const { return data_sent_; }
   bool DataAccepted() const { return data_accepted_; }
+  // The argument of HELO and EHLO: the host's name when it is fully
+  // qualified, else the local address as a literal ("[192.0.2.7]").
+  std::string HeloName() const;
 
   std::unique_ptr<TTempFileStream> MessageStream;
   bool QuietReplies = false;
   std::string LastReply;
 
  private:
+  void Helo();
+  void Ehlo();
+  void Authenticate();
+  // Runs one AUTH exchange; raises unless the server answered 235.
+  void AuthExchange(const std::string& mechanism);
+  void ReadAuthReply();
+  std::string MailParameters();
+  [[noreturn]] void RaiseAuthFailed();
+
+  TEsmtpExtensions extensions_;
+  std::vector<std::string> reply_lines_;
+  bool accept_any_reply_ = false;
   bool data_sent_ = false;
   bool data_accepted_ = false;
 };

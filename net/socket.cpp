@@ -28,18 +28,18 @@ std::int32_t StrToIntDef(const std::string& text) {
   return value;
 }
 
-std::string Dotted(std::uint32_t net_order) {
-  const auto* b = reinterpret_cast<const unsigned char*>(&net_order);
-  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-         std::to_string(b[3]);
-}
-
 int Percent(std::int64_t pos, std::int64_t size) {
   if (size <= 0) return 100;
   return static_cast<int>((pos * 200 + size) / (2 * size));
 }
 
 }  // namespace
+
+std::string DottedAddress(std::uint32_t net_order) {
+  const auto* b = reinterpret_cast<const unsigned char*>(&net_order);
+  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+         std::to_string(b[3]);
+}
 
 TRasLink::~TRasLink() {
   for (TagSocket* s : linked_) s->ras_ = nullptr;
@@ -51,8 +51,6 @@ TagSocket::TagSocket()
       timer_(std::make_unique<QTimer>()) {
   timer_->setInterval(1000);
   QObject::connect(timer_.get(), &QTimer::timeout, [this] { TimerTick(); });
-  // A new socket releases the shared binding; whoever uses it loads it again.
-  SetWinsockLoaded(false);
 }
 
 TagSocket::~TagSocket() {
@@ -78,6 +76,7 @@ TagSocket::~TagSocket() {
     } catch (const EError&) {
     }
   }
+  log_file_.reset();
   if (!LogFileName.empty()) {
     try {
       SaveLinesToFile(ProtocolLog, LogFileName);
@@ -86,15 +85,24 @@ TagSocket::~TagSocket() {
     }
   }
   SetRAS(nullptr);
+  SetWinsockLoaded(false);
 }
 
 bool TagSocket::WinsockLoaded() const { return Winsock().Loaded(); }
 
+// The binding is shared: each socket holds one count on it, so that one
+// socket letting go never closes another's connection.
 void TagSocket::SetWinsockLoaded(bool value) {
   if (value) {
-    if (!Winsock().Loaded()) Winsock().Load();
-  } else {
-    Winsock().Unload();
+    if (!holds_binding_) {
+      Winsock().Acquire();
+      holds_binding_ = true;
+    } else if (!Winsock().Loaded()) {
+      Winsock().Load();
+    }
+  } else if (holds_binding_) {
+    holds_binding_ = false;
+    Winsock().Release();
   }
 }
 
@@ -123,14 +131,22 @@ void TagSocket::WndProc(unsigned msg, std::uintptr_t /*wparam*/, std::uint32_t l
       AsyncFailed = error != 0;
       if (error == 0) {
         switch (TagWinsock::WSAGetSelectEvent(lparam)) {
-          case ws::kFdRead: ReadReady = true; break;
-          case ws::kFdConnect: ConnectDone = true; break;
-          case ws::kFdClose: PeerClosed = true; break;
-          default: break;
+          case ws::kFdRead:
+            ReadReady = true;
+            break;
+          case ws::kFdConnect:
+            ConnectDone = true;
+            break;
+          case ws::kFdClose:
+            PeerClosed = true;
+            break;
+          default:
+            break;
         }
       }
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -215,11 +231,36 @@ void TagSocket::CheckLineSafe(const std::string& text) {
 }
 
 void TagSocket::Log(const std::string& line) {
-  if (!LogFileName.empty()) ProtocolLog.push_back(line);
+  if (LogFileName.empty()) return;
+  ProtocolLog.push_back(line);
+  // Written as the dialogue goes: a program that is killed still leaves it.
+  auto write = [this](const std::string& l) {
+    std::fwrite(l.data(), 1, l.size(), log_file_.get());
+    std::fwrite("\r\n", 1, 2, log_file_.get());
+  };
+  if (log_file_name_ != LogFileName) {
+    log_file_name_ = LogFileName;
+    log_file_.reset(std::fopen(LogFileName.c_str(), "wb"));
+    if (log_file_)
+      for (const std::string& l : ProtocolLog) write(l);
+  } else if (log_file_) {
+    write(line);
+  }
+  if (log_file_) std::fflush(log_file_.get());
 }
 
 void TagSocket::Open() {
   if (ras_) ras_->Dial();
+  try {
+    OpenSocket();
+  } catch (...) {
+    // A line dialled for this connection is not left up when it fails.
+    if (ras_) ras_->Cancel();
+    throw;
+  }
+}
+
+void TagSocket::OpenSocket() {
   if (OnOpen) OnOpen(*this);
   if (Server.empty()) RaiseSocketError(msg::kServerRequired);
   CheckLineSafe(Server);
@@ -239,8 +280,8 @@ void TagSocket::Open() {
   if (RemoteAddress == ws::kInaddrNone) {
     HostResolved = false;
     host_ent_ = THostEnt{};
-    AsyncHandle = w.WSAAsyncGetHostByName(notify_window_.get(), kHostLookupDone, host.c_str(),
-                                          &host_ent_);
+    AsyncHandle =
+        w.WSAAsyncGetHostByName(notify_window_.get(), kHostLookupDone, host.c_str(), &host_ent_);
     if (AsyncHandle == 0) RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
     StartTimer();
     WaitFor([this] { return HostResolved || Canceled || TimedOut; });
@@ -251,13 +292,12 @@ void TagSocket::Open() {
     if (Canceled) RaiseCanceled();
     PumpOnce();
     if (host_ent_.h_addr_list.empty()) RaiseSocketError(msg::kErrorResolvingHost);
-    HostAddress = Dotted(host_ent_.h_addr_list.front());
+    HostAddress = DottedAddress(host_ent_.h_addr_list.front());
     RemoteAddress = w.inet_addr(HostAddress.c_str());
     if (RemoteAddress == ws::kInaddrNone) RaiseSocketError(msg::kErrorResolvingHost);
   }
 
-  const std::int32_t port =
-      colon == std::string::npos ? 0 : StrToIntDef(Server.substr(colon + 1));
+  const std::int32_t port = colon == std::string::npos ? 0 : StrToIntDef(Server.substr(colon + 1));
   if ((port & 0xFFFF) != 0) {
     Port = static_cast<std::uint16_t>(port & 0xFFFF);
   } else {
@@ -266,8 +306,8 @@ void TagSocket::Open() {
     const std::string service = ServiceName.substr(0, kMaxService);
     ServiceResolved = false;
     serv_ent_ = TServEnt{};
-    AsyncHandle = w.WSAAsyncGetServByName(notify_window_.get(), kServiceLookupDone,
-                                          service.c_str(), "tcp", &serv_ent_);
+    AsyncHandle = w.WSAAsyncGetServByName(notify_window_.get(), kServiceLookupDone, service.c_str(),
+                                          "tcp", &serv_ent_);
     if (AsyncHandle == 0) {
       Port = DefaultPort;
     } else {
@@ -322,7 +362,11 @@ void TagSocket::ConnectSocket() {
 void TagSocket::ReadLine(std::string& line) {
   if (!Connected()) RaiseSocketError(msg::kNotConnected);
   StartTimer();
-  WaitFor([this] { return ReadReady || Canceled || TimedOut || AsyncFailed || PeerClosed; });
+  // TLS may already hold what the socket delivered earlier.
+  WaitFor([this] {
+    return ReadReady || Canceled || TimedOut || AsyncFailed || PeerClosed ||
+           (tls_ && tls_->Buffered());
+  });
   StopTimer();
   if (Canceled) RaiseCanceled();
   if (TimedOut) RaiseTimedOut();
@@ -338,7 +382,6 @@ void TagSocket::ReadLine(std::string& line) {
     if (OnLineReceived) OnLineReceived(*this, line);
   };
   try {
-    TagWinsock& w = Winsock();
     std::string buf(kMaxLine, '\0');
     int fill = 0;
     bool found = false;
@@ -347,12 +390,13 @@ void TagSocket::ReadLine(std::string& line) {
     for (;;) {
       PumpOnce();
       if (Canceled || TimedOut) break;
-      int n = w.recv(SocketHandle, buf.data() + fill, kMaxLine - fill, ws::kMsgPeek);
+      int error = 0;
+      int n = Recv(buf.data() + fill, kMaxLine - fill, true, error);
       if (n > 0) {
         const char* start = buf.data() + fill;
         const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(n));
         int take = lf ? static_cast<int>(static_cast<const char*>(lf) - start) + 1 : n;
-        n = w.recv(SocketHandle, buf.data() + fill, take, 0);
+        n = Recv(buf.data() + fill, take, false, error);
         if (n > 0) {
           fill += n;
           if (lf && n == take) {
@@ -363,15 +407,12 @@ void TagSocket::ReadLine(std::string& line) {
           continue;
         }
       }
-      if (n == 0) {
-        if (PeerClosed) break;
-        WaitNext();
-        continue;
-      }
-      int error = w.WSAGetLastError();
-      if (error != ws::kEWouldBlock && !Canceled)
+      if (n == 0 && PeerClosed) break;
+      if (n < 0 && error != ws::kEWouldBlock && !Canceled)
         RaiseSocketError(static_cast<std::uint16_t>(error));
       if (Canceled) break;
+      // A reset that the notification reported will bring no more events.
+      if (AsyncFailed) RaiseSocketError(AsyncError);
       WaitNext();
     }
     if (found) {
@@ -388,19 +429,20 @@ void TagSocket::ReadLine(std::string& line) {
   finish();
 }
 
-void TagSocket::WriteLine(const std::string& line) {
+void TagSocket::WriteLine(const std::string& line) { WriteSecretLine(line, line); }
+
+void TagSocket::WriteSecretLine(const std::string& line, const std::string& shown) {
   if (!Connected()) RaiseSocketError(msg::kNotConnected);
   const std::string text = line + "\r\n";
   StartTimer();
-  TagWinsock& w = Winsock();
   std::size_t sent = 0;
   while (sent < text.size() && !TimedOut && !Canceled) {
     PumpOnce();
     if (TimedOut || Canceled) break;
-    int n = w.send(SocketHandle, text.data() + sent,
-                   static_cast<int>(std::min<std::size_t>(text.size() - sent, INT_MAX)), 0);
+    int error = 0;
+    int n = Send(text.data() + sent,
+                 static_cast<int>(std::min<std::size_t>(text.size() - sent, INT_MAX)), error);
     if (n == ws::kSocketError) {
-      int error = w.WSAGetLastError();
       if (error == ws::kEWouldBlock) {
         WaitNext();
         continue;
@@ -413,8 +455,8 @@ void TagSocket::WriteLine(const std::string& line) {
   StopTimer();
   if (TimedOut) RaiseTimedOut();
   if (Canceled) RaiseCanceled();
-  Log(line);
-  if (OnLineSent) OnLineSent(*this, line);
+  Log(shown);
+  if (OnLineSent) OnLineSent(*this, shown);
 }
 
 void TagSocket::WriteStream(TStream& stream) { SendStream(stream, false); }
@@ -423,7 +465,6 @@ void TagSocket::SendStream(TStream& stream, bool dot_stuff) {
   stream.SetPosition(0);
   Log("Suppressing the message body");
   const std::int64_t size = stream.Size();
-  TagWinsock& w = Winsock();
   char block[kBlockSize + 1];
   std::string stuffed;
   bool line_start = true;
@@ -447,9 +488,9 @@ void TagSocket::SendStream(TStream& stream, bool dot_stuff) {
     while (sent < len && !TimedOut && !Canceled) {
       PumpOnce();
       if (TimedOut || Canceled) break;
-      int r = w.send(SocketHandle, out + sent, static_cast<int>(len - sent), 0);
+      int error = 0;
+      int r = Send(out + sent, static_cast<int>(len - sent), error);
       if (r == ws::kSocketError) {
-        int error = w.WSAGetLastError();
         if (error == ws::kEWouldBlock) {
           WaitNext();
           continue;
@@ -476,6 +517,7 @@ void TagSocket::Close() {
     if (OnClosing) OnClosing(*this);
     TSocket s = SocketHandle;
     SocketHandle = ws::kInvalidSocket;
+    tls_.reset();
     Winsock().closesocket(s);
     if (OnClosed) OnClosed(*this);
   }
@@ -493,9 +535,18 @@ void TagSocket::Cancel() {
 }
 
 void TmsMailBase::Connect() {
-  if (!Connected()) {
+  if (Connected()) return;
+  try {
     Open();
     Login();
+  } catch (...) {
+    // A half-made connection would carry the next request, to whatever
+    // server the settings name by then.
+    try {
+      if (Connected()) Close();
+    } catch (const EError&) {
+    }
+    throw;
   }
 }
 

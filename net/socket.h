@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,7 +14,11 @@
 
 #include "mail/streams.h"
 #include "net/raslink.h"
+#include "net/tls.h"
 #include "net/winsock.h"
+
+// An IPv4 address in network order as dotted decimal text.
+std::string DottedAddress(std::uint32_t net_order);
 
 class TagSocket {
  public:
@@ -43,6 +48,10 @@ class TagSocket {
   void SetRAS(TRasLink* ras);
 
   bool Connected() const { return SocketHandle != ws::kInvalidSocket; }
+  // Whether the connection runs inside TLS.
+  bool Secure() const { return tls_ != nullptr; }
+  // The local end's IPv4 address in network order; 0 when unknown.
+  std::uint32_t LocalAddress() const;
 
   virtual void Reset();
   virtual void CheckReply(const std::string& line) = 0;
@@ -59,6 +68,10 @@ class TagSocket {
   }
   void WriteLine(const std::string& line);
   void WriteStream(TStream& stream);
+  // Runs the TLS handshake on the established connection and checks the
+  // server's certificate; from then on every line and stream is encrypted.
+  // A refused certificate raises ECertificateError.
+  void StartTls(const TTlsConfig& config);
 
   // Raises ESocketError with the table's text for `code` after OnError has
   // seen it; code 0 does nothing.
@@ -106,6 +119,9 @@ class TagSocket {
   // Sends the stream in blocks; with `dot_stuff` every line that begins
   // with "." goes out with one more "." in front.
   void SendStream(TStream& stream, bool dot_stuff);
+  // Sends a line whose text must not reach the protocol log: `shown` is
+  // logged (and given to OnLineSent) in its place.
+  void WriteSecretLine(const std::string& line, const std::string& shown);
 
   void StartTimer();
   void StopTimer();
@@ -127,8 +143,17 @@ class TagSocket {
   void WndProc(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam);
   void TimerTick();
   void Log(const std::string& line);
+  void OpenSocket();
+  // recv and send through TLS when it runs; -1 with `error` set on failure.
+  int Recv(char* buf, int len, bool peek, int& error);
+  int Send(const char* buf, int len, int& error);
 
   TRasLink* ras_ = nullptr;
+  bool holds_binding_ = false;
+  std::unique_ptr<TTlsFilter> tls_;
+  // The protocol log as written so far, line by line.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_file_{nullptr, &std::fclose};
+  std::string log_file_name_;
   TWSAData wsa_data_;
   THostEnt host_ent_;
   TServEnt serv_ent_;

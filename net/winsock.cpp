@@ -1,12 +1,12 @@
 #include <arpa/inet.h>
 
-#include "net/winsock.h"
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include "net/winsock.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,70 +27,125 @@ namespace ws {
 
 int ErrorFromErrno(int error) {
   switch (error) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: return 10024;
-    case EAGAIN: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case EPIPE: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    case EUSERS: return 10068;
-    case EDQUOT: return 10069;
-    case ESTALE: return 10070;
-    case EREMOTE: return 10071;
-    case ENOMEM: return 10055;
-    default: return 20000 + error;
+    case EINTR:
+      return 10004;
+    case EBADF:
+      return 10009;
+    case EACCES:
+      return 10013;
+    case EFAULT:
+      return 10014;
+    case EINVAL:
+      return 10022;
+    case EMFILE:
+      return 10024;
+    case EAGAIN:
+      return 10035;
+    case EINPROGRESS:
+      return 10036;
+    case EALREADY:
+      return 10037;
+    case ENOTSOCK:
+      return 10038;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return 10040;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case ESOCKTNOSUPPORT:
+      return 10044;
+    case EOPNOTSUPP:
+      return 10045;
+    case EPFNOSUPPORT:
+      return 10046;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return 10048;
+    case EADDRNOTAVAIL:
+      return 10049;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return 10051;
+    case ENETRESET:
+      return 10052;
+    case ECONNABORTED:
+      return 10053;
+    case ECONNRESET:
+      return 10054;
+    case ENOBUFS:
+      return 10055;
+    case EISCONN:
+      return 10056;
+    case ENOTCONN:
+      return 10057;
+    case ESHUTDOWN:
+      return 10058;
+    case EPIPE:
+      return 10058;
+    case ETOOMANYREFS:
+      return 10059;
+    case ETIMEDOUT:
+      return 10060;
+    case ECONNREFUSED:
+      return 10061;
+    case ELOOP:
+      return 10062;
+    case ENAMETOOLONG:
+      return 10063;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return 10065;
+    case ENOTEMPTY:
+      return 10066;
+    case EUSERS:
+      return 10068;
+    case EDQUOT:
+      return 10069;
+    case ESTALE:
+      return 10070;
+    case EREMOTE:
+      return 10071;
+    case ENOMEM:
+      return 10055;
+    default:
+      return 20000 + error;
   }
 }
 
 int ErrorFromResolver(int gai_error, int saved_errno) {
   switch (gai_error) {
-    case 0: return 0;
-    case EAI_NONAME: return kHostNotFound;
+    case 0:
+      return 0;
+    case EAI_NONAME:
+      return kHostNotFound;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return kNoData;
+    case EAI_NODATA:
+      return kNoData;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return kNoData;
+    case EAI_ADDRFAMILY:
+      return kNoData;
 #endif
-    case EAI_AGAIN: return kTryAgain;
-    case EAI_FAIL: return kNoRecovery;
-    case EAI_MEMORY: return kENoBufs;
-    case EAI_SERVICE: return kNoData;
-    case EAI_SYSTEM: return ErrorFromErrno(saved_errno);
-    default: return kNoRecovery;
+    case EAI_AGAIN:
+      return kTryAgain;
+    case EAI_FAIL:
+      return kNoRecovery;
+    case EAI_MEMORY:
+      return kENoBufs;
+    case EAI_SERVICE:
+      return kNoData;
+    case EAI_SYSTEM:
+      return ErrorFromErrno(saved_errno);
+    default:
+      return kNoRecovery;
   }
 }
 
@@ -117,8 +172,7 @@ TNotifyWindow::~TNotifyWindow() {
 
 void TNotifyWindow::Post(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam) {
   QMetaObject::invokeMethod(
-      this, [this, msg, wparam, lparam] { Deliver(msg, wparam, lparam); },
-      Qt::QueuedConnection);
+      this, [this, msg, wparam, lparam] { Deliver(msg, wparam, lparam); }, Qt::QueuedConnection);
 }
 
 void TNotifyWindow::Deliver(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam) {
@@ -127,11 +181,23 @@ void TNotifyWindow::Deliver(unsigned msg, std::uintptr_t wparam, std::uint32_t l
 
 // ---------------------------------------------------------------------------
 
-const char* const kWinsockFunctions[17] = {
-    "closesocket", "connect", "htons", "inet_addr", "recv", "send",
-    "socket", "gethostname", "WSAStartup", "WSACleanup", "WSAGetLastError",
-    "WSAIsBlocking", "WSACancelBlockingCall", "WSAAsyncGetServByName",
-    "WSAAsyncGetHostByName", "WSACancelAsyncRequest", "WSAAsyncSelect"};
+const char* const kWinsockFunctions[17] = {"closesocket",
+                                           "connect",
+                                           "htons",
+                                           "inet_addr",
+                                           "recv",
+                                           "send",
+                                           "socket",
+                                           "gethostname",
+                                           "WSAStartup",
+                                           "WSACleanup",
+                                           "WSAGetLastError",
+                                           "WSAIsBlocking",
+                                           "WSACancelBlockingCall",
+                                           "WSAAsyncGetServByName",
+                                           "WSAAsyncGetHostByName",
+                                           "WSACancelAsyncRequest",
+                                           "WSAAsyncSelect"};
 
 bool TWinsockLayer::Exports(std::string_view name) const {
   return std::any_of(std::begin(kWinsockFunctions), std::end(kWinsockFunctions),
@@ -149,6 +215,8 @@ int Fail(int error) {
   return ws::kSocketError;
 }
 }  // namespace
+
+int TWinsockLayer::getsockname(TSocket, TSockAddrIn*) { return Fail(10045); }
 
 struct TPosixWinsock::Impl {
   struct Sock {
@@ -198,8 +266,8 @@ struct TPosixWinsock::Impl {
     std::weak_ptr<Impl> weak = Weak();
     std::uint64_t serial = rec.serial;
     unsigned msg = rec.msg;
-    std::uint32_t lparam = ws::MakeSelectReply(static_cast<std::uint16_t>(event),
-                                               static_cast<std::uint16_t>(error));
+    std::uint32_t lparam =
+        ws::MakeSelectReply(static_cast<std::uint16_t>(event), static_cast<std::uint16_t>(error));
     // A notification for a socket closed in the meantime is dropped, so that
     // a new socket that reuses the number never sees it.
     QMetaObject::invokeMethod(
@@ -219,8 +287,7 @@ struct TPosixWinsock::Impl {
     if (!(rec.events & (ws::kFdRead | ws::kFdClose)) || !rec.wnd) return;
     if (!rec.rd) {
       rec.rd = std::make_unique<QSocketNotifier>(rec.fd, QSocketNotifier::Read);
-      QObject::connect(rec.rd.get(), &QSocketNotifier::activated,
-                       [this, s] { OnReadable(s); });
+      QObject::connect(rec.rd.get(), &QSocketNotifier::activated, [this, s] { OnReadable(s); });
     }
     rec.rd->setEnabled(true);
   }
@@ -229,8 +296,7 @@ struct TPosixWinsock::Impl {
     if (!rec.wnd || rec.events == 0) return;
     if (!rec.wr) {
       rec.wr = std::make_unique<QSocketNotifier>(rec.fd, QSocketNotifier::Write);
-      QObject::connect(rec.wr.get(), &QSocketNotifier::activated,
-                       [this, s] { OnWritable(s); });
+      QObject::connect(rec.wr.get(), &QSocketNotifier::activated, [this, s] { OnWritable(s); });
     }
     rec.wr->setEnabled(true);
   }
@@ -282,8 +348,7 @@ struct TPosixWinsock::Impl {
     }
   }
 
-  TAsyncHandle StartLookup(TNotifyWindow* wnd, unsigned msg,
-                           std::function<int(Lookup&)> work,
+  TAsyncHandle StartLookup(TNotifyWindow* wnd, unsigned msg, std::function<int(Lookup&)> work,
                            THostEnt* host_buf, TServEnt* serv_buf) {
     auto req = std::make_shared<Lookup>();
     req->wnd = wnd;
@@ -449,10 +514,8 @@ int TPosixWinsock::send(TSocket s, const char* buf, int len, int flags) {
   Impl::Sock* rec = d_->Find(s);
   if (!rec) return Fail(ws::kENotSock);
   if (len < 0) return Fail(ws::kEInval);
-  if (rec->state == Impl::Sock::kIdle || rec->state == Impl::Sock::kFailed)
-    return Fail(10057);
-  ssize_t n = ::send(rec->fd, buf, static_cast<std::size_t>(len),
-                     (flags & MSG_OOB) | MSG_NOSIGNAL);
+  if (rec->state == Impl::Sock::kIdle || rec->state == Impl::Sock::kFailed) return Fail(10057);
+  ssize_t n = ::send(rec->fd, buf, static_cast<std::size_t>(len), (flags & MSG_OOB) | MSG_NOSIGNAL);
   if (n < 0) {
     int err = errno;
     if (err == EAGAIN) {
@@ -543,7 +606,9 @@ TAsyncHandle TPosixWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned m
   std::string n = name, p = proto ? proto : "";
   return d_->StartLookup(
       wnd, msg,
-      [resolver, n, p](Impl::Lookup& out) { return resolver ? resolver(n, p, out.serv) : ws::kNoData; },
+      [resolver, n, p](Impl::Lookup& out) {
+        return resolver ? resolver(n, p, out.serv) : ws::kNoData;
+      },
       nullptr, buf);
 }
 
@@ -561,7 +626,9 @@ TAsyncHandle TPosixWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned m
   std::string n = name;
   return d_->StartLookup(
       wnd, msg,
-      [resolver, n](Impl::Lookup& out) { return resolver ? resolver(n, out.host) : ws::kHostNotFound; },
+      [resolver, n](Impl::Lookup& out) {
+        return resolver ? resolver(n, out.host) : ws::kHostNotFound;
+      },
       buf, nullptr);
 }
 
@@ -599,6 +666,21 @@ int TPosixWinsock::WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, l
   return 0;
 }
 
+int TPosixWinsock::getsockname(TSocket s, TSockAddrIn* name) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  Impl::Sock* rec = d_->Find(s);
+  if (!rec) return Fail(ws::kENotSock);
+  if (!name) return Fail(ws::kEFault);
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getsockname(rec->fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+    return Fail(ws::ErrorFromErrno(errno));
+  name->sin_family = sa.sin_family;
+  name->sin_port = sa.sin_port;
+  name->sin_addr = sa.sin_addr.s_addr;
+  return 0;
+}
+
 // ---------------------------------------------------------------------------
 // The binding.
 
@@ -607,8 +689,7 @@ TagWinsock::TagWinsock() = default;
 TagWinsock::~TagWinsock() { Unload(); }
 
 void TagWinsock::Load() {
-  std::unique_ptr<TWinsockLayer> layer =
-      loader_ ? loader_() : std::make_unique<TPosixWinsock>();
+  std::unique_ptr<TWinsockLayer> layer = loader_ ? loader_() : std::make_unique<TPosixWinsock>();
   if (!layer) {
     layer_.reset();
     throw EWinsockDLLError(MessageText(msg::kWinsockNotFound));
@@ -616,7 +697,19 @@ void TagWinsock::Load() {
   layer_ = std::move(layer);
 }
 
-void TagWinsock::Unload() { layer_.reset(); }
+void TagWinsock::Unload() {
+  layer_.reset();
+  users_ = 0;
+}
+
+void TagWinsock::Acquire() {
+  if (!Loaded()) Load();
+  ++users_;
+}
+
+void TagWinsock::Release() {
+  if (users_ > 0 && --users_ == 0) Unload();
+}
 
 void TagWinsock::SetLoader(TLoader loader) { loader_ = std::move(loader); }
 
@@ -662,13 +755,12 @@ bool TagWinsock::WSAIsBlocking() { return Call("WSAIsBlocking").WSAIsBlocking();
 int TagWinsock::WSACancelBlockingCall() {
   return Call("WSACancelBlockingCall").WSACancelBlockingCall();
 }
-TAsyncHandle TagWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg,
-                                               const char* name, const char* proto,
-                                               TServEnt* buf) {
+TAsyncHandle TagWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg, const char* name,
+                                               const char* proto, TServEnt* buf) {
   return Call("WSAAsyncGetServByName").WSAAsyncGetServByName(wnd, msg, name, proto, buf);
 }
-TAsyncHandle TagWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg,
-                                               const char* name, THostEnt* buf) {
+TAsyncHandle TagWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg, const char* name,
+                                               THostEnt* buf) {
   return Call("WSAAsyncGetHostByName").WSAAsyncGetHostByName(wnd, msg, name, buf);
 }
 int TagWinsock::WSACancelAsyncRequest(TAsyncHandle handle) {
@@ -676,6 +768,11 @@ int TagWinsock::WSACancelAsyncRequest(TAsyncHandle handle) {
 }
 int TagWinsock::WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) {
   return Call("WSAAsyncSelect").WSAAsyncSelect(s, wnd, msg, events);
+}
+
+int TagWinsock::getsockname(TSocket s, TSockAddrIn* name) {
+  if (!Loaded()) throw EWinsockDLLError(MessageText(msg::kWinsockNotLoaded));
+  return layer_->getsockname(s, name);
 }
 
 TagWinsock& Winsock() {

@@ -84,8 +84,8 @@ struct TWSAData {
 
 struct TSockAddrIn {
   std::uint16_t sin_family = 0;
-  std::uint16_t sin_port = 0;   // network order
-  std::uint32_t sin_addr = 0;   // network order
+  std::uint16_t sin_port = 0;  // network order
+  std::uint32_t sin_addr = 0;  // network order
 };
 
 // Result records of the asynchronous look-ups; the layer fills them on the
@@ -104,8 +104,7 @@ struct TServEnt {
 // Receives the layer's notifications, as a window procedure would.
 class TNotifyWindow : public QObject {
  public:
-  using TWndProc = std::function<void(unsigned msg, std::uintptr_t wparam,
-                                      std::uint32_t lparam)>;
+  using TWndProc = std::function<void(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam)>;
   explicit TNotifyWindow(TWndProc proc);
   ~TNotifyWindow() override;
 
@@ -138,13 +137,15 @@ class TWinsockLayer {
   virtual int WSAGetLastError() = 0;
   virtual bool WSAIsBlocking() = 0;
   virtual int WSACancelBlockingCall() = 0;
-  virtual TAsyncHandle WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg,
-                                             const char* name, const char* proto,
-                                             TServEnt* buf) = 0;
-  virtual TAsyncHandle WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg,
-                                             const char* name, THostEnt* buf) = 0;
+  virtual TAsyncHandle WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg, const char* name,
+                                             const char* proto, TServEnt* buf) = 0;
+  virtual TAsyncHandle WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg, const char* name,
+                                             THostEnt* buf) = 0;
   virtual int WSACancelAsyncRequest(TAsyncHandle handle) = 0;
   virtual int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) = 0;
+  // Beyond the seventeen: the local end of a connection. A layer without it
+  // fails with WSAEOPNOTSUPP.
+  virtual int getsockname(TSocket s, TSockAddrIn* name);
 };
 
 // The names of the seventeen operations, in their fixed order.
@@ -187,6 +188,7 @@ class TPosixWinsock : public TWinsockLayer {
                                      THostEnt* buf) override;
   int WSACancelAsyncRequest(TAsyncHandle handle) override;
   int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) override;
+  int getsockname(TSocket s, TSockAddrIn* name) override;
 
   // Open sockets and pending look-ups, for tests that check nothing leaks.
   std::size_t OpenSockets() const;
@@ -213,6 +215,10 @@ class TagWinsock {
   // Raises EWinsockDLLError "Winsock not found" when the loader gives nothing.
   void Load();
   void Unload();
+  // Counted use by the sockets: the first Acquire loads (or raises), the
+  // last Release unloads.
+  void Acquire();
+  void Release();
   // Raises "Winsock is not loaded" or "Function <name> not found".
   void GetProc(std::string_view name) const;
 
@@ -240,6 +246,7 @@ class TagWinsock {
                                      THostEnt* buf);
   int WSACancelAsyncRequest(TAsyncHandle handle);
   int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events);
+  int getsockname(TSocket s, TSockAddrIn* name);
 
   // Decoders of a notification's message parameter.
   static std::uint16_t WSAGetAsyncError(std::uint32_t lparam) { return lparam >> 16; }
@@ -250,6 +257,7 @@ class TagWinsock {
 
   TLoader loader_;
   std::unique_ptr<TWinsockLayer> layer_;
+  int users_ = 0;
 };
 
 // The process's binding.

@@ -161,8 +161,7 @@ std::vector<std::string> ScriptedServer::Lines() {
   return lines_;
 }
 
-void RunSmtp(Peer& peer, ScriptedServer& server, const std::string& greeting,
-             SmtpAnswer answer) {
+void RunSmtp(Peer& peer, ScriptedServer& server, const std::string& greeting, SmtpAnswer answer) {
   peer.Send(greeting);
   for (;;) {
     auto line = peer.ReadLine();
@@ -196,7 +195,19 @@ void RunSmtp(Peer& peer, ScriptedServer& server, const std::string& greeting,
 
 // ---------------------------------------------------------------------------
 
-RealSmtpServer::RealSmtpServer() {
+const TempDir& TestCertificates() {
+  static TempDir dir;
+  static bool made = [] {
+    const std::string cmd =
+        "sh '" + std::string(TOLVANE_SOURCE_DIR) + "/tests/net/make_certs.sh' '" + dir.path() + "'";
+    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("openssl failed: " + cmd);
+    return true;
+  }();
+  (void)made;
+  return dir;
+}
+
+RealSmtpServer::RealSmtpServer(const std::vector<std::string>& options) {
   int out[2], in[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe failed");
@@ -207,9 +218,13 @@ RealSmtpServer::RealSmtpServer() {
   std::string script = std::string(TOLVANE_SOURCE_DIR) + "/tests/net/smtp_server.py";
   std::string python = "/usr/bin/python3";
   std::string dir = dir_.path();
-  char* argv[] = {python.data(), script.data(), dir.data(), nullptr};
+  std::vector<std::string> args = {python, script, dir};
+  args.insert(args.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   pid_t pid;
-  int rc = posix_spawn(&pid, python.c_str(), &fa, nullptr, argv, environ);
+  int rc = posix_spawn(&pid, python.c_str(), &fa, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&fa);
   ::close(out[1]);
   ::close(in[0]);
@@ -298,7 +313,9 @@ void EventLog::Attach(TmsSMTP& smtp) {
   smtp.OnClosing = note("Closing");
   smtp.OnClosed = note("Closed");
   smtp.OnCancel = note("Cancel");
-  smtp.OnProgress = [this](TagSocket&, int p) { events.push_back("Progress " + std::to_string(p)); };
+  smtp.OnProgress = [this](TagSocket&, int p) {
+    events.push_back("Progress " + std::to_string(p));
+  };
   smtp.OnError = [this](TagSocket&, std::string& msg) { events.push_back("Error " + msg); };
 }
 
@@ -306,6 +323,25 @@ std::string EventLog::Joined() const {
   std::string s;
   for (const auto& e : events) s += (s.empty() ? "" : "|") + e;
   return s;
+}
+
+void RequestMessage(TmsMessage& m) {
+  m.Sender().SetAddress("user@example.org");
+  m.Recipients().AddAddress("www@pages.example", "");
+  m.SetSubject("Request");
+  m.Body() = {"SEND http://www.example.com/", ".", ".hidden line", "..two dots", "end."};
+}
+
+SmtpClient::SmtpClient(const std::string& server, int timeout) {
+  smtp.SetWinsockLoaded(true);
+  smtp.Server = server;
+  smtp.TimeOut = timeout;
+  smtp.MailMessage = &message;
+  log.Attach(smtp);
+  smtp.OnSending = [this](TagSocket&) {
+    log.events.push_back("Sending");
+    sent_text = smtp.MessageStream->ReadAll();
+  };
 }
 
 void NetTest::SetUp() {

@@ -93,10 +93,17 @@ using SmtpAnswer = std::function<std::optional<std::string>(const std::string& l
 void RunSmtp(Peer& peer, ScriptedServer& server, const std::string& greeting,
              SmtpAnswer answer = nullptr);
 
-// Debian's aiosmtpd, started on 127.0.0.1 at a free port.
+// Certificates made once per test process with openssl: ca.pem, and
+// server, other (another name) and expired as NAME.pem and NAME.key;
+// other.fp holds the fingerprint of other.pem.
+const TempDir& TestCertificates();
+
+// Debian's aiosmtpd, started on 127.0.0.1 at a free port. `options` are
+// smtp_server.py's: --starttls or --tls with --cert and --key, --auth
+// USER:SECRET, --size N, --port N.
 class RealSmtpServer {
  public:
-  RealSmtpServer();
+  explicit RealSmtpServer(const std::vector<std::string>& options = {});
   ~RealSmtpServer();
   std::uint16_t port() const { return port_; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -125,6 +132,19 @@ struct EventLog {
   std::vector<std::string> events;
   void Attach(TmsSMTP& smtp);
   std::string Joined() const;
+};
+
+// A request-like message whose body holds lines that begin with ".".
+void RequestMessage(TmsMessage& m);
+
+// An SMTP client with its message, recording its events and the text the
+// encoder wrote.
+struct SmtpClient {
+  TmsSMTP smtp;
+  TmsMessage message;
+  EventLog log;
+  std::string sent_text;  // what the encoder wrote, read while sending
+  explicit SmtpClient(const std::string& server, int timeout = 20);
 };
 
 class NetTest : public ::testing::Test {

@@ -7,30 +7,12 @@
 
 namespace {
 
-void RequestMessage(TmsMessage& m) {
-  m.Sender().SetAddress("user@example.org");
-  m.Recipients().AddAddress("www@pages.example", "");
-  m.SetSubject("Request");
-  m.Body() = {"SEND http://www.example.com/", ".", ".hidden line", "..two dots", "end."};
-}
+using Client = SmtpClient;
 
-struct Client {
-  TmsSMTP smtp;
-  TmsMessage message;
-  EventLog log;
-  std::string sent_text;  // what the encoder wrote, read while sending
-  Client(const std::string& server, int timeout = 20) {
-    smtp.SetWinsockLoaded(true);
-    smtp.Server = server;
-    smtp.TimeOut = timeout;
-    smtp.MailMessage = &message;
-    log.Attach(smtp);
-    smtp.OnSending = [this](TagSocket&) {
-      log.events.push_back("Sending");
-      sent_text = smtp.MessageStream->ReadAll();
-    };
-  }
-};
+// Strict servers want a fully qualified name or the local address literal.
+std::string ExpectedHelo(const TmsSMTP& smtp) {
+  return smtp.LocalHostName.find('.') != std::string::npos ? smtp.LocalHostName : "[127.0.0.1]";
+}
 
 using SmtpRealServerTest = NetTest;
 
@@ -55,8 +37,8 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].mail_from, "user@example.org");
     EXPECT_EQ(got[0].rcpt_tos, (std::vector<std::string>{"www@pages.example", "second@example.net",
-                                                          "cc@example.net", "bcc@example.net"}));
-    EXPECT_EQ(got[0].helo, c.smtp.LocalHostName);
+                                                         "cc@example.net", "bcc@example.net"}));
+    EXPECT_EQ(got[0].helo, ExpectedHelo(c.smtp));
     // The encoder's text, lines beginning with "." included, and the empty
     // line the client always sends before the end of data.
     ASSERT_FALSE(c.sent_text.empty());
@@ -64,10 +46,9 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
     EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
   }
   const std::string log = ReadTestFile(log_file);
-  for (const char* expected :
-       {"220 ", "HELO ", "250 ", "MAIL FROM:<user@example.org>\r\n",
-        "RCPT TO:<bcc@example.net>\r\n", "DATA\r\n354 ", "Suppressing the message body\r\n\r\n.\r\n250 ",
-        "QUIT\r\n221 "})
+  for (const char* expected : {"220 ", "HELO ", "250 ", "MAIL FROM:<user@example.org>\r\n",
+                               "RCPT TO:<bcc@example.net>\r\n", "DATA\r\n354 ",
+                               "Suppressing the message body\r\n\r\n.\r\n250 ", "QUIT\r\n221 "})
     EXPECT_NE(log.find(expected), std::string::npos) << expected;
   EXPECT_EQ(log.find("hidden line"), std::string::npos);
 }
@@ -101,7 +82,7 @@ TEST_F(SmtpScriptedTest, TwoLineGreetingAndBareHeloFallback) {
   ScriptedServer server([&server](Peer& p) {
     RunSmtp(p, server, "220-first line\r\n220 second line\r\n", [](const std::string& l) {
       return l.rfind("HELO ", 0) == 0 ? std::optional<std::string>("501 say it plainly\r\n")
-                                       : std::nullopt;
+                                      : std::nullopt;
     });
   });
   Client c(server.Address());
@@ -110,7 +91,7 @@ TEST_F(SmtpScriptedTest, TwoLineGreetingAndBareHeloFallback) {
   server.Join();
   auto lines = server.Lines();
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "HELO " + c.smtp.LocalHostName);
+  EXPECT_EQ(lines[0], "HELO " + ExpectedHelo(c.smtp));
   EXPECT_EQ(lines[1], "HELO");
   EXPECT_EQ(lines[2], "MAIL FROM:<user@example.org>");
   EXPECT_EQ(lines.back(), "QUIT");
@@ -135,8 +116,7 @@ TEST_F(SmtpScriptedTest, RefusedRecipientReportsTheServerLineAndQuits) {
     EXPECT_EQ(e.Message(), "550 5.1.1 no such user");
   }
   server.Join();
-  EXPECT_EQ(c.log.Joined(),
-            "Open|Prepare|Sending|Error 550 5.1.1 no such user|Closing|Closed");
+  EXPECT_EQ(c.log.Joined(), "Open|Prepare|Sending|Error 550 5.1.1 no such user|Closing|Closed");
   EXPECT_EQ(server.Lines().back(), "QUIT");
   EXPECT_FALSE(c.smtp.Connected());
   EXPECT_EQ(c.smtp.MessageStream, nullptr);
@@ -280,8 +260,8 @@ TEST_F(SmtpScriptedTest, DotTransparencyOnTheWire) {
 
 TEST_F(SmtpScriptedTest, LineBreakInAddressIsRefusedBeforeAnythingIsSent) {
   ScriptedServer server([&server](Peer& p) { RunSmtp(p, server, "220 ready\r\n"); }, 3);
-  for (const char* bad : {"victim@example.org>\r\nRCPT TO:<other@example.org",
-                          "a@b\nDATA", "x@y\r"}) {
+  for (const char* bad :
+       {"victim@example.org>\r\nRCPT TO:<other@example.org", "a@b\nDATA", "x@y\r"}) {
     Client c(server.Address());
     RequestMessage(c.message);
     c.message.BCC().AddAddress(bad, "");
@@ -347,6 +327,57 @@ TEST_F(SmtpScriptedTest, CancelWhileWaitingForAReply) {
   EXPECT_EQ(c.log.Joined(),
             "Open|Cancel|Closing|Closed|Error Operation has been canceled|"
             "Error You have to connect to the server first");
+}
+
+// After a failed Connect the next request opens a connection of its own, to
+// the server the settings name by then.
+TEST_F(SmtpScriptedTest, FailedConnectLeavesNoConnectionBehind) {
+  ScriptedServer refusing([&refusing](Peer& p) {
+    RunSmtp(p, refusing, "220 ready\r\n", [](const std::string& l) {
+      return l.rfind("HELO", 0) == 0 ? std::optional<std::string>("501 no\r\n") : std::nullopt;
+    });
+  });
+  ScriptedServer other([&other](Peer& p) { RunSmtp(p, other, "220 other\r\n"); });
+  Client c(refusing.Address());
+  RequestMessage(c.message);
+  EXPECT_THROW(c.smtp.Connect(), ESocketError);
+  EXPECT_FALSE(c.smtp.Connected());
+  c.smtp.Server = other.Address();
+  c.smtp.Connect();
+  c.smtp.Send();
+  other.Join();
+  refusing.Join();
+  EXPECT_EQ(other.Lines().at(1), "MAIL FROM:<user@example.org>");
+  for (const auto& l : refusing.Lines()) EXPECT_EQ(l.rfind("MAIL", 0), std::string::npos);
+}
+
+TEST_F(SmtpRealServerTest, DeliversOnceTheServerIsUpAgain) {
+  const std::uint16_t port = [] {
+    RealSmtpServer probe;
+    return probe.port();
+  }();
+  Client c("127.0.0.1:" + std::to_string(port));
+  RequestMessage(c.message);
+  try {
+    c.smtp.Connect();
+    FAIL() << "connected to a stopped server";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "[10061] Connection refused");
+  }
+  RealSmtpServer server({"--port", std::to_string(port)});
+  c.smtp.Connect();
+  c.smtp.Send();
+  EXPECT_EQ(server.Messages().size(), 1u);
+}
+
+TEST_F(SmtpScriptedTest, ASecondClientLeavesTheFirstConnectionAlone) {
+  ScriptedServer server([&server](Peer& p) { RunSmtp(p, server, "220 ready\r\n"); });
+  Client first(server.Address());
+  RequestMessage(first.message);
+  first.smtp.Connect();
+  { Client second(server.Address()); }
+  first.smtp.Send();
+  EXPECT_NE(first.log.Joined().find("MailSent"), std::string::npos) << first.log.Joined();
 }
 
 }  // namespace

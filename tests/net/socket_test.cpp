@@ -446,6 +446,26 @@ TEST_F(SocketTest, ProtocolLogIsWrittenOnDestruction) {
             "220 hello\r\nDATA\r\nSuppressing the message body\r\n.\r\n250 done\r\n");
 }
 
+TEST_F(SocketTest, ResetInTheMiddleOfALineEndsTheWaitAtOnce) {
+  ScriptedServer server([](Peer& p) {
+    p.Send("220 half a li");
+    ::usleep(300000);
+    linger l{1, 0};
+    ::setsockopt(p.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  });
+  LineSocket s;
+  s.Server = server.Address();
+  s.TimeOut = 10;
+  s.Connect();
+  try {
+    s.ReadLine();
+    FAIL() << "no error";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Message(), "[10054] Connection reset by peer");
+  }
+  s.Close();
+}
+
 TEST_F(SocketTest, ResetByPeerIsReported) {
   ScriptedServer server([](Peer& p) {
     p.ReadLine();
@@ -494,6 +514,16 @@ TEST_F(SocketTest, DialUpLinkDialsFirstAndHangsUpLast) {
     s.Close();
     s.Close();  // no socket: only the hang-up
     EXPECT_EQ(log, (std::vector<std::string>{"Dial", "Open", "Closed", "HangUp", "HangUp"}));
+  }
+  // A failing Open hangs up the line it dialled.
+  log.clear();
+  {
+    CountingRas ras(log);
+    s.SetRAS(&ras);
+    s.Server = "127.0.0.1";
+    s.ServiceName.clear();
+    EXPECT_THROW(s.Connect(), ESocketError);
+    EXPECT_EQ(log, (std::vector<std::string>{"Dial", "Open", "HangUp"}));
   }
   // The destroyed component is forgotten.
   EXPECT_EQ(s.RAS(), nullptr);

@@ -1,0 +1,250 @@
+#include "net/tls.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <utility>
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include "platform/errors.h"
+
+namespace {
+
+constexpr int kChunk = 16384;
+
+std::string NormalizedPin(const std::string& text) {
+  std::string hex;
+  for (char c : text)
+    if (c != ':' && c != ' ') hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return hex;
+}
+
+std::string Refusal(long result, const std::string& host) {
+  switch (result) {
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+      return "it has expired";
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return "it is not valid yet";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return "it names another server than " + host;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+      return "its issuer is unknown";
+    default:
+      return X509_verify_cert_error_string(result);
+  }
+}
+
+bool IsAddress(const std::string& host) {
+  unsigned char buf[16];
+  return ::inet_pton(AF_INET, host.c_str(), buf) == 1 ||
+         ::inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
+}  // namespace
+
+struct TTlsFilter::Impl {
+  SSL_CTX* ctx = nullptr;
+  SSL* ssl = nullptr;
+  BIO* in = nullptr;   // ciphertext from the peer; owned by ssl
+  BIO* out = nullptr;  // ciphertext for the peer; owned by ssl
+  ~Impl() {
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+  }
+};
+
+TTlsFilter::TTlsFilter(const TTlsConfig& config) : d_(std::make_unique<Impl>()), config_(config) {
+  if (!config_.Fingerprint.empty()) {
+    const std::string pin = NormalizedPin(config_.Fingerprint);
+    if (pin.size() != 64 || pin.find_first_not_of("0123456789ABCDEF") != std::string::npos)
+      throw ESocketError("The certificate fingerprint must be a SHA-256 digest: 64 hex digits");
+  }
+  d_->ctx = SSL_CTX_new(TLS_client_method());
+  if (!d_->ctx) Fail("Cannot start TLS");
+  SSL_CTX_set_min_proto_version(d_->ctx, TLS1_2_VERSION);
+  SSL_CTX_set_default_verify_paths(d_->ctx);
+  if (!config_.CAFile.empty() &&
+      SSL_CTX_load_verify_locations(d_->ctx, config_.CAFile.c_str(), nullptr) != 1) {
+    ERR_clear_error();
+    throw ESocketError("Cannot read the certificates in " + config_.CAFile);
+  }
+  // The chain is still checked; Verify decides once the handshake is done,
+  // so that the refusal can say why and name the certificate.
+  SSL_CTX_set_verify(d_->ctx, SSL_VERIFY_NONE, nullptr);
+  d_->ssl = SSL_new(d_->ctx);
+  d_->in = BIO_new(BIO_s_mem());
+  d_->out = BIO_new(BIO_s_mem());
+  if (!d_->ssl || !d_->in || !d_->out) {
+    BIO_free(d_->in);
+    BIO_free(d_->out);
+    Fail("Cannot start TLS");
+  }
+  SSL_set_bio(d_->ssl, d_->in, d_->out);
+  SSL_set_connect_state(d_->ssl);
+  if (IsAddress(config_.Host)) {
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(d_->ssl), config_.Host.c_str());
+  } else {
+    SSL_set_tlsext_host_name(d_->ssl, config_.Host.c_str());
+    SSL_set1_host(d_->ssl, config_.Host.c_str());
+  }
+}
+
+TTlsFilter::~TTlsFilter() = default;
+
+void TTlsFilter::Fail(const char* what) const {
+  std::string text = what;
+  if (unsigned long e = ERR_get_error()) {
+    char buf[256];
+    ERR_error_string_n(e, buf, sizeof buf);
+    const char* reason = ERR_reason_error_string(e);
+    text += ": ";
+    text += reason ? reason : buf;
+  }
+  ERR_clear_error();
+  throw ESocketError(text);
+}
+
+void TTlsFilter::Drain() {
+  char buf[kChunk];
+  int n;
+  while ((n = BIO_read(d_->out, buf, sizeof buf)) > 0)
+    pending_.append(buf, static_cast<std::size_t>(n));
+}
+
+bool TTlsFilter::Flush(TSocket s, int& error) {
+  while (!pending_.empty()) {
+    int n = Winsock().send(s, pending_.data(),
+                           static_cast<int>(std::min<std::size_t>(pending_.size(), 1 << 20)), 0);
+    if (n == ws::kSocketError) {
+      int e = Winsock().WSAGetLastError();
+      if (e != ws::kEWouldBlock) error = e;
+      return false;
+    }
+    pending_.erase(0, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool TTlsFilter::Pull(TSocket s, int& error) {
+  char buf[kChunk];
+  int n = Winsock().recv(s, buf, sizeof buf, 0);
+  if (n > 0) {
+    BIO_write(d_->in, buf, n);
+    return true;
+  }
+  if (n == 0) {
+    eof_ = true;
+  } else {
+    int e = Winsock().WSAGetLastError();
+    if (e != ws::kEWouldBlock) error = e;
+  }
+  return false;
+}
+
+bool TTlsFilter::Handshake(TSocket s, int& error) {
+  error = 0;
+  for (;;) {
+    int r = SSL_do_handshake(d_->ssl);
+    Drain();
+    Flush(s, error);
+    if (error) return false;
+    if (r == 1) return pending_.empty();
+    if (SSL_get_error(d_->ssl, r) != SSL_ERROR_WANT_READ) Fail("TLS handshake failed");
+    if (!Pull(s, error)) {
+      if (eof_ && !error) error = ws::kEConnReset;
+      return false;
+    }
+  }
+}
+
+bool TTlsFilter::Buffered() const {
+  return !plain_.empty() || SSL_pending(d_->ssl) > 0 || BIO_ctrl_pending(d_->in) > 0;
+}
+
+std::string TTlsFilter::PeerFingerprint() const {
+  X509* cert = SSL_get0_peer_certificate(d_->ssl);
+  if (!cert) return "";
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  X509_digest(cert, EVP_sha256(), md, &len);
+  static const char* hex = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned i = 0; i < len; ++i) {
+    if (i) text += ':';
+    text += hex[md[i] >> 4];
+    text += hex[md[i] & 15];
+  }
+  return text;
+}
+
+void TTlsFilter::Verify() const {
+  const std::string fp = PeerFingerprint();
+  if (fp.empty()) throw ECertificateError("The server sent no certificate");
+  if (!config_.Fingerprint.empty()) {
+    // A pin alone decides: it is how a user trusts a self-made certificate.
+    if (NormalizedPin(config_.Fingerprint) == NormalizedPin(fp)) return;
+    throw ECertificateError(
+        "The server's certificate does not match the pinned fingerprint; "
+        "its SHA-256 fingerprint is " +
+        fp);
+  }
+  const long result = SSL_get_verify_result(d_->ssl);
+  if (result == X509_V_OK) return;
+  throw ECertificateError("The server's certificate was refused: " + Refusal(result, config_.Host) +
+                          "; its SHA-256 fingerprint is " + fp);
+}
+
+int TTlsFilter::Recv(TSocket s, char* buf, int len, bool peek, int& error) {
+  error = 0;
+  while (plain_.empty()) {
+    char tmp[kChunk];
+    int r = SSL_read(d_->ssl, tmp, sizeof tmp);
+    if (r > 0) {
+      plain_.append(tmp, static_cast<std::size_t>(r));
+      break;
+    }
+    const int e = SSL_get_error(d_->ssl, r);
+    Drain();
+    Flush(s, error);
+    if (error) return ws::kSocketError;
+    if (e == SSL_ERROR_ZERO_RETURN) return 0;
+    if (e != SSL_ERROR_WANT_READ) Fail("TLS failed");
+    if (!Pull(s, error)) {
+      if (eof_) return 0;
+      if (!error) error = ws::kEWouldBlock;
+      return ws::kSocketError;
+    }
+  }
+  const int n =
+      static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(len), plain_.size()));
+  std::memcpy(buf, plain_.data(), static_cast<std::size_t>(n));
+  if (!peek) plain_.erase(0, static_cast<std::size_t>(n));
+  return n;
+}
+
+int TTlsFilter::Send(TSocket s, const char* buf, int len, int& error) {
+  error = 0;
+  if (pending_plain_ == 0) {
+    if (len <= 0) return 0;
+    int r = SSL_write(d_->ssl, buf, len);
+    if (r <= 0) Fail("TLS failed");
+    Drain();
+    pending_plain_ = r;
+  }
+  if (!Flush(s, error)) {
+    if (!error) error = ws::kEWouldBlock;
+    return ws::kSocketError;
+  }
+  return std::exchange(pending_plain_, 0);
+}

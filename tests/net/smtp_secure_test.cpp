@@ -1,0 +1,170 @@
+// TLS, STARTTLS and AUTH against Debian's aiosmtpd with certificates that
+// openssl makes for the test.
+#include "mail/codecs.h"
+#include "net_support.h"
+#include "platform/errors.h"
+
+namespace {
+
+const std::string kUser = "alice@example.org";
+const std::string kSecret = "s3cret pass";
+
+std::string Cert(const std::string& name) { return TestCertificates().File(name); }
+
+std::vector<std::string> TlsServer(const char* mode, const std::string& cert = "server") {
+  return {mode,
+          "--cert",
+          Cert(cert + ".pem"),
+          "--key",
+          Cert(cert + ".key"),
+          "--auth",
+          kUser + ":" + kSecret};
+}
+
+void Secure(SmtpClient& c, TSmtpSecurity security, const std::string& mechanism = "") {
+  RequestMessage(c.message);
+  c.smtp.Security = security;
+  c.smtp.UserName = kUser;
+  c.smtp.Password = kSecret;
+  c.smtp.AuthMechanism = mechanism;
+  c.smtp.CAFile = Cert("ca.pem");
+}
+
+// Sends and returns the error text, or "" when the message went out.
+template <class E>
+std::string SendFailure(SmtpClient& c) {
+  try {
+    c.smtp.Connect();
+    c.smtp.Send();
+  } catch (const E& e) {
+    EXPECT_FALSE(c.smtp.Connected());
+    return e.Message();
+  }
+  return "";
+}
+
+using SmtpSecureTest = NetTest;
+
+TEST_F(SmtpSecureTest, StartTlsWithEachPasswordMethodDeliversAndHidesTheSecret) {
+  RealSmtpServer server(TlsServer("--starttls"));
+  TempDir dir;
+  for (const char* mechanism : {"PLAIN", "LOGIN"}) {
+    const std::string log_file = dir.File(std::string(mechanism) + ".LOG");
+    SmtpClient c(server.Address());
+    Secure(c, TSmtpSecurity::StartTls, mechanism);
+    c.smtp.LogFileName = log_file;
+    c.message.Body().push_back("Grüße");
+    bool secure = false;
+    c.smtp.OnMailSent = [&](TagSocket& s) { secure = s.Secure(); };
+    c.smtp.Send();
+    EXPECT_TRUE(secure);
+    EXPECT_TRUE(c.smtp.DataAccepted());
+    EXPECT_TRUE(c.message.Allow8Bit);
+    // Written while the client still lives.
+    const std::string log = ReadTestFile(log_file);
+    EXPECT_NE(log.find("STARTTLS\r\n220 "), std::string::npos) << log;
+    EXPECT_NE(log.find(std::string("AUTH ") + mechanism), std::string::npos) << log;
+    EXPECT_NE(log.find("<hidden>\r\n235 "), std::string::npos) << log;
+    if (c.sent_text.find("\xC3\xBC") != std::string::npos) {
+      EXPECT_NE(log.find("BODY=8BITMIME"), std::string::npos) << log;
+    }
+    EXPECT_EQ(log.find("s3cret"), std::string::npos);
+    EXPECT_EQ(log.find(AuthInitialResponse("PLAIN", kUser, kSecret)), std::string::npos);
+    EXPECT_EQ(log.find(Base64EncodeChunk(kSecret)), std::string::npos);
+  }
+  auto got = server.Messages();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1].mail_from, "user@example.org");
+}
+
+TEST_F(SmtpSecureTest, ImplicitTlsByNameWithPasswordAndTokens) {
+  RealSmtpServer server(TlsServer("--tls"));
+  for (const char* mechanism : {"", "XOAUTH2", "OAUTHBEARER"}) {
+    SmtpClient c("localhost:" + std::to_string(server.port()));
+    Secure(c, TSmtpSecurity::Tls, mechanism);
+    c.smtp.Send();
+    EXPECT_TRUE(c.smtp.DataAccepted()) << mechanism;
+  }
+  EXPECT_EQ(server.Messages().size(), 3u);
+
+  SmtpClient bad("localhost:" + std::to_string(server.port()));
+  Secure(bad, TSmtpSecurity::Tls, "XOAUTH2");
+  bad.smtp.Password = "expired-token";
+  EXPECT_EQ(SendFailure<EAuthError>(bad).rfind("Authentication failed: 535 ", 0), 0u);
+  EXPECT_EQ(server.Messages().size(), 3u);
+}
+
+TEST_F(SmtpSecureTest, EachRefusalSaysWhyAndSendsNothing) {
+  const std::string other_fp = [] {
+    std::string fp = ReadTestFile(Cert("other.fp"));
+    return fp.substr(0, fp.find('\n'));
+  }();
+  struct Case {
+    std::vector<std::string> server;
+    TSmtpSecurity security;
+    std::function<void(SmtpClient&)> change;
+    std::string expected;  // a part of the error text
+  };
+  const std::vector<Case> cases = {
+      {TlsServer("--starttls"), TSmtpSecurity::StartTls,
+       [](SmtpClient& c) { c.smtp.Password = "wrong"; },
+       "Authentication failed: 535 5.7.8 Authentication credentials invalid"},
+      {TlsServer("--tls", "other"), TSmtpSecurity::Tls, nullptr,
+       "names another server than 127.0.0.1; its SHA-256 fingerprint is " + other_fp},
+      {TlsServer("--tls", "expired"), TSmtpSecurity::Tls, nullptr, "it has expired"},
+      {TlsServer("--starttls"), TSmtpSecurity::StartTls,
+       [](SmtpClient& c) { c.smtp.CAFile.clear(); }, "its issuer is unknown"},
+      {TlsServer("--tls"), TSmtpSecurity::Tls,
+       [&](SmtpClient& c) { c.smtp.Fingerprint = other_fp; },
+       "does not match the pinned fingerprint"},
+      {{}, TSmtpSecurity::StartTls, nullptr, "The server does not offer STARTTLS"},
+      // TLS chosen for a server that answers in plain text.
+      {{}, TSmtpSecurity::Tls, nullptr, "TLS handshake failed"},
+      // The server offers AUTH only inside TLS.
+      {{"--auth", kUser + ":" + kSecret},
+       TSmtpSecurity::None,
+       nullptr,
+       "The server offers no authentication"},
+  };
+  for (const Case& k : cases) {
+    RealSmtpServer server(k.server);
+    SmtpClient c(server.Address());
+    Secure(c, k.security);
+    if (k.change) k.change(c);
+    const std::string error = SendFailure<ESocketError>(c);
+    EXPECT_NE(error.find(k.expected), std::string::npos) << error;
+    EXPECT_NE(c.log.Joined().find("Error " + error), std::string::npos) << c.log.Joined();
+    EXPECT_FALSE(c.smtp.DataSent());
+    EXPECT_TRUE(server.Messages().empty());
+  }
+}
+
+TEST_F(SmtpSecureTest, PinnedFingerprintAloneDecides) {
+  // Another name and no trusted issuer: the pin still lets it through.
+  RealSmtpServer server(TlsServer("--tls", "other"));
+  SmtpClient c(server.Address());
+  Secure(c, TSmtpSecurity::Tls);
+  c.smtp.CAFile.clear();
+  c.smtp.Fingerprint = ReadTestFile(Cert("other.fp"));
+  c.smtp.Fingerprint.erase(c.smtp.Fingerprint.find('\n'));
+  c.smtp.Send();
+  EXPECT_EQ(server.Messages().size(), 1u);
+}
+
+TEST_F(SmtpSecureTest, MessageOverTheServersSizeIsRefusedBeforeTheEnvelope) {
+  auto options = TlsServer("--starttls");
+  options.insert(options.end(), {"--size", "2000"});
+  RealSmtpServer server(options);
+  SmtpClient c(server.Address());
+  Secure(c, TSmtpSecurity::StartTls);
+  std::vector<std::string> sent;
+  c.smtp.OnLineSent = [&](TagSocket&, const std::string& l) { sent.push_back(l); };
+  c.message.Body().assign(100, std::string(60, 'x'));
+  const std::string error = SendFailure<ESocketError>(c);
+  EXPECT_NE(error.find("bytes; the server accepts at most 2000"), std::string::npos) << error;
+  EXPECT_EQ(c.smtp.Extensions().size, 2000u);
+  for (const auto& l : sent) EXPECT_EQ(l.rfind("MAIL", 0), std::string::npos);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+}  // namespace
