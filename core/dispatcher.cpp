@@ -4,9 +4,9 @@
 #include <cctype>
 #include <filesystem>
 
+#include "base/helpers.h"
 #include "core/request_builder.h"
 #include "platform/ascii.h"
-#include "base/helpers.h"
 
 namespace {
 
@@ -177,7 +177,9 @@ void TRequestDispatcher::Dispatch(std::string url, bool checkHistory) {
     sender_.Send();
   } catch (const std::exception& e) {
     last_error_ = e.what();
-    ShowError("Request Failed", "The last successful operation was <" + ui_.StatusLine() + ">");
+    // The status alone rarely tells a user what to fix; the error does.
+    ShowError("Request Failed",
+              "The last successful operation was <" + ui_.StatusLine() + ">\n" + last_error_);
     if (progress_open_) {
       progress_open_ = false;
       ui_.CloseProgress();

@@ -9,6 +9,10 @@
 #include "mail/streams.h"
 #include "net/socket.h"
 
+// How the connection is secured: the plain dialogue, STARTTLS after the
+// greeting, or TLS from the first byte.
+enum class TSmtpSecurity { None, StartTls, Tls };
+
 class TmsSMTP : public TmsMailBase {
  public:
   TmsSMTP();
@@ -18,6 +22,14 @@ class TmsSMTP : public TmsMailBase {
   TNotifyEvent OnPrepare;
   TNotifyEvent OnSending;
   TNotifyEvent OnMailSent;
+
+  TSmtpSecurity Security = TSmtpSecurity::None;
+  std::string UserName;  // empty: no AUTH
+  std::string Password;  // password or OAuth2 token; never logged
+  std::string
+      AuthMechanism;        // "" = best both offer; else "PLAIN", "LOGIN", "XOAUTH2", "OAUTHBEARER"
+  std::string CAFile;       // PEM file with extra trust anchors
+  std::string Fingerprint;  // SHA-256 pin, hex, colons optional
 
   void Open() override;
   void CheckReply(const std::string& line) override;

@@ -21,13 +21,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/debug_log.h"
+#include "base/file_helpers.h"
+#include "base/text_helpers.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shell/help.h"
-#include "base/debug_log.h"
-#include "base/file_helpers.h"
-#include "base/text_helpers.h"
 #include "shell/radio_group.h"
 #include "shell/shell_state.h"
 #include "shell/single_instance.h"
@@ -50,13 +50,6 @@ QIcon LoadIcon(const std::string& name, QStyle::StandardPixmap fallback) {
   // Without the pictures beside the program the tray still needs an icon.
   if (icon.isNull()) icon = QApplication::style()->standardIcon(fallback);
   return icon;
-}
-
-template <class W>
-W* Place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(name);
-  widget->setGeometry(left, top, width, height);
-  return widget;
 }
 
 }  // namespace
@@ -117,7 +110,7 @@ void TfrmProps::CreateControls() {
   setWindowTitle("Tolvane");
   setFont(FormFont());
   setStyleSheet(GroupBoxStyle());
-  setFixedSize(541, 417);
+  setFixedSize(541, 481);  // the mail server row below the two groups
   move(83, 48);
   setWindowIcon(LoadIcon("bright", QStyle::SP_ComputerIcon));
 
@@ -247,6 +240,7 @@ void TfrmProps::CreateControls() {
                       chkShowTips,
                       btnNow};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  CreateAccountControls();
 
   TrayIconImageBright = LoadIcon("bright", QStyle::SP_DialogYesButton);
   TrayIconImageDim = LoadIcon("dim", QStyle::SP_DialogNoButton);

@@ -6,11 +6,11 @@
 
 #include <iostream>
 
+#include "base/helpers.h"
 #include "core/dispatcher.h"
 #include "platform/datetime.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
-#include "base/helpers.h"
 #include "shell/request_channel.h"
 #include "shell/request_sender.h"
 
@@ -37,8 +37,7 @@ class TConsoleUi : public TRequestUi {
     std::cout << question << " [Y/n] " << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) return TAnswer::Closed;
-    return (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) ? TAnswer::No
-                                                                         : TAnswer::Yes;
+    return (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) ? TAnswer::No : TAnswer::Yes;
   }
   void OpenProgress(const std::string&) override { std::cout << "Requesting\n" << std::flush; }
   void SetProgress(int) override {}
@@ -90,9 +89,11 @@ int SendHere(const std::string& url) {
   smtp.LogFileName = ProgramFolder() + "SMTP.LOG";
   smtp.SetWinsockLoaded(true);
   TSmtpRequestSender sender(smtp);
+  // No one to ask here: a password stored nowhere ends the request with how to store it.
+  sender.Settings = [&ini] { return ReadSmtpSettings(ini); };
   TConsoleUi ui;
-  TRequestDispatcher dispatcher(message, sender, history, ui, [&] { return settings; },
-                                [&] { return servers.Choice(); });
+  TRequestDispatcher dispatcher(
+      message, sender, history, ui, [&] { return settings; }, [&] { return servers.Choice(); });
   dispatcher.DispatchRequest(url, true);
 
   using O = TRequestDispatcher::TOutcome;

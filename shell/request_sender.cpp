@@ -1,5 +1,7 @@
 #include "shell/request_sender.h"
 
+#include "platform/errors.h"
+
 TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
   auto forward = [](std::function<void()>& event) {
     return [&event](TagSocket&) {
@@ -15,4 +17,33 @@ TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
   smtp_.OnProgress = [this](TagSocket&, int percent) {
     if (OnProgress) OnProgress(percent);
   };
+}
+
+void TSmtpRequestSender::PrepareClient() {
+  if (!Settings || smtp_.Connected()) return;
+  TSmtpSettings settings = Settings();
+  settings.Smtp = smtp_.Server;
+  const std::string password =
+      settings.User.empty() ? std::string() : FindPassword(settings, AskPassword);
+  ApplySmtpSettings(smtp_, settings, password);
+}
+
+template <class Step>
+void TSmtpRequestSender::SignedIn(Step step) {
+  PrepareClient();
+  try {
+    step();
+  } catch (const EAuthError&) {
+    // A refused password typed this run is asked for again next time.
+    ForgetPassword(SmtpHost(smtp_.Server), smtp_.UserName);
+    throw;
+  }
+}
+
+void TSmtpRequestSender::Connect() {
+  SignedIn([this] { smtp_.Connect(); });
+}
+
+void TSmtpRequestSender::Send() {
+  SignedIn([this] { smtp_.Send(); });
 }

@@ -1,8 +1,12 @@
 // The main window's SMTP client as the dispatcher's mail sender.
 #pragma once
 
+#include <functional>
+
 #include "core/dispatcher.h"
 #include "net/smtp.h"
+#include "shell/secrets.h"
+#include "shell/smtp_settings.h"
 
 class TSmtpRequestSender : public TRequestSender {
  public:
@@ -10,9 +14,19 @@ class TSmtpRequestSender : public TRequestSender {
   explicit TSmtpRequestSender(TmsSMTP& smtp);
 
   void SetServer(const std::string& server) override { smtp_.Server = server; }
-  void Connect() override { smtp_.Connect(); }
-  void Send() override { smtp_.Send(); }
+  void Connect() override;
+  void Send() override;
+
+  // The security and sign-in settings, read before each new connection (the
+  // server field is the dispatcher's); unset: the plain dialogue.
+  std::function<TSmtpSettings()> Settings;
+  // Asks for a password that is stored nowhere; unset: no asking.
+  TAskPassword AskPassword;
 
  private:
+  void PrepareClient();
+  template <class Step>
+  void SignedIn(Step step);
+
   TmsSMTP& smtp_;
 };

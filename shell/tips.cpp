@@ -9,24 +9,17 @@
 
 #include <charconv>
 
+#include "base/debug_log.h"
+#include "base/file_helpers.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "shell/help.h"
-#include "base/debug_log.h"
-#include "base/file_helpers.h"
 #include "shell/main_window.h"
 #include "shell/shell_state.h"
 #include "shell/task_icon.h"
 #include "shell/ui_style.h"
 
 namespace {
-
-template <class W>
-W* Place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(name);
-  widget->setGeometry(left, top, width, height);
-  return widget;
-}
 
 // A whole decimal number, optionally signed, with blanks around it.
 int TipTopic(const std::string& text) {
