@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <algorithm>
+
 #include "platform/folders.h"
 #include "shell/main_window.h"
 #include "shell/ui_style.h"

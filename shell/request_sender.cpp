@@ -20,7 +20,7 @@ TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
 }
 
 void TSmtpRequestSender::PrepareClient() {
-  if (!Settings || smtp_.Connected()) return;
+  if (!Settings) return;
   TSmtpSettings settings = Settings();
   settings.Smtp = smtp_.Server;
   const std::string password =
@@ -29,8 +29,8 @@ void TSmtpRequestSender::PrepareClient() {
 }
 
 template <class Step>
-void TSmtpRequestSender::SignedIn(Step step) {
-  PrepareClient();
+void TSmtpRequestSender::SignedIn(bool prepare, Step step) {
+  if (prepare) PrepareClient();
   try {
     step();
   } catch (const EAuthError&) {
@@ -41,9 +41,10 @@ void TSmtpRequestSender::SignedIn(Step step) {
 }
 
 void TSmtpRequestSender::Connect() {
-  SignedIn([this] { smtp_.Connect(); });
+  SignedIn(true, [this] { smtp_.Connect(); });
 }
 
 void TSmtpRequestSender::Send() {
-  SignedIn([this] { smtp_.Send(); });
+  // After Connect the client is ready; a Send on its own prepares it first.
+  SignedIn(!smtp_.Connected(), [this] { smtp_.Send(); });
 }

@@ -17,8 +17,8 @@ class TSmtpRequestSender : public TRequestSender {
   void Connect() override;
   void Send() override;
 
-  // The security and sign-in settings, read before each new connection (the
-  // server field is the dispatcher's); unset: the plain dialogue.
+  // The security and sign-in settings, read at each Connect (the server
+  // field is the dispatcher's); unset: the plain dialogue.
   std::function<TSmtpSettings()> Settings;
   // Asks for a password that is stored nowhere; unset: no asking.
   TAskPassword AskPassword;
@@ -26,7 +26,7 @@ class TSmtpRequestSender : public TRequestSender {
  private:
   void PrepareClient();
   template <class Step>
-  void SignedIn(Step step);
+  void SignedIn(bool prepare, Step step);
 
   TmsSMTP& smtp_;
 };

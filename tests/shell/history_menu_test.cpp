@@ -1,12 +1,15 @@
 // The history list of the main window: loading, the popup menu and its
 // commands, on the offscreen platform.
 #include <QAction>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QTest>
 
 #include "shell/main_window.h"
 #include "shell/request_road.h"
+#include "tests/support/private_keyring.h"
 #include "window_fixture.h"
 
 namespace {
@@ -45,8 +48,8 @@ class HistoryMenuTest : public QObject {
              QString("http://host/b.zip via binsrv on 24/12/1998 17:06:00"));
     QStringList captions;
     for (QAction* a : w.PopupMenu1->actions()) captions << a->text();
-    QCOMPARE(captions, QStringList({"&Show Detail", "&Delete from History", "Request &Again",
-                                    "&Help"}));
+    QCOMPARE(captions,
+             QStringList({"&Show Detail", "&Delete from History", "Request &Again", "&Help"}));
   }
 
   void RightClickOnAnEntrySelectsItAndOpensTheMenuBelowTheLastDoesNot() {
@@ -105,6 +108,31 @@ class HistoryMenuTest : public QObject {
     QVERIFY(QString::fromStdString(s.f.errors[0]).startsWith("Error in Request Failed."));
     QCOMPARE(w.lstHistory->count(), 3);
     QVERIFY(!RequestBusy);
+  }
+
+  // A login with no password stored anywhere: the tray asks once per run.
+  void RequestWithALoginAsksForThePasswordOnce() {
+    Setup s;
+    TPrivateKeyring::Shared();  // an empty keyring of the test's own
+    TfrmProps w;
+    w.txtSMTPUser->setText("asked@example.org");
+    int asked = 0;
+    BoxAnswerer hand;
+    hand.onBox = [&](QWidget* box) {
+      if (auto* input = qobject_cast<QInputDialog*>(box)) {
+        ++asked;
+        input->setTextValue("typed pw");
+      }
+    };
+    for (int row : {2, 1}) {
+      w.lstHistory->setCurrentRow(row);
+      RequestRoad()->mnuRequestAgainClick();
+    }
+    QCOMPARE(asked, 1);
+    // Asked, then refused by the closed port: the password did not end it.
+    QCOMPARE(s.f.errors.size(), std::size_t{2});
+    QVERIFY(QString::fromStdString(s.f.errors[0]).endsWith("\n[10061] Connection refused"));
+    QVERIFY(s.f.Log().find("typed pw") == std::string::npos);
   }
 };
 
