@@ -78,7 +78,7 @@ class FirstStartAndTray(unittest.TestCase):
         d.wait_no_window(TIP)
 
         main = d.wait_window(MAIN)
-        self.assertEqual(d.geometry(main)[2:], (541, 417))
+        self.assertEqual(d.geometry(main)[2:], (541, 481))
         self.assertCentred(main)
         time.sleep(0.3)
         d.screenshot("shell_main_window", main)
