@@ -4,11 +4,11 @@
 #include <cctype>
 #include <filesystem>
 
+#include "base/helpers.h"
 #include "core/request_builder.h"
 #include "mail/stamp.h"
 #include "platform/ascii.h"
 #include "platform/file_layout.h"
-#include "base/helpers.h"
 
 namespace {
 
@@ -203,7 +203,9 @@ void TRequestDispatcher::Dispatch(std::string url, bool checkHistory, bool resen
     last_error_ = e.what();
     const bool kept = KeepFailure(url, e, resend);
     if (!kept) {
-      ShowError("Request Failed", "The last successful operation was <" + ui_.StatusLine() + ">");
+      // The status alone rarely tells a user what to fix; the error does.
+      ShowError("Request Failed",
+                "The last successful operation was <" + ui_.StatusLine() + ">\n" + last_error_);
     }
     if (progress_open_) {
       progress_open_ = false;

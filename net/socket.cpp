@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -541,11 +542,16 @@ void TmsMailBase::Connect() {
     Login();
   } catch (...) {
     // A half-made connection would carry the next request, to whatever
-    // server the settings name by then.
+    // server the settings name by then. Closed quietly: the failure, not
+    // the clean-up, is the last thing the user is told about.
+    const auto closing = std::exchange(OnClosing, nullptr);
+    const auto closed = std::exchange(OnClosed, nullptr);
     try {
       if (Connected()) Close();
     } catch (const EError&) {
     }
+    OnClosing = closing;
+    OnClosed = closed;
     throw;
   }
 }

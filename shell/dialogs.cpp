@@ -5,9 +5,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "base/debug_log.h"
 #include "net/ras.h"
 #include "shell/help.h"
-#include "base/debug_log.h"
 #include "shell/main_window.h"
 #include "shell/ui_style.h"
 

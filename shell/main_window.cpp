@@ -55,13 +55,6 @@ QIcon LoadIcon(const std::string& name, QStyle::StandardPixmap fallback) {
   return icon;
 }
 
-template <class W>
-W* Place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(name);
-  widget->setGeometry(left, top, width, height);
-  return widget;
-}
-
 }  // namespace
 
 std::string IconPath(const std::string& name) {
@@ -126,7 +119,7 @@ void TfrmProps::CreateControls() {
   setWindowTitle("Tolvane");
   setFont(FormFont());
   setStyleSheet(GroupBoxStyle());
-  setFixedSize(541, 439);
+  setFixedSize(541, 503);  // the mail server row and the keep-failed row below the groups
   move(83, 48);
   setWindowIcon(LoadIcon("bright", QStyle::SP_ComputerIcon));
 
@@ -180,7 +173,7 @@ void TfrmProps::CreateControls() {
   SetHelpTopic(chkCheckHistory, 17);
   chkKeepFailed =
       Place(new QCheckBox("Keep requests that could not be sent, and send them later", this),
-            "chkKeepFailed", 8, 416, 521, 17);
+            "chkKeepFailed", 8, 480, 521, 17);
   chkKeepFailed->setToolTip("Requests that failed while the line was down go out by themselves");
 
   GroupBox2 = Place(new QGroupBox("Servers", this), "GroupBox2", 272, 248, 265, 161);
@@ -261,6 +254,7 @@ void TfrmProps::CreateControls() {
                       btnNow,
                       chkKeepFailed};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  CreateAccountControls();
   AddDesktopControls(*this);
   FitCaptions(this);
 

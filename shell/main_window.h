@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/server_list.h"
+#include "shell/smtp_settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -47,6 +48,8 @@ class TfrmProps : public QDialog {
   void LoadSettings();
   void SaveSettings();
   bool CheckRequiredFields();
+  // The mail server's settings as the controls and TOLVANE.INI hold them now.
+  TSmtpSettings SmtpSettings() const;
 
   // The tray icon as the dim flag says.
   void UpdateTrayIcon();
@@ -104,6 +107,14 @@ class TfrmProps : public QDialog {
   QPushButton* btnNow;
   QCheckBox* chkAutostart;  // shell/desktop_controls.h
   QPushButton* btnEditServers;
+  // Securing and signing in to the mail server.
+  QGroupBox* GroupBox3;
+  QLabel* StaticText7;
+  QComboBox* cboSMTPSecurity;  // items in TSmtpSecurity order
+  QLabel* StaticText8;
+  QLineEdit* txtSMTPUser;
+  QLabel* StaticText9;
+  QLineEdit* txtSMTPPassword;  // never shown filled; Ok moves it to the keyring
 
   // Non-visual parts.
   QIcon TrayIconImageBright;
@@ -126,6 +137,10 @@ class TfrmProps : public QDialog {
 
  private:
   void CreateControls();
+  void CreateAccountControls();
+  void txtSMTPEdited(const QString& text);
+  void LoadAccountSettings(const std::string& file);
+  void SavePassword();
   void FormCreate();
   void FormDestroy();
   void LoadServers();

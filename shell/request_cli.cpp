@@ -6,14 +6,15 @@
 
 #include <iostream>
 
+#include "base/helpers.h"
 #include "core/dispatcher.h"
 #include "platform/datetime.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
-#include "base/helpers.h"
 #include "shell/outbox_road.h"
 #include "shell/request_channel.h"
 #include "shell/request_sender.h"
+#include "shell/smtp_settings.h"
 
 namespace {
 
@@ -38,8 +39,7 @@ class TConsoleUi : public TRequestUi {
     std::cout << question << " [Y/n] " << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) return TAnswer::Closed;
-    return (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) ? TAnswer::No
-                                                                         : TAnswer::Yes;
+    return (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) ? TAnswer::No : TAnswer::Yes;
   }
   void OpenProgress(const std::string&) override { std::cout << "Requesting\n" << std::flush; }
   void SetProgress(int) override {}
@@ -90,6 +90,8 @@ class TLocalRoad {
     smtp.TimeOut = 120;
     smtp.LogFileName = ProgramFolder() + "SMTP.LOG";
     smtp.SetWinsockLoaded(true);
+    // No one to ask here: a password stored nowhere ends the request with how to store it.
+    sender.Settings = [ini] { return ReadSmtpSettings(ini); };
     dispatcher.UseOutbox(&outbox);
     return 0;
   }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,10 +13,10 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 
+#include "base/helpers.h"
 #include "platform/folders.h"
 #include "shell/clipboard_watch.h"
 #include "shell/dialogs.h"
-#include "base/helpers.h"
 #include "shell/mail_address_dlg.h"
 #include "shell/main_window.h"
 #include "shell/outbox_road.h"
@@ -46,21 +47,24 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
       Outbox(ProgramFolder() + "Outbox.Dat"),
       main_(main),
       sender_(msSMTP1),
-      dispatcher_(msMessage1, sender_, History, *this,
-                  [this] {
-                    TDispatchSettings s;
-                    s.Email = main_.txtEmail->text().toStdString();
-                    s.Smtp = main_.txtSMTP->text().toStdString();
-                    s.CheckHistory = main_.chkCheckHistory->isChecked();
-                    s.Confirm = main_.optConfirm->ItemIndex();
-                    s.KeepFailed = main_.chkKeepFailed->isChecked();
-                    return s;
-                  },
-                  [this] { return main_.Servers.Choice(); }) {
+      dispatcher_(
+          msMessage1, sender_, History, *this,
+          [this] {
+            TDispatchSettings s;
+            s.Email = main_.txtEmail->text().toStdString();
+            s.Smtp = main_.txtSMTP->text().toStdString();
+            s.CheckHistory = main_.chkCheckHistory->isChecked();
+            s.Confirm = main_.optConfirm->ItemIndex();
+            s.KeepFailed = main_.chkKeepFailed->isChecked();
+            return s;
+          },
+          [this] { return main_.Servers.Choice(); }) {
   msSMTP1.MailMessage = &msMessage1;
   msSMTP1.TimeOut = kMainClientTimeOut;
   msSMTP1.LogFileName = ProgramFolder() + "SMTP.LOG";
   msSMTP1.SetWinsockLoaded(true);
+  sender_.Settings = [this] { return main_.SmtpSettings(); };
+  sender_.AskPassword = [this](const std::string& prompt) { return AskPassword(prompt); };
   dispatcher_.ShareBusyFlag(RequestBusy);
   dispatcher_.OnDispatched = [this](const std::string& url, TRequestDispatcher::TOutcome o) {
     Answer(url, o);
@@ -253,13 +257,24 @@ void TRequestRoad::mnuRequestAgainClick() {
 TRequestUi::TAnswer TRequestRoad::Confirm(const std::string& question) {
   const bool wasVisible = main_.isVisible();
   main_.hide();
-  const auto answer =
-      TopmostMessageDlg(question, TMsgDlgType::mtConfirmation,
-                        QMessageBox::Yes | QMessageBox::No, 0, &main_);
+  const auto answer = TopmostMessageDlg(question, TMsgDlgType::mtConfirmation,
+                                        QMessageBox::Yes | QMessageBox::No, 0, &main_);
   if (wasVisible) main_.show();
   if (answer == QMessageBox::No) return TAnswer::No;
   if (answer == QMessageBox::Yes) return TAnswer::Yes;
   return TAnswer::Closed;
+}
+
+// Once per run: the answer is remembered until Tolvane ends.
+std::optional<std::string> TRequestRoad::AskPassword(const std::string& prompt) {
+  QInputDialog box(&main_);
+  box.setObjectName("PasswordBox");
+  box.setWindowTitle("Tolvane");
+  box.setLabelText(Q(prompt + " (to keep it, type it in the Password field)"));
+  box.setTextEchoMode(QLineEdit::Password);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  if (box.exec() != QDialog::Accepted || box.textValue().isEmpty()) return std::nullopt;
+  return box.textValue().toStdString();
 }
 
 void TRequestRoad::OpenProgress(const std::string& label) {

@@ -7,6 +7,7 @@
 
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/dispatcher.h"
@@ -77,6 +78,7 @@ class TRequestRoad : public QObject, private TRequestUi {
   int SelectedEntry() const;
   void lstHistoryMouseDown(QPoint position);
   void Answer(const std::string& url, TRequestDispatcher::TOutcome outcome);
+  std::optional<std::string> AskPassword(const std::string& prompt);
 
   TfrmProps& main_;
   TSmtpRequestSender sender_;

@@ -1,6 +1,6 @@
 #include "shell/request_sender.h"
 
-#include <utility>
+#include "platform/errors.h"
 
 TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
   auto forward = [](std::function<void()>& event) {
@@ -19,21 +19,32 @@ TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
   };
 }
 
-// A connect that failed half-way leaves its socket open, and the next
-// Connect would take it for a live connection: close it, without the
-// closing events, so that the status the failure reports stays the same.
-void TSmtpRequestSender::Connect() {
+void TSmtpRequestSender::PrepareClient() {
+  if (!Settings) return;
+  TSmtpSettings settings = Settings();
+  settings.Smtp = smtp_.Server;
+  const std::string password =
+      settings.User.empty() ? std::string() : FindPassword(settings, AskPassword);
+  ApplySmtpSettings(smtp_, settings, password);
+}
+
+template <class Step>
+void TSmtpRequestSender::SignedIn(bool prepare, Step step) {
+  if (prepare) PrepareClient();
   try {
-    smtp_.Connect();
-  } catch (...) {
-    const auto closing = std::exchange(smtp_.OnClosing, nullptr);
-    const auto closed = std::exchange(smtp_.OnClosed, nullptr);
-    try {
-      smtp_.Close();
-    } catch (...) {
-    }
-    smtp_.OnClosing = closing;
-    smtp_.OnClosed = closed;
+    step();
+  } catch (const EAuthError&) {
+    // A refused password typed this run is asked for again next time.
+    ForgetPassword(SmtpHost(smtp_.Server), smtp_.UserName);
     throw;
   }
+}
+
+void TSmtpRequestSender::Connect() {
+  SignedIn(true, [this] { smtp_.Connect(); });
+}
+
+void TSmtpRequestSender::Send() {
+  // After Connect the client is ready; a Send on its own prepares it first.
+  SignedIn(!smtp_.Connected(), [this] { smtp_.Send(); });
 }

@@ -1,8 +1,12 @@
 // The main window's SMTP client as the dispatcher's mail sender.
 #pragma once
 
+#include <functional>
+
 #include "core/dispatcher.h"
 #include "net/smtp.h"
+#include "shell/secrets.h"
+#include "shell/smtp_settings.h"
 
 class TSmtpRequestSender : public TRequestSender {
  public:
@@ -11,9 +15,19 @@ class TSmtpRequestSender : public TRequestSender {
 
   void SetServer(const std::string& server) override { smtp_.Server = server; }
   void Connect() override;
-  void Send() override { smtp_.Send(); }
+  void Send() override;
   bool DataSent() const override { return smtp_.DataSent(); }
 
+  // The security and sign-in settings, read at each Connect (the server
+  // field is the dispatcher's); unset: the plain dialogue.
+  std::function<TSmtpSettings()> Settings;
+  // Asks for a password that is stored nowhere; unset: no asking.
+  TAskPassword AskPassword;
+
  private:
+  void PrepareClient();
+  template <class Step>
+  void SignedIn(bool prepare, Step step);
+
   TmsSMTP& smtp_;
 };

@@ -6,13 +6,14 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include "base/debug_log.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shell/dialogs.h"
-#include "base/debug_log.h"
 #include "shell/main_window.h"
 #include "shell/outbox_road.h"
 #include "shell/radio_group.h"
+#include "shell/secrets.h"
 #include "shell/shell_state.h"
 
 namespace {
@@ -33,6 +34,7 @@ void TfrmProps::LoadSettings() {
   Checkpoint = 1002;
   txtEmail->setText(QString::fromStdString(ReadProfileString(file, "General", "Email")));
   txtSMTP->setText(QString::fromStdString(ReadProfileString(file, "Servers", "SMTP")));
+  LoadAccountSettings(file);
 
   Checkpoint = 1003;
   const int confirm = ReadProfileInteger(file, "General", "Confirm", 2);
@@ -69,6 +71,8 @@ void TfrmProps::SaveSettings() {
   Checkpoint = 1102;
   WriteProfileString(file, "General", "Email", txtEmail->text().toStdString());
   WriteProfileString(file, "Servers", "SMTP", txtSMTP->text().toStdString());
+  WriteProfileString(file, "Servers", "SMTPSecurity", SecurityName(SmtpSettings().Security));
+  WriteProfileString(file, "Servers", "SMTPUser", txtSMTPUser->text().trimmed().toStdString());
   Checkpoint = 1103;
   WriteProfileInteger(file, "General", "Confirm", optConfirm->ItemIndex());
   Checkpoint = 1104;
@@ -82,7 +86,37 @@ void TfrmProps::SaveSettings() {
                      cboHTTPServersBinary->currentText().toStdString());
   WriteProfileString(file, "Servers", "HTTPPages",
                      cboHTTPServersPages->currentText().toStdString());
+  SavePassword();
   Checkpoint = 1199;
+}
+
+void TfrmProps::LoadAccountSettings(const std::string& file) {
+  const std::string smtp = txtSMTP->text().toStdString();
+  TSmtpSecurity security = SecurityForPort(smtp);
+  try {
+    security = ParseSecurity(ReadProfileString(file, "Servers", "SMTPSecurity"), smtp);
+  } catch (const std::exception& e) {
+    ShowError("LoadSettings", e.what());
+  }
+  cboSMTPSecurity->setCurrentIndex(static_cast<int>(security));
+  txtSMTPUser->setText(QString::fromStdString(ReadProfileString(file, "Servers", "SMTPUser")));
+  txtSMTPPassword->clear();
+}
+
+// The typed password goes to the keyring, never to the file; it also serves
+// this run when the keyring cannot take it.
+void TfrmProps::SavePassword() {
+  const std::string password = txtSMTPPassword->text().toStdString();
+  txtSMTPPassword->clear();
+  const TSmtpSettings account = SmtpSettings();
+  if (password.empty() || account.User.empty()) return;
+  const std::string host = SmtpHost(account.Smtp);
+  RememberPassword(host, account.User, password);
+  try {
+    StorePassword(host, account.User, password);
+  } catch (const std::exception& e) {
+    ShowError("SaveSettings", std::string(e.what()) + "; it is kept until Tolvane ends");
+  }
 }
 
 bool TfrmProps::CheckRequiredFields() {

@@ -22,13 +22,6 @@
 
 namespace {
 
-template <class W>
-W* Place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(name);
-  widget->setGeometry(left, top, width, height);
-  return widget;
-}
-
 // A whole decimal number, optionally signed, with blanks around it.
 int TipTopic(const std::string& text) {
   std::size_t b = 0, e = text.size();

@@ -23,6 +23,14 @@ int CaptionWidth(const QWidget* control);
 class QString;
 QString GroupBoxStyle();
 
+// Names a control and puts it at its fixed place in its parent.
+template <class W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(name);
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
 // The help topic opened by F1 on a control (0: none).
 void SetHelpTopic(QWidget* control, int topic);
 int HelpTopicOf(const QWidget* control);

@@ -146,8 +146,9 @@ class RequestRoad(unittest.TestCase):
         wait_until(lambda: any(l.startswith("Error in Request Failed.") for l in self.log()[mark:]),
                    20, "the failure in the log")
         failure = [l for l in self.log()[mark:] if l.startswith("Error in Request Failed.")][0]
+        # The error that ended the request follows on a line of its own.
         self.assertRegex(failure, r"^Error in Request Failed\.-?\d+ with The last successful "
-                                  r"operation was <Openning>$")
+                                  r"operation was <Openning>\n\[10061\] Connection refused$")
         d.key("Return", window=box)
         d.wait_no_window("^Tolvane$")
 
@@ -169,6 +170,19 @@ class RequestRoad(unittest.TestCase):
         again = self.request_command("http://host/alone.html")
         self.assertEqual(again.returncode, 1)
         self.assertIn("Duplicate Request", again.stderr)
+
+        # A login name and no password anywhere (no keyring on this desktop):
+        # nothing is sent, and the error says how to store one.
+        with open(d.settings_file(), "ab") as f:
+            f.write(b"SMTPUser=me@home.test\r\n")
+        nopass = subprocess.run(
+            [self.program, "--request", "http://host/locked.html"], cwd=self.work,
+            env=d.env(DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(d.tmp, "no-bus")),
+            capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL)
+        self.assertEqual(nopass.returncode, 1, nopass.stdout + nopass.stderr)
+        self.assertIn("No password for me@home.test at 127.0.0.1", nopass.stderr)
+        self.assertIn("secret-tool store", nopass.stderr)
+        self.assertEqual(len(self.smtp.messages()), 1)
 
 
 if __name__ == "__main__":

@@ -6,9 +6,10 @@
 #include <clocale>
 #include <filesystem>
 
-#include "core/dispatcher.h"
 #include "base/helpers.h"
+#include "core/dispatcher.h"
 #include "shell/request_sender.h"
+#include "shell/smtp_settings.h"
 #include "tests/net/net_support.h"
 #include "tests/platform/temp_folder.h"
 
@@ -28,9 +29,7 @@ class RecordingUi : public TRequestUi {
     return answer;
   }
   void OpenProgress(const std::string& label) override { calls.push_back("open:" + label); }
-  void SetProgress(int position) override {
-    calls.push_back("pos:" + std::to_string(position));
-  }
+  void SetProgress(int position) override { calls.push_back("pos:" + std::to_string(position)); }
   void CloseProgress() override { calls.push_back("close"); }
   void SetStatus(const std::string& s) override {
     status = s;
@@ -104,7 +103,11 @@ class DispatchTest : public ::testing::Test {
   TDispatchSettings settings;
   std::vector<std::string> boxes;
   ErrorBox old_box;
-  TRequestDispatcher dispatcher{message, sender, history, ui, [this] { return settings; },
+  TRequestDispatcher dispatcher{message,
+                                sender,
+                                history,
+                                ui,
+                                [this] { return settings; },
                                 [this] { return servers.Choice(); }};
 };
 
@@ -223,24 +226,39 @@ TEST_F(DispatchTest, ConfirmationModes) {
   dispatcher.DispatchRequest("http://host/pub/SETUP.EXE", true);
   dispatcher.DispatchRequest("http://host/pub/a.zip?x=1", true);
   dispatcher.DispatchRequest("http://host/dir/", true);
-  int asked = static_cast<int>(std::count_if(ui.calls.begin(), ui.calls.end(), [](auto& c) {
-    return c.rfind("confirm:", 0) == 0;
-  }));
+  int asked = static_cast<int>(std::count_if(ui.calls.begin(), ui.calls.end(),
+                                             [](auto& c) { return c.rfind("confirm:", 0) == 0; }));
   EXPECT_EQ(asked, 1);
   EXPECT_TRUE(ui.Has("confirm:Request http://host/pub/SETUP.EXE by e-mail?"));
   EXPECT_EQ(smtp.Messages().size(), 3u);
 }
 
-TEST_F(DispatchTest, FailedSendShowsTheBoxAndRecordsNothing) {
+TEST_F(DispatchTest, FailedSendShowsTheBoxWithTheErrorAndRecordsNothing) {
+  // The error that ended the request stands on a line of its own: a
+  // refusing server's reply...
+  ScriptedServer refusing([&refusing](Peer& p) {
+    RunSmtp(p, refusing, "220 mx.test\r\n", [](const std::string& l) {
+      return l.rfind("RCPT", 0) == 0
+                 ? std::optional<std::string>("554 5.7.1 Relay access denied\r\n")
+                 : std::nullopt;
+    });
+  });
+  settings.Smtp = refusing.Address();
+  Checkpoint = 77;
+  dispatcher.DispatchRequest("http://host/b.html", true);
+  ASSERT_EQ(boxes.size(), 1u);
+  // (The status is "Close" by now: the goodbye after the refusal went well.)
+  EXPECT_EQ(boxes[0].substr(boxes[0].find('\n')), "\n554 5.7.1 Relay access denied");
+
+  // ...or the socket's error.
   settings.Smtp = "127.0.0.1:1";  // nothing listens there
   ui.status = "Close";
-  Checkpoint = 77;
   dispatcher.DispatchRequest("http://host/a.html", true);
   EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Failed);
-  EXPECT_EQ(dispatcher.LastError(), "[10061] Connection refused");
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0],
-            "Error in Request Failed.77 with The last successful operation was <Openning>");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1],
+            "Error in Request Failed.77 with The last successful operation was <Openning>\n"
+            "[10061] Connection refused");
   EXPECT_EQ(ui.calls.back(), "close");
   EXPECT_EQ(history.Count(), 0);
   EXPECT_FALSE(dispatcher.RequestBusy());
@@ -250,6 +268,30 @@ TEST_F(DispatchTest, FailedSendShowsTheBoxAndRecordsNothing) {
   dispatcher.DispatchRequest("http://host/a.html", true);
   EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
   EXPECT_EQ(smtp.Messages().size(), 1u);
+}
+
+// The sign-in settings reach the client before it connects; a password that
+// is stored nowhere ends the request before anything is sent.
+TEST_F(DispatchTest, SignInSettingsAreSetBeforeEachSend) {
+  TSmtpSettings account;
+  account.User = "me@home.test";
+  account.Auth = "plain";
+  account.PasswordCommand = "printf 'pw1\\n'";
+  sender.Settings = [&] { return account; };
+  dispatcher.DispatchRequest("http://host/a.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
+  EXPECT_EQ(client.UserName, "me@home.test");
+  EXPECT_EQ(client.Password, "pw1");
+  EXPECT_EQ(client.AuthMechanism, "PLAIN");
+  EXPECT_EQ(client.Server, smtp.Address());
+
+  account.PasswordCommand = "exit 3";
+  dispatcher.DispatchRequest("http://host/b.html", true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Failed);
+  EXPECT_EQ(dispatcher.LastError(), "The password command failed (exit code 3)");
+  EXPECT_EQ(smtp.Messages().size(), 1u);
+  // No password in the debug log, whatever happened.
+  EXPECT_EQ(GetFile(DebugLogPath()).find("pw1"), std::string::npos);
 }
 
 TEST_F(DispatchTest, ChangeDuringASendWaitsForItAndIsNotLost) {

@@ -1,6 +1,8 @@
 // The history list of the main window: loading, the popup menu and its
 // commands, on the offscreen platform.
 #include <QAction>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QTest>
@@ -9,6 +11,7 @@
 #include "shell/outbox_road.h"
 #include "shell/request_road.h"
 #include "shell/task_icon.h"
+#include "tests/support/private_keyring.h"
 #include "window_fixture.h"
 
 namespace {
@@ -150,6 +153,31 @@ class HistoryMenuTest : public QObject {
     QCOMPARE(w.lstHistory->count(), 2);
     QCOMPARE(TestFolders::ReadText(s.f.program + "Outbox.Dat"), std::string());
     QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane"));
+  }
+
+  // A login with no password stored anywhere: the tray asks once per run.
+  void RequestWithALoginAsksForThePasswordOnce() {
+    Setup s;
+    TPrivateKeyring::Shared();  // an empty keyring of the test's own
+    TfrmProps w;
+    w.txtSMTPUser->setText("asked@example.org");
+    int asked = 0;
+    BoxAnswerer hand;
+    hand.onBox = [&](QWidget* box) {
+      if (auto* input = qobject_cast<QInputDialog*>(box)) {
+        ++asked;
+        input->setTextValue("typed pw");
+      }
+    };
+    for (int row : {2, 1}) {
+      w.lstHistory->setCurrentRow(row);
+      RequestRoad()->mnuRequestAgainClick();
+    }
+    QCOMPARE(asked, 1);
+    // Asked, then refused by the closed port: the password did not end it.
+    QCOMPARE(s.f.errors.size(), std::size_t{2});
+    QVERIFY(QString::fromStdString(s.f.errors[0]).endsWith("\n[10061] Connection refused"));
+    QVERIFY(s.f.Log().find("typed pw") == std::string::npos);
   }
 };
 

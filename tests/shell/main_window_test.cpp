@@ -26,6 +26,7 @@
 #include "shell/tips.h"
 #include "shell/ui_style.h"
 #include "shell/version_label.h"
+#include "tests/support/private_keyring.h"
 #include "window_fixture.h"
 
 namespace {
@@ -113,12 +114,12 @@ class MainWindowTest : public QObject {
     Setup s;
     TfrmProps w;
     QCOMPARE(w.windowTitle(), QString("Tolvane"));
-    // The designed 541 x 417 a row for keeping failed requests and one for the desktop's controls
-    // below. A caption that the font in use cannot fit widens the left column: the window grows by
-    // as much and the right column moves over.
+    // The designed 541 x 417, the mail server group, a row for keeping failed requests and one for
+    // the desktop's controls below. A caption that the font in use cannot fit widens the left
+    // column: the window grows by as much and the right column moves over.
     const int grow = w.width() - 541;
     QVERIFY2(grow >= 0 && grow <= 30, QByteArray::number(grow).constData());
-    QCOMPARE(w.height(), 469);
+    QCOMPARE(w.height(), 533);
     struct Row {
       QWidget* control;
       QRect place;
@@ -145,9 +146,13 @@ class MainWindowTest : public QObject {
         {w.btnHelp, {408, 160, 60, 24}},
         {w.chkShowTips, {336, 220, 193, 17}},
         {w.btnNow, {283, 219, 49, 21}},
-        {w.chkKeepFailed, {8, 416, 521, 17}},
-        {w.chkAutostart, {8, 446, 257, 17}},
-        {w.btnEditServers, {408, 443, 124, 24}},
+        {w.GroupBox3, {8, 412, 529, 61}},
+        {w.cboSMTPSecurity, {8, 32, 161, 21}},
+        {w.txtSMTPUser, {180, 32, 165, 21}},
+        {w.txtSMTPPassword, {356, 32, 165, 21}},
+        {w.chkKeepFailed, {8, 480, 521, 17}},
+        {w.chkAutostart, {8, 510, 257, 17}},
+        {w.btnEditServers, {408, 507, 124, 24}},
     };
     for (const Row& r : rows) {
       const QByteArray name = r.control->objectName().toUtf8();
@@ -181,6 +186,9 @@ class MainWindowTest : public QObject {
     // Tab order as listed.
     const QWidget* expect[] = {w.txtEmail,
                                w.txtSMTP,
+                               w.cboSMTPSecurity,
+                               w.txtSMTPUser,
+                               w.txtSMTPPassword,
                                w.chkCheckHistory,
                                w.cboHTTPServersPages,
                                w.cboHTTPServersBinary,
@@ -342,6 +350,46 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.txtEmail->text(), QString("new@example.org"));
     QCOMPARE(w.optConfirm->ItemIndex(), 0);
     QCOMPARE(w.cboFTPservers->currentText(), QString("ftp@two"));
+  }
+
+  void MailServerRowFollowsThePortSavesRevertsAndKeepsThePasswordOut() {
+    Setup s;
+    s.f.Write(s.f.Ini(),
+              "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\n"
+              "[Servers]\r\nSMTP=smtp.example.org:587\r\n");
+    TPrivateKeyring& keyring = TPrivateKeyring::Shared();
+    TfrmProps w;
+    // No stored choice: the port's.
+    QCOMPARE(w.cboSMTPSecurity->currentIndex(), int(TSmtpSecurity::StartTls));
+    w.ShowCentred();
+    w.txtSMTP->clear();
+    QTest::keyClicks(w.txtSMTP, "smtp.example.org:465");
+    QCOMPARE(w.cboSMTPSecurity->currentIndex(), int(TSmtpSecurity::Tls));
+    QTest::keyClicks(w.txtSMTPUser, "me@example.org");
+    QTest::keyClicks(w.txtSMTPPassword, "s3cret word");
+    w.btnOk->click();
+    QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "SMTPSecurity"), std::string("tls"));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "SMTPUser"), std::string("me@example.org"));
+    QCOMPARE(keyring.Lookup("tolvane:smtp.example.org", "me@example.org"),
+             std::string("s3cret word"));
+    QVERIFY(TestFolders::ReadText(s.f.Ini()).find("s3cret") == std::string::npos);
+    QVERIFY(s.f.Log().find("s3cret") == std::string::npos);
+    QVERIFY(w.txtSMTPPassword->text().isEmpty());
+
+    // Cancel brings back the saved choice; a stored one beats the port.
+    w.ShowCentred();
+    w.cboSMTPSecurity->setCurrentIndex(int(TSmtpSecurity::None));
+    w.txtSMTPUser->setText("other");
+    w.btnCancel->click();
+    QCOMPARE(w.cboSMTPSecurity->currentIndex(), int(TSmtpSecurity::Tls));
+    QCOMPARE(w.txtSMTPUser->text(), QString("me@example.org"));
+
+    // A value no one can act on is reported, and the port decides meanwhile.
+    WriteProfileString(s.f.Ini(), "Servers", "SMTPSecurity", "ssl");
+    w.LoadSettings();
+    QCOMPARE(w.cboSMTPSecurity->currentIndex(), int(TSmtpSecurity::Tls));
+    QCOMPARE(s.f.errors.size(), std::size_t{1});
+    QVERIFY(s.f.errors[0].find("SMTPSecurity=ssl") != std::string::npos);
   }
 
   void OkWithABlankFieldKeepsTheWindow() {

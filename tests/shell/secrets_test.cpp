@@ -1,0 +1,103 @@
+// Where the SMTP settings and password come from: the settings file, the
+// password command, and a real keyring (gnome-keyring on a private bus).
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "platform/profile.h"
+#include "shell/secrets.h"
+#include "shell/smtp_settings.h"
+#include "tests/net/net_support.h"
+#include "tests/platform/temp_folder.h"
+#include "tests/support/private_keyring.h"
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST(SmtpSettingsTest, SecurityComesFromTheFileElseFromThePort) {
+  EXPECT_EQ(SecurityForPort("smtp.example.org:465"), TSmtpSecurity::Tls);
+  EXPECT_EQ(SecurityForPort(" smtp.example.org:587 "), TSmtpSecurity::StartTls);
+  EXPECT_EQ(SecurityForPort("smtp.example.org"), TSmtpSecurity::None);
+  EXPECT_EQ(SecurityForPort("smtp.example.org:4650"), TSmtpSecurity::None);
+
+  TempFolder dir;
+  const std::string ini = dir / "TOLVANE.INI";
+  PutFile(ini,
+          "[Servers]\r\nSMTP=mail.example.org:587\r\nSMTPUser= me@example.org \r\n"
+          "SMTPAuth=login\r\nSMTPCAFile=/etc/ca.pem\r\nSMTPFingerprint=AB:CD\r\n"
+          "SMTPPasswordCommand=pass show mail\r\n");
+  TSmtpSettings s = ReadSmtpSettings(ini);
+  EXPECT_EQ(s.Security, TSmtpSecurity::StartTls);
+  EXPECT_EQ(s.User, "me@example.org");
+  EXPECT_EQ(s.PasswordCommand, "pass show mail");
+
+  // A stored choice beats the port, in any case; an unknown one is refused
+  // rather than guessed.
+  WriteProfileString(ini, "Servers", "SMTPSecurity", "None");
+  EXPECT_EQ(ReadSmtpSettings(ini).Security, TSmtpSecurity::None);
+  WriteProfileString(ini, "Servers", "SMTPSecurity", "ssl");
+  EXPECT_EQ(ErrorOf([&] { ReadSmtpSettings(ini); }),
+            "SMTPSecurity=ssl in TOLVANE.INI is not one of none, starttls, tls");
+}
+
+TEST(PasswordCommandTest, FirstLineIsThePasswordAndFailuresSayWhy) {
+  EnsureApp();
+  EXPECT_EQ(RunPasswordCommand("printf 'tok en\\r\\nsecond\\n'"), "tok en");
+  EXPECT_EQ(RunPasswordCommand("printf nolineend"), "nolineend");
+  // The command's input is closed: one that reads it does not hang.
+  EXPECT_EQ(RunPasswordCommand("cat; echo done"), "done");
+  EXPECT_EQ(ErrorOf([] { RunPasswordCommand("echo 'gpg: decryption failed' >&2; exit 2"); }),
+            "The password command failed (exit code 2): gpg: decryption failed");
+  EXPECT_EQ(ErrorOf([] { RunPasswordCommand("echo"); }),
+            "The password command printed no password");
+  EXPECT_EQ(ErrorOf([] { RunPasswordCommand("sleep 5", 1000); }),
+            "The password command did not finish in 1 s");
+}
+
+class KeyringTest : public ::testing::Test {
+ protected:
+  void SetUp() override { EnsureApp(); }
+  TPrivateKeyring& keyring = TPrivateKeyring::Shared();
+};
+
+TEST_F(KeyringTest, StoredPasswordIsReadBackAndFoundBySecretTool) {
+  StorePassword("smtp.one.test", "me@one.test", "pä ss");
+  EXPECT_EQ(ReadStoredPassword("smtp.one.test", "me@one.test").password, "pä ss");
+  EXPECT_EQ(keyring.Lookup("tolvane:smtp.one.test", "me@one.test"), "pä ss");
+  // Another user at the same host has none, and that is no keyring failure.
+  const TKeyringRead other = ReadStoredPassword("smtp.one.test", "you@one.test");
+  EXPECT_FALSE(other.password);
+  EXPECT_EQ(other.problem, "");
+}
+
+TEST_F(KeyringTest, FindPasswordTriesCommandThenKeyringThenAsks) {
+  TSmtpSettings s;
+  s.Smtp = "smtp.two.test:587";
+  s.User = "me@two.test";
+  // The error names the command that stores the entry found next.
+  const std::string none = ErrorOf([&] { FindPassword(s, nullptr); });
+  EXPECT_EQ(none.rfind("No password for me@two.test at smtp.two.test. ", 0), 0u);
+  EXPECT_NE(none.find("server tolvane:smtp.two.test user me@two.test type plaintext"),
+            std::string::npos);
+  EXPECT_NE(none.find("SMTPPasswordCommand"), std::string::npos);
+  keyring.Store("tolvane:smtp.two.test", "me@two.test", "from-keyring");
+  EXPECT_EQ(FindPassword(s, [](const std::string&) { return "typed"; }), "from-keyring");
+
+  // A cancelled box is no password.
+  s.User = "new@two.test";
+  EXPECT_EQ(ErrorOf([&] {
+              FindPassword(s, [](const std::string&) { return std::nullopt; });
+            }).rfind("No password for new@two.test", 0),
+            0u);
+  s.PasswordCommand = "echo from-command";
+  EXPECT_EQ(FindPassword(s, nullptr), "from-command");
+}
+
+}  // namespace
