@@ -58,6 +58,9 @@ class TRequestUi {
   // A failure that no step handles (an unreadable list or template file):
   // the application's error handler.
   virtual void UnhandledException(const std::exception& e) = 0;
+  // The program was asked to stop: an open question counts as No and
+  // nothing more is sent.
+  virtual bool Stopping() const { return false; }
 };
 
 // The settings the dispatcher reads at the moment it needs them.
@@ -80,7 +83,13 @@ class TRequestDispatcher {
     Declined,    // the user answered No
     Sent,        // the mail server accepted the request
     Failed,      // opening the connection or sending failed
+    Stopped,     // dropped because the program is stopping
   };
+
+  static constexpr char kNoAddressShape[] =
+      "not a request: the text holds a blank or a line break";
+  // No line feed, carriage return or blank: the one shape rule for every road.
+  static bool HasAddressShape(const std::string& text);
 
   TRequestDispatcher(TmsMessage& message, TRequestSender& sender, THistory& history,
                      TRequestUi& ui, std::function<TDispatchSettings()> settings,
@@ -129,6 +138,7 @@ class TRequestDispatcher {
   void RunJob(const TJob& job);
   void Dispatch(std::string url, bool checkHistory);
   bool PrepareRequest(const std::string& url, bool checkHistory);
+  bool StopHere(const std::string& url);
   void Finish(const std::string& url, TOutcome outcome);
   void BindEvents();
 

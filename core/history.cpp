@@ -50,6 +50,8 @@ void THistory::Load() {
     load_failed_ = true;
     throw;
   }
+  // A byte-order mark from an editor is not part of the first URL.
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   items_ = SplitLines(text);
   load_failed_ = false;
 }

@@ -10,7 +10,9 @@
 
 #include <climits>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/datetime.h"
@@ -19,6 +21,7 @@
 #include "base/text_helpers.h"
 #include "shell/main_window.h"
 #include "shell/request_road.h"
+#include "shell/shell_state.h"
 #include "shell/single_instance.h"
 #include "shell/tips.h"
 #include "shell/ui_style.h"
@@ -30,6 +33,15 @@ std::string ProgramPath(const char* argv0) {
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
   return argv0 ? argv0 : "tolvane";
+}
+
+// Without a display Qt would abort with its own platform message.
+bool HasDesktop() {
+  const auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+  };
+  return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
 }  // namespace
@@ -64,7 +76,7 @@ std::unique_ptr<QSocketNotifier> CatchStopSignals() {
     char byte;
     while (::read(g_signal_pipe[1], &byte, 1) > 0) {
     }
-    QCoreApplication::exit(0);
+    RequestStop();
   });
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
@@ -93,6 +105,11 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 int RunTrayProgram(int argc, char** argv) {
+  if (!HasDesktop()) {
+    std::cerr << "tolvane: the tray program needs a desktop session (no display found); "
+                 "tolvane --compose URL and tolvane --request URL work without one\n";
+    return 2;
+  }
   // Taken before anything else, and held until the process ends.
   TPreviousInstance previous(ProgramPath(argc > 0 ? argv[0] : nullptr));
   SetPreviousInstance(&previous);
@@ -109,6 +126,8 @@ int RunTrayProgram(int argc, char** argv) {
   InstallErrorBox();
   InstallRasBoxes();
   InstallRequestRoad();
+  // Before the first box of the start-up, so that no stop is lost in it.
+  const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals();
 
   int code = 0;
   {
@@ -118,10 +137,14 @@ int RunTrayProgram(int argc, char** argv) {
       std::_Exit(0);
     }
     previous.Listen([&main] { main.ShowCentred(); });
-    const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals();
-    // Made hidden at start: it steps the tip forward once.
-    TfrmTips hiddenTips;
-    code = QApplication::exec();
+    // A stop during the start-up's boxes ended only their loops.
+    if (!StopRequested) {
+      // Made hidden at start: it steps the tip forward once (not over the
+      // stored number when the settings were never read).
+      std::optional<TfrmTips> hiddenTips;
+      if (main.SettingsLoaded()) hiddenTips.emplace();
+      code = QApplication::exec();
+    }
     previous.StopListening();
   }
   SetErrorBox({});

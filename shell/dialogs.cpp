@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "core/request_builder.h"
 #include "net/ras.h"
 #include "shell/help.h"
 #include "base/debug_log.h"
@@ -82,6 +83,8 @@ QString MarkAccelerators(const std::string& text) {
   }
   return out;
 }
+
+std::string EscapeAccelerators(const std::string& text) { return ReplaceAll("&", text, "&&"); }
 
 QMessageBox::StandardButton TopmostMessageDlg(const std::string& text, TMsgDlgType type,
                                               QMessageBox::StandardButtons buttons, int helpTopic,

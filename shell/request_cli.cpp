@@ -40,13 +40,14 @@ class TConsoleUi : public TRequestUi {
     return (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) ? TAnswer::No
                                                                          : TAnswer::Yes;
   }
-  void OpenProgress(const std::string&) override { std::cout << "Requesting\n" << std::flush; }
+  void OpenProgress(const std::string&) override {}
   void SetProgress(int) override {}
   void CloseProgress() override {}
+  // The steps go to the debug log only, so that the terminal shows the same
+  // answer with or without a tray program.
   void SetStatus(const std::string& status) override {
     status_ = status;
     DebugLog(status);
-    std::cout << status << "\n" << std::flush;
   }
   std::string StatusLine() const override { return status_; }
   // The refusal itself is reported when the command ends.
@@ -59,7 +60,7 @@ class TConsoleUi : public TRequestUi {
   std::string status_;
 };
 
-int SendHere(const std::string& url) {
+TRequestAnswer SendHere(const std::string& url) {
   const std::string ini = SettingsFilePath();
   TDispatchSettings settings;
   settings.Email = ReadProfileString(ini, "General", "Email");
@@ -67,20 +68,16 @@ int SendHere(const std::string& url) {
   settings.Confirm = ReadProfileInteger(ini, "General", "Confirm", 2);
   settings.CheckHistory = ReadProfileBool(ini, "General", "CheckHistory", true);
   if (Trimmed(settings.Email).empty() || Trimmed(settings.Smtp).empty()) {
-    std::cerr << "tolvane: the settings lack your e-mail address or SMTP server (" << ini
-              << "); start Tolvane and fill them in\n";
-    return kSettingsIncomplete;
+    return SettingsIncompleteAnswer();
   }
 
   TServerList servers(ini);
   THistory history(ProgramFolder() + "History.Dat");
   try {
     servers.Load();
-    DebugLog("Loaded Server File");
     history.Load();
   } catch (const std::exception& e) {
-    std::cerr << "tolvane: " << e.what() << "\n";
-    return kRequestFailed;
+    return {kRequestFailed, e.what()};
   }
 
   TmsMessage message;
@@ -94,19 +91,9 @@ int SendHere(const std::string& url) {
   TRequestDispatcher dispatcher(message, sender, history, ui, [&] { return settings; },
                                 [&] { return servers.Choice(); });
   dispatcher.DispatchRequest(url, true);
-
-  using O = TRequestDispatcher::TOutcome;
-  switch (dispatcher.LastOutcome()) {
-    case O::Sent:
-      return kRequestSent;
-    case O::NoRequest:
-      std::cerr << "tolvane: not a request: " << url
-                << " does not begin with http://, gopher://, news: or ftp://\n";
-      return kRequestFailed;
-    default:
-      std::cerr << "tolvane: " << dispatcher.LastError() << "\n";
-      return kRequestFailed;
-  }
+  std::string dispatched = url;
+  if (TRequestDispatcher::CountChar('/', dispatched) < 3) dispatched += "/";
+  return AnswerFor(dispatcher.LastOutcome(), dispatched, dispatcher.LastError());
 }
 
 }  // namespace
@@ -116,12 +103,9 @@ int RunRequestCommand(int argc, char** argv, const std::string& url) {
   UseUserTimeLocale();
   QCoreApplication app(argc, argv);
 
-  int code = kRequestFailed;
-  std::string text;
-  if (HandToRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), url, code, text)) {
-    (code == kRequestSent ? std::cout : std::cerr)
-        << (code == kRequestSent ? "" : "tolvane: ") << text << "\n";
-    return code;
+  TRequestAnswer answer;
+  if (!HandToRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), url, answer)) {
+    answer = SendHere(url);
   }
-  return SendHere(url);
+  return PrintAnswer(answer);
 }

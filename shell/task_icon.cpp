@@ -14,6 +14,8 @@ std::string CutUtf8(const std::string& text, std::size_t max) {
 TTaskIcon::TTaskIcon(QObject* owner) : QObject(owner) {
   tray_ = std::make_unique<QSystemTrayIcon>();
   connect(tray_.get(), &QSystemTrayIcon::activated, this, &TTaskIcon::Activated);
+  waiting_.setInterval(kHostLookMs);
+  connect(&waiting_, &QTimer::timeout, this, &TTaskIcon::LookForHost);
 }
 
 TTaskIcon::~TTaskIcon() {
@@ -23,10 +25,16 @@ TTaskIcon::~TTaskIcon() {
 bool TTaskIcon::HostAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 void TTaskIcon::SetActive(bool value) {
+  if (!value) waiting_.stop();
   if (value == active_) return;
   ++platform_calls_;
   if (value) {
-    if (!HostAvailable()) return;
+    // A tray host that comes later (a panel that starts after us at login)
+    // gets the icon as soon as it is there.
+    if (!HostAvailable()) {
+      waiting_.start();
+      return;
+    }
     tray_->setIcon(icon_);
     tray_->setToolTip(QString::fromStdString(tool_tip_));
     tray_->show();
@@ -35,6 +43,12 @@ void TTaskIcon::SetActive(bool value) {
     tray_->hide();
     active_ = tray_->isVisible();
   }
+}
+
+void TTaskIcon::LookForHost() {
+  if (!HostAvailable()) return;
+  waiting_.stop();
+  SetActive(true);
 }
 
 void TTaskIcon::SetIcon(const QIcon& value) {

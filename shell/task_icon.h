@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -25,6 +26,7 @@ class TTaskIcon : public QObject {
 
   bool Active() const { return active_; }
   // Adds or removes the icon; stays unchanged when the platform refuses.
+  // Without a tray host the icon is added once one appears.
   void SetActive(bool value);
 
   const QIcon& Icon() const { return icon_; }
@@ -54,10 +56,14 @@ class TTaskIcon : public QObject {
   static bool HostAvailable();
 
  private:
+  static constexpr int kHostLookMs = 1000;
+
   void Activated(QSystemTrayIcon::ActivationReason reason);
   void Modify();
+  void LookForHost();
 
   std::unique_ptr<QSystemTrayIcon> tray_;
+  QTimer waiting_;  // runs while an active icon waits for a tray host
   QIcon icon_;
   std::string tool_tip_;
   int id_ = 0;

@@ -1,11 +1,9 @@
-"""The whole road of a request on a real desktop: Tolvane in the tray of an
-Xvfb display, the real clipboard set with xclip, and a real SMTP server
-(aiosmtpd) on loopback receiving what Tolvane sends. Then the command line,
-with and without the tray program running."""
+"""The road of a request on a real desktop: Tolvane in the tray of an Xvfb
+display, the real clipboard set with xclip, and a real SMTP server (aiosmtpd)
+on loopback receiving what Tolvane sends; then the command line, with and
+without the tray program running."""
 
 import os
-import re
-import subprocess
 import sys
 import time
 import unittest
@@ -13,44 +11,9 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import e2e_args  # noqa: E402
-from desktop import Desktop, wait_until  # noqa: E402
+from desktop import Desktop, SmtpServer, Tolvane, wait_until  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
-SMTP_SERVER = os.path.join(HERE, "..", "net", "smtp_server.py")
-
-
-class SmtpServer:
-    """aiosmtpd on 127.0.0.1 at a free port, recording each message."""
-
-    def __init__(self, folder):
-        self.folder = folder
-        os.makedirs(folder, exist_ok=True)
-        self.proc = subprocess.Popen(["/usr/bin/python3", SMTP_SERVER, folder],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.port = int(self.proc.stdout.readline())
-
-    def messages(self):
-        """(envelope lines, data) of each message received, in order."""
-        out = []
-        n = 1
-        while os.path.exists(os.path.join(self.folder, "msg-%d.done" % n)):
-            with open(os.path.join(self.folder, "msg-%d.done" % n)) as f:
-                env = f.read().split("\n")
-            with open(os.path.join(self.folder, "msg-%d.data" % n), "rb") as f:
-                data = f.read().decode("latin-1")
-            out.append((env, data))
-            n += 1
-        return out
-
-    def stop(self):
-        self.proc.stdout.close()
-        if self.proc.poll() is None:
-            self.proc.stdin.close()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
 
 
 def page_request(url):
@@ -71,139 +34,146 @@ class RequestRoad(unittest.TestCase):
         self.desktop = Desktop(ARGS.artifacts, "request", 1024, 768)
         self.desktop.__enter__()
         self.addCleanup(self.desktop.stop)
-        self.folder = self.desktop.program_folder(ARGS.bin)
-        self.program = os.path.join(self.folder, "tolvane")
-        self.work = os.path.join(self.desktop.tmp, "work")
-        os.makedirs(self.work)
-        self.smtp = SmtpServer(os.path.join(self.desktop.tmp, "mail"))
-        self.addCleanup(lambda: self.smtp.stop())
+        self.t = Tolvane(self.desktop, ARGS.bin)
+        self.addCleanup(self.t.stop)
 
-    def write_settings(self, check_history, port):
-        path = self.desktop.settings_file()
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(("[General]\r\nEmail=me@home.test\r\nConfirm=2\r\nEnabled=0\r\n"
-                     "CheckHistory=%d\r\nTipEnabled=0\r\n[Servers]\r\nSMTP=127.0.0.1:%d\r\n"
-                     % (check_history, port)).encode())
-
-    def log(self):
-        path = os.path.join(self.folder, "DebugLog.Txt")
-        if not os.path.exists(path):
-            return []
-        with open(path, "rb") as f:
-            return [line.split(": ", 1)[-1] for line in f.read().decode().split("\r\n") if line]
-
-    def copy(self, text):
-        subprocess.run(["xclip", "-selection", "clipboard", "-i"], input=text.encode(),
-                       env=self.desktop.env(), check=True, timeout=10)
-
-    def wait_messages(self, count):
-        wait_until(lambda: len(self.smtp.messages()) >= count, 20, "%d messages" % count)
-        time.sleep(0.5)  # nothing more arrives
-        self.assertEqual(len(self.smtp.messages()), count)
-
-    def wait_log(self, line, after):
-        wait_until(lambda: line in self.log()[after:], 20, repr(line) + " in the debug log")
-
-    def history(self):
-        with open(os.path.join(self.folder, "History.Dat"), "rb") as f:
-            return [h.split(" ")[0] for h in f.read().decode().split("\r\n") if h]
-
-    def request_command(self, url):
-        return subprocess.run([self.program, "--request", url], env=self.desktop.env(),
-                              cwd=self.work, capture_output=True, text=True, timeout=60,
-                              stdin=subprocess.DEVNULL)
-
-    def test_copy_to_delivery_duplicates_switch_failure_and_command_line(self):
-        d = self.desktop
-        self.write_settings(check_history=1, port=self.smtp.port)
-        tolvane = d._spawn("tolvane", [self.program], env=d.env(), cwd=self.work)
-        icon = d.tray_icon("tolvane")
-        wait_until(lambda: "Loaded Server File" in self.log(), 20, "start-up")
-        time.sleep(0.5)
-
-        # A copied address becomes a request to the pages server, and the
-        # first change also sends the test message to the user, once.
-        url = "http://host/docs/page.html#part2"
-        self.copy(url)
-        self.wait_messages(2)
-        env, data = self.smtp.messages()[0]
+    def test_a_copy_sends_the_request_and_the_test_message_once(self):
+        t = self.t
+        t.write_settings()
+        t.start()
+        t.copy("http://host/docs/page.html#part2")
+        t.wait_messages(2)
+        env, data = t.smtp.messages()[0]
         self.assertEqual(env[1:3], ["me@home.test", "pages@example.org"])
         self.assertEqual(data, page_request("http://host/docs/page.html"))
-        env, data = self.smtp.messages()[1]
+        env, data = t.smtp.messages()[1]
         self.assertEqual(env[2], "me@home.test")
         self.assertIn("Subject:  Test Message from your copy of Tolvane", data)
-        self.assertTrue(os.path.exists(os.path.join(self.work, "Test Message.Flg")))
+        self.assertTrue(os.path.exists(os.path.join(t.work, "Test Message.Flg")))
+        t.copy("http://host/second.htm")
+        t.wait_messages(3)
+        self.assertEqual(t.smtp.messages()[2][1], page_request("http://host/second.htm"))
+        self.assertEqual(t.stop_with_flag(), 0, t.output())
+        self.assertEqual(t.history(), ["http://host/second.htm",
+                                       "http://host/docs/page.html#part2"])
 
-        # The same address again at once: discarded, nothing sent.
-        mark = len(self.log())
-        self.copy(url)
-        self.wait_log("Fast Duplicate Discarded", mark)
+    def test_the_test_message_goes_once_from_a_folder_that_cannot_be_written(self):
+        t = self.t
+        t.write_settings()
+        t.start(cwd="/proc")  # not writable, not even by root
+        t.copy("http://host/one.htm")
+        t.wait_messages(2)
+        t.copy("http://host/two.htm")
+        t.wait_messages(3)
+        self.assertNotIn("Test Message", t.smtp.messages()[2][1])
+        self.assertFalse(self.desktop.windows(name="^Tolvane$"), "an error box")
+        flag = os.path.join(os.path.dirname(self.desktop.settings_file()), "Test Message.Flg")
+        self.assertTrue(os.path.exists(flag))
+
+    def test_repeats_are_discarded_or_refused(self):
+        t = self.t
+        t.write_settings(CheckHistory=1)
+        t.start()
+        url = "http://host/docs/page.html"
+        t.copy(url)
+        t.wait_messages(2)
+        mark = len(t.log())
+        t.copy(url)
+        t.wait_log("Fast Duplicate Discarded", mark)
         # Later, with "Don't repeat requests" on: the brief notice, no mail.
         time.sleep(3.2)
-        mark = len(self.log())
-        self.copy(url)
+        mark = len(t.log())
+        t.copy(url)
         time.sleep(0.8)
-        d.screenshot("request_duplicate_notice")
-        self.wait_log("Requesting", mark)
-        self.assertEqual(len(self.smtp.messages()), 2)
+        self.desktop.screenshot("request_duplicate_notice")
+        t.wait_log("Requesting", mark)
+        self.assertEqual(len(t.smtp.messages()), 2)
 
-        # Another address: a request, and no second test message.
-        self.copy("http://host/second.htm")
-        self.wait_messages(3)
-        self.assertEqual(self.smtp.messages()[2][1], page_request("http://host/second.htm"))
-
-        # A click on the tray icon switches Tolvane off: copies send nothing.
+    def test_a_tray_click_switches_requests_off(self):
+        t, d = self.t, self.desktop
+        t.write_settings()
+        t.start()
+        icon = d.tray_icon("tolvane")
         d.click(icon, button=1)
         time.sleep(0.5)
-        mark = len(self.log())
-        self.copy("http://host/while-off.htm")
-        self.wait_log("CB change detected", mark)
+        mark = len(t.log())
+        t.copy("http://host/while-off.htm")
+        t.wait_log("CB change detected", mark)
         time.sleep(1.0)
-        self.assertEqual(self.log()[mark:], ["CB change detected"])
-        self.assertEqual(len(self.smtp.messages()), 3)
-        d.click(icon, button=1)
-        time.sleep(0.5)
+        self.assertEqual(t.log()[mark:], ["CB change detected"])
+        self.assertEqual(t.smtp.messages(), [])
 
-        # The command line hands its address to the running program.
-        done = self.request_command("http://host/from-command.html")
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        self.assertEqual(len(self.smtp.messages()), 4)
-        self.assertEqual(self.smtp.messages()[3][1],
-                         page_request("http://host/from-command.html"))
+    def test_a_dim_icon_stored_at_the_last_end_means_disabled(self):
+        t = self.t
+        t.write_settings(Enabled=0, TrayIconDim=1)
+        t.start()
+        mark = len(t.log())
+        t.copy("http://host/behind-a-dim-icon.htm")
+        t.wait_log("CB change detected", mark)
+        time.sleep(1.0)
+        self.assertEqual(t.log()[mark:], ["CB change detected"])
+        self.assertEqual(t.smtp.messages(), [])
 
-        # With the mail server gone, the failure box and no history entry.
-        self.smtp.stop()
-        mark = len(self.log())
-        self.copy("http://host/no-server.htm")
+    def test_a_failed_send_shows_the_box_and_records_nothing(self):
+        t, d = self.t, self.desktop
+        t.write_settings()
+        open(os.path.join(t.work, "Test Message.Flg"), "w").close()
+        t.start()
+        t.smtp.stop()
+        mark = len(t.log())
+        t.copy("http://host/no-server.htm")
         box = d.wait_window("^Tolvane$")
         d.screenshot("request_failure_box", box)
-        wait_until(lambda: any(l.startswith("Error in Request Failed.") for l in self.log()[mark:]),
-                   20, "the failure in the log")
-        failure = [l for l in self.log()[mark:] if l.startswith("Error in Request Failed.")][0]
-        self.assertRegex(failure, r"^Error in Request Failed\.-?\d+ with The last successful "
-                                  r"operation was <Openning>$")
+        failures = lambda: [l for l in t.log()[mark:] if l.startswith("Error in Request Failed.")]
+        wait_until(failures, 20, "the failure in the log")
+        self.assertRegex(failures()[0], r"^Error in Request Failed\.-?\d+ with The last "
+                                        r"successful operation was <Openning>$")
         d.key("Return", window=box)
         d.wait_no_window("^Tolvane$")
+        self.assertEqual(t.stop_with_flag(), 0, t.output())
+        self.assertEqual(t.history(), [])
 
-        # The installer's stop request ends it; the history holds what was sent.
-        open(os.path.join(self.folder, "Installer.Flg"), "w").close()
-        self.assertEqual(tolvane.wait(timeout=20), 0, d.log("tolvane"))
-        self.assertEqual(self.history(), ["http://host/from-command.html",
-                                          "http://host/second.htm",
-                                          "http://host/docs/page.html#part2"])
+    def test_the_command_line_hands_over_or_sends_alone(self):
+        t = self.t
+        t.write_settings()
+        t.start()
+        done = t.request("http://host/from-command.html")
+        self.assertEqual((done.returncode, done.stdout), (0, "Sent\n"), done.stderr)
+        self.assertEqual(t.smtp.messages()[0][1], page_request("http://host/from-command.html"))
+        self.assertEqual(t.stop_with_flag(), 0, t.output())
 
-        # Without a running program the command line sends by itself.
-        self.smtp = SmtpServer(os.path.join(d.tmp, "mail2"))
-        self.write_settings(check_history=1, port=self.smtp.port)
-        done = self.request_command("http://host/alone.html")
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        self.assertIn("Sent", done.stdout)
-        self.assertEqual(self.smtp.messages()[0][1], page_request("http://host/alone.html"))
-        self.assertEqual(self.history()[0], "http://host/alone.html")
-        again = self.request_command("http://host/alone.html")
+        done = t.request("http://host/alone.html")
+        self.assertEqual((done.returncode, done.stdout), (0, "Sent\n"), done.stderr)
+        self.assertEqual(t.smtp.messages()[1][1], page_request("http://host/alone.html"))
+        self.assertEqual(t.history()[:2], ["http://host/alone.html",
+                                           "http://host/from-command.html"])
+        again = t.request("http://host/alone.html")
         self.assertEqual(again.returncode, 1)
         self.assertIn("Duplicate Request", again.stderr)
+
+    def test_the_command_line_keeps_one_rule_with_or_without_the_tray(self):
+        t = self.t
+        t.write_settings(CheckHistory=0)
+        long_url = "http://host/long?" + "q" * (70 * 1024)
+        cases = ["http://host/a\nb", "http://host/blank ", "http://host/cr\r", "mailto:x@y",
+                 "https://host/secure.html"]
+
+        def answers():
+            return [(r.returncode, r.stdout, r.stderr) for r in map(t.request, cases)]
+
+        alone = answers()
+        t.start()
+        with_tray = answers()
+        self.assertEqual(with_tray, alone)
+        self.assertEqual([a[0] for a in alone], [1, 1, 1, 1, 0])
+        self.assertIn("blank or a line break", alone[0][2])
+        # The whole long address reached the dispatcher.
+        mark = len(t.log())
+        t.request(long_url)
+        wait_until(lambda: any(l == "Body: GET " + long_url for l in t.log()[mark:]), 20,
+                   "the whole long address in the log")
+        sent = [m[1] for m in t.smtp.messages()]
+        self.assertEqual(sum("GET https://host/secure.html" in m for m in sent), 2)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,9 @@
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <QDir>
 
 #include "platform/files.h"
 #include "platform/instance_lock.h"
@@ -27,11 +30,25 @@ class SingleInstanceTest : public QObject {
     QCOMPARE(nowhere.GetState(), InstanceLock::State::Failed);
   }
 
-  void TempFolderLockCarriesTheUserId() {
+  void LockLivesInAFolderOnlyThisUserEnters() {
     TestFolders f;
-    ::unsetenv("XDG_RUNTIME_DIR");
-    const std::string base = InstanceBasePath("tolvane");
-    QCOMPARE(base, TempFolder() + "tolvane-" + std::to_string(::getuid()));
+    // A runtime folder others may enter is not used: one of our own is made.
+    const std::string open = f.program + "open-runtime";
+    QVERIFY(QDir().mkpath(QString::fromStdString(open)));
+    ::chmod(open.c_str(), 0755);
+    ::setenv("XDG_RUNTIME_DIR", open.c_str(), 1);
+    const std::string temp = f.program + "tmp/";
+    QVERIFY(QDir().mkpath(QString::fromStdString(temp)));
+    ::setenv("TMPDIR", temp.c_str(), 1);
+    const std::string own = temp + "tolvane-" + std::to_string(::getuid());
+    QCOMPARE(InstanceBasePath("tolvane"), own + "/tolvane");
+    struct stat st {};
+    QCOMPARE(::lstat(own.c_str(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0700u);
+    // A folder of that name that others may enter is never taken.
+    ::chmod(own.c_str(), 0777);
+    QCOMPARE(InstanceBasePath("tolvane"), std::string());
+    ::unsetenv("TMPDIR");
   }
 
   void SecondInstanceRaisesTheFirstAndEnds() {
@@ -72,11 +89,13 @@ class SingleInstanceTest : public QObject {
   void AFailedLockCountsAsAlone() {
     TestFolders f;
     ::setenv("XDG_RUNTIME_DIR", (f.program + "missing").c_str(), 1);
+    ::setenv("TMPDIR", (f.program + "missing").c_str(), 1);
     TPreviousInstance first("/opt/x/tolvane");
     QVERIFY(!first.PreviousExists());
     QVERIFY(!first.HoldsLock());
     TJustOne32 runs(f.program, &first);
     QVERIFY(!runs.EndThisProcess());
+    ::unsetenv("TMPDIR");
   }
 };
 
