@@ -200,6 +200,8 @@ class Desktop:
         return env
 
     def _spawn(self, name, argv, env=None, **kw):
+        if name in self.logs:
+            self.logs[name].close()  # a program started again
         log = open(os.path.join(self.tmp, name + ".log"), "w+")
         self.logs[name] = log
         p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
