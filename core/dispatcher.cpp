@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/helpers.h"
 #include "core/request_builder.h"
 #include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/folders.h"
-#include "base/helpers.h"
 
 namespace {
 

@@ -77,17 +77,16 @@ class TRequestDispatcher {
   static constexpr double FastDuplicateWindow = 3.472222e-5;
 
   enum class TOutcome {
-    None,        // nothing dispatched yet
-    Refused,     // not a URL's shape, or a duplicate
-    NoRequest,   // not an address Tolvane requests
-    Declined,    // the user answered No
-    Sent,        // the mail server accepted the request
-    Failed,      // opening the connection or sending failed
-    Stopped,     // dropped because the program is stopping
+    None,       // nothing dispatched yet
+    Refused,    // not a URL's shape, or a duplicate
+    NoRequest,  // not an address Tolvane requests
+    Declined,   // the user answered No
+    Sent,       // the mail server accepted the request
+    Failed,     // opening the connection or sending failed
+    Stopped,    // dropped because the program is stopping
   };
 
-  static constexpr char kNoAddressShape[] =
-      "not a request: the text holds a blank or a line break";
+  static constexpr char kNoAddressShape[] = "not a request: the text holds a blank or a line break";
   // No line feed, carriage return or blank: the one shape rule for every road.
   static bool HasAddressShape(const std::string& text);
 

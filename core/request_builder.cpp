@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
-#include "platform/ascii.h"
-#include "platform/errors.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
+#include "platform/ascii.h"
+#include "platform/errors.h"
 
 namespace {
 

@@ -119,8 +119,10 @@ void TServerList::cboHTTPServersPagesChange() {
 }
 
 TServerChoice TServerList::Choice() const {
-  return {cboHTTPServersPages.Text(), cboHTTPServersBinary.Text(), cboFTPservers.Text(),
-          PagesVerb,                  PagesTemplateFile,            BinaryVerb,
-          BinaryTemplateFile,         PagesVerbHttps,               PagesTemplateFileHttps,
-          BinaryVerbHttps,            BinaryTemplateFileHttps};
+  return {cboHTTPServersPages.Text(), cboHTTPServersBinary.Text(),
+          cboFTPservers.Text(),       PagesVerb,
+          PagesTemplateFile,          BinaryVerb,
+          BinaryTemplateFile,         PagesVerbHttps,
+          PagesTemplateFileHttps,     BinaryVerbHttps,
+          BinaryTemplateFileHttps};
 }

@@ -15,10 +15,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/datetime.h"
-#include "shell/dialogs.h"
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
+#include "platform/datetime.h"
+#include "shell/dialogs.h"
 #include "shell/main_window.h"
 #include "shell/request_road.h"
 #include "shell/shell_state.h"

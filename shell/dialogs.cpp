@@ -5,10 +5,10 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "base/debug_log.h"
 #include "core/request_builder.h"
 #include "net/ras.h"
 #include "shell/help.h"
-#include "base/debug_log.h"
 #include "shell/main_window.h"
 
 namespace {

@@ -3,6 +3,8 @@
 #include <iostream>
 #include <string>
 
+#include "base/debug_log.h"
+#include "base/text_helpers.h"
 #include "core/dispatcher.h"
 #include "core/request_builder.h"
 #include "core/server_list.h"
@@ -12,8 +14,6 @@
 #include "platform/profile.h"
 #include "shell/app.h"
 #include "shell/request_cli.h"
-#include "base/debug_log.h"
-#include "base/text_helpers.h"
 
 namespace {
 

@@ -54,8 +54,7 @@ class TRequestServer {
 
 // Command-line side: false when no tray program listens; otherwise true with
 // the answer it gave.
-bool HandToRunningInstance(const std::string& path, const std::string& url,
-                           TRequestAnswer& answer);
+bool HandToRunningInstance(const std::string& path, const std::string& url, TRequestAnswer& answer);
 
 // Prints an answer the one way both sides use; returns its exit code.
 int PrintAnswer(const TRequestAnswer& answer);

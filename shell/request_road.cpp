@@ -47,16 +47,17 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
       History(ProgramFolder() + "History.Dat"),
       main_(main),
       sender_(msSMTP1),
-      dispatcher_(msMessage1, sender_, History, *this,
-                  [this] {
-                    TDispatchSettings s;
-                    s.Email = main_.txtEmail->text().toStdString();
-                    s.Smtp = main_.txtSMTP->text().toStdString();
-                    s.CheckHistory = main_.chkCheckHistory->isChecked();
-                    s.Confirm = main_.optConfirm->ItemIndex();
-                    return s;
-                  },
-                  [this] { return main_.Servers.Choice(); }) {
+      dispatcher_(
+          msMessage1, sender_, History, *this,
+          [this] {
+            TDispatchSettings s;
+            s.Email = main_.txtEmail->text().toStdString();
+            s.Smtp = main_.txtSMTP->text().toStdString();
+            s.CheckHistory = main_.chkCheckHistory->isChecked();
+            s.Confirm = main_.optConfirm->ItemIndex();
+            return s;
+          },
+          [this] { return main_.Servers.Choice(); }) {
   msSMTP1.MailMessage = &msMessage1;
   msSMTP1.TimeOut = kMainClientTimeOut;
   msSMTP1.LogFileName = ProgramFolder() + "SMTP.LOG";

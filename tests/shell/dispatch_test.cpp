@@ -303,10 +303,8 @@ TEST_F(DispatchTest, StopWhileAskingIsANoAndDropsTheQueue) {
   EXPECT_TRUE(smtp.Messages().empty());  // neither requests nor the test message
   EXPECT_EQ(history.Count(), 0);
   const auto log = Log();
-  for (const char* url : {"http://host/asked.html", "http://host/queued.html",
-                          "news:also/"}) {
-    EXPECT_EQ(std::count(log.begin(), log.end(), std::string("Request dropped at stop: ") + url),
-              1)
+  for (const char* url : {"http://host/asked.html", "http://host/queued.html", "news:also/"}) {
+    EXPECT_EQ(std::count(log.begin(), log.end(), std::string("Request dropped at stop: ") + url), 1)
         << url;
   }
   EXPECT_FALSE(dispatcher.RequestBusy());

@@ -119,8 +119,8 @@ class HistoryMenuTest : public QObject {
     BoxAnswerer hand(QMessageBox::Yes);
     QString shown;
     hand.onBox = [&](QWidget* box) {
-      shown = QTextDocumentFragment::fromHtml(qobject_cast<QMessageBox*>(box)->text())
-                  .toPlainText();
+      shown =
+          QTextDocumentFragment::fromHtml(qobject_cast<QMessageBox*>(box)->text()).toPlainText();
       RequestStop();
     };
     QTimer::singleShot(0, [&] { RequestRoad()->Dispatcher().DispatchRequest(url, true); });

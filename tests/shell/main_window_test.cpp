@@ -421,9 +421,7 @@ class MainWindowTest : public QObject {
     f.Write(f.Ini(),
             "[General]\r\nEmail=me@example.org\r\nTrayIconDim=1\r\nTipNumber=5\r\n"
             "[Servers]\r\nSMTP=m\r\n");
-    {
-      TfrmProps early;
-    }
+    { TfrmProps early; }
     // A start that stopped early writes nothing over the stored values.
     QVERIFY(ReadProfileBool(f.Ini(), "General", "TrayIconDim", false));
     QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipNumber", 0), 5);

@@ -1,9 +1,15 @@
 #include <QTest>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
+
+#include <cstddef>
+#include <cstring>
 
 #include "platform/files.h"
 #include "platform/instance_lock.h"
@@ -49,6 +55,32 @@ class SingleInstanceTest : public QObject {
     ::chmod(own.c_str(), 0777);
     QCOMPARE(InstanceBasePath("tolvane"), std::string());
     ::unsetenv("TMPDIR");
+  }
+
+  void OnlyPeersOfThisUserCount() {
+    if (::getuid() != 0) QSKIP("needs root to be another user");
+    const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const char name[] = "\0tolvane-peer-test";  // abstract: no folder rights stop the peer
+    std::memcpy(address.sun_path, name, sizeof name);
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + sizeof name);
+    QCOMPARE(::bind(server, reinterpret_cast<sockaddr*>(&address), size), 0);
+    QCOMPARE(::listen(server, 2), 0);
+    for (const uid_t uid : {::getuid(), uid_t{65534}}) {
+      const pid_t child = ::fork();
+      if (child == 0) {
+        const int peer = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::setuid(uid) != 0) ::_exit(1);
+        ::_exit(::connect(peer, reinterpret_cast<sockaddr*>(&address), size) == 0 ? 0 : 1);
+      }
+      const int accepted = ::accept(server, nullptr, nullptr);
+      QCOMPARE(PeerIsSameUser(accepted), uid == ::getuid());
+      ::close(accepted);
+      int status = 0;
+      ::waitpid(child, &status, 0);
+    }
+    ::close(server);
   }
 
   void SecondInstanceRaisesTheFirstAndEnds() {
