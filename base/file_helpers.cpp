@@ -1,9 +1,9 @@
 #include "base/file_helpers.h"
 
-#include "platform/errors.h"
-#include "platform/files.h"
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
+#include "platform/errors.h"
+#include "platform/files.h"
 
 std::string ReadFileString(const std::string& path) {
   return ReadWholeFile(path).value_or(std::string());
@@ -19,6 +19,8 @@ std::optional<std::vector<std::string>> ReadFileLines(const std::string& path, b
   }
   if (!text) return std::nullopt;
   failed = false;
+  // A byte-order mark from an editor is not part of the first line.
+  if (text->compare(0, 3, "\xEF\xBB\xBF") == 0) text->erase(0, 3);
   return SplitLines(*text);
 }
 

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 
 #include "base/helpers.h"
 #include "core/request_builder.h"
 #include "mail/stamp.h"
 #include "platform/ascii.h"
 #include "platform/file_layout.h"
+#include "platform/files.h"
+#include "platform/folders.h"
 
 namespace {
 
@@ -26,6 +27,16 @@ class FlagGuard {
   bool& flag_;
 };
 
+// The last `count` characters of a UTF-8 text, never part of a sequence.
+std::string LastCharacters(const std::string& text, std::size_t count) {
+  std::size_t start = text.size();
+  while (start > 0 && count > 0) {
+    --start;
+    if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80) --count;
+  }
+  return text.substr(start);
+}
+
 }  // namespace
 
 TRequestDispatcher::TRequestDispatcher(TmsMessage& message, TRequestSender& sender,
@@ -39,6 +50,10 @@ TRequestDispatcher::TRequestDispatcher(TmsMessage& message, TRequestSender& send
       settings_(std::move(settings)),
       servers_(std::move(servers)) {
   BindEvents();
+}
+
+bool TRequestDispatcher::HasAddressShape(const std::string& text) {
+  return text.find_first_of("\n\r ") == std::string::npos;
 }
 
 int TRequestDispatcher::CountChar(char c, const std::string& text) {
@@ -70,6 +85,12 @@ void TRequestDispatcher::Run(TJob job) {
   while (!pending_.empty()) {
     TJob next = std::move(pending_.front());
     pending_.pop_front();
+    if (ui_.Stopping()) {
+      std::string url = next.text;
+      if (CountChar('/', url) < 3) url += "/";
+      StopHere(url);
+      continue;
+    }
     try {
       RunJob(next);
     } catch (const std::exception& e) {
@@ -113,7 +134,17 @@ void TRequestDispatcher::RunJob(const TJob& job) {
   }
   if (SuperDebug) DebugLog("CB<<<" + job.text + ">>>");
   Dispatch(job.text, true);
-  SendTestMessageOnce();
+  if (!ui_.Stopping()) SendTestMessageOnce();
+}
+
+// Nothing goes out once a stop was asked for; the dropped request leaves
+// one line in the log.
+bool TRequestDispatcher::StopHere(const std::string& url) {
+  if (!ui_.Stopping()) return false;
+  DebugLog("Request dropped at stop: " + url);
+  last_error_ = "Tolvane is stopping; the request was not sent";
+  Finish(url, TOutcome::Stopped);
+  return true;
 }
 
 void TRequestDispatcher::Finish(const std::string& url, TOutcome outcome) {
@@ -124,8 +155,8 @@ void TRequestDispatcher::Finish(const std::string& url, TOutcome outcome) {
 bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistory, bool resend) {
   // Shape: a carriage return is refused like a line feed, since it would
   // end the request line early in the mail.
-  if (url.find_first_of("\n\r ") != std::string::npos) {
-    last_error_ = "Not an address";
+  if (!HasAddressShape(url)) {
+    last_error_ = kNoAddressShape;
     Finish(url, TOutcome::Refused);
     return false;
   }
@@ -176,20 +207,25 @@ void TRequestDispatcher::Dispatch(std::string url, bool checkHistory, bool resen
   if (CountChar('/', url) < 3) url += "/";
   const std::string extension = AsciiLower(UrlExtension(url));
 
-  if (!PrepareRequest(url, checkHistory, resend)) return;
+  if (!PrepareRequest(url, checkHistory, resend) || StopHere(url)) return;
 
   const int confirm = settings_().Confirm;
   const bool ask = confirm == 0 || (confirm == 1 && (extension == "zip" || extension == "exe"));
-  if (ask && !resend && ui_.Confirm("Request " + url + " by e-mail?") == TRequestUi::TAnswer::No) {
-    last_error_ = "Declined";
-    Finish(url, TOutcome::Declined);
-    return;
+  // A kept request was confirmed when it was first copied.
+  if (ask && !resend) {
+    const TRequestUi::TAnswer answer = ui_.Confirm("Request " + url + " by e-mail?");
+    // A stop while the box was open closed it: that is a No.
+    if (StopHere(url)) return;
+    if (answer == TRequestUi::TAnswer::No) {
+      last_error_ = "Declined";
+      Finish(url, TOutcome::Declined);
+      return;
+    }
   }
 
   mail_sent_ = false;
   try {
-    const std::size_t keep = 29;
-    ui_.OpenProgress("..." + (url.size() > keep ? url.substr(url.size() - keep) : url));
+    ui_.OpenProgress("..." + LastCharacters(url, 29));
     progress_open_ = true;
     DebugLog("Requesting");
     ui_.SetProgress(12);
@@ -276,17 +312,22 @@ void TRequestDispatcher::BindEvents() {
   sender_.OnClosed = [step] { step("Close", -1); };
 }
 
+// The flag lies in the current folder; where that cannot be written (a start
+// from "/"), in the settings folder. Both places count.
 void TRequestDispatcher::SendTestMessageOnce() {
-  std::error_code ec;
-  if (std::filesystem::exists(kTestMessageFlag, ec)) return;
+  const std::string inSettings = ConfigFolder() + kTestMessageFlag;
+  if (FileExists(kTestMessageFlag) || FileExists(inSettings)) return;
   std::string body;
   try {
     body = ReadFileString(DataFilePath("Test Message.Txt"));
   } catch (const std::exception&) {
     body.clear();
   }
-  if (SendTestMessage(settings_().Email, "Test Message from your copy of Tolvane", body)) {
-    WriteFileString(kTestMessageFlag, " ");
+  if (!SendTestMessage(settings_().Email, "Test Message from your copy of Tolvane", body)) return;
+  try {
+    ReplaceFileAtomically(kTestMessageFlag, " ");
+  } catch (const std::exception&) {
+    WriteFileString(inSettings, " ");
   }
 }
 

@@ -62,15 +62,18 @@ class TRequestUi {
   // A failure that no step handles (an unreadable list or template file):
   // the application's error handler.
   virtual void UnhandledException(const std::exception& e) = 0;
+  // The program was asked to stop: an open question counts as No and
+  // nothing more is sent.
+  virtual bool Stopping() const { return false; }
 };
 
 // The settings the dispatcher reads at the moment it needs them.
 struct TDispatchSettings {
-  std::string Email;         // txtEmail
-  std::string Smtp;          // txtSMTP
+  std::string Email;          // txtEmail
+  std::string Smtp;           // txtSMTP
   bool CheckHistory = false;  // chkCheckHistory
-  int Confirm = 2;           // optConfirm: 0 always, 1 zip and exe only, 2 never
-  bool KeepFailed = false;   // chkKeepFailed: keep what could not be sent
+  int Confirm = 2;            // optConfirm: 0 always, 1 zip and exe only, 2 never
+  bool KeepFailed = false;    // chkKeepFailed: keep what could not be sent
 };
 
 class TRequestDispatcher {
@@ -79,17 +82,22 @@ class TRequestDispatcher {
   static constexpr double FastDuplicateWindow = 3.472222e-5;
 
   enum class TOutcome {
-    None,        // nothing dispatched yet
-    Refused,     // not a URL's shape, or a duplicate
-    NoRequest,   // not an address Tolvane requests
-    Declined,    // the user answered No
-    Sent,        // the mail server accepted the request
-    Failed,      // opening the connection or sending failed
-    Kept,        // failed for now; waits in the outbox
+    None,       // nothing dispatched yet
+    Refused,    // not a URL's shape, or a duplicate
+    NoRequest,  // not an address Tolvane requests
+    Declined,   // the user answered No
+    Sent,       // the mail server accepted the request
+    Failed,     // opening the connection or sending failed
+    Kept,       // failed for now; waits in the outbox
+    Stopped,    // dropped because the program is stopping
   };
 
-  TRequestDispatcher(TmsMessage& message, TRequestSender& sender, THistory& history,
-                     TRequestUi& ui, std::function<TDispatchSettings()> settings,
+  static constexpr char kNoAddressShape[] = "not a request: the text holds a blank or a line break";
+  // No line feed, carriage return or blank: the one shape rule for every road.
+  static bool HasAddressShape(const std::string& text);
+
+  TRequestDispatcher(TmsMessage& message, TRequestSender& sender, THistory& history, TRequestUi& ui,
+                     std::function<TDispatchSettings()> settings,
                      std::function<TServerChoice()> servers);
 
   // A clipboard change: logs it and, when the settings are complete and
@@ -148,6 +156,7 @@ class TRequestDispatcher {
   bool PrepareRequest(const std::string& url, bool checkHistory, bool resend);
   bool KeepFailure(const std::string& url, const std::exception& e, bool resend);
   void QueueKept(const std::string& url);
+  bool StopHere(const std::string& url);
   void Finish(const std::string& url, TOutcome outcome);
   void BindEvents();
 

@@ -1,7 +1,7 @@
 #include "core/history.h"
 
-#include "platform/errors.h"
 #include "base/file_helpers.h"
+#include "platform/errors.h"
 
 namespace {
 
@@ -42,11 +42,9 @@ void THistory::AddHistoryEntry(const std::string& server, const std::string& url
   AddHistoryEntry(server, url, Now());
 }
 
-void THistory::AddHistoryEntry(const std::string& server, const std::string& url,
-                               TDateTime when) {
-  items_.insert(items_.begin(),
-                TrimUrl(url) + " via " + server + " on " + ShortDateText(when) + " " +
-                    LongTimeText(when));
+void THistory::AddHistoryEntry(const std::string& server, const std::string& url, TDateTime when) {
+  items_.insert(items_.begin(), TrimUrl(url) + " via " + server + " on " + ShortDateText(when) +
+                                    " " + LongTimeText(when));
   LastRequestTime = when;
   Save();
 }

@@ -1,11 +1,14 @@
 #include "core/request_builder.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
 #include "platform/ascii.h"
+#include "platform/errors.h"
 #include "platform/file_layout.h"
 
 namespace {
@@ -106,8 +109,43 @@ bool IsBinaryUrl(const std::string& url) {
 
 bool IsRequestUrl(const std::string& url) {
   const std::string lowered = AsciiLower(url.substr(0, 9));
-  return StartsWith(lowered, "http://") || StartsWith(lowered, "gopher://") ||
-         StartsWith(lowered, "news:") || StartsWith(lowered, "ftp://");
+  return StartsWith(lowered, "http://") || StartsWith(lowered, "https://") ||
+         StartsWith(lowered, "gopher://") || StartsWith(lowered, "news:") ||
+         StartsWith(lowered, "ftp://");
+}
+
+std::string NotARequestText(const std::string& url) {
+  return "not a request: " + url +
+         " does not begin with http://, https://, gopher://, news: or ftp://";
+}
+
+std::string TemplateText(const std::string& name) {
+  if (name.empty() || name.front() == '/' || name.find("..") != std::string::npos) {
+    throw EFileError("Template file \"" + name + "\" is not a file in the program's data folders");
+  }
+  const std::string path = DataFilePath(name);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};  // missing: an empty body line
+  // A pipe or device would block or never end.
+  if (!S_ISREG(st.st_mode)) {
+    throw EFileError("Template file \"" + path + "\" is not a regular file");
+  }
+  return ReadFileString(path);
+}
+
+std::string PutUrlIntoTemplate(const std::string& text, const std::string& url) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == TemplateMarker) {
+      out += url;
+    } else if (text.compare(i, 2, kUtf8TemplateMarker) == 0) {
+      out += url;
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request) {
@@ -121,24 +159,26 @@ bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestM
     DebugLog("Body: " + request.Body);
     return true;
   }
-  const bool web = StartsWith(lowered, "http://");
+  const bool secure = StartsWith(lowered, "https://");
+  const bool web = secure || StartsWith(lowered, "http://");
   if (!web && !StartsWith(lowered, "gopher://") && !StartsWith(lowered, "news:")) return false;
 
   std::string target = url;
   if (web) target = target.substr(0, target.find('#'));
   const bool binary = IsBinaryUrl(target);
-  const std::string& verb = binary ? servers.BinaryVerb : servers.PagesVerb;
-  const std::string& templateFile = binary ? servers.BinaryTemplateFile : servers.PagesTemplateFile;
+  const std::string& verb = binary ? (secure ? servers.BinaryVerbHttps : servers.BinaryVerb)
+                                   : (secure ? servers.PagesVerbHttps : servers.PagesVerb);
+  const std::string& templateFile =
+      binary ? (secure ? servers.BinaryTemplateFileHttps : servers.BinaryTemplateFile)
+             : (secure ? servers.PagesTemplateFileHttps : servers.PagesTemplateFile);
   request.Recipient = binary ? servers.BinaryServer : servers.PagesServer;
   DebugLog("To: " + request.Recipient);
   request.Subject = Cut255(ServerValue(request.Recipient, "Subject"));
   DebugLog("Subject: " + request.Subject);
   // The debug log keeps the address as the user copied it.
-  const std::string templateText = templateFile.empty()
-                                       ? verb + std::string(1, TemplateMarker)
-                                       : ReadFileString(DataFilePath(templateFile));
-  const std::string marker(1, TemplateMarker);
-  DebugLog("Body: " + ReplaceAll(marker, templateText, target));
-  request.Body = ReplaceAll(marker, templateText, PercentEncodeIri(target));
+  const std::string templateText =
+      templateFile.empty() ? verb + std::string(1, TemplateMarker) : TemplateText(templateFile);
+  DebugLog("Body: " + PutUrlIntoTemplate(templateText, target));
+  request.Body = PutUrlIntoTemplate(templateText, PercentEncodeIri(target));
   return true;
 }

@@ -8,6 +8,8 @@
 
 // Where a template file holds this byte, the URL goes.
 constexpr char TemplateMarker = '\xFE';
+// The same character in a template saved as UTF-8.
+constexpr char kUtf8TemplateMarker[] = "\xC3\xBE";
 
 struct RequestMail {
   std::string Recipient;
@@ -16,15 +18,28 @@ struct RequestMail {
 };
 
 // True and the request when `url` begins (in any case) with "http://",
-// "gopher://", "news:" or "ftp://"; false otherwise. Reads the extension
+// "https://", "gopher://", "news:" or "ftp://"; false otherwise. Reads the extension
 // lists, template files and server list from the program folder and writes
 // the "To:", "Subject:" and "Body:" debug log lines. An FTP request carries
 // the FTP section's "Subject" (empty when missing). A list or template file
 // that exists but cannot be read raises EFileError.
 bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request);
 
-// True when `url` begins (in any case) with one of the four schemes above.
+// True when `url` begins (in any case) with one of the schemes above or
+// "https://", which is a web request too.
 bool IsRequestUrl(const std::string& url);
+
+// "not a request: <url> does not begin with ..." for the command line.
+std::string NotARequestText(const std::string& url);
+
+// The text of template file `name`, a regular file in the program folder;
+// empty when it is missing. A name that leaves the folder, or a file that is
+// no regular file, raises EFileError.
+std::string TemplateText(const std::string& name);
+
+// The template's text with every marker (the byte or its UTF-8 form)
+// replaced by `url`.
+std::string PutUrlIntoTemplate(const std::string& text, const std::string& url);
 
 // True when a web, gopher or news URL names a binary file rather than a page:
 // its extension (query cut off) is listed in neither "nbinary.ext" nor

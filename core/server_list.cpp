@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/debug_log.h"
 #include "platform/errors.h"
 #include "platform/file_layout.h"
 #include "platform/files.h"
 #include "platform/profile.h"
-#include "base/debug_log.h"
 
 namespace {
 
@@ -38,6 +38,14 @@ void Restore(TServerCombo& combo, const std::string& settingsFile, const char* k
     if (combo.Items[i] == saved) combo.ItemIndex = static_cast<int>(i);
   }
   if (combo.ItemIndex < 0 && !combo.Items.empty()) combo.ItemIndex = 0;
+}
+
+// The https key's value when the section has the key, else `http`.
+std::string HttpsValue(const std::string& section, const char* key, const std::string& http,
+                       const char* suffix = "") {
+  constexpr char kMissing[] = "\x01";
+  const std::string value = ReadProfileString(ServerFilePath(), section, key, kMissing);
+  return value == kMissing ? http : value + suffix;
 }
 
 }  // namespace
@@ -99,17 +107,23 @@ void TServerList::cboHTTPServersBinaryChange() {
   const std::string section = cboHTTPServersBinary.Text();
   BinaryVerb = ServerValue(section, "verbBinaryHttp") + " ";
   BinaryTemplateFile = ServerValue(section, "fileBinaryHttp");
+  BinaryVerbHttps = HttpsValue(section, "verbBinaryHttps", BinaryVerb, " ");
+  BinaryTemplateFileHttps = HttpsValue(section, "fileBinaryHttps", BinaryTemplateFile);
 }
 
 void TServerList::cboHTTPServersPagesChange() {
   const std::string section = cboHTTPServersPages.Text();
   PagesVerb = ServerValue(section, "verbPagesHttp") + " ";
   PagesTemplateFile = ServerValue(section, "filePagesHttp");
+  PagesVerbHttps = HttpsValue(section, "verbPagesHttps", PagesVerb, " ");
+  PagesTemplateFileHttps = HttpsValue(section, "filePagesHttps", PagesTemplateFile);
 }
 
 TServerChoice TServerList::Choice() const {
   return {cboHTTPServersPages.Text(), cboHTTPServersBinary.Text(),
           cboFTPservers.Text(),       PagesVerb,
           PagesTemplateFile,          BinaryVerb,
-          BinaryTemplateFile};
+          BinaryTemplateFile,         PagesVerbHttps,
+          PagesTemplateFileHttps,     BinaryVerbHttps,
+          BinaryTemplateFileHttps};
 }

@@ -25,6 +25,11 @@ struct TServerChoice {
   std::string PagesTemplateFile;
   std::string BinaryVerb;  // verb + " "
   std::string BinaryTemplateFile;
+  // For https:// addresses: the server's own words, else the ones above.
+  std::string PagesVerbHttps;
+  std::string PagesTemplateFileHttps;
+  std::string BinaryVerbHttps;
+  std::string BinaryTemplateFileHttps;
 };
 
 // ProgramFolder() + "uservers.dat".
@@ -59,6 +64,10 @@ class TServerList {
   std::string PagesTemplateFile;
   std::string BinaryVerb;
   std::string BinaryTemplateFile;
+  std::string PagesVerbHttps;
+  std::string PagesTemplateFileHttps;
+  std::string BinaryVerbHttps;
+  std::string BinaryTemplateFileHttps;
 
   const std::string& SettingsFile() const { return settingsFile_; }
 

@@ -7,10 +7,18 @@
 // $XDG_RUNTIME_DIR with a trailing "/", else the temp folder.
 std::string RuntimeFolder();
 
+// $XDG_RUNTIME_DIR when it is private to this user, else a folder of mode
+// 0700 made under the temp folder; with a trailing "/". Empty when neither
+// can be had safely.
+std::string PrivateRuntimeFolder();
+
 // The place of the lock (and of anything else named after it) for a program
-// file name: RuntimeFolder() + name, with the user id added in a shared temp
-// folder.
+// file name: PrivateRuntimeFolder() + name; empty when there is no such
+// folder (the lock then fails and nothing listens).
 std::string InstanceBasePath(const std::string& programName);
+
+// The process at the other end of a local socket runs as this user.
+bool PeerIsSameUser(int socketFd);
 
 class InstanceLock {
  public:

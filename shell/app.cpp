@@ -1,5 +1,6 @@
 #include "shell/app.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <string>
 
@@ -24,6 +26,7 @@
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
 #include "shell/request_road.h"
+#include "shell/shell_state.h"
 #include "shell/single_instance.h"
 #include "shell/tips.h"
 #include "shell/ui_style.h"
@@ -35,6 +38,15 @@ std::string ProgramPath(const char* argv0) {
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
   return argv0 ? argv0 : "tolvane";
+}
+
+// Without a display Qt would abort with its own platform message.
+bool HasDesktop() {
+  const auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+  };
+  return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
 }  // namespace
@@ -69,7 +81,7 @@ std::unique_ptr<QSocketNotifier> CatchStopSignals() {
     char byte;
     while (::read(g_signal_pipe[1], &byte, 1) > 0) {
     }
-    QCoreApplication::exit(0);
+    RequestStop();
   });
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
@@ -112,6 +124,17 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 int RunTrayProgram(int argc, char** argv) {
+  if (!HasDesktop()) {
+    std::cerr << "tolvane: the tray program needs a desktop session (no display found); "
+                 "tolvane --compose URL and tolvane --request URL work without one\n";
+    return 2;
+  }
+  // One thread does nearly all the work: fewer malloc arenas, less memory.
+  ::mallopt(M_ARENA_MAX, 2);
+  // A tray program draws no OpenGL: the GL libraries stay unloaded.
+  if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
+    qputenv("QT_XCB_GL_INTEGRATION", "none");
+  }
   // Taken before anything else, and held until the process ends.
   TPreviousInstance previous(ProgramPath(argc > 0 ? argv[0] : nullptr));
   SetPreviousInstance(&previous);
@@ -131,6 +154,8 @@ int RunTrayProgram(int argc, char** argv) {
   InstallErrorBox();
   InstallRasBoxes();
   InstallRequestRoad();
+  // Before the first box of the start-up, so that no stop is lost in it.
+  const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals();
 
   int code = 0;
   {
@@ -141,10 +166,14 @@ int RunTrayProgram(int argc, char** argv) {
     }
     previous.Listen([&main] { main.ShowCentred(); });
     NoticeClipboardPlatformOnce(clipboardNote);
-    const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals();
-    // Made hidden at start: it steps the tip forward once.
-    TfrmTips hiddenTips;
-    code = QApplication::exec();
+    // Made hidden at start only to step the tip forward once (not over the
+    // stored number when the settings were never read).
+    if (main.SettingsLoaded() && !StopRequested) TfrmTips stepOnce;
+    // A stop during the start-up's boxes ended only their loops.
+    if (!StopRequested) {
+      ::malloc_trim(0);  // what the start-up freed goes back to the system
+      code = QApplication::exec();
+    }
     previous.StopListening();
   }
   SetErrorBox({});

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "base/debug_log.h"
+#include "core/request_builder.h"
 #include "net/ras.h"
 #include "shell/help.h"
 #include "shell/main_window.h"
@@ -83,6 +84,8 @@ QString MarkAccelerators(const std::string& text) {
   }
   return out;
 }
+
+std::string EscapeAccelerators(const std::string& text) { return ReplaceAll("&", text, "&&"); }
 
 QMessageBox::StandardButton TopmostMessageDlg(const std::string& text, TMsgDlgType type,
                                               QMessageBox::StandardButtons buttons, int helpTopic,

@@ -19,6 +19,9 @@ QMessageBox::StandardButton TopmostMessageDlg(const std::string& text, TMsgDlgTy
 // Rich text of a caption: the letter after "&" underlined, "&&" a plain "&".
 QString MarkAccelerators(const std::string& text);
 
+// `text` with every "&" doubled, so that a box shows it exactly as it is.
+std::string EscapeAccelerators(const std::string& text);
+
 // Makes ShowError use a modal warning box with one OK button.
 void InstallErrorBox();
 

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include <memory>
+#include <utility>
 
 #include "base/debug_log.h"
 #include "platform/file_layout.h"
@@ -47,13 +48,12 @@ class THelpWindow : public QDialog {
   QTextBrowser* browser;
 };
 
-std::unique_ptr<THelpWindow>& Window() {
-  static std::unique_ptr<THelpWindow> window;
-  return window;
-}
+// Not a static with a destructor: exit handlers (Qt's, when the X
+// connection breaks) must find no widget to free.
+THelpWindow* g_window = nullptr;
 
 // Widgets must go before the application object does.
-void FreeHelpWindow() { Window().reset(); }
+void FreeHelpWindow() { const std::unique_ptr<THelpWindow> gone(std::exchange(g_window, nullptr)); }
 
 }  // namespace
 
@@ -62,11 +62,11 @@ std::string HelpPagePath(int topic) {
 }
 
 void ShowHelpTopic(int topic, bool modal) {
-  std::unique_ptr<THelpWindow>& window = Window();
-  if (!window) {
-    window = std::make_unique<THelpWindow>();
+  if (!g_window) {
+    g_window = std::make_unique<THelpWindow>().release();
     qAddPostRoutine(FreeHelpWindow);
   }
+  THelpWindow* window = g_window;
   if (FileExists(HelpPagePath(topic))) {
     window->Open(std::to_string(topic) + ".html");
   } else {
@@ -83,4 +83,4 @@ void ShowHelpTopic(int topic, bool modal) {
   window->activateWindow();
 }
 
-QWidget* HelpWindow() { return Window().get(); }
+QWidget* HelpWindow() { return g_window; }

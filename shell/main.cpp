@@ -1,11 +1,11 @@
 // tolvane: the tray program, or with --compose URL a dry run of one request.
-#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <string>
 
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
+#include "core/dispatcher.h"
 #include "core/request_builder.h"
 #include "core/server_list.h"
 #include "platform/datetime.h"
@@ -42,14 +42,13 @@ std::string ForTerminal(const std::string& text) {
 int Compose(std::string url) {
   DebugLog("Started Tolvane");
   // The dispatcher's shape test and slash rule.
-  if (url.find_first_of("\n\r ") != std::string::npos) {
-    std::cerr << "tolvane: not a request: the text holds a blank or a line break\n";
+  if (!TRequestDispatcher::HasAddressShape(url)) {
+    std::cerr << "tolvane: " << TRequestDispatcher::kNoAddressShape << "\n";
     return kNoRequest;
   }
-  if (std::count(url.begin(), url.end(), '/') < 3) url += '/';
+  if (TRequestDispatcher::CountChar('/', url) < 3) url += '/';
   if (!IsRequestUrl(url)) {
-    std::cerr << "tolvane: not a request: " << url
-              << " does not begin with http://, gopher://, news: or ftp://\n";
+    std::cerr << "tolvane: " << NotARequestText(url) << "\n";
     return kNoRequest;
   }
 

@@ -1,5 +1,6 @@
 #include "shell/main_window.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -316,7 +317,9 @@ void TfrmProps::FormDestroy() {
   Checkpoint = 90030;
   Checkpoint = 90050;
   Checkpoint = 90060;
-  WriteProfileBool(SettingsFilePath(), "General", "TrayIconDim", TrayIconDim);
+  // A start that stopped before the settings were read must not write its
+  // defaults over the stored value.
+  if (settings_loaded_) WriteProfileBool(SettingsFilePath(), "General", "TrayIconDim", TrayIconDim);
   Checkpoint = 90070;
   TaskIcon1->SetActive(false);
 }
@@ -329,7 +332,6 @@ void TfrmProps::LoadServers() {
     throw;
   }
   ShowServerLists();
-  DebugLog("Loaded Server File");
 }
 
 void TfrmProps::ShowServerLists() {
@@ -425,7 +427,7 @@ void TfrmProps::btnCancelClick() {
 
 void TfrmProps::btnUnloadClick() {
   Checkpoint = 99999;
-  QCoreApplication::exit(0);  // quit() would ask the windows first
+  RequestStop();
 }
 
 void TfrmProps::btnHelpClick() { ShowHelpTopic(1); }
@@ -443,7 +445,7 @@ void TfrmProps::Timer1Timer() {
   const std::string flag = ProgramFolder() + "Installer.Flg";
   if (FileExists(flag)) {
     std::remove(flag.c_str());  // the program ends even when this fails
-    QCoreApplication::exit(0);  // quit() would ask the windows first
+    RequestStop();
   }
   ++tick_count_;
   if (!RequestBusy && tick_count_ > kTicksPerDay) {
@@ -460,7 +462,12 @@ void TfrmProps::SuperDebugQuestion() {
   QMessageBox box(QMessageBox::Question, "Confirm", QString::fromStdString(text),
                   QMessageBox::Yes | QMessageBox::No, isVisible() ? this : nullptr);
   box.setObjectName("SuperDebugBox");
-  if (box.exec() != QMessageBox::No) SuperDebug = !SuperDebug;
+  // Only No keeps the switch; any other close flips it.
+  bool answeredNo = false;
+  connect(&box, &QMessageBox::buttonClicked, &box,
+          [&](QAbstractButton* b) { answeredNo = b == box.button(QMessageBox::No); });
+  box.exec();
+  if (!answeredNo) SuperDebug = !SuperDebug;
 }
 
 void TfrmProps::closeEvent(QCloseEvent* event) {

@@ -43,6 +43,8 @@ class TfrmProps : public QDialog {
   ~TfrmProps() override;
 
   bool EndThisProcess() const { return end_process_; }
+  // The settings file was read at start-up (a failed start stops before).
+  bool SettingsLoaded() const { return settings_loaded_; }
 
   // Settings (TOLVANE.INI).
   void LoadSettings();
@@ -149,6 +151,7 @@ class TfrmProps : public QDialog {
   bool CheckField(QLineEdit* field, QLabel* label, int helpTopic);
 
   bool end_process_ = false;
+  bool settings_loaded_ = false;
   int tick_count_ = 0;
 };
 

@@ -9,6 +9,9 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <memory>
+#include <utility>
+
 #include "base/debug_log.h"
 #include "shell/ui_style.h"
 
@@ -19,10 +22,9 @@ std::string& Status() {
   return status;
 }
 
-std::unique_ptr<TfrmProgress>& Current() {
-  static std::unique_ptr<TfrmProgress> current;
-  return current;
-}
+// Not a static with a destructor: exit handlers (Qt's, when the X
+// connection breaks) must find no widget to free.
+TfrmProgress* g_current = nullptr;
 
 }  // namespace
 
@@ -104,11 +106,14 @@ void ShowBriefNotice(const std::string& text) {
   SetStatus("Requesting");
 }
 
-TfrmProgress* frmProgress() { return Current().get(); }
+TfrmProgress* frmProgress() { return g_current; }
 
 TfrmProgress* CreateProgressWindow() {
-  Current() = std::make_unique<TfrmProgress>();
-  return Current().get();
+  FreeProgressWindow();
+  g_current = std::make_unique<TfrmProgress>().release();
+  return g_current;
 }
 
-void FreeProgressWindow() { Current().reset(); }
+void FreeProgressWindow() {
+  const std::unique_ptr<TfrmProgress> gone(std::exchange(g_current, nullptr));
+}

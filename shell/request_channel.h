@@ -8,7 +8,10 @@
 #include <memory>
 #include <string>
 
-// The channel's socket for a program file name, beside the instance lock.
+#include "core/dispatcher.h"
+
+// The channel's socket for a program file name, beside the instance lock;
+// empty when there is no private folder for it.
 std::string RequestSocketPath(const std::string& programName);
 
 // Exit codes of "tolvane --request".
@@ -20,12 +23,27 @@ enum TRequestExit {
   kRequestKept = 75
 };
 
-// Tray side. Each connection sends one line "REQUEST <url>"; the handler
-// answers through `reply` (exit code and text) once the request has ended,
-// however long that takes.
+// The longest address the channel carries; a longer one is refused whole.
+constexpr std::size_t kMaxRequestBytes = 1 << 20;
+
+struct TRequestAnswer {
+  int code = kRequestFailed;
+  std::string text;
+};
+
+// What "tolvane --request" answers for a dispatch that ended, with or
+// without a tray program.
+TRequestAnswer AnswerFor(TRequestDispatcher::TOutcome outcome, const std::string& url,
+                         const std::string& lastError);
+TRequestAnswer SettingsIncompleteAnswer();
+
+// Tray side. Each connection of this user sends "REQUEST <length>\n" and the
+// address's bytes. The handler runs from the event queue, never inside the
+// socket's read handler, and answers through `reply` once the request has
+// ended, however long that takes; a client that left hears nothing.
 class TRequestServer {
  public:
-  using TReply = std::function<void(int code, const std::string& text)>;
+  using TReply = std::function<void(const TRequestAnswer& answer)>;
   using THandler = std::function<void(const std::string& url, TReply reply)>;
 
   // A line "FLUSH" goes to `flush` (its URL is empty).
@@ -34,15 +52,19 @@ class TRequestServer {
   bool Listening() const;
 
  private:
+  void Accept();
+
   std::string path_;
   THandler handler_;
   THandler flush_;
   std::unique_ptr<QLocalServer> server_;
 };
 
-// Command-line side: nullopt-like false when no tray program listens;
-// otherwise true with the code and text it answered.
-bool HandToRunningInstance(const std::string& path, const std::string& url, int& code,
-                           std::string& text);
+// Command-line side: false when no tray program listens; otherwise true with
+// the answer it gave.
+bool HandToRunningInstance(const std::string& path, const std::string& url, TRequestAnswer& answer);
+
+// Prints an answer the one way both sides use; returns its exit code.
+int PrintAnswer(const TRequestAnswer& answer);
 // The same for "FLUSH": sends what waits in the running program's outbox.
-bool FlushRunningInstance(const std::string& path, int& code, std::string& text);
+bool FlushRunningInstance(const std::string& path, TRequestAnswer& answer);

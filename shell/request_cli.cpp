@@ -41,13 +41,14 @@ class TConsoleUi : public TRequestUi {
     if (!std::getline(std::cin, answer)) return TAnswer::Closed;
     return (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) ? TAnswer::No : TAnswer::Yes;
   }
-  void OpenProgress(const std::string&) override { std::cout << "Requesting\n" << std::flush; }
+  void OpenProgress(const std::string&) override {}
   void SetProgress(int) override {}
   void CloseProgress() override {}
+  // The steps go to the debug log only, so that the terminal shows the same
+  // answer with or without a tray program.
   void SetStatus(const std::string& status) override {
     status_ = status;
     DebugLog(status);
-    std::cout << status << "\n" << std::flush;
   }
   std::string StatusLine() const override { return status_; }
   // The refusal itself is reported when the command ends.
@@ -64,27 +65,25 @@ class TConsoleUi : public TRequestUi {
 // outbox and the SMTP client, as the tray program would use them.
 class TLocalRoad {
  public:
-  // Returns 0 when ready, else the exit code, having said why.
-  int Open() {
+  // True when ready; else `failure` says why.
+  bool Open(TRequestAnswer& failure) {
     const std::string ini = SettingsFilePath();
     settings.Email = ReadProfileString(ini, "General", "Email");
     settings.Smtp = ReadProfileString(ini, "Servers", "SMTP");
     settings.Confirm = ReadProfileInteger(ini, "General", "Confirm", 2);
     settings.CheckHistory = ReadProfileBool(ini, "General", "CheckHistory", true);
     if (Trimmed(settings.Email).empty() || Trimmed(settings.Smtp).empty()) {
-      std::cerr << "tolvane: the settings lack your e-mail address or SMTP server (" << ini
-                << "); start Tolvane and fill them in\n";
-      return kSettingsIncomplete;
+      failure = SettingsIncompleteAnswer();
+      return false;
     }
     settings.KeepFailed = ReadKeepFailed(ini);
     try {
       servers.Load();
-      DebugLog("Loaded Server File");
       history.Load();
       outbox.Load();
     } catch (const std::exception& e) {
-      std::cerr << "tolvane: " << e.what() << "\n";
-      return kRequestFailed;
+      failure = {kRequestFailed, e.what()};
+      return false;
     }
     smtp.MailMessage = &message;
     smtp.TimeOut = 120;
@@ -93,7 +92,7 @@ class TLocalRoad {
     // No one to ask here: a password stored nowhere ends the request with how to store it.
     sender.Settings = [ini] { return ReadSmtpSettings(ini); };
     dispatcher.UseOutbox(&outbox);
-    return 0;
+    return true;
   }
 
   TDispatchSettings settings;
@@ -112,45 +111,24 @@ class TLocalRoad {
                                 [this] { return servers.Choice(); }};
 };
 
-int SendHere(const std::string& url) {
+TRequestAnswer SendHere(const std::string& url) {
   TLocalRoad road;
-  if (int code = road.Open()) return code;
+  TRequestAnswer answer;
+  if (!road.Open(answer)) return answer;
   road.dispatcher.DispatchRequest(url, true);
-
-  using O = TRequestDispatcher::TOutcome;
-  switch (road.dispatcher.LastOutcome()) {
-    case O::Sent:
-      return kRequestSent;
-    case O::Kept:
-      std::cout << "kept: " << road.dispatcher.LastError() << "\n";
-      return kRequestKept;
-    case O::NoRequest:
-      std::cerr << "tolvane: not a request: " << url
-                << " does not begin with http://, gopher://, news: or ftp://\n";
-      return kRequestFailed;
-    default:
-      std::cerr << "tolvane: " << road.dispatcher.LastError() << "\n";
-      return kRequestFailed;
-  }
+  std::string dispatched = url;
+  if (TRequestDispatcher::CountChar('/', dispatched) < 3) dispatched += "/";
+  return AnswerFor(road.dispatcher.LastOutcome(), dispatched, road.dispatcher.LastError());
 }
 
-int FlushHere() {
+TRequestAnswer FlushHere() {
   TLocalRoad road;
-  if (int code = road.Open()) return code;
+  TRequestAnswer answer;
+  if (!road.Open(answer)) return answer;
   road.dispatcher.FlushOutbox();
   const int left = road.outbox.Count();
-  if (left == 0) return kRequestSent;
-  std::cout << left << " still waiting\n";
-  return kRequestKept;
-}
-
-// Tells the user what a running tray program answered.
-int Report(int code, const std::string& text) {
-  if (code == kRequestSent || code == kRequestKept)
-    std::cout << text << "\n";
-  else
-    std::cerr << "tolvane: " << text << "\n";
-  return code;
+  if (left == 0) return {kRequestSent, "nothing waits"};
+  return {kRequestKept, std::to_string(left) + " still waiting"};
 }
 
 }  // namespace
@@ -160,11 +138,11 @@ int RunRequestCommand(int argc, char** argv, const std::string& url) {
   UseUserTimeLocale();
   QCoreApplication app(argc, argv);
 
-  int code = kRequestFailed;
-  std::string text;
-  if (HandToRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), url, code, text))
-    return Report(code, text);
-  return SendHere(url);
+  TRequestAnswer answer;
+  if (!HandToRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), url, answer)) {
+    answer = SendHere(url);
+  }
+  return PrintAnswer(answer);
 }
 
 int RunFlushCommand(int argc, char** argv) {
@@ -172,9 +150,9 @@ int RunFlushCommand(int argc, char** argv) {
   UseUserTimeLocale();
   QCoreApplication app(argc, argv);
 
-  int code = kRequestFailed;
-  std::string text;
-  if (FlushRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), code, text))
-    return Report(code, text);
-  return FlushHere();
+  TRequestAnswer answer;
+  if (!FlushRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), answer)) {
+    answer = FlushHere();
+  }
+  return PrintAnswer(answer);
 }

@@ -29,7 +29,9 @@ namespace {
 
 constexpr int kMainClientTimeOut = 120;
 
-std::unique_ptr<TRequestRoad> g_road;
+// Owned by the main window, never a static with a destructor of its own:
+// exit handlers (Qt's on a broken X connection) must find nothing to free.
+TRequestRoad* g_road = nullptr;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -43,7 +45,8 @@ std::string WithSlashes(std::string url) {
 }  // namespace
 
 TRequestRoad::TRequestRoad(TfrmProps& main)
-    : History(ProgramFolder() + "History.Dat"),
+    : QObject(&main),
+      History(ProgramFolder() + "History.Dat"),
       Outbox(ProgramFolder() + "Outbox.Dat"),
       main_(main),
       sender_(msSMTP1),
@@ -97,7 +100,7 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
 TRequestRoad::~TRequestRoad() {
   LeaveClipboard();
   // A command line still waiting hears that the program went.
-  for (auto& w : waiting_) w.reply(kRequestFailed, "Tolvane ended before the request was sent");
+  for (auto& w : waiting_) w.reply({kRequestFailed, "Tolvane ended before the request was sent"});
 }
 
 void TRequestRoad::LoadHistory() {
@@ -115,9 +118,7 @@ void TRequestRoad::LoadHistory() {
         RequestSocketPath(previous->ProgramName()),
         [this](const std::string& url, TRequestServer::TReply reply) {
           if (!SettingsComplete) {
-            reply(kSettingsIncomplete,
-                  "the settings lack your e-mail address or SMTP server; fill them in and "
-                  "press Ok");
+            reply(SettingsIncompleteAnswer());
             return;
           }
           waiting_.push_back({WithSlashes(url), std::move(reply)});
@@ -126,9 +127,9 @@ void TRequestRoad::LoadHistory() {
         [this](const std::string&, TRequestServer::TReply reply) {
           outbox_road_->Flush([reply](int left) {
             if (left == 0)
-              reply(kRequestSent, "nothing waits");
+              reply({kRequestSent, "nothing waits"});
             else
-              reply(kRequestKept, std::to_string(left) + " still waiting");
+              reply({kRequestKept, std::to_string(left) + " still waiting"});
           });
         });
   }
@@ -162,18 +163,9 @@ bool TRequestRoad::ClipboardChanged() {
 void TRequestRoad::Answer(const std::string& url, TRequestDispatcher::TOutcome outcome) {
   for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
     if (it->url != url) continue;
-    using O = TRequestDispatcher::TOutcome;
-    if (outcome == O::Sent) {
-      it->reply(kRequestSent, "Sent");
-    } else if (outcome == O::Kept) {
-      it->reply(kRequestKept, "kept: " + dispatcher_.LastError());
-    } else if (outcome == O::NoRequest) {
-      it->reply(kRequestFailed, "not a request: " + url +
-                                    " does not begin with http://, gopher://, news: or ftp://");
-    } else {
-      it->reply(kRequestFailed, dispatcher_.LastError());
-    }
+    const TRequestServer::TReply reply = std::move(it->reply);
     waiting_.erase(it);
+    reply(AnswerFor(outcome, url, dispatcher_.LastError()));
     return;
   }
 }
@@ -257,10 +249,12 @@ void TRequestRoad::mnuRequestAgainClick() {
 TRequestUi::TAnswer TRequestRoad::Confirm(const std::string& question) {
   const bool wasVisible = main_.isVisible();
   main_.hide();
-  const auto answer = TopmostMessageDlg(question, TMsgDlgType::mtConfirmation,
+  // The address is shown as copied: its "&" are no accelerators.
+  const auto answer = TopmostMessageDlg(EscapeAccelerators(question), TMsgDlgType::mtConfirmation,
                                         QMessageBox::Yes | QMessageBox::No, 0, &main_);
   if (wasVisible) main_.show();
-  if (answer == QMessageBox::No) return TAnswer::No;
+  // A stop closed the box: the request must not go out.
+  if (answer == QMessageBox::No || StopRequested) return TAnswer::No;
   if (answer == QMessageBox::Yes) return TAnswer::Yes;
   return TAnswer::Closed;
 }
@@ -312,13 +306,15 @@ void TRequestRoad::SelectHistoryEntry(int index) {
 
 void TRequestRoad::UnhandledException(const std::exception& e) { AppException(&main_, e.what()); }
 
-TRequestRoad* RequestRoad() { return g_road.get(); }
+bool TRequestRoad::Stopping() const { return StopRequested; }
+
+TRequestRoad* RequestRoad() { return g_road; }
 
 void InstallRequestRoad() {
   InstallMailAddressEditHook();
   TShellHooks& hooks = ShellHooks();
   hooks.LoadHistory = [](TfrmProps& main) {
-    g_road = std::make_unique<TRequestRoad>(main);
+    g_road = new TRequestRoad(main);  // a child of the main window
     g_road->LoadHistory();
   };
   hooks.JoinClipboard = [](TfrmProps&) {
@@ -329,5 +325,7 @@ void InstallRequestRoad() {
   };
   // The clipboard is left whether or not the history could be saved; the
   // client and its protocol log go with it.
-  hooks.LeaveClipboard = [](TfrmProps&) { g_road.reset(); };
+  hooks.LeaveClipboard = [](TfrmProps&) {
+    const std::unique_ptr<TRequestRoad> road(std::exchange(g_road, nullptr));
+  };
 }

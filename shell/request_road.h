@@ -73,6 +73,7 @@ class TRequestRoad : public QObject, private TRequestUi {
   void HistoryChanged() override;
   void SelectHistoryEntry(int index) override;
   void UnhandledException(const std::exception& e) override;
+  bool Stopping() const override;
 
   void ShowHistory();
   int SelectedEntry() const;

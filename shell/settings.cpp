@@ -53,6 +53,9 @@ void TfrmProps::LoadSettings() {
   Checkpoint = 1008;
   TrayIconDim = ReadProfileBool(file, "General", "TrayIconDim", false);
   Checkpoint = 1009;
+  // Dim means disabled: a stored dim icon selects "&No", so copies are never
+  // sent behind a dim icon.
+  if (TrayIconDim) optEnabled->SetItemIndex(1);
   UpdateTrayIcon();
 
   Checkpoint = 1010;
@@ -63,6 +66,7 @@ void TfrmProps::LoadSettings() {
   Checkpoint = 1012;
   WriteProfileString(file, "General", "LocalRoot", ProgramFolder());
   Checkpoint = 1013;
+  settings_loaded_ = true;
 }
 
 void TfrmProps::SaveSettings() {

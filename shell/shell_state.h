@@ -28,3 +28,9 @@ struct TShellHooks {
   std::function<void(TfrmProps&)> LeaveClipboard;  // shutdown, after the history
 };
 TShellHooks& ShellHooks();
+
+// A stop was asked for (Unload, Installer.Flg, a stop signal). It ends every
+// event loop, an open modal box's included; a box closed by it counts as No,
+// and a stop that comes before the message loop runs is not lost.
+extern bool StopRequested;
+void RequestStop();

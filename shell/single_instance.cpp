@@ -21,7 +21,9 @@ TPreviousInstance* g_previous = nullptr;
 }  // namespace
 
 TPreviousInstance::TPreviousInstance(const std::string& programPath)
-    : name_(FileNameOf(programPath)), base_(InstanceBasePath(name_)), lock_(base_ + ".lock") {}
+    : name_(FileNameOf(programPath)),
+      base_(InstanceBasePath(name_)),
+      lock_(base_.empty() ? std::string() : base_ + ".lock") {}
 
 void TPreviousInstance::Listen(std::function<void()> onRaise) {
   if (!HoldsLock()) return;

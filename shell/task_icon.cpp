@@ -29,6 +29,8 @@ bool WatcherPresent() {
 }  // namespace
 
 TTaskIcon::TTaskIcon(QObject* owner) : QObject(owner) {
+  waiting_.setInterval(kHostLookMs);
+  connect(&waiting_, &QTimer::timeout, this, &TTaskIcon::LookForHost);
   // On Wayland Qt decides once, when its first tray icon is made, whether
   // icons go over D-Bus; so the icon is made only once a watcher is there.
   if (!OnWayland()) MakeTray();
@@ -63,11 +65,18 @@ void TTaskIcon::WaitForHost() {
 
 void TTaskIcon::SetActive(bool value) {
   wanted_ = value;
+  if (!value) waiting_.stop();
   if (value == active_) return;
   ++platform_calls_;
   if (value) {
+    // A tray host that comes later (a panel that starts after us at login)
+    // gets the icon as soon as it is there.
     if (!HostAvailable()) {
-      if (OnWayland()) WaitForHost();
+      if (OnWayland()) {
+        WaitForHost();
+      } else {
+        waiting_.start();
+      }
       return;
     }
     MakeTray();
@@ -79,6 +88,12 @@ void TTaskIcon::SetActive(bool value) {
     tray_->hide();
     active_ = tray_->isVisible();
   }
+}
+
+void TTaskIcon::LookForHost() {
+  if (!HostAvailable()) return;
+  waiting_.stop();
+  SetActive(true);
 }
 
 void TTaskIcon::SetIcon(const QIcon& value) {

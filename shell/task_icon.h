@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 class QDBusServiceWatcher;
 
@@ -27,6 +28,7 @@ class TTaskIcon : public QObject {
 
   bool Active() const { return active_; }
   // Adds or removes the icon; stays unchanged when the platform refuses.
+  // Without a tray host the icon is added once one appears.
   void SetActive(bool value);
 
   const QIcon& Icon() const { return icon_; }
@@ -60,12 +62,16 @@ class TTaskIcon : public QObject {
   void MakeTray();
   // An icon refused for want of a host registers when a watcher appears.
   void WaitForHost();
+  static constexpr int kHostLookMs = 1000;
+
   void Activated(QSystemTrayIcon::ActivationReason reason);
   void Modify();
+  void LookForHost();
 
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QDBusServiceWatcher> host_watcher_;
   bool wanted_ = false;
+  QTimer waiting_;  // runs while an active icon waits for a tray host
   QIcon icon_;
   std::string tool_tip_;
   int id_ = 0;

@@ -59,6 +59,10 @@ TEST_F(HistoryTest, LoadAcceptsEveryLineEndAndKeepsEmptyLines) {
   EXPECT_EQ(THistory::HistoryUrl(history.Items()[1]), "");
   EXPECT_EQ(history.FindInHistory("/"), -1);
   EXPECT_EQ(history.FindInHistory("c"), 3);
+  // An editor's byte-order mark is not part of the first URL.
+  PutFile(dir / "History.Dat", "\xEF\xBB\xBFhttp://a/ via s on d\r\n");
+  history.Load();
+  EXPECT_EQ(history.FindInHistory("http://a/"), 0);
 }
 
 TEST_F(HistoryTest, MissingFileGivesEmptyList) {

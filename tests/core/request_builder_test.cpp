@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <clocale>
 
 #include "platform/errors.h"
@@ -98,7 +100,7 @@ TEST_F(RequestTest, SchemesAndFragments) {
   EXPECT_FALSE(IsRequestUrl("news"));
   RequestMail m;
   m.Recipient = "stale";
-  for (const char* text : {"", "https://host/", "mailto:a@b", "file:///etc/passwd", "gopher:/x",
+  for (const char* text : {"", "https:/host/", "mailto:a@b", "file:///etc/passwd", "gopher:/x",
                            "news", "ftp:/host/"}) {
     EXPECT_FALSE(BuildRequest(text, servers.Choice(), m)) << text;
     EXPECT_EQ(m.Recipient, "");
@@ -140,6 +142,38 @@ TEST_F(RequestTest, TemplatesAndVerbs) {
   choice.PagesVerb = " ";
   ASSERT_TRUE(BuildRequest("http://host/", choice, m));
   EXPECT_EQ(m.Body, " http://host/");
+}
+
+TEST_F(RequestTest, HttpsIsAWebRequestWithTheServersHttpsWordsWhenGiven) {
+  EXPECT_TRUE(IsRequestUrl("HTTPS://host/"));
+  EXPECT_EQ(Build("HTTPS://host/a.html#x").Body, "GET HTTPS://host/a.html");
+  EXPECT_EQ(Build("https://host/t.zip").Body, "BEGIN\r\nSEND https://host/t.zip");
+  // A given https key wins, even an empty template name; a missing one falls back.
+  PutFile(dir / "uservers.dat",
+          "[pagesrv]\r\nType=0\r\nverbPagesHttp=GET\r\nverbPagesHttps=GETS\r\n"
+          "[binsrv]\r\nType=1\r\nverbBinaryHttp=SEND\r\nfileBinaryHttp=bin.tpl\r\n"
+          "verbBinaryHttps=FETCH\r\nfileBinaryHttps=\r\n");
+  servers.Load();
+  EXPECT_EQ(Build("https://host/a.html").Body, "GETS https://host/a.html");
+  EXPECT_EQ(Build("http://host/a.html").Body, "GET http://host/a.html");
+  EXPECT_EQ(Build("https://host/t.zip").Body, "FETCH https://host/t.zip");
+  EXPECT_EQ(Build("http://host/t.zip").Body, "BEGIN\r\nSEND http://host/t.zip");
+}
+
+TEST_F(RequestTest, TemplatesAreRegularFilesInTheProgramFolder) {
+  PutFile(dir / "bin.tpl", "BEGIN \xC3\xBE and \xFE");  // saved as UTF-8, or not
+  EXPECT_EQ(Build("http://host/x.zip").Body, "BEGIN http://host/x.zip and http://host/x.zip");
+  RequestMail m;
+  for (const char* name : {"/etc/passwd", "../bin.tpl", "sub/../../bin.tpl"}) {
+    PutFile(dir / "uservers.dat", std::string("[binsrv]\r\nType=1\r\nfileBinaryHttp=") + name);
+    servers.Load();
+    EXPECT_THROW(BuildRequest("http://host/x.zip", servers.Choice(), m), EFileError) << name;
+  }
+  // A pipe would block the program for ever.
+  PutFile(dir / "uservers.dat", "[binsrv]\r\nType=1\r\nfileBinaryHttp=pipe.tpl\r\n");
+  servers.Load();
+  ASSERT_EQ(::mkfifo((dir / "pipe.tpl").c_str(), 0600), 0);
+  EXPECT_THROW(BuildRequest("http://host/x.zip", servers.Choice(), m), EFileError);
 }
 
 TEST_F(RequestTest, SubjectsAreCutTo255BytesOnACharacterBoundary) {

@@ -155,6 +155,11 @@ class Desktop:
     def stop_tray_host(self):
         self._stop("trayer")
 
+    def end_display(self):
+        """Ends the X server at once, as a logout does."""
+        self.x11.close()
+        self._stop("Xvfb")
+
     def tray_host_present(self):
         return bool(self.x11.selection_owner("_NET_SYSTEM_TRAY_S0"))
 
@@ -198,6 +203,8 @@ class Desktop:
         return env
 
     def _spawn(self, name, argv, env=None, **kw):
+        if name in self.logs:
+            self.logs[name].close()  # a program started again
         log = open(os.path.join(self.tmp, name + ".log"), "w+")
         self.logs[name] = log
         p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
@@ -427,6 +434,8 @@ class Desktop:
         return tuple(int(v) for v in m.groups())
 
 
+# -- Tolvane and its mail server ---------------------------------------------
+
 SMTP_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net",
                            "smtp_server.py")
 
@@ -466,6 +475,8 @@ class SmtpServer:
         return out
 
     def stop(self):
+        if self.proc.stdout.closed:
+            return
         self.proc.stdout.close()
         if self.proc.poll() is None:
             self.proc.stdin.close()
@@ -709,6 +720,90 @@ class WaylandSession:
         with open(path, "wb") as f:
             f.write(data if isinstance(data, bytes) else data.encode())
         give_away(self.tmp)
+
+
+class Tolvane:
+    """Tolvane's own program folder on a desktop, with a mail server: its
+    settings, debug log, history and the ways a user reaches it."""
+
+    def __init__(self, desktop, bin_dir):
+        self.desktop = desktop
+        self.folder = desktop.program_folder(bin_dir)
+        self.program = os.path.join(self.folder, "tolvane")
+        self.work = os.path.join(desktop.tmp, "work")
+        os.makedirs(self.work)
+        self.smtp = SmtpServer(os.path.join(desktop.tmp, "mail"))
+        self.proc = None
+
+    def stop(self):
+        self.smtp.stop()
+
+    def write_settings(self, **general):
+        """TOLVANE.INI with the user's address and this mail server; keys of
+        [General] given here are added or replace the defaults."""
+        keys = {"Email": "me@home.test", "Confirm": 2, "Enabled": 0, "CheckHistory": 1,
+                "TipEnabled": 0}
+        keys.update(general)
+        path = self.desktop.settings_file()
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        lines = ["[General]"] + ["%s=%s" % kv for kv in keys.items()]
+        lines += ["[Servers]", "SMTP=127.0.0.1:%d" % self.smtp.port]
+        with open(path, "wb") as f:
+            f.write(("\r\n".join(lines) + "\r\n").encode())
+
+    def start(self, cwd=None, wait=True, **env):
+        """Starts the tray program; with wait, until it has loaded its servers."""
+        self.proc = self.desktop._spawn("tolvane", [self.program],
+                                        env=self.desktop.env(**env), cwd=cwd or self.work)
+        if wait:
+            self.wait_log("Loaded Server File")
+            time.sleep(0.5)  # the clipboard watch is joined just after
+        return self.proc
+
+    def output(self):
+        return self.desktop.log("tolvane")
+
+    def log(self):
+        path = os.path.join(self.folder, "DebugLog.Txt")
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            return [line.split(": ", 1)[-1] for line in f.read().decode().split("\r\n") if line]
+
+    def wait_log(self, line, after=0, timeout=DEFAULT_TIMEOUT):
+        wait_until(lambda: line in self.log()[after:], timeout, repr(line) + " in the debug log")
+
+    def history(self):
+        path = os.path.join(self.folder, "History.Dat")
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            return [h.split(" ")[0] for h in f.read().decode().split("\r\n") if h]
+
+    def copy(self, text):
+        subprocess.run(["xclip", "-selection", "clipboard", "-i"], input=text.encode(),
+                       env=self.desktop.env(), check=True, timeout=10)
+
+    def wait_messages(self, count):
+        wait_until(lambda: len(self.smtp.messages()) >= count, DEFAULT_TIMEOUT,
+                   "%d messages" % count)
+        time.sleep(0.5)  # nothing more arrives
+        if len(self.smtp.messages()) != count:
+            raise DesktopError("%d messages, not %d" % (len(self.smtp.messages()), count))
+
+    def request(self, url, timeout=60, **env):
+        """tolvane --request URL run to its end."""
+        return subprocess.run([self.program, "--request", url], env=self.desktop.env(**env),
+                              cwd=self.work, capture_output=True, text=True, timeout=timeout,
+                              stdin=subprocess.DEVNULL)
+
+    def end(self, timeout=DEFAULT_TIMEOUT):
+        """Waits for the tray program to end; its exit code."""
+        return self.proc.wait(timeout=timeout)
+
+    def stop_with_flag(self, timeout=DEFAULT_TIMEOUT):
+        open(os.path.join(self.folder, "Installer.Flg"), "w").close()
+        return self.end(timeout)
 
 
 if __name__ == "__main__":

@@ -65,6 +65,12 @@ class ComposeFromCopiedFolder(unittest.TestCase):
         # The settings folder is only read.
         self.assertFalse(os.path.exists(self.config))
 
+    def test_an_https_address_is_a_web_request(self):
+        r = self.compose("HTTPS://www.example.org/docs/index.html#intro")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, "To: pages@example.org\nSubject: Page request\n\n"
+                                   "GET HTTPS://www.example.org/docs/index.html\n")
+
     def test_the_slash_rule_of_the_clipboard(self):
         self.assertIn("GET http://www.example.org/\n", self.compose("http://www.example.org").stdout)
         self.assertIn("GET news:comp.lang.misc/\n", self.compose("news:comp.lang.misc").stdout)
@@ -95,7 +101,7 @@ class ComposeFromCopiedFolder(unittest.TestCase):
         self.assertIn("To: pages@example.org\n", r.stdout)
 
     def test_text_that_is_no_request_exits_1(self):
-        for text in ["mailto:me@example.org", "https://www.example.org/", "http://a b/",
+        for text in ["mailto:me@example.org", "https:/www.example.org/", "http://a b/",
                      " http://www.example.org/", "http://x/\nhttp://y/", "just words", ""]:
             r = self.compose(text)
             self.assertEqual(r.returncode, 1, text)

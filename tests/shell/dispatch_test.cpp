@@ -24,10 +24,15 @@ class RecordingUi : public TRequestUi {
   std::string status;
   int selected = -1;
 
+  bool stopping = false;
+  std::function<void()> onConfirm;
+
   TAnswer Confirm(const std::string& question) override {
     calls.push_back("confirm:" + question);
+    if (onConfirm) onConfirm();
     return answer;
   }
+  bool Stopping() const override { return stopping; }
   void OpenProgress(const std::string& label) override { calls.push_back("open:" + label); }
   void SetProgress(int position) override { calls.push_back("pos:" + std::to_string(position)); }
   void CloseProgress() override { calls.push_back("close"); }
@@ -395,6 +400,51 @@ TEST_F(OutboxDispatchTest, UnconfirmedDeliveryWaitsForTheUser) {
   ASSERT_EQ(smtp.Messages().size(), 2u);
   EXPECT_EQ(outbox.Count(), 0);
   EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "http://host/maybe.html");
+}
+
+TEST_F(DispatchTest, StopWhileAskingIsANoAndDropsTheQueue) {
+  settings.Confirm = 0;
+  // The stop ends the box's loop, which reports no answer.
+  ui.answer = TRequestUi::TAnswer::Closed;
+  ui.onConfirm = [&] {
+    ui.onConfirm = nullptr;
+    dispatcher.ClipboardChanged("http://host/queued.html", true, true);
+    dispatcher.DispatchRequest("news:also", true);
+    ui.stopping = true;
+  };
+  dispatcher.ClipboardChanged("http://host/asked.html", true, true);
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Stopped);
+  EXPECT_TRUE(smtp.Messages().empty());  // neither requests nor the test message
+  EXPECT_EQ(history.Count(), 0);
+  const auto log = Log();
+  for (const char* url : {"http://host/asked.html", "http://host/queued.html", "news:also/"}) {
+    EXPECT_EQ(std::count(log.begin(), log.end(), std::string("Request dropped at stop: ") + url), 1)
+        << url;
+  }
+  EXPECT_FALSE(dispatcher.RequestBusy());
+}
+
+TEST_F(DispatchTest, TestMessageFlagGoesToTheSettingsFolderWhenHereIsReadOnly) {
+  const std::filesystem::path config = dir / "config";
+  std::filesystem::create_directories(config / "tolvane");
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  std::filesystem::current_path("/proc");  // not writable, not even by root
+  dispatcher.ClipboardChanged("http://host/a.html", true, true);
+  dispatcher.ClipboardChanged("http://host/b.html", true, true);
+  ::unsetenv("XDG_CONFIG_HOME");
+  const auto got = smtp.Messages();
+  ASSERT_EQ(got.size(), 3u);  // two requests, one test message
+  EXPECT_NE(got[1].data.find("Test Message from your copy of Tolvane"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(config / "tolvane" / "Test Message.Flg"));
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(DispatchTest, ProgressLabelCutsByCharacters) {
+  PutFile(dir / "Test Message.Flg", " ");
+  const std::string url = "http://host/" + std::string(40, 'a') + "/\xC3\xA9t\xC3\xA9.htm";
+  dispatcher.DispatchRequest(url, true);
+  // 29 characters: each two-byte letter counts once.
+  EXPECT_EQ(ui.calls.front(), "open:..." + std::string(21, 'a') + "/\xC3\xA9t\xC3\xA9.htm");
 }
 
 TEST(DispatchText, CountChar) {

@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 #include "shell/main_window.h"
 #include "shell/outbox_road.h"
@@ -178,6 +179,29 @@ class HistoryMenuTest : public QObject {
     QCOMPARE(s.f.errors.size(), std::size_t{2});
     QVERIFY(QString::fromStdString(s.f.errors[0]).endsWith("\n[10061] Connection refused"));
     QVERIFY(s.f.Log().find("typed pw") == std::string::npos);
+  }
+
+  // The question shows the address exactly; a stop while it is open is a No.
+  void StopWhileAskingSendsNothingAndTheQuestionShowsTheAddress() {
+    Setup s;
+    s.f.Write(s.f.Ini(),
+              "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\nConfirm=0\r\n"
+              "[Servers]\r\nSMTP=127.0.0.1:1\r\n");
+    TfrmProps w;
+    const std::string url = "http://h/?a=1&b=2&&c";
+    BoxAnswerer hand(QMessageBox::Yes);
+    QString shown;
+    hand.onBox = [&](QWidget* box) {
+      shown =
+          QTextDocumentFragment::fromHtml(qobject_cast<QMessageBox*>(box)->text()).toPlainText();
+      RequestStop();
+    };
+    QTimer::singleShot(0, [&] { RequestRoad()->Dispatcher().DispatchRequest(url, true); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(shown, QString::fromStdString("Request " + url + " by e-mail?"));
+    // Nothing was sent: no failure box from the unreachable server.
+    QVERIFY(s.f.errors.empty());
+    QCOMPARE(Lines(s.f.Log(), "Request dropped at stop: " + url), 1);
   }
 };
 

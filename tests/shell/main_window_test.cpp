@@ -106,7 +106,7 @@ class MainWindowTest : public QObject {
     QVERIFY(log.find("Cmd:") != std::string::npos);
     QVERIFY(log.find(w.VersionLabel2->GetInfo()) != std::string::npos);
     QVERIFY(log.find("Log trimmed") != std::string::npos);
-    QVERIFY(log.find("Loaded Server File") != std::string::npos);
+    QCOMPARE(Lines(log, "Loaded Server File"), 1);
     QVERIFY(s.f.errors.empty());
   }
 
@@ -286,12 +286,12 @@ class MainWindowTest : public QObject {
     TfrmProps w;
     QCOMPARE(w.txtEmail->text().size(), 1023);
     QCOMPARE(w.txtSMTP->text(), QString("smtp.example.org"));
-    QCOMPARE(w.optEnabled->ItemIndex(), 0);
     QCOMPARE(w.optConfirm->ItemIndex(), 1);
     QVERIFY(!w.chkCheckHistory->isChecked());
     // A file from before the setting keeps the old behaviour.
     QVERIFY(!w.chkKeepFailed->isChecked());
-    // The stored dim flag wins over the selection.
+    // Dim means disabled: the stored dim flag selects "&No" over Enabled=5.
+    QCOMPARE(w.optEnabled->ItemIndex(), 1);
     QVERIFY(TrayIconDim);
     QCOMPARE(w.TaskIcon1->ToolTip(), std::string("(Tolvane)"));
     QCOMPARE(w.cboHTTPServersPages->currentText(), QString("pages@two"));
@@ -307,6 +307,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.optEnabled->ItemIndex(), -1);
     QCOMPARE(w.optConfirm->ItemIndex(), -1);
     QVERIFY(!TrayIconDim);
+    s.f.Write(s.f.Ini(), "[General]\r\nEnabled=5\r\n");
+    w.LoadSettings();
+    QCOMPARE(w.optEnabled->ItemIndex(), 0);  // out of range counts as enabled
   }
 
   void FieldChangesAreLogged() {
@@ -484,6 +487,11 @@ class MainWindowTest : public QObject {
     w.SuperDebugQuestion();
     QCOMPARE(yes.texts.at(1), std::string("Super debug status is: ON. Change?"));
     QVERIFY(!SuperDebug);
+    // Closed with its close box: not a No, so the switch flips.
+    BoxAnswerer closer(QMessageBox::Ok);
+    closer.onBox = [](QWidget* box) { box->close(); };
+    w.SuperDebugQuestion();
+    QVERIFY(SuperDebug);
   }
 
   void InstallerFlagEndsTheProgramAndSavesTheIconState() {
@@ -554,7 +562,14 @@ class MainWindowTest : public QObject {
   void MissingServerListStopsTheCreationSteps() {
     TestFolders f;
     std::remove((f.program + "uservers.dat").c_str());
-    f.Write(f.Ini(), "[General]\r\nEmail=me@example.org\r\n[Servers]\r\nSMTP=m\r\n");
+    f.Write(f.Ini(),
+            "[General]\r\nEmail=me@example.org\r\nTrayIconDim=1\r\nTipNumber=5\r\n"
+            "[Servers]\r\nSMTP=m\r\n");
+    { TfrmProps early; }
+    // A start that stopped early writes nothing over the stored values.
+    QVERIFY(ReadProfileBool(f.Ini(), "General", "TrayIconDim", false));
+    QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipNumber", 0), 5);
+    f.errors.clear();
     TfrmProps w;
     QCOMPARE(f.errors.size(), std::size_t{1});
     QVERIFY2(f.errors[0].find("Error in TfrmProps.") == 0, f.errors[0].c_str());

@@ -47,6 +47,7 @@ class TestFolders {
     TipShowing = false;
     SilentStart = false;
     RequestBusy = false;
+    StopRequested = false;
     DebugLog("Started Tolvane");  // as every start does first
   }
   ~TestFolders() { SetErrorBox(previous_box_); }
@@ -82,6 +83,13 @@ class TestFolders {
   QTemporaryDir dir_;
   ErrorBox previous_box_;
 };
+
+// How often `what` occurs in `text` (lines of a log).
+inline int Lines(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
 
 // Answers every modal box that comes up while it lives: records its text
 // and presses `button` (a message box's standard button) or accepts it.
