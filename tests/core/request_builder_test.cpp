@@ -182,6 +182,18 @@ TEST_F(RequestTest, SubjectsAreCutTo255BytesOnACharacterBoundary) {
   EXPECT_EQ(Build("http://host/").Subject, std::string(254, 's'));
 }
 
+// A copied address with non-ASCII characters goes out percent-encoded as
+// UTF-8, so the request line is ASCII; the log keeps what was copied.
+TEST_F(RequestTest, NonAsciiAddressesArePercentEncoded) {
+  std::filesystem::remove(dir / "DebugLog.Txt");
+  EXPECT_EQ(Build("http://example.test/Stra\xC3\x9F" "e.html").Body,
+            "GET http://example.test/Stra%C3%9F" "e.html");
+  EXPECT_EQ(Build("http://example.test/caf\xC3\xA9.zip").Body,
+            "BEGIN\r\nSEND http://example.test/caf%C3%A9.zip");
+  EXPECT_NE(GetFile(dir / "DebugLog.Txt").find(": Body: GET http://example.test/Stra\xC3\x9F" "e.html\r\n"),
+            std::string::npos);
+}
+
 TEST_F(RequestTest, TheLogShowsRecipientSubjectAndBody) {
   std::filesystem::remove(dir / "DebugLog.Txt");
   Build("http://host/a.html");

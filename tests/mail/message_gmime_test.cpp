@@ -70,9 +70,14 @@ TEST(MessageGMime, ReadsWhatWeWrite) {
   TmsMessage m;
   m.Sender().SetAddress("me@example.org");
   m.Recipients().AddAddress("a@example.org", "Smith, John \"JJ\" (x) <y>; \\.");
-  m.Recipients().AddAddress("b@example.org", "J\xC3\xB6rg M\xC3\xBC" "ller");
+  m.Recipients().AddAddress("b@example.org",
+                            "J\xC3\xB6rg M\xC3\xBC"
+                            "ller");
   std::string subject;
-  while (subject.size() < 200) subject += "Gr\xC3\xBC\xC3\x9F" "e ";
+  while (subject.size() < 200)
+    subject +=
+        "Gr\xC3\xBC\xC3\x9F"
+        "e ";
   m.SetSubject(subject);
   m.Body() = {"Caf\xC3\xA9 cr\xC3\xA8me"};
   const std::string latin_name = "r\xC3\xA9sum\xC3\xA9 \"draft\" " + std::string(70, 'x') + ".bin";
