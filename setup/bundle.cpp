@@ -17,7 +17,7 @@ constexpr std::size_t kEntrySize = 22 + kDigestSize;
 // Far more than any launcher carries; keeps a damaged count from asking
 // for gigabytes of directory.
 constexpr std::uint64_t kMaxEntries = 65536;
-constexpr std::size_t kHashChunk = 1 << 20;
+constexpr std::size_t kChunk = 1 << 16;
 
 struct Trailer {
   std::uint64_t directoryOffset;
@@ -125,16 +125,25 @@ std::uint16_t Bundle::Mode(ResourceType type, std::uint16_t id) const {
   return e ? e->mode : 0;
 }
 
-std::optional<ResourceKey> Bundle::FindDamaged() const {
+bool Bundle::CopyTo(ResourceType type, std::uint16_t id, std::uint64_t length,
+                    const std::function<void(ByteView)>& sink) const {
+  const Entry* e = Find(type, id);
+  if (!e) return false;
+  length = std::min(length, e->size);
   Bytes chunk;
+  for (std::uint64_t done = 0; done < length;) {
+    chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length - done)));
+    ReadAt(e->offset + done, chunk.data(), chunk.size());
+    sink(chunk);
+    done += chunk.size();
+  }
+  return true;
+}
+
+std::optional<ResourceKey> Bundle::FindDamaged() const {
   for (const auto& [key, e] : entries_) {
     Sha256 hash;
-    for (std::uint64_t done = 0; done < e.size;) {
-      chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kHashChunk, e.size - done)));
-      ReadAt(e.offset + done, chunk.data(), chunk.size());
-      hash.Update(chunk);
-      done += chunk.size();
-    }
+    CopyTo(key.type, key.id, e.size, [&](ByteView piece) { hash.Update(piece); });
     if (hash.Finish() != e.digest) return key;
   }
   return std::nullopt;

@@ -50,6 +50,10 @@ class Bundle {
   // A string resource cut to at most maxBytes bytes, never inside a UTF-8
   // sequence; empty when absent.
   std::string LoadString(std::uint16_t id, std::size_t maxBytes) const;
+  // The first length bytes of a resource (no more than it holds) to a sink
+  // in pieces; false when it is absent.
+  bool CopyTo(ResourceType type, std::uint16_t id, std::uint64_t length,
+              const std::function<void(ByteView)>& sink) const;
   std::optional<std::uint64_t> Size(ResourceType type, std::uint16_t id) const;
   // The permission bits recorded with a resource (0 when absent).
   std::uint16_t Mode(ResourceType type, std::uint16_t id) const;

@@ -65,6 +65,14 @@ std::uint64_t FileSize(int fd, const std::string& path) {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
+std::size_t ReadSome(int fd, std::uint8_t* out, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd, out, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) throw EWrapError(errno);
+  }
+}
+
 void ReadAllAt(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t size) {
   while (size > 0) {
     ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));

@@ -100,17 +100,6 @@ bool Launcher::Extract(const std::string& target) {
   return false;
 }
 
-std::optional<Bytes> Launcher::LoadRawData(std::uint16_t number) {
-  errno = kInvalidData;
-  if (!bundle_) return std::nullopt;
-  try {
-    return bundle_->Load(ResourceType::RawData, number);
-  } catch (const EWrapError& e) {
-    errno = e.Code();
-    return std::nullopt;
-  }
-}
-
 Answer Launcher::AskUser(std::uint16_t stringNumber, BoxType type) {
   std::string text = bundle_ ? bundle_->LoadString(stringNumber, kTextMax) : std::string();
   if (text.empty() && stringNumber == kStringFailed) text = "Setup failed.";
@@ -199,9 +188,6 @@ bool Launcher::UnpackPayload() {
 void Launcher::UnpackFile(const PayloadFile& file, const std::string& prefix,
                           std::uint64_t fileTime) {
   StopIfInterrupted();
-  const auto data = LoadRawData(file.record.number);
-  if (!data) throw EWrapError(errno, file.record.name);
-  const ByteView packed = ByteView(*data).first(file.record.length);
   std::int64_t seconds = 0;
   long nanoseconds = 0;
   FileTimeToUnix(fileTime, seconds, nanoseconds);
@@ -209,18 +195,21 @@ void Launcher::UnpackFile(const PayloadFile& file, const std::string& prefix,
   const std::string stored = prefix + file.record.name;
   written_.push_back(stored);
   {
+    // Straight from the bundle in pieces: no file is held in memory whole.
     UniqueFd fd = CreateFile(stored);
-    WriteAll(fd.Get(), packed);
+    errno = kInvalidData;
+    if (!bundle_->CopyTo(ResourceType::RawData, file.record.number, file.record.length,
+                         [&](ByteView piece) { WriteAll(fd.Get(), piece); }))
+      throw EWrapError(errno, file.record.name);
     ::futimens(fd.Get(), times);
     fd.Close();
   }
   if (GetExpandedName(stored) != file.expanded)
     ThrowInvalidData("no expanded name for " + file.record.name);
-  // Expanded from the bytes in memory, which are those just written.
   const std::string expanded = prefix + file.expanded;
   written_.push_back(expanded);
   const unsigned exec = file.expanded == kSetupProgram ? 0111u : file.mode & 0111u;
-  SzddExpandToFile(packed, expanded, 0644 | exec, StopIfInterrupted);
+  SzddExpandFileTo(stored, expanded, 0644 | exec, StopIfInterrupted);
   if (exec != 0) {
     // The creation mode is cut by the umask; the program must still run.
     struct stat st {};

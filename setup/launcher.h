@@ -48,8 +48,6 @@ class Launcher {
   bool RunSetup();
   void RemoveTempFolder();
 
-  // Sets errno to kInvalidData first, so a missing resource reads as such.
-  std::optional<Bytes> LoadRawData(std::uint16_t number);
   Answer AskUser(std::uint16_t stringNumber, BoxType type);
   // code -1 takes errno; detail goes on a second line.
   void ShowSystemError(int code, BoxType type = BoxType::OkExclamation,

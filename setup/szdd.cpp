@@ -33,8 +33,45 @@ std::optional<SzddHeader> ReadSzddHeader(ByteView data) {
   return h;
 }
 
-void SzddExpand(ByteView data, const std::function<void(ByteView)>& sink) {
-  auto header = ReadSzddHeader(data);
+namespace {
+
+// Compressed bytes from memory, or from a source in pieces.
+class Input {
+ public:
+  explicit Input(ByteView data) : at_(data.data()), end_(data.data() + data.size()) {}
+  explicit Input(const SzddSource& source) : source_(&source), buf_(kChunk) {}
+
+  // False at the end of the data.
+  bool Next(std::uint8_t& byte) {
+    if (at_ == end_ && !Refill()) return false;
+    byte = *at_++;
+    return true;
+  }
+  std::uint8_t Next() {
+    std::uint8_t byte = 0;
+    if (!Next(byte)) ThrowInvalidData("compressed data ends early");
+    return byte;
+  }
+
+ private:
+  bool Refill() {
+    if (!source_) return false;
+    const std::size_t n = (*source_)(buf_.data(), buf_.size());
+    at_ = buf_.data();
+    end_ = at_ + n;
+    return n > 0;
+  }
+  const SzddSource* source_ = nullptr;
+  Bytes buf_;
+  const std::uint8_t* at_ = nullptr;
+  const std::uint8_t* end_ = nullptr;
+};
+
+void Expand(Input& in, const std::function<void(ByteView)>& sink) {
+  std::uint8_t head[kSzddHeaderSize];
+  std::size_t got = 0;
+  while (got < sizeof head && in.Next(head[got])) ++got;
+  const auto header = ReadSzddHeader(ByteView(head, got));
   if (!header) ThrowInvalidData("not an SZDD file");
   const std::uint64_t length = header->length;
 
@@ -45,9 +82,6 @@ void SzddExpand(ByteView data, const std::function<void(ByteView)>& sink) {
   std::size_t flushed = 0;  // buf[flushed, pos) not yet given to the sink
   std::uint64_t total = 0;  // bytes produced so far
   const std::size_t limit = kRing + kChunk;
-
-  const std::uint8_t* in = data.data() + kSzddHeaderSize;
-  const std::uint8_t* const end = data.data() + data.size();
   unsigned flags = 0;
 
   auto flush = [&] {
@@ -61,21 +95,16 @@ void SzddExpand(ByteView data, const std::function<void(ByteView)>& sink) {
       std::memmove(buf.data(), buf.data() + pos - kRing, kRing);
       pos = flushed = kRing;
     }
-    if ((flags & 0x100) == 0) {
-      if (in == end) ThrowInvalidData("compressed data ends early");
-      flags = *in++ | 0xFF00u;
-    }
+    if ((flags & 0x100) == 0) flags = in.Next() | 0xFF00u;
     bool literal = flags & 1;
     flags >>= 1;
     if (literal) {
-      if (in == end) ThrowInvalidData("compressed data ends early");
-      buf[pos++] = *in++;
+      buf[pos++] = in.Next();
       ++total;
       continue;
     }
-    if (end - in < 2) ThrowInvalidData("compressed data ends early");
-    const unsigned lo = in[0], hi = in[1];
-    in += 2;
+    const unsigned lo = in.Next();
+    const unsigned hi = in.Next();
     const unsigned ringPos = lo | ((hi & 0xF0u) << 4);
     std::uint64_t len = (hi & 0x0Fu) + kMinMatch;
     const unsigned here = static_cast<unsigned>((total + kRingStart) % kRing);
@@ -90,6 +119,18 @@ void SzddExpand(ByteView data, const std::function<void(ByteView)>& sink) {
     total += len;
   }
   flush();
+}
+
+}  // namespace
+
+void SzddExpand(ByteView data, const std::function<void(ByteView)>& sink) {
+  Input in(data);
+  Expand(in, sink);
+}
+
+void SzddExpand(const SzddSource& source, const std::function<void(ByteView)>& sink) {
+  Input in(source);
+  Expand(in, sink);
 }
 
 Bytes SzddExpandToMemory(ByteView data) {
@@ -304,18 +345,19 @@ std::optional<std::string> GetExpandedName(const std::string& path) {
 }
 
 void SzddExpandFile(const std::string& source, const std::string& target, unsigned mode) {
-  const Bytes packed = ReadWholeFile(source);
-  if (!ReadSzddHeader(packed)) ThrowInvalidData(source + " is not an SZDD file");
-  SzddExpandToFile(packed, target, mode);
+  if (!GetExpandedName(source)) ThrowInvalidData(source + " is not an SZDD file");
+  SzddExpandFileTo(source, target, mode);
 }
 
-void SzddExpandToFile(ByteView packed, const std::string& target, unsigned mode,
+void SzddExpandFileTo(const std::string& source, const std::string& target, unsigned mode,
                       const std::function<void()>& tick) {
+  UniqueFd in = OpenRead(source);
   UniqueFd out = CreateFile(target, mode);
-  SzddExpand(packed, [&](ByteView chunk) {
-    WriteAll(out.Get(), chunk);
-    if (tick) tick();
-  });
+  SzddExpand([&](std::uint8_t* buf, std::size_t size) { return ReadSome(in.Get(), buf, size); },
+             [&](ByteView chunk) {
+               WriteAll(out.Get(), chunk);
+               if (tick) tick();
+             });
   out.Close();
 }
 

@@ -32,6 +32,10 @@ void SzddCompress(ByteView data, char lastChar, const std::function<void(ByteVie
 // SZDD file (bad header, data ending before the recorded length) throws
 // EWrapError(kInvalidData); bytes after the recorded length are ignored.
 void SzddExpand(ByteView data, const std::function<void(ByteView)>& sink);
+// Compressed input in pieces: fills the buffer, returns the bytes given
+// (0 at the end).
+using SzddSource = std::function<std::size_t(std::uint8_t*, std::size_t)>;
+void SzddExpand(const SzddSource& source, const std::function<void(ByteView)>& sink);
 Bytes SzddExpandToMemory(ByteView data);
 
 // The name a compressed file expands to: a trailing "_" becomes the header's
@@ -45,9 +49,9 @@ std::optional<std::string> GetExpandedName(const std::string& path);
 // Expands the file at source into a new file at target (created, or
 // truncated, with mode bits `mode`). Throws EWrapError.
 void SzddExpandFile(const std::string& source, const std::string& target, unsigned mode = 0644);
-// Expands compressed bytes already in memory into a new file; tick runs
-// after every piece written (it may throw to stop).
-void SzddExpandToFile(ByteView packed, const std::string& target, unsigned mode,
+// The same reading the source in pieces, so that neither file is held in
+// memory; tick runs after every piece written (it may throw to stop).
+void SzddExpandFileTo(const std::string& source, const std::string& target, unsigned mode,
                       const std::function<void()>& tick = {});
 
 }  // namespace wrap
