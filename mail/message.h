@@ -163,7 +163,6 @@ class TmsCustomMessage {
   const std::string& StoredContentType() const { return content_type_; }
 
   TMsgEncoding Encoding = meMIME;
-  bool Allow8Bit = false;
   TCharSet CharSet = csUSASCII;
   // The server takes 8-bit text (8BITMIME): non-ASCII text may go 8bit
   // instead of quoted-printable.

@@ -51,12 +51,6 @@ struct Setup {
   TestFolders f;
 };
 
-int Lines(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // Takes the URLs the window hands to the desktop instead of opening them.
 class TUrlCatcher : public QObject {
   Q_OBJECT
