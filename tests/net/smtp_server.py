@@ -8,7 +8,8 @@ the end of each message is answered with its first line instead (a 451 or a
 
 --starttls or --tls with --cert and --key: STARTTLS required, or TLS from the
 first byte. --auth USER:SECRET: AUTH required; PLAIN and LOGIN take SECRET as
-the password, XOAUTH2 and OAUTHBEARER as the token. --size N: SIZE limit."""
+the password, XOAUTH2 and OAUTHBEARER as the token; with --plain-auth AUTH is
+offered without TLS too. --size N: SIZE limit."""
 import argparse
 import base64
 import os
@@ -90,6 +91,7 @@ def main():
     p.add_argument("--cert")
     p.add_argument("--key")
     p.add_argument("--auth")
+    p.add_argument("--plain-auth", action="store_true")
     p.add_argument("--size", type=int, default=33554432)
     a = p.parse_args()
     a.port = a.port or a.port_arg
@@ -106,6 +108,9 @@ def main():
             kwargs.update(tls_context=ctx, require_starttls=True)
     if a.auth:
         kwargs.update(authenticator=handler.authenticate, auth_required=True)
+        if a.plain_auth:
+            # AUTH offered in plain text too: a client sends it to loopback.
+            kwargs.update(auth_require_tls=False)
     controller = None
     for _ in range(20):
         try:

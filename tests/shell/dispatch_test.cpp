@@ -283,18 +283,20 @@ TEST_F(DispatchTest, SignInSettingsAreSetBeforeEachSend) {
   account.Auth = "plain";
   account.PasswordCommand = "printf 'pw1\\n'";
   sender.Settings = [&] { return account; };
+  RealSmtpServer signing({"--auth", "me@home.test:pw1", "--plain-auth"});
+  settings.Smtp = signing.Address();
   dispatcher.DispatchRequest("http://host/a.html", true);
   EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
   EXPECT_EQ(client.UserName, "me@home.test");
   EXPECT_EQ(client.Password, "pw1");
   EXPECT_EQ(client.AuthMechanism, "PLAIN");
-  EXPECT_EQ(client.Server, smtp.Address());
+  EXPECT_EQ(client.Server, signing.Address());
 
   account.PasswordCommand = "exit 3";
   dispatcher.DispatchRequest("http://host/b.html", true);
   EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Failed);
   EXPECT_EQ(dispatcher.LastError(), "The password command failed (exit code 3)");
-  EXPECT_EQ(smtp.Messages().size(), 1u);
+  EXPECT_EQ(signing.Messages().size(), 1u);
   // No password in the debug log, whatever happened.
   EXPECT_EQ(GetFile(DebugLogPath()).find("pw1"), std::string::npos);
 }
