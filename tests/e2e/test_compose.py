@@ -21,6 +21,7 @@ STAMP = r"\S+ \S+: "
 def run(program, url, env_home, timeout=30):
     env = dict(os.environ)
     env["XDG_CONFIG_HOME"] = env_home
+    env["XDG_STATE_HOME"] = os.path.join(env_home, "state")
     env.pop("LC_ALL", None)
     return subprocess.run([program, "--compose", url], capture_output=True, text=True,
                           env=env, timeout=timeout)
@@ -110,16 +111,18 @@ class ComposeFromCopiedFolder(unittest.TestCase):
             self.assertTrue(r.stderr.startswith("tolvane: not a request"), r.stderr)
 
     def test_a_missing_or_unreadable_server_list_exits_2(self):
+        # Without its server list the folder is no program folder: the list
+        # is looked for where an installed Tolvane keeps it, and named.
         path = os.path.join(self.folder, "uservers.dat")
         os.remove(path)
         r = self.compose("http://www.example.org/")
         self.assertEqual(r.returncode, 2)
-        self.assertIn(path, r.stderr)
+        self.assertRegex(r.stderr, r"uservers\.dat")
         self.assertEqual(r.stdout, "")
         os.mkdir(path)
         r = self.compose("http://www.example.org/")
         self.assertEqual(r.returncode, 2)
-        self.assertIn(path, r.stderr)
+        self.assertRegex(r.stderr, r"uservers\.dat")
 
     def test_a_hand_edited_server_list_does_not_crash(self):
         with open(os.path.join(self.folder, "uservers.dat"), "wb") as f:
@@ -151,15 +154,17 @@ class ComposeFromTheBuild(unittest.TestCase):
             r = subprocess.run(["cmake", "--install", ARGS.build, "--prefix", prefix],
                                capture_output=True, text=True, timeout=300)
             self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-            folder = os.path.join(prefix, "lib", "tolvane")
+            data = os.path.join(prefix, "share", "tolvane")
             for name in DATA_FILES:
-                self.assertTrue(os.path.isfile(os.path.join(folder, name)), name)
-            r = run(os.path.join(folder, "tolvane"), "ftp://ftp.example.org/", prefix)
+                self.assertTrue(os.path.isfile(os.path.join(data, name)), name)
+            r = run(os.path.join(prefix, "bin", "tolvane"), "ftp://ftp.example.org/", prefix)
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertEqual(r.stdout, "To: ftpmail@example.org\nSubject: FTP request\n\n"
                                        "open ftp.example.org\nbinary\nuuencode\nls\nquit\n")
-            self.assertTrue(os.path.isfile(os.path.join(folder, "DebugLog.Txt")))
-
+            # What it writes goes to the user's state folder, never the prefix.
+            self.assertTrue(os.path.isfile(os.path.join(prefix, "state", "tolvane",
+                                                        "DebugLog.Txt")))
+            self.assertFalse(os.path.exists(os.path.join(data, "DebugLog.Txt")))
 
 if __name__ == "__main__":
     e2e_args.run(UNITTEST_ARGS)

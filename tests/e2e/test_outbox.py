@@ -121,7 +121,7 @@ class Outbox(unittest.TestCase):
         smtp = self.server(port)
         done = self.command("--flush")
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        self.assertEqual([m[1] for m in smtp.messages()],
+        self.assertEqual([peers.unstamped(m[1]) for m in smtp.messages()],
                          [peers.page_request(url), peers.page_request(second)])
         self.assertEqual(self.lines("Outbox.Dat"), [])
         self.assertEqual(self.urls("History.Dat"), [second, url])
@@ -154,7 +154,7 @@ class Outbox(unittest.TestCase):
         smtp.reply(None)
         done = self.command("--flush")
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        self.assertEqual([m[1] for m in smtp.messages()],
+        self.assertEqual([peers.unstamped(m[1]) for m in smtp.messages()],
                          [peers.page_request("http://host/busy.html")])
         self.assertEqual(self.lines("Outbox.Dat"), [])
         self.assertEqual(self.urls("History.Dat"), ["http://host/busy.html"])

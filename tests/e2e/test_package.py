@@ -18,8 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, HERE)
 import e2e_args  # noqa: E402
-from desktop import Desktop, wait_until  # noqa: E402
-from test_request import SmtpServer, page_request  # noqa: E402
+from desktop import Desktop, SmtpServer, wait_until  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 APP_ID = "org.tolvane.Tolvane"
