@@ -362,15 +362,15 @@ void TagSocket::ConnectSocket() {
 
 void TagSocket::ReadLine(std::string& line) {
   if (!Connected()) RaiseSocketError(msg::kNotConnected);
-  StartTimer();
   // TLS may already hold what the socket delivered earlier, or the socket
   // may hold records whose read notice an earlier line already used up:
   // a look through the filter answers both and re-arms the notice.
   if (tls_) {
     int error = 0;
     char first = 0;
-    if (Recv(&first, 1, true, error) >= 0) ReadReady = true;
+    if (Recv(&first, 1, true, error) >= 0 || error != ws::kEWouldBlock) ReadReady = true;
   }
+  StartTimer();
   WaitFor([this] {
     return ReadReady || Canceled || TimedOut || AsyncFailed || PeerClosed ||
            (tls_ && tls_->Buffered());
