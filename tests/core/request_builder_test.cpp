@@ -127,7 +127,7 @@ TEST_F(RequestTest, TemplatesAndVerbs) {
   PutFile(dir / "bin.tpl", "\xFE and \xFE\r\n");
   EXPECT_EQ(Build("http://host/x.zip").Body, "http://host/x.zip and http://host/x.zip\r\n");
   EXPECT_EQ(Build("http://host/\xFE.zip").Body,
-            "http://host/\xFE.zip and http://host/\xFE.zip\r\n");
+            "http://host/%FE.zip and http://host/%FE.zip\r\n");
   // A missing template gives an empty body; the request still goes.
   std::filesystem::remove(dir / "bin.tpl");
   EXPECT_EQ(Build("http://host/x.zip").Body, "");
