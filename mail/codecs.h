@@ -172,8 +172,9 @@ std::string DecodeHeaderWords(std::string_view text);
 
 // -------------------------------------------------------- header encoding
 
-// True when `text` cannot stand in a header as it is: a byte from 128, or a
-// control character other than the tab.
+// True when `text` cannot stand in a header as it is: a byte from 128, a
+// control character other than the tab, or an "=?" that readers would take
+// for the start of an encoded word.
 bool NeedsHeaderEncoding(std::string_view text);
 
 // Bytes of UTF-8 text per encoded word: 52 base64 characters, so a word

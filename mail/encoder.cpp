@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "mail/codecs.h"
 #include "mail/headers.h"
@@ -98,35 +99,38 @@ TmsCustomEncoder::TmsCustomEncoder(TmsCustomMessage& message) : message_(message
 }
 
 void TmsCustomEncoder::WriteHeaderLine(std::string_view line) {
-  // Folds go only after the first word of the value: the field name, its
-  // padding and the first word stay together.
+  // Folds go only after the first word of the value (the field name, its
+  // padding and the first word stay together), and never inside a quoted
+  // string, where the blanks are text, except between encoded words.
   std::size_t from = line.find_first_not_of(' ');
   if (from == 0) from = line.find(':');
-  from = from == std::string_view::npos ? line.size() : line.find_first_not_of(' ', from + 1);
+  if (from != std::string_view::npos) from = line.find_first_not_of(' ', from + 1);
+  if (line.size() <= kFoldAt || from == std::string_view::npos) {
+    WriteLine(line);
+    return;
+  }
+  std::vector<std::size_t> folds;
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (quoted && line[i] == '\\') {
+      ++i;
+    } else if (line[i] == '"') {
+      quoted = !quoted;
+    } else if (line[i] == ' ' && i > from && line[i - 1] != ' ' &&
+               line.find_first_not_of(' ', i) != std::string_view::npos &&
+               (!quoted || (line.substr(i - 2, 2) == "?=" && line.substr(i + 1, 2) == "=?"))) {
+      folds.push_back(i);
+    }
+  }
   std::size_t pos = 0;
-  while (from != std::string_view::npos && line.size() - pos > kFoldAt) {
-    std::size_t fold = std::string_view::npos;
-    const std::size_t low = std::max(pos + 1, from + 1);
-    for (std::size_t i = std::min(pos + kFoldAt, line.size() - 1); i >= low; --i) {
-      if (line[i] == ' ' && line[i - 1] != ' ') {
-        fold = i;
-        break;
-      }
-    }
-    if (fold == std::string_view::npos) {
-      // A word longer than a line: fold after it.
-      for (std::size_t i = std::max(low, pos + kFoldAt); i < line.size(); ++i) {
-        if (line[i] == ' ' && line[i - 1] != ' ') {
-          fold = i;
-          break;
-        }
-      }
-    }
-    if (fold == std::string_view::npos ||
-        line.find_first_not_of(' ', fold) == std::string_view::npos)
-      break;
-    WriteLine(line.substr(pos, fold - pos));
-    pos = fold;
+  for (std::size_t k = 0; k < folds.size(); ++k) {
+    // The last fold that keeps this line within 78, else the first one.
+    if (line.size() - pos <= kFoldAt) break;
+    std::size_t next = k;
+    while (next + 1 < folds.size() && folds[next + 1] - pos <= kFoldAt) ++next;
+    WriteLine(line.substr(pos, folds[next] - pos));
+    pos = folds[next];
+    k = next;
   }
   WriteLine(line.substr(pos));
 }

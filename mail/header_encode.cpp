@@ -42,6 +42,8 @@ bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) 
 }  // namespace
 
 bool NeedsHeaderEncoding(std::string_view text) {
+  // Plain text that looks like an encoded word would be decoded by readers.
+  if (text.find("=?") != std::string_view::npos) return true;
   for (char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     if (c >= 128 || c == 127 || (c < 32 && c != '\t')) return true;

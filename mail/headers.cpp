@@ -75,7 +75,7 @@ std::string DecodeAddressItem(std::string_view item) {
 }
 
 // Splits at commas outside double quotes and adds each non-empty item,
-// trimmed, decoded and cut.
+// trimmed and decoded.
 void AddAddressItems(std::string_view text, std::vector<std::string>& result) {
   bool quoted = false;
   std::size_t itemStart = 0;
@@ -91,7 +91,8 @@ void AddAddressItems(std::string_view text, std::vector<std::string>& result) {
     const std::string_view item = Trim(text.substr(itemStart, i - itemStart));
     itemStart = i + 1;
     if (item.empty()) continue;
-    std::string decoded(Trim(CutShortText(DecodeAddressItem(item))));
+    // Not cut: a cut could drop the mailbox; ParseAddress cuts each part.
+    std::string decoded(Trim(DecodeAddressItem(item)));
     if (!decoded.empty()) result.push_back(std::move(decoded));
   }
 }
@@ -187,25 +188,42 @@ std::string CutShortText(std::string_view text, std::size_t max) {
   return std::string(text.substr(0, n));
 }
 
-std::string GetHeaderValue(const TmsHeaders& headers, std::string_view name) {
-  if (headers.empty()) return {};
-  const std::string key = WithColon(name);
+namespace {
+
+// The value of the first header `key` (with its colon), continuation lines
+// joined, not decoded; false when there is none.
+bool RawHeaderValue(const TmsHeaders& headers, const std::string& key, std::string& value) {
   std::size_t i = 0;
   while (i < headers.size() && !StartsWithNoCase(headers[i], key)) ++i;
-  if (i == headers.size()) return {};
+  if (i == headers.size()) return false;
   const std::string& line = headers[i];
   // Everything after the first colon; the blank after it is trimmed away.
-  std::string value(Trim(std::string_view(line).substr(line.find(':') + 1)));
+  value = Trim(std::string_view(line).substr(line.find(':') + 1));
   for (++i; i < headers.size() && IsContinuation(headers[i]); ++i) {
     const std::string_view more = Trim(headers[i]);
     if (more.empty()) continue;
     if (!value.empty()) value += ' ';
     value += more;
   }
+  return true;
+}
+
+}  // namespace
+
+std::string GetHeaderValue(const TmsHeaders& headers, std::string_view name) {
+  const std::string key = WithColon(name);
+  std::string value;
+  if (!RawHeaderValue(headers, key, value)) return {};
   const std::string_view bare = std::string_view(key).substr(0, key.size() - 1);
   if (EqualsNoCase(bare, "Content-Type") || EqualsNoCase(bare, "X-UIDL")) return value;
   // Decoded first: a cut through an encoded word would leave it unreadable.
   return CutShortText(DecodeHeaderWordsWhole(value));
+}
+
+std::string GetAddressValue(const TmsHeaders& headers, std::string_view name) {
+  std::string value;
+  if (!RawHeaderValue(headers, WithColon(name), value)) return {};
+  return DecodeAddressItem(value);
 }
 
 void GetHeaderAddresses(const TmsHeaders& headers, std::string_view name,
@@ -220,11 +238,13 @@ void GetHeaderAddresses(const TmsHeaders& headers, std::string_view name,
     }
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) return;
-    AddAddressItems(std::string_view(line).substr(colon + 1), result);
+    // Unfolded first: a long display name may be folded over several lines.
+    std::string text = line.substr(colon + 1);
     // The scan goes on from the first line that is not a continuation, so
     // that every header with the name contributes.
     for (++i; i < headers.size() && IsContinuation(headers[i]); ++i)
-      AddAddressItems(headers[i], result);
+      text += (BeginsWithBlank(headers[i]) ? "" : " ") + headers[i];
+    AddAddressItems(text, result);
   }
 }
 

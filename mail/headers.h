@@ -27,9 +27,14 @@ std::string CutShortText(std::string_view text, std::size_t max = kShortTextLeng
 // undecoded. "" when there is no such header.
 std::string GetHeaderValue(const TmsHeaders& headers, std::string_view name);
 
+// The value of the first header called `name` as one address item: its
+// encoded words decoded so that a decoded display name holding "<" or ","
+// is quoted again and still parses.
+std::string GetAddressValue(const TmsHeaders& headers, std::string_view name);
+
 // Every address item of every header whose name begins with `name`, split
-// at commas outside double quotes, trimmed, cut to 255 characters and
-// decoded. `result` is cleared first.
+// at commas outside double quotes, trimmed and decoded (not cut, so that
+// the mailbox stays; ParseAddress cuts each part). `result` is cleared first.
 void GetHeaderAddresses(const TmsHeaders& headers, std::string_view name,
                         std::vector<std::string>& result);
 

@@ -478,7 +478,7 @@ void TmsMessage::Clear() {
 }
 
 void TmsMessage::ReadHeaders(const TmsHeaders& headers) {
-  ParseInto(GetHeaderValue(headers, "FROM"), Sender());
+  ParseInto(GetAddressValue(headers, "FROM"), Sender());
   for (auto [name, list] : {std::pair{"TO", &recipients_}, std::pair{"CC", &cc_}}) {
     std::vector<std::string> items;
     GetHeaderAddresses(headers, name, items);
@@ -565,7 +565,7 @@ void TmsArticle::Clear() {
 }
 
 void TmsArticle::ReadHeaders(const TmsHeaders& headers) {
-  ParseInto(GetHeaderValue(headers, "FROM"), Sender());
+  ParseInto(GetAddressValue(headers, "FROM"), Sender());
   Path = GetHeaderValue(headers, "PATH");
   NewsGroups = GetHeaderValue(headers, "NEWSGROUPS");
   MessageId = GetHeaderValue(headers, "MESSAGE-ID");

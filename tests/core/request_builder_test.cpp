@@ -129,7 +129,8 @@ TEST_F(RequestTest, TemplatesAndVerbs) {
   // searched again (it goes out percent-encoded).
   PutFile(dir / "bin.tpl", "\xFE and \xFE\r\n");
   EXPECT_EQ(Build("http://host/x.zip").Body, "http://host/x.zip and http://host/x.zip\r\n");
-  EXPECT_EQ(Build("http://host/\xFE.zip").Body, "http://host/%FE.zip and http://host/%FE.zip\r\n");
+  EXPECT_EQ(Build("http://host/\xFE.zip").Body,
+            "http://host/%FE.zip and http://host/%FE.zip\r\n");
   // A missing template gives an empty body; the request still goes.
   std::filesystem::remove(dir / "bin.tpl");
   EXPECT_EQ(Build("http://host/x.zip").Body, "");

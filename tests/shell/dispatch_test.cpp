@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <filesystem>
+#include <set>
 
 #include "base/helpers.h"
 #include "core/dispatcher.h"
@@ -155,6 +156,27 @@ TEST_F(DispatchTest, ClipboardRequestIsSentRecordedAndLoggedInOrder) {
   // The next change sends no second test message.
   dispatcher.ClipboardChanged("http://host/other.html", true, true);
   EXPECT_EQ(smtp.Messages().size(), 3u);
+}
+
+// A copied address with non-ASCII characters reaches a real server as an
+// all-ASCII mail, and every mail carries a date and its own id.
+TEST_F(DispatchTest, NonAsciiRequestIsAsciiOnTheWireAndDated) {
+  dispatcher.ClipboardChanged("http://example.test/Stra\xC3\x9F" "e.html", true, true);
+  ASSERT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
+  auto got = smtp.Messages();
+  ASSERT_EQ(got.size(), 2u);
+  for (char c : got[0].data) EXPECT_LT(static_cast<unsigned char>(c), 128);
+  EXPECT_NE(got[0].data.find("GET http://example.test/Stra%C3%9F" "e.html"), std::string::npos);
+  std::set<std::string> ids;
+  for (const auto& mail : got) {
+    EXPECT_NE(mail.data.find("\r\nDate: "), std::string::npos);
+    const auto at = mail.data.find("\r\nMessage-ID: <");
+    ASSERT_NE(at, std::string::npos);
+    ids.insert(mail.data.substr(at, mail.data.find('>', at) - at));
+  }
+  EXPECT_EQ(ids.size(), 2u);
+  // The history keeps what the user copied.
+  EXPECT_EQ(history.Items()[0].rfind("http://example.test/Stra\xC3\x9F" "e.html via ", 0), 0u);
 }
 
 TEST_F(DispatchTest, DisabledOrIncompleteOnlyLogsTheChange) {
