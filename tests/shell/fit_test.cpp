@@ -25,18 +25,10 @@ namespace {
 QString Family() { return QString::fromLocal8Bit(std::getenv("TOLVANE_FIT_FAMILY")); }
 
 QPalette DarkPalette() {
-  QPalette p;
-  p.setColor(QPalette::Window, QColor(45, 45, 48));
-  p.setColor(QPalette::WindowText, QColor(230, 230, 230));
+  const QColor light(230, 230, 230);
+  QPalette p(light, QColor(45, 45, 48));  // button text, window
   p.setColor(QPalette::Base, QColor(30, 30, 30));
-  p.setColor(QPalette::AlternateBase, QColor(50, 50, 50));
-  p.setColor(QPalette::Text, QColor(230, 230, 230));
-  p.setColor(QPalette::Button, QColor(60, 60, 64));
-  p.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-  p.setColor(QPalette::ToolTipBase, QColor(60, 60, 64));
-  p.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
-  p.setColor(QPalette::Highlight, QColor(42, 104, 196));
-  p.setColor(QPalette::HighlightedText, Qt::white);
+  p.setColor(QPalette::Text, light);
   return p;
 }
 
