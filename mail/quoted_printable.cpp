@@ -131,7 +131,10 @@ void TQuotedPrintableEncoder::Paragraph(const char* data, std::size_t len, bool 
       std::memcpy(o, e.text, 4);  // the line has room for the overhang
       o += e.length;
     }
-    if (soft) {
+    // A decoded line ending in the end-of-file mark gets no line end, so a
+    // hard break after one is written as a soft break plus an empty line.
+    const bool markEnd = !soft && count > 0 && p[from + count - 1] == '\x1A';
+    if (soft || markEnd) {
       *o++ = '=';
     } else if (count > 0 && p[from + count - 1] == ' ') {
       // A blank at the very end of a line would be stripped by relays.
@@ -140,6 +143,7 @@ void TQuotedPrintableEncoder::Paragraph(const char* data, std::size_t len, bool 
       *o++ = '0';
     }
     sink_(std::string_view(line, static_cast<std::size_t>(o - line)));
+    if (markEnd) sink_(std::string_view());
   };
   std::size_t start = 0;
   for (;;) {
@@ -152,11 +156,12 @@ void TQuotedPrintableEncoder::Paragraph(const char* data, std::size_t len, bool 
       width += kEncode.entry[p[start + fit++]].length;
     if (fit == rest && (rest < kQPLineCut || softEnd)) {
       const bool blankEnd = rest > 0 && p[len - 1] == ' ';
-      if (softEnd || width + (blankEnd ? 2 : 0) <= 76) {
+      const bool markEnd = rest > 0 && p[len - 1] == '\x1A';
+      if (softEnd || width + (blankEnd ? 2 : 0) + (markEnd ? 1 : 0) <= 76) {
         emit(start, rest, softEnd);
         break;
       }
-      emit(start, rest - 1, true);  // the escaped final blank goes on alone
+      emit(start, rest - 1, true);  // the escaped final blank or mark goes on alone
       start = len - 1;
       continue;
     }
