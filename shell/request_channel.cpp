@@ -1,6 +1,5 @@
 #include "shell/request_channel.h"
 
-#include <QLocalSocket>
 #include <QPointer>
 
 #include <iostream>
@@ -16,35 +15,40 @@ constexpr int kConnectMs = 2000;
 // A request may wait for a confirmation box or a slow server.
 constexpr int kAnswerMs = 30 * 60 * 1000;
 // "REQUEST " and the decimal length of at most kMaxRequestBytes.
-constexpr qsizetype kMaxHeader = 32;
+constexpr std::size_t kMaxHeader = 32;
 
 enum class TParse { Incomplete, Bad, TooLong, Whole };
 
 // Takes "REQUEST <length>\n<bytes>" or "FLUSH\n" from the front of `buffer`.
-TParse ParseRequest(const QByteArray& buffer, std::string& url, bool& flush) {
-  const qsizetype end = buffer.indexOf('\n');
-  if (end < 0) return buffer.size() > kMaxHeader ? TParse::Bad : TParse::Incomplete;
-  const QByteArray header = buffer.left(end);
+TParse ParseRequest(const std::string& buffer, std::string& url, bool& flush) {
+  const std::size_t end = buffer.find('\n');
+  if (end == std::string::npos) {
+    return buffer.size() > kMaxHeader ? TParse::Bad : TParse::Incomplete;
+  }
+  const std::string_view header(buffer.data(), end);
   flush = header == kFlush;
   if (flush) return TParse::Whole;
-  if (!header.startsWith(kVerb)) return TParse::Bad;
-  bool ok = false;
-  const qulonglong length = header.mid(sizeof(kVerb) - 1).toULongLong(&ok);
-  if (!ok) return TParse::Bad;
-  if (length > kMaxRequestBytes) return TParse::TooLong;
-  if (static_cast<qulonglong>(buffer.size() - end - 1) < length) return TParse::Incomplete;
-  url.assign(buffer.constData() + end + 1, static_cast<std::size_t>(length));
+  if (header.substr(0, sizeof(kVerb) - 1) != kVerb) return TParse::Bad;
+  const std::string_view digits = header.substr(sizeof(kVerb) - 1);
+  if (digits.empty() || digits.size() > 20) return TParse::Bad;
+  unsigned long long length = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return TParse::Bad;
+    length = length * 10 + static_cast<unsigned>(c - '0');
+    if (length > kMaxRequestBytes) return TParse::TooLong;
+  }
+  if (buffer.size() - end - 1 < length) return TParse::Incomplete;
+  url.assign(buffer, end + 1, static_cast<std::size_t>(length));
   return TParse::Whole;
 }
 
-void WriteAnswer(QLocalSocket* peer, const TRequestAnswer& answer) {
+void WriteAnswer(TLocalPeer* peer, const TRequestAnswer& answer) {
   std::string line = std::to_string(answer.code) + " " + answer.text;
   for (char& c : line) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  peer->write((line + "\n").c_str());
-  peer->flush();
-  peer->disconnectFromServer();
+  peer->Write(line + "\n");
+  peer->Close();
 }
 
 TRequestAnswer TooLongAnswer() {
@@ -76,68 +80,59 @@ TRequestAnswer SettingsIncompleteAnswer() {
 
 TRequestServer::TRequestServer(std::string path, THandler handler, THandler flush)
     : path_(std::move(path)), handler_(std::move(handler)), flush_(std::move(flush)) {
-  server_ = std::make_unique<QLocalServer>();
-  server_->setSocketOptions(QLocalServer::UserAccessOption);
-  const QString name = QString::fromStdString(path_);
   if (path_.empty()) return;
   // The caller holds the instance lock: a socket left there is a dead one's.
-  QLocalServer::removeServer(name);
-  if (!server_->listen(name)) return;
-  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(),
-                   [this] { Accept(); });
+  server_ = std::make_unique<TLocalServer>(path_, [this](TLocalPeer* peer) { Accept(peer); });
 }
 
-TRequestServer::~TRequestServer() {
-  if (server_) server_->close();
-}
+TRequestServer::~TRequestServer() = default;
 
-bool TRequestServer::Listening() const { return server_ && server_->isListening(); }
+bool TRequestServer::Listening() const { return server_ && server_->Listening(); }
 
-void TRequestServer::Accept() {
-  while (QLocalSocket* peer = server_->nextPendingConnection()) {
-    QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-    if (!PeerIsSameUser(static_cast<int>(peer->socketDescriptor()))) {
-      peer->abort();
-      peer->deleteLater();
-      continue;
-    }
-    auto buffer = std::make_shared<QByteArray>();
-    QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, peer, buffer] {
-      *buffer += peer->readAll();
-      std::string url;
-      bool flush = false;
-      switch (ParseRequest(*buffer, url, flush)) {
-        case TParse::Incomplete:
-          return;
-        case TParse::Bad:
-          peer->disconnectFromServer();
-          return;
-        case TParse::TooLong:
-          WriteAnswer(peer, TooLongAnswer());
-          return;
-        case TParse::Whole:
-          break;
-      }
-      QObject::disconnect(peer, &QLocalSocket::readyRead, nullptr, nullptr);
-      buffer->clear();
-      // The dispatch opens boxes and waits; inside this handler the socket
-      // could be deleted under it when the client leaves.
-      QPointer<QLocalSocket> guard(peer);
-      QMetaObject::invokeMethod(
-          server_.get(),
-          [this, url, flush, guard] {
-            const THandler& handler = flush ? flush_ : handler_;
-            if (!handler) {
-              if (guard) guard->disconnectFromServer();
-              return;
-            }
-            handler(url, [guard](const TRequestAnswer& answer) {
-              if (guard) WriteAnswer(guard, answer);  // else the client gave up waiting
-            });
-          },
-          Qt::QueuedConnection);
-    });
+void TRequestServer::Accept(TLocalPeer* peer) {
+  if (!PeerIsSameUser(peer->Descriptor())) {
+    peer->Close();
+    return;
   }
+  auto buffer = std::make_shared<std::string>();
+  auto taken = std::make_shared<bool>(false);
+  peer->OnReadable = [this, peer, buffer, taken] {
+    // After the whole request only the client's leaving matters.
+    if (*taken) return;
+    *buffer += peer->TakeInput();
+    std::string url;
+    bool flush = false;
+    switch (ParseRequest(*buffer, url, flush)) {
+      case TParse::Incomplete:
+        return;
+      case TParse::Bad:
+        peer->Close();
+        return;
+      case TParse::TooLong:
+        WriteAnswer(peer, TooLongAnswer());
+        return;
+      case TParse::Whole:
+        break;
+    }
+    *taken = true;
+    buffer->clear();
+    // The dispatch opens boxes and waits; inside this handler the socket
+    // could be deleted under it when the client leaves.
+    QPointer<TLocalPeer> guard(peer);
+    QMetaObject::invokeMethod(
+        server_.get(),
+        [this, url, flush, guard] {
+          const THandler& handler = flush ? flush_ : handler_;
+          if (!handler) {
+            if (guard) guard->Close();
+            return;
+          }
+          handler(url, [guard](const TRequestAnswer& answer) {
+            if (guard) WriteAnswer(guard, answer);  // else the client gave up waiting
+          });
+        },
+        Qt::QueuedConnection);
+  };
 }
 
 namespace {
@@ -145,21 +140,12 @@ namespace {
 bool AskRunningInstance(const std::string& path, const std::string& header, const std::string& url,
                         TRequestAnswer& answer) {
   if (path.empty()) return false;
-  QLocalSocket socket;
-  socket.connectToServer(QString::fromStdString(path));
-  if (!socket.waitForConnected(kConnectMs)) return false;
-  socket.write(header.c_str());
-  socket.write(url.data(), static_cast<qint64>(url.size()));
-  while (socket.bytesToWrite() > 0) {
-    if (!socket.waitForBytesWritten(kConnectMs)) break;
-  }
-  QByteArray reply;
-  while (!reply.contains('\n')) {
-    if (!socket.waitForReadyRead(kAnswerMs)) break;
-    reply += socket.readAll();
-  }
-  reply += socket.readAll();
-  const std::string line = reply.trimmed().toStdString();
+  TLocalClient client(path, kConnectMs);
+  if (!client.Connected()) return false;
+  // A tray program too busy to read within the limit answers nothing.
+  if (client.WriteAll(header, kConnectMs)) client.WriteAll(url, kConnectMs);
+  std::string line = client.ReadLine(kAnswerMs);
+  while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.pop_back();
   if (line.empty()) {
     answer = {kRequestFailed, "The running Tolvane ended before it answered"};
     return true;

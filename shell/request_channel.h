@@ -2,13 +2,12 @@
 // one program keeps the one history, and carries the outcome back.
 #pragma once
 
-#include <QLocalServer>
-
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "core/dispatcher.h"
+#include "shell/local_socket.h"
 
 // The channel's socket for a program file name, beside the instance lock;
 // empty when there is no private folder for it.
@@ -52,12 +51,12 @@ class TRequestServer {
   bool Listening() const;
 
  private:
-  void Accept();
+  void Accept(TLocalPeer* peer);
 
   std::string path_;
   THandler handler_;
   THandler flush_;
-  std::unique_ptr<QLocalServer> server_;
+  std::unique_ptr<TLocalServer> server_;
 };
 
 // Command-line side: false when no tray program listens; otherwise true with

@@ -1,7 +1,5 @@
 #include "shell/single_instance.h"
 
-#include <QLocalSocket>
-
 #include <cstdio>
 
 #include "platform/files.h"
@@ -27,30 +25,17 @@ TPreviousInstance::TPreviousInstance(const std::string& programPath)
 
 void TPreviousInstance::Listen(std::function<void()> onRaise) {
   if (!HoldsLock()) return;
-  server_ = std::make_unique<QLocalServer>();
-  server_->setSocketOptions(QLocalServer::UserAccessOption);
-  const QString path = QString::fromStdString(SocketPath());
   // Holding the lock means any socket left there belongs to a dead process.
-  QLocalServer::removeServer(path);
-  if (!server_->listen(path)) return;
-  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this, onRaise] {
-    while (QLocalSocket* peer = server_->nextPendingConnection()) {
-      QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-      QObject::connect(peer, &QLocalSocket::readyRead, peer, [peer, onRaise] {
-        if (peer->readAll().contains("raise") && onRaise) onRaise();
-      });
-    }
+  server_ = std::make_unique<TLocalServer>(SocketPath(), [onRaise](TLocalPeer* peer) {
+    peer->OnReadable = [peer, onRaise] {
+      if (peer->TakeInput().find("raise") != std::string::npos && onRaise) onRaise();
+    };
   });
 }
 
 bool TPreviousInstance::AskFirstToRaise() const {
-  QLocalSocket socket;
-  socket.connectToServer(QString::fromStdString(SocketPath()));
-  if (!socket.waitForConnected(kWaitMs)) return false;
-  socket.write(kRaise);
-  const bool sent = socket.waitForBytesWritten(kWaitMs);
-  socket.disconnectFromServer();
-  return sent;
+  TLocalClient client(SocketPath(), kWaitMs);
+  return client.Connected() && client.WriteAll(kRaise, kWaitMs);
 }
 
 TJustOne32::TJustOne32(const std::string& programFolder, const TPreviousInstance* previous) {

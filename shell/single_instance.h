@@ -3,13 +3,12 @@
 // its window up and ends.
 #pragma once
 
-#include <QLocalServer>
-
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/instance_lock.h"
+#include "shell/local_socket.h"
 
 class TPreviousInstance {
  public:
@@ -36,7 +35,7 @@ class TPreviousInstance {
   std::string name_;
   std::string base_;
   InstanceLock lock_;
-  std::unique_ptr<QLocalServer> server_;
+  std::unique_ptr<TLocalServer> server_;
 };
 
 // Decides at the main window's creation whether this process runs.

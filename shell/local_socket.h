@@ -1,0 +1,77 @@
+// Local (Unix domain) stream sockets for the tray program's two channels.
+// The serving side runs on Qt's event loop through socket notifiers; the
+// asking side blocks with time limits. Neither needs a network library,
+// which the resident tray program would otherwise carry for these alone.
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QSocketNotifier;
+
+// One accepted connection. It deletes itself (later) once closed, so hold
+// it by QPointer across waits.
+class TLocalPeer : public QObject {
+ public:
+  TLocalPeer(int fd, QObject* parent);
+  ~TLocalPeer() override;
+
+  int Descriptor() const { return fd_; }
+  // Called when bytes arrived or the other end closed.
+  std::function<void()> OnReadable;
+  // Takes what has arrived so far.
+  std::string TakeInput();
+  bool PeerClosed() const { return peer_closed_; }
+  // Short answers only: waits at most a second for room.
+  void Write(std::string_view bytes);
+  void Close();
+
+ private:
+  void ReadReady();
+
+  int fd_;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  std::string input_;
+  bool peer_closed_ = false;
+};
+
+class TLocalServer : public QObject {
+ public:
+  using TOnConnection = std::function<void(TLocalPeer* peer)>;
+
+  // Listens at `path`, readable and writable by this user only; a socket
+  // file left there is replaced (the caller holds the instance lock).
+  TLocalServer(const std::string& path, TOnConnection onConnection);
+  ~TLocalServer() override;
+  bool Listening() const { return fd_ >= 0; }
+
+ private:
+  void Accept();
+
+  std::string path_;
+  int fd_ = -1;
+  TOnConnection on_connection_;
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// The asking side: a connected descriptor, or -1 when nobody listens.
+class TLocalClient {
+ public:
+  TLocalClient(const std::string& path, int timeoutMs);
+  ~TLocalClient();
+  TLocalClient(const TLocalClient&) = delete;
+  TLocalClient& operator=(const TLocalClient&) = delete;
+
+  bool Connected() const { return fd_ >= 0; }
+  bool WriteAll(std::string_view bytes, int timeoutMs);
+  // Reads up to and with the first line feed, or until the other end closes
+  // or `timeoutMs` passes without a byte; what came is returned.
+  std::string ReadLine(int timeoutMs);
+
+ private:
+  int fd_ = -1;
+};
