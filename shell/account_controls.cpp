@@ -4,8 +4,6 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include <algorithm>
-
 #include "platform/folders.h"
 #include "shell/main_window.h"
 #include "shell/ui_style.h"
@@ -44,10 +42,11 @@ void TfrmProps::txtSMTPEdited(const QString& text) {
 }
 
 TSmtpSettings TfrmProps::SmtpSettings() const {
+  const TFormValues v = Values();
   TSmtpSettings s;
-  s.Smtp = txtSMTP->text().toStdString();
-  s.Security = static_cast<TSmtpSecurity>(std::max(0, cboSMTPSecurity->currentIndex()));
-  s.User = txtSMTPUser->text().trimmed().toStdString();
+  s.Smtp = v.Smtp;
+  s.Security = v.Security;
+  s.User = v.SmtpUser;
   ReadSmtpExtras(SettingsFilePath(), s);
   return s;
 }

@@ -159,16 +159,16 @@ int RunTrayProgram(int argc, char** argv) {
 
   int code = 0;
   {
-    TfrmProps main(&previous);
+    TfrmProps main(&previous, TfrmProps::TControls::OnFirstShow);
     if (main.EndThisProcess()) {
       // Another instance runs and was asked to come up; nothing is saved.
       std::_Exit(0);
     }
     previous.Listen([&main] { main.ShowCentred(); });
     NoticeClipboardPlatformOnce(clipboardNote);
-    // Made hidden at start only to step the tip forward once (not over the
-    // stored number when the settings were never read).
-    if (main.SettingsLoaded() && !StopRequested) TfrmTips stepOnce;
+    // The tip steps forward once per start (not over the stored number when
+    // the settings were never read).
+    if (main.SettingsLoaded() && !StopRequested) StepTipOfTheDay();
     // A stop during the start-up's boxes ended only their loops.
     if (!StopRequested) {
       ::malloc_trim(0);  // what the start-up freed goes back to the system

@@ -45,6 +45,8 @@ namespace {
 
 TfrmProps* g_main = nullptr;
 
+std::string VersionPrefix() { return std::string("Tolvane, ") + kCopyrightLine + ",  Version:"; }
+
 QIcon LoadIcon(const std::string& name, QStyle::StandardPixmap fallback) {
   QIcon icon;
   for (const char* size : {"", "_64"}) {
@@ -65,18 +67,42 @@ std::string IconPath(const std::string& name) {
 TfrmProps* frmProps() { return g_main; }
 
 void AppException(const QObject* receiver, const std::string& message) {
-  const char* where = receiver ? receiver->metaObject()->className() : "TApplication";
+  AppExceptionAt(receiver ? receiver->metaObject()->className() : "TApplication", message);
+}
+
+void AppExceptionAt(const char* where, const std::string& message) {
   ShowError(where, "UH " + message);
 }
 
-TfrmProps::TfrmProps(const TPreviousInstance* previous)
+TfrmProps::TfrmProps(const TPreviousInstance* previous, TControls controls)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint),
       Servers(SettingsFilePath()) {
   g_main = this;
   setObjectName("frmProps");
-  CreateControls();
+  setWindowTitle("Tolvane");
+  setWindowIcon(LoadIcon("bright", QStyle::SP_ComputerIcon));
+  move(83, 48);
+
+  TrayIconImageBright = LoadIcon("bright", QStyle::SP_DialogYesButton);
+  TrayIconImageDim = LoadIcon("dim", QStyle::SP_DialogNoButton);
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName("PopupMenu1");
+  mnuHelp = PopupMenu1->addAction("&Help");
+  mnuHelp->setObjectName("mnuHelp");
+  connect(mnuHelp, &QAction::triggered, this,
+          [this] { Guarded(mnuHelp, [&] { mnuHelpClick(); }); });
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setInterval(kTimerMs);
+  connect(Timer1, &QTimer::timeout, this, [this] { Guarded(Timer1, [&] { Timer1Timer(); }); });
+
+  // The window sees key presses before its controls do.
+  qApp->installEventFilter(this);
+  if (controls == TControls::Now) EnsureControls();
 
   // Settled before the tray icon is added, so that a second start never
   // shows an icon of its own, even for a moment.
@@ -116,19 +142,31 @@ TfrmProps::~TfrmProps() {
   if (g_main == this) g_main = nullptr;
 }
 
+void TfrmProps::EnsureControls() {
+  if (controls_made_) return;
+  controls_made_ = true;
+  CreateControls();
+  ValuesToControls();
+  ShowServerLists();
+  chkShowTips->setChecked(TipEnabled);
+  emit controlsCreated();
+}
+
+void TfrmProps::setVisible(bool visible) {
+  if (visible) EnsureControls();
+  QDialog::setVisible(visible);
+}
+
 void TfrmProps::CreateControls() {
-  setWindowTitle("Tolvane");
   setFont(FormFont());
   setStyleSheet(GroupBoxStyle());
   setFixedSize(541, 503);  // the mail server row and the keep-failed row below the groups
-  move(83, 48);
-  setWindowIcon(LoadIcon("bright", QStyle::SP_ComputerIcon));
 
   StaticText1 = Place(new QLabel("Histor&y", this), "StaticText1", 8, 3, 42, 17);
   VersionLabel2 = Place(new TVersionLabel(this), "VersionLabel2", 104, 3, 421, 13);
   VersionLabel2->SetAutoSize(false);
   VersionLabel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  VersionLabel2->SetInfoPrefix(std::string("Tolvane, ") + kCopyrightLine + ",  Version:");
+  VersionLabel2->SetInfoPrefix(VersionPrefix());
   VersionLabel2->setGeometry(104, 3, 421, 13);
 
   lstHistory = Place(new QListWidget(this), "lstHistory", 5, 23, 532, 122);
@@ -153,12 +191,12 @@ void TfrmProps::CreateControls() {
   SetHelpTopic(optConfirm, 3);
 
   GroupBox1 = Place(new QGroupBox("My e-mail details", this), "GroupBox1", 8, 296, 257, 113);
-  StaticText2 = Place(new QLabel("A&ddress", GroupBox1), "StaticText2", 8, 16, 48, 17);
+  StaticText2 = Place(new QLabel(kEmailCaption, GroupBox1), "StaticText2", 8, 16, 48, 17);
   txtEmail = Place(new QLineEdit(GroupBox1), "txtEmail", 8, 32, 233, 21);
   txtEmail->setToolTip("Your e-mail address for delivery of pages and files");
   SetHelpTopic(txtEmail, 2000);
   StaticText2->setBuddy(txtEmail);
-  StaticText3 = Place(new QLabel("&SMTP server address", GroupBox1), "StaticText3", 8, 64, 112, 17);
+  StaticText3 = Place(new QLabel(kSmtpCaption, GroupBox1), "StaticText3", 8, 64, 112, 17);
   txtSMTP = Place(new QLineEdit(GroupBox1), "txtSMTP", 8, 80, 233, 21);
   txtSMTP->setToolTip("The mail server used to send mail");
   SetHelpTopic(txtSMTP, 2001);
@@ -258,24 +296,6 @@ void TfrmProps::CreateControls() {
   CreateAccountControls();
   AddDesktopControls(*this);
   FitCaptions(this);
-
-  TrayIconImageBright = LoadIcon("bright", QStyle::SP_DialogYesButton);
-  TrayIconImageDim = LoadIcon("dim", QStyle::SP_DialogNoButton);
-
-  PopupMenu1 = new QMenu(this);
-  PopupMenu1->setObjectName("PopupMenu1");
-  mnuHelp = PopupMenu1->addAction("&Help");
-  mnuHelp->setObjectName("mnuHelp");
-  connect(mnuHelp, &QAction::triggered, this,
-          [this] { Guarded(mnuHelp, [&] { mnuHelpClick(); }); });
-
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName("Timer1");
-  Timer1->setInterval(kTimerMs);
-  connect(Timer1, &QTimer::timeout, this, [this] { Guarded(Timer1, [&] { Timer1Timer(); }); });
-
-  // The window sees key presses before its controls do.
-  qApp->installEventFilter(this);
 }
 
 void TfrmProps::FormCreate() {
@@ -287,7 +307,7 @@ void TfrmProps::FormCreate() {
   const std::string params = JoinedParams();
   DebugLog("Cmd:" + params);
   SilentStart = params.find("/s") != std::string::npos;
-  DebugLog(VersionLabel2->GetInfo());
+  DebugLog(ProgramVersionInfo(VersionPrefix()));
 
   QCoreApplication::processEvents();
   TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
@@ -300,7 +320,7 @@ void TfrmProps::FormCreate() {
   Checkpoint = 4400;
   LoadSettings();
   Checkpoint = 4401;
-  if (TipEnabled) chkShowTips->setChecked(true);
+  if (TipEnabled && chkShowTips) chkShowTips->setChecked(true);
 
   if (ShellHooks().JoinClipboard) ShellHooks().JoinClipboard(*this);
   hide();
@@ -335,6 +355,7 @@ void TfrmProps::LoadServers() {
 }
 
 void TfrmProps::ShowServerLists() {
+  if (!controls_made_) return;
   auto fill = [](QComboBox* box, const TServerCombo& model) {
     box->clear();
     for (const std::string& item : model.Items) box->addItem(QString::fromStdString(item));
@@ -377,8 +398,13 @@ void TfrmProps::optEnabledClick() {
 void TfrmProps::TaskIcon1Click(QObject*) {
   const bool wasDim = TrayIconDim;
   TrayIconDim = !TrayIconDim;
-  optEnabled->SetItemIndex(wasDim ? 0 : 1);
+  SetEnabledIndex(wasDim ? 0 : 1);
   UpdateTrayIcon();
+}
+
+void TfrmProps::SetEnabledIndex(int index) {
+  values_.Enabled = index;
+  if (optEnabled) optEnabled->SetItemIndex(index);
 }
 
 void TfrmProps::TaskIcon1DblClick(QObject*) {}

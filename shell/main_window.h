@@ -27,6 +27,19 @@ class TRadioGroup;
 class TTaskIcon;
 class TVersionLabel;
 
+// What the settings controls hold. Until the controls are made the window
+// keeps these itself; once made, the controls hold them.
+struct TFormValues {
+  std::string Email;
+  std::string Smtp;
+  TSmtpSecurity Security = TSmtpSecurity::None;
+  std::string SmtpUser;
+  int Confirm = -1;  // optConfirm's item; none chosen
+  int Enabled = 1;   // optEnabled's item: "&No" as designed
+  bool CheckHistory = false;
+  bool KeepFailed = false;
+};
+
 class TfrmProps : public QDialog {
   Q_OBJECT
 
@@ -39,8 +52,24 @@ class TfrmProps : public QDialog {
   // question and runs the creation steps. `previous` may be null (no other
   // instance is looked for). When this process must end (another instance
   // runs), EndThisProcess() is true and nothing else has been done.
-  explicit TfrmProps(const TPreviousInstance* previous = nullptr);
+  // When the controls are made: the tray program makes them on the first
+  // show, since controls load the fonts and the window mostly stays hidden.
+  enum class TControls { Now, OnFirstShow };
+  explicit TfrmProps(const TPreviousInstance* previous = nullptr,
+                     TControls controls = TControls::Now);
   ~TfrmProps() override;
+
+  // Makes the controls and fills them with the values held so far; once.
+  void EnsureControls();
+  bool ControlsMade() const { return controls_made_; }
+  // The values as the controls show them now, or as held before they exist.
+  TFormValues Values() const;
+  // Chooses optEnabled's item, whether or not the controls exist.
+  void SetEnabledIndex(int index);
+  void setVisible(bool visible) override;
+
+  static constexpr const char* kEmailCaption = "A&ddress";
+  static constexpr const char* kSmtpCaption = "&SMTP server address";
 
   bool EndThisProcess() const { return end_process_; }
   // The settings file was read at start-up (a failed start stops before).
@@ -82,41 +111,41 @@ class TfrmProps : public QDialog {
   void SetTickCount(int ticks) { tick_count_ = ticks; }
 
   // Visible controls, in tab order.
-  QLabel* StaticText1;
-  TVersionLabel* VersionLabel2;
-  QListWidget* lstHistory;
-  TRadioGroup* optEnabled;
-  TRadioGroup* optConfirm;
-  QGroupBox* GroupBox1;
-  QLabel* StaticText2;
-  QLineEdit* txtEmail;
-  QLabel* StaticText3;
-  QLineEdit* txtSMTP;
-  QCheckBox* chkCheckHistory;
-  QCheckBox* chkKeepFailed;
-  QGroupBox* GroupBox2;
-  QLabel* StaticText4;
-  QComboBox* cboHTTPServersPages;
-  QLabel* StaticText5;
-  QComboBox* cboHTTPServersBinary;
-  QLabel* StaticText6;
-  QComboBox* cboFTPservers;
-  QPushButton* btnOk;
-  QPushButton* btnCancel;
-  QPushButton* btnUnload;
-  QPushButton* btnHelp;
-  QCheckBox* chkShowTips;
-  QPushButton* btnNow;
-  QCheckBox* chkAutostart;  // shell/desktop_controls.h
-  QPushButton* btnEditServers;
+  QLabel* StaticText1 = nullptr;
+  TVersionLabel* VersionLabel2 = nullptr;
+  QListWidget* lstHistory = nullptr;
+  TRadioGroup* optEnabled = nullptr;
+  TRadioGroup* optConfirm = nullptr;
+  QGroupBox* GroupBox1 = nullptr;
+  QLabel* StaticText2 = nullptr;
+  QLineEdit* txtEmail = nullptr;
+  QLabel* StaticText3 = nullptr;
+  QLineEdit* txtSMTP = nullptr;
+  QCheckBox* chkCheckHistory = nullptr;
+  QCheckBox* chkKeepFailed = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  QLabel* StaticText4 = nullptr;
+  QComboBox* cboHTTPServersPages = nullptr;
+  QLabel* StaticText5 = nullptr;
+  QComboBox* cboHTTPServersBinary = nullptr;
+  QLabel* StaticText6 = nullptr;
+  QComboBox* cboFTPservers = nullptr;
+  QPushButton* btnOk = nullptr;
+  QPushButton* btnCancel = nullptr;
+  QPushButton* btnUnload = nullptr;
+  QPushButton* btnHelp = nullptr;
+  QCheckBox* chkShowTips = nullptr;
+  QPushButton* btnNow = nullptr;
+  QCheckBox* chkAutostart = nullptr;  // shell/desktop_controls.h
+  QPushButton* btnEditServers = nullptr;
   // Securing and signing in to the mail server.
-  QGroupBox* GroupBox3;
-  QLabel* StaticText7;
-  QComboBox* cboSMTPSecurity;  // items in TSmtpSecurity order
-  QLabel* StaticText8;
-  QLineEdit* txtSMTPUser;
-  QLabel* StaticText9;
-  QLineEdit* txtSMTPPassword;  // never shown filled; Ok moves it to the keyring
+  QGroupBox* GroupBox3 = nullptr;
+  QLabel* StaticText7 = nullptr;
+  QComboBox* cboSMTPSecurity = nullptr;  // items in TSmtpSecurity order
+  QLabel* StaticText8 = nullptr;
+  QLineEdit* txtSMTPUser = nullptr;
+  QLabel* StaticText9 = nullptr;
+  QLineEdit* txtSMTPPassword = nullptr;  // never shown filled; Ok moves it to the keyring
 
   // Non-visual parts.
   QIcon TrayIconImageBright;
@@ -128,6 +157,9 @@ class TfrmProps : public QDialog {
   QTimer* Timer1;
   // The server list behind the three drop-down lists.
   TServerList Servers;
+
+ signals:
+  void controlsCreated();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -148,8 +180,12 @@ class TfrmProps : public QDialog {
   void LoadServers();
   void PlaceCentred();
   void ShowServerLists();
-  bool CheckField(QLineEdit* field, QLabel* label, int helpTopic);
+  bool CheckField(const std::string& text, const char* caption, int helpTopic,
+                  QLineEdit* TfrmProps::*field);
+  void ValuesToControls();
 
+  TFormValues values_;
+  bool controls_made_ = false;
   bool end_process_ = false;
   bool settings_loaded_ = false;
   int tick_count_ = 0;
@@ -161,6 +197,7 @@ TfrmProps* frmProps();
 // The application's handler for an error that escaped an event handler of
 // `receiver`: the error box with the receiver's class as the place.
 void AppException(const QObject* receiver, const std::string& message);
+void AppExceptionAt(const char* where, const std::string& message);
 
 // Runs `handler`, turning an escaping error into AppException(receiver).
 template <class Handler>

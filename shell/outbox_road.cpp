@@ -85,6 +85,7 @@ std::string TOutboxRoad::RowText(const TOutboxEntry& entry) {
 
 void TOutboxRoad::ShowKept() {
   QListWidget* list = main_.lstHistory;
+  if (!list) return;
   const QColor grey = list->palette().color(QPalette::Disabled, QPalette::Text);
   for (int i = 0; i < outbox_.Count(); ++i) {
     auto* item = new QListWidgetItem(QString::fromStdString(RowText(outbox_.Entries()[i])));
@@ -138,6 +139,7 @@ void TOutboxRoad::Flush(std::function<void(int left)> done) {
 }
 
 int TOutboxRoad::SelectedKept() const {
+  if (!main_.lstHistory) return -1;
   const auto selected = main_.lstHistory->selectedItems();
   if (selected.isEmpty()) return -1;
   const int row = main_.lstHistory->row(selected.front());

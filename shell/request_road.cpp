@@ -53,12 +53,13 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
       dispatcher_(
           msMessage1, sender_, History, *this,
           [this] {
+            const TFormValues v = main_.Values();
             TDispatchSettings s;
-            s.Email = main_.txtEmail->text().toStdString();
-            s.Smtp = main_.txtSMTP->text().toStdString();
-            s.CheckHistory = main_.chkCheckHistory->isChecked();
-            s.Confirm = main_.optConfirm->ItemIndex();
-            s.KeepFailed = main_.chkKeepFailed->isChecked();
+            s.Email = v.Email;
+            s.Smtp = v.Smtp;
+            s.CheckHistory = v.CheckHistory;
+            s.Confirm = v.Confirm;
+            s.KeepFailed = v.KeepFailed;
             return s;
           },
           [this] { return main_.Servers.Choice(); }) {
@@ -89,12 +90,18 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
   connect(mnuRequestAgain, &QAction::triggered, this,
           [this] { Guarded(mnuRequestAgain, [&] { mnuRequestAgainClick(); }); });
 
-  main_.lstHistory->viewport()->installEventFilter(this);
-  main_.GroupBox2->installEventFilter(this);
-
   dispatcher_.UseOutbox(&Outbox);
   outbox_road_ =
       std::make_unique<TOutboxRoad>(main_, dispatcher_, Outbox, [this] { ShowHistory(); });
+
+  if (main_.ControlsMade()) AttachControls();
+  connect(&main_, &TfrmProps::controlsCreated, this, [this] { AttachControls(); });
+}
+
+void TRequestRoad::AttachControls() {
+  main_.lstHistory->viewport()->installEventFilter(this);
+  main_.GroupBox2->installEventFilter(this);
+  ShowHistory();
 }
 
 TRequestRoad::~TRequestRoad() {
@@ -154,7 +161,7 @@ void TRequestRoad::LeaveClipboard() { clipboard_.reset(); }
 bool TRequestRoad::ClipboardChanged() {
   // Decided at the change: by the time the text is read, the settings may
   // have changed.
-  const bool enabled = main_.optEnabled->ItemIndex() != 1;
+  const bool enabled = main_.Values().Enabled != 1;
   if (SettingsComplete && enabled) return true;
   Guarded(&main_, [&] { dispatcher_.ClipboardChanged({}, SettingsComplete, enabled); });
   return false;
@@ -174,6 +181,7 @@ void TRequestRoad::Answer(const std::string& url, TRequestDispatcher::TOutcome o
 
 void TRequestRoad::ShowHistory() {
   QListWidget* list = main_.lstHistory;
+  if (!list) return;  // filled when the window's controls are made
   list->clear();
   for (const std::string& line : History.Items()) list->addItem(Q(line));
   list->scrollToTop();
@@ -182,6 +190,7 @@ void TRequestRoad::ShowHistory() {
 
 // Kept requests stand above the history: a row below them is an entry.
 int TRequestRoad::SelectedEntry() const {
+  if (!main_.lstHistory) return -1;
   const auto selected = main_.lstHistory->selectedItems();
   if (selected.isEmpty()) return -1;
   const int row = main_.lstHistory->row(selected.front()) - outbox_road_->KeptRows();
@@ -202,7 +211,7 @@ void TRequestRoad::lstHistoryMouseDown(QPoint position) {
 }
 
 bool TRequestRoad::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == main_.lstHistory->viewport()) {
+  if (main_.lstHistory && watched == main_.lstHistory->viewport()) {
     if (event->type() == QEvent::MouseButtonPress) {
       lstHistoryMouseDown(static_cast<QMouseEvent*>(event)->position().toPoint());
       if (static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) return true;
@@ -297,7 +306,7 @@ void TRequestRoad::HistoryChanged() { ShowHistory(); }
 
 void TRequestRoad::SelectHistoryEntry(int index) {
   QListWidget* list = main_.lstHistory;
-  if (index < 0) return;
+  if (index < 0 || !list) return;
   index += outbox_road_->KeptRows();
   if (index >= list->count()) return;
   list->setCurrentRow(index);

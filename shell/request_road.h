@@ -76,6 +76,8 @@ class TRequestRoad : public QObject, private TRequestUi {
   bool Stopping() const override;
 
   void ShowHistory();
+  // Hooks the history list and the server group once the window has them.
+  void AttachControls();
   int SelectedEntry() const;
   void lstHistoryMouseDown(QPoint position);
   void Answer(const std::string& url, TRequestDispatcher::TOutcome outcome);

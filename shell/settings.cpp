@@ -1,10 +1,12 @@
-// The settings file TOLVANE.INI, read into the main window's controls and
-// written from them.
+// The settings file TOLVANE.INI, read into the main window's values (its
+// controls, once made) and written from them.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+
+#include <algorithm>
 
 #include "base/debug_log.h"
 #include "platform/folders.h"
@@ -32,22 +34,21 @@ void TfrmProps::LoadSettings() {
   const std::string file = SettingsFilePath();
   Checkpoint = 1001;
   Checkpoint = 1002;
-  txtEmail->setText(QString::fromStdString(ReadProfileString(file, "General", "Email")));
-  txtSMTP->setText(QString::fromStdString(ReadProfileString(file, "Servers", "SMTP")));
+  values_.Email = ReadProfileString(file, "General", "Email");
+  values_.Smtp = ReadProfileString(file, "Servers", "SMTP");
   LoadAccountSettings(file);
 
   Checkpoint = 1003;
   const int confirm = ReadProfileInteger(file, "General", "Confirm", 2);
-  optConfirm->SetItemIndex(confirm > 2 ? 2 : (confirm < 0 ? -1 : confirm));
+  values_.Confirm = confirm > 2 ? 2 : (confirm < 0 ? -1 : confirm);
 
   Checkpoint = 1004;
   const int enabled = ReadProfileInteger(file, "General", "Enabled", 0);
-  optEnabled->SetItemIndex(enabled > 1 ? 0 : (enabled < 0 ? -1 : enabled));
-  UpdateTrayIcon();
+  values_.Enabled = enabled > 1 ? 0 : (enabled < 0 ? -1 : enabled);
 
   Checkpoint = 1006;
-  chkCheckHistory->setChecked(ReadProfileBool(file, "General", "CheckHistory", true));
-  chkKeepFailed->setChecked(ReadKeepFailed(file));
+  values_.CheckHistory = ReadProfileBool(file, "General", "CheckHistory", true);
+  values_.KeepFailed = ReadKeepFailed(file);
 
   Checkpoint = 1007;
   Checkpoint = 1008;
@@ -55,7 +56,8 @@ void TfrmProps::LoadSettings() {
   Checkpoint = 1009;
   // Dim means disabled: a stored dim icon selects "&No", so copies are never
   // sent behind a dim icon.
-  if (TrayIconDim) optEnabled->SetItemIndex(1);
+  if (TrayIconDim) values_.Enabled = 1;
+  if (controls_made_) ValuesToControls();
   UpdateTrayIcon();
 
   Checkpoint = 1010;
@@ -73,17 +75,19 @@ void TfrmProps::SaveSettings() {
   const std::string file = SettingsFilePath();
   Checkpoint = 1101;
   Checkpoint = 1102;
-  WriteProfileString(file, "General", "Email", txtEmail->text().toStdString());
-  WriteProfileString(file, "Servers", "SMTP", txtSMTP->text().toStdString());
-  WriteProfileString(file, "Servers", "SMTPSecurity", SecurityName(SmtpSettings().Security));
-  WriteProfileString(file, "Servers", "SMTPUser", txtSMTPUser->text().trimmed().toStdString());
+  EnsureControls();  // Ok is pressed in the window; the server lists live there
+  const TFormValues v = Values();
+  WriteProfileString(file, "General", "Email", v.Email);
+  WriteProfileString(file, "Servers", "SMTP", v.Smtp);
+  WriteProfileString(file, "Servers", "SMTPSecurity", SecurityName(v.Security));
+  WriteProfileString(file, "Servers", "SMTPUser", v.SmtpUser);
   Checkpoint = 1103;
-  WriteProfileInteger(file, "General", "Confirm", optConfirm->ItemIndex());
+  WriteProfileInteger(file, "General", "Confirm", v.Confirm);
   Checkpoint = 1104;
-  WriteProfileInteger(file, "General", "Enabled", optEnabled->ItemIndex());
+  WriteProfileInteger(file, "General", "Enabled", v.Enabled);
   Checkpoint = 1105;
-  WriteProfileBool(file, "General", "CheckHistory", chkCheckHistory->isChecked());
-  WriteProfileBool(file, "General", "KeepFailed", chkKeepFailed->isChecked());
+  WriteProfileBool(file, "General", "CheckHistory", v.CheckHistory);
+  WriteProfileBool(file, "General", "KeepFailed", v.KeepFailed);
   Checkpoint = 1106;
   WriteProfileString(file, "Servers", "FTP", cboFTPservers->currentText().toStdString());
   WriteProfileString(file, "Servers", "HTTPBinary",
@@ -95,21 +99,51 @@ void TfrmProps::SaveSettings() {
 }
 
 void TfrmProps::LoadAccountSettings(const std::string& file) {
-  const std::string smtp = txtSMTP->text().toStdString();
-  TSmtpSecurity security = SecurityForPort(smtp);
+  const std::string& smtp = values_.Smtp;
+  values_.Security = SecurityForPort(smtp);
   try {
-    security = ParseSecurity(ReadProfileString(file, "Servers", "SMTPSecurity"), smtp);
+    values_.Security = ParseSecurity(ReadProfileString(file, "Servers", "SMTPSecurity"), smtp);
   } catch (const std::exception& e) {
     ShowError("LoadSettings", e.what());
   }
-  cboSMTPSecurity->setCurrentIndex(static_cast<int>(security));
-  txtSMTPUser->setText(QString::fromStdString(ReadProfileString(file, "Servers", "SMTPUser")));
+  // As the field gives it: without blanks around.
+  values_.SmtpUser =
+      QString::fromStdString(ReadProfileString(file, "Servers", "SMTPUser")).trimmed().toStdString();
+}
+
+TFormValues TfrmProps::Values() const {
+  if (!controls_made_) return values_;
+  TFormValues v;
+  v.Email = txtEmail->text().toStdString();
+  v.Smtp = txtSMTP->text().toStdString();
+  v.Security = static_cast<TSmtpSecurity>(std::max(0, cboSMTPSecurity->currentIndex()));
+  v.SmtpUser = txtSMTPUser->text().trimmed().toStdString();
+  v.Confirm = optConfirm->ItemIndex();
+  v.Enabled = optEnabled->ItemIndex();
+  v.CheckHistory = chkCheckHistory->isChecked();
+  v.KeepFailed = chkKeepFailed->isChecked();
+  return v;
+}
+
+void TfrmProps::ValuesToControls() {
+  txtEmail->setText(QString::fromStdString(values_.Email));
+  txtSMTP->setText(QString::fromStdString(values_.Smtp));
+  cboSMTPSecurity->setCurrentIndex(static_cast<int>(values_.Security));
+  txtSMTPUser->setText(QString::fromStdString(values_.SmtpUser));
   txtSMTPPassword->clear();
+  optConfirm->SetItemIndex(values_.Confirm);
+  // Filling the controls is no click: the tray icon keeps its state.
+  const bool dim = TrayIconDim;
+  optEnabled->SetItemIndex(values_.Enabled);
+  TrayIconDim = dim;
+  chkCheckHistory->setChecked(values_.CheckHistory);
+  chkKeepFailed->setChecked(values_.KeepFailed);
 }
 
 // The typed password goes to the keyring, never to the file; it also serves
 // this run when the keyring cannot take it.
 void TfrmProps::SavePassword() {
+  if (!txtSMTPPassword) return;
   const std::string password = txtSMTPPassword->text().toStdString();
   txtSMTPPassword->clear();
   const TSmtpSettings account = SmtpSettings();
@@ -124,15 +158,18 @@ void TfrmProps::SavePassword() {
 }
 
 bool TfrmProps::CheckRequiredFields() {
-  return CheckField(txtEmail, StaticText2, 2000) && CheckField(txtSMTP, StaticText3, 2001);
+  const TFormValues v = Values();
+  return CheckField(v.Email, kEmailCaption, 2000, &TfrmProps::txtEmail) &&
+         CheckField(v.Smtp, kSmtpCaption, 2001, &TfrmProps::txtSMTP);
 }
 
-bool TfrmProps::CheckField(QLineEdit* field, QLabel* label, int helpTopic) {
-  if (!IsBlank(field->text().toStdString())) return true;
-  TopmostMessageDlg("The required field, " + label->text().toStdString() + " is empty",
+bool TfrmProps::CheckField(const std::string& text, const char* caption, int helpTopic,
+                           QLineEdit* TfrmProps::*field) {
+  if (!IsBlank(text)) return true;
+  TopmostMessageDlg(std::string("The required field, ") + caption + " is empty",
                     TMsgDlgType::mtError, QMessageBox::Ok | QMessageBox::Help, helpTopic, this);
   ShowCentred();
-  field->setFocus(Qt::OtherFocusReason);
+  (this->*field)->setFocus(Qt::OtherFocusReason);
   return false;
 }
 
@@ -140,5 +177,6 @@ void SaveTipSettings() {
   const std::string file = SettingsFilePath();
   WriteProfileInteger(file, "General", "TipNumber", TipNumber);
   WriteProfileBool(file, "General", "TipEnabled", TipEnabled);
-  if (TfrmProps* main = frmProps()) main->chkShowTips->setChecked(TipEnabled);
+  TfrmProps* main = frmProps();
+  if (main && main->chkShowTips) main->chkShowTips->setChecked(TipEnabled);
 }

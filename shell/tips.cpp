@@ -118,24 +118,39 @@ TfrmTips::TfrmTips(QWidget* parent)
   Guarded(this, [this] { FormCreate(); });
 }
 
-void TfrmTips::FormCreate() {
-  if (TipEnabled) chkShowTips->setChecked(true);
+namespace {
+
+std::vector<std::string> LoadTips() {
   const std::string path = TipsFilePath();
   if (!FileExists(path)) throw EFileError("Cannot open file \"" + path + "\"");
-  tips_ = SplitTipLines(ReadFileString(path));
-  btnNextClick();
+  return SplitTipLines(ReadFileString(path));
 }
 
-void TfrmTips::Advance() {
-  const int count = static_cast<int>(tips_.size());
+void NextTip(std::size_t count) {
   // A number below 0 (a hand-edited file) starts again at the first tip.
-  if (TipNumber >= 0 && TipNumber < count - 1) {
+  if (TipNumber >= 0 && TipNumber < static_cast<int>(count) - 1) {
     ++TipNumber;
   } else {
     TipNumber = 0;
   }
   SaveTipSettings();
 }
+
+void CheckTipNumber(std::size_t count) {
+  if (TipNumber < 0 || TipNumber >= static_cast<int>(count)) {
+    throw EError("List index out of bounds (" + std::to_string(TipNumber) + ")");
+  }
+}
+
+}  // namespace
+
+void TfrmTips::FormCreate() {
+  if (TipEnabled) chkShowTips->setChecked(true);
+  tips_ = LoadTips();
+  btnNextClick();
+}
+
+void TfrmTips::Advance() { NextTip(tips_.size()); }
 
 void TfrmTips::GoBack() {
   const int count = static_cast<int>(tips_.size());
@@ -148,9 +163,7 @@ void TfrmTips::GoBack() {
 }
 
 void TfrmTips::Display() {
-  if (TipNumber < 0 || TipNumber >= static_cast<int>(tips_.size())) {
-    throw EError("List index out of bounds (" + std::to_string(TipNumber) + ")");
-  }
+  CheckTipNumber(tips_.size());
   const std::string& line = tips_[static_cast<std::size_t>(TipNumber)];
   const auto comma = line.find(',');
   const std::string number = comma == std::string::npos ? std::string() : line.substr(0, comma);
@@ -195,4 +208,14 @@ void ShowTipOfTheDay() {
   TfrmTips tips;
   if (icon) icon->SetActive(false);
   tips.exec();
+}
+
+void StepTipOfTheDay() {
+  try {
+    const std::vector<std::string> tips = LoadTips();
+    NextTip(tips.size());
+    CheckTipNumber(tips.size());
+  } catch (const std::exception& e) {
+    AppExceptionAt("TfrmTips", e.what());
+  }
 }

@@ -57,3 +57,5 @@ std::vector<std::string> SplitTipLines(const std::string& text);
 // Shows a tip window and waits until it is closed; returns at once when one
 // is already showing. The tray icon is away meanwhile.
 void ShowTipOfTheDay();
+// Steps the tip forward as opening the tip window does, without a window.
+void StepTipOfTheDay();

@@ -79,3 +79,9 @@ void TVersionLabel::Rebuild() {
   setText(QString::fromStdString(GetInfo()));
   if (auto_size_) adjustSize();
 }
+
+std::string ProgramVersionInfo(const std::string& prefix) {
+  return prefix + " " +
+         VersionLookup(ProgramVersionRecord(), TVersionLabel::kDefaultLangCharset,
+                       TVersionLabel::kDefaultKey);
+}

@@ -24,6 +24,9 @@ class TVersionLabel : public QLabel {
   Q_OBJECT
 
  public:
+  static constexpr const char* kDefaultLangCharset = "080904E4";
+  static constexpr const char* kDefaultKey = "FileVersion";
+
   explicit TVersionLabel(QWidget* parent = nullptr);
 
   TVersionResources VersionResource() const { return resource_; }
@@ -56,10 +59,14 @@ class TVersionLabel : public QLabel {
   void Rebuild();
 
   TVersionResources resource_ = TVersionResources::vrFileVersion;
-  std::string key_ = "FileVersion";
+  std::string key_ = kDefaultKey;
   std::string prefix_ = "File Version:";
   bool show_prefix_ = true;
-  std::string lang_charset_ = "080904E4";
+  std::string lang_charset_ = kDefaultLangCharset;
   const VersionRecord* record_;
   bool auto_size_ = true;
 };
+
+// What a label with the default resource shows under `prefix`, without
+// making one (a label measures its text, which loads the fonts).
+std::string ProgramVersionInfo(const std::string& prefix);
