@@ -148,7 +148,7 @@ void TfrmProps::EnsureControls() {
   CreateControls();
   ValuesToControls();
   ShowServerLists();
-  chkShowTips->setChecked(TipEnabled);
+  chkShowTips->setChecked(settings_loaded_ && TipEnabled);
   emit controlsCreated();
 }
 

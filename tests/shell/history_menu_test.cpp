@@ -43,9 +43,12 @@ class HistoryMenuTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // As in the tray program, the list is made and filled on the first show.
   void LoadsTheFileAndOrdersTheMenu() {
     Setup s;
-    TfrmProps w;
+    TfrmProps w(nullptr, TfrmProps::TControls::OnFirstShow);
+    QVERIFY(!w.lstHistory);
+    w.show();
     QCOMPARE(w.lstHistory->count(), 3);
     QCOMPARE(w.lstHistory->item(1)->text(),
              QString("http://host/b.zip via binsrv on 24/12/1998 17:06:00"));
@@ -57,7 +60,7 @@ class HistoryMenuTest : public QObject {
 
   void RightClickOnAnEntrySelectsItAndOpensTheMenuBelowTheLastDoesNot() {
     Setup s;
-    TfrmProps w;
+    TfrmProps w(nullptr, TfrmProps::TControls::OnFirstShow);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QWidget* viewport = w.lstHistory->viewport();

@@ -574,6 +574,37 @@ class MainWindowTest : public QObject {
     QVERIFY(w.Timer1->isActive());
   }
 
+  // The tray program starts without controls: the values work without them,
+  // and filling the controls is no click on them.
+  void ControlsComeWithTheFirstShowAndKeepTheValues() {
+    Setup s;
+    WriteProfileInteger(s.f.Ini(), "General", "Confirm", 0);
+    WriteProfileInteger(s.f.Ini(), "General", "Enabled", 1);
+    WriteProfileString(s.f.Ini(), "Servers", "SMTPUser", " me ");
+    TfrmProps w(nullptr, TfrmProps::TControls::OnFirstShow);
+    QVERIFY(!w.ControlsMade() && !w.txtEmail);
+    QVERIFY(SettingsComplete);
+    QCOMPARE(w.Values().Confirm, 0);
+    QCOMPARE(w.Values().Enabled, 1);
+    QCOMPARE(w.SmtpSettings().Smtp, std::string("mail.example.org"));
+    QCOMPARE(w.SmtpSettings().User, std::string("me"));
+    QVERIFY(!TrayIconDim);
+
+    w.ShowCentred();
+    QVERIFY(w.ControlsMade());
+    QCOMPARE(w.txtEmail->text(), QString("me@example.org"));
+    QCOMPARE(w.txtSMTPUser->text(), QString("me"));
+    QCOMPARE(w.optConfirm->ItemIndex(), 0);
+    QCOMPARE(w.optEnabled->ItemIndex(), 1);
+    QVERIFY(!TrayIconDim);
+    QVERIFY(w.width() >= 541);
+    // Cancel refills the controls; the tray icon takes the stored state.
+    w.optEnabled->Button(0)->click();
+    w.btnCancel->click();
+    QCOMPARE(w.optEnabled->ItemIndex(), 1);
+    QVERIFY(!TrayIconDim);
+  }
+
   void NowShowsATipAndTheBoxFollowsTheSwitch() {
     Setup s;
     TfrmProps w;
