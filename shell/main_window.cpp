@@ -413,6 +413,16 @@ void TfrmProps::TaskIcon1RightClick(QObject*, Qt::MouseButton, Qt::KeyboardModif
   ShowCentred();
 }
 
+QAction* TfrmProps::AddMenuAction(const char* caption, const char* name, QObject* context,
+                                  std::function<void()> onClick) {
+  auto* action = new QAction(caption, PopupMenu1);
+  action->setObjectName(name);
+  PopupMenu1->insertAction(mnuHelp, action);
+  connect(action, &QAction::triggered, context,
+          [action, onClick = std::move(onClick)] { Guarded(action, onClick); });
+  return action;
+}
+
 void TfrmProps::ShowCentred() {
   if (isMinimized()) showNormal();
   show();

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QIcon>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -106,6 +107,11 @@ class TfrmProps : public QDialog {
 
   // Centres the window on its screen, shows it and brings it to the front.
   void ShowCentred();
+
+  // Adds an item to the history menu above "&Help"; `onClick` runs guarded,
+  // for as long as `context` lives.
+  QAction* AddMenuAction(const char* caption, const char* name, QObject* context,
+                         std::function<void()> onClick);
 
   int TickCount() const { return tick_count_; }
   void SetTickCount(int ticks) { tick_count_ = ticks; }

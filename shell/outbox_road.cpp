@@ -44,16 +44,8 @@ TOutboxRoad::TOutboxRoad(TfrmProps& main, TRequestDispatcher& dispatcher, TOutbo
       outbox_(outbox),
       show_history_(std::move(showHistory)),
       online_(std::make_unique<TOnlineWatch>()) {
-  mnuSendNow = new QAction("Send &Now", main_.PopupMenu1);
-  mnuSendNow->setObjectName("mnuSendNow");
-  mnuDiscard = new QAction("&Discard", main_.PopupMenu1);
-  mnuDiscard->setObjectName("mnuDiscard");
-  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuSendNow);
-  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuDiscard);
-  connect(mnuSendNow, &QAction::triggered, this,
-          [this] { Guarded(mnuSendNow, [&] { mnuSendNowClick(); }); });
-  connect(mnuDiscard, &QAction::triggered, this,
-          [this] { Guarded(mnuDiscard, [&] { mnuDiscardClick(); }); });
+  mnuSendNow = main_.AddMenuAction("Send &Now", "mnuSendNow", this, [this] { mnuSendNowClick(); });
+  mnuDiscard = main_.AddMenuAction("&Discard", "mnuDiscard", this, [this] { mnuDiscardClick(); });
   connect(main_.PopupMenu1, &QMenu::aboutToShow, this, [this] { MenuAboutToShow(); });
 
   retry_.setSingleShot(true);

@@ -74,21 +74,12 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
     Answer(url, o);
   };
 
-  mnuShowDetail = new QAction("&Show Detail", main_.PopupMenu1);
-  mnuShowDetail->setObjectName("mnuShowDetail");
-  mnuDeletefromHistory = new QAction("&Delete from History", main_.PopupMenu1);
-  mnuDeletefromHistory->setObjectName("mnuDeletefromHistory");
-  mnuRequestAgain = new QAction("Request &Again", main_.PopupMenu1);
-  mnuRequestAgain->setObjectName("mnuRequestAgain");
-  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuShowDetail);
-  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuDeletefromHistory);
-  main_.PopupMenu1->insertAction(main_.mnuHelp, mnuRequestAgain);
-  connect(mnuShowDetail, &QAction::triggered, this,
-          [this] { Guarded(mnuShowDetail, [&] { mnuShowDetailClick(); }); });
-  connect(mnuDeletefromHistory, &QAction::triggered, this,
-          [this] { Guarded(mnuDeletefromHistory, [&] { mnuDeletefromHistoryClick(); }); });
-  connect(mnuRequestAgain, &QAction::triggered, this,
-          [this] { Guarded(mnuRequestAgain, [&] { mnuRequestAgainClick(); }); });
+  mnuShowDetail =
+      main_.AddMenuAction("&Show Detail", "mnuShowDetail", this, [this] { mnuShowDetailClick(); });
+  mnuDeletefromHistory = main_.AddMenuAction("&Delete from History", "mnuDeletefromHistory", this,
+                                             [this] { mnuDeletefromHistoryClick(); });
+  mnuRequestAgain = main_.AddMenuAction("Request &Again", "mnuRequestAgain", this,
+                                        [this] { mnuRequestAgainClick(); });
 
   dispatcher_.UseOutbox(&Outbox);
   outbox_road_ =

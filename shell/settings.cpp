@@ -107,8 +107,9 @@ void TfrmProps::LoadAccountSettings(const std::string& file) {
     ShowError("LoadSettings", e.what());
   }
   // As the field gives it: without blanks around.
-  values_.SmtpUser =
-      QString::fromStdString(ReadProfileString(file, "Servers", "SMTPUser")).trimmed().toStdString();
+  values_.SmtpUser = QString::fromStdString(ReadProfileString(file, "Servers", "SMTPUser"))
+                         .trimmed()
+                         .toStdString();
 }
 
 TFormValues TfrmProps::Values() const {
