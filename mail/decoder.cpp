@@ -286,19 +286,29 @@ std::string TmsCustomDecoder::PartFileName(const TmsHeaders& headers,
   return name;
 }
 
+template <class Decoding>
+void TmsCustomDecoder::AddAttachment(std::unique_ptr<TmsAttItem> item, Decoding&& decode) {
+  try {
+    item->Stream().SetData(decode(*item));
+  } catch (const EMessageParserError&) {
+    throw;
+  } catch (const std::exception&) {
+    ParserError(msg::kErrorDecodingAttachment);
+  }
+  Message().Attachments().Add(std::move(item));
+}
+
 void TmsCustomDecoder::DecodeSinglePart(const std::string& full_type) {
   const std::string content_type = CutShortText(full_type);
   if (content_type.empty()) ParserError(msg::kMissingContentType);
   TmsCustomMessage& m = Message();
-  auto item = std::make_unique<TmsAttItem>();
-  try {
-    const std::string type = FirstToken(content_type);
+  AddAttachment(std::make_unique<TmsAttItem>(), [&](TmsAttItem& item) {
     const TransferKind kind =
         TransferOf(GetHeaderValue(message_headers_, "Content-Transfer-Encoding"));
     const std::string name = PartFileName(message_headers_, full_type);
-    item->SetFileName(name.empty() ? "att." + std::to_string(m.Attachments().Count()) : name);
-    item->SetContentType(type);
-    item->SetTransferEncoding(kind.encoding);
+    item.SetFileName(name.empty() ? "att." + std::to_string(m.Attachments().Count()) : name);
+    item.SetContentType(FirstToken(content_type));
+    item.SetTransferEncoding(kind.encoding);
     std::string data;
     data.reserve(kind.encoding == teBase64 ? Remaining() / 4 * 3 : Remaining());
     std::string_view line;
@@ -319,13 +329,8 @@ void TmsCustomDecoder::DecodeSinglePart(const std::string& full_type) {
         }
         break;
     }
-    item->Stream().SetData(std::move(data));
-  } catch (const EMessageParserError&) {
-    throw;
-  } catch (const std::exception&) {
-    ParserError(msg::kErrorDecodingAttachment);
-  }
-  m.Attachments().Add(std::move(item));
+    return data;
+  });
 }
 
 TmsCustomDecoder::TBoundary TmsCustomDecoder::BoundaryKind(std::string_view line) const {
@@ -443,7 +448,7 @@ bool TmsCustomDecoder::DecodePart(const std::string& part_type) {
   }
   item->SetTransferEncoding(kind.encoding);
   TBoundary end = TBoundary::None;
-  try {
+  AddAttachment(std::move(item), [&](TmsAttItem&) {
     std::string data;
     data.reserve(kind.encoding == teBase64 ? Remaining() / 4 * 3 : Remaining());
     std::unique_ptr<TQuotedPrintableDecoder> qp;
@@ -484,13 +489,8 @@ bool TmsCustomDecoder::DecodePart(const std::string& part_type) {
     // Room was made for the rest of the input; keep only what is used.
     if (data.capacity() > 2 * data.size() + 4096) data.shrink_to_fit();
     if (qp) qp->Finish();
-    item->Stream().SetData(std::move(data));
-  } catch (const EMessageParserError&) {
-    throw;
-  } catch (const std::exception&) {
-    ParserError(msg::kErrorDecodingAttachment);
-  }
-  m.Attachments().Add(std::move(item));
+    return data;
+  });
   // The closing line, or the end of the input, ends this level.
   return end == TBoundary::Separator || LeavePart();
 }

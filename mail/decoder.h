@@ -47,6 +47,11 @@ class TmsCustomDecoder {
   void DecodeMultipart(const std::string& content_type);
   // One attachment part, up to its boundary line; false after the last.
   bool DecodePart(const std::string& part_type);
+  // Gives the item the data `decode(item)` returns and adds it to the
+  // message; any other error than a parser error becomes a parser error
+  // about the attachment.
+  template <class Decoding>
+  void AddAttachment(std::unique_ptr<TmsAttItem> item, Decoding&& decode);
 
   // Nested multipart bodies: the innermost boundary is the last.
   struct TLevel {

@@ -3,28 +3,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <clocale>
 #include <csignal>
 #include <filesystem>
 #include <vector>
 
-#include "platform/errors.h"
-#include "base/debug_log.h"
 #include "base/file_helpers.h"
-#include "tests/platform/temp_folder.h"
+#include "platform/errors.h"
+#include "tests/base/program_folder.h"
 
 namespace {
 
-class FileTest : public ::testing::Test {
+class FileTest : public ProgramFolderTest {
  protected:
-  void SetUp() override {
-    std::setlocale(LC_TIME, "C");
-    SetProgramFolder(dir.path());
-    Checkpoint = 0;
-    old = SetErrorBox([this](const std::string& text) { shown.push_back(text); });
-  }
-  void TearDown() override { SetErrorBox(old); }
-
   // `lines` lines of `width` bytes each, CR LF included.
   static std::string Lines(int lines, int width) {
     std::string text;
@@ -35,10 +25,6 @@ class FileTest : public ::testing::Test {
     }
     return text;
   }
-
-  TempFolder dir;
-  std::vector<std::string> shown;
-  ErrorBox old;
 };
 
 TEST_F(FileTest, ReadFileStringReturnsAllBytesOrNothing) {

@@ -1,30 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <filesystem>
 #include <regex>
-#include <vector>
 
-#include "base/debug_log.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/base/program_folder.h"
 
 namespace {
 
-// Each test gets its own program folder and records what the error box shows.
-class LogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::setlocale(LC_TIME, "C");
-    SetProgramFolder(dir.path());
-    Checkpoint = 0;
-    old = SetErrorBox([this](const std::string& text) { shown.push_back(text); });
-  }
-  void TearDown() override { SetErrorBox(old); }
-
-  TempFolder dir;
-  std::vector<std::string> shown;
-  ErrorBox old;
-};
+using LogTest = ProgramFolderTest;
 
 TEST_F(LogTest, EachLineIsStampedAndEndsInCrLf) {
   DebugLog("Started Tolvane");

@@ -74,19 +74,18 @@ class _X11:
             self.dpy = None
 
 
-class Desktop:
-    def __init__(self, artifacts, name, width=1024, height=768, window_manager=True, tray=True):
+class _Session:
+    """What a desktop and a Wayland session share: a temporary folder with the
+    user's home, settings and runtime folders, and the programs started there,
+    each with its log, stopped newest first whether the test passed or not."""
+
+    def __init__(self, artifacts, name):
         self.artifacts = artifacts
         self.name = name
-        self.size = (width, height)
-        self.want_wm = window_manager
-        self.want_tray = tray
         self.display = None
         self.tmp = None
         self.procs = []  # (name, Popen), started in this order, stopped in reverse
         self.logs = {}
-
-    # -- life cycle ---------------------------------------------------------
 
     def __enter__(self):
         try:
@@ -100,7 +99,7 @@ class Desktop:
         self.stop()
         return False
 
-    def start(self):
+    def _make_folders(self):
         os.makedirs(self.artifacts, exist_ok=True)
         self.tmp = tempfile.mkdtemp(prefix="tolvane-%s-" % self.name)
         self.home = os.path.join(self.tmp, "home")
@@ -108,6 +107,104 @@ class Desktop:
         self.runtime = os.path.join(self.tmp, "runtime")
         for d in (self.home, self.config, self.runtime):
             os.makedirs(d, mode=0o700)
+
+    def stop(self):
+        for name, p in reversed(self.procs):
+            self._terminate(p)
+        self.procs = []
+        for f in self.logs.values():
+            f.close()
+        self.logs = {}
+        if self.tmp:
+            shutil.rmtree(self.tmp, ignore_errors=True)
+            self.tmp = None
+
+    # -- processes ----------------------------------------------------------
+
+    def _open_log(self, name):
+        if name in self.logs:
+            self.logs[name].close()  # a program started again
+        self.logs[name] = open(os.path.join(self.tmp, name + ".log"), "w+")
+        return self.logs[name]
+
+    def _spawn(self, name, argv, env=None, **kw):
+        p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=self._open_log(name),
+                             stderr=subprocess.STDOUT,
+                             env=env if env is not None else self.env(), start_new_session=True,
+                             **kw)
+        self.procs.append((name, p))
+        return p
+
+    def launch(self, argv, name=None, cwd=None, **env_extra):
+        """Starts a program here; it is stopped with the rest."""
+        name = name or "%s-%d" % (os.path.basename(argv[0]), len(self.procs))
+        return self._spawn(name, argv, env=self.env(**env_extra), cwd=cwd)
+
+    def log(self, name):
+        f = self.logs.get(name)
+        if not f:
+            return ""
+        f.flush()
+        f.seek(0)
+        return f.read()
+
+    def _stop(self, name):
+        for i, (n, p) in enumerate(self.procs):
+            if n == name:
+                self._terminate(p)
+                del self.procs[i]
+                return
+
+    @staticmethod
+    def _terminate(p):
+        if p.poll() is not None:
+            return
+        try:
+            os.killpg(p.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            return
+        try:
+            p.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
+            p.wait(timeout=5)
+
+    # -- program folders ----------------------------------------------------
+
+    def program_folder(self, bin_dir, programs=("tolvane",)):
+        """A private copy of the built programs and the data files beside them
+        (the logs, history and flag files of earlier runs left out)."""
+        dest = os.path.join(self.tmp, "program")
+        skip = shutil.ignore_patterns("DebugLog.Txt", "SMTP.LOG", "History.Dat", "Outbox.Dat",
+                                      "*.Flg", "artifacts")
+        os.makedirs(dest)
+        for entry in os.listdir(bin_dir):
+            src = os.path.join(bin_dir, entry)
+            if skip(bin_dir, [entry]):
+                continue
+            if os.path.isdir(src):
+                shutil.copytree(src, os.path.join(dest, entry), ignore=skip)
+            elif os.access(src, os.X_OK) and entry not in programs:
+                continue  # other programs of the build are not needed
+            else:
+                shutil.copy2(src, dest)
+        return dest
+
+    def settings_file(self, name="tolvane", file="TOLVANE.INI"):
+        return os.path.join(self.config, name, file)
+
+
+class Desktop(_Session):
+    def __init__(self, artifacts, name, width=1024, height=768, window_manager=True, tray=True):
+        super().__init__(artifacts, name)
+        self.size = (width, height)
+        self.want_wm = window_manager
+        self.want_tray = tray
+
+    # -- life cycle ---------------------------------------------------------
+
+    def start(self):
+        self._make_folders()
         self._start_x()
         if self.want_wm:
             self._start_wm()
@@ -168,14 +265,7 @@ class Desktop:
         # goes away under it.
         if getattr(self, "x11", None):
             self.x11.close()
-        for name, p in reversed(self.procs):
-            self._terminate(p)
-        self.procs = []
-        for name, f in self.logs.items():
-            f.close()
-        if self.tmp:
-            shutil.rmtree(self.tmp, ignore_errors=True)
-            self.tmp = None
+        super().stop()
 
     # -- processes ----------------------------------------------------------
 
@@ -202,76 +292,12 @@ class Desktop:
         env.update(extra)
         return env
 
-    def _spawn(self, name, argv, env=None, **kw):
-        if name in self.logs:
-            self.logs[name].close()  # a program started again
-        log = open(os.path.join(self.tmp, name + ".log"), "w+")
-        self.logs[name] = log
-        p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                             env=env if env is not None else self.env(), start_new_session=True,
-                             **kw)
-        self.procs.append((name, p))
-        return p
-
-    def launch(self, argv, name=None, **env_extra):
-        """Starts a program on this desktop; it is stopped with the desktop."""
-        name = name or "%s-%d" % (os.path.basename(argv[0]), len(self.procs))
-        return self._spawn(name, argv, env=self.env(**env_extra))
-
     def run(self, argv, timeout=DEFAULT_TIMEOUT, **env_extra):
         """Runs a program to its end on this desktop."""
         return subprocess.run(argv, env=self.env(**env_extra), timeout=timeout,
                               stdin=subprocess.DEVNULL, capture_output=True, text=True)
 
-    def log(self, name):
-        f = self.logs.get(name)
-        if not f:
-            return ""
-        f.flush()
-        f.seek(0)
-        return f.read()
-
-    def _stop(self, name):
-        for i, (n, p) in enumerate(self.procs):
-            if n == name:
-                self._terminate(p)
-                del self.procs[i]
-                return
-
-    @staticmethod
-    def _terminate(p):
-        if p.poll() is not None:
-            return
-        try:
-            os.killpg(p.pid, signal.SIGTERM)
-        except ProcessLookupError:
-            return
-        try:
-            p.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            os.killpg(p.pid, signal.SIGKILL)
-            p.wait(timeout=5)
-
     # -- program folders ----------------------------------------------------
-
-    def program_folder(self, bin_dir, programs=("tolvane",)):
-        """A private copy of the built programs and the data files beside them
-        (the logs, history and flag files of earlier runs left out)."""
-        dest = os.path.join(self.tmp, "program")
-        skip = shutil.ignore_patterns("DebugLog.Txt", "SMTP.LOG", "History.Dat", "Outbox.Dat",
-                                      "*.Flg", "artifacts")
-        os.makedirs(dest)
-        for entry in os.listdir(bin_dir):
-            src = os.path.join(bin_dir, entry)
-            if skip(bin_dir, [entry]):
-                continue
-            if os.path.isdir(src):
-                shutil.copytree(src, os.path.join(dest, entry), ignore=skip)
-            elif os.access(src, os.X_OK) and entry not in programs:
-                continue  # other programs of the build are not needed
-            else:
-                shutil.copy2(src, dest)
-        return dest
 
     def hand_to(self, user="nobody", group="nogroup"):
         """Gives this desktop's home, settings and runtime folders to user
@@ -283,9 +309,6 @@ class Desktop:
                 for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
                     os.chown(name, uid, gid)
         return ["setpriv", "--reuid=" + user, "--regid=" + group, "--clear-groups", "--"]
-
-    def settings_file(self, name="tolvane", file="TOLVANE.INI"):
-        return os.path.join(self.config, name, file)
 
     # -- windows ------------------------------------------------------------
 
@@ -509,7 +532,7 @@ def give_away(path):
             os.chown(os.path.join(root, f), user.pw_uid, user.pw_gid)
 
 
-class WaylandSession:
+class WaylandSession(_Session):
     """A headless Wayland compositor of our own, run as an unprivileged user
     in a temporary folder that user owns, with programs started in it as the
     same user. kind is "sway" (offers wlr data-control) or "weston" (none;
@@ -522,39 +545,16 @@ class WaylandSession:
     """
 
     def __init__(self, artifacts, name, kind="sway", xwayland=False):
-        self.artifacts = artifacts
-        self.name = name
+        super().__init__(artifacts, name)  # its display is XWayland's, if any
         self.kind = kind
         self.xwayland = xwayland
-        self.tmp = None
-        self.display = None  # the X display of XWayland, when there is one
-        self.procs = []
-        self.logs = {}
         self.extra_env = {}
 
-    def __enter__(self):
-        try:
-            self.start()
-        except BaseException:
-            self.stop()
-            raise
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
-
     def start(self):
-        os.makedirs(self.artifacts, exist_ok=True)
-        self.tmp = tempfile.mkdtemp(prefix="tolvane-%s-" % self.name)
-        for d in ("home", "config", "runtime"):
-            os.makedirs(os.path.join(self.tmp, d), mode=0o700)
-        self.home = os.path.join(self.tmp, "home")
-        self.config = os.path.join(self.tmp, "config")
-        self.runtime = os.path.join(self.tmp, "runtime")
+        self._make_folders()
         give_away(self.tmp)
         self.socket = os.path.join(self.runtime, "wayland-tolvane")
-        self.logs["wl-copy"] = open(os.path.join(self.tmp, "wl-copy.log"), "w+")
+        self._open_log("wl-copy")
         if self.kind == "sway":
             conf = os.path.join(self.tmp, "sway.conf")
             with open(conf, "w") as f:
@@ -586,17 +586,6 @@ class WaylandSession:
         return [n for n in os.listdir(self.runtime)
                 if n.startswith("wayland-") and not n.endswith(".lock")]
 
-    def stop(self):
-        for name, p in reversed(self.procs):
-            Desktop._terminate(p)
-        self.procs = []
-        for f in self.logs.values():
-            f.close()
-        self.logs = {}
-        if self.tmp:
-            shutil.rmtree(self.tmp, ignore_errors=True)
-            self.tmp = None
-
     def env(self, **extra):
         env = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
@@ -621,20 +610,7 @@ class WaylandSession:
         return {k: v for k, v in env.items() if v is not None}
 
     def _spawn(self, name, argv, env=None, cwd=None):
-        if name in self.logs:
-            self.logs[name].close()
-        log = open(os.path.join(self.tmp, name + ".log"), "w+")
-        self.logs[name] = log
-        p = subprocess.Popen(as_unprivileged() + argv, stdin=subprocess.DEVNULL, stdout=log,
-                             stderr=subprocess.STDOUT, env=env if env is not None else self.env(),
-                             start_new_session=True, cwd=cwd or self.tmp)
-        self.procs.append((name, p))
-        return p
-
-    def launch(self, argv, name=None, cwd=None, **env_extra):
-        """Starts a program in this session; it is stopped with the session."""
-        name = name or "%s-%d" % (os.path.basename(argv[0]), len(self.procs))
-        return self._spawn(name, argv, env=self.env(**env_extra), cwd=cwd)
+        return super()._spawn(name, as_unprivileged() + argv, env=env, cwd=cwd or self.tmp)
 
     def run(self, argv, input=None, timeout=DEFAULT_TIMEOUT, **env_extra):
         """Runs a program of this session to its end."""
@@ -652,14 +628,6 @@ class WaylandSession:
                            timeout=DEFAULT_TIMEOUT)
         if r.returncode != 0:
             raise DesktopError("wl-copy failed: " + self.log("wl-copy"))
-
-    def log(self, name):
-        f = self.logs.get(name)
-        if not f:
-            return ""
-        f.flush()
-        f.seek(0)
-        return f.read()
 
     # -- a private session bus and a tray watcher on it ----------------------
 
@@ -712,12 +680,9 @@ class WaylandSession:
         return titles
 
     def program_folder(self, bin_dir, programs=("tolvane",)):
-        folder = Desktop.program_folder(self, bin_dir, programs)
+        folder = super().program_folder(bin_dir, programs)
         give_away(self.tmp)
         return folder
-
-    def settings_file(self, name="tolvane", file="TOLVANE.INI"):
-        return os.path.join(self.config, name, file)
 
     def write_file(self, path, data):
         """Writes a file (and its folders) that the session's user owns."""

@@ -8,6 +8,7 @@
 
 #include "mail/encoder.h"
 #include "mail/message.h"
+#include "tests/mail/attachment.h"
 
 namespace {
 
@@ -53,13 +54,6 @@ std::string BoundaryOf(const std::string& wire, int nth = 0) {
   auto it = std::sregex_iterator(wire.begin(), wire.end(), re);
   std::advance(it, nth);
   return (*it)[1];
-}
-
-std::unique_ptr<TmsAttItem> Att(const std::string& name, const std::string& data) {
-  auto a = std::make_unique<TmsAttItem>();
-  a->SetFileName(name);
-  a->Stream().SetData(data);
-  return a;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mail/message.h"
+#include "tests/mail/attachment.h"
 
 namespace {
 
@@ -55,13 +56,6 @@ Seen ParseWithGMime(const std::string& wire) {
   seen.subject = subject ? subject : "";
   g_mime_message_foreach(m.get(), Collect, &seen);
   return seen;
-}
-
-std::unique_ptr<TmsAttItem> Att(const std::string& name, const std::string& data) {
-  auto a = std::make_unique<TmsAttItem>();
-  a->SetFileName(name);
-  a->Stream().SetData(data);
-  return a;
 }
 
 }  // namespace
