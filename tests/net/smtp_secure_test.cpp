@@ -1,5 +1,8 @@
 // TLS, STARTTLS and AUTH against Debian's aiosmtpd with certificates that
 // openssl makes for the test.
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include "mail/codecs.h"
 #include "net_support.h"
 #include "platform/errors.h"
@@ -168,3 +171,17 @@ TEST_F(SmtpSecureTest, MessageOverTheServersSizeIsRefusedBeforeTheEnvelope) {
 }
 
 }  // namespace
+
+// A server that takes the connection and never answers the handshake: Cancel
+// ends the wait, as it does outside TLS, long before the time-out.
+TEST_F(SmtpSecureTest, CancelDuringTheHandshakeEndsTheWait) {
+  ScriptedServer silent([](Peer& p) { p.WaitClosed(); });
+  SmtpClient c(silent.Address(), 60);
+  Secure(c, TSmtpSecurity::Tls);
+  QElapsedTimer waited;
+  waited.start();
+  QTimer::singleShot(300, [&] { c.smtp.Cancel(); });
+  EXPECT_THROW(c.smtp.Connect(), ECanceledError);
+  EXPECT_LT(waited.elapsed(), 30000);
+  EXPECT_FALSE(c.smtp.Connected());
+}
