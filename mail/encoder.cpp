@@ -221,6 +221,11 @@ void TmsCustomEncoder::WriteCommonHeaders() {
 }
 
 void TmsCustomEncoder::WriteCallerHeader(std::string_view entry) {
+  if (std::any_of(entry.begin(), entry.end(),
+                  [](char c) { return static_cast<unsigned char>(c) >= 128; })) {
+    WriteEncodedCallerHeader(entry);
+    return;
+  }
   // An empty line would end the header block; line breaks inside an entry
   // fold it, so each piece after the first continues it.
   bool first = true;
@@ -239,6 +244,24 @@ void TmsCustomEncoder::WriteCallerHeader(std::string_view entry) {
       WriteHeaderLine(piece);
     first = false;
   }
+}
+
+// Text beyond ASCII goes out as encoded words, as in a subject; the entry's
+// line breaks are blanks of the one value.
+void TmsCustomEncoder::WriteEncodedCallerHeader(std::string_view entry) {
+  const std::size_t colon = entry.find(':');
+  const std::string_view name = entry.substr(0, colon);
+  if (colon == std::string_view::npos || colon == 0 || NeedsHeaderEncoding(name) ||
+      name.find_first_of(" \t") != std::string_view::npos)
+    throw EMessageError("Invalid header line: " + CutShortText(entry, 80));
+  std::string value;
+  for (char c : entry.substr(colon + 1)) {
+    const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (blank && (value.empty() || value.back() == ' ')) continue;
+    value += blank ? ' ' : c;
+  }
+  while (!value.empty() && value.back() == ' ') value.pop_back();
+  WriteHeaderLine(std::string(name) + ": " + EncodeHeaderWords(value));
 }
 
 void TmsCustomEncoder::WriteTextPartHeaders() {

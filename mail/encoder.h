@@ -46,8 +46,10 @@ class TmsCustomEncoder {
   void WriteTextLines();
   bool QuotedPrintableText() const;
   // A caller's entry of Headers: folded at its line breaks, skipped when
-  // empty; one that is no header line raises EMessageError.
+  // empty, its value in encoded words when it is not all ASCII; one that is
+  // no header line raises EMessageError.
   void WriteCallerHeader(std::string_view entry);
+  void WriteEncodedCallerHeader(std::string_view entry);
   void WriteSinglePartBody();
   void WriteMultipartBody(bool alternative);
   void WriteUUBody();

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,7 @@ for path in sys.argv[1:]:
         for a in h.addresses:
             print('%s\t%s\t%s' % (name, a.addr_spec, a.display_name))
     print('subject\t' + (msg['subject'] or ''))
+    print('note\t' + (msg['x-note'] or ''))
     for d in msg.defects:
         print('defect\t' + type(d).__name__)
     for part in msg.walk():
@@ -245,7 +247,7 @@ std::string Text(const std::string& s) {
 
 struct Parsed {
   std::vector<std::vector<std::string>> from, to, cc, parts, uu;
-  std::string subject;
+  std::string subject, note;
   std::vector<std::string> defects;
 };
 
@@ -273,6 +275,8 @@ std::map<std::string, Parsed> ParseWithPython(const TempDir& dir,
       cur->cc.push_back(f);
     else if (f[0] == "subject")
       cur->subject = f.size() > 1 ? f[1] : "";
+    else if (f[0] == "note")
+      cur->note = f.size() > 1 ? f[1] : "";
     else if (f[0] == "defect")
       cur->defects.push_back(f[1]);
     else if (f[0] == "part")
@@ -365,6 +369,7 @@ std::vector<Case> OurMessages() {
   {
     TmsMessage& m = add("utf8");
     m.SetSubject("J\xC3\xB6rg's \xE2\x82\xAC");  // ten characters
+    m.Headers().push_back("X-Note: Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln, " + std::string(70, 'x'));
     m.Body() = {"Gr\xC3\xBC\xC3\x9F" "e, J\xC3\xB6rg", "", "caf\xC3\xA9"};
   }
   {
@@ -425,6 +430,9 @@ TEST(MessagePeer, PythonReadsWhatWeWrite) {
     ASSERT_EQ(p.cc.size(), 1u);
     EXPECT_EQ(p.cc[0][1], "cc@example.org");
     EXPECT_EQ(p.subject, m.Subject());
+    const auto note = std::find_if(m.Headers().begin(), m.Headers().end(),
+                                   [](const std::string& h) { return h.starts_with("X-Note: "); });
+    EXPECT_EQ(p.note, note == m.Headers().end() ? "" : note->substr(8));
 
     // Leaf parts: the text body first (when there is one), then the
     // attachments in order.

@@ -119,6 +119,13 @@ TEST(WireStandards, CallerHeadersCannotBreakTheHeaderBlock) {
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 8), expected);
   m.Headers() = {"not a header line"};
   EXPECT_THROW(Encode(m), EMessageError);
+  // Text beyond ASCII goes out in encoded words (what they decode to is
+  // checked against Python's email package).
+  m.Headers() = {"X-Note: Gr\xC3\xBC\xC3\x9F" "e " + std::string(80, 'x')};
+  for (const std::string& line : Lines(HeaderBlock(Encode(m)) + "\r\n")) {
+    EXPECT_LE(line.size(), 78u) << line;
+    for (unsigned char c : line) EXPECT_LT(c, 128) << line;
+  }
 }
 
 // A lone CR or LF in a body entry (a template saved with Linux line ends)
