@@ -266,12 +266,6 @@ void TfrmProps::CreateControls() {
   connect(chkShowTips, &QCheckBox::clicked, this,
           [this] { Guarded(chkShowTips, [&] { chkShowTipsClick(); }); });
 
-  // Static texts size themselves to their captions from their places.
-  for (QLabel* label :
-       {StaticText1, StaticText2, StaticText3, StaticText4, StaticText5, StaticText6}) {
-    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
-  }
-
   // Tab order as the table lists the controls.
   QWidget* order[] = {lstHistory,
                       optEnabled->Button(0),

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -74,7 +75,8 @@ void InsertColumn(QWidget* parent, int at, int delta) {
 
 // Free pixels right of `c` before a sibling on the same rows or the edge.
 int RoomRight(QWidget* parent, const QWidget* c) {
-  int limit = parent->width() - kGap;
+  // Inside a frame, text keeps the margin the controls keep on its left.
+  int limit = parent->width() - (qobject_cast<QGroupBox*>(parent) ? 8 : kGap);
   const int right = c->x() + c->width();
   for (const QWidget* s : PlacedChildren(parent)) {
     const bool rowsMeet = s->y() < c->y() + c->height() && c->y() < s->y() + s->height();

@@ -4,6 +4,7 @@
 // stands out from its background. Pictures go to the artifacts folder.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGroupBox>
 #include <QFontInfo>
 #include <QLabel>
 #include <QProgressBar>
@@ -54,6 +55,10 @@ void CheckNothingClipped(QWidget* window, const char* name) {
             .toUtf8();
     QVERIFY2(c->width() >= CaptionWidth(c), what.constData());
     QVERIFY2(c->parentWidget()->rect().contains(c->geometry()), what.constData());
+    // Text inside a frame keeps off its line.
+    if (qobject_cast<QGroupBox*>(c->parentWidget())) {
+      QVERIFY2(c->geometry().right() < c->parentWidget()->width() - 4, what.constData());
+    }
     for (QWidget* s : c->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       if (s == c || s->isWindow() || s->isHidden()) continue;
       // The designed places let a caption's row touch its field by a pixel.
