@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "codecs_peers.h"
+#include "tests/mail/helpers.h"
 #include "mail/codecs.h"
 #include "mail/headers.h"
 #include "platform/errors.h"
 
-using namespace codecs_test;
+using namespace mail_test;
 
 TEST(HeaderWords, DecodesBothFormsToUtf8) {
   EXPECT_EQ(DecodeHeaderWords("=?iso-8859-1?Q?Caf=E9?="), "Caf\xC3\xA9");
@@ -70,23 +70,17 @@ TEST(HeaderWords, CutsTheResultAt255) {
 // Encoded words written by Python's email.header decode to the text Python
 // put in, as UTF-8.
 TEST(HeaderWords, CrossChecksWithPythonEmailHeader) {
-  TempDir dir;
+  TempFolder dir;
   ASSERT_EQ(RunCommand("/usr/bin/python3 " TOLVANE_SOURCE_DIR
                        "/tests/mail/codecs_header_words_peer.py > " +
                        Quote(dir / "cases.txt")),
             0);
-  auto unhex = [](const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-      out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
-  };
   int cases = 0;
-  for (const std::string& row : SplitLines(ReadFile(dir / "cases.txt"))) {
+  for (const std::string& row : SplitLines(GetFile(dir / "cases.txt"))) {
     const std::size_t tab = row.find('\t');
     ASSERT_NE(tab, std::string::npos);
-    const std::string folded = unhex(row.substr(0, tab));
-    const std::string expected = unhex(row.substr(tab + 1));
+    const std::string folded = Unhex(row.substr(0, tab));
+    const std::string expected = Unhex(row.substr(tab + 1));
     // As a header: the folded lines are entries of their own.
     TmsHeaders headers;
     std::size_t start = 0;

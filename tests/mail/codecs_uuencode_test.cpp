@@ -2,22 +2,21 @@
 
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
-#include "codecs_peers.h"
+#include "tests/mail/helpers.h"
 #include "mail/codecs.h"
 #include "platform/errors.h"
 
-using namespace codecs_test;
+using namespace mail_test;
 
+// The count character, then four characters per three bytes or part of them.
 TEST(UUEncode, LineLengthsFollowTheCount) {
-  const std::string full = UUEncodeChunk(std::string(45, 'x'));
-  EXPECT_EQ(full[0], 'M');
-  EXPECT_EQ(full.size(), 61u);
-  const std::string one = UUEncodeChunk("A");
-  EXPECT_EQ(one[0], '!');
-  EXPECT_EQ(one.size(), 3u);
-  EXPECT_EQ(UUEncodeChunk(std::string(10, 'x')).size(), 15u);  // 14 characters after the count
-  EXPECT_EQ(UUEncodeChunk(std::string(3, 'x')).size(), 6u);
+  for (const auto& [n, count, size] : {std::tuple{45, 'M', 61u}, {1, '!', 3u}, {10, '*', 15u}}) {
+    const std::string line = UUEncodeChunk(std::string(n, 'x'));
+    EXPECT_EQ(line[0], count);
+    EXPECT_EQ(line.size(), size) << n;
+  }
   // Zero bits are the grave accent, never a blank that relays would strip.
   EXPECT_EQ(UUEncodeChunk(std::string(3, '\0')), "#`````");
   EXPECT_THROW(UUEncodeChunk(std::string(64, 'x')), std::length_error);
@@ -57,47 +56,43 @@ TEST(UUDecode, RefusesCharactersOutsideTheAlphabet) {
   }
 }
 
-TEST(UUBegin, RecognisesBeginLines) {
-  EXPECT_TRUE(IsUUBeginLine("begin 644 report.txt"));
-  // Ordinary text is text: the form is exactly "begin", mode, name.
-  EXPECT_FALSE(IsUUBeginLine("BEGIN 600 x.bin"));
-  EXPECT_FALSE(IsUUBeginLine("Begin 2024 with a plan:"));
-  EXPECT_FALSE(IsUUBeginLine("begin 644"));
-  EXPECT_FALSE(IsUUBeginLine("begin 64 x"));
-  EXPECT_TRUE(IsUUBeginLine("begin 0644 report.txt"));
-  EXPECT_FALSE(IsUUBeginLine("Begin here"));
-  EXPECT_FALSE(IsUUBeginLine("begin 6"));
-  EXPECT_FALSE(IsUUBeginLine("beginning of the text"));
-  EXPECT_FALSE(IsUUBeginLine(""));
-
-  EXPECT_EQ(UUBeginFileName("begin 644 report.txt"), "report.txt");
-  EXPECT_EQ(UUBeginFileName("begin 0644 report.txt"), "report.txt");
-  EXPECT_EQ(UUBeginFileName("begin 600 \"my file.txt\" x"), "my file.txt");
-  EXPECT_EQ(UUBeginFileName("begin 600 \"unclosed"), "");
-  EXPECT_EQ(UUBeginFileName("begin 600 a b"), "a");
-  EXPECT_EQ(UUBeginFileName("begin 600"), "");
-  EXPECT_EQ(UUBeginFileName("beg"), "");
+// Ordinary text is text: the form is exactly "begin", mode, name.
+TEST(UUBegin, RecognisesBeginLinesAndTheirFileName) {
+  for (const char* text : {"BEGIN 600 x.bin", "Begin 2024 with a plan:", "begin 644", "begin 64 x",
+                           "Begin here", "begin 6", "beginning of the text", ""}) {
+    EXPECT_FALSE(IsUUBeginLine(text)) << text;
+  }
+  for (const auto& [line, name] : {std::pair{"begin 644 report.txt", "report.txt"},
+                                   {"begin 0644 report.txt", "report.txt"},
+                                   {"begin 600 \"my file.txt\" x", "my file.txt"},
+                                   {"begin 600 a b", "a"}}) {
+    EXPECT_TRUE(IsUUBeginLine(line)) << line;
+    EXPECT_EQ(UUBeginFileName(line), name);
+  }
+  for (const char* line : {"begin 600 \"unclosed", "begin 600", "beg"}) {
+    EXPECT_EQ(UUBeginFileName(line), "") << line;
+  }
 }
 
 // A file framed with our lines decodes with sharutils, and its output
 // decodes with ours.
 TEST(UUEncode, CrossChecksWithSharutils) {
-  TempDir dir;
+  TempFolder dir;
   const std::string bytes = RandomBytes(45 * 200 + 31, 3);
   std::string framed = "begin 600 data.bin\r\n";
   for (std::size_t pos = 0; pos < bytes.size(); pos += 45) {
     framed += UUEncodeChunk(std::string_view(bytes).substr(pos, 45)) + "\r\n";
   }
   framed += "`\r\nend\r\n";
-  WriteFile(dir / "ours.uu", framed);
+  PutFile(dir / "ours.uu", framed);
   ASSERT_EQ(RunCommand("uudecode -o " + Quote(dir / "ours.bin") + " " + Quote(dir / "ours.uu")), 0);
-  EXPECT_TRUE(ReadFile(dir / "ours.bin") == bytes);
+  EXPECT_TRUE(GetFile(dir / "ours.bin") == bytes);
 
-  WriteFile(dir / "theirs.bin", bytes);
+  PutFile(dir / "theirs.bin", bytes);
   ASSERT_EQ(RunCommand("uuencode " + Quote(dir / "theirs.bin") + " name.bin > " +
                        Quote(dir / "theirs.uu")),
             0);
-  const auto lines = SplitLines(ReadFile(dir / "theirs.uu"));
+  const auto lines = SplitLines(GetFile(dir / "theirs.uu"));
   ASSERT_FALSE(lines.empty());
   ASSERT_TRUE(IsUUBeginLine(lines[0]));
   EXPECT_EQ(UUBeginFileName(lines[0]), "name.bin");

@@ -6,9 +6,9 @@
 #include "mail/headers.h"
 #include "platform/errors.h"
 #include "platform/mime_types.h"
-#include "codecs_peers.h"
+#include "tests/mail/helpers.h"
 
-using namespace codecs_test;
+using namespace mail_test;
 using Items = std::vector<std::string>;
 
 TEST(HeaderValue, JoinsContinuationLines) {
@@ -23,10 +23,7 @@ TEST(HeaderValue, JoinsContinuationLines) {
   // The first matching header wins; names match as a prefix with the colon.
   EXPECT_EQ(GetHeaderValue({"X-Subject: no", "Subject: yes", "Subject: later"}, "Subject"), "yes");
   EXPECT_EQ(GetHeaderValue({"Subject:", " folded"}, "Subject"), "folded");
-}
-
-// The value starts after the colon; a missing blank loses nothing.
-TEST(HeaderValue, ValueWithoutBlankAfterTheColon) {
+  // The value starts after the colon; a missing blank loses nothing.
   EXPECT_EQ(GetHeaderValue({"Subject:Hello"}, "Subject"), "Hello");
   EXPECT_EQ(GetHeaderValue({"Subject:   spaced   "}, "Subject"), "spaced");
 }
@@ -159,8 +156,8 @@ TEST(ContentType, LooksUpTheSystemRegistry) {
 }
 
 TEST(ContentType, ReadsAnyMimeTypesFile) {
-  TempDir dir;
-  WriteFile(dir / "mime.types", "# comment\ntext/x-first  foo bar\n\ntext/x-second foo # foo again\nbroken\n");
+  TempFolder dir;
+  PutFile(dir / "mime.types", "# comment\ntext/x-first  foo bar\n\ntext/x-second foo # foo again\nbroken\n");
   EXPECT_EQ(MimeTypeOfExtension(".FOO", dir / "mime.types"), "text/x-first");
   EXPECT_EQ(MimeTypeOfExtension("bar", dir / "mime.types"), "text/x-first");
   EXPECT_EQ(MimeTypeOfExtension("broken", dir / "mime.types"), "");
@@ -168,11 +165,11 @@ TEST(ContentType, ReadsAnyMimeTypesFile) {
 }
 
 TEST(SaveLines, WritesCrLfAndReplaces) {
-  TempDir dir;
-  WriteFile(dir / "log.txt", "old content that is longer than the new one");
+  TempFolder dir;
+  PutFile(dir / "log.txt", "old content that is longer than the new one");
   SaveLinesToFile({"one", "", "three"}, dir / "log.txt");
-  EXPECT_EQ(ReadFile(dir / "log.txt"), "one\r\n\r\nthree\r\n");
+  EXPECT_EQ(GetFile(dir / "log.txt"), "one\r\n\r\nthree\r\n");
   SaveLinesToFile({}, dir / "log.txt");
-  EXPECT_EQ(ReadFile(dir / "log.txt"), "");
+  EXPECT_EQ(GetFile(dir / "log.txt"), "");
   EXPECT_THROW(SaveLinesToFile({"x"}, dir / "no-such-folder/log.txt"), EFileError);
 }

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "mail/message.h"
-#include "tests/mail/attachment.h"
+#include "tests/mail/helpers.h"
+
+using namespace mail_test;
 
 namespace {
 
@@ -79,10 +81,8 @@ TEST(MessageGMime, ReadsWhatWeWrite) {
   m.Attachments().Add(Att("unix.txt", "a\n\nb\n"));
   TmsMessage sent;
   sent.Assign(m);
-  TMemoryStream wire;
-  m.SaveToStream(wire);
 
-  const Seen seen = ParseWithGMime(wire.Data());
+  const Seen seen = ParseWithGMime(Encode(m));
   ASSERT_EQ(seen.names.size(), 2u);
   EXPECT_EQ(seen.names[0], sent.Recipients()[0].Name());
   EXPECT_EQ(seen.names[1], sent.Recipients()[1].Name());

@@ -1,25 +1,15 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 
 #include "mail/message.h"
 #include "platform/errors.h"
-#include "platform/messages.h"
+#include "tests/mail/helpers.h"
 
-namespace fs = std::filesystem;
+using namespace mail_test;
 
 namespace {
-
-std::unique_ptr<TmsAttItem> Att(const std::string& name, const std::string& data = "x") {
-  auto a = std::make_unique<TmsAttItem>();
-  a->SetFileName(name);
-  a->Stream().SetData(data);
-  return a;
-}
 
 std::string ErrorOf(const TmsCustomMessage& m) {
   try {
@@ -31,20 +21,6 @@ std::string ErrorOf(const TmsCustomMessage& m) {
 }
 
 }  // namespace
-
-TEST(MessageModel, NewMessageDefaults) {
-  TmsMessage m;
-  EXPECT_EQ(m.StoredContentType(), "text/plain");
-  EXPECT_EQ(m.Encoding, meMIME);
-  EXPECT_EQ(m.CharSet, csUSASCII);
-  EXPECT_EQ(m.Priority, ptNormal);
-  EXPECT_FALSE(m.ReturnReceipt);
-  m.Body().push_back("one line");
-  EXPECT_EQ(m.GetContentType(), "text/plain");
-  EXPECT_EQ(std::string(TransferEncodingName(te7Bit)) + TransferEncodingName(teBase64) +
-                TransferEncodingName(teQuotedPrintable),
-            "7bitBase64Quoted-Printable");
-}
 
 TEST(MessageModel, EffectiveContentType) {
   TmsMessage m;
@@ -111,7 +87,6 @@ TEST(MessageModel, SetFileNameTypesTheItem) {
 TEST(MessageModel, ValidateNeedsSenderAndOneRecipient) {
   TmsMessage m;
   m.Recipients().AddAddress("r@example.org", "");
-  EXPECT_EQ(ErrorOf(m), MessageText(57100));
   EXPECT_EQ(ErrorOf(m), "The address of sender is required");
   m.Sender().SetAddress("me@example.org");
   EXPECT_EQ(ErrorOf(m), "");
@@ -186,13 +161,15 @@ TEST(MessageModel, ReadHeaders) {
   EXPECT_THROW(m.ReadHeaders({"From: broken <no end"}), EError);
 
   TmsArticle a;
-  a.ReadHeaders(
-      {"From: n@x (N)", "Path: a!b", "Newsgroups: x.y,z", "Message-ID: <1@x>", "Subject: hi"});
+  TMemoryStream in(Join({"From: n@x (N)", "Path: a!b", "Newsgroups: x.y,z", "Message-ID: <1@x>",
+                         "Subject: hi", "", "text"}));
+  a.LoadFromStream(in);
   EXPECT_EQ(a.Sender().Address(), "n@x");
   EXPECT_EQ(a.Path, "a!b");
   EXPECT_EQ(a.NewsGroups, "x.y,z");
   EXPECT_EQ(a.MessageId, "<1@x>");
   EXPECT_EQ(a.Subject(), "hi");
+  EXPECT_EQ(a.Body(), (std::vector<std::string>{"text"}));
 }
 
 TEST(MessageModel, AssignCopiesDeeply) {
@@ -288,10 +265,9 @@ TEST(MessageModel, EditGoesThroughTheHook) {
 }
 
 TEST(MessageModel, StoredFormRoundTripsEveryPublishedProperty) {
-  std::string dir = (fs::temp_directory_path() / "tolvane-stored-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-  const std::string file = dir + "/it's.txt";
-  std::ofstream(file, std::ios::binary) << "attachment bytes";
+  TempFolder dir;
+  const std::string file = dir / "it's.txt";
+  PutFile(file, "attachment bytes");
 
   TmsMessage m;
   m.SetComponentName("msMessage1");
@@ -308,8 +284,7 @@ TEST(MessageModel, StoredFormRoundTripsEveryPublishedProperty) {
   m.BCC().AddAddress("b@x", "B");
   m.Priority = ptHigh;
   m.ReturnReceipt = true;
-  auto a = std::make_unique<TmsAttItem>();
-  a->SetFileName(file);
+  auto a = Att(file, "");
   a->SetContentType("application/x-kept");
   a->SetTransferEncoding(teBase64);
   m.Attachments().Add(std::move(a));
@@ -351,7 +326,7 @@ TEST(MessageModel, StoredFormRoundTripsEveryPublishedProperty) {
 
   // A missing attachment file is an error naming the file; items before it
   // are loaded.
-  fs::remove(file);
+  std::filesystem::remove(file);
   TmsMessage missing;
   try {
     missing.LoadStoredForm(stored);
@@ -362,5 +337,4 @@ TEST(MessageModel, StoredFormRoundTripsEveryPublishedProperty) {
   EXPECT_THROW(TmsMessage().LoadStoredForm("Unknown = 1\r\n"), EError);
   EXPECT_THROW(TmsMessage().LoadStoredForm("Subject = 'open\r\n"), EError);
   EXPECT_THROW(TmsMessage().LoadStoredForm("Recipients.Items = ('a')\r\n"), EError);
-  fs::remove_all(dir);
 }

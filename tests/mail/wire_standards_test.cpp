@@ -13,6 +13,9 @@
 #include "mail/headers.h"
 #include "mail/message.h"
 #include "mail/stamp.h"
+#include "tests/mail/helpers.h"
+
+using namespace mail_test;
 
 namespace {
 
@@ -22,29 +25,14 @@ void Request(TmsMessage& m) {
   m.SetSubject("request");
 }
 
-std::string Encode(TmsCustomMessage& m) {
-  TMemoryStream out;
-  m.SaveToStream(out);
-  return out.Data();
-}
-
-std::vector<std::string> Lines(const std::string& wire) {
-  std::vector<std::string> out;
-  for (std::size_t i = 0; i < wire.size();) {
-    const std::size_t j = wire.find("\r\n", i);
-    out.push_back(wire.substr(i, j - i));
-    i = j + 2;
-  }
-  return out;
-}
-
 std::string HeaderBlock(const std::string& wire) { return wire.substr(0, wire.find("\r\n\r\n")); }
 
-std::unique_ptr<TmsMessage> Decode(const std::string& wire) {
-  auto m = std::make_unique<TmsMessage>();
-  TMemoryStream in(wire);
-  m->LoadFromStream(in);
-  return m;
+// Every header line is ASCII and within 78 characters.
+void ExpectShortAsciiHeaders(const std::string& wire) {
+  for (const std::string& line : Lines(HeaderBlock(wire) + "\r\n")) {
+    EXPECT_LE(line.size(), 78u) << line;
+    for (unsigned char c : line) EXPECT_LT(c, 128) << line;
+  }
 }
 
 }  // namespace
@@ -97,15 +85,10 @@ TEST(WireStandards, HeaderLinesAreAsciiAndShort) {
   m.SetSubject(subject);
   m.Sender().SetName(std::string(30, 'J') + " \xC3\xB6 " + std::string(40, 'M'));
   m.Body() = {"x"};
-  const std::string headers = HeaderBlock(Encode(m));
-  for (const std::string& line : Lines(headers + "\r\n")) {
-    EXPECT_LE(line.size(), 78u) << line;
-    for (char c : line) EXPECT_LT(static_cast<unsigned char>(c), 128) << line;
-  }
-  const auto decoded = Decode(Encode(m));
-  const TmsMessage& back = *decoded;
-  EXPECT_EQ(back.Subject(), m.Subject());
-  EXPECT_EQ(back.Sender().Name(), m.Sender().Name());
+  ExpectShortAsciiHeaders(Encode(m));
+  const auto back = Decode(Encode(m));
+  EXPECT_EQ(back->Subject(), m.Subject());
+  EXPECT_EQ(back->Sender().Name(), m.Sender().Name());
 }
 
 TEST(WireStandards, CallerHeadersCannotBreakTheHeaderBlock) {
@@ -122,10 +105,7 @@ TEST(WireStandards, CallerHeadersCannotBreakTheHeaderBlock) {
   // Text beyond ASCII goes out in encoded words (what they decode to is
   // checked against Python's email package).
   m.Headers() = {"X-Note: Gr\xC3\xBC\xC3\x9F" "e " + std::string(80, 'x')};
-  for (const std::string& line : Lines(HeaderBlock(Encode(m)) + "\r\n")) {
-    EXPECT_LE(line.size(), 78u) << line;
-    for (unsigned char c : line) EXPECT_LT(c, 128) << line;
-  }
+  ExpectShortAsciiHeaders(Encode(m));
 }
 
 // A lone CR or LF in a body entry (a template saved with Linux line ends)
@@ -147,11 +127,8 @@ TEST(WireStandards, FileNamesTravelInRfc2231AndEncodedWords) {
   TmsMessage m;
   Request(m);
   m.Body() = {"x"};
-  auto a = std::make_unique<TmsAttItem>();
   const std::string name = "na\xC3\xAFve " + std::string(60, 'x') + ".pdf";
-  a->SetFileName(name);
-  a->Stream().SetData("%PDF");
-  m.Attachments().Add(std::move(a));
+  m.Attachments().Add(Att(name, "%PDF"));
   const std::string wire = Encode(m);
   EXPECT_NE(wire.find(" filename*0*=utf-8''na%C3%AFve%20xx"), std::string::npos) << wire;
   EXPECT_NE(wire.find(" name=\"=?utf-8?B?"), std::string::npos);
@@ -159,7 +136,7 @@ TEST(WireStandards, FileNamesTravelInRfc2231AndEncodedWords) {
 }
 
 TEST(WireStandards, DecoderReadsWhatOtherProgramsWrite) {
-  const auto decoded = Decode(
+  const auto m = Decode(
       "MIME-Version: 1.0\r\nX-Priority: 1 (Highest)\r\n"
       "Subject: " +
       std::string(250, 's') +
@@ -170,23 +147,21 @@ TEST(WireStandards, DecoderReadsWhatOtherProgramsWrite) {
       "name*1=\"sum\\\"e.pdf\"\r\n"
       "Content-Transfer-Encoding: base64\r\n\r\nJVBERg==\r\n"
       "--b\r\nContent-Type: text/plain; name=\"=?utf-8?Q?caf=C3=A9?=.txt\"\r\n\r\nx\r\n--b-- \r\n");
-  const TmsMessage& m = *decoded;
-  EXPECT_EQ(m.Priority, ptHigh);
+  EXPECT_EQ(m->Priority, ptHigh);
   // Decoded, then cut on a character boundary.
-  EXPECT_EQ(m.Subject(), std::string(250, 's') + " \xC3\xA9\xC3\xA9");
-  EXPECT_EQ(m.Body(), (std::vector<std::string>{"\xE2\x82\xAC 5"}));
-  ASSERT_EQ(m.Attachments().Count(), 2);
-  EXPECT_EQ(m.Attachments()[0].FileName(), "r\xC3\xA9sum\"e.pdf");
-  EXPECT_EQ(m.Attachments()[0].Stream().Data(), "%PDF");
-  EXPECT_EQ(m.Attachments()[1].FileName(), "caf\xC3\xA9.txt");
+  EXPECT_EQ(m->Subject(), std::string(250, 's') + " \xC3\xA9\xC3\xA9");
+  EXPECT_EQ(m->Body(), (std::vector<std::string>{"\xE2\x82\xAC 5"}));
+  ASSERT_EQ(m->Attachments().Count(), 2);
+  EXPECT_EQ(m->Attachments()[0].FileName(), "r\xC3\xA9sum\"e.pdf");
+  EXPECT_EQ(m->Attachments()[0].Stream().Data(), "%PDF");
+  EXPECT_EQ(m->Attachments()[1].FileName(), "caf\xC3\xA9.txt");
 }
 
 TEST(WireStandards, MalformedEncodedWordsLeaveTheMessageReadable) {
-  const auto decoded = Decode(
+  const auto m = Decode(
       "MIME-Version: 1.0\r\nFrom: =?utf-8?B?!!?= <a@x>\r\nSubject: =?utf-8?B?not "
       "base64?=\r\n\r\nbody\r\n");
-  const TmsMessage& m = *decoded;
-  EXPECT_EQ(m.Subject(), "=?utf-8?B?not base64?=");
-  EXPECT_EQ(m.Sender().Address(), "a@x");
-  EXPECT_EQ(m.Body(), (std::vector<std::string>{"body"}));
+  EXPECT_EQ(m->Subject(), "=?utf-8?B?not base64?=");
+  EXPECT_EQ(m->Sender().Address(), "a@x");
+  EXPECT_EQ(m->Body(), (std::vector<std::string>{"body"}));
 }

@@ -1,0 +1,101 @@
+// Helpers the mail tests share: files, peer commands, and messages in and
+// out of their wire form.
+#pragma once
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "mail/message.h"
+#include "tests/platform/temp_folder.h"
+
+namespace mail_test {
+
+// Runs a shell command; returns its exit status.
+inline int RunCommand(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+inline std::string RandomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string out(n, '\0');
+  for (char& c : out) c = static_cast<char>(rng() & 0xFF);
+  return out;
+}
+
+inline std::string Hex(const std::string& s) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : s) (out += digits[c >> 4]) += digits[c & 15];
+  return out;
+}
+
+inline std::string Unhex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+// Splits text at LF, dropping a CR before it; no empty entry after a
+// final LF.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// A file `name` holding `data`, typed by its extension.
+inline std::unique_ptr<TmsAttItem> Att(const std::string& name, const std::string& data = "x") {
+  auto a = std::make_unique<TmsAttItem>();
+  a->SetFileName(name);
+  a->Stream().SetData(data);
+  return a;
+}
+
+inline std::string Encode(TmsCustomMessage& m) {
+  TMemoryStream out;
+  m.SaveToStream(out);
+  return out.Data();
+}
+
+inline std::unique_ptr<TmsMessage> Decode(const std::string& wire) {
+  auto m = std::make_unique<TmsMessage>();
+  TMemoryStream in(wire);
+  m->LoadFromStream(in);
+  return m;
+}
+
+// The lines of a wire form, each ended by CR LF.
+inline std::vector<std::string> Lines(const std::string& wire) {
+  EXPECT_TRUE(wire.empty() || wire.ends_with("\r\n"));
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < wire.size();) {
+    const std::size_t j = wire.find("\r\n", i);
+    out.push_back(wire.substr(i, j - i));
+    i = j == std::string::npos ? j : j + 2;
+  }
+  return out;
+}
+
+inline std::string Join(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& l : lines) out += l + "\r\n";
+  return out;
+}
+
+}  // namespace mail_test
