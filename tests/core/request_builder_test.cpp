@@ -4,21 +4,19 @@
 
 #include <sys/stat.h>
 
-#include <clocale>
+#include <tuple>
 
 #include "platform/errors.h"
-#include "base/debug_log.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/base/program_folder.h"
 
 namespace {
 
 // The server list of the worked examples: pagesrv, binsrv with a template,
 // ftpsrv; "nbinary.ext" lists htm and html; "unbinary.txt" is missing.
-class RequestTest : public ::testing::Test {
+class RequestTest : public ProgramFolderTest {
  protected:
   void SetUp() override {
-    std::setlocale(LC_TIME, "C");
-    SetProgramFolder(dir.path());
+    ProgramFolderTest::SetUp();
     PutFile(dir / "uservers.dat",
             "[pagesrv]\r\nType=0\r\nSubject=request\r\nverbPagesHttp=GET\r\nfilePagesHttp=\r\n"
             "[binsrv]\r\nType=1\r\nSubject=files\r\nverbBinaryHttp=SEND\r\n"
@@ -36,28 +34,22 @@ class RequestTest : public ::testing::Test {
     return mail;
   }
 
-  TempFolder dir;
   TServerList servers{dir / "TOLVANE.INI"};
 };
 
 TEST_F(RequestTest, WorkedExamplesForTheWeb) {
-  RequestMail m = Build("http://host/docs/page.html#part2");
-  EXPECT_EQ(m.Recipient, "pagesrv");
-  EXPECT_EQ(m.Subject, "request");
-  EXPECT_EQ(m.Body, "GET http://host/docs/page.html");
-
-  m = Build("http://host/pub/tool.zip?mirror=2");
-  EXPECT_EQ(m.Recipient, "binsrv");
-  EXPECT_EQ(m.Subject, "files");
-  EXPECT_EQ(m.Body, "BEGIN\r\nSEND http://host/pub/tool.zip?mirror=2");
-
-  m = Build("http://host/cgi-bin/search");
-  EXPECT_EQ(m.Recipient, "pagesrv");
-  EXPECT_EQ(m.Body, "GET http://host/cgi-bin/search");
-
-  m = Build("news:comp.lang.misc/");
-  EXPECT_EQ(m.Recipient, "pagesrv");
-  EXPECT_EQ(m.Body, "GET news:comp.lang.misc/");
+  for (const auto& [url, recipient, subject, body] :
+       {std::tuple{"http://host/docs/page.html#part2", "pagesrv", "request",
+                   "GET http://host/docs/page.html"},
+        {"http://host/pub/tool.zip?mirror=2", "binsrv", "files",
+         "BEGIN\r\nSEND http://host/pub/tool.zip?mirror=2"},
+        {"http://host/cgi-bin/search", "pagesrv", "request", "GET http://host/cgi-bin/search"},
+        {"news:comp.lang.misc/", "pagesrv", "request", "GET news:comp.lang.misc/"}}) {
+    const RequestMail m = Build(url);
+    EXPECT_EQ(m.Recipient, recipient);
+    EXPECT_EQ(m.Subject, subject);
+    EXPECT_EQ(m.Body, body);
+  }
 }
 
 TEST_F(RequestTest, WorkedExamplesForFtp) {
@@ -92,10 +84,8 @@ TEST_F(RequestTest, AnFtpRequestCarriesItsOwnSectionsSubject) {
 
 TEST_F(RequestTest, SchemesAndFragments) {
   EXPECT_EQ(Build("HTTP://HOST/A.ZIP").Recipient, "binsrv");
-  EXPECT_EQ(Build("http://a.b/cgi-bin/query").Recipient, "pagesrv");
   EXPECT_EQ(Build("gopher://host/1/x#y").Body, "GET gopher://host/1/x#y");
   EXPECT_EQ(Build("Http://host/#top").Body, "GET Http://host/");
-  EXPECT_EQ(Build("http://host/page.htm").Recipient, "pagesrv");
   EXPECT_TRUE(IsRequestUrl("NEWS:x"));
   EXPECT_FALSE(IsRequestUrl("news"));
   RequestMail m;

@@ -2,27 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
-
 #include "platform/errors.h"
 #include "platform/profile.h"
-#include "base/debug_log.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/base/program_folder.h"
 
 namespace {
 
 using Names = std::vector<std::string>;
 
-class ServerListTest : public ::testing::Test {
+class ServerListTest : public ProgramFolderTest {
  protected:
-  void SetUp() override {
-    std::setlocale(LC_TIME, "C");
-    SetProgramFolder(dir.path());
-  }
   void Servers(const std::string& text) { PutFile(dir / "uservers.dat", text); }
   std::string Settings() const { return dir / "config/TOLVANE.INI"; }
-
-  TempFolder dir;
 };
 
 TEST_F(ServerListTest, SectionsGoToTheListOfTheirType) {
@@ -40,20 +31,15 @@ TEST_F(ServerListTest, SectionsGoToTheListOfTheirType) {
   EXPECT_NE(GetFile(dir / "DebugLog.Txt").find(": Loaded Server File\r\n"), std::string::npos);
 }
 
-TEST_F(ServerListTest, HeadersCountOnlyExactlyAsWritten) {
+// Headers count only exactly as written; any line end, a byte-order mark.
+TEST_F(ServerListTest, HandEditedFilesCountOnlyExactHeaders) {
   Servers(
-      " [Blank before]\r\nType=0\r\n[Blank after] \r\nType=0\r\n[In]side]\r\nType=0\r\n"
-      "[pages@example.org]\r\nType=0\r\n[[x]\r\nType=0\r\n");
+      "\xEF\xBB\xBF[A]\nType=0\n[B]\rType=2\r [Blank before]\r\nType=0\r\n[Blank after] \r\n"
+      "Type=0\r\n[In]side]\r\nType=0\r\n[pages@example.org]\r\nType=0\r\n[[x]\r\nType=0\r\n"
+      "[C]\r\nType = 1 ");
   TServerList list(Settings());
   list.Load();
-  EXPECT_EQ(list.cboHTTPServersPages.Items, (Names{"pages@example.org", "[x"}));
-}
-
-TEST_F(ServerListTest, HandEditedLineEndsAndByteOrderMark) {
-  Servers("\xEF\xBB\xBF[A]\nType=0\n[B]\rType=2\r[C]\r\nType = 1 ");
-  TServerList list(Settings());
-  list.Load();
-  EXPECT_EQ(list.cboHTTPServersPages.Items, (Names{"A"}));
+  EXPECT_EQ(list.cboHTTPServersPages.Items, (Names{"A", "pages@example.org", "[x"}));
   EXPECT_EQ(list.cboFTPservers.Items, (Names{"B"}));
   EXPECT_EQ(list.cboHTTPServersBinary.Items, (Names{"C"}));
 }
