@@ -27,23 +27,9 @@ class FileTest : public ProgramFolderTest {
   }
 };
 
-TEST_F(FileTest, ReadFileStringReturnsAllBytesOrNothing) {
-  const std::string bytes("a\r\nb\0c\rd\n", 9);
-  PutFile(dir / "f", bytes);
-  EXPECT_EQ(ReadFileString(dir / "f"), bytes);
+// ReadWholeFile's own test covers the bytes and a folder in the file's place.
+TEST_F(FileTest, ReadFileStringOfAMissingFileIsEmpty) {
   EXPECT_EQ(ReadFileString(dir / "missing"), "");
-  EXPECT_EQ(ReadFileString(dir / "missing/below"), "");
-  std::filesystem::create_directory(dir / "folder");
-  EXPECT_THROW(ReadFileString(dir / "folder"), EFileError);
-}
-
-TEST_F(FileTest, WriteFileStringWritesTheTextUnchanged) {
-  WriteFileString(dir / "Test Message.Flg", " ");
-  EXPECT_EQ(GetFile(dir / "Test Message.Flg"), " ");
-  WriteFileString(dir / "Test Message.Flg", "no line end");
-  EXPECT_EQ(GetFile(dir / "Test Message.Flg"), "no line end");
-  EXPECT_TRUE(shown.empty());
-  EXPECT_EQ(EntryCount(dir.path()), 1);
 }
 
 TEST_F(FileTest, WriteFileStringReportsTheStepAndNeverRaises) {
@@ -114,17 +100,13 @@ TEST_F(FileTest, CosmeticTrimStartsTheFileAtALine) {
   const std::string tail = big.substr(big.size() - 20001);
   EXPECT_EQ(GetFile(path), tail.substr(tail.find('\n') + 1));
   EXPECT_EQ(GetFile(path).size(), 20000u);  // the cut fell just before a line feed
+  // A single line stays, with or without its line end.
+  for (const char* line : {"one line without end", "only line\n"}) {
+    PutFile(path, line);
+    TrimFileToSizeCosmetic(path, 20000);
+    EXPECT_EQ(GetFile(path), line);
+  }
   EXPECT_TRUE(shown.empty());
-}
-
-TEST_F(FileTest, CosmeticTrimLeavesASingleLineAlone) {
-  const std::string path = dir / "DebugLog.Txt";
-  PutFile(path, "one line without end");
-  TrimFileToSizeCosmetic(path, 20000);
-  EXPECT_EQ(GetFile(path), "one line without end");
-  PutFile(path, "only line\n");
-  TrimFileToSizeCosmetic(path, 20000);
-  EXPECT_EQ(GetFile(path), "only line\n");
 }
 
 TEST_F(FileTest, CosmeticTrimOfAMissingLogLeavesAnEmptyFile) {

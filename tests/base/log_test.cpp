@@ -38,15 +38,6 @@ TEST_F(LogTest, AFailingLogWriteIsDroppedSilently) {
   EXPECT_FALSE(std::filesystem::exists(dir / "no"));
 }
 
-TEST_F(LogTest, ErrorTextCarriesTheCheckpoint) {
-  EXPECT_EQ(ErrorText("Request Failed", "x"), "Error in Request Failed.0 with x");
-  Checkpoint = 4400;
-  EXPECT_EQ(ErrorText("TrimFileToSizeCosmetic: /p/DebugLog.Txt", "Denied"),
-            "Error in TrimFileToSizeCosmetic: /p/DebugLog.Txt.4400 with Denied");
-  Checkpoint = -7;
-  EXPECT_EQ(ErrorText("a", "b"), "Error in a.-7 with b");
-}
-
 TEST_F(LogTest, ShowErrorLogsThenShows) {
   Checkpoint = 1102;
   ShowError("Request Failed", "The last successful operation was <Openning>");
