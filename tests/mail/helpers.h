@@ -67,6 +67,14 @@ inline std::unique_ptr<TmsAttItem> Att(const std::string& name, const std::strin
   return a;
 }
 
+// Each attachment as "file name, content type: bytes".
+inline std::vector<std::string> Parts(const TmsAttList& list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list.Count(); ++i)
+    out.push_back(list[i].FileName() + ", " + list[i].ContentType() + ": " + list[i].Stream().Data());
+  return out;
+}
+
 inline std::string Encode(TmsCustomMessage& m) {
   TMemoryStream out;
   m.SaveToStream(out);
