@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "mail/headers.h"
@@ -87,21 +88,14 @@ TEST(Parameter, PicksQuotedAndPlainValues) {
 
 TEST(Address, ParsesTheThreeForms) {
   std::string name = "old", address = "old";
-  ParseAddress("\"J. Smith\" <js@x.org>", name, address);
-  EXPECT_EQ(name, "J. Smith");
-  EXPECT_EQ(address, "js@x.org");
-  ParseAddress("js@x.org", name, address);
-  EXPECT_EQ(name, "");
-  EXPECT_EQ(address, "js@x.org");
-  ParseAddress("js@x.org (J. Smith)", name, address);
-  EXPECT_EQ(name, "J. Smith");
-  EXPECT_EQ(address, "js@x.org");
-  ParseAddress("<only@x.org>", name, address);
-  EXPECT_EQ(name, "");
-  EXPECT_EQ(address, "only@x.org");
-  ParseAddress("a@x (", name, address);
-  EXPECT_EQ(name, "");
-  EXPECT_EQ(address, "a@x");
+  for (const auto& [text, want_name, want_address] :
+       {std::tuple{"\"J. Smith\" <js@x.org>", "J. Smith", "js@x.org"}, {"js@x.org", "", "js@x.org"},
+        {"js@x.org (J. Smith)", "J. Smith", "js@x.org"}, {"<only@x.org>", "", "only@x.org"},
+        {"a@x (", "", "a@x"}}) {
+    ParseAddress(text, name, address);
+    EXPECT_EQ(name, want_name) << text;
+    EXPECT_EQ(address, want_address) << text;
+  }
   ParseAddress(std::string(300, 'n') + " <" + std::string(300, 'a') + ">", name, address);
   EXPECT_EQ(name.size(), 255u);
   EXPECT_EQ(address.size(), 255u);
