@@ -83,11 +83,8 @@ TEST(HeaderWords, CrossChecksWithPythonEmailHeader) {
     const std::string expected = Unhex(row.substr(tab + 1));
     // As a header: the folded lines are entries of their own.
     TmsHeaders headers;
-    std::size_t start = 0;
-    for (std::size_t lf; (lf = folded.find('\n', start)) != std::string::npos; start = lf + 1) {
-      headers.push_back((start == 0 ? "Subject: " : "") + folded.substr(start, lf - start));
-    }
-    headers.push_back((start == 0 ? "Subject: " : "") + folded.substr(start));
+    for (const std::string& l : SplitLines(folded))
+      headers.push_back((headers.empty() ? "Subject: " : "") + l);
     headers.push_back("To: someone@example.org");
     EXPECT_EQ(GetHeaderValue(headers, "Subject"), expected) << folded;
     ++cases;
