@@ -356,3 +356,16 @@ TEST(Encoder, MultipartTypeWithoutAttachmentsFails) {
   m.SetContentType("text/html");  // body and no attachments: single part of item 0
   EXPECT_THROW(Encode(m), EError);
 }
+
+// A second empty line before a separator would become data of a text
+// attachment.
+TEST(Encoder, OneEmptyLineBetweenParts) {
+  TmsMessage m;
+  Request(m);
+  m.Attachments().Add(Att("a.txt", "first\r\n"));
+  m.Attachments().Add(Att("b.txt", "second\r\n"));
+  const std::string wire = Encode(m);
+  EXPECT_NE(wire.find("\r\n\r\nfirst\r\n\r\n--" + BoundaryOf(wire) + "\r\nContent-Type"),
+            std::string::npos)
+      << wire;
+}
