@@ -51,6 +51,22 @@ struct Setup {
   TestFolders f;
 };
 
+QPoint Centred(const QWidget& w) {
+  const QRect screen = w.screen()->geometry();
+  return {(screen.width() - w.frameGeometry().width() + 1) / 2,
+          (screen.height() - w.frameGeometry().height() + 1) / 2};
+}
+
+// Runs the event loop from `first` until the program ends; 7 if it never does.
+int RunUntilExit(const std::function<void()>& first) {
+  QTimer::singleShot(0, first);
+  QTimer safety;
+  safety.setSingleShot(true);
+  QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+  safety.start(10000);
+  return QCoreApplication::exec();
+}
+
 // Takes the URLs the window hands to the desktop instead of opening them.
 class TUrlCatcher : public QObject {
   Q_OBJECT
@@ -79,9 +95,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(hand.texts[0], std::string("The required field, A<u>d</u>dress is empty"));
     QVERIFY(!SettingsComplete);
     QVERIFY(w.isVisible());
-    const QRect screen = w.screen()->geometry();
-    QCOMPARE(w.pos(), QPoint((screen.width() - w.frameGeometry().width() + 1) / 2,
-                             (screen.height() - w.frameGeometry().height() + 1) / 2));
+    QCOMPARE(w.pos(), Centred(w));
     QCOMPARE(w.txtEmail->text(), QString());
     QCOMPARE(w.optConfirm->ItemIndex(), 2);
     QCOMPARE(w.optEnabled->ItemIndex(), 0);
@@ -441,9 +455,7 @@ class MainWindowTest : public QObject {
     w.move(0, 0);
     w.TaskIcon1->Callback(id, TTaskIcon::Mouse::RightUp, {5, 5});
     QVERIFY(w.isVisible());
-    const QRect screen = w.screen()->geometry();
-    QCOMPARE(w.pos(), QPoint((screen.width() - w.frameGeometry().width() + 1) / 2,
-                             (screen.height() - w.frameGeometry().height() + 1) / 2));
+    QCOMPARE(w.pos(), Centred(w));
     w.move(3, 3);
     w.TaskIcon1->Callback(id, TTaskIcon::Mouse::RightUp, {5, 5});
     QVERIFY(w.pos() != QPoint(3, 3));
@@ -496,12 +508,7 @@ class MainWindowTest : public QObject {
       w.ShowCentred();  // a visible window does not hold the program
       s.f.Write(s.f.program + "Installer.Flg", "");
       TrayIconDim = true;
-      QTimer::singleShot(0, [&] { w.Timer1Timer(); });
-      QTimer safety;
-      safety.setSingleShot(true);
-      QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(7); });
-      safety.start(10000);
-      code = QCoreApplication::exec();
+      code = RunUntilExit([&] { w.Timer1Timer(); });
     }
     QCOMPARE(code, 0);
     QVERIFY(!FileExists(s.f.program + "Installer.Flg"));
@@ -513,12 +520,7 @@ class MainWindowTest : public QObject {
     Setup s;
     TfrmProps w;
     w.ShowCentred();
-    QTimer::singleShot(0, [&] { w.btnUnload->click(); });
-    QTimer safety;
-    safety.setSingleShot(true);
-    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(7); });
-    safety.start(10000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(RunUntilExit([&] { w.btnUnload->click(); }), 0);
     QCOMPARE(Checkpoint, 99999);
   }
 
