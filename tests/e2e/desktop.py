@@ -308,9 +308,7 @@ class Desktop(_Session):
         uid, gid = pwd.getpwnam(user).pw_uid, grp.getgrnam(group).gr_gid
         os.chmod(self.tmp, 0o711)
         for top in (self.home, self.config, self.runtime):
-            for folder, dirs, files in os.walk(top):
-                for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
-                    os.chown(name, uid, gid)
+            _chown_tree(top, uid, gid)
         return ["setpriv", "--reuid=" + user, "--regid=" + group, "--clear-groups", "--"]
 
     # -- windows ------------------------------------------------------------
@@ -513,16 +511,17 @@ def as_unprivileged():
     return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
+def _chown_tree(top, uid, gid):
+    for folder, dirs, files in os.walk(top):
+        for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
+            os.chown(name, uid, gid)
+
+
 def give_away(path):
     """Makes a folder tree the unprivileged user's, when we are root."""
-    if os.geteuid() != 0:
-        return
-    import pwd
-    user = pwd.getpwnam("nobody")
-    for root, dirs, files in os.walk(path):
-        os.chown(root, user.pw_uid, user.pw_gid)
-        for f in files:
-            os.chown(os.path.join(root, f), user.pw_uid, user.pw_gid)
+    if os.geteuid() == 0:
+        user = pwd.getpwnam("nobody")
+        _chown_tree(path, user.pw_uid, user.pw_gid)
 
 
 class WaylandSession(_Session):
