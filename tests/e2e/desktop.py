@@ -714,15 +714,15 @@ class Tolvane:
     def stop(self):
         self.smtp.stop()
 
-    def write_settings(self, port=None, servers=(), **general):
+    def write_settings(self, port=None, **general):
         """TOLVANE.INI with the user's address and this mail server (or one at
         port); keys of [General] given here are added or replace the
-        defaults, lines of servers are added to [Servers]."""
+        defaults."""
         keys = {"Email": "me@home.test", "Confirm": 2, "Enabled": 0, "CheckHistory": 1,
                 "TipEnabled": 0}
         keys.update(general)
         lines = ["[General]"] + ["%s=%s" % kv for kv in keys.items()]
-        lines += ["[Servers]", "SMTP=127.0.0.1:%d" % (port or self.smtp.port)] + list(servers)
+        lines += ["[Servers]", "SMTP=127.0.0.1:%d" % (port or self.smtp.port)]
         self.desktop.write_file(self.desktop.settings_file(), "\r\n".join(lines) + "\r\n")
 
     def start(self, cwd=None, wait=True, **env):
