@@ -193,6 +193,12 @@ class _Session:
     def settings_file(self, name="tolvane", file="TOLVANE.INI"):
         return os.path.join(self.config, name, file)
 
+    def write_file(self, path, data):
+        """Writes a file, and its folders, for the session's programs."""
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode())
+
 
 class Desktop(_Session):
     def __init__(self, artifacts, name, width=1024, height=768, window_manager=True, tray=True):
@@ -249,9 +255,6 @@ class Desktop(_Session):
                                "--expand", "false"])
         wait_until(self.tray_host_present, what="the tray host")
 
-    def stop_tray_host(self):
-        self._stop("trayer")
-
     def end_display(self):
         """Ends the X server at once, as a logout does."""
         self.x11.close()
@@ -305,16 +308,17 @@ class Desktop(_Session):
         uid, gid = pwd.getpwnam(user).pw_uid, grp.getgrnam(group).gr_gid
         os.chmod(self.tmp, 0o711)
         for top in (self.home, self.config, self.runtime):
-            for folder, dirs, files in os.walk(top):
-                for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
-                    os.chown(name, uid, gid)
+            _chown_tree(top, uid, gid)
         return ["setpriv", "--reuid=" + user, "--regid=" + group, "--clear-groups", "--"]
 
     # -- windows ------------------------------------------------------------
 
+    def _tool(self, *argv):
+        return subprocess.run([str(a) for a in argv], env=self.env(), capture_output=True,
+                              text=True, timeout=DEFAULT_TIMEOUT)
+
     def xdotool(self, *args, check=True):
-        r = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env(),
-                           capture_output=True, text=True, timeout=DEFAULT_TIMEOUT)
+        r = self._tool("xdotool", *args)
         if check and r.returncode != 0:
             raise DesktopError("xdotool %s: %s" % (" ".join(map(str, args)), r.stderr.strip()))
         return r.stdout
@@ -341,13 +345,9 @@ class Desktop(_Session):
     def wait_no_window(self, name, timeout=DEFAULT_TIMEOUT):
         wait_until(lambda: not self.windows(name=name), timeout, "no window named %r" % name)
 
-    def window_name(self, window):
-        return self.xdotool("getwindowname", window, check=False).strip()
-
     def geometry(self, window):
         """(x, y, width, height) of a window's client area on the screen."""
-        out = subprocess.run(["xwininfo", "-id", str(window)], env=self.env(),
-                             capture_output=True, text=True, timeout=DEFAULT_TIMEOUT).stdout
+        out = self._tool("xwininfo", "-id", window).stdout
         def field(label):
             m = re.search(label + r":\s+(-?\d+)", out)
             if not m:
@@ -356,39 +356,28 @@ class Desktop(_Session):
         return (field("Absolute upper-left X"), field("Absolute upper-left Y"),
                 field("Width"), field("Height"))
 
-    def is_viewable(self, window):
-        out = subprocess.run(["xwininfo", "-id", str(window)], env=self.env(),
-                             capture_output=True, text=True, timeout=DEFAULT_TIMEOUT).stdout
-        return "IsViewable" in out
-
     def wm_state(self, window):
         """"Normal", "Iconic" or "Withdrawn" (also for a window that is gone)."""
-        out = subprocess.run(["xprop", "-id", str(window), "WM_STATE"], env=self.env(),
-                             capture_output=True, text=True, timeout=DEFAULT_TIMEOUT).stdout
+        out = self._tool("xprop", "-id", window, "WM_STATE").stdout
         m = re.search(r"window state: (\w+)", out)
         return m.group(1) if m else "Withdrawn"
 
     def frame_extents(self, window):
         """(left, right, top, bottom) that the window manager adds."""
-        out = subprocess.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"], env=self.env(),
-                             capture_output=True, text=True, timeout=DEFAULT_TIMEOUT).stdout
+        out = self._tool("xprop", "-id", window, "_NET_FRAME_EXTENTS").stdout
         m = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out)
         return tuple(int(v) for v in m.groups()) if m else (0, 0, 0, 0)
 
     def _parent(self, window):
-        out = subprocess.run(["xwininfo", "-id", str(window), "-tree"], env=self.env(),
-                             capture_output=True, text=True, timeout=DEFAULT_TIMEOUT).stdout
+        out = self._tool("xwininfo", "-id", window, "-tree").stdout
         m = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?", out)
         if not m or m.group(2):
             return None
         return int(m.group(1), 16)
 
-    def _tray_panels(self):
-        return self.windows(cls="trayer", visible=False)
-
     def tray_icons(self, cls):
         """Tray icon windows of programs whose window class is cls."""
-        panels = set(self._tray_panels())
+        panels = set(self.windows(cls="trayer", visible=False))
         icons = []
         for w in self.windows(cls=cls, visible=True):
             parent = self._parent(w)
@@ -417,8 +406,10 @@ class Desktop(_Session):
         time.sleep(0.05)
         self.xdotool("click", button)
 
-    def move_pointer(self, x, y):
-        self.xdotool("mousemove", x, y)
+    def copy(self, text):
+        """Sets the clipboard with xclip."""
+        subprocess.run(["xclip", "-selection", "clipboard", "-i"], input=text.encode(),
+                       env=self.env(), check=True, timeout=10)
 
     def key(self, *keys, window=None):
         if window is not None:
@@ -520,16 +511,17 @@ def as_unprivileged():
     return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
+def _chown_tree(top, uid, gid):
+    for folder, dirs, files in os.walk(top):
+        for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
+            os.chown(name, uid, gid)
+
+
 def give_away(path):
     """Makes a folder tree the unprivileged user's, when we are root."""
-    if os.geteuid() != 0:
-        return
-    import pwd
-    user = pwd.getpwnam("nobody")
-    for root, dirs, files in os.walk(path):
-        os.chown(root, user.pw_uid, user.pw_gid)
-        for f in files:
-            os.chown(os.path.join(root, f), user.pw_uid, user.pw_gid)
+    if os.geteuid() == 0:
+        user = pwd.getpwnam("nobody")
+        _chown_tree(path, user.pw_uid, user.pw_gid)
 
 
 class WaylandSession(_Session):
@@ -686,86 +678,118 @@ class WaylandSession(_Session):
 
     def write_file(self, path, data):
         """Writes a file (and its folders) that the session's user owns."""
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data if isinstance(data, bytes) else data.encode())
+        super().write_file(path, data)
         give_away(self.tmp)
 
 
+def entered(test, session):
+    """session started for a unittest test and stopped at its clean-up."""
+    session.__enter__()
+    test.addCleanup(session.stop)
+    return session
+
+
+def tolvane_on(test, session, bin_dir):
+    """Tolvane on session, which is started for test; both go at its clean-up."""
+    t = Tolvane(entered(test, session), bin_dir)
+    test.addCleanup(t.stop)
+    return t
+
+
 class Tolvane:
-    """Tolvane's own program folder on a desktop, with a mail server: its
-    settings, debug log, history and the ways a user reaches it."""
+    """Tolvane's own program folder on a desktop or Wayland session, with a
+    mail server: its settings, debug log, history and the ways a user
+    reaches it."""
 
     def __init__(self, desktop, bin_dir):
         self.desktop = desktop
-        self.folder = desktop.program_folder(bin_dir)
-        self.program = os.path.join(self.folder, "tolvane")
+        # Made first: a Wayland session gives it to its user with the program.
         self.work = os.path.join(desktop.tmp, "work")
         os.makedirs(self.work)
+        self.folder = desktop.program_folder(bin_dir)
+        self.program = os.path.join(self.folder, "tolvane")
         self.smtp = SmtpServer(os.path.join(desktop.tmp, "mail"))
         self.proc = None
 
     def stop(self):
         self.smtp.stop()
 
-    def write_settings(self, **general):
-        """TOLVANE.INI with the user's address and this mail server; keys of
-        [General] given here are added or replace the defaults."""
+    def write_settings(self, port=None, **general):
+        """TOLVANE.INI with the user's address and this mail server (or one at
+        port); keys of [General] given here are added or replace the
+        defaults."""
         keys = {"Email": "me@home.test", "Confirm": 2, "Enabled": 0, "CheckHistory": 1,
                 "TipEnabled": 0}
         keys.update(general)
-        path = self.desktop.settings_file()
-        os.makedirs(os.path.dirname(path), exist_ok=True)
         lines = ["[General]"] + ["%s=%s" % kv for kv in keys.items()]
-        lines += ["[Servers]", "SMTP=127.0.0.1:%d" % self.smtp.port]
-        with open(path, "wb") as f:
-            f.write(("\r\n".join(lines) + "\r\n").encode())
+        lines += ["[Servers]", "SMTP=127.0.0.1:%d" % (port or self.smtp.port)]
+        self.desktop.write_file(self.desktop.settings_file(), "\r\n".join(lines) + "\r\n")
 
     def start(self, cwd=None, wait=True, **env):
         """Starts the tray program; with wait, until it has loaded its servers."""
+        mark = len(self.log())
         self.proc = self.desktop._spawn("tolvane", [self.program],
                                         env=self.desktop.env(**env), cwd=cwd or self.work)
         if wait:
-            self.wait_log("Loaded Server File")
+            wait_until(lambda: "Loaded Server File" in self.log()[mark:]
+                       or self.proc.poll() is not None, what="start-up")
+            if self.proc.poll() is not None:
+                raise DesktopError("Tolvane ended at start-up: " + self.output())
             time.sleep(0.5)  # the clipboard watch is joined just after
         return self.proc
 
     def output(self):
         return self.desktop.log("tolvane")
 
-    def log(self):
-        path = os.path.join(self.folder, "DebugLog.Txt")
+    def lines(self, name):
+        """The lines of a file in the program folder (none when it is missing)."""
+        path = os.path.join(self.folder, name)
         if not os.path.exists(path):
             return []
         with open(path, "rb") as f:
-            return [line.split(": ", 1)[-1] for line in f.read().decode().split("\r\n") if line]
+            return [line for line in f.read().decode().split("\r\n") if line]
+
+    def log(self):
+        """The debug log's lines without their date and time."""
+        return [line.split(": ", 1)[-1] for line in self.lines("DebugLog.Txt")]
 
     def wait_log(self, line, after=0, timeout=DEFAULT_TIMEOUT):
         wait_until(lambda: line in self.log()[after:], timeout, repr(line) + " in the debug log")
 
     def history(self):
-        path = os.path.join(self.folder, "History.Dat")
-        if not os.path.exists(path):
-            return []
-        with open(path, "rb") as f:
-            return [h.split(" ")[0] for h in f.read().decode().split("\r\n") if h]
+        """The addresses in History.Dat, newest first."""
+        return [h.split(" ")[0] for h in self.lines("History.Dat")]
 
-    def copy(self, text):
-        subprocess.run(["xclip", "-selection", "clipboard", "-i"], input=text.encode(),
-                       env=self.desktop.env(), check=True, timeout=10)
+    def outbox(self):
+        """The addresses waiting in Outbox.Dat, in their order."""
+        return [line.split("\t")[0] for line in self.lines("Outbox.Dat")]
 
-    def wait_messages(self, count):
-        wait_until(lambda: len(self.smtp.messages()) >= count, DEFAULT_TIMEOUT,
-                   "%d messages" % count)
+    def copy(self, data, **kw):
+        self.desktop.copy(data, **kw)
+
+    def lines_after_copy(self, data, settle=1.0, **kw):
+        """What the debug log says after a copy of data, once the change is seen."""
+        mark = len(self.log())
+        self.copy(data, **kw)
+        self.wait_log("CB change detected", mark)
+        time.sleep(settle)
+        return self.log()[mark:]
+
+    def wait_messages(self, count, timeout=DEFAULT_TIMEOUT):
+        wait_until(lambda: len(self.smtp.messages()) >= count, timeout, "%d messages" % count)
         time.sleep(0.5)  # nothing more arrives
         if len(self.smtp.messages()) != count:
             raise DesktopError("%d messages, not %d" % (len(self.smtp.messages()), count))
 
-    def request(self, url, timeout=60, **env):
-        """tolvane --request URL run to its end."""
-        return subprocess.run([self.program, "--request", url], env=self.desktop.env(**env),
-                              cwd=self.work, capture_output=True, text=True, timeout=timeout,
+    def command(self, *args, timeout=60, **env):
+        """The program run to its end with args."""
+        return subprocess.run([self.program, *args], env=self.desktop.env(**env), cwd=self.work,
+                              capture_output=True, text=True, timeout=timeout,
                               stdin=subprocess.DEVNULL)
+
+    def request(self, url, **kw):
+        """tolvane --request URL run to its end."""
+        return self.command("--request", url, **kw)
 
     def end(self, timeout=DEFAULT_TIMEOUT):
         """Waits for the tray program to end; its exit code."""

@@ -66,29 +66,28 @@ class ComposeFromCopiedFolder(unittest.TestCase):
         # The settings folder is only read.
         self.assertFalse(os.path.exists(self.config))
 
-    def test_an_https_address_is_a_web_request(self):
-        r = self.compose("HTTPS://www.example.org/docs/index.html#intro")
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout, "To: pages@example.org\nSubject: Page request\n\n"
-                                   "GET HTTPS://www.example.org/docs/index.html\n")
-
-    def test_the_slash_rule_of_the_clipboard(self):
-        self.assertIn("GET http://www.example.org/\n", self.compose("http://www.example.org").stdout)
-        self.assertIn("GET news:comp.lang.misc/\n", self.compose("news:comp.lang.misc").stdout)
-        self.assertIn("GET gopher://g.example.org/1/x\n",
-                      self.compose("gopher://g.example.org/1/x").stdout)
-
-    def test_files_and_ftp(self):
-        r = self.compose("HTTP://www.example.org/pub/tool.ZIP?mirror=2")
-        self.assertEqual(r.stdout, "To: files@example.org\nSubject: File request\n\n"
-                                   "SEND HTTP://www.example.org/pub/tool.ZIP?mirror=2\n")
-        r = self.compose("ftp://ftp.example.org/pub/tools/unzip.exe")
-        self.assertEqual(r.stdout, "To: ftpmail@example.org\nSubject: FTP request\n\n"
-                                   "open ftp.example.org\nbinary\nuuencode\nchdir /pub/tools\n"
-                                   "get unzip.exe\nquit\n")
-        r = self.compose("ftp://ftp.example.org")
-        self.assertEqual(r.stdout, "To: ftpmail@example.org\nSubject: FTP request\n\n"
-                                   "open ftp.example.org\nbinary\nuuencode\nls\nquit\n")
+    def test_each_kind_of_address_goes_to_its_server(self):
+        page = "To: pages@example.org\nSubject: Page request\n\nGET "
+        ftp = ("To: ftpmail@example.org\nSubject: FTP request\n\n"
+               "open ftp.example.org\nbinary\nuuencode\n")
+        cases = {
+            "HTTPS://www.example.org/docs/index.html#intro":
+                page + "HTTPS://www.example.org/docs/index.html\n",
+            # The slash rule of the clipboard.
+            "http://www.example.org": page + "http://www.example.org/\n",
+            "news:comp.lang.misc": page + "news:comp.lang.misc/\n",
+            "gopher://g.example.org/1/x": page + "gopher://g.example.org/1/x\n",
+            "HTTP://www.example.org/pub/tool.ZIP?mirror=2":
+                "To: files@example.org\nSubject: File request\n\n"
+                "SEND HTTP://www.example.org/pub/tool.ZIP?mirror=2\n",
+            "ftp://ftp.example.org/pub/tools/unzip.exe":
+                ftp + "chdir /pub/tools\nget unzip.exe\nquit\n",
+            "ftp://ftp.example.org": ftp + "ls\nquit\n",
+        }
+        for url, mail in cases.items():
+            with self.subTest(url=url):
+                r = self.compose(url)
+                self.assertEqual((r.returncode, r.stdout), (0, mail), r.stderr)
 
     def test_saved_choices_and_sender_are_used(self):
         self.settings("[General]\nEmail=me@example.net\n[Servers]\nHTTPBinary=archive@example.org\n"
@@ -104,11 +103,11 @@ class ComposeFromCopiedFolder(unittest.TestCase):
     def test_text_that_is_no_request_exits_1(self):
         for text in ["mailto:me@example.org", "https:/www.example.org/", "http://a b/",
                      " http://www.example.org/", "http://x/\nhttp://y/", "just words", ""]:
-            r = self.compose(text)
-            self.assertEqual(r.returncode, 1, text)
-            self.assertEqual(r.stdout, "")
-            self.assertEqual(r.stderr.count("\n"), 1, r.stderr)
-            self.assertTrue(r.stderr.startswith("tolvane: not a request"), r.stderr)
+            with self.subTest(text=text):
+                r = self.compose(text)
+                self.assertEqual((r.returncode, r.stdout), (1, ""))
+                self.assertEqual(r.stderr.count("\n"), 1, r.stderr)
+                self.assertTrue(r.stderr.startswith("tolvane: not a request"), r.stderr)
 
     def test_a_missing_or_unreadable_server_list_exits_2(self):
         # Without its server list the folder is no program folder: the list

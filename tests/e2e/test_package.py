@@ -18,7 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, HERE)
 import e2e_args  # noqa: E402
-from desktop import Desktop, SmtpServer, wait_until  # noqa: E402
+from desktop import Desktop, SmtpServer, entered, wait_until  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 APP_ID = "org.tolvane.Tolvane"
@@ -101,9 +101,7 @@ class InstalledPackage(unittest.TestCase):
             self.assertEqual((r.returncode, r.stderr), (0, ""), page)
 
     def test_a_user_runs_it_read_only_with_state_and_servers_of_their_own(self):
-        d = Desktop(ARGS.artifacts, "package")
-        d.__enter__()
-        self.addCleanup(d.stop)
+        d = entered(self, Desktop(ARGS.artifacts, "package"))
         smtp = SmtpServer(os.path.join(d.tmp, "mail"))
         self.addCleanup(smtp.stop)
         as_nobody = d.hand_to("nobody", "nogroup")
@@ -143,18 +141,14 @@ class InstalledPackage(unittest.TestCase):
             self.assertIn(("LocalRoot=" + state + "/\r\n").encode(), f.read())
 
         # The user's own server list wins over the shipped one.
-        os.makedirs(mine, exist_ok=True)
-        with open(os.path.join(mine, "uservers.dat"), "w", newline="") as f:
-            f.write(MY_SERVERS)
-        with open(d.settings_file(), "wb") as f:
-            f.write(("[General]\r\nEmail=me@home.test\r\nConfirm=2\r\nEnabled=0\r\n"
-                     "CheckHistory=1\r\nTipEnabled=0\r\n[Servers]\r\nSMTP=127.0.0.1:%d\r\n"
-                     % smtp.port).encode())
+        d.write_file(os.path.join(mine, "uservers.dat"), MY_SERVERS)
+        d.write_file(d.settings_file(), "[General]\r\nEmail=me@home.test\r\nConfirm=2\r\n"
+                     "Enabled=0\r\nCheckHistory=1\r\nTipEnabled=0\r\n[Servers]\r\n"
+                     "SMTP=127.0.0.1:%d\r\n" % smtp.port)
         d.hand_to("nobody", "nogroup")
 
         def copy_and_wait(url, count):
-            subprocess.run(["xclip", "-selection", "clipboard", "-i"], input=url.encode(),
-                           env=d.env(), check=True, timeout=10)
+            d.copy(url)
             wait_until(lambda: len(smtp.messages()) >= count, 20, "%d messages" % count)
             time.sleep(0.5)  # the history entry follows the server's answer
 

@@ -11,7 +11,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import e2e_args  # noqa: E402
-from desktop import Desktop, SmtpServer, Tolvane, wait_until  # noqa: E402
+from desktop import Desktop, tolvane_on, wait_until  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 
@@ -42,10 +42,11 @@ def page_request(url):
 class RequestRoad(unittest.TestCase):
     def setUp(self):
         self.desktop = Desktop(ARGS.artifacts, "request", 1024, 768)
-        self.desktop.__enter__()
-        self.addCleanup(self.desktop.stop)
-        self.t = Tolvane(self.desktop, ARGS.bin)
-        self.addCleanup(self.t.stop)
+        self.t = tolvane_on(self, self.desktop, ARGS.bin)
+
+    def assertCopyOnlyLogged(self, url):
+        self.assertEqual(self.t.lines_after_copy(url), ["CB change detected"])
+        self.assertEqual(self.t.smtp.messages(), [])
 
     def test_a_copy_sends_the_request_and_the_test_message_once(self):
         t = self.t
@@ -56,9 +57,7 @@ class RequestRoad(unittest.TestCase):
         env, data = t.smtp.messages()[0]
         self.assertEqual(env[1:3], ["me@home.test", "pages@example.org"])
         self.assertEqual(unstamped(data), page_request("http://host/docs/page.html"))
-        env, data = t.smtp.messages()[1]
-        self.assertEqual(env[2], "me@home.test")
-        self.assertIn("Subject:  Test Message from your copy of Tolvane", data)
+        # The test message's content is the dispatch test's; its flag lies where Tolvane started.
         self.assertTrue(os.path.exists(os.path.join(t.work, "Test Message.Flg")))
         t.copy("http://host/second.htm")
         t.wait_messages(3)
@@ -106,23 +105,12 @@ class RequestRoad(unittest.TestCase):
         icon = d.tray_icon("tolvane")
         d.click(icon, button=1)
         time.sleep(0.5)
-        mark = len(t.log())
-        t.copy("http://host/while-off.htm")
-        t.wait_log("CB change detected", mark)
-        time.sleep(1.0)
-        self.assertEqual(t.log()[mark:], ["CB change detected"])
-        self.assertEqual(t.smtp.messages(), [])
+        self.assertCopyOnlyLogged("http://host/while-off.htm")
 
     def test_a_dim_icon_stored_at_the_last_end_means_disabled(self):
-        t = self.t
-        t.write_settings(Enabled=0, TrayIconDim=1)
-        t.start()
-        mark = len(t.log())
-        t.copy("http://host/behind-a-dim-icon.htm")
-        t.wait_log("CB change detected", mark)
-        time.sleep(1.0)
-        self.assertEqual(t.log()[mark:], ["CB change detected"])
-        self.assertEqual(t.smtp.messages(), [])
+        self.t.write_settings(Enabled=0, TrayIconDim=1)
+        self.t.start()
+        self.assertCopyOnlyLogged("http://host/behind-a-dim-icon.htm")
 
     def test_a_failed_send_shows_the_box_and_records_nothing(self):
         t, d = self.t, self.desktop
@@ -136,10 +124,7 @@ class RequestRoad(unittest.TestCase):
         d.screenshot("request_failure_box", box)
         failures = lambda: [l for l in t.log()[mark:] if l.startswith("Error in Request Failed.")]
         wait_until(failures, 20, "the failure in the log")
-        # The error that ended the request follows on a line of its own.
-        self.assertRegex(failures()[0], r"^Error in Request Failed\.-?\d+ with The last "
-                                        r"successful operation was <Openning>\n"
-                                        r"\[10061\] Connection refused$")
+        self.assertTrue(failures()[0].endswith("\n[10061] Connection refused"), failures())
         d.key("Return", window=box)
         d.wait_no_window("^Tolvane$")
         self.assertEqual(t.stop_with_flag(), 0, t.output())

@@ -13,7 +13,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import e2e_args  # noqa: E402
-from desktop import Desktop, Tolvane, wait_until  # noqa: E402
+from desktop import Desktop, tolvane_on  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 CONFIRM = "^Confirm$"
@@ -22,12 +22,8 @@ STOP_WITHIN = 6 + 3  # the timer's 6 seconds, and time to end
 
 class Stops(unittest.TestCase):
     def open_desktop(self, **kw):
-        self.desktop = Desktop(ARGS.artifacts, "stops", 1024, 768, **kw)
-        self.desktop.__enter__()
-        self.addCleanup(self.desktop.stop)
-        self.t = Tolvane(self.desktop, ARGS.bin)
-        self.addCleanup(self.t.stop)
-        return self.desktop, self.t
+        d = Desktop(ARGS.artifacts, "stops", 1024, 768, **kw)
+        return d, tolvane_on(self, d, ARGS.bin)
 
     def assertEndedCleanly(self, code, t):
         self.assertEqual(code, 0, t.output())

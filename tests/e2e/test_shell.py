@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_args  # noqa: E402
-from desktop import Desktop, wait_until  # noqa: E402
+from desktop import Desktop, entered, wait_until  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 SCREEN = (1024, 768)
@@ -41,9 +41,7 @@ def is_blue(rgb):
 
 class FirstStartAndTray(unittest.TestCase):
     def setUp(self):
-        self.desktop = Desktop(ARGS.artifacts, "shell", *SCREEN)
-        self.desktop.__enter__()
-        self.addCleanup(self.desktop.stop)
+        self.desktop = entered(self, Desktop(ARGS.artifacts, "shell", *SCREEN))
         self.folder = self.desktop.program_folder(ARGS.bin)
         self.program = os.path.join(self.folder, "tolvane")
 

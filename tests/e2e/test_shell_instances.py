@@ -9,7 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_args  # noqa: E402
-from desktop import Desktop, wait_until  # noqa: E402
+from desktop import Desktop, entered, wait_until  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 SETTINGS = ("[General]\r\nEmail=me@example.org\r\nTipEnabled=1\r\n"
@@ -18,14 +18,10 @@ SETTINGS = ("[General]\r\nEmail=me@example.org\r\nTipEnabled=1\r\n"
 
 class Instances(unittest.TestCase):
     def start_desktop(self, tray=True):
-        d = Desktop(ARGS.artifacts, "shell-instances", tray=tray)
-        d.__enter__()
-        self.addCleanup(d.stop)
+        d = entered(self, Desktop(ARGS.artifacts, "shell-instances", tray=tray))
         self.folder = d.program_folder(ARGS.bin)
         self.program = os.path.join(self.folder, "tolvane")
-        os.makedirs(os.path.dirname(d.settings_file()))
-        with open(d.settings_file(), "w", newline="") as f:
-            f.write(SETTINGS)
+        d.write_file(d.settings_file(), SETTINGS)
         return d
 
     def stop_by_flag(self, d, proc):

@@ -14,7 +14,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import e2e_args  # noqa: E402
-from desktop import SmtpServer, WaylandSession, wait_until  # noqa: E402
+from desktop import WaylandSession, tolvane_on, wait_until  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 
@@ -31,49 +31,21 @@ class WaylandTest(unittest.TestCase):
 
     def setUp(self):
         self.session = WaylandSession(ARGS.artifacts, "wayland", self.kind, self.xwayland)
-        self.session.__enter__()
-        self.addCleanup(self.session.stop)
-        self.folder = self.session.program_folder(ARGS.bin)
-        self.work = os.path.join(self.session.tmp, "work")
-        self.session.write_file(os.path.join(self.work, "Test Message.Flg"), " ")
-        self.smtp = SmtpServer(os.path.join(self.session.tmp, "mail"))
-        self.addCleanup(self.smtp.stop)
-        self.session.write_file(self.session.settings_file(), (
-            "[General]\r\nEmail=me@home.test\r\nConfirm=2\r\nEnabled=0\r\nCheckHistory=0\r\n"
-            "TipEnabled=0\r\n[Servers]\r\nSMTP=127.0.0.1:%d\r\n" % self.smtp.port))
-
-    def start_tolvane(self):
-        mark = len(self.log())
-        self.tolvane = self.session.launch([os.path.join(self.folder, "tolvane")], name="tolvane",
-                                           cwd=self.work)
-        wait_until(lambda: "Loaded Server File" in self.log()[mark:]
-                   or self.tolvane.poll() is not None, what="start-up")
-        self.assertIsNone(self.tolvane.poll(), self.session.log("tolvane"))
-        time.sleep(0.5)
+        self.t = tolvane_on(self, self.session, ARGS.bin)
+        self.smtp = self.t.smtp
+        self.session.write_file(os.path.join(self.t.work, "Test Message.Flg"), " ")
+        self.t.write_settings(CheckHistory=0)
 
     def stop_tolvane(self):
         # Its stop handler comes last in start-up, after the log's last line.
-        wait_until(lambda: catches(self.tolvane.pid, signal.SIGTERM), what="start-up's end")
-        self.tolvane.send_signal(signal.SIGTERM)
-        self.assertEqual(self.tolvane.wait(timeout=20), 0, self.session.log("tolvane"))
-
-    def log(self):
-        try:
-            with open(os.path.join(self.folder, "DebugLog.Txt"), "rb") as f:
-                text = f.read().decode()
-        except OSError:
-            return []
-        return [line.split(": ", 1)[-1] for line in text.split("\r\n") if line]
+        wait_until(lambda: catches(self.t.proc.pid, signal.SIGTERM), what="start-up's end")
+        self.t.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(self.t.end(), 0, self.t.output())
 
     def requests(self):
         """The address of each request the server got, in order."""
         return [data.split("GET ", 1)[1].split("\r\n", 1)[0]
                 for _, data in self.smtp.messages() if "GET " in data]
-
-    def wait_requests(self, count):
-        wait_until(lambda: len(self.smtp.messages()) >= count, 60, "%d messages" % count)
-        time.sleep(0.5)  # and nothing more
-        self.assertEqual(len(self.smtp.messages()), count)
 
 
 class Sway(WaylandTest):
@@ -81,35 +53,32 @@ class Sway(WaylandTest):
         s = self.session
         s.start_session_bus()
         s.start_tray_watcher()
-        self.start_tolvane()
+        self.t.start()
         wait_until(s.tray_items, what="the tray icon's registration")
         # Only the tray icon: no window of Tolvane exists, so none has focus.
         self.assertNotIn("Tolvane", s.windows())
 
         s.copy("http://host/docs/page.html")
-        self.wait_requests(1)
+        self.t.wait_messages(1, 60)
         self.assertEqual(self.requests(), ["http://host/docs/page.html"])
 
         # A picture is a change without text: logged, no request.
-        mark = len(self.log())
-        s.copy(b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR", mime="image/png")
-        wait_until(lambda: "CB change detected" in self.log()[mark:], what="the change")
-        time.sleep(0.5)
-        self.assertEqual(self.log()[mark:], ["CB change detected"])
+        self.assertEqual(self.t.lines_after_copy(b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 0.5,
+                                                 mime="image/png"), ["CB change detected"])
 
         # Fifty copies in a row: fifty dispatches, in order, none twice. The
         # compositor serves only the newest copy, so each is made once the
         # last one was seen (a user copies no faster; a slow sanitizer
         # build could otherwise be handed only the newest).
-        mark = len(self.log())
+        mark = len(self.t.log())
         burst = ["http://host/burst/%02d.html" % i for i in range(50)]
         for n, url in enumerate(burst, 1):
             s.copy(url)
-            wait_until(lambda: self.log()[mark:].count("CB change detected") >= n,
+            wait_until(lambda: self.t.log()[mark:].count("CB change detected") >= n,
                        what="copy %d seen" % n)
-        self.wait_requests(51)
+        self.t.wait_messages(51, 60)
         self.assertEqual(self.requests()[1:], burst)
-        self.assertEqual(self.log()[mark:].count("CB change detected"), 50)
+        self.assertEqual(self.t.log()[mark:].count("CB change detected"), 50)
 
         # A click on the icon (the host's Activate) switches Tolvane off.
         item = s.tray_items()[-1]
@@ -118,32 +87,27 @@ class Sway(WaylandTest):
                    "0", "0"])
         self.assertEqual(r.returncode, 0, r.stderr)
         time.sleep(0.5)
-        mark = len(self.log())
-        s.copy("http://host/while-off.html")
-        wait_until(lambda: "CB change detected" in self.log()[mark:], what="the change")
-        time.sleep(0.8)
-        self.assertEqual(self.log()[mark:], ["CB change detected"])
+        self.assertEqual(self.t.lines_after_copy("http://host/while-off.html", 0.8),
+                         ["CB change detected"])
         self.assertEqual(len(self.smtp.messages()), 51)
         self.stop_tolvane()
 
     def test_without_a_tray_watcher_the_window_shows_and_the_icon_comes_later(self):
         s = self.session
         s.start_session_bus()
-        self.start_tolvane()
+        self.t.start()
         wait_until(lambda: "Tolvane" in s.windows(), what="the main window")
         self.assertIn("No StatusNotifierWatcher on the session bus: showing the main window",
-                      self.log())
+                      self.t.log())
         s.start_tray_watcher()
         wait_until(s.tray_items, what="the tray icon's registration")
         self.assertEqual(len(s.tray_items()), 1)
         self.stop_tolvane()
 
-
     def test_the_confirmation_is_an_ordinary_box_of_the_window(self):
         s = self.session
-        with open(s.settings_file(), "rb") as f:
-            s.write_file(s.settings_file(), f.read().replace(b"Confirm=2", b"Confirm=0"))
-        self.start_tolvane()  # no session bus: no tray, the window shows
+        self.t.write_settings(CheckHistory=0, Confirm=0)
+        self.t.start()  # no session bus: no tray, the window shows
         wait_until(lambda: "Tolvane" in s.windows(), what="the main window")
         s.copy("http://host/asked.html")
         wait_until(lambda: "Confirm" in s.windows(), what="the confirmation box")
@@ -154,7 +118,7 @@ class Sway(WaylandTest):
                    what="the window back")
         time.sleep(0.5)
         self.assertEqual(self.smtp.messages(), [])
-        self.assertNotIn("Requesting", self.log())
+        self.assertNotIn("Requesting", self.t.log())
         self.stop_tolvane()
 
 
@@ -165,8 +129,8 @@ class Weston(WaylandTest):
     def test_no_data_control_runs_through_xwayland_and_says_so_once(self):
         note = ("The Wayland compositor offers no clipboard watching (data-control): "
                 "running through XWayland")
-        self.start_tolvane()
-        self.assertIn(note, self.log())
+        self.t.start()
+        self.assertIn(note, self.t.log())
         # The box is an X11 window: Tolvane runs on XWayland.
         wait_until(lambda: self.x_windows("^Tolvane$"), what="the notice box")
         with open(self.session.settings_file(), "rb") as f:
@@ -174,8 +138,8 @@ class Weston(WaylandTest):
         self.stop_tolvane()
 
         # The next start logs it again, without the box.
-        self.start_tolvane()
-        lines = self.log()
+        self.t.start()
+        lines = self.t.log()
         last_start = len(lines) - 1 - lines[::-1].index("Started Tolvane")
         self.assertEqual(lines[last_start + 1], note)
         time.sleep(1.0)
@@ -191,8 +155,8 @@ class WestonWithoutXWayland(WaylandTest):
     kind = "weston"
 
     def test_neither_data_control_nor_xwayland_is_said_and_tolvane_runs_on(self):
-        self.start_tolvane()
-        log = self.log()
+        self.t.start()
+        log = self.t.log()
         self.assertIn("The Wayland compositor offers no clipboard watching (data-control) and "
                       "there is no XWayland: copies are seen only while a Tolvane window has "
                       "the focus", log)

@@ -70,7 +70,8 @@ class PackedLauncher(unittest.TestCase):
         """Runs the launcher with a pseudo-terminal as its controlling
         terminal; answers the question once it shows; then, once then[0]
         shows, writes then[1]; when(pid) is called on every pass until it
-        returns True. Returns (output, exit status)."""
+        returns True. Returns the output; the launcher ends with 0 whatever
+        the answer or the failure."""
         pid, master = pty.fork()
         if pid == 0:
             os.chdir(self.cwd)
@@ -101,7 +102,20 @@ class PackedLauncher(unittest.TestCase):
                 then = None
         os.close(master)
         _, status = os.waitpid(pid, 0)
-        return output.decode().replace("\r\n", "\n"), os.waitstatus_to_exitcode(status)
+        output = output.decode().replace("\r\n", "\n")
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0, output)
+        return output
+
+    def run_without_terminal(self, env=None):
+        r = subprocess.run([self.launcher], stdin=subprocess.DEVNULL, capture_output=True,
+                           text=True, env=env or self.env(), start_new_session=True, timeout=60)
+        self.assertEqual(r.returncode, 0)
+        return r.stderr
+
+    def assertNothingLeft(self):
+        """No unpacked folder, and the setup program never ran."""
+        self.assertEqual(os.listdir(self.temp), [])
+        self.assertFalse(os.path.exists(self.record))
 
     def write_product_file(self, name, content):
         mode = "wb" if isinstance(content, bytes) else "w"
@@ -113,8 +127,7 @@ class PackedLauncher(unittest.TestCase):
             return f.read()
 
     def test_yes_unpacks_runs_setup_and_cleans_up(self):
-        output, code = self.run_on_terminal(b"y\n")
-        self.assertEqual(code, 0)
+        output = self.run_on_terminal(b"y\n")
         self.assertIn(TITLE + "\n" + QUESTION + " [y/N] ", output)
         folder = os.path.join(self.temp, "_INST0")
         self.assertEqual(self.read_record(),
@@ -126,37 +139,31 @@ class PackedLauncher(unittest.TestCase):
         self.assertNotIn("Setup failed.", output)
 
     def test_ctrl_c_stops_the_setup_program_but_not_the_clean_up(self):
-        with open(os.path.join(self.product, "SETUP.EXE"), "w") as f:
-            # "waiting" comes once sleep runs in the foreground.
-            f.write("#!/bin/sh\n(sleep 0.3; echo waiting) &\nsleep 60\n"
-                    "echo not stopped > '{}'\n".format(self.record))
+        # "waiting" comes once sleep runs in the foreground.
+        self.write_product_file("SETUP.EXE", "#!/bin/sh\n(sleep 0.3; echo waiting) &\nsleep 60\n"
+                                "echo not stopped > '{}'\n".format(self.record))
         self.pack()
-        output, code = self.run_on_terminal(b"y\n", then=(b"waiting", b"\x03"))
-        self.assertEqual(code, 0)
-        self.assertFalse(os.path.exists(self.record))
-        self.assertEqual(os.listdir(self.temp), [])
+        output = self.run_on_terminal(b"y\n", then=(b"waiting", b"\x03"))
+        self.assertNothingLeft()
         self.assertNotIn("Setup failed.", output)
 
     def test_no_leaves_nothing(self):
-        output, code = self.run_on_terminal(b"n\n")
-        self.assertEqual(code, 0)
+        output = self.run_on_terminal(b"n\n")
         self.assertTrue(output.rstrip().endswith("[y/N] n"), output)  # the terminal echoes
-        self.assertEqual(os.listdir(self.temp), [])
-        self.assertFalse(os.path.exists(self.record))
+        self.assertNothingLeft()
 
     def test_occupied_folders_are_skipped(self):
         for name in ("_INST0", "_INST1"):
             os.mkdir(os.path.join(self.temp, name))
-        output, code = self.run_on_terminal(b"yes\n")
-        self.assertEqual(code, 0)
-        self.assertIn("program=" + os.path.join(self.temp, "_INST2", "SETUP.EXE"), self.read_record())
+        self.run_on_terminal(b"yes\n")
+        self.assertIn("program=" + os.path.join(self.temp, "_INST2", "SETUP.EXE"),
+                      self.read_record())
         self.assertEqual(sorted(os.listdir(self.temp)), ["_INST0", "_INST1"])
 
     def test_a_file_in_the_way_fails_with_its_text_and_exit_code_0(self):
         with open(os.path.join(self.temp, "_INST0"), "w") as f:
             f.write("in the way")
-        output, code = self.run_on_terminal(b"y\n")
-        self.assertEqual(code, 0)
+        output = self.run_on_terminal(b"y\n")
         self.assertTrue(output.endswith(f"{TITLE}\nFile exists\n{TITLE}\nSetup failed.\n"), output)
         self.assertEqual(os.listdir(self.temp), ["_INST0"])
         self.assertFalse(os.path.exists(self.record))
@@ -165,8 +172,7 @@ class PackedLauncher(unittest.TestCase):
         with open(self.launcher, "r+b") as f:
             f.seek(-3, os.SEEK_END)
             f.write(b"XXX")
-        output, code = self.run_on_terminal(b"y\n")
-        self.assertEqual(code, 0)
+        output = self.run_on_terminal(b"y\n")
         self.assertEqual(output, "Setup\nBad message\nno resource bundle of this launcher's "
                                  "version\nSetup\nSetup failed.\n")
         self.assertEqual(os.listdir(self.temp), [])
@@ -177,22 +183,18 @@ class PackedLauncher(unittest.TestCase):
             byte = f.read(1)
             f.seek(-1, os.SEEK_CUR)
             f.write(bytes([byte[0] ^ 0x04]))
-        output, code = self.run_on_terminal(b"y\n")
-        self.assertEqual(code, 0)
+        output = self.run_on_terminal(b"y\n")
         self.assertTrue(output.endswith(f"{TITLE}\nBad message\nDamaged part: DATA.BI_\n"
                                         f"{TITLE}\nSetup failed.\n"), output)
-        self.assertEqual(os.listdir(self.temp), [])
-        self.assertFalse(os.path.exists(self.record))
+        self.assertNothingLeft()
 
     def assert_cleaned_up_after(self, answer, when):
         fired = []
-        output, code = self.run_on_terminal(answer, when=lambda pid: when(pid) and fired.append(1)
-                                            is None)
+        output = self.run_on_terminal(answer,
+                                      when=lambda pid: when(pid) and fired.append(1) is None)
         self.assertEqual(fired, [1], "the signal was never sent")
-        self.assertEqual(code, 0, output)
         self.assertEqual(os.listdir(self.temp), [])
         self.assertNotIn("Setup failed.", output)
-        return output
 
     def test_signals_at_the_question_end_quietly(self):
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
@@ -232,24 +234,18 @@ class PackedLauncher(unittest.TestCase):
     def test_a_stale_display_asks_on_the_terminal(self):
         self.assertIsNotNone(shutil.which("zenity"))
         env = dict(self.env(), DISPLAY=":93", NO_AT_BRIDGE="1")
-        output, code = self.run_on_terminal(b"n\n", env=env)
-        self.assertEqual(code, 0)
+        output = self.run_on_terminal(b"n\n", env=env)
         self.assertIn(TITLE + "\n" + QUESTION + " [y/N] ", output)
         self.assertEqual(os.listdir(self.temp), [])
 
-        r = subprocess.run([self.launcher], stdin=subprocess.DEVNULL, capture_output=True,
-                           text=True, env=env, start_new_session=True, timeout=60)
-        self.assertEqual(r.returncode, 0)
-        self.assertIn("Answered No: zenity cannot open display: :93; no terminal.", r.stderr)
+        self.assertIn("Answered No: zenity cannot open display: :93; no terminal.",
+                      self.run_without_terminal(env))
 
     def test_nobody_to_ask_means_no(self):
-        r = subprocess.run([self.launcher], stdin=subprocess.DEVNULL, capture_output=True,
-                           text=True, env=self.env(), start_new_session=True, timeout=60)
-        self.assertEqual(r.returncode, 0)
-        self.assertIn(QUESTION, r.stderr)
-        self.assertIn("Answered No: no display; no terminal.", r.stderr)
-        self.assertEqual(os.listdir(self.temp), [])
-        self.assertFalse(os.path.exists(self.record))
+        said = self.run_without_terminal()
+        self.assertIn(QUESTION, said)
+        self.assertIn("Answered No: no display; no terminal.", said)
+        self.assertNothingLeft()
 
 
 if __name__ == "__main__":

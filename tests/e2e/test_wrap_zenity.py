@@ -12,6 +12,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_args  # noqa: E402
+from desktop import Desktop  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 TITLE = "Setup - Ravelin v1.31"
@@ -30,34 +31,15 @@ exec '{zenity}' "$@"
 """
 
 
-def start_xvfb():
-    r, w = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], pass_fds=[w], stderr=subprocess.DEVNULL)
-    os.close(w)
-    number = b""
-    deadline = time.time() + 30
-    while not number.endswith(b"\n") and time.time() < deadline:
-        chunk = os.read(r, 16)
-        if not chunk:
-            break
-        number += chunk
-    os.close(r)
-    if not number.strip():
-        xvfb.kill()
-        raise RuntimeError("Xvfb did not start")
-    return xvfb, ":" + number.decode().strip()
-
-
 class LauncherOnADesktop(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.xvfb, cls.display = start_xvfb()
+        cls.desktop = Desktop(ARGS.artifacts, "wrap-zenity", window_manager=False, tray=False)
+        cls.desktop.__enter__()
 
     @classmethod
     def tearDownClass(cls):
-        cls.xvfb.terminate()
-        cls.xvfb.wait(timeout=10)
+        cls.desktop.stop()
 
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory(prefix="wrap-zenity-")
@@ -83,7 +65,7 @@ class LauncherOnADesktop(unittest.TestCase):
                             "--question", QUESTION, product, self.launcher],
                            capture_output=True, text=True, timeout=60)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.env = dict(os.environ, DISPLAY=self.display, TMPDIR=self.temp,
+        self.env = dict(os.environ, DISPLAY=self.desktop.display, TMPDIR=self.temp,
                         PATH=tools + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin"))
         self.env.pop("WAYLAND_DISPLAY", None)
         # No session bus or accessibility bus for zenity to start and leave.

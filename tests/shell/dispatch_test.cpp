@@ -471,9 +471,4 @@ TEST_F(DispatchTest, ProgressLabelCutsByCharacters) {
   EXPECT_EQ(ui.calls.front(), "open:..." + std::string(21, 'a') + "/\xC3\xA9t\xC3\xA9.htm");
 }
 
-TEST(DispatchText, CountChar) {
-  EXPECT_EQ(TRequestDispatcher::CountChar('/', "http://a/b"), 3);
-  EXPECT_EQ(TRequestDispatcher::CountChar('/', ""), 0);
-}
-
 }  // namespace

@@ -91,9 +91,7 @@ class FitTest : public QObject {
       QApplication::setPalette(
           std::string(shade) == "dark" ? DarkPalette() : QApplication::style()->standardPalette());
       TestFolders f;
-      f.Write(f.Ini(),
-              "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\n"
-              "[Servers]\r\nSMTP=mail.example.org\r\n");
+      f.Settings();
       {
         TfrmProps w;
         QVERIFY(w.width() >= 541 && w.height() >= 417);

@@ -24,9 +24,7 @@ constexpr char kHistory[] =
 
 struct Setup {
   Setup() {
-    f.Write(f.Ini(),
-            "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\n"
-            "[Servers]\r\nSMTP=127.0.0.1:1\r\n");
+    f.Settings("127.0.0.1:1");
     f.Write(f.program + "History.Dat", kHistory);
     InstallRequestRoad();
   }
@@ -187,9 +185,7 @@ class HistoryMenuTest : public QObject {
   // The question shows the address exactly; a stop while it is open is a No.
   void StopWhileAskingSendsNothingAndTheQuestionShowsTheAddress() {
     Setup s;
-    s.f.Write(s.f.Ini(),
-              "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\nConfirm=0\r\n"
-              "[Servers]\r\nSMTP=127.0.0.1:1\r\n");
+    s.f.Settings("127.0.0.1:1", "Confirm=0\r\n");
     TfrmProps w;
     const std::string url = "http://h/?a=1&b=2&&c";
     BoxAnswerer hand(QMessageBox::Yes);

@@ -6,16 +6,6 @@
 #include "shell/progress.h"
 #include "window_fixture.h"
 
-namespace {
-
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
-}  // namespace
-
 class ProgressTest : public QObject {
   Q_OBJECT
 
@@ -55,7 +45,7 @@ class ProgressTest : public QObject {
     SetStatus("Sending");
     SetStatus("Sending");
     QCOMPARE(StatusLine(), std::string("Sending"));
-    QCOMPARE(Count(folders.Log(), ": Sending\r\n"), 2);
+    QCOMPARE(Lines(folders.Log(), ": Sending\r\n"), 2);
   }
 
   void BriefNoticeClosesItselfAfterTwoAndAHalfSeconds() {
@@ -74,8 +64,8 @@ class ProgressTest : public QObject {
     QVERIFY2(ms >= 2400 && ms < 4500, std::to_string(ms).c_str());
     QCOMPARE(StatusLine(), std::string("Requesting"));
     const std::string log = folders.Log();
-    QCOMPARE(Count(log, "Requesting"), 1);
-    QCOMPARE(Count(log, "Duplicate Request"), 0);
+    QCOMPARE(Lines(log, "Requesting"), 1);
+    QCOMPARE(Lines(log, "Duplicate Request"), 0);
   }
 };
 

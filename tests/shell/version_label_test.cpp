@@ -6,7 +6,7 @@ class VersionLabelTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void ProgramRecordShowsTheFileVersionAfterThePrefix() {
+  void ProgramRecordNamesTheProductAndItsFileVersion() {
     TVersionLabel label;
     const std::string info = label.GetInfo();
     QVERIFY2(info.rfind("File Version: ", 0) == 0, info.c_str());
@@ -20,6 +20,9 @@ class VersionLabelTest : public QObject {
       QVERIFY2(number, version.c_str());
     }
     QCOMPARE(label.text().toStdString(), info);
+    const VersionRecord& rec = ProgramVersionRecord();
+    QCOMPARE(VersionLookup(rec, "080904e4", "productname"), std::string("Tolvane"));
+    QCOMPARE(VersionLookup(rec, "080904E4", "LegalCopyright"), std::string(kCopyrightLine));
   }
 
   void FailuresGiveTheirFixedTexts() {
@@ -60,12 +63,6 @@ class VersionLabelTest : public QObject {
     label.SetLangCharset("040904B0");
     QCOMPARE(label.text(), QString("ProductName Tolvane"));
     QCOMPARE(label.GetInfo(), std::string("ProductName Error retrieving version info"));
-  }
-
-  void ProgramRecordNamesTheProduct() {
-    const VersionRecord& rec = ProgramVersionRecord();
-    QCOMPARE(VersionLookup(rec, "080904e4", "productname"), std::string("Tolvane"));
-    QCOMPARE(VersionLookup(rec, "080904E4", "LegalCopyright"), std::string(kCopyrightLine));
   }
 };
 

@@ -53,6 +53,11 @@ class TestFolders {
   ~TestFolders() { SetErrorBox(previous_box_); }
 
   std::string Ini() const { return SettingsFilePath(); }
+  // Complete settings without the tip window; `general` adds keys.
+  void Settings(const std::string& smtp = "mail.example.org", const std::string& general = "") {
+    Write(Ini(), "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\n" + general +
+                     "[Servers]\r\nSMTP=" + smtp + "\r\n");
+  }
   std::string Log() const { return ReadText(program + "DebugLog.Txt"); }
   void Write(const std::string& path, const std::string& text) const {
     std::ofstream(path, std::ios::binary) << text;
