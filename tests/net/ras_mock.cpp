@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QUuid>
 
+#include "net_support.h"
+
 namespace {
 
 constexpr char kMainPath[] = "/org/freedesktop";
@@ -54,6 +56,7 @@ std::string Quote(const std::string& s) { return PyQuote(s).toStdString(); }
 }  // namespace
 
 NmMock::NmMock(bool withNetworkManager) {
+  EnsureApp();
   if (!dir_.isValid()) throw std::runtime_error("no temporary folder");
   const QString config = dir_.filePath("bus.conf");
   QFile f(config);
@@ -189,3 +192,11 @@ void NmMock::SetIp4(const std::string& activePath, const std::string& address) c
 std::string NmMock::Deactivated() const { return Py("out = calls(NM, 'DeactivateConnection')"); }
 
 std::string NmMock::Activated() const { return Py("out = calls(NM, 'ActivateConnection')"); }
+
+void NmMock::DialOnEth0(unsigned state) const {
+  Py("self.AddEthernetDevice('eth0', 'eth0', 30)\n"
+     "NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o', \"ret = "
+     "dbus.ObjectPath(self.AddActiveConnection(['/org/freedesktop/NetworkManager/Devices/eth0'],"
+     " args[0], '/', 'dial', dbus.UInt32(" +
+     std::to_string(state) + ")))\")\n");
+}
