@@ -147,6 +147,18 @@ struct SmtpClient {
   explicit SmtpClient(const std::string& server, int timeout = 20);
 };
 
+// The text of the E that `f` raises, "" when it raises nothing; any other
+// exception escapes and fails the test.
+template <class E, class F>
+std::string Raised(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "";
+}
+
 class NetTest : public ::testing::Test {
  protected:
   void SetUp() override;

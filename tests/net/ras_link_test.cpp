@@ -40,8 +40,10 @@ TEST(RasLinkTest, LinkedSocketDialsAndHangsUpAroundOneDelivery) {
 
     // A failing open hangs up the line it dialled.
     const std::string address = c.smtp.Server;
-    c.smtp.Server = "";
-    EXPECT_THROW(c.smtp.Connect(), ESocketError);
+    c.smtp.Server = "127.0.0.1";
+    c.smtp.ServiceName.clear();
+    EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Connect(); }), "Service name is required");
+    EXPECT_EQ(nm.Activated(), home + " " + home);
     EXPECT_EQ(nm.Deactivated(), dialled + " " + dialled);
     EXPECT_FALSE(ras.Connected());
     c.smtp.Server = address;

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "net/ras.h"
+#include "net_support.h"
 #include "ras_mock.h"
 
 namespace {
@@ -223,12 +224,7 @@ TEST_F(RasTest, DialThatFailsOnTheLineHangsUpAndRaises) {
       nm.Py("device_state('" + std::string(kDevice) + "', 40)\nset_state('" + line + "', 4, 10)\n");
     }
   };
-  try {
-    ras.Dial();
-    FAIL() << "no error";
-  } catch (const ERASError& e) {
-    EXPECT_STREQ(e.what(), "The user name or password was refused");
-  }
+  EXPECT_EQ(Raised<ERASError>([&] { ras.Dial(); }), "The user name or password was refused");
   EXPECT_EQ(statuses, (std::vector<std::string>{"Opening the connection...",
                                                 "Connecting the device...", ""}));
   EXPECT_EQ(ras.LastError(), 10);
@@ -242,16 +238,7 @@ TEST_F(RasTest, DialThatFailsOnTheLineHangsUpAndRaises) {
     statuses.push_back(s);
     if (statuses.size() == 1) nm.Py("set_state('" + sender.DialHandle() + "', 4, 77)\n");
   };
-  EXPECT_THROW(
-      {
-        try {
-          ras.Dial();
-        } catch (const ERASError& e) {
-          EXPECT_STREQ(e.what(), "RAS error no 77");
-          throw;
-        }
-      },
-      ERASError);
+  EXPECT_EQ(Raised<ERASError>([&] { ras.Dial(); }), "RAS error no 77");
 }
 
 TEST_F(RasTest, RefusedActivationCarriesNetworkManagersText) {
@@ -264,12 +251,8 @@ TEST_F(RasTest, RefusedActivationCarriesNetworkManagersText) {
   TagRas ras(nm.Bus());
   Record(ras);
   ras.SetService("Home");
-  try {
-    ras.Dial();
-    FAIL() << "no error";
-  } catch (const ERASError& e) {
-    EXPECT_STREQ(e.what(), "No suitable device found for this connection.");
-  }
+  EXPECT_EQ(Raised<ERASError>([&] { ras.Dial(); }),
+            "No suitable device found for this connection.");
   EXPECT_NE(ras.LastError(), 0);
   EXPECT_FALSE(ras.Connected());
   EXPECT_EQ(nm.Deactivated(), "");
@@ -285,12 +268,7 @@ TEST_F(RasTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
   ras.SetService("Home");
   ras.SetTimeOut(1);
   auto start = Clock::now();
-  try {
-    ras.Dial();
-    FAIL() << "no time-out";
-  } catch (const ETimedOutError& e) {
-    EXPECT_STREQ(e.what(), "Operation timed out");
-  }
+  EXPECT_EQ(Raised<ETimedOutError>([&] { ras.Dial(); }), "Operation timed out");
   const double took = SecondsSince(start);
   EXPECT_GE(took, 0.9);
   EXPECT_LT(took, 5.0);
@@ -325,12 +303,7 @@ TEST_F(RasTest, CancelDuringTheDialHangsUpAndRaises) {
     line = sender.DialHandle();
     QTimer::singleShot(100, [&sender] { sender.Cancel(); });
   };
-  try {
-    ras.Dial();
-    FAIL() << "not canceled";
-  } catch (const ECanceledError& e) {
-    EXPECT_STREQ(e.what(), "Operation has been canceled");
-  }
+  EXPECT_EQ(Raised<ECanceledError>([&] { ras.Dial(); }), "Operation has been canceled");
   EXPECT_TRUE(ras.Canceled());
   EXPECT_FALSE(ras.Connected());
   EXPECT_EQ(nm.Deactivated(), line);

@@ -109,12 +109,7 @@ TEST_F(SmtpScriptedTest, RefusedRecipientReportsTheServerLineAndQuits) {
   });
   Client c(server.Address());
   RequestMessage(c.message);
-  try {
-    c.smtp.Send();
-    FAIL() << "no error";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "550 5.1.1 no such user");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), "550 5.1.1 no such user");
   server.Join();
   EXPECT_EQ(c.log.Joined(), "Open|Prepare|Sending|Error 550 5.1.1 no such user|Closing|Closed");
   EXPECT_EQ(server.Lines().back(), "QUIT");
@@ -155,12 +150,7 @@ TEST_F(SmtpScriptedTest, ThreeCharacterReplyIsRejectedWithItsText) {
   });
   Client c(server.Address());
   RequestMessage(c.message);
-  try {
-    c.smtp.Send();
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "250");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), "250");
 }
 
 // A time-out or cancel, before the greeting or in the first HELO, ends the
@@ -210,12 +200,7 @@ TEST_F(SmtpScriptedTest, ReplyCutOffByTheServerIsNoSuccess) {
   });
   Client c(server.Address());
   RequestMessage(c.message);
-  try {
-    c.smtp.Send();
-    FAIL() << "reported as sent";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "[10054] Connection reset by peer");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), "[10054] Connection reset by peer");
   EXPECT_EQ(c.log.Joined().find("MailSent"), std::string::npos);
   EXPECT_FALSE(c.smtp.Connected());
 }
@@ -247,13 +232,11 @@ TEST_F(SmtpScriptedTest, LineBreakInAddressIsRefusedBeforeAnythingIsSent) {
     Client c(server.Address());
     RequestMessage(c.message);
     c.message.BCC().AddAddress(bad, "");
-    try {
-      c.smtp.Connect();
-      c.smtp.Send();
-      FAIL() << "no error";
-    } catch (const ESocketError& e) {
-      EXPECT_EQ(e.Message(), "Line breaks are not allowed in a server name or mail address");
-    }
+    EXPECT_EQ(Raised<ESocketError>([&] {
+                c.smtp.Connect();
+                c.smtp.Send();
+              }),
+              "Line breaks are not allowed in a server name or mail address");
     EXPECT_FALSE(c.smtp.Connected());
     // Also when the message changes after connecting.
     c.message.BCC().Clear();
@@ -272,28 +255,13 @@ TEST_F(SmtpScriptedTest, MissingMessageOrAddresses) {
   ScriptedServer server([&server](Peer& p) { RunSmtp(p, server, "220 ready\r\n"); }, 2);
   Client c(server.Address());
   c.smtp.MailMessage = nullptr;
-  try {
-    c.smtp.Send();
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "MailMessage property must be assigned");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), "MailMessage property must be assigned");
   c.smtp.MailMessage = &c.message;
   c.message.Recipients().AddAddress("r@example.org", "");
-  try {
-    c.smtp.Send();
-    FAIL();
-  } catch (const EMessageError& e) {
-    EXPECT_EQ(e.Message(), "The address of sender is required");
-  }
+  EXPECT_EQ(Raised<EMessageError>([&] { c.smtp.Send(); }), "The address of sender is required");
   EXPECT_FALSE(c.smtp.Connected());
   c.smtp.Server = "";
-  try {
-    c.smtp.Send();
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "Server property is required");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), "Server property is required");
 }
 
 // After a failed Connect the next request opens a connection of its own, to
@@ -325,12 +293,7 @@ TEST_F(SmtpRealServerTest, DeliversOnceTheServerIsUpAgain) {
   }();
   Client c("127.0.0.1:" + std::to_string(port));
   RequestMessage(c.message);
-  try {
-    c.smtp.Connect();
-    FAIL() << "connected to a stopped server";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "[10061] Connection refused");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Connect(); }), "[10061] Connection refused");
   RealSmtpServer server({"--port", std::to_string(port)});
   c.smtp.Connect();
   c.smtp.Send();

@@ -84,12 +84,7 @@ TEST_F(SocketTest, DottedAddressConnectsWithoutLookupAndReadsLines) {
   EXPECT_EQ(got.size(), 5u);
   EXPECT_TRUE(s.errors.empty());
   // A line longer than the buffer is an error, not an overrun.
-  try {
-    s.ReadLine();
-    FAIL() << "no error";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "[10040] Message too long");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { s.ReadLine(); }), "[10040] Message too long");
   s.Close();
 }
 
@@ -121,12 +116,7 @@ TEST_F(SocketTest, RefusedConnectEndsAtOnceWithItsOwnError) {
   s.Server = "127.0.0.1:" + std::to_string(ClosedPort());
   QElapsedTimer t;
   t.start();
-  try {
-    s.Connect();
-    FAIL() << "no error";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "reworded: [10061] Connection refused");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { s.Connect(); }), "reworded: [10061] Connection refused");
   EXPECT_LT(t.elapsed(), 10000);
   EXPECT_EQ(s.errors, std::vector<std::string>{"[10061] Connection refused"});
   s.Close();
@@ -139,12 +129,7 @@ TEST_F(SocketTest, TimeOutWhileReadingClosesAndRaises) {
   s.Server = server.Address();
   s.TimeOut = 1;
   s.Connect();
-  try {
-    s.ReadLine();
-    FAIL() << "no time-out";
-  } catch (const ETimedOutError& e) {
-    EXPECT_EQ(e.Message(), "Operation timed out");
-  }
+  EXPECT_EQ(Raised<ETimedOutError>([&] { s.ReadLine(); }), "Operation timed out");
   EXPECT_EQ(s.errors, std::vector<std::string>{"Operation timed out"});
   EXPECT_EQ(s.events, (std::vector<std::string>{"Closing", "Closed"}));
   EXPECT_FALSE(s.Connected());
@@ -171,19 +156,10 @@ TEST_F(SocketTest, TimeOutZeroWaitsWithoutLimit) {
 TEST_F(SocketTest, WithoutSocketReadAndWriteFail) {
   LineSocket s;
   EXPECT_THROW(s.ReadLine(), ESocketError);
-  try {
-    s.WriteLine("x");
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "You have to connect to the server first");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { s.WriteLine("x"); }),
+            "You have to connect to the server first");
   s.Server = "";
-  try {
-    s.Open();
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "Server property is required");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { s.Open(); }), "Server property is required");
 }
 
 TEST_F(SocketTest, LineBreakInServerIsRefusedBeforeConnecting) {
@@ -213,12 +189,7 @@ TEST_F(LookupTest, UnknownHostReadsHostNotFound) {
   });
   LineSocket s;
   s.Server = "no-such-host.invalid:25";
-  try {
-    s.Open();
-    FAIL() << "no error";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "[11001] Host not found");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { s.Open(); }), "[11001] Host not found");
   EXPECT_EQ(s.errors, std::vector<std::string>{"[11001] Host not found"});
   EXPECT_FALSE(s.Connected());
 }
@@ -270,12 +241,7 @@ TEST_F(LookupTest, CancelDuringHostLookup) {
   LineSocket s;
   s.Server = "slow.example:25";
   QTimer::singleShot(300, [&] { s.Cancel(); });
-  try {
-    s.Open();
-    FAIL() << "no error";
-  } catch (const ECanceledError& e) {
-    EXPECT_EQ(e.Message(), "Operation has been canceled");
-  }
+  EXPECT_EQ(Raised<ECanceledError>([&] { s.Open(); }), "Operation has been canceled");
   gate->Release();
   EXPECT_EQ(s.events, std::vector<std::string>{"Cancel"});
   EXPECT_EQ(s.errors, std::vector<std::string>{"Operation has been canceled"});
@@ -337,12 +303,7 @@ TEST_F(LookupTest, PortFromServiceOrDefault) {
   s.Close();
   s.ServiceName = "";
   s.Server = "127.0.0.1";
-  try {
-    s.Open();
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "Service name is required");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { s.Open(); }), "Service name is required");
 }
 
 TEST_F(SocketTest, WriteStreamReportsProgressPerBlock) {
@@ -449,12 +410,8 @@ TEST_F(SocketTest, ResetByPeerIsReported) {
     }
     QElapsedTimer t;
     t.start();
-    try {
-      s.ReadLine();
-      FAIL() << "no error";
-    } catch (const ESocketError& e) {
-      EXPECT_EQ(e.Message(), "[10054] Connection reset by peer") << half_line;
-    }
+    EXPECT_EQ(Raised<ESocketError>([&] { s.ReadLine(); }), "[10054] Connection reset by peer")
+        << half_line;
     EXPECT_LT(t.elapsed(), 5000);
     s.Close();
   }

@@ -146,9 +146,8 @@ TEST_F(LauncherTest, UnpacksRunsSetupAndRemovesTheFolder) {
     ::umask(old);
     EXPECT_EQ(shown, Question());
     const Bytes rec = wraptest::ReadFile(record_);
-    EXPECT_EQ(std::string(rec.begin(), rec.end()),
-              "dir=" + tmp_ + "/_INST0\nargs=0\nfolder=700\nself=" + self +
-                  "\nDATA.BIN\nREADME.TXT\nSETUP.EXE\n");
+    const std::string folder = "dir=" + tmp_ + "/_INST0\nargs=0\nfolder=700\nself=" + self;
+    EXPECT_EQ(std::string(rec.begin(), rec.end()), folder + "\nDATA.BIN\nREADME.TXT\nSETUP.EXE\n");
     EXPECT_EQ(wraptest::ReadFile(record_ + ".data"), data);
     EXPECT_TRUE(Listing(tmp_).empty());
   }
