@@ -262,16 +262,6 @@ RealSmtpServer::~RealSmtpServer() {
   }
 }
 
-void RealSmtpServer::ReplyToData(const std::string& reply) {
-  const std::string path = dir_.File("reply");
-  if (reply.empty()) {
-    std::filesystem::remove(path);
-    return;
-  }
-  std::ofstream(path + ".new") << reply << "\n";
-  std::filesystem::rename(path + ".new", path);
-}
-
 std::uint16_t ClosedPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in sa{};
@@ -302,29 +292,6 @@ std::vector<RealSmtpServer::Received> RealSmtpServer::Messages() {
 
 // ---------------------------------------------------------------------------
 
-void EventLog::Attach(TmsSMTP& smtp) {
-  auto note = [this](const char* name) {
-    return [this, name](TagSocket&) { events.push_back(name); };
-  };
-  smtp.OnOpen = note("Open");
-  smtp.OnPrepare = note("Prepare");
-  smtp.OnSending = note("Sending");
-  smtp.OnMailSent = note("MailSent");
-  smtp.OnClosing = note("Closing");
-  smtp.OnClosed = note("Closed");
-  smtp.OnCancel = note("Cancel");
-  smtp.OnProgress = [this](TagSocket&, int p) {
-    events.push_back("Progress " + std::to_string(p));
-  };
-  smtp.OnError = [this](TagSocket&, std::string& msg) { events.push_back("Error " + msg); };
-}
-
-std::string EventLog::Joined() const {
-  std::string s;
-  for (const auto& e : events) s += (s.empty() ? "" : "|") + e;
-  return s;
-}
-
 void RequestMessage(TmsMessage& m) {
   m.Sender().SetAddress("user@example.org");
   m.Recipients().AddAddress("www@pages.example", "");
@@ -337,11 +304,20 @@ SmtpClient::SmtpClient(const std::string& server, int timeout) {
   smtp.Server = server;
   smtp.TimeOut = timeout;
   smtp.MailMessage = &message;
-  log.Attach(smtp);
-  smtp.OnSending = [this](TagSocket&) {
-    log.events.push_back("Sending");
+  auto note = [this](const std::string& event) { log += (log.empty() ? "" : "|") + event; };
+  auto on = [note](const char* name) { return [note, name](TagSocket&) { note(name); }; };
+  smtp.OnOpen = on("Open");
+  smtp.OnPrepare = on("Prepare");
+  smtp.OnMailSent = on("MailSent");
+  smtp.OnClosing = on("Closing");
+  smtp.OnClosed = on("Closed");
+  smtp.OnCancel = on("Cancel");
+  smtp.OnSending = [this, note](TagSocket&) {
+    note("Sending");
     sent_text = smtp.MessageStream->ReadAll();
   };
+  smtp.OnProgress = [note](TagSocket&, int p) { note("Progress " + std::to_string(p)); };
+  smtp.OnError = [note](TagSocket&, std::string& msg) { note("Error " + msg); };
 }
 
 void NetTest::SetUp() {

@@ -136,7 +136,7 @@ TEST_F(SmtpSecureTest, EachRefusalSaysWhyAndSendsNothing) {
     if (k.change) k.change(c);
     const std::string error = SendFailure<ESocketError>(c);
     EXPECT_NE(error.find(k.expected), std::string::npos) << error;
-    EXPECT_NE(c.log.Joined().find("Error " + error), std::string::npos) << c.log.Joined();
+    EXPECT_NE(c.log.find("Error " + error), std::string::npos) << c.log;
     EXPECT_FALSE(c.smtp.DataSent());
     EXPECT_TRUE(server.Messages().empty());
   }

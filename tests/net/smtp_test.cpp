@@ -29,8 +29,7 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
     c.message.BCC().AddAddress("bcc@example.net", "");
     c.smtp.Connect();
     c.smtp.Send();
-    EXPECT_EQ(c.log.Joined(),
-              "Open|Prepare|Sending|Progress 100|Progress 0|MailSent|Closing|Closed");
+    EXPECT_EQ(c.log, "Open|Prepare|Sending|Progress 100|Progress 0|MailSent|Closing|Closed");
     EXPECT_FALSE(c.smtp.Connected());
 
     auto got = server.Messages();
@@ -72,7 +71,7 @@ TEST_F(SmtpRealServerTest, AttachmentsArriveAsEncoded) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_GT(c.sent_text.size(), 5000u);
   EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
-  EXPECT_NE(c.log.Joined().find("MailSent"), std::string::npos);
+  EXPECT_NE(c.log.find("MailSent"), std::string::npos);
 }
 
 // Scripted servers.
@@ -96,7 +95,7 @@ TEST_F(SmtpScriptedTest, TwoLineGreetingAndBareHeloFallback) {
   EXPECT_EQ(lines[2], "MAIL FROM:<user@example.org>");
   EXPECT_EQ(lines.back(), "QUIT");
   // The rejected first HELO is no error for the user.
-  EXPECT_EQ(c.log.Joined().find("Error"), std::string::npos) << c.log.Joined();
+  EXPECT_EQ(c.log.find("Error"), std::string::npos) << c.log;
 }
 
 // A refusal, a reply too short to read and a reply the server never
@@ -125,7 +124,7 @@ TEST_F(SmtpScriptedTest, BadRepliesEndTheSendWithTheirText) {
     RequestMessage(c.message);
     EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), k.error);
     server.Join();
-    const std::string log = c.log.Joined();
+    const std::string log = c.log;
     EXPECT_TRUE(log.starts_with("Open|Prepare|Sending|")) << log;
     EXPECT_TRUE(log.ends_with(std::string("|Error ") + k.error + "|Closing|Closed")) << log;
     EXPECT_EQ(log.find("MailSent"), std::string::npos) << log;
@@ -188,10 +187,10 @@ TEST_F(SmtpScriptedTest, TimeOutOrCancelEndsTheSendWithItsOwnError) {
     SCOPED_TRACE(std::string(greet ? "greeted" : "silent") + (cancel ? ", canceled" : ""));
     if (cancel) {
       EXPECT_EQ(error, "canceled: Operation has been canceled");
-      EXPECT_EQ(c.log.Joined(), "Open|Cancel|Closing|Closed|Error Operation has been canceled");
+      EXPECT_EQ(c.log, "Open|Cancel|Closing|Closed|Error Operation has been canceled");
     } else {
       EXPECT_EQ(error, "timed out: Operation timed out");
-      EXPECT_EQ(c.log.Joined(), "Open|Error Operation timed out|Closing|Closed");
+      EXPECT_EQ(c.log, "Open|Error Operation timed out|Closing|Closed");
     }
     EXPECT_FALSE(c.smtp.Connected());
   }
@@ -299,7 +298,7 @@ TEST_F(SmtpScriptedTest, ASecondClientLeavesTheFirstConnectionAlone) {
   first.smtp.Connect();
   { Client second(server.Address()); }
   first.smtp.Send();
-  EXPECT_NE(first.log.Joined().find("MailSent"), std::string::npos) << first.log.Joined();
+  EXPECT_NE(first.log.find("MailSent"), std::string::npos) << first.log;
 }
 
 }  // namespace
