@@ -43,6 +43,24 @@ class RasTest : public ::testing::Test {
   int disconnects = 0;
 };
 
+// The profile Home, whose dials come up on eth0 as the line `dial` and stay
+// activating until the test moves them on.
+class RasDialTest : public RasTest {
+ protected:
+  void SetUp() override {
+    RasTest::SetUp();
+    Record(ras);
+    ras.SetService("Home");
+  }
+  NmMock nm;
+  const std::string home = nm.AddProfile("Home");
+  const std::string dial = [this] {
+    nm.DialOnEth0(1);
+    return "/org/freedesktop/NetworkManager/ActiveConnection/dial";
+  }();
+  TagRas ras{nm.Bus()};
+};
+
 TEST_F(RasTest, DefaultsAndNoNetworkManagerMeansNoRas) {
   NmMock nm(false);
   TagRas ras(nm.Bus());
@@ -164,13 +182,7 @@ TEST_F(RasTest, ForceServiceDecidesWhetherAnotherLineWithAnAddressCounts) {
   }
 }
 
-TEST_F(RasTest, DialReportsEachStateUntilConnectedAndHangUpTakesItDown) {
-  NmMock nm;
-  const std::string home = nm.AddProfile("Home");
-  nm.DialOnEth0(1);
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
+TEST_F(RasDialTest, DialReportsEachStateUntilConnectedAndHangUpTakesItDown) {
   ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
     statuses.push_back(s);
     if (statuses.size() == 1) {
@@ -191,66 +203,51 @@ TEST_F(RasTest, DialReportsEachStateUntilConnectedAndHangUpTakesItDown) {
                           "Logging on to the network...", "Connected"}));
   EXPECT_TRUE(ras.Connected());
   EXPECT_TRUE(ras.DialedHere());
-  const std::string line = ras.DialHandle();
-  EXPECT_EQ(line, "/org/freedesktop/NetworkManager/ActiveConnection/dial");
+  EXPECT_EQ(ras.DialHandle(), dial);
   EXPECT_EQ(nm.Activated(), home);
 
   ras.Dial();  // a line it holds is kept, not activated again
   EXPECT_EQ(nm.Activated(), home);
-  EXPECT_EQ(ras.DialHandle(), line);
+  EXPECT_EQ(ras.DialHandle(), dial);
 
   ras.HangUp();
-  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(nm.Deactivated(), dial);
   EXPECT_EQ(disconnects, 1);
   EXPECT_FALSE(ras.Connected());
   EXPECT_EQ(ras.DialHandle(), "");
   ras.Cancel();  // nothing of its own is left to hang up
-  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(nm.Deactivated(), dial);
   EXPECT_EQ(disconnects, 1);
 }
 
-TEST_F(RasTest, DialThatFailsOnTheLineHangsUpAndRaises) {
-  NmMock nm;
-  nm.AddProfile("Home");
-  nm.DialOnEth0(1);
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
-  std::string line;
-  ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
+TEST_F(RasDialTest, DialThatFailsOnTheLineHangsUpAndRaises) {
+  ras.OnStatusChange = [&](TagRas&, const std::string& s) {
     statuses.push_back(s);
-    if (statuses.size() == 1) {
-      line = sender.DialHandle();
-      nm.Py("device_state('" + std::string(kDevice) + "', 40)\nset_state('" + line + "', 4, 10)\n");
-    }
+    if (statuses.size() == 1)
+      nm.Py("device_state('" + std::string(kDevice) + "', 40)\nset_state('" + dial + "', 4, 10)\n");
   };
   EXPECT_EQ(Raised<ERASError>([&] { ras.Dial(); }), "The user name or password was refused");
   EXPECT_EQ(statuses, (std::vector<std::string>{"Opening the connection...",
                                                 "Connecting the device...", ""}));
   EXPECT_EQ(ras.LastError(), 10);
   EXPECT_FALSE(ras.Connected());
-  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(nm.Deactivated(), dial);
   EXPECT_EQ(disconnects, 1);
 
   // A reason without words of its own.
   statuses.clear();
-  ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
+  ras.OnStatusChange = [&](TagRas&, const std::string& s) {
     statuses.push_back(s);
-    if (statuses.size() == 1) nm.Py("set_state('" + sender.DialHandle() + "', 4, 77)\n");
+    if (statuses.size() == 1) nm.Py("set_state('" + dial + "', 4, 77)\n");
   };
   EXPECT_EQ(Raised<ERASError>([&] { ras.Dial(); }), "RAS error no 77");
 }
 
-TEST_F(RasTest, RefusedActivationCarriesNetworkManagersText) {
-  NmMock nm;
-  nm.AddProfile("Home");
+TEST_F(RasDialTest, RefusedActivationCarriesNetworkManagersText) {
   nm.Py(
       "NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o',"
       " \"raise dbus.exceptions.DBusException('No suitable device found for this connection.',"
       " name='org.freedesktop.NetworkManager.UnknownDevice')\")\n");
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
   EXPECT_EQ(Raised<ERASError>([&] { ras.Dial(); }),
             "No suitable device found for this connection.");
   EXPECT_NE(ras.LastError(), 0);
@@ -259,13 +256,7 @@ TEST_F(RasTest, RefusedActivationCarriesNetworkManagersText) {
   EXPECT_EQ(disconnects, 0);  // there was no line to take down
 }
 
-TEST_F(RasTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
-  NmMock nm;
-  nm.AddProfile("Home");
-  nm.DialOnEth0(1);
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
+TEST_F(RasDialTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
   ras.SetTimeOut(1);
   auto start = Clock::now();
   EXPECT_EQ(Raised<ETimedOutError>([&] { ras.Dial(); }), "Operation timed out");
@@ -273,7 +264,7 @@ TEST_F(RasTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
   EXPECT_GE(took, 0.9);
   EXPECT_LT(took, 5.0);
   EXPECT_TRUE(ras.TimedOut());
-  EXPECT_EQ(nm.Deactivated(), "/org/freedesktop/NetworkManager/ActiveConnection/dial");
+  EXPECT_EQ(nm.Deactivated(), dial);
 
   // With no limit the dial outlasts several ticks of the timer.
   ras.SetTimeOut(0);
@@ -282,7 +273,7 @@ TEST_F(RasTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
     const std::string line = sender.DialHandle();
     if (line.empty() || sender.Connected() || scheduled) return;
     scheduled = true;
-    QTimer::singleShot(2200, [&nm, line] { nm.Py("set_state('" + line + "', 2)\n"); });
+    QTimer::singleShot(2200, [this, line] { nm.Py("set_state('" + line + "', 2)\n"); });
   };
   start = Clock::now();
   ras.Dial();
@@ -291,22 +282,12 @@ TEST_F(RasTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
   EXPECT_GE(SecondsSince(start), 2.0);
 }
 
-TEST_F(RasTest, CancelDuringTheDialHangsUpAndRaises) {
-  NmMock nm;
-  nm.AddProfile("Home");
-  nm.DialOnEth0(1);
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
-  std::string line;
-  ras.OnStatusChange = [&](TagRas& sender, const std::string&) {
-    line = sender.DialHandle();
-    QTimer::singleShot(100, [&sender] { sender.Cancel(); });
-  };
+TEST_F(RasDialTest, CancelDuringTheDialHangsUpAndRaises) {
+  QTimer::singleShot(300, [this] { ras.Cancel(); });  // the dial stays activating
   EXPECT_EQ(Raised<ECanceledError>([&] { ras.Dial(); }), "Operation has been canceled");
   EXPECT_TRUE(ras.Canceled());
   EXPECT_FALSE(ras.Connected());
-  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(nm.Deactivated(), dial);
   EXPECT_EQ(disconnects, 1);
 }
 
