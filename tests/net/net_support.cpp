@@ -111,16 +111,26 @@ void Peer::Close() {
   if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
 }
 
-ScriptedServer::ScriptedServer(Script script, int connections) {
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+namespace {
+
+// A socket bound to a free loopback port, and that port.
+int BindLoopback(std::uint16_t& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  ::listen(listen_fd_, 8);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   socklen_t len = sizeof sa;
-  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-  port_ = ntohs(sa.sin_port);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  port = ntohs(sa.sin_port);
+  return fd;
+}
+
+}  // namespace
+
+ScriptedServer::ScriptedServer(Script script, int connections) {
+  listen_fd_ = BindLoopback(port_);
+  ::listen(listen_fd_, 8);
   thread_ = std::thread([this, script = std::move(script), connections] {
     for (int i = 0; i < connections; ++i) {
       pollfd p{listen_fd_, POLLIN, 0};
@@ -263,15 +273,9 @@ RealSmtpServer::~RealSmtpServer() {
 }
 
 std::uint16_t ClosedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  return ntohs(sa.sin_port);
+  std::uint16_t port = 0;
+  ::close(BindLoopback(port));
+  return port;
 }
 
 std::vector<RealSmtpServer::Received> RealSmtpServer::Messages() {

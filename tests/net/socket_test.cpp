@@ -153,22 +153,19 @@ TEST_F(SocketTest, TimeOutZeroWaitsWithoutLimit) {
   s.Close();
 }
 
-TEST_F(SocketTest, WithoutSocketReadAndWriteFail) {
+TEST_F(SocketTest, WithoutSocketOrServerNothingIsSent) {
+  ScriptedServer server([](Peer& p) { p.WaitClosed(); });
   LineSocket s;
   EXPECT_THROW(s.ReadLine(), ESocketError);
   EXPECT_EQ(Raised<ESocketError>([&] { s.WriteLine("x"); }),
             "You have to connect to the server first");
   s.Server = "";
   EXPECT_EQ(Raised<ESocketError>([&] { s.Open(); }), "Server property is required");
-}
-
-TEST_F(SocketTest, LineBreakInServerIsRefusedBeforeConnecting) {
-  ScriptedServer server([](Peer& p) { p.WaitClosed(); });
-  LineSocket s;
+  // A line break could smuggle a command: refused before connecting.
   s.Server = server.Address() + "\r\nQUIT";
-  EXPECT_THROW(s.Open(), ESocketError);
+  EXPECT_EQ(Raised<ESocketError>([&] { s.Open(); }),
+            "Line breaks are not allowed in a server name or mail address");
   EXPECT_FALSE(s.Connected());
-  EXPECT_EQ(s.errors.at(0), "Line breaks are not allowed in a server name or mail address");
 }
 
 // Host and service look-ups through a layer whose resolvers the test holds.

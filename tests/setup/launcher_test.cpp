@@ -190,16 +190,10 @@ TEST_F(LauncherTest, APlainFileInTheWayFailsWithFileExists) {
   EXPECT_EQ(wraptest::ReadFile(tmp_ + "/_INST0"), Text("not a folder"));
 }
 
-TEST_F(LauncherTest, AnEmptyListFailsAtStartingSetup) {
-  Payload p;
-  const wrap::Bundle bundle = p.Build();
-  EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + Failed("No such file or directory"));
-  EXPECT_TRUE(Listing(tmp_).empty());
-}
-
 // Each way a payload can be damaged or unsafe is invalid data, and nothing
-// is written, outside the folder least of all.
-TEST_F(LauncherTest, DamagedOrUnsafePayloadsAreInvalidDataAndNothingIsWritten) {
+// is written, outside the folder least of all; an empty list fails at
+// starting SETUP.EXE, with nothing left behind either.
+TEST_F(LauncherTest, BadPayloadsFailAndLeaveNothing) {
   const std::string setup = SetupScript(record_);
   const std::vector<std::pair<std::function<void(Payload&)>, std::string>> cases = {
       {[&](Payload& p) {
@@ -247,6 +241,8 @@ TEST_F(LauncherTest, DamagedOrUnsafePayloadsAreInvalidDataAndNothingIsWritten) {
     const wrap::Bundle bundle = p.Build();
     EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Invalid(why));
   }
+  const wrap::Bundle empty = Payload().Build();
+  EXPECT_EQ(RunLauncher(&empty, tmp_, "y\n"), Question() + Failed("No such file or directory"));
   EXPECT_EQ(RunLauncher(nullptr, tmp_, "y\n"),
             "Setup\n" + wrap::ErrorText(wrap::kInvalidData) + "\nSetup\nSetup failed.\n");
   EXPECT_TRUE(Listing(tmp_).empty());
