@@ -27,9 +27,20 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
     c.message.Recipients().AddAddress("second@example.net", "Second");
     c.message.CC().AddAddress("cc@example.net", "");
     c.message.BCC().AddAddress("bcc@example.net", "");
+    // Attachments as encoded: binary, and text with lines that begin with ".".
+    std::string bytes;
+    for (int i = 0; i < 5000; ++i) bytes += static_cast<char>(i * 7 % 256);
+    for (auto [name, data] :
+         {std::pair{"data.bin", bytes}, {"notes.txt", ".starts with a dot\r\nsecond\r\n.\r\n"}}) {
+      auto item = std::make_unique<TmsAttItem>();
+      item->Stream().SetData(data);
+      item->SetFileName(name);
+      c.message.Attachments().Add(std::move(item));
+    }
     c.smtp.Connect();
     c.smtp.Send();
-    EXPECT_EQ(c.log, "Open|Prepare|Sending|Progress 100|Progress 0|MailSent|Closing|Closed");
+    EXPECT_TRUE(c.log.starts_with("Open|Prepare|Sending|Progress ")) << c.log;
+    EXPECT_TRUE(c.log.ends_with("|Progress 100|Progress 0|MailSent|Closing|Closed")) << c.log;
     EXPECT_FALSE(c.smtp.Connected());
 
     auto got = server.Messages();
@@ -40,7 +51,7 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
     EXPECT_EQ(got[0].helo, ExpectedHelo(c.smtp));
     // The encoder's text, lines beginning with "." included, and the empty
     // line the client always sends before the end of data.
-    ASSERT_FALSE(c.sent_text.empty());
+    EXPECT_GT(c.sent_text.size(), 5000u);
     EXPECT_NE(c.sent_text.find("\r\n.hidden line\r\n"), std::string::npos);
     EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
   }
@@ -50,28 +61,6 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
                                "Suppressing the message body\r\n\r\n.\r\n250 ", "QUIT\r\n221 "})
     EXPECT_NE(log.find(expected), std::string::npos) << expected;
   EXPECT_EQ(log.find("hidden line"), std::string::npos);
-}
-
-TEST_F(SmtpRealServerTest, AttachmentsArriveAsEncoded) {
-  RealSmtpServer server;
-  Client c(server.Address());
-  RequestMessage(c.message);
-  auto bin = std::make_unique<TmsAttItem>();
-  std::string bytes;
-  for (int i = 0; i < 5000; ++i) bytes += static_cast<char>(i * 7 % 256);
-  bin->Stream().SetData(bytes);
-  bin->SetFileName("data.bin");
-  c.message.Attachments().Add(std::move(bin));
-  auto text = std::make_unique<TmsAttItem>();
-  text->Stream().SetData(".starts with a dot\r\nsecond\r\n.\r\n");
-  text->SetFileName("notes.txt");
-  c.message.Attachments().Add(std::move(text));
-  c.smtp.Send();
-  auto got = server.Messages();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_GT(c.sent_text.size(), 5000u);
-  EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
-  EXPECT_NE(c.log.find("MailSent"), std::string::npos);
 }
 
 // Scripted servers.

@@ -357,33 +357,6 @@ TEST_F(SocketTest, DotStuffingDoublesLeadingDotsOnly) {
   EXPECT_EQ(received, expected);
 }
 
-TEST_F(SocketTest, ProtocolLogIsWrittenOnDestruction) {
-  TempDir dir;
-  const std::string log = dir.File("SMTP.LOG");
-  {
-    ScriptedServer server([](Peer& p) {
-      p.Send("220 hello\r\n");
-      p.ReadLine();
-      p.ReadData();
-      p.Send("250 done\r\n");
-      p.WaitClosed();
-    });
-    LineSocket s;
-    s.LogFileName = log;
-    s.Server = server.Address();
-    s.Connect();
-    s.ReadLine();
-    s.WriteLine("DATA");
-    TMemoryStream body("secret body\r\n");
-    s.WriteStream(body);
-    s.WriteLine(".");
-    s.ReadLine();
-    s.Close();
-  }
-  EXPECT_EQ(ReadTestFile(log),
-            "220 hello\r\nDATA\r\nSuppressing the message body\r\n.\r\n250 done\r\n");
-}
-
 // A reset ends the wait at once, also with half a line already read.
 TEST_F(SocketTest, ResetByPeerIsReported) {
   for (bool half_line : {false, true}) {
