@@ -42,16 +42,15 @@ constexpr char kRunCode[] =
     "exec(args[0], g)\n"
     "ret = str(g.get('out', ''))\n";
 
-QString PyQuote(const std::string& s) {
-  QString out = "'";
-  for (QChar c : QString::fromStdString(s)) {
+// A Python string literal; the bytes of UTF-8 text pass through as they are.
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
     if (c == '\\' || c == '\'') out += '\\';
     out += c;
   }
   return out + "'";
 }
-
-std::string Quote(const std::string& s) { return PyQuote(s).toStdString(); }
 
 }  // namespace
 
