@@ -111,16 +111,26 @@ void Peer::Close() {
   if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
 }
 
-ScriptedServer::ScriptedServer(Script script, int connections) {
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+namespace {
+
+// A socket bound to a free loopback port, and that port.
+int BindLoopback(std::uint16_t& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  ::listen(listen_fd_, 8);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   socklen_t len = sizeof sa;
-  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-  port_ = ntohs(sa.sin_port);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  port = ntohs(sa.sin_port);
+  return fd;
+}
+
+}  // namespace
+
+ScriptedServer::ScriptedServer(Script script, int connections) {
+  listen_fd_ = BindLoopback(port_);
+  ::listen(listen_fd_, 8);
   thread_ = std::thread([this, script = std::move(script), connections] {
     for (int i = 0; i < connections; ++i) {
       pollfd p{listen_fd_, POLLIN, 0};
@@ -262,26 +272,10 @@ RealSmtpServer::~RealSmtpServer() {
   }
 }
 
-void RealSmtpServer::ReplyToData(const std::string& reply) {
-  const std::string path = dir_.File("reply");
-  if (reply.empty()) {
-    std::filesystem::remove(path);
-    return;
-  }
-  std::ofstream(path + ".new") << reply << "\n";
-  std::filesystem::rename(path + ".new", path);
-}
-
 std::uint16_t ClosedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  return ntohs(sa.sin_port);
+  std::uint16_t port = 0;
+  ::close(BindLoopback(port));
+  return port;
 }
 
 std::vector<RealSmtpServer::Received> RealSmtpServer::Messages() {
@@ -302,29 +296,6 @@ std::vector<RealSmtpServer::Received> RealSmtpServer::Messages() {
 
 // ---------------------------------------------------------------------------
 
-void EventLog::Attach(TmsSMTP& smtp) {
-  auto note = [this](const char* name) {
-    return [this, name](TagSocket&) { events.push_back(name); };
-  };
-  smtp.OnOpen = note("Open");
-  smtp.OnPrepare = note("Prepare");
-  smtp.OnSending = note("Sending");
-  smtp.OnMailSent = note("MailSent");
-  smtp.OnClosing = note("Closing");
-  smtp.OnClosed = note("Closed");
-  smtp.OnCancel = note("Cancel");
-  smtp.OnProgress = [this](TagSocket&, int p) {
-    events.push_back("Progress " + std::to_string(p));
-  };
-  smtp.OnError = [this](TagSocket&, std::string& msg) { events.push_back("Error " + msg); };
-}
-
-std::string EventLog::Joined() const {
-  std::string s;
-  for (const auto& e : events) s += (s.empty() ? "" : "|") + e;
-  return s;
-}
-
 void RequestMessage(TmsMessage& m) {
   m.Sender().SetAddress("user@example.org");
   m.Recipients().AddAddress("www@pages.example", "");
@@ -337,11 +308,20 @@ SmtpClient::SmtpClient(const std::string& server, int timeout) {
   smtp.Server = server;
   smtp.TimeOut = timeout;
   smtp.MailMessage = &message;
-  log.Attach(smtp);
-  smtp.OnSending = [this](TagSocket&) {
-    log.events.push_back("Sending");
+  auto note = [this](const std::string& event) { log += (log.empty() ? "" : "|") + event; };
+  auto on = [note](const char* name) { return [note, name](TagSocket&) { note(name); }; };
+  smtp.OnOpen = on("Open");
+  smtp.OnPrepare = on("Prepare");
+  smtp.OnMailSent = on("MailSent");
+  smtp.OnClosing = on("Closing");
+  smtp.OnClosed = on("Closed");
+  smtp.OnCancel = on("Cancel");
+  smtp.OnSending = [this, note](TagSocket&) {
+    note("Sending");
     sent_text = smtp.MessageStream->ReadAll();
   };
+  smtp.OnProgress = [note](TagSocket&, int p) { note("Progress " + std::to_string(p)); };
+  smtp.OnError = [note](TagSocket&, std::string& msg) { note("Error " + msg); };
 }
 
 void NetTest::SetUp() {

@@ -116,22 +116,12 @@ class RealSmtpServer {
   };
   // The messages received so far, in order.
   std::vector<Received> Messages();
-  // From now on the end of each message is answered with `reply` (say
-  // "451 Try again later") and the message is not recorded; "" restores 250.
-  void ReplyToData(const std::string& reply);
 
  private:
   TempDir dir_;
   int pid_ = -1;
   int stdin_fd_ = -1;
   std::uint16_t port_ = 0;
-};
-
-// Records the events of a socket or SMTP client in order.
-struct EventLog {
-  std::vector<std::string> events;
-  void Attach(TmsSMTP& smtp);
-  std::string Joined() const;
 };
 
 // A request-like message whose body holds lines that begin with ".".
@@ -142,10 +132,22 @@ void RequestMessage(TmsMessage& m);
 struct SmtpClient {
   TmsSMTP smtp;
   TmsMessage message;
-  EventLog log;
+  std::string log;        // the events in order, joined by "|"
   std::string sent_text;  // what the encoder wrote, read while sending
   explicit SmtpClient(const std::string& server, int timeout = 20);
 };
+
+// The text of the E that `f` raises, "" when it raises nothing; any other
+// exception escapes and fails the test.
+template <class E, class F>
+std::string Raised(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "";
+}
 
 class NetTest : public ::testing::Test {
  protected:

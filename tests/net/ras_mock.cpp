@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QUuid>
 
+#include "net_support.h"
+
 namespace {
 
 constexpr char kMainPath[] = "/org/freedesktop";
@@ -40,20 +42,20 @@ constexpr char kRunCode[] =
     "exec(args[0], g)\n"
     "ret = str(g.get('out', ''))\n";
 
-QString PyQuote(const std::string& s) {
-  QString out = "'";
-  for (QChar c : QString::fromStdString(s)) {
+// A Python string literal; the bytes of UTF-8 text pass through as they are.
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
     if (c == '\\' || c == '\'') out += '\\';
     out += c;
   }
   return out + "'";
 }
 
-std::string Quote(const std::string& s) { return PyQuote(s).toStdString(); }
-
 }  // namespace
 
 NmMock::NmMock(bool withNetworkManager) {
+  EnsureApp();
   if (!dir_.isValid()) throw std::runtime_error("no temporary folder");
   const QString config = dir_.filePath("bus.conf");
   QFile f(config);
@@ -189,3 +191,11 @@ void NmMock::SetIp4(const std::string& activePath, const std::string& address) c
 std::string NmMock::Deactivated() const { return Py("out = calls(NM, 'DeactivateConnection')"); }
 
 std::string NmMock::Activated() const { return Py("out = calls(NM, 'ActivateConnection')"); }
+
+void NmMock::DialOnEth0(unsigned state) const {
+  Py("self.AddEthernetDevice('eth0', 'eth0', 30)\n"
+     "NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o', \"ret = "
+     "dbus.ObjectPath(self.AddActiveConnection(['/org/freedesktop/NetworkManager/Devices/eth0'],"
+     " args[0], '/', 'dial', dbus.UInt32(" +
+     std::to_string(state) + ")))\")\n");
+}

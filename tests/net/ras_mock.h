@@ -1,6 +1,7 @@
 // A private D-Bus bus started by the test, with python3-dbusmock's
 // NetworkManager template on it. The test drives the mock by running Python
-// inside it through dbusmock's control interface.
+// inside it through dbusmock's control interface. Makes the Qt application
+// if there is none yet.
 #pragma once
 
 #include <memory>
@@ -32,6 +33,10 @@ class NmMock {
   std::string AddActive(const std::string& profilePath, const std::string& name, unsigned state = 2,
                         const std::string& device = "") const;
   void SetIp4(const std::string& activePath, const std::string& address) const;
+  // From now on ActivateConnection puts the profile on the device eth0 as
+  // the line ".../ActiveConnection/dial" in `state` (1 activating, 2 up);
+  // lines on a device are removed when deactivated.
+  void DialOnEth0(unsigned state) const;
   // Object paths given to DeactivateConnection / profiles given to
   // ActivateConnection, joined by blanks.
   std::string Deactivated() const;

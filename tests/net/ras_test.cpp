@@ -6,32 +6,14 @@
 #include <string>
 #include <vector>
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
 #include "net/ras.h"
+#include "net_support.h"
 #include "ras_mock.h"
 
 namespace {
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (QCoreApplication::instance() == nullptr)
-      app_ = std::make_unique<QCoreApplication>(argc_, argv_);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[10] = "ras_tests";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QCoreApplication> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const kQt =
-    ::testing::AddGlobalTestEnvironment(std::make_unique<QtEnvironment>().release());
 
 constexpr char kDevice[] = "/org/freedesktop/NetworkManager/Devices/eth0";
 
@@ -51,19 +33,6 @@ class RasTest : public ::testing::Test {
     SetRasErrorHook({});
   }
 
-  // Dials reach `state` (activating by default) and stay there until the
-  // test moves them on; the device eth0 carries them, so that deactivating
-  // removes them.
-  static void ActivateSlowly(const NmMock& nm, unsigned state = 1) {
-    nm.Py(
-        "self.AddEthernetDevice('eth0', 'eth0', 30)\n"
-        "NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o',"
-        " \"ret = "
-        "dbus.ObjectPath(self.AddActiveConnection(['/org/freedesktop/NetworkManager/Devices/eth0'],"
-        " args[0], '/', 'dial', dbus.UInt32(" +
-        std::to_string(state) + ")))\")\n");
-  }
-
   void Record(TagRas& ras) {
     ras.OnStatusChange = [this](TagRas&, const std::string& s) { statuses.push_back(s); };
     ras.OnDisconnected = [this](TagRas&) { ++disconnects; };
@@ -74,16 +43,30 @@ class RasTest : public ::testing::Test {
   int disconnects = 0;
 };
 
+// The profile Home, whose dials come up on eth0 as the line `dial` and stay
+// activating until the test moves them on.
+class RasDialTest : public RasTest {
+ protected:
+  void SetUp() override {
+    RasTest::SetUp();
+    Record(ras);
+    ras.SetService("Home");
+  }
+  NmMock nm;
+  const std::string home = nm.AddProfile("Home");
+  const std::string dial = [this] {
+    nm.DialOnEth0(1);
+    return "/org/freedesktop/NetworkManager/ActiveConnection/dial";
+  }();
+  TagRas ras{nm.Bus()};
+};
+
 TEST_F(RasTest, DefaultsAndNoNetworkManagerMeansNoRas) {
   NmMock nm(false);
   TagRas ras(nm.Bus());
-  EXPECT_EQ(ras.Service(), "");
-  EXPECT_TRUE(ras.ForceService());
+  // ForceService and RemovePassword default to on: the tests below rely on it.
   EXPECT_FALSE(ras.MinimizeAtConnect());
-  EXPECT_EQ(ras.Password(), "");
-  EXPECT_TRUE(ras.RemovePassword());
   EXPECT_EQ(ras.TimeOut(), 120);
-  EXPECT_EQ(ras.DialHandle(), "");
   EXPECT_FALSE(ras.Connected() || ras.Canceled() || ras.TimedOut() || ras.DialedHere());
 
   EXPECT_FALSE(ras.NetworkManagerPresent());
@@ -136,43 +119,35 @@ TEST_F(RasTest, EntriesAreProfilesAndServiceSetterChecksThem) {
   EXPECT_EQ(ras.Service(), "");
 }
 
-TEST_F(RasTest, EmptyServiceDialsNothingAndHangUpDoesNothing) {
-  NmMock nm;
-  const std::string home = nm.AddProfile("Home");
-  nm.AddActive(home, "0");
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.Dial();
-  EXPECT_TRUE(ras.Connected());
-  EXPECT_FALSE(ras.DialedHere());
-  ras.HangUp();
-  EXPECT_FALSE(ras.Connected());
-  EXPECT_EQ(nm.Activated(), "");
-  EXPECT_EQ(nm.Deactivated(), "");
-  EXPECT_EQ(disconnects, 0);
-  EXPECT_TRUE(statuses.empty());
-}
-
-TEST_F(RasTest, ActiveConnectionOfTheServiceIsUsedAndLeftUp) {
+// A line already up is used, whether or not a service is named, and is left
+// up by a hang-up or a cancel.
+TEST_F(RasTest, LineAlreadyUpIsUsedAndLeftUp) {
   NmMock nm;
   const std::string work = nm.AddProfile("Work");
   const std::string home = nm.AddProfile("Home");
   nm.AddActive(work, "0");
   const std::string homeLine = nm.AddActive(home, "1");
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
-  ras.Dial();
-  EXPECT_TRUE(ras.Connected());
-  EXPECT_FALSE(ras.DialedHere());
-  EXPECT_EQ(ras.DialHandle(), homeLine);
-  ras.Cancel();
-  EXPECT_TRUE(ras.Canceled());
-  EXPECT_FALSE(ras.Connected());
-  EXPECT_EQ(ras.DialHandle(), "");
+  for (const std::string service : {"", "Home"}) {
+    TagRas ras(nm.Bus());
+    Record(ras);
+    ras.SetService(service);
+    ras.Dial();
+    EXPECT_TRUE(ras.Connected());
+    EXPECT_FALSE(ras.DialedHere());
+    if (service.empty()) {
+      ras.HangUp();
+    } else {
+      EXPECT_EQ(ras.DialHandle(), homeLine);
+      ras.Cancel();
+      EXPECT_TRUE(ras.Canceled());
+      EXPECT_EQ(ras.DialHandle(), "");
+    }
+    EXPECT_FALSE(ras.Connected());
+  }
   EXPECT_EQ(nm.Activated(), "");
   EXPECT_EQ(nm.Deactivated(), "");
   EXPECT_EQ(disconnects, 0);
+  EXPECT_TRUE(statuses.empty());
 }
 
 TEST_F(RasTest, ForceServiceDecidesWhetherAnotherLineWithAnAddressCounts) {
@@ -207,13 +182,7 @@ TEST_F(RasTest, ForceServiceDecidesWhetherAnotherLineWithAnAddressCounts) {
   }
 }
 
-TEST_F(RasTest, DialReportsEachStateUntilConnectedAndHangUpTakesItDown) {
-  NmMock nm;
-  const std::string home = nm.AddProfile("Home");
-  ActivateSlowly(nm);
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
+TEST_F(RasDialTest, DialReportsEachStateUntilConnectedAndHangUpTakesItDown) {
   ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
     statuses.push_back(s);
     if (statuses.size() == 1) {
@@ -234,120 +203,77 @@ TEST_F(RasTest, DialReportsEachStateUntilConnectedAndHangUpTakesItDown) {
                           "Logging on to the network...", "Connected"}));
   EXPECT_TRUE(ras.Connected());
   EXPECT_TRUE(ras.DialedHere());
-  const std::string line = ras.DialHandle();
-  EXPECT_EQ(line, "/org/freedesktop/NetworkManager/ActiveConnection/dial");
+  EXPECT_EQ(ras.DialHandle(), dial);
   EXPECT_EQ(nm.Activated(), home);
 
   ras.Dial();  // a line it holds is kept, not activated again
   EXPECT_EQ(nm.Activated(), home);
-  EXPECT_EQ(ras.DialHandle(), line);
+  EXPECT_EQ(ras.DialHandle(), dial);
 
   ras.HangUp();
-  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(nm.Deactivated(), dial);
   EXPECT_EQ(disconnects, 1);
   EXPECT_FALSE(ras.Connected());
   EXPECT_EQ(ras.DialHandle(), "");
   ras.Cancel();  // nothing of its own is left to hang up
-  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(nm.Deactivated(), dial);
   EXPECT_EQ(disconnects, 1);
 }
 
-TEST_F(RasTest, DialThatFailsOnTheLineHangsUpAndRaises) {
-  NmMock nm;
-  nm.AddProfile("Home");
-  ActivateSlowly(nm);
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
-  std::string line;
-  ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
+TEST_F(RasDialTest, DialThatFailsOnTheLineHangsUpAndRaises) {
+  ras.OnStatusChange = [&](TagRas&, const std::string& s) {
     statuses.push_back(s);
-    if (statuses.size() == 1) {
-      line = sender.DialHandle();
-      nm.Py("device_state('" + std::string(kDevice) + "', 40)\nset_state('" + line + "', 4, 10)\n");
-    }
+    if (statuses.size() == 1)
+      nm.Py("device_state('" + std::string(kDevice) + "', 40)\nset_state('" + dial + "', 4, 10)\n");
   };
-  try {
-    ras.Dial();
-    FAIL() << "no error";
-  } catch (const ERASError& e) {
-    EXPECT_STREQ(e.what(), "The user name or password was refused");
-  }
+  EXPECT_EQ(Raised<ERASError>([&] { ras.Dial(); }), "The user name or password was refused");
   EXPECT_EQ(statuses, (std::vector<std::string>{"Opening the connection...",
                                                 "Connecting the device...", ""}));
   EXPECT_EQ(ras.LastError(), 10);
   EXPECT_FALSE(ras.Connected());
-  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(nm.Deactivated(), dial);
   EXPECT_EQ(disconnects, 1);
 
   // A reason without words of its own.
   statuses.clear();
-  ras.OnStatusChange = [&](TagRas& sender, const std::string& s) {
+  ras.OnStatusChange = [&](TagRas&, const std::string& s) {
     statuses.push_back(s);
-    if (statuses.size() == 1) nm.Py("set_state('" + sender.DialHandle() + "', 4, 77)\n");
+    if (statuses.size() == 1) nm.Py("set_state('" + dial + "', 4, 77)\n");
   };
-  EXPECT_THROW(
-      {
-        try {
-          ras.Dial();
-        } catch (const ERASError& e) {
-          EXPECT_STREQ(e.what(), "RAS error no 77");
-          throw;
-        }
-      },
-      ERASError);
+  EXPECT_EQ(Raised<ERASError>([&] { ras.Dial(); }), "RAS error no 77");
 }
 
-TEST_F(RasTest, RefusedActivationCarriesNetworkManagersText) {
-  NmMock nm;
-  nm.AddProfile("Home");
+TEST_F(RasDialTest, RefusedActivationCarriesNetworkManagersText) {
   nm.Py(
       "NM.AddMethod('org.freedesktop.NetworkManager', 'ActivateConnection', 'ooo', 'o',"
       " \"raise dbus.exceptions.DBusException('No suitable device found for this connection.',"
       " name='org.freedesktop.NetworkManager.UnknownDevice')\")\n");
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
-  try {
-    ras.Dial();
-    FAIL() << "no error";
-  } catch (const ERASError& e) {
-    EXPECT_STREQ(e.what(), "No suitable device found for this connection.");
-  }
+  EXPECT_EQ(Raised<ERASError>([&] { ras.Dial(); }),
+            "No suitable device found for this connection.");
   EXPECT_NE(ras.LastError(), 0);
   EXPECT_FALSE(ras.Connected());
   EXPECT_EQ(nm.Deactivated(), "");
   EXPECT_EQ(disconnects, 0);  // there was no line to take down
-  EXPECT_EQ(ras::ErrorText(12345), "RAS error no 12345");
 }
 
-TEST_F(RasTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
-  NmMock nm;
-  nm.AddProfile("Home");
-  ActivateSlowly(nm);
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
+TEST_F(RasDialTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
   ras.SetTimeOut(1);
   auto start = Clock::now();
-  try {
-    ras.Dial();
-    FAIL() << "no time-out";
-  } catch (const ETimedOutError& e) {
-    EXPECT_STREQ(e.what(), "Operation timed out");
-  }
+  EXPECT_EQ(Raised<ETimedOutError>([&] { ras.Dial(); }), "Operation timed out");
   const double took = SecondsSince(start);
   EXPECT_GE(took, 0.9);
   EXPECT_LT(took, 5.0);
   EXPECT_TRUE(ras.TimedOut());
-  EXPECT_EQ(nm.Deactivated(), "/org/freedesktop/NetworkManager/ActiveConnection/dial");
+  EXPECT_EQ(nm.Deactivated(), dial);
 
   // With no limit the dial outlasts several ticks of the timer.
   ras.SetTimeOut(0);
+  bool scheduled = false;  // one timer only: a later one would outlive the test
   ras.OnStatusChange = [&](TagRas& sender, const std::string&) {
     const std::string line = sender.DialHandle();
-    if (!line.empty() && !sender.Connected())
-      QTimer::singleShot(2200, [&nm, line] { nm.Py("set_state('" + line + "', 2)\n"); });
+    if (line.empty() || sender.Connected() || scheduled) return;
+    scheduled = true;
+    QTimer::singleShot(2200, [this, line] { nm.Py("set_state('" + line + "', 2)\n"); });
   };
   start = Clock::now();
   ras.Dial();
@@ -356,27 +282,12 @@ TEST_F(RasTest, TimeOutEndsTheDialAndZeroMeansNoLimit) {
   EXPECT_GE(SecondsSince(start), 2.0);
 }
 
-TEST_F(RasTest, CancelDuringTheDialHangsUpAndRaises) {
-  NmMock nm;
-  nm.AddProfile("Home");
-  ActivateSlowly(nm);
-  TagRas ras(nm.Bus());
-  Record(ras);
-  ras.SetService("Home");
-  std::string line;
-  ras.OnStatusChange = [&](TagRas& sender, const std::string&) {
-    line = sender.DialHandle();
-    QTimer::singleShot(100, [&sender] { sender.Cancel(); });
-  };
-  try {
-    ras.Dial();
-    FAIL() << "not canceled";
-  } catch (const ECanceledError& e) {
-    EXPECT_STREQ(e.what(), "Operation has been canceled");
-  }
+TEST_F(RasDialTest, CancelDuringTheDialHangsUpAndRaises) {
+  QTimer::singleShot(300, [this] { ras.Cancel(); });  // the dial stays activating
+  EXPECT_EQ(Raised<ECanceledError>([&] { ras.Dial(); }), "Operation has been canceled");
   EXPECT_TRUE(ras.Canceled());
   EXPECT_FALSE(ras.Connected());
-  EXPECT_EQ(nm.Deactivated(), line);
+  EXPECT_EQ(nm.Deactivated(), dial);
   EXPECT_EQ(disconnects, 1);
 }
 
@@ -420,7 +331,7 @@ TEST_F(RasTest, PasswordIsSuppliedWhenTheProfileStoresNone) {
       "out = ' '.join('%s:%s' % (c[1], c[2][0]['gsm'].get('password', '-'))"
       " for c in objects['" +
       gsm + "'].call_log if c[1].startswith('Update'))";
-  ActivateSlowly(nm, 2);
+  nm.DialOnEth0(2);
   TagRas ras(nm.Bus());
   ras.SetService("Mobile");
   ras.SetPassword("s3cret");

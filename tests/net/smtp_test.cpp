@@ -27,10 +27,20 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
     c.message.Recipients().AddAddress("second@example.net", "Second");
     c.message.CC().AddAddress("cc@example.net", "");
     c.message.BCC().AddAddress("bcc@example.net", "");
+    // Attachments as encoded: binary, and text with lines that begin with ".".
+    std::string bytes;
+    for (int i = 0; i < 5000; ++i) bytes += static_cast<char>(i * 7 % 256);
+    for (auto [name, data] :
+         {std::pair{"data.bin", bytes}, {"notes.txt", ".starts with a dot\r\nsecond\r\n.\r\n"}}) {
+      auto item = std::make_unique<TmsAttItem>();
+      item->Stream().SetData(data);
+      item->SetFileName(name);
+      c.message.Attachments().Add(std::move(item));
+    }
     c.smtp.Connect();
     c.smtp.Send();
-    EXPECT_EQ(c.log.Joined(),
-              "Open|Prepare|Sending|Progress 100|Progress 0|MailSent|Closing|Closed");
+    EXPECT_TRUE(c.log.starts_with("Open|Prepare|Sending|Progress ")) << c.log;
+    EXPECT_TRUE(c.log.ends_with("|Progress 100|Progress 0|MailSent|Closing|Closed")) << c.log;
     EXPECT_FALSE(c.smtp.Connected());
 
     auto got = server.Messages();
@@ -41,7 +51,7 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
     EXPECT_EQ(got[0].helo, ExpectedHelo(c.smtp));
     // The encoder's text, lines beginning with "." included, and the empty
     // line the client always sends before the end of data.
-    ASSERT_FALSE(c.sent_text.empty());
+    EXPECT_GT(c.sent_text.size(), 5000u);
     EXPECT_NE(c.sent_text.find("\r\n.hidden line\r\n"), std::string::npos);
     EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
   }
@@ -53,172 +63,15 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
   EXPECT_EQ(log.find("hidden line"), std::string::npos);
 }
 
-TEST_F(SmtpRealServerTest, AttachmentsArriveAsEncoded) {
-  RealSmtpServer server;
-  Client c(server.Address());
-  RequestMessage(c.message);
-  auto bin = std::make_unique<TmsAttItem>();
-  std::string bytes;
-  for (int i = 0; i < 5000; ++i) bytes += static_cast<char>(i * 7 % 256);
-  bin->Stream().SetData(bytes);
-  bin->SetFileName("data.bin");
-  c.message.Attachments().Add(std::move(bin));
-  auto text = std::make_unique<TmsAttItem>();
-  text->Stream().SetData(".starts with a dot\r\nsecond\r\n.\r\n");
-  text->SetFileName("notes.txt");
-  c.message.Attachments().Add(std::move(text));
-  c.smtp.Send();
-  auto got = server.Messages();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_GT(c.sent_text.size(), 5000u);
-  EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
-  EXPECT_NE(c.log.Joined().find("MailSent"), std::string::npos);
-}
-
 // Scripted servers.
 using SmtpScriptedTest = NetTest;
 
-TEST_F(SmtpScriptedTest, TwoLineGreetingAndBareHeloFallback) {
-  ScriptedServer server([&server](Peer& p) {
-    RunSmtp(p, server, "220-first line\r\n220 second line\r\n", [](const std::string& l) {
+TEST_F(SmtpScriptedTest, LongTwoLineGreetingAndBareHeloFallback) {
+  const std::string long_line = "220-" + std::string(996, 'g');
+  ScriptedServer server([&server, long_line](Peer& p) {
+    RunSmtp(p, server, long_line + "\r\n220 second line\r\n", [](const std::string& l) {
       return l.rfind("HELO ", 0) == 0 ? std::optional<std::string>("501 say it plainly\r\n")
                                       : std::nullopt;
-    });
-  });
-  Client c(server.Address());
-  RequestMessage(c.message);
-  c.smtp.Send();
-  server.Join();
-  auto lines = server.Lines();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "HELO " + ExpectedHelo(c.smtp));
-  EXPECT_EQ(lines[1], "HELO");
-  EXPECT_EQ(lines[2], "MAIL FROM:<user@example.org>");
-  EXPECT_EQ(lines.back(), "QUIT");
-  // The rejected first HELO is no error for the user.
-  EXPECT_EQ(c.log.Joined().find("Error"), std::string::npos) << c.log.Joined();
-}
-
-TEST_F(SmtpScriptedTest, RefusedRecipientReportsTheServerLineAndQuits) {
-  ScriptedServer server([&server](Peer& p) {
-    RunSmtp(p, server, "220 ready\r\n", [](const std::string& l) {
-      return l == "RCPT TO:<www@pages.example>"
-                 ? std::optional<std::string>("550 5.1.1 no such user\r\n")
-                 : std::nullopt;
-    });
-  });
-  Client c(server.Address());
-  RequestMessage(c.message);
-  try {
-    c.smtp.Send();
-    FAIL() << "no error";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "550 5.1.1 no such user");
-  }
-  server.Join();
-  EXPECT_EQ(c.log.Joined(), "Open|Prepare|Sending|Error 550 5.1.1 no such user|Closing|Closed");
-  EXPECT_EQ(server.Lines().back(), "QUIT");
-  EXPECT_FALSE(c.smtp.Connected());
-  EXPECT_EQ(c.smtp.MessageStream, nullptr);
-}
-
-// Where a send broke tells whether the server may hold the message.
-TEST_F(SmtpScriptedTest, DataSentAndAcceptedSayHowFarTheMessageGot) {
-  struct Case {
-    const char* cut_at;  // the client line after which the server hangs up
-    bool sent, accepted;
-  };
-  for (Case k : {Case{"RCPT TO:<www@pages.example>", false, false}, Case{".", true, false},
-                 Case{"QUIT", true, true}}) {
-    ScriptedServer server([&server, k](Peer& p) {
-      RunSmtp(p, server, "220 ready\r\n", [k](const std::string& l) {
-        return l == k.cut_at ? std::optional<std::string>("") : std::nullopt;
-      });
-    });
-    Client c(server.Address());
-    RequestMessage(c.message);
-    try {
-      c.smtp.Send();
-    } catch (const ESocketError&) {
-    }
-    server.Join();
-    EXPECT_EQ(c.smtp.DataSent(), k.sent) << k.cut_at;
-    EXPECT_EQ(c.smtp.DataAccepted(), k.accepted) << k.cut_at;
-  }
-}
-
-TEST_F(SmtpScriptedTest, ThreeCharacterReplyIsRejectedWithItsText) {
-  ScriptedServer server([&server](Peer& p) {
-    RunSmtp(p, server, "220 ready\r\n", [](const std::string& l) {
-      return l.rfind("MAIL", 0) == 0 ? std::optional<std::string>("250\r\n") : std::nullopt;
-    });
-  });
-  Client c(server.Address());
-  RequestMessage(c.message);
-  try {
-    c.smtp.Send();
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "250");
-  }
-}
-
-TEST_F(SmtpScriptedTest, SilentServerTimesOut) {
-  ScriptedServer server([](Peer& p) { p.WaitClosed(); });
-  Client c(server.Address(), 1);
-  RequestMessage(c.message);
-  EXPECT_THROW(c.smtp.Send(), ETimedOutError);
-  EXPECT_EQ(c.log.Joined(), "Open|Error Operation timed out|Closing|Closed");
-  EXPECT_FALSE(c.smtp.Connected());
-}
-
-TEST_F(SmtpScriptedTest, TimeOutInFirstHeloLeavesNoSocketForTheSecond) {
-  ScriptedServer server([&server](Peer& p) {
-    p.Send("220 ready\r\n");
-    auto l = p.ReadLine();
-    if (l) server.Record(*l);
-    p.WaitClosed();
-  });
-  Client c(server.Address(), 1);
-  RequestMessage(c.message);
-  try {
-    c.smtp.Send();
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "You have to connect to the server first");
-  }
-  EXPECT_EQ(c.log.Joined(),
-            "Open|Error Operation timed out|Closing|Closed|"
-            "Error You have to connect to the server first");
-}
-
-TEST_F(SmtpScriptedTest, ReplyCutOffByTheServerIsNoSuccess) {
-  ScriptedServer server([&server](Peer& p) {
-    RunSmtp(p, server, "220 ready\r\n", [&p](const std::string& l) -> std::optional<std::string> {
-      if (l != ".") return std::nullopt;
-      p.Send("250 Que");
-      return "";  // and close
-    });
-  });
-  Client c(server.Address());
-  RequestMessage(c.message);
-  try {
-    c.smtp.Send();
-    FAIL() << "reported as sent";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "[10054] Connection reset by peer");
-  }
-  EXPECT_EQ(c.log.Joined().find("MailSent"), std::string::npos);
-  EXPECT_FALSE(c.smtp.Connected());
-}
-
-TEST_F(SmtpScriptedTest, LongReplyLinesAreReadWhole) {
-  const std::string long_greeting = "220 " + std::string(996, 'g');
-  ScriptedServer server([&server, long_greeting](Peer& p) {
-    RunSmtp(p, server, long_greeting + "\r\n", [](const std::string& l) {
-      return l.rfind("MAIL", 0) == 0
-                 ? std::optional<std::string>("250-" + std::string(600, 'm') + "\r\n250 ok\r\n")
-                 : std::nullopt;
     });
   });
   Client c(server.Address());
@@ -226,36 +79,107 @@ TEST_F(SmtpScriptedTest, LongReplyLinesAreReadWhole) {
   std::vector<std::string> received;
   c.smtp.OnLineReceived = [&](TagSocket&, const std::string& l) { received.push_back(l); };
   c.smtp.Send();
-  ASSERT_GE(received.size(), 4u);
-  EXPECT_EQ(received[0], long_greeting);
-  EXPECT_EQ(received[2], "250-" + std::string(600, 'm'));
-  EXPECT_EQ(received[3], "250 ok");
+  server.Join();
+  EXPECT_EQ(received.at(0), long_line);
+  auto lines = server.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "HELO " + ExpectedHelo(c.smtp));
+  EXPECT_EQ(lines[1], "HELO");
+  EXPECT_EQ(lines[2], "MAIL FROM:<user@example.org>");
+  EXPECT_EQ(lines.back(), "QUIT");
+  // The rejected first HELO is no error for the user.
+  EXPECT_EQ(c.log.find("Error"), std::string::npos) << c.log;
 }
 
-TEST_F(SmtpScriptedTest, DotTransparencyOnTheWire) {
-  ScriptedServer server([&server](Peer& p) { RunSmtp(p, server, "220 ready\r\n"); });
+// A refusal, a reply too short to read and a reply the server never
+// finished each end the send with their text; the message counts as sent
+// only once its data went out, and as accepted by none.
+TEST_F(SmtpScriptedTest, BadRepliesEndTheSendWithTheirText) {
+  struct Case {
+    const char* after;  // the client line the reply answers
+    const char* reply;
+    bool hang_up;  // right after the reply
+    const char* error;
+    bool sent;
+  };
+  for (Case k : {Case{"RCPT TO:<www@pages.example>", "550 5.1.1 no such user\r\n", false,
+                      "550 5.1.1 no such user", false},
+                 Case{"MAIL", "250\r\n", false, "250", false},
+                 Case{".", "250 Que", true, "[10054] Connection reset by peer", true}}) {
+    ScriptedServer server([&server, k](Peer& p) {
+      RunSmtp(p, server, "220 ready\r\n",
+              [&p, k](const std::string& l) -> std::optional<std::string> {
+                if (l.rfind(k.after, 0) != 0) return std::nullopt;
+                if (!k.hang_up) return k.reply;
+                p.Send(k.reply);
+                return "";
+              });
+    });
+    Client c(server.Address());
+    RequestMessage(c.message);
+    EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), k.error);
+    server.Join();
+    const std::string log = c.log;
+    EXPECT_TRUE(log.starts_with("Open|Prepare|Sending|")) << log;
+    EXPECT_TRUE(log.ends_with(std::string("|Error ") + k.error + "|Closing|Closed")) << log;
+    EXPECT_EQ(log.find("MailSent"), std::string::npos) << log;
+    EXPECT_EQ(server.Lines().back() == "QUIT", !k.hang_up) << k.after;
+    EXPECT_FALSE(c.smtp.Connected());
+    EXPECT_EQ(c.smtp.MessageStream, nullptr);
+    EXPECT_EQ(c.smtp.DataSent(), k.sent) << k.after;
+    EXPECT_FALSE(c.smtp.DataAccepted()) << k.after;
+  }
+}
+
+// A server that hangs up at QUIT holds the message all the same.
+TEST_F(SmtpScriptedTest, HangUpAtQuitLeavesTheMessageAccepted) {
+  ScriptedServer server([&server](Peer& p) {
+    RunSmtp(p, server, "220 ready\r\n", [](const std::string& l) {
+      return l == "QUIT" ? std::optional<std::string>("") : std::nullopt;
+    });
+  });
   Client c(server.Address());
   RequestMessage(c.message);
-  c.smtp.Send();
-  server.Join();
-  std::string data;
-  for (const auto& l : server.Lines())
-    if (l.rfind("DATA:", 0) == 0) data = l.substr(5);
-  // Every line that begins with "." carries one more on the wire.
-  std::string expected;
-  std::size_t start = 0;
-  const std::string text = c.sent_text + "\r\n";
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    if (text[start] == '.') expected += '.';
-    expected += text.substr(start, end - start);
-    start = end;
+  Raised<ESocketError>([&] { c.smtp.Send(); });  // whether or not that counts as a failure
+  EXPECT_TRUE(c.smtp.DataSent());
+  EXPECT_TRUE(c.smtp.DataAccepted());
+}
+
+// A time-out or cancel, before the greeting or in the first HELO, ends the
+// send with its own error: the outbox retries a time-out, not a socket error.
+TEST_F(SmtpScriptedTest, TimeOutOrCancelEndsTheSendWithItsOwnError) {
+  struct Case {
+    bool greet, cancel;
+  };
+  for (const Case k : {Case{false, false}, Case{true, false}, Case{true, true}}) {
+    const bool greet = k.greet, cancel = k.cancel;
+    ScriptedServer server([greet](Peer& p) {
+      if (greet) p.Send("220 ready\r\n");
+      p.WaitClosed();
+    });
+    Client c(server.Address(), cancel ? 60 : 1);
+    RequestMessage(c.message);
+    if (cancel) QTimer::singleShot(300, [&] { c.smtp.Cancel(); });
+    std::string error;
+    try {
+      c.smtp.Send();
+    } catch (const ETimedOutError& e) {
+      error = "timed out: " + e.Message();
+    } catch (const ECanceledError& e) {
+      error = "canceled: " + e.Message();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    SCOPED_TRACE(std::string(greet ? "greeted" : "silent") + (cancel ? ", canceled" : ""));
+    if (cancel) {
+      EXPECT_EQ(error, "canceled: Operation has been canceled");
+      EXPECT_EQ(c.log, "Open|Cancel|Closing|Closed|Error Operation has been canceled");
+    } else {
+      EXPECT_EQ(error, "timed out: Operation timed out");
+      EXPECT_EQ(c.log, "Open|Error Operation timed out|Closing|Closed");
+    }
+    EXPECT_FALSE(c.smtp.Connected());
   }
-  EXPECT_EQ(data, expected);
-  EXPECT_NE(data.find("\r\n..\r\n"), std::string::npos);
-  EXPECT_NE(data.find("\r\n..hidden line\r\n"), std::string::npos);
-  EXPECT_NE(data.find("\r\n...two dots\r\n"), std::string::npos);
 }
 
 TEST_F(SmtpScriptedTest, LineBreakInAddressIsRefusedBeforeAnythingIsSent) {
@@ -265,13 +189,11 @@ TEST_F(SmtpScriptedTest, LineBreakInAddressIsRefusedBeforeAnythingIsSent) {
     Client c(server.Address());
     RequestMessage(c.message);
     c.message.BCC().AddAddress(bad, "");
-    try {
-      c.smtp.Connect();
-      c.smtp.Send();
-      FAIL() << "no error";
-    } catch (const ESocketError& e) {
-      EXPECT_EQ(e.Message(), "Line breaks are not allowed in a server name or mail address");
-    }
+    EXPECT_EQ(Raised<ESocketError>([&] {
+                c.smtp.Connect();
+                c.smtp.Send();
+              }),
+              "Line breaks are not allowed in a server name or mail address");
     EXPECT_FALSE(c.smtp.Connected());
     // Also when the message changes after connecting.
     c.message.BCC().Clear();
@@ -290,43 +212,13 @@ TEST_F(SmtpScriptedTest, MissingMessageOrAddresses) {
   ScriptedServer server([&server](Peer& p) { RunSmtp(p, server, "220 ready\r\n"); }, 2);
   Client c(server.Address());
   c.smtp.MailMessage = nullptr;
-  try {
-    c.smtp.Send();
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "MailMessage property must be assigned");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), "MailMessage property must be assigned");
   c.smtp.MailMessage = &c.message;
   c.message.Recipients().AddAddress("r@example.org", "");
-  try {
-    c.smtp.Send();
-    FAIL();
-  } catch (const EMessageError& e) {
-    EXPECT_EQ(e.Message(), "The address of sender is required");
-  }
+  EXPECT_EQ(Raised<EMessageError>([&] { c.smtp.Send(); }), "The address of sender is required");
   EXPECT_FALSE(c.smtp.Connected());
   c.smtp.Server = "";
-  try {
-    c.smtp.Send();
-    FAIL();
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "Server property is required");
-  }
-}
-
-TEST_F(SmtpScriptedTest, CancelWhileWaitingForAReply) {
-  ScriptedServer server([](Peer& p) {
-    p.Send("220 ready\r\n");
-    p.WaitClosed();
-  });
-  Client c(server.Address(), 60);
-  RequestMessage(c.message);
-  QTimer::singleShot(300, [&] { c.smtp.Cancel(); });
-  // The cancel hits the first HELO; the bare HELO then finds no socket.
-  EXPECT_THROW(c.smtp.Send(), ESocketError);
-  EXPECT_EQ(c.log.Joined(),
-            "Open|Cancel|Closing|Closed|Error Operation has been canceled|"
-            "Error You have to connect to the server first");
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), "Server property is required");
 }
 
 // After a failed Connect the next request opens a connection of its own, to
@@ -358,12 +250,7 @@ TEST_F(SmtpRealServerTest, DeliversOnceTheServerIsUpAgain) {
   }();
   Client c("127.0.0.1:" + std::to_string(port));
   RequestMessage(c.message);
-  try {
-    c.smtp.Connect();
-    FAIL() << "connected to a stopped server";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Message(), "[10061] Connection refused");
-  }
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Connect(); }), "[10061] Connection refused");
   RealSmtpServer server({"--port", std::to_string(port)});
   c.smtp.Connect();
   c.smtp.Send();
@@ -377,7 +264,7 @@ TEST_F(SmtpScriptedTest, ASecondClientLeavesTheFirstConnectionAlone) {
   first.smtp.Connect();
   { Client second(server.Address()); }
   first.smtp.Send();
-  EXPECT_NE(first.log.Joined().find("MailSent"), std::string::npos) << first.log.Joined();
+  EXPECT_NE(first.log.find("MailSent"), std::string::npos) << first.log;
 }
 
 }  // namespace
