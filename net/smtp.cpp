@@ -92,6 +92,9 @@ void TmsSMTP::Helo() {
     ReadReply();
   } catch (...) {
     QuietReplies = false;
+    // A time-out or cancel closed the connection: its own error is the one
+    // to report, not the bare HELO's missing socket.
+    if (!Connected()) throw;
     WriteLine("HELO");
     ReadReply();
   }
