@@ -525,6 +525,7 @@ void TagSocket::Close() {
     if (OnClosing) OnClosing(*this);
     TSocket s = SocketHandle;
     SocketHandle = ws::kInvalidSocket;
+    if (tls_) tls_->Shutdown(s);
     tls_.reset();
     Winsock().closesocket(s);
     if (OnClosed) OnClosed(*this);

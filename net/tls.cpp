@@ -136,6 +136,14 @@ bool TTlsFilter::Flush(TSocket s, int& error) {
   return true;
 }
 
+void TTlsFilter::Shutdown(TSocket s) {
+  if (!SSL_is_init_finished(d_->ssl)) return;
+  SSL_shutdown(d_->ssl);
+  Drain();
+  int error = 0;
+  Flush(s, error);  // best effort: the connection ends either way
+}
+
 bool TTlsFilter::Pull(TSocket s, int& error) {
   char buf[kChunk];
   int n = Winsock().recv(s, buf, sizeof buf, 0);

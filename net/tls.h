@@ -41,6 +41,10 @@ class TTlsFilter {
   // event will announce it.
   bool Buffered() const;
 
+  // Sends the closing alert as far as the socket takes it now, so that the
+  // server sees an orderly end; its answer is not waited for.
+  void Shutdown(TSocket s);
+
   // SHA-256 of the server's certificate as upper-case hex pairs joined by ":".
   std::string PeerFingerprint() const;
 

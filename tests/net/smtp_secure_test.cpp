@@ -3,6 +3,10 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
 #include "mail/codecs.h"
 #include "net_support.h"
 #include "platform/errors.h"
@@ -184,4 +188,60 @@ TEST_F(SmtpSecureTest, CancelDuringTheHandshakeEndsTheWait) {
   EXPECT_THROW(c.smtp.Connect(), ECanceledError);
   EXPECT_LT(waited.elapsed(), 30000);
   EXPECT_FALSE(c.smtp.Connected());
+}
+
+// One implicit-TLS SMTP session; prints its port, then "clean" when the
+// client ended TLS with the closing alert, "unclean" when it just hung up.
+const char kTlsSession[] = R"PY(
+import socket, ssl, sys
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+ctx.load_cert_chain(sys.argv[1], sys.argv[2])
+ctx.options &= ~ssl.OP_IGNORE_UNEXPECTED_EOF  # an end without the alert is an error
+listener = socket.socket()
+listener.bind(('127.0.0.1', 0))
+listener.listen(1)
+print(listener.getsockname()[1], flush=True)
+conn = ctx.wrap_socket(listener.accept()[0], server_side=True, suppress_ragged_eofs=False)
+f = conn.makefile('rwb')
+def say(text):
+    f.write(text.encode() + b'\r\n')
+    f.flush()
+say('220 ready')
+data = False
+try:
+    for line in f:
+        word = line.strip().upper()
+        if data:
+            if word == b'.':
+                data = False
+                say('250 ok')
+        elif word == b'DATA':
+            data = True
+            say('354 go on')
+        else:
+            say('221 bye' if word == b'QUIT' else '250 ok')
+    print('clean', flush=True)
+except ssl.SSLError:
+    print('unclean', flush=True)
+)PY";
+
+TEST_F(SmtpSecureTest, TheConnectionEndsWithTheClosingAlert) {
+  TempDir dir;
+  const std::string script = dir.File("session.py");
+  std::ofstream(script) << kTlsSession;
+  FILE* server = ::popen(
+      ("/usr/bin/python3 " + script + " " + Cert("server.pem") + " " + Cert("server.key")).c_str(),
+      "r");
+  ASSERT_TRUE(server);
+  char line[64] = {};
+  ASSERT_TRUE(std::fgets(line, sizeof line, server));
+  {
+    SmtpClient c("127.0.0.1:" + std::string(line, std::strcspn(line, "\n")));
+    Secure(c, TSmtpSecurity::Tls);
+    c.smtp.UserName.clear();
+    c.smtp.Send();
+  }
+  std::string end = std::fgets(line, sizeof line, server) ? line : "";
+  ::pclose(server);
+  EXPECT_EQ(end, "clean\n");
 }
