@@ -66,11 +66,16 @@ class Instances(unittest.TestCase):
         self.assertEqual(third.returncode, 0)
         self.assertIsNone(first.poll())
         self.assertIsNone(second.poll())
-        # Each stop request ends one of the two.
+        # A stop request ends at least one of the two (both, when their
+        # timers tick together); asked again, the other one ends too.
         flag = os.path.join(self.folder, "Installer.Flg")
         for _ in range(2):
+            if first.poll() is not None and second.poll() is not None:
+                break
             open(flag, "w").close()
             wait_until(lambda: not os.path.exists(flag), 15, "a stop request to be taken")
+            wait_until(lambda: first.poll() is not None or second.poll() is not None,
+                       15, "an instance to end")
         self.assertEqual(first.wait(timeout=15), 0)
         self.assertEqual(second.wait(timeout=15), 0)
 
