@@ -7,16 +7,16 @@ import re
 import stat
 import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_args  # noqa: E402
+from wrap_product import PackedProduct  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
-TITLE = "Setup - Ravelin v1.31"
 # Debian 11 and Ubuntu 20.04.
 OLDEST_GLIBC = (2, 31)
+FILE_TIME = ("--file-time", "1998-03-07T00:31:00Z")
 
 
 def sanitizer_build():
@@ -29,43 +29,21 @@ def sanitizer_build():
         return False
 
 
-class LauncherOptions(unittest.TestCase):
+class LauncherOptions(PackedProduct):
+    bin = ARGS.bin
+
     def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="wrap-options-")
-        self.root = self.tmp.name
-        self.temp = os.path.join(self.root, "temp")
-        self.product = os.path.join(self.root, "product")
-        self.record = os.path.join(self.root, "record")
-        os.mkdir(self.temp)
-        os.mkdir(self.product)
-        self.write("SETUP.EXE", '#!/bin/sh\nprintf "%s|" "$@" > \'{}\'\n'.format(self.record), 0o644)
+        super().setUp()
+        self.write("SETUP.EXE", '#!/bin/sh\nprintf "%s|" "$@" > \'{}\'\n'.format(self.record))
         self.write("HELPER.SH", "#!/bin/sh\n", 0o750)
         self.data = random.Random(5).randbytes(300000) + b"Ravelin " * 40000
-        self.write("DATA.BIN", self.data, 0o644)
-        self.launcher = os.path.join(self.root, "ravelin-setup")
-        r = self.pack(self.product)
-        self.assertEqual(r.returncode, 0, r.stderr)
-
-    def tearDown(self):
-        self.tmp.cleanup()
-
-    def write(self, name, content, mode):
-        path = os.path.join(self.product, name)
-        with open(path, "wb" if isinstance(content, bytes) else "w") as f:
-            f.write(content)
-        os.chmod(path, mode)
-
-    def pack(self, folder):
-        return subprocess.run([os.path.join(ARGS.bin, "wrap-pack"), "--title", TITLE,
-                               "--question", "Install?", "--file-time", "1998-03-07T00:31:00Z",
-                               folder, self.launcher], capture_output=True, text=True, timeout=60)
+        self.write("DATA.BIN", self.data)
+        self.packed(*FILE_TIME, question="Install?")
 
     def run_launcher(self, *args):
-        env = dict(os.environ, TMPDIR=self.temp)
-        env.pop("DISPLAY", None)
-        env.pop("WAYLAND_DISPLAY", None)
-        return subprocess.run([self.launcher, *args], capture_output=True, text=True, env=env,
-                              stdin=subprocess.DEVNULL, start_new_session=True, timeout=60)
+        return subprocess.run([self.launcher, *args], capture_output=True, text=True,
+                              env=self.quiet_env(), stdin=subprocess.DEVNULL,
+                              start_new_session=True, timeout=60)
 
     def test_help_list_and_check_unpack_nothing(self):
         r = self.run_launcher("--help")
@@ -135,8 +113,8 @@ class LauncherOptions(unittest.TestCase):
         os.remove(self.launcher)
         for name in ("NOTE.TX_", "LONGNAME.TEXT"):
             with self.subTest(name=name):
-                self.write(name, "x", 0o644)
-                r = self.pack(self.product)
+                self.write(name, "x")
+                r = self.pack(*FILE_TIME)
                 self.assertEqual(r.returncode, 1)
                 self.assertIn(name, r.stderr)
                 self.assertFalse(os.path.exists(self.launcher))
@@ -159,7 +137,6 @@ class LauncherOptions(unittest.TestCase):
         newest = max((int(a), int(b)) for a, b in versions)
         self.assertLessEqual(newest, OLDEST_GLIBC, r.stdout)
         self.assertNotRegex(r.stdout, r"GLIBCXX|CXXABI|GCC_")
-
 
 
 if __name__ == "__main__":

@@ -9,16 +9,13 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_args  # noqa: E402
+from wrap_product import QUESTION, TITLE, PackedProduct  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
-TITLE = "Setup - Ravelin v1.31"
-QUESTION = "This program will install Ravelin v1.31 (English). Do you want to continue?"
 
 SETUP_SCRIPT = """#!/bin/sh
 d=$(dirname "$0")
@@ -29,42 +26,18 @@ exit 7
 """
 
 
-class PackedLauncher(unittest.TestCase):
+class PackedLauncher(PackedProduct):
+    bin = ARGS.bin
+
     def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="wrap-term-")
-        self.root = self.tmp.name
-        self.temp = os.path.join(self.root, "temp")
-        self.record = os.path.join(self.root, "record")
+        super().setUp()
         self.cwd = os.path.join(self.root, "cwd")
-        for d in (self.temp, self.cwd):
-            os.mkdir(d)
-        product = self.product = os.path.join(self.root, "product")
-        os.mkdir(product)
-        with open(os.path.join(product, "SETUP.EXE"), "w") as f:
-            f.write(SETUP_SCRIPT.format(record=self.record))
+        os.mkdir(self.cwd)
+        self.write("SETUP.EXE", SETUP_SCRIPT.format(record=self.record))
         self.data = os.urandom(200000) + b"text " * 100000
-        with open(os.path.join(product, "DATA.BIN"), "wb") as f:
-            f.write(self.data)
-        with open(os.path.join(product, "README.TXT"), "wb") as f:
-            f.write(b"Read me.\r\n")
-        self.launcher = os.path.join(self.root, "ravelin-setup")
-        self.pack()
-
-    def pack(self):
-        r = subprocess.run([os.path.join(ARGS.bin, "wrap-pack"), "--title", TITLE,
-                            "--question", QUESTION, self.product, self.launcher],
-                           capture_output=True, text=True, timeout=60)
-        self.assertEqual(r.returncode, 0, r.stderr)
-
-    def tearDown(self):
-        self.tmp.cleanup()
-
-    def env(self):
-        env = dict(os.environ)
-        env["TMPDIR"] = self.temp
-        env.pop("DISPLAY", None)
-        env.pop("WAYLAND_DISPLAY", None)
-        return env
+        self.write("DATA.BIN", self.data)
+        self.write("README.TXT", b"Read me.\r\n")
+        self.packed()
 
     def run_on_terminal(self, answer, then=None, env=None, when=None):
         """Runs the launcher with a pseudo-terminal as its controlling
@@ -75,7 +48,7 @@ class PackedLauncher(unittest.TestCase):
         pid, master = pty.fork()
         if pid == 0:
             os.chdir(self.cwd)
-            os.execve(self.launcher, [self.launcher], env or self.env())
+            os.execve(self.launcher, [self.launcher], env or self.quiet_env())
         output = b""
         answered = False
         deadline = time.time() + 60
@@ -108,23 +81,10 @@ class PackedLauncher(unittest.TestCase):
 
     def run_without_terminal(self, env=None):
         r = subprocess.run([self.launcher], stdin=subprocess.DEVNULL, capture_output=True,
-                           text=True, env=env or self.env(), start_new_session=True, timeout=60)
+                           text=True, env=env or self.quiet_env(), start_new_session=True,
+                           timeout=60)
         self.assertEqual(r.returncode, 0)
         return r.stderr
-
-    def assertNothingLeft(self):
-        """No unpacked folder, and the setup program never ran."""
-        self.assertEqual(os.listdir(self.temp), [])
-        self.assertFalse(os.path.exists(self.record))
-
-    def write_product_file(self, name, content):
-        mode = "wb" if isinstance(content, bytes) else "w"
-        with open(os.path.join(self.product, name), mode) as f:
-            f.write(content)
-
-    def read_record(self):
-        with open(self.record) as f:
-            return f.read()
 
     def test_yes_unpacks_runs_setup_and_cleans_up(self):
         output = self.run_on_terminal(b"y\n")
@@ -140,9 +100,9 @@ class PackedLauncher(unittest.TestCase):
 
     def test_ctrl_c_stops_the_setup_program_but_not_the_clean_up(self):
         # "waiting" comes once sleep runs in the foreground.
-        self.write_product_file("SETUP.EXE", "#!/bin/sh\n(sleep 0.3; echo waiting) &\nsleep 60\n"
+        self.write("SETUP.EXE", "#!/bin/sh\n(sleep 0.3; echo waiting) &\nsleep 60\n"
                                 "echo not stopped > '{}'\n".format(self.record))
-        self.pack()
+        self.packed()
         output = self.run_on_terminal(b"y\n", then=(b"waiting", b"\x03"))
         self.assertNothingLeft()
         self.assertNotIn("Setup failed.", output)
@@ -203,8 +163,8 @@ class PackedLauncher(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.record))
 
     def test_signals_while_unpacking_remove_the_folder(self):
-        self.write_product_file("BIG.BIN", os.urandom(24 << 20))
-        self.pack()
+        self.write("BIG.BIN", os.urandom(24 << 20))
+        self.packed()
         folder = os.path.join(self.temp, "_INST0")
 
         def once_unpacking(pid, sig):
@@ -218,10 +178,10 @@ class PackedLauncher(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.record))
 
     def test_signals_while_setup_runs_are_passed_on_and_the_folder_goes(self):
-        self.write_product_file("SETUP.EXE", "#!/bin/sh\ntrap 'echo got TERM > {0}; exit 0' TERM\n"
+        self.write("SETUP.EXE", "#!/bin/sh\ntrap 'echo got TERM > {0}; exit 0' TERM\n"
                                 "touch {0}.started\nwhile :; do sleep 0.05; done\n"
                                 .format(self.record))
-        self.pack()
+        self.packed()
 
         def once_running(pid):
             if not os.path.exists(self.record + ".started"):
@@ -233,7 +193,7 @@ class PackedLauncher(unittest.TestCase):
 
     def test_a_stale_display_asks_on_the_terminal(self):
         self.assertIsNotNone(shutil.which("zenity"))
-        env = dict(self.env(), DISPLAY=":93", NO_AT_BRIDGE="1")
+        env = self.quiet_env(DISPLAY=":93", NO_AT_BRIDGE="1")
         output = self.run_on_terminal(b"n\n", env=env)
         self.assertIn(TITLE + "\n" + QUESTION + " [y/N] ", output)
         self.assertEqual(os.listdir(self.temp), [])

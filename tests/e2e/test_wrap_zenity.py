@@ -6,17 +6,14 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_args  # noqa: E402
 from desktop import Desktop  # noqa: E402
+from wrap_product import QUESTION, TITLE, PackedProduct  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
-TITLE = "Setup - Ravelin v1.31"
-QUESTION = "This program will install Ravelin v1.31 (English). Do you want to continue?"
 
 SETUP_SCRIPT = """#!/bin/sh
 d=$(dirname "$0")
@@ -31,7 +28,9 @@ exec '{zenity}' "$@"
 """
 
 
-class LauncherOnADesktop(unittest.TestCase):
+class LauncherOnADesktop(PackedProduct):
+    bin = ARGS.bin
+
     @classmethod
     def setUpClass(cls):
         cls.desktop = Desktop(ARGS.artifacts, "wrap-zenity", window_manager=False, tray=False)
@@ -42,35 +41,23 @@ class LauncherOnADesktop(unittest.TestCase):
         cls.desktop.stop()
 
     def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="wrap-zenity-")
-        self.root = self.tmp.name
-        self.temp = os.path.join(self.root, "temp")
-        self.record = os.path.join(self.root, "record")
+        super().setUp()
         self.log = os.path.join(self.root, "zenity.log")
         tools = os.path.join(self.root, "tools")
-        product = os.path.join(self.root, "product")
-        for d in (self.temp, tools, product):
-            os.mkdir(d)
+        os.mkdir(tools)
         zenity = shutil.which("zenity")
         self.assertIsNotNone(zenity)
         with open(os.path.join(tools, "zenity"), "w") as f:
             f.write(ZENITY_WRAPPER.format(log=self.log, zenity=zenity))
         os.chmod(os.path.join(tools, "zenity"), 0o755)
-        with open(os.path.join(product, "SETUP.EXE"), "w") as f:
-            f.write(SETUP_SCRIPT.format(record=self.record))
-        with open(os.path.join(product, "MANUAL.TXT"), "wb") as f:
-            f.write(b"All about Ravelin.\r\n" * 500)
-        self.launcher = os.path.join(self.root, "ravelin-setup")
-        r = subprocess.run([os.path.join(ARGS.bin, "wrap-pack"), "--title", TITLE,
-                            "--question", QUESTION, product, self.launcher],
-                           capture_output=True, text=True, timeout=60)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.env = dict(os.environ, DISPLAY=self.desktop.display, TMPDIR=self.temp,
-                        PATH=tools + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin"))
-        self.env.pop("WAYLAND_DISPLAY", None)
+        self.write("SETUP.EXE", SETUP_SCRIPT.format(record=self.record))
+        self.write("MANUAL.TXT", b"All about Ravelin.\r\n" * 500)
+        self.packed()
         # No session bus or accessibility bus for zenity to start and leave.
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.root, "no-bus")
-        self.env["NO_AT_BRIDGE"] = "1"
+        self.env = self.quiet_env(
+            DISPLAY=self.desktop.display, NO_AT_BRIDGE="1",
+            PATH=tools + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin"),
+            DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(self.root, "no-bus"))
         self.process = None
 
     def tearDown(self):
@@ -81,7 +68,7 @@ class LauncherOnADesktop(unittest.TestCase):
             except ProcessLookupError:
                 pass
             self.process.wait()
-        self.tmp.cleanup()
+        super().tearDown()
 
     def start(self):
         # No controlling terminal: only the display can ask.
