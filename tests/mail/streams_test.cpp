@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -146,9 +143,7 @@ TEST(FileStream, WritesReadsAndReportsMissingFiles) {
 
 TEST(TempFileStream, LivesInTmpdirAndIsRemovedWhenFreed) {
   TempFolder dir;
-  const char* old = std::getenv("TMPDIR");
-  std::string saved = old ? old : "";
-  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  EnvGuard tmpdir("TMPDIR", dir.path());
   std::string name;
   {
     TTempFileStream t;
@@ -163,10 +158,6 @@ TEST(TempFileStream, LivesInTmpdirAndIsRemovedWhenFreed) {
     EXPECT_NE(other.FileName(), name);
   }
   EXPECT_FALSE(fs::exists(name));
-  if (old)
-    ::setenv("TMPDIR", saved.c_str(), 1);
-  else
-    ::unsetenv("TMPDIR");
 }
 
 TEST(LineStream, ManyLinesEndedByLoneCrStayLinear) {

@@ -6,32 +6,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 
 #include "platform/file_layout.h"
 #include "tests/platform/temp_folder.h"
 
 namespace {
-
-// Restores one environment variable at the end of a test.
-class EnvGuard {
- public:
-  explicit EnvGuard(const char* name) : name_(name) {
-    if (const char* v = std::getenv(name)) old_ = v;
-  }
-  ~EnvGuard() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(Folders, FolderOfPathKeepsTheSlash) {
   EXPECT_EQ(FolderOfPath("/usr/lib/tolvane/tolvane"), "/usr/lib/tolvane/");
@@ -49,9 +29,8 @@ TEST(Folders, ExecutableFolderIsTheTestsOwnFolder) {
 }
 
 TEST(Folders, ConfigFolderFollowsXdgConfigHome) {
-  EnvGuard xdg("XDG_CONFIG_HOME");
+  EnvGuard xdg("XDG_CONFIG_HOME", "/x/conf");
   EnvGuard home("HOME");
-  setenv("XDG_CONFIG_HOME", "/x/conf", 1);
   EXPECT_EQ(ConfigFolder(), "/x/conf/tolvane/");
   EXPECT_EQ(SettingsFilePath(), "/x/conf/tolvane/TOLVANE.INI");
   setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
@@ -62,10 +41,8 @@ TEST(Folders, ConfigFolderFollowsXdgConfigHome) {
 }
 
 TEST(Folders, StateFolderFollowsXdgStateHome) {
-  EnvGuard xdg("XDG_STATE_HOME");
-  EnvGuard home("HOME");
-  setenv("HOME", "/home/someone", 1);
-  setenv("XDG_STATE_HOME", "/x/state/", 1);
+  EnvGuard xdg("XDG_STATE_HOME", "/x/state/");
+  EnvGuard home("HOME", "/home/someone");
   EXPECT_EQ(StateFolder(), "/x/state/tolvane/");
   unsetenv("XDG_STATE_HOME");
   EXPECT_EQ(StateFolder(), "/home/someone/.local/state/tolvane/");
@@ -83,15 +60,13 @@ class InstalledTree : public ::testing::Test {
     std::filesystem::create_directories(dir / "usr/bin");
     std::filesystem::create_directories(dir / "usr/share/tolvane");
     std::filesystem::create_directories(dir / "config/tolvane");
-    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
     PutFile(dir / "usr/share/tolvane/uservers.dat", "shipped");
     PutFile(dir / "usr/share/tolvane/nbinary.ext", "shipped");
   }
 
   class TempFolder dir;  // the fixture class, not the function of folders.h
-  EnvGuard config_{"XDG_CONFIG_HOME"};
-  EnvGuard state_{"XDG_STATE_HOME"};
+  EnvGuard config_{"XDG_CONFIG_HOME", dir / "config"};
+  EnvGuard state_{"XDG_STATE_HOME", dir / "state"};
 };
 
 TEST_F(InstalledTree, AFolderWithTheServerListIsAProgramFolder) {
@@ -130,8 +105,7 @@ TEST(Folders, MakeFoldersRefusesAFileInTheWay) {
 }
 
 TEST(Folders, TempFolderFollowsTmpdir) {
-  EnvGuard tmp("TMPDIR");
-  setenv("TMPDIR", "/var/tmp", 1);
+  EnvGuard tmp("TMPDIR", "/var/tmp");
   EXPECT_EQ(TempFolder(), "/var/tmp/");
   unsetenv("TMPDIR");
   EXPECT_EQ(TempFolder(), "/tmp/");

@@ -1,4 +1,5 @@
-// A private folder per test, removed at the end; and small file helpers.
+// A private folder per test, removed at the end; small file helpers; an
+// environment variable set for one scope.
 #pragma once
 
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 class TempFolder {
@@ -47,3 +49,27 @@ inline int EntryCount(const std::string& folder) {
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
   return n;
 }
+
+// Sets (or with no value, leaves) one environment variable and restores it
+// at the end of the scope.
+class EnvGuard {
+ public:
+  explicit EnvGuard(const char* name) : name_(name) {
+    if (const char* v = std::getenv(name)) old_ = v;
+  }
+  EnvGuard(const char* name, const std::string& value) : EnvGuard(name) {
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~EnvGuard() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+  EnvGuard(const EnvGuard&) = delete;
+  EnvGuard& operator=(const EnvGuard&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
