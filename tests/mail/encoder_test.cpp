@@ -153,8 +153,8 @@ TEST(Encoder, LongHeadersAreFoldedNotCut) {
 TEST(Encoder, DotLinesAndEmbeddedBreaksAreWrittenAsTheyAre) {
   TmsMessage m;
   Request(m);
-  m.Body() = {".", ".profile", "a\r\n.\r\nb", std::string(1, '\0') + "gone", "x\0y"};
-  m.Body()[4] = std::string("x\0y", 3);
+  m.Body() = {".", ".profile", "a\r\n.\r\nb", std::string(1, '\0') + "gone",
+              std::string("x\0y", 3)};
   const std::string wire = Encode(m);
   EXPECT_TRUE(wire.ends_with("\r\n\r\n.\r\n.profile\r\na\r\n.\r\nb\r\n\r\nx\r\n")) << wire;
   EXPECT_EQ(m.Body()[0], ".");  // the message is not changed
@@ -169,18 +169,6 @@ TEST(Encoder, EmbeddedBreaksCountTowardLongLines) {
   EXPECT_EQ(lines[5], "Content-Transfer-Encoding: quoted-printable");
   // The inner break becomes a paragraph end.
   EXPECT_EQ(lines.back(), std::string(60, 'b'));
-}
-
-TEST(Encoder, IsoCharsetIsQuotedPrintable) {
-  TmsMessage m;
-  Request(m);
-  m.CharSet = csISO8859;
-  m.Body() = {"Caf\xE9", "x"};
-  std::vector<std::string> lines = Lines(Encode(m));
-  EXPECT_EQ(lines[4], "Content-Type: text/plain; charset=\"iso-8859-1\"");
-  EXPECT_EQ(lines[5], "Content-Transfer-Encoding: quoted-printable");
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + 7, lines.end()),
-            (std::vector<std::string>{"Caf=E9", "x"}));
 }
 
 TEST(Encoder, Base64Lines) {
@@ -227,7 +215,6 @@ TEST(Encoder, NestedAlternativeInsideMixed) {
   const std::string D = BoundaryOf(wire, 0);
   const std::string E = BoundaryOf(wire, 1);
   EXPECT_NE(D, E);  // fresh for the nested part
-  EXPECT_TRUE(std::regex_match(E, std::regex("[0-8]{8}")));
   std::vector<std::string> lines = Lines(wire);
   EXPECT_EQ(
       std::vector<std::string>(lines.begin() + 4, lines.end()),

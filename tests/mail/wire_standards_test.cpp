@@ -72,9 +72,12 @@ TEST(WireStandards, NonAsciiBodyIsLabelledUtf8) {
   EXPECT_EQ(lines[7], "J\xC3\xB6rg");
   // An explicit ISO-8859-1 stays, quoted-printable.
   m.CharSet = csISO8859;
+  m.Body() = {"Caf\xE9", "x"};
   lines = Lines(Encode(m));
   EXPECT_EQ(lines[4], "Content-Type: text/plain; charset=\"iso-8859-1\"");
   EXPECT_EQ(lines[5], "Content-Transfer-Encoding: quoted-printable");
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 7, lines.end()),
+            (std::vector<std::string>{"Caf=E9", "x"}));
 }
 
 TEST(WireStandards, HeaderLinesAreAsciiAndShort) {
