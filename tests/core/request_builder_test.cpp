@@ -55,6 +55,7 @@ TEST_F(RequestTest, WorkedExamplesForTheWeb) {
 TEST_F(RequestTest, WorkedExamplesForFtp) {
   RequestMail m = Build("ftp://host/pub/tools/unzip.exe");
   EXPECT_EQ(m.Recipient, "ftpsrv");
+  EXPECT_EQ(m.Subject, "");
   EXPECT_EQ(m.Body,
             "open host\r\nbinary\r\nuuencode\r\ncd /pub/tools\r\nget unzip.exe\r\nquit\r\n");
   EXPECT_EQ(Build("ftp://host/pub/").Body,
@@ -70,16 +71,12 @@ TEST_F(RequestTest, FtpEdgeCases) {
   EXPECT_EQ(Build("ftp://host").Body, "open host\r\nbinary\r\nuuencode\r\ndir\r\nquit\r\n");
   // A "#" stays in an FTP URL.
   EXPECT_EQ(Build("ftp://host/a#b").Body, "open host\r\nbinary\r\nuuencode\r\nget a#b\r\nquit\r\n");
-  // Missing words leave their lines empty or starting with the blank.
-  PutFile(dir / "uservers.dat", "[ftpsrv]\r\nType=2\r\n");
-  EXPECT_EQ(Build("ftp://host/d/f").Body, " host\r\n\r\n\r\n /d\r\nget f\r\nquit\r\n");
-  EXPECT_EQ(Build("ftp://host/d/").Body, " host\r\n\r\n\r\n /d\r\n\r\nquit\r\n");
-}
-
-TEST_F(RequestTest, AnFtpRequestCarriesItsOwnSectionsSubject) {
-  EXPECT_EQ(Build("ftp://host/x").Subject, "");
+  // Missing words leave their lines empty or starting with the blank; the
+  // section's own subject goes with the request.
   PutFile(dir / "uservers.dat", "[ftpsrv]\r\nType=2\r\nSubject=ftp please\r\n");
-  EXPECT_EQ(Build("ftp://host/x").Subject, "ftp please");
+  EXPECT_EQ(Build("ftp://host/d/f").Body, " host\r\n\r\n\r\n /d\r\nget f\r\nquit\r\n");
+  EXPECT_EQ(Build("ftp://host/d/f").Subject, "ftp please");
+  EXPECT_EQ(Build("ftp://host/d/").Body, " host\r\n\r\n\r\n /d\r\n\r\nquit\r\n");
 }
 
 TEST_F(RequestTest, SchemesAndFragments) {

@@ -75,6 +75,8 @@ TEST(QuotedPrintableEncode, LinesStayWithin76Characters) {
 TEST(QuotedPrintableEncode, EscapesControlsEqualsAndHighBytes) {
   EXPECT_EQ(Encode("a\tb=c\xE9\n"), (Lines{"a=09b=3Dc=E9"}));
   EXPECT_EQ(Encode("x\x01y\x7Fz\n"), (Lines{"x=01y\x7Fz"}));
+  // A zero byte is data like any other control byte.
+  EXPECT_EQ(Encode(std::string("a\0b\r\nc\r\n", 8)), (Lines{"a=00b", "c"}));
   // Blanks inside a line stay blanks.
   EXPECT_EQ(Encode("a b  c\n"), (Lines{"a b  c"}));
 }
@@ -84,11 +86,6 @@ TEST(QuotedPrintableEncode, EscapesControlsEqualsAndHighBytes) {
 TEST(QuotedPrintableEncode, EscapesWhiteSpaceThatEndsALine) {
   EXPECT_EQ(Encode("trailing \r\n"), (Lines{"trailing=20"}));
   EXPECT_EQ(Encode("two  \r\nnext\t\r\n"), (Lines{"two =20", "next=09"}));
-}
-
-// A zero byte is data like any other control byte.
-TEST(QuotedPrintableEncode, KeepsZeroBytes) {
-  EXPECT_EQ(Encode(std::string("a\0b\r\nc\r\n", 8)), (Lines{"a=00b", "c"}));
 }
 
 // CR LF, a lone LF and a lone CR are one line break each: a text file with
@@ -176,10 +173,7 @@ TEST(QuotedPrintableDecode, LinesSoftBreaksAndEscapes) {
   EXPECT_EQ(Decode({""}), "\r\n");
   EXPECT_EQ(Decode({}), "");
   EXPECT_EQ(Decode({"eof=1A", "next"}), "eof\x1Anext\r\n");
-}
-
-// An escaped "=" at the end of a line is data, not a soft break.
-TEST(QuotedPrintableDecode, EscapedEqualsAtTheEndStaysData) {
+  // An escaped "=" at the end of a line is data, not a soft break.
   EXPECT_EQ(Decode({"a=3D", "b"}), "a=\r\nb\r\n");
   EXPECT_EQ(Decode(Encode("x = y =\r\nz\r\n")), "x = y =\r\nz\r\n");
 }

@@ -200,15 +200,6 @@ std::map<std::string, Parsed> ParseWithPython(const TempFolder& dir,
   return result;
 }
 
-void Addresses(TmsMessage& m) {
-  m.Sender() = TmsMailAddress("sender@example.org", "J. Sender");
-  m.Recipients().AddAddress("one@example.org", "Ann Lee");
-  m.Recipients().AddAddress("two@example.org", "");
-  m.Recipients().AddAddress("three@example.org", "T. Three");
-  m.CC().AddAddress("cc@example.org", "Cee");
-  m.BCC().AddAddress("hidden@example.org", "");
-}
-
 struct Case {
   std::string name;
   std::unique_ptr<TmsMessage> message;
@@ -219,7 +210,12 @@ std::vector<Case> OurMessages() {
   auto add = [&](const std::string& name) -> TmsMessage& {
     cases.push_back({name, std::make_unique<TmsMessage>()});
     TmsMessage& m = *cases.back().message;
-    Addresses(m);
+    m.Sender() = TmsMailAddress("sender@example.org", "J. Sender");
+    m.Recipients().AddAddress("one@example.org", "Ann Lee");
+    m.Recipients().AddAddress("two@example.org", "");
+    m.Recipients().AddAddress("three@example.org", "T. Three");
+    m.CC().AddAddress("cc@example.org", "Cee");
+    m.BCC().AddAddress("hidden@example.org", "");
     m.SetSubject("Case " + name);
     return m;
   };
