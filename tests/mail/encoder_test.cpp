@@ -14,19 +14,6 @@ using namespace mail_test;
 
 namespace {
 
-const std::string A = "user@example.org";
-const std::string S = "pages@server.example";
-const std::string T = "send http://example.org/";
-const std::string B = "GET http://example.org/";
-
-// The request mail as the program sends it.
-void Request(TmsMessage& m) {
-  m.Sender().SetAddress(A);
-  m.Recipients().AddAddress(S, "");
-  m.SetSubject(T);
-  m.Body().push_back(B);
-}
-
 std::string BoundaryOf(const std::string& wire, int nth = 0) {
   static const std::regex re("boundary=\"([^\"]*)\"");
   auto it = std::sregex_iterator(wire.begin(), wire.end(), re);
@@ -39,9 +26,10 @@ std::string BoundaryOf(const std::string& wire, int nth = 0) {
 TEST(Encoder, RequestMailByteForByte) {
   TmsMessage m;
   Request(m);
-  EXPECT_EQ(Encode(m), Join({"From:      <" + A + ">", "To:        <" + S + ">", "Subject:  " + T,
-                             "Mime-Version: 1.0", "Content-Type: text/plain; charset=\"us-ascii\"",
-                             "Content-Transfer-Encoding: 7bit", "", B}));
+  EXPECT_EQ(Encode(m), Join({"From:      <" + kSender + ">", "To:        <" + kServer + ">",
+                             "Subject:  " + kSubject, "Mime-Version: 1.0",
+                             "Content-Type: text/plain; charset=\"us-ascii\"",
+                             "Content-Transfer-Encoding: 7bit", "", kBody}));
 }
 
 TEST(Encoder, RequestMailWithLongLineGoesQuotedPrintable) {
@@ -67,9 +55,9 @@ TEST(Encoder, RequestMailWithOneAttachmentByteForByte) {
   const std::string wire = Encode(m);
   const std::string D = BoundaryOf(wire);
   EXPECT_TRUE(std::regex_match(D, std::regex("[0-8]{8}"))) << D;
-  EXPECT_EQ(wire, Join({"From:      <" + A + ">",
-                        "To:        <" + S + ">",
-                        "Subject:  " + T,
+  EXPECT_EQ(wire, Join({"From:      <" + kSender + ">",
+                        "To:        <" + kServer + ">",
+                        "Subject:  " + kSubject,
                         "Mime-Version: 1.0",
                         "Content-Type: multipart/mixed; boundary=\"" + D + "\"",
                         "",
@@ -79,7 +67,7 @@ TEST(Encoder, RequestMailWithOneAttachmentByteForByte) {
                         "Content-Type: text/plain; charset=\"us-ascii\"",
                         "Content-Transfer-Encoding: 7bit",
                         "",
-                        B,
+                        kBody,
                         "",
                         "--" + D,
                         "Content-Type: text/plain; name=\"a.txt\"",
@@ -230,7 +218,7 @@ TEST(Encoder, NestedAlternativeInsideMixed) {
                                 "Content-Type: text/plain; charset=\"us-ascii\"",
                                 "Content-Transfer-Encoding: 7bit",
                                 "",
-                                B,
+                                kBody,
                                 "",
                                 "--" + E,
                                 "Content-Type: text/html",
@@ -296,8 +284,8 @@ TEST(Encoder, UuencodedBody) {
   ASSERT_EQ(lines.size(), 16u);
   // Ten bytes give the count and 14 characters, not a padded 16.
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.begin() + 12),
-            (std::vector<std::string>{"", B, "", "begin 600 ten.bin", "*,#$R,S0U-C<X.0", "`", "end",
-                                      "", "begin 600 full.bin"}));
+            (std::vector<std::string>{"", kBody, "", "begin 600 ten.bin", "*,#$R,S0U-C<X.0", "`",
+                                      "end", "", "begin 600 full.bin"}));
   // 45 bytes are a full line; a count-0 line follows.
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 13, lines.end()),
             (std::vector<std::string>{"``", "`", "end"}));
@@ -333,7 +321,7 @@ TEST(Encoder, HeaderValuesStayOnTheirLine) {
   m.SetSubject("hi\r\nBcc: victim@x");
   m.Sender().SetName("n\nX: y");
   std::vector<std::string> lines = Lines(Encode(m));
-  EXPECT_EQ(lines[0], "From:     \"n X: y\" <" + A + ">");
+  EXPECT_EQ(lines[0], "From:     \"n X: y\" <" + kSender + ">");
   EXPECT_EQ(lines[2], "Subject:  hi  Bcc: victim@x");
 }
 

@@ -75,6 +75,19 @@ inline std::vector<std::string> Parts(const TmsAttList& list) {
   return out;
 }
 
+// The request mail as the program sends it.
+inline const std::string kSender = "user@example.org";
+inline const std::string kServer = "pages@server.example";
+inline const std::string kSubject = "send http://example.org/";
+inline const std::string kBody = "GET http://example.org/";
+
+inline void Request(TmsMessage& m) {
+  m.Sender().SetAddress(kSender);
+  m.Recipients().AddAddress(kServer, "");
+  m.SetSubject(kSubject);
+  m.Body().push_back(kBody);
+}
+
 inline std::string Encode(TmsCustomMessage& m) {
   TMemoryStream out;
   m.SaveToStream(out);
@@ -84,6 +97,7 @@ inline std::string Encode(TmsCustomMessage& m) {
 inline std::unique_ptr<TmsMessage> Decode(const std::string& wire) {
   auto m = std::make_unique<TmsMessage>();
   TMemoryStream in(wire);
+  in.SetPosition(wire.size());  // the decoder reads from position 0 anyway
   m->LoadFromStream(in);
   return m;
 }
