@@ -5,6 +5,7 @@
 
 #include "platform/errors.h"
 #include "tests/base/program_folder.h"
+#include "tests/platform/calendar.h"
 
 namespace {
 
@@ -22,15 +23,7 @@ class HistoryTest : public ProgramFolderTest {
 };
 
 TEST_F(HistoryTest, EntryLineAndSavedFile) {
-  std::tm tm{};
-  tm.tm_year = 98;
-  tm.tm_mon = 11;
-  tm.tm_mday = 24;
-  tm.tm_hour = 17;
-  tm.tm_min = 5;
-  tm.tm_sec = 9;
-  tm.tm_isdst = -1;
-  const TDateTime when = DateTimeFromTm(tm);
+  const TDateTime when = DateTimeFromTm(Tm(1998, 12, 24, 17, 5, 9));
   history.AddHistoryEntry("pagesrv", " http://host/a.htm\t", when);
   ASSERT_EQ(history.Count(), 1);
   EXPECT_EQ(history.Items()[0], "http://host/a.htm via pagesrv on 12/24/98 17:05:09");

@@ -3,20 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/errors.h"
+#include "tests/platform/calendar.h"
 #include "tests/platform/temp_folder.h"
 
 namespace {
 
-TDateTime At(int hour, int minute) {
-  std::tm tm{};
-  tm.tm_year = 126;
-  tm.tm_mon = 11;
-  tm.tm_mday = 8;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_isdst = -1;
-  return DateTimeFromTm(tm);
-}
+TDateTime At(int hour, int minute) { return DateTimeFromTm(Tm(2026, 12, 8, hour, minute)); }
 
 TEST(OutboxTest, KeepsEachUrlOnceInOrderAndSurvivesAReload) {
   TempFolder dir;

@@ -5,18 +5,9 @@
 #include <clocale>
 #include <cmath>
 
-namespace {
+#include "tests/platform/calendar.h"
 
-std::tm Tm(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  return tm;
-}
+namespace {
 
 TEST(DateTime, DayCountsFromTheEpoch) {
   EXPECT_DOUBLE_EQ(DateTimeFromTm(Tm(1899, 12, 30)), 0.0);
