@@ -67,13 +67,20 @@ TEST_F(ServerListTest, SavedChoicesAreRestoredExactly) {
   EXPECT_EQ(choice.PagesTemplateFile, "");
 }
 
-TEST_F(ServerListTest, AStaleSavedNameGivesWayToTheFirstServer) {
+// A stale saved name gives way to the first server; an empty list stays
+// without selection.
+TEST_F(ServerListTest, WithoutAMatchTheFirstServerOrNoneIsSelected) {
   Servers("[p1]\r\nType=0\r\nverbPagesHttp=  GET  \r\n[p2]\r\nType=0\r\nverbPagesHttp=X\r\n");
   WriteProfileString(Settings(), "Servers", "HTTPPages", "gone@example.org");
   TServerList list(Settings());
   list.Load();
   EXPECT_EQ(list.cboHTTPServersPages.ItemIndex, 0);
   EXPECT_EQ(list.PagesVerb, "GET ");
+  EXPECT_EQ(list.cboFTPservers.ItemIndex, -1);
+  EXPECT_EQ(list.cboFTPservers.Text(), "");
+  EXPECT_EQ(list.cboHTTPServersBinary.Text(), "");
+  EXPECT_EQ(list.BinaryVerb, " ");
+  EXPECT_EQ(list.BinaryTemplateFile, "");
 }
 
 TEST_F(ServerListTest, OfTwoEqualNamesTheLastIsSelected) {
@@ -82,17 +89,6 @@ TEST_F(ServerListTest, OfTwoEqualNamesTheLastIsSelected) {
   TServerList list(Settings());
   list.Load();
   EXPECT_EQ(list.cboHTTPServersPages.ItemIndex, 2);
-}
-
-TEST_F(ServerListTest, EmptyListsStayWithoutSelection) {
-  Servers("[only pages]\r\nType=0\r\n");
-  TServerList list(Settings());
-  list.Load();
-  EXPECT_EQ(list.cboFTPservers.ItemIndex, -1);
-  EXPECT_EQ(list.cboFTPservers.Text(), "");
-  EXPECT_EQ(list.cboHTTPServersBinary.Text(), "");
-  EXPECT_EQ(list.BinaryVerb, " ");
-  EXPECT_EQ(list.BinaryTemplateFile, "");
 }
 
 TEST_F(ServerListTest, ChangeHandlersReadTheFileAnew) {
