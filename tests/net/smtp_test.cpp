@@ -18,8 +18,8 @@ using SmtpRealServerTest = NetTest;
 
 TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
   RealSmtpServer server;
-  TempDir dir;
-  const std::string log_file = dir.File("SMTP.LOG");
+  TempFolder dir;
+  const std::string log_file = dir / "SMTP.LOG";
   {
     Client c(server.Address());
     c.smtp.LogFileName = log_file;
@@ -55,7 +55,7 @@ TEST_F(SmtpRealServerTest, RequestArrivesWithEnvelopeAndExactText) {
     EXPECT_NE(c.sent_text.find("\r\n.hidden line\r\n"), std::string::npos);
     EXPECT_EQ(got[0].data, c.sent_text + "\r\n");
   }
-  const std::string log = ReadTestFile(log_file);
+  const std::string log = GetFile(log_file);
   for (const char* expected : {"220 ", "HELO ", "250 ", "MAIL FROM:<user@example.org>\r\n",
                                "RCPT TO:<bcc@example.net>\r\n", "DATA\r\n354 ",
                                "Suppressing the message body\r\n\r\n.\r\n250 ", "QUIT\r\n221 "})
