@@ -42,7 +42,7 @@ int Detected(const Bytes& image) {
 
 TEST(Bundle, ReadsBackWhatTheWriterAppended) {
   const Bytes image = SampleImage();
-  wraptest::TempDir dir;
+  TempFolder dir;
   wraptest::WriteFile(dir / "wrap", image);
   auto check = [](const wrap::Bundle& b) {
     EXPECT_EQ(b.Count(), 5u);
@@ -80,7 +80,7 @@ TEST(Bundle, EveryFlippedBitAndEveryCutIsFound) {
   Bytes older = image;
   older[older.size() - 1] = '1';  // the magic of the previous format
   EXPECT_EQ(Detected(older), wrap::kInvalidData);
-  wraptest::TempDir dir;
+  TempFolder dir;
   EXPECT_THROW(wrap::Bundle::Open(dir / "missing"), wrap::EWrapError);
   wraptest::WriteFile(dir / "plain", Bytes(100, 'x'));
   try {
