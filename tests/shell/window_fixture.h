@@ -1,6 +1,6 @@
 // What the window tests share: a private program folder with the shipped
-// data, a private settings folder, the error box recorded, and a hand that
-// answers modal boxes.
+// data, a private settings folder, the error box recorded, a hand that
+// answers modal boxes, and the tab order.
 #pragma once
 
 #include <QAbstractButton>
@@ -94,6 +94,13 @@ inline int Lines(const std::string& text, const std::string& what) {
   int n = 0;
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
+}
+
+// The next widget that Tab moves the focus to.
+inline const QWidget* NextTabStop(const QWidget* w) {
+  do w = w->nextInFocusChain();
+  while (!(w->focusPolicy() & Qt::TabFocus));
+  return w;
 }
 
 // Answers every modal box that comes up while it lives: records its text
