@@ -42,11 +42,12 @@ class HistoryMenuTest : public QObject {
 
  private slots:
   // As in the tray program, the list is made and filled on the first show.
-  void LoadsTheFileAndOrdersTheMenu() {
+  void LoadsOnFirstShowAndRightClickOnAnEntryOpensTheMenuBelowTheLastDoesNot() {
     Setup s;
     TfrmProps w(nullptr, TfrmProps::TControls::OnFirstShow);
     QVERIFY(!w.lstHistory);
     w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.lstHistory->count(), 3);
     QCOMPARE(w.lstHistory->item(1)->text(),
              QString("http://host/b.zip via binsrv on 24/12/1998 17:06:00"));
@@ -54,13 +55,6 @@ class HistoryMenuTest : public QObject {
     for (QAction* a : w.PopupMenu1->actions()) captions << a->text();
     QCOMPARE(captions, QStringList({"&Show Detail", "&Delete from History", "Request &Again",
                                     "Send &Now", "&Discard", "&Help"}));
-  }
-
-  void RightClickOnAnEntrySelectsItAndOpensTheMenuBelowTheLastDoesNot() {
-    Setup s;
-    TfrmProps w(nullptr, TfrmProps::TControls::OnFirstShow);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
     QWidget* viewport = w.lstHistory->viewport();
 
     QTest::mouseClick(viewport, Qt::RightButton, {}, RowCentre(w.lstHistory, 1));
