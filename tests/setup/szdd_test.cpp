@@ -35,12 +35,7 @@ std::vector<Sample> Samples() {
 }
 
 void ExpectInvalid(const Bytes& packed) {
-  try {
-    wrap::SzddExpandToMemory(packed);
-    FAIL() << "expanded damaged data";
-  } catch (const wrap::EWrapError& e) {
-    EXPECT_EQ(e.Code(), wrap::kInvalidData);
-  }
+  EXPECT_EQ(wraptest::ErrorCode([&] { wrap::SzddExpandToMemory(packed); }), wrap::kInvalidData);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "setup/bytes.h"
+#include "setup/wrap_error.h"
 #include "tests/platform/temp_folder.h"
 
 namespace wraptest {
@@ -54,6 +55,17 @@ inline wrap::Bytes Mixed(std::size_t n, unsigned seed) {
   }
   out.resize(n);
   return out;
+}
+
+// The code of the EWrapError that `f` raises; 0 when it raises none.
+template <class F>
+int ErrorCode(F&& f) {
+  try {
+    f();
+  } catch (const wrap::EWrapError& e) {
+    return e.Code();
+  }
+  return 0;
 }
 
 inline int Shell(const std::string& command) { return std::system(command.c_str()); }
