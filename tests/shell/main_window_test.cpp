@@ -166,9 +166,6 @@ class MainWindowTest : public QObject {
       QVERIFY2(r.control->width() >= r.place.width(), name.constData());
       if (right) QCOMPARE(r.control->width(), r.place.width());
     }
-    // A picture of the window for the artifacts.
-    QDir().mkpath(TOLVANE_BINARY_DIR "/artifacts");
-    w.grab().save(TOLVANE_BINARY_DIR "/artifacts/shell_main_window_offscreen.png");
     QCOMPARE(w.StaticText1->text(), QString("Histor&y"));
     QCOMPARE(w.StaticText5->text(), QString("Http (www) server for progra&m/binary files"));
     QCOMPARE(w.optConfirm->Button(1)->text(), QString("Ask me to confirm &ZIP and EXE files only"));
