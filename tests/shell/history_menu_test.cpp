@@ -31,10 +31,6 @@ struct Setup {
   TestFolders f;
 };
 
-QPoint RowCentre(QListWidget* list, int row) {
-  return list->visualItemRect(list->item(row)).center();
-}
-
 }  // namespace
 
 class HistoryMenuTest : public QObject {
@@ -57,7 +53,8 @@ class HistoryMenuTest : public QObject {
                                     "Send &Now", "&Discard", "&Help"}));
     QWidget* viewport = w.lstHistory->viewport();
 
-    QTest::mouseClick(viewport, Qt::RightButton, {}, RowCentre(w.lstHistory, 1));
+    QTest::mouseClick(viewport, Qt::RightButton, {},
+                      w.lstHistory->visualItemRect(w.lstHistory->item(1)).center());
     QTRY_VERIFY(w.PopupMenu1->isVisible());
     QCOMPARE(w.lstHistory->selectedItems().size(), 1);
     QCOMPARE(w.lstHistory->row(w.lstHistory->selectedItems().front()), 1);
