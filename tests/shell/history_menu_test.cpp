@@ -25,7 +25,7 @@ constexpr char kHistory[] =
 struct Setup {
   Setup() {
     f.Settings("127.0.0.1:1");
-    f.Write(f.program + "History.Dat", kHistory);
+    PutFile(f.program + "History.Dat", kHistory);
     InstallRequestRoad();
   }
   TestFolders f;
@@ -89,7 +89,7 @@ class HistoryMenuTest : public QObject {
     road->mnuDeletefromHistoryClick();
     QCOMPARE(w.lstHistory->count(), 2);
     // Saved at once, not only when the program ends.
-    QCOMPARE(TestFolders::ReadText(s.f.program + "History.Dat"),
+    QCOMPARE(GetFile(s.f.program + "History.Dat"),
              std::string("http://host/a.htm via pagesrv on 24/12/1998 17:05:09\r\n"
                          "ftp://ftp.host/c via ftpsrv on 25/12/1998 08:00:00\r\n"));
   }
@@ -107,8 +107,8 @@ class HistoryMenuTest : public QObject {
 
   void KeptRequestsStandGreyAboveTheHistoryWithTheirOwnCommands() {
     Setup s;
-    s.f.Write(s.f.program + "Outbox.Dat",
-              "http://host/wait.htm\tpagesrv\t2026-12-08 09:00:00\t[10061] Connection refused\r\n");
+    PutFile(s.f.program + "Outbox.Dat",
+            "http://host/wait.htm\tpagesrv\t2026-12-08 09:00:00\t[10061] Connection refused\r\n");
     TfrmProps w;
     TRequestRoad* road = RequestRoad();
     QCOMPARE(w.lstHistory->count(), 4);
@@ -132,8 +132,7 @@ class HistoryMenuTest : public QObject {
              QStringList({"&Show Detail", "&Delete from History", "Request &Again", "&Help"}));
     // History commands count their rows below the kept ones.
     road->mnuDeletefromHistoryClick();
-    QCOMPARE(TestFolders::ReadText(s.f.program + "History.Dat").rfind("http://host/b.zip", 0),
-             std::size_t{0});
+    QCOMPARE(GetFile(s.f.program + "History.Dat").rfind("http://host/b.zip", 0), std::size_t{0});
 
     // Sent again into a line that is still down: kept, quietly.
     w.lstHistory->setCurrentRow(0);
@@ -144,7 +143,7 @@ class HistoryMenuTest : public QObject {
     w.lstHistory->setCurrentRow(0);
     road->OutboxRoad().mnuDiscardClick();
     QCOMPARE(w.lstHistory->count(), 2);
-    QCOMPARE(TestFolders::ReadText(s.f.program + "Outbox.Dat"), std::string());
+    QCOMPARE(GetFile(s.f.program + "Outbox.Dat"), std::string());
     QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane"));
   }
 
