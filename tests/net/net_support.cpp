@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include <QCoreApplication>
@@ -33,25 +32,6 @@ void SpinFor(int ms) {
   QElapsedTimer t;
   t.start();
   while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-TempDir::TempDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/nettest-XXXXXX";
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string ReadTestFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // ---------------------------------------------------------------------------
@@ -205,8 +185,8 @@ void RunSmtp(Peer& peer, ScriptedServer& server, const std::string& greeting, Sm
 
 // ---------------------------------------------------------------------------
 
-const TempDir& TestCertificates() {
-  static TempDir dir;
+const TempFolder& TestCertificates() {
+  static TempFolder dir;
   static bool made = [] {
     const std::string cmd =
         "sh '" + std::string(TOLVANE_SOURCE_DIR) + "/tests/net/make_certs.sh' '" + dir.path() + "'";
@@ -281,14 +261,14 @@ std::uint16_t ClosedPort() {
 std::vector<RealSmtpServer::Received> RealSmtpServer::Messages() {
   std::vector<Received> result;
   for (int n = 1;; ++n) {
-    std::string base = dir_.File("msg-" + std::to_string(n));
+    std::string base = dir_ / ("msg-" + std::to_string(n));
     if (!std::filesystem::exists(base + ".done")) break;
     Received r;
-    std::istringstream env(ReadTestFile(base + ".done"));
+    std::istringstream env(GetFile(base + ".done"));
     std::getline(env, r.helo);
     std::getline(env, r.mail_from);
     for (std::string line; std::getline(env, line);) r.rcpt_tos.push_back(line);
-    r.data = ReadTestFile(base + ".data");
+    r.data = GetFile(base + ".data");
     result.push_back(std::move(r));
   }
   return result;

@@ -1,5 +1,5 @@
 // Helpers for the network tests: the Qt application, a scripted loopback
-// server, the real SMTP server and private temporary folders.
+// server and the real SMTP server.
 #pragma once
 
 #include <atomic>
@@ -15,26 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "net/smtp.h"
+#include "tests/platform/temp_folder.h"
 
 // The one QCoreApplication of the test process.
 void EnsureApp();
 
 // Runs the event queue for about `ms` milliseconds.
 void SpinFor(int ms);
-
-// A private folder under the temp folder, removed with the object.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadTestFile(const std::string& path);
 
 // A loopback port that nothing listens on: a connect there is refused.
 std::uint16_t ClosedPort();
@@ -96,7 +83,7 @@ void RunSmtp(Peer& peer, ScriptedServer& server, const std::string& greeting,
 // Certificates made once per test process with openssl: ca.pem, and
 // server, other (another name) and expired as NAME.pem and NAME.key;
 // other.fp holds the fingerprint of other.pem.
-const TempDir& TestCertificates();
+const TempFolder& TestCertificates();
 
 // Debian's aiosmtpd, started on 127.0.0.1 at a free port. `options` are
 // smtp_server.py's: --starttls or --tls with --cert and --key, --auth
@@ -118,7 +105,7 @@ class RealSmtpServer {
   std::vector<Received> Messages();
 
  private:
-  TempDir dir_;
+  TempFolder dir_;
   int pid_ = -1;
   int stdin_fd_ = -1;
   std::uint16_t port_ = 0;

@@ -167,13 +167,10 @@ std::string NmMock::AddProfile(const std::string& id, const std::string& type) c
             ", 'type': " + Quote(type) + "}})");
 }
 
-std::string NmMock::AddActive(const std::string& profilePath, const std::string& name,
-                              unsigned state, const std::string& device) const {
-  const std::string devices = device.empty() ? "[]" : "[" + Quote(device) + "]";
+std::string NmMock::AddActive(const std::string& profilePath, const std::string& name) const {
   // Like NetworkManager's own, the line has an Ip4Config, "/" until set.
-  return Py("out = self.AddActiveConnection(" + devices + ", " + Quote(profilePath) + ", '/', " +
-            Quote(name) + ", dbus.UInt32(" + std::to_string(state) +
-            "))\n"
+  return Py("out = self.AddActiveConnection([], " + Quote(profilePath) + ", '/', " + Quote(name) +
+            ", dbus.UInt32(2))\n"
             "objects[out].AddProperty(ACTIVE, 'Ip4Config', dbus.ObjectPath('/'))\n");
 }
 

@@ -20,7 +20,6 @@ class NmMock {
   NmMock(const NmMock&) = delete;
   NmMock& operator=(const NmMock&) = delete;
 
-  const std::string& Address() const { return address_; }
   // The connection the component under test uses.
   QDBusConnection Bus() const;
 
@@ -30,8 +29,8 @@ class NmMock {
 
   // Helpers on top of Py.
   std::string AddProfile(const std::string& id, const std::string& type = "802-3-ethernet") const;
-  std::string AddActive(const std::string& profilePath, const std::string& name, unsigned state = 2,
-                        const std::string& device = "") const;
+  // A line that is up, on no device.
+  std::string AddActive(const std::string& profilePath, const std::string& name) const;
   void SetIp4(const std::string& activePath, const std::string& address) const;
   // From now on ActivateConnection puts the profile on the device eth0 as
   // the line ".../ActiveConnection/dial" in `state` (1 activating, 2 up);

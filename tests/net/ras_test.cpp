@@ -152,8 +152,7 @@ TEST_F(RasTest, LineAlreadyUpIsUsedAndLeftUp) {
 
 TEST_F(RasTest, ForceServiceDecidesWhetherAnotherLineWithAnAddressCounts) {
   NmMock nm;
-  const std::string lo = nm.Py(
-      "out = SETTINGS.SettingsAddConnection({'connection': {'id': 'lo', 'type': 'loopback'}})");
+  const std::string lo = nm.AddProfile("lo", "loopback");
   const std::string other = nm.AddProfile("Other");
   const std::string home = nm.AddProfile("Home");
   const std::string work = nm.AddProfile("Work");

@@ -16,11 +16,11 @@ namespace {
 const std::string kUser = "alice@example.org";
 const std::string kSecret = "s3cret pass";
 
-std::string Cert(const std::string& name) { return TestCertificates().File(name); }
+std::string Cert(const std::string& name) { return TestCertificates() / name; }
 
 // The SHA-256 fingerprint of other.pem, a certificate for another name.
 std::string OtherFingerprint() {
-  const std::string fp = ReadTestFile(Cert("other.fp"));
+  const std::string fp = GetFile(Cert("other.fp"));
   return fp.substr(0, fp.find('\n'));
 }
 
@@ -58,9 +58,9 @@ using SmtpSecureTest = NetTest;
 
 TEST_F(SmtpSecureTest, StartTlsWithEachPasswordMethodDeliversAndHidesTheSecret) {
   RealSmtpServer server(TlsServer("--starttls"));
-  TempDir dir;
+  TempFolder dir;
   for (const char* mechanism : {"PLAIN", "LOGIN"}) {
-    const std::string log_file = dir.File(std::string(mechanism) + ".LOG");
+    const std::string log_file = dir / (std::string(mechanism) + ".LOG");
     SmtpClient c(server.Address());
     Secure(c, TSmtpSecurity::StartTls, mechanism);
     c.smtp.LogFileName = log_file;
@@ -72,7 +72,7 @@ TEST_F(SmtpSecureTest, StartTlsWithEachPasswordMethodDeliversAndHidesTheSecret) 
     EXPECT_TRUE(c.smtp.DataAccepted());
     EXPECT_TRUE(c.message.Allow8Bit);
     // Written while the client still lives.
-    const std::string log = ReadTestFile(log_file);
+    const std::string log = GetFile(log_file);
     EXPECT_NE(log.find("STARTTLS\r\n220 "), std::string::npos) << log;
     EXPECT_NE(log.find(std::string("AUTH ") + mechanism), std::string::npos) << log;
     EXPECT_NE(log.find("<hidden>\r\n235 "), std::string::npos) << log;
@@ -226,8 +226,8 @@ except ssl.SSLError:
 )PY";
 
 TEST_F(SmtpSecureTest, TheConnectionEndsWithTheClosingAlert) {
-  TempDir dir;
-  const std::string script = dir.File("session.py");
+  TempFolder dir;
+  const std::string script = dir / "session.py";
   std::ofstream(script) << kTlsSession;
   FILE* server = ::popen(
       ("/usr/bin/python3 " + script + " " + Cert("server.pem") + " " + Cert("server.key")).c_str(),

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <future>
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -40,22 +40,6 @@ class LineSocket : public TmsMailBase {
   std::vector<std::string> errors;  // as raised, before any rewording
   std::vector<std::string> events;
   std::string reword;  // put before each error's text by OnError
-};
-
-// A resolver that blocks until released (or for at most ten seconds).
-struct Gate {
-  std::mutex m;
-  std::condition_variable cv;
-  bool open = false;
-  void Release() {
-    std::lock_guard l(m);
-    open = true;
-    cv.notify_all();
-  }
-  void Wait() {
-    std::unique_lock l(m);
-    cv.wait_for(l, std::chrono::seconds(10), [this] { return open; });
-  }
 };
 
 using SocketTest = NetTest;
@@ -216,10 +200,11 @@ TEST_F(LookupTest, NameLookupFillsHostAddress) {
 
 // A cancel or a time-out drops the lookup, and its late answer never arrives.
 TEST_F(LookupTest, CancelOrTimeOutDuringHostLookup) {
-  auto gate = std::make_shared<Gate>();
-  Use([gate](TPosixWinsock& l) {
-    l.HostResolver = [gate](const std::string&, THostEnt& out) {
-      gate->Wait();
+  // The resolver answers when released, or after ten seconds.
+  std::promise<void> release;
+  Use([released = release.get_future().share()](TPosixWinsock& l) {
+    l.HostResolver = [released](const std::string&, THostEnt& out) {
+      released.wait_for(std::chrono::seconds(10));
       out.h_addr_list = {htonl(INADDR_LOOPBACK)};
       return 0;
     };
@@ -237,7 +222,7 @@ TEST_F(LookupTest, CancelOrTimeOutDuringHostLookup) {
   s.TimeOut = 1;
   EXPECT_EQ(Raised<ETimedOutError>([&] { s.Open(); }), "Operation timed out");
   EXPECT_EQ(layer->PendingLookups(), 0u);
-  gate->Release();
+  release.set_value();
   SpinFor(200);
   EXPECT_FALSE(s.HostResolved);
 }

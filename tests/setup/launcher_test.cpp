@@ -18,7 +18,6 @@
 
 using wrap::Bytes;
 using wrap::ResourceType;
-using wraptest::TempDir;
 
 namespace {
 
@@ -117,7 +116,7 @@ std::vector<std::string> Listing(const std::string& dir) {
 class LauncherTest : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directory(tmp_); }
-  TempDir root_;
+  TempFolder root_;
   std::string tmp_ = root_ / "tmp";
   std::string record_ = root_ / "record";
   std::string Failed(const std::string& error) {
@@ -244,7 +243,7 @@ TEST_F(LauncherTest, BadPayloadsFailAndLeaveNothing) {
   EXPECT_EQ(RunLauncher(nullptr, tmp_, "y\n"),
             "Setup\n" + wrap::ErrorText(wrap::kInvalidData) + "\nSetup\nSetup failed.\n");
   EXPECT_TRUE(Listing(tmp_).empty());
-  EXPECT_EQ(Listing(root_.Path()), std::vector<std::string>{"tmp"});
+  EXPECT_EQ(Listing(root_.path()), std::vector<std::string>{"tmp"});
 }
 
 TEST_F(LauncherTest, AFlippedBitInAnyPartIsNamedAndNothingIsWritten) {

@@ -15,7 +15,6 @@
 
 using wrap::Bytes;
 using wrap::ResourceType;
-using wraptest::TempDir;
 
 namespace {
 
@@ -34,7 +33,7 @@ class PackerTest : public ::testing::Test {
     options_.question = "Install?";
     options_.fileTime = wrap::ParseFileTime("1998-03-07T00:31:00Z");
   }
-  TempDir root_;
+  TempFolder root_;
   Bytes launcher_ = wraptest::Random(4000, 5);
   wrap::PackOptions options_;
 };

@@ -42,7 +42,7 @@ int Detected(const Bytes& image) {
 
 TEST(Bundle, ReadsBackWhatTheWriterAppended) {
   const Bytes image = SampleImage();
-  wraptest::TempDir dir;
+  TempFolder dir;
   wraptest::WriteFile(dir / "wrap", image);
   auto check = [](const wrap::Bundle& b) {
     EXPECT_EQ(b.Count(), 5u);
@@ -80,15 +80,10 @@ TEST(Bundle, EveryFlippedBitAndEveryCutIsFound) {
   Bytes older = image;
   older[older.size() - 1] = '1';  // the magic of the previous format
   EXPECT_EQ(Detected(older), wrap::kInvalidData);
-  wraptest::TempDir dir;
+  TempFolder dir;
   EXPECT_THROW(wrap::Bundle::Open(dir / "missing"), wrap::EWrapError);
   wraptest::WriteFile(dir / "plain", Bytes(100, 'x'));
-  try {
-    wrap::Bundle::Open(dir / "plain");
-    FAIL();
-  } catch (const wrap::EWrapError& e) {
-    EXPECT_EQ(e.Code(), wrap::kInvalidData);
-  }
+  EXPECT_EQ(wraptest::ErrorCode([&] { wrap::Bundle::Open(dir / "plain"); }), wrap::kInvalidData);
 }
 
 TEST(Bundle, StringsEndAtZeroAndAreCutOnCharacterBoundaries) {
@@ -120,12 +115,7 @@ TEST(FileList, RoundTripsAndStopsAtTheZero) {
 
 TEST(FileList, CutRecordsAndForeignNamesAreInvalidData) {
   auto code = [](const Bytes& data) {
-    try {
-      wrap::ParseFileList(data);
-      return 0;
-    } catch (const wrap::EWrapError& e) {
-      return e.Code();
-    }
+    return wraptest::ErrorCode([&] { wrap::ParseFileList(data); });
   };
   const Bytes good = wrap::BuildFileList({{101, 5, "SETUP.EX_"}});
   for (std::size_t cut = 0; cut < good.size(); ++cut)

@@ -6,7 +6,6 @@
 #include "test_util.h"
 
 using wrap::Bytes;
-using wraptest::TempDir;
 
 namespace {
 
@@ -36,18 +35,13 @@ std::vector<Sample> Samples() {
 }
 
 void ExpectInvalid(const Bytes& packed) {
-  try {
-    wrap::SzddExpandToMemory(packed);
-    FAIL() << "expanded damaged data";
-  } catch (const wrap::EWrapError& e) {
-    EXPECT_EQ(e.Code(), wrap::kInvalidData);
-  }
+  EXPECT_EQ(wraptest::ErrorCode([&] { wrap::SzddExpandToMemory(packed); }), wrap::kInvalidData);
 }
 
 }  // namespace
 
 TEST(Szdd, RoundTripsAndAgreesWithDebiansMscompressAndMsexpand) {
-  TempDir dir;
+  TempFolder dir;
   for (const auto& s : Samples()) {
     const std::string name = s.name;
     const Bytes packed = wrap::SzddCompress(s.data, 0);
@@ -55,7 +49,7 @@ TEST(Szdd, RoundTripsAndAgreesWithDebiansMscompressAndMsexpand) {
     EXPECT_EQ(wrap::SzddExpandToMemory(packed), s.data) << name;
     wraptest::WriteFile(dir / (name + ".bin_"), packed);
     wraptest::WriteFile(dir / name, s.data);
-    ASSERT_EQ(wraptest::Shell("cd '" + dir.Path() + "' && { msexpand '" + name +
+    ASSERT_EQ(wraptest::Shell("cd '" + dir.path() + "' && { msexpand '" + name +
                               ".bin_' && mscompress '" + name + "'; } >/dev/null 2>&1"),
               0);
     EXPECT_EQ(wraptest::ReadFile(dir / (name + ".bin")), s.data) << name;
@@ -82,7 +76,7 @@ TEST(Szdd, ExpandedNameKeepsTheLastLetterFromTheHeader) {
   EXPECT_EQ(wrap::ExpandedName("DATA.BIN_", 0), "DATA.BIN");
   EXPECT_EQ(wrap::ExpandedName("README", 'X'), "README");
 
-  TempDir dir;
+  TempFolder dir;
   wraptest::WriteFile(dir / "SETUP.EX_", wrap::SzddCompress(Bytes{'#', '!'}, 'E'));
   EXPECT_EQ(wrap::GetExpandedName(dir / "SETUP.EX_"), "SETUP.EXE");
   wraptest::WriteFile(dir / "PLAIN.TX_", std::string("not compressed"));
@@ -140,7 +134,7 @@ TEST(Szdd, ExpandsMatchesIntoTheBlankWindowAndAcrossTheWholeRing) {
 }
 
 TEST(Szdd, ExpandFileWritesTheNamedFile) {
-  TempDir dir;
+  TempFolder dir;
   const Bytes data = wraptest::Mixed(200000, 5);
   wraptest::WriteFile(dir / "A.TX_", wrap::SzddCompress(data, 'T'));
   wrap::SzddExpandFile(dir / "A.TX_", dir / "A.TXT");

@@ -1,44 +1,17 @@
-// A private temporary folder per test, and small file helpers.
+// Byte-level file helpers and test data for the setup tests.
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
 
 #include "setup/bytes.h"
+#include "setup/wrap_error.h"
+#include "tests/platform/temp_folder.h"
 
 namespace wraptest {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "wraptest.XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    // Undo any 0000 folders a test left, so removal can descend.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      if (it->is_directory(ec)) ::chmod(it->path().c_str(), 0700);
-    }
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 inline wrap::Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -82,6 +55,17 @@ inline wrap::Bytes Mixed(std::size_t n, unsigned seed) {
   }
   out.resize(n);
   return out;
+}
+
+// The code of the EWrapError that `f` raises; 0 when it raises none.
+template <class F>
+int ErrorCode(F&& f) {
+  try {
+    f();
+  } catch (const wrap::EWrapError& e) {
+    return e.Code();
+  }
+  return 0;
 }
 
 inline int Shell(const std::string& command) { return std::system(command.c_str()); }

@@ -25,15 +25,11 @@ constexpr char kHistory[] =
 struct Setup {
   Setup() {
     f.Settings("127.0.0.1:1");
-    f.Write(f.program + "History.Dat", kHistory);
+    PutFile(f.program + "History.Dat", kHistory);
     InstallRequestRoad();
   }
   TestFolders f;
 };
-
-QPoint RowCentre(QListWidget* list, int row) {
-  return list->visualItemRect(list->item(row)).center();
-}
 
 }  // namespace
 
@@ -42,11 +38,12 @@ class HistoryMenuTest : public QObject {
 
  private slots:
   // As in the tray program, the list is made and filled on the first show.
-  void LoadsTheFileAndOrdersTheMenu() {
+  void LoadsOnFirstShowAndRightClickOnAnEntryOpensTheMenuBelowTheLastDoesNot() {
     Setup s;
     TfrmProps w(nullptr, TfrmProps::TControls::OnFirstShow);
     QVERIFY(!w.lstHistory);
     w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.lstHistory->count(), 3);
     QCOMPARE(w.lstHistory->item(1)->text(),
              QString("http://host/b.zip via binsrv on 24/12/1998 17:06:00"));
@@ -54,16 +51,10 @@ class HistoryMenuTest : public QObject {
     for (QAction* a : w.PopupMenu1->actions()) captions << a->text();
     QCOMPARE(captions, QStringList({"&Show Detail", "&Delete from History", "Request &Again",
                                     "Send &Now", "&Discard", "&Help"}));
-  }
-
-  void RightClickOnAnEntrySelectsItAndOpensTheMenuBelowTheLastDoesNot() {
-    Setup s;
-    TfrmProps w(nullptr, TfrmProps::TControls::OnFirstShow);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
     QWidget* viewport = w.lstHistory->viewport();
 
-    QTest::mouseClick(viewport, Qt::RightButton, {}, RowCentre(w.lstHistory, 1));
+    QTest::mouseClick(viewport, Qt::RightButton, {},
+                      w.lstHistory->visualItemRect(w.lstHistory->item(1)).center());
     QTRY_VERIFY(w.PopupMenu1->isVisible());
     QCOMPARE(w.lstHistory->selectedItems().size(), 1);
     QCOMPARE(w.lstHistory->row(w.lstHistory->selectedItems().front()), 1);
@@ -98,7 +89,7 @@ class HistoryMenuTest : public QObject {
     road->mnuDeletefromHistoryClick();
     QCOMPARE(w.lstHistory->count(), 2);
     // Saved at once, not only when the program ends.
-    QCOMPARE(TestFolders::ReadText(s.f.program + "History.Dat"),
+    QCOMPARE(GetFile(s.f.program + "History.Dat"),
              std::string("http://host/a.htm via pagesrv on 24/12/1998 17:05:09\r\n"
                          "ftp://ftp.host/c via ftpsrv on 25/12/1998 08:00:00\r\n"));
   }
@@ -116,8 +107,8 @@ class HistoryMenuTest : public QObject {
 
   void KeptRequestsStandGreyAboveTheHistoryWithTheirOwnCommands() {
     Setup s;
-    s.f.Write(s.f.program + "Outbox.Dat",
-              "http://host/wait.htm\tpagesrv\t2026-12-08 09:00:00\t[10061] Connection refused\r\n");
+    PutFile(s.f.program + "Outbox.Dat",
+            "http://host/wait.htm\tpagesrv\t2026-12-08 09:00:00\t[10061] Connection refused\r\n");
     TfrmProps w;
     TRequestRoad* road = RequestRoad();
     QCOMPARE(w.lstHistory->count(), 4);
@@ -141,8 +132,7 @@ class HistoryMenuTest : public QObject {
              QStringList({"&Show Detail", "&Delete from History", "Request &Again", "&Help"}));
     // History commands count their rows below the kept ones.
     road->mnuDeletefromHistoryClick();
-    QCOMPARE(TestFolders::ReadText(s.f.program + "History.Dat").rfind("http://host/b.zip", 0),
-             std::size_t{0});
+    QCOMPARE(GetFile(s.f.program + "History.Dat").rfind("http://host/b.zip", 0), std::size_t{0});
 
     // Sent again into a line that is still down: kept, quietly.
     w.lstHistory->setCurrentRow(0);
@@ -153,7 +143,7 @@ class HistoryMenuTest : public QObject {
     w.lstHistory->setCurrentRow(0);
     road->OutboxRoad().mnuDiscardClick();
     QCOMPARE(w.lstHistory->count(), 2);
-    QCOMPARE(TestFolders::ReadText(s.f.program + "Outbox.Dat"), std::string());
+    QCOMPARE(GetFile(s.f.program + "Outbox.Dat"), std::string());
     QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane"));
   }
 

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "shell/mail_address_dlg.h"
+#include "window_fixture.h"
 
 class MailAddressDlgTest : public QObject {
   Q_OBJECT
@@ -21,13 +22,8 @@ class MailAddressDlgTest : public QObject {
     QCOMPARE(dlg.NameEdit->text(), QString("J. Smith"));
     QCOMPARE(dlg.AddressEdit->text(), QString("js@example.org"));
     // Tab order: name, address, OK, Cancel.
-    auto next = [](QWidget* w) {
-      do w = w->nextInFocusChain();
-      while (!(w->focusPolicy() & Qt::TabFocus));
-      return w;
-    };
-    QCOMPARE(next(dlg.NameEdit), static_cast<QWidget*>(dlg.AddressEdit));
-    QCOMPARE(next(dlg.AddressEdit), static_cast<QWidget*>(dlg.OKButton));
+    QCOMPARE(NextTabStop(dlg.NameEdit), dlg.AddressEdit);
+    QCOMPARE(NextTabStop(dlg.AddressEdit), dlg.OKButton);
   }
 
   void EditThroughTheHookKeepsOkAndDropsCancel() {

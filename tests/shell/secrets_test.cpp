@@ -12,15 +12,6 @@
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
 TEST(SmtpSettingsTest, SecurityComesFromTheFileElseFromThePort) {
   EXPECT_EQ(SecurityForPort("smtp.example.org:465"), TSmtpSecurity::Tls);
   EXPECT_EQ(SecurityForPort(" smtp.example.org:587 "), TSmtpSecurity::StartTls);
@@ -43,7 +34,7 @@ TEST(SmtpSettingsTest, SecurityComesFromTheFileElseFromThePort) {
   WriteProfileString(ini, "Servers", "SMTPSecurity", "None");
   EXPECT_EQ(ReadSmtpSettings(ini).Security, TSmtpSecurity::None);
   WriteProfileString(ini, "Servers", "SMTPSecurity", "ssl");
-  EXPECT_EQ(ErrorOf([&] { ReadSmtpSettings(ini); }),
+  EXPECT_EQ(Raised<std::exception>([&] { ReadSmtpSettings(ini); }),
             "SMTPSecurity=ssl in TOLVANE.INI is not one of none, starttls, tls");
 }
 
@@ -53,11 +44,12 @@ TEST(PasswordCommandTest, FirstLineIsThePasswordAndFailuresSayWhy) {
   EXPECT_EQ(RunPasswordCommand("printf nolineend"), "nolineend");
   // The command's input is closed: one that reads it does not hang.
   EXPECT_EQ(RunPasswordCommand("cat; echo done"), "done");
-  EXPECT_EQ(ErrorOf([] { RunPasswordCommand("echo 'gpg: decryption failed' >&2; exit 2"); }),
+  EXPECT_EQ(Raised<std::exception>(
+                [] { RunPasswordCommand("echo 'gpg: decryption failed' >&2; exit 2"); }),
             "The password command failed (exit code 2): gpg: decryption failed");
-  EXPECT_EQ(ErrorOf([] { RunPasswordCommand("echo"); }),
+  EXPECT_EQ(Raised<std::exception>([] { RunPasswordCommand("echo"); }),
             "The password command printed no password");
-  EXPECT_EQ(ErrorOf([] { RunPasswordCommand("sleep 5", 1000); }),
+  EXPECT_EQ(Raised<std::exception>([] { RunPasswordCommand("sleep 5", 1000); }),
             "The password command did not finish in 1 s");
 }
 
@@ -82,7 +74,7 @@ TEST_F(KeyringTest, FindPasswordTriesCommandThenKeyringThenAsks) {
   s.Smtp = "smtp.two.test:587";
   s.User = "me@two.test";
   // The error names the command that stores the entry found next.
-  const std::string none = ErrorOf([&] { FindPassword(s, nullptr); });
+  const std::string none = Raised<std::exception>([&] { FindPassword(s, nullptr); });
   EXPECT_EQ(none.rfind("No password for me@two.test at smtp.two.test. ", 0), 0u);
   EXPECT_NE(none.find("server tolvane:smtp.two.test user me@two.test type plaintext"),
             std::string::npos);
@@ -92,7 +84,7 @@ TEST_F(KeyringTest, FindPasswordTriesCommandThenKeyringThenAsks) {
 
   // A cancelled box is no password.
   s.User = "new@two.test";
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(Raised<std::exception>([&] {
               FindPassword(s, [](const std::string&) { return std::nullopt; });
             }).rfind("No password for new@two.test", 0),
             0u);

@@ -110,7 +110,7 @@ class SingleInstanceTest : public QObject {
     TPreviousInstance first("/opt/x/tolvane");
     TPreviousInstance second("/opt/x/tolvane");
     const std::string flag = f.program + "AllowDuplicateInstance.Flg";
-    f.Write(flag, "");
+    PutFile(flag, "");
     TJustOne32 allowed(f.program, &second);
     QVERIFY(!allowed.EndThisProcess());
     QVERIFY(!FileExists(flag));

@@ -12,7 +12,7 @@ class TipsTest : public QObject {
 
  private:
   static void FiveTips(const TestFolders& f) {
-    f.Write(f.program + "tips.dat", "1,one\r\n2,two\r\n0,three\r\n12,four, with a comma\r\n5,five");
+    PutFile(f.program + "tips.dat", "1,one\r\n2,two\r\n0,three\r\n12,four, with a comma\r\n5,five");
   }
 
  private slots:
@@ -92,7 +92,7 @@ class TipsTest : public QObject {
 
   void EmptyFileSavesZeroAndReportsTheIndex() {
     TestFolders f;
-    f.Write(f.program + "tips.dat", "");
+    PutFile(f.program + "tips.dat", "");
     TipNumber = 3;
     TfrmTips tips;
     QCOMPARE(TipNumber, 0);
@@ -103,7 +103,7 @@ class TipsTest : public QObject {
 
   void BadNumberShowsTheTextAndKeepsTheHelpButton() {
     TestFolders f;
-    f.Write(f.program + "tips.dat", "7,first\r\nno comma here\r\nx2,third\r\n");
+    PutFile(f.program + "tips.dat", "7,first\r\nno comma here\r\nx2,third\r\n");
     TipNumber = -1;
     TfrmTips tips;
     QVERIFY(tips.btnHelp->isEnabled());

@@ -1,6 +1,6 @@
 // What the window tests share: a private program folder with the shipped
-// data, a private settings folder, the error box recorded, and a hand that
-// answers modal boxes.
+// data, a private settings folder, the error box recorded, a hand that
+// answers modal boxes, and the tab order.
 #pragma once
 
 #include <QAbstractButton>
@@ -14,15 +14,14 @@
 #include <QTimer>
 
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/folders.h"
 #include "base/debug_log.h"
 #include "shell/shell_state.h"
+#include "tests/platform/temp_folder.h"
 
 // A program folder and a settings folder of their own for one test.
 class TestFolders {
@@ -55,19 +54,10 @@ class TestFolders {
   std::string Ini() const { return SettingsFilePath(); }
   // Complete settings without the tip window; `general` adds keys.
   void Settings(const std::string& smtp = "mail.example.org", const std::string& general = "") {
-    Write(Ini(), "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\n" + general +
-                     "[Servers]\r\nSMTP=" + smtp + "\r\n");
+    PutFile(Ini(), "[General]\r\nEmail=me@example.org\r\nTipEnabled=0\r\n" + general +
+                       "[Servers]\r\nSMTP=" + smtp + "\r\n");
   }
-  std::string Log() const { return ReadText(program + "DebugLog.Txt"); }
-  void Write(const std::string& path, const std::string& text) const {
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  static std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Log() const { return GetFile(program + "DebugLog.Txt"); }
 
   std::string program;
   std::string config;
@@ -94,6 +84,13 @@ inline int Lines(const std::string& text, const std::string& what) {
   int n = 0;
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
+}
+
+// The next widget that Tab moves the focus to.
+inline const QWidget* NextTabStop(const QWidget* w) {
+  do w = w->nextInFocusChain();
+  while (!(w->focusPolicy() & Qt::TabFocus));
+  return w;
 }
 
 // Answers every modal box that comes up while it lives: records its text
