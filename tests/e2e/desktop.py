@@ -457,10 +457,10 @@ SMTP_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ne
 class SmtpServer:
     """aiosmtpd on 127.0.0.1 at a free port, recording each message."""
 
-    def __init__(self, folder, port=None):
+    def __init__(self, folder, port=None, options=()):
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
-        self.proc = subprocess.Popen(["/usr/bin/python3", SMTP_SERVER, folder]
+        self.proc = subprocess.Popen(["/usr/bin/python3", SMTP_SERVER, folder, *options]
                                      + ([str(port)] if port else []),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.port = int(self.proc.stdout.readline())
@@ -714,15 +714,16 @@ class Tolvane:
     def stop(self):
         self.smtp.stop()
 
-    def write_settings(self, port=None, **general):
+    def write_settings(self, port=None, servers=None, **general):
         """TOLVANE.INI with the user's address and this mail server (or one at
         port); keys of [General] given here are added or replace the
-        defaults."""
+        defaults, and servers adds keys to [Servers]."""
         keys = {"Email": "me@home.test", "Confirm": 2, "Enabled": 0, "CheckHistory": 1,
                 "TipEnabled": 0}
         keys.update(general)
         lines = ["[General]"] + ["%s=%s" % kv for kv in keys.items()]
         lines += ["[Servers]", "SMTP=127.0.0.1:%d" % (port or self.smtp.port)]
+        lines += ["%s=%s" % kv for kv in (servers or {}).items()]
         self.desktop.write_file(self.desktop.settings_file(), "\r\n".join(lines) + "\r\n")
 
     def start(self, cwd=None, wait=True, **env):

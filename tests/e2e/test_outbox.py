@@ -119,6 +119,26 @@ class Outbox(unittest.TestCase):
         self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
         self.assertEqual(t.outbox(), [])
 
+    def test_a_refused_sign_in_is_not_kept(self):
+        t = self.t
+        server = SmtpServer(os.path.join(self.desktop.tmp, "signin"),
+                            options=("--auth", "me:right", "--plain-auth"))
+        self.addCleanup(server.stop)
+
+        def request_with(password):
+            t.write_settings(server.port, KeepFailed=1, servers={
+                "SMTPUser": "me", "SMTPPasswordCommand": "echo " + password})
+            return t.request("http://host/%s.html" % password)
+
+        # Waiting would not mend a wrong password: the user is told at once.
+        done = request_with("wrong")
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        self.assertIn("Authentication failed: 535", done.stderr)
+        self.assertEqual(t.outbox(), [])
+        done = request_with("right")
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertEqual(len(server.messages()), 1)
+
     def test_a_kill_while_the_outbox_is_written_leaves_the_old_file_whole(self):
         t = self.t
         self.write_settings(unused_port())
