@@ -338,7 +338,7 @@ std::string GetDecodedParameter(std::string_view parameterName, std::string_view
   if (!found) {
     if (const std::string* v = find(plain + "*")) {
       result = PercentDecode(SplitCharset(*v, charset));
-      found = extended = true;
+      extended = true;
     } else if (const std::string* v = find(plain)) {
       // Older writers put encoded words into the quoted value.
       result = DecodeHeaderWordsWhole(*v);

@@ -47,7 +47,7 @@ void TRadioGroup::Arrange() {
   const int inner_w = width() - 2 * left;
   const int inner_h = height() - top - 4;
   const int col_w = inner_w / columns_;
-  const int row_h = rows ? inner_h / rows : inner_h;
+  const int row_h = inner_h / rows;
   for (int i = 0; i < count; ++i) {
     const int col = i / rows;
     const int row = i % rows;
