@@ -9,9 +9,6 @@
 #include "mail/process_hook.h"
 #include "platform/errors.h"
 
-using mail_test::Quote;
-using mail_test::RunCommand;
-
 namespace {
 
 std::vector<std::string> Encode(const std::string& bytes) {

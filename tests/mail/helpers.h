@@ -2,28 +2,18 @@
 // out of their wire form.
 #pragma once
 
-#include <cstdlib>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
+#include "base/text_helpers.h"
 #include "mail/message.h"
 #include "tests/platform/temp_folder.h"
 
 namespace mail_test {
-
-// Runs a shell command; returns its exit status.
-inline int RunCommand(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 inline std::string RandomBytes(std::size_t n, unsigned seed) {
   std::mt19937 rng(seed);
@@ -44,19 +34,6 @@ inline std::string Unhex(const std::string& hex) {
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
     out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
   return out;
-}
-
-// Splits text at LF, dropping a CR before it; no empty entry after a
-// final LF.
-inline std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 // A file `name` holding `data`, typed by its extension.

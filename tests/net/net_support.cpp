@@ -189,8 +189,8 @@ const TempFolder& TestCertificates() {
   static TempFolder dir;
   static bool made = [] {
     const std::string cmd =
-        "sh '" + std::string(TOLVANE_SOURCE_DIR) + "/tests/net/make_certs.sh' '" + dir.path() + "'";
-    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("openssl failed: " + cmd);
+        "sh " + Quote(TOLVANE_SOURCE_DIR "/tests/net/make_certs.sh") + " " + Quote(dir.path());
+    if (RunCommand(cmd) != 0) throw std::runtime_error("openssl failed: " + cmd);
     return true;
   }();
   (void)made;

@@ -43,7 +43,7 @@ constexpr char kRunCode[] =
     "ret = str(g.get('out', ''))\n";
 
 // A Python string literal; the bytes of UTF-8 text pass through as they are.
-std::string Quote(const std::string& s) {
+std::string PyLiteral(const std::string& s) {
   std::string out = "'";
   for (char c : s) {
     if (c == '\\' || c == '\'') out += '\\';
@@ -163,26 +163,26 @@ std::string NmMock::Py(const std::string& code) const {
 }
 
 std::string NmMock::AddProfile(const std::string& id, const std::string& type) const {
-  return Py("out = SETTINGS.SettingsAddConnection({'connection': {'id': " + Quote(id) +
-            ", 'type': " + Quote(type) + "}})");
+  return Py("out = SETTINGS.SettingsAddConnection({'connection': {'id': " + PyLiteral(id) +
+            ", 'type': " + PyLiteral(type) + "}})");
 }
 
 std::string NmMock::AddActive(const std::string& profilePath, const std::string& name) const {
   // Like NetworkManager's own, the line has an Ip4Config, "/" until set.
-  return Py("out = self.AddActiveConnection([], " + Quote(profilePath) + ", '/', " + Quote(name) +
+  return Py("out = self.AddActiveConnection([], " + PyLiteral(profilePath) + ", '/', " + PyLiteral(name) +
             ", dbus.UInt32(2))\n"
             "objects[out].AddProperty(ACTIVE, 'Ip4Config', dbus.ObjectPath('/'))\n");
 }
 
 void NmMock::SetIp4(const std::string& activePath, const std::string& address) const {
-  Py("p = " + Quote(activePath) +
+  Py("p = " + PyLiteral(activePath) +
      ".replace('ActiveConnection', 'IP4Config')\n"
      "self.AddObject(p, 'org.freedesktop.NetworkManager.IP4Config', {'AddressData': dbus.Array("
      "[{'address': " +
-     Quote(address) +
+     PyLiteral(address) +
      ", 'prefix': dbus.UInt32(24)}], signature='a{sv}')}, [])\n"
      "objects[" +
-     Quote(activePath) + "].Set(ACTIVE, 'Ip4Config', dbus.ObjectPath(p))\n");
+     PyLiteral(activePath) + "].Set(ACTIVE, 'Ip4Config', dbus.ObjectPath(p))\n");
 }
 
 std::string NmMock::Deactivated() const { return Py("out = calls(NM, 'DeactivateConnection')"); }

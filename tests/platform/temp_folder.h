@@ -2,8 +2,10 @@
 // environment variable set for one scope.
 #pragma once
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +34,30 @@ class TempFolder {
  private:
   std::string path_;
 };
+
+// Runs a shell command; returns its exit status (-1 when it did not exit).
+inline int RunCommand(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// What a shell command writes to its standard output.
+inline std::string CommandOutput(const std::string& command) {
+  std::string out;
+  if (std::FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+// `text` as one word of a shell command.
+inline std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
 
 inline void PutFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -4,20 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "test_util.h"
 
 namespace {
 
 std::string Sha256Sum(const std::string& path) {
-  std::string out;
-  if (FILE* p = ::popen(("sha256sum '" + path + "'").c_str(), "r")) {
-    char buf[128];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    ::pclose(p);
-  }
-  return out.substr(0, 64);
+  return CommandOutput("sha256sum " + Quote(path)).substr(0, 64);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST(Szdd, RoundTripsAndAgreesWithDebiansMscompressAndMsexpand) {
     EXPECT_EQ(wrap::SzddExpandToMemory(packed), s.data) << name;
     wraptest::WriteFile(dir / (name + ".bin_"), packed);
     wraptest::WriteFile(dir / name, s.data);
-    ASSERT_EQ(wraptest::Shell("cd '" + dir.path() + "' && { msexpand '" + name +
+    ASSERT_EQ(RunCommand("cd '" + dir.path() + "' && { msexpand '" + name +
                               ".bin_' && mscompress '" + name + "'; } >/dev/null 2>&1"),
               0);
     EXPECT_EQ(wraptest::ReadFile(dir / (name + ".bin")), s.data) << name;

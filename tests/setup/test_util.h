@@ -68,6 +68,4 @@ int ErrorCode(F&& f) {
   return 0;
 }
 
-inline int Shell(const std::string& command) { return std::system(command.c_str()); }
-
 }  // namespace wraptest

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/platform/temp_folder.h"
+
 class TPrivateKeyring {
  public:
   // The one keyring of this process: the keyring library keeps its first
@@ -75,20 +77,9 @@ class TPrivateKeyring {
                .find("boolean true") != std::string::npos;
   }
 
-  static std::string Quote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-  }
-
   // The output of a shell command, without its last line end.
   static std::string Run(const std::string& command) {
-    std::string out;
-    if (std::FILE* p = ::popen(command.c_str(), "r")) {
-      char buf[256];
-      while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-      ::pclose(p);
-    }
+    std::string out = CommandOutput(command);
     if (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
   }
