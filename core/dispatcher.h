@@ -32,6 +32,8 @@ class TRequestSender {
   std::function<void()> OnOpen;
   std::function<void()> OnPrepare;
   std::function<void()> OnSending;
+  // Before the end of the message goes out; raising keeps it back.
+  std::function<void()> OnDataEnd;
   std::function<void(int percent)> OnProgress;
   std::function<void()> OnMailSent;
   std::function<void()> OnClosing;

@@ -241,6 +241,7 @@ void TmsSMTP::SendMail() {
   ReadReply();
   SendStream(*MessageStream, true);
   WriteLine("");
+  if (OnDataEnd) OnDataEnd(*this);
   // Set before the write: a "." cut off halfway may still have arrived.
   data_sent_ = true;
   WriteLine(".");

@@ -23,6 +23,9 @@ class TmsSMTP : public TmsMailBase {
   TmsMessage* MailMessage = nullptr;
   TNotifyEvent OnPrepare;
   TNotifyEvent OnSending;
+  // Just before the message's closing ".": a handler that raises keeps it
+  // from going out (the server then drops the message).
+  TNotifyEvent OnDataEnd;
   TNotifyEvent OnMailSent;
 
   TSmtpSecurity Security = TSmtpSecurity::None;

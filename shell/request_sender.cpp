@@ -11,6 +11,7 @@ TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
   smtp_.OnOpen = forward(OnOpen);
   smtp_.OnPrepare = forward(OnPrepare);
   smtp_.OnSending = forward(OnSending);
+  smtp_.OnDataEnd = forward(OnDataEnd);
   smtp_.OnMailSent = forward(OnMailSent);
   smtp_.OnClosing = forward(OnClosing);
   smtp_.OnClosed = forward(OnClosed);
