@@ -7,6 +7,7 @@
 #include "core/request_builder.h"
 #include "mail/stamp.h"
 #include "platform/ascii.h"
+#include "platform/file_lock.h"
 #include "platform/file_layout.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -53,7 +54,12 @@ TRequestDispatcher::TRequestDispatcher(TmsMessage& message, TRequestSender& send
 }
 
 bool TRequestDispatcher::HasAddressShape(const std::string& text) {
-  return text.find_first_of("\n\r ") == std::string::npos;
+  // A NUL or other control byte would cut or change the request line in
+  // the mail while the history kept the whole text.
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b <= ' ' || b == 127;
+  });
 }
 
 int TRequestDispatcher::CountChar(char c, const std::string& text) {
@@ -86,9 +92,7 @@ void TRequestDispatcher::Run(TJob job) {
     TJob next = std::move(pending_.front());
     pending_.pop_front();
     if (ui_.Stopping()) {
-      std::string url = next.text;
-      if (CountChar('/', url) < 3) url += "/";
-      StopHere(url);
+      StopHere(RequestAddress(next));
       continue;
     }
     try {
@@ -96,9 +100,7 @@ void TRequestDispatcher::Run(TJob job) {
     } catch (const std::exception& e) {
       // Whoever waits for this request's outcome hears of the failure too.
       last_error_ = e.what();
-      std::string url = next.text;
-      if (CountChar('/', url) < 3) url += "/";
-      Finish(url, TOutcome::Failed);
+      Finish(RequestAddress(next), TOutcome::Failed);
       ui_.UnhandledException(e);
     }
   }
@@ -106,35 +108,49 @@ void TRequestDispatcher::Run(TJob job) {
 
 void TRequestDispatcher::FlushOutbox() {
   if (!outbox_) return;
+  try {
+    // Another program may have changed the outbox, or died while sending.
+    TFileLock lock(outbox_->LockPath(), [this] { return WaitForLock(); });
+    outbox_->Recover(history_);
+  } catch (const std::exception& e) {
+    DebugLog(std::string("Outbox: ") + e.what());
+    return;
+  }
   for (const TOutboxEntry& entry : std::vector<TOutboxEntry>(outbox_->Entries())) {
-    if (!TOutbox::Unconfirmed(entry)) QueueKept(entry.Url);
+    if (TOutbox::Waiting(entry)) QueueKept(entry.Url, false);
   }
 }
 
 void TRequestDispatcher::SendKept(const std::string& url) {
-  if (outbox_ && outbox_->Find(url) >= 0) QueueKept(url);
+  if (outbox_ && outbox_->Find(url) >= 0) QueueKept(url, true);
 }
 
-void TRequestDispatcher::QueueKept(const std::string& url) {
+void TRequestDispatcher::QueueKept(const std::string& url, bool userAsked) {
   for (const TJob& job : pending_) {
     if (job.kind == TJob::Kind::Kept && job.text == url) return;
   }
-  Run({TJob::Kind::Kept, url, false});
+  Run({TJob::Kind::Kept, url, false, userAsked});
+}
+
+bool TRequestDispatcher::WaitForLock() {
+  ui_.ProcessMessages();
+  return !ui_.Stopping();
+}
+
+std::string TRequestDispatcher::RequestAddress(const TJob& job) {
+  // A kept address had the rule applied when it was first copied.
+  if (job.kind == TJob::Kind::Kept) return job.text;
+  std::string url = job.text;
+  if (CountChar('/', url) < 3) url += "/";
+  return url;
 }
 
 void TRequestDispatcher::RunJob(const TJob& job) {
-  if (job.kind == TJob::Kind::Kept) {
-    // Discarded while it waited in the queue.
-    if (outbox_ && outbox_->Find(job.text) >= 0) Dispatch(job.text, false, true);
-    return;
-  }
-  if (job.kind == TJob::Kind::Request) {
-    Dispatch(job.text, job.checkHistory);
-    return;
-  }
-  if (SuperDebug) DebugLog("CB<<<" + job.text + ">>>");
-  Dispatch(job.text, true);
-  if (!ui_.Stopping()) SendTestMessageOnce();
+  // A kept one may have been discarded while it waited in the queue.
+  if (job.kind == TJob::Kind::Kept && !(outbox_ && outbox_->Find(job.text) >= 0)) return;
+  if (job.kind == TJob::Kind::Clipboard && SuperDebug) DebugLog("CB<<<" + job.text + ">>>");
+  Dispatch(job);
+  if (job.kind == TJob::Kind::Clipboard && !ui_.Stopping()) SendTestMessageOnce();
 }
 
 // Nothing goes out once a stop was asked for; the dropped request leaves
@@ -201,13 +217,14 @@ bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistor
   return true;
 }
 
-void TRequestDispatcher::Dispatch(std::string url, bool checkHistory, bool resend) {
+void TRequestDispatcher::Dispatch(const TJob& job) {
   FlagGuard busy(*request_busy_);
   last_error_.clear();
-  if (CountChar('/', url) < 3) url += "/";
-  const std::string extension = AsciiLower(UrlExtension(url));
+  const std::string url = RequestAddress(job);
+  const bool resend = job.kind == TJob::Kind::Kept;
+  const std::string extension = AsciiLower(RequestExtension(url));
 
-  if (!PrepareRequest(url, checkHistory, resend) || StopHere(url)) return;
+  if (!PrepareRequest(url, job.checkHistory, resend) || StopHere(url)) return;
 
   const int confirm = settings_().Confirm;
   const bool ask = confirm == 0 || (confirm == 1 && (extension == "zip" || extension == "exe"));
@@ -223,6 +240,10 @@ void TRequestDispatcher::Dispatch(std::string url, bool checkHistory, bool resen
     }
   }
 
+  // Held from the claim to the last state: no other program sends it too.
+  std::optional<TFileLock> lock;
+  if (outbox_ && !Claim(job, url, lock)) return;
+
   mail_sent_ = false;
   try {
     ui_.OpenProgress("..." + LastCharacters(url, 29));
@@ -236,50 +257,101 @@ void TRequestDispatcher::Dispatch(std::string url, bool checkHistory, bool resen
     StampDateAndMessageId(message_);
     sender_.Send();
   } catch (const std::exception& e) {
-    last_error_ = e.what();
-    const bool kept = KeepFailure(url, e, resend);
-    if (!kept) {
-      // The status alone rarely tells a user what to fix; the error does.
-      ShowError("Request Failed",
-                "The last successful operation was <" + ui_.StatusLine() + ">\n" + last_error_);
-    }
     if (progress_open_) {
       progress_open_ = false;
       ui_.CloseProgress();
     }
-    // A failure while closing after the server took the mail still leaves
-    // the request sent and recorded.
-    if (!mail_sent_) {
+    if (mail_sent_) {
+      // The server took the request; only the goodbye after it failed.
+      DebugLog(std::string("After the request was sent: ") + e.what());
+    } else {
+      last_error_ = e.what();
+      const bool kept = KeepFailure(url, e, resend);
+      // The status alone rarely tells a user what to fix; the error does.
+      if (!kept)
+        ShowError("Request Failed",
+                  "The last successful operation was <" + ui_.StatusLine() + ">\n" + last_error_);
       Finish(url, kept ? TOutcome::Kept : TOutcome::Failed);
       return;
     }
   }
-  if (outbox_ && outbox_->Remove(url) && OnOutboxChanged) OnOutboxChanged();
+  if (!last_error_.empty()) ShowError("Request Sent", last_error_);
   Finish(url, TOutcome::Sent);
+  lock.reset();
   // The way is open again: what waits goes after it.
   if (!resend) FlushOutbox();
 }
 
-// Keeps a failed request in the outbox when the failure may pass, or when
-// the server may have taken it (then only the user sends it again). A kept
-// request that now fails for good leaves the outbox and gets the box.
-bool TRequestDispatcher::KeepFailure(const std::string& url, const std::exception& e, bool resend) {
-  if (!outbox_ || mail_sent_ || (!resend && !settings_().KeepFailed)) return false;
-  const TFailureKind kind = ClassifyFailure(e, sender_.DataSent());
-  const bool unconfirmed = kind == TFailureKind::Unconfirmed;
-  if (kind == TFailureKind::Permanent) {
-    if (resend && outbox_->Remove(url) && OnOutboxChanged) OnOutboxChanged();
+// Takes the outbox's lock, finishes what a dead program left, and marks
+// the request as being sent. False when it is not to be sent after all.
+bool TRequestDispatcher::Claim(const TJob& job, const std::string& url,
+                               std::optional<TFileLock>& lock) {
+  try {
+    lock.emplace(outbox_->LockPath(), [this] { return WaitForLock(); });
+    outbox_->Recover(history_);
+    if (job.kind == TJob::Kind::Kept) {
+      // Sent by another program meanwhile, or now waiting for the user.
+      const int i = outbox_->Find(url);
+      if (i < 0 || (!job.userAsked && !TOutbox::Waiting(outbox_->Entries()[i]))) return false;
+    }
+    outbox_->MarkSending(url, RequestServer(), Clock());
+  } catch (const std::exception& e) {
+    if (StopHere(url)) return false;
+    // Nothing is sent that could not be recorded first.
+    last_error_ = e.what();
+    ShowError("Request Failed", last_error_);
+    Finish(url, TOutcome::Failed);
     return false;
   }
-  const std::string reason = unconfirmed ? TOutbox::kNotConfirmed : e.what();
-  const std::string server =
-      message_.Recipients().Count() > 0 ? message_.Recipients().Items(0).Address() : "";
-  outbox_->Keep(url, server, Clock(), reason);
+  return true;
+}
+
+std::string TRequestDispatcher::RequestServer() const {
+  return message_.Recipients().Count() > 0 ? message_.Recipients().Items(0).Address() : "";
+}
+
+// Keeps a failed request in the outbox when the failure may pass, or when
+// the server may have taken it (then only the user sends it again). A kept
+// request that now fails for good leaves the outbox and gets the box, and
+// so does one that cannot be written down.
+bool TRequestDispatcher::KeepFailure(const std::string& url, const std::exception& e, bool resend) {
+  if (!outbox_) return false;
+  const TFailureKind kind = ClassifyFailure(e, sender_.DataSent());
+  const bool keep = kind != TFailureKind::Permanent && (resend || settings_().KeepFailed);
+  const std::string reason = kind == TFailureKind::Unconfirmed ? TOutbox::kNotConfirmed : e.what();
+  try {
+    if (!keep) {
+      outbox_->Remove(url);
+      if (resend && OnOutboxChanged) OnOutboxChanged();
+      return false;
+    }
+    outbox_->Keep(url, RequestServer(), Clock(), reason);
+  } catch (const std::exception& disk) {
+    last_error_ += std::string("\n") + disk.what();
+    return false;
+  }
   last_error_ = reason;
   DebugLog("Request kept: " + reason);
   if (!resend) ui_.ShowBriefNotice("Request kept, will be sent later");
   if (OnOutboxChanged) OnOutboxChanged();
   return true;
+}
+
+// The server took the request: the outbox says so first, then the history
+// has it, then the outbox lets it go. A crash between the steps is finished
+// by the next program that sends (TOutbox::Recover).
+void TRequestDispatcher::RecordSent() {
+  const TDateTime when = Clock();
+  const std::string server = RequestServer();
+  try {
+    if (outbox_) outbox_->MarkSent(current_request_url_,
+                                   THistory::EntryLine(server, current_request_url_, when));
+    history_.AddHistoryEntry(server, current_request_url_, when);
+    if (outbox_ && outbox_->Remove(current_request_url_) && OnOutboxChanged) OnOutboxChanged();
+  } catch (const std::exception& e) {
+    last_error_ = std::string("The request was sent, but it could not be recorded: ") + e.what();
+    DebugLog(last_error_);
+  }
 }
 
 void TRequestDispatcher::BindEvents() {
@@ -292,13 +364,15 @@ void TRequestDispatcher::BindEvents() {
   sender_.OnOpen = [step] { step("Openning", -1); };
   sender_.OnPrepare = [step] { step("Preparing", 40); };
   sender_.OnSending = [step] { step("Sending", 60); };
+  // From here the server may hold the request whatever happens next.
+  sender_.OnDataEnd = [this] {
+    if (!quiet_mail_ && outbox_) outbox_->MarkUnconfirmed(current_request_url_);
+  };
   sender_.OnProgress = [step](int) { step("Progress", 80); };
   sender_.OnMailSent = [this] {
     if (quiet_mail_) return;
     mail_sent_ = true;
-    const std::string server =
-        message_.Recipients().Count() > 0 ? message_.Recipients().Items(0).Address() : "";
-    history_.AddHistoryEntry(server, current_request_url_, Clock());
+    RecordSent();
     ui_.HistoryChanged();
     ui_.SetStatus("Sent");
     ui_.SetProgress(100);

@@ -7,6 +7,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/history.h"
@@ -14,6 +15,7 @@
 #include "core/server_list.h"
 #include "mail/message.h"
 #include "platform/datetime.h"
+#include "platform/file_lock.h"
 
 // The mail sender (the SMTP client of the main window).
 class TRequestSender {
@@ -94,8 +96,10 @@ class TRequestDispatcher {
     Stopped,    // dropped because the program is stopping
   };
 
-  static constexpr char kNoAddressShape[] = "not a request: the text holds a blank or a line break";
-  // No line feed, carriage return or blank: the one shape rule for every road.
+  static constexpr char kNoAddressShape[] =
+      "not a request: the text holds a blank, a line break or a control character";
+  // No blank and no control character (line ends, tab, NUL, DEL): the one
+  // shape rule for every road.
   static bool HasAddressShape(const std::string& text);
 
   TRequestDispatcher(TmsMessage& message, TRequestSender& sender, THistory& history, TRequestUi& ui,
@@ -151,13 +155,19 @@ class TRequestDispatcher {
     enum class Kind { Clipboard, Request, Kept } kind;
     std::string text;
     bool checkHistory = true;
+    bool userAsked = false;  // a kept request the user chose to send
   };
   void Run(TJob job);
   void RunJob(const TJob& job);
-  void Dispatch(std::string url, bool checkHistory, bool resend = false);
+  void Dispatch(const TJob& job);
+  static std::string RequestAddress(const TJob& job);
   bool PrepareRequest(const std::string& url, bool checkHistory, bool resend);
+  bool Claim(const TJob& job, const std::string& url, std::optional<TFileLock>& lock);
+  std::string RequestServer() const;
   bool KeepFailure(const std::string& url, const std::exception& e, bool resend);
-  void QueueKept(const std::string& url);
+  void RecordSent();
+  bool WaitForLock();
+  void QueueKept(const std::string& url, bool userAsked);
   bool StopHere(const std::string& url);
   void Finish(const std::string& url, TOutcome outcome);
   void BindEvents();

@@ -1,6 +1,11 @@
 #include "core/history.h"
 
+#include <algorithm>
+
 #include "base/file_helpers.h"
+#include "core/outbox.h"
+#include "platform/file_lock.h"
+#include "platform/files.h"
 #include "platform/errors.h"
 
 namespace {
@@ -20,22 +25,41 @@ std::string TrimUrl(const std::string& url) {
 THistory::THistory(std::string path) : path_(std::move(path)) {}
 
 void THistory::Load() {
-  if (auto lines = ReadFileLines(path_, load_failed_)) items_ = std::move(*lines);
+  auto lines = ReadFileLines(path_, load_failed_);
+  items_ = lines ? std::move(*lines) : std::vector<std::string>();
 }
 
 void THistory::Cut() {
   if (Count() > HistoryLimit) items_.resize(HistoryLimit);
 }
 
-void THistory::Save() {
+void THistory::Change(const std::function<void()>& change) {
+  TFileLock lock(TOutbox::LockPathBeside(path_));
+  try {
+    Load();
+  } catch (...) {
+    // What could not be written stays in the list of this run.
+    change();
+    Cut();
+    throw;
+  }
+  change();
   Cut();
-  if (load_failed_) return;
   std::string text;
   for (const auto& line : items_) {
     text += line;
     text += "\r\n";
   }
-  WriteFileString(path_, text);
+  ReplaceFileAtomically(path_, text);
+}
+
+void THistory::Save() {
+  Change([] {});
+}
+
+std::string THistory::EntryLine(const std::string& server, const std::string& url,
+                                TDateTime when) {
+  return TrimUrl(url) + " via " + server + " on " + ShortDateText(when) + " " + LongTimeText(when);
 }
 
 void THistory::AddHistoryEntry(const std::string& server, const std::string& url) {
@@ -43,16 +67,25 @@ void THistory::AddHistoryEntry(const std::string& server, const std::string& url
 }
 
 void THistory::AddHistoryEntry(const std::string& server, const std::string& url, TDateTime when) {
-  items_.insert(items_.begin(), TrimUrl(url) + " via " + server + " on " + ShortDateText(when) +
-                                    " " + LongTimeText(when));
   LastRequestTime = when;
-  Save();
+  const std::string line = EntryLine(server, url, when);
+  Change([&] { items_.insert(items_.begin(), line); });
+}
+
+void THistory::AddLineOnce(const std::string& line) {
+  Change([&] {
+    if (std::find(items_.begin(), items_.end(), line) == items_.end())
+      items_.insert(items_.begin(), line);
+  });
 }
 
 void THistory::Delete(int index) {
   if (index < 0 || index >= Count()) return;
-  items_.erase(items_.begin() + index);
-  Save();
+  const std::string line = items_[index];
+  Change([&] {
+    if (auto it = std::find(items_.begin(), items_.end(), line); it != items_.end())
+      items_.erase(it);
+  });
 }
 
 int THistory::FindInHistory(const std::string& url) const {

@@ -2,6 +2,7 @@
 // "History.Dat" of the program folder.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,20 +22,28 @@ class THistory {
   // loaded from the file never counts as a fast duplicate.
   TDateTime LastRequestTime = 0;
 
-  // Replaces the list by the file's lines (all of them) when the file
-  // exists. A file that cannot be read raises EFileError and marks the
-  // history as not loaded: it is then never saved over the file.
+  // Replaces the list by the file's lines (all of them); an empty list when
+  // there is no file. A file that cannot be read raises EFileError and
+  // marks the history as not loaded: it is then never saved over the file.
   void Load();
 
-  // Cuts the list to HistoryLimit and writes it, replacing the file
-  // atomically. Does nothing when loading failed.
+  // Re-reads the file under the outbox's lock, cuts the list to
+  // HistoryLimit and writes it back, replacing the file atomically. Raises
+  // EFileError when the file cannot be read or written.
   void Save();
 
-  // Inserts URL + " via " + server + " on " + date + " " + time at the top,
-  // cuts the list to HistoryLimit and saves it, so that a crash loses no
-  // request that was already sent.
+  // The line of a request sent: URL + " via " + server + " on " + date +
+  // " " + time.
+  static std::string EntryLine(const std::string& server, const std::string& url,
+                               TDateTime when);
+  // Inserts EntryLine at the top of the list as the file has it now, cuts
+  // it to HistoryLimit and saves it, so that a crash loses no request that
+  // was already sent. Raises EFileError when it cannot be saved; the entry
+  // is in the list all the same.
   void AddHistoryEntry(const std::string& server, const std::string& url);
   void AddHistoryEntry(const std::string& server, const std::string& url, TDateTime when);
+  // Adds `line` at the top unless the list has it already.
+  void AddLineOnce(const std::string& line);
 
   // Removes entry `index` (ignored when out of range) and saves the list.
   void Delete(int index);
@@ -48,14 +57,13 @@ class THistory {
   // The text of the "Show Detail" box for one line.
   static std::string DetailText(const std::string& line);
 
-  // Replaces the list (the file is not touched).
-  void SetItems(std::vector<std::string> items) { items_ = std::move(items); }
-
   bool LoadFailed() const { return load_failed_; }
   const std::string& Path() const { return path_; }
 
  private:
   void Cut();
+  // Re-reads the file under the lock, applies `change` and saves.
+  void Change(const std::function<void()>& change);
 
   std::string path_;
   std::vector<std::string> items_;

@@ -7,6 +7,9 @@
 #include <iterator>
 
 #include "base/file_helpers.h"
+#include "core/history.h"
+#include "platform/file_lock.h"
+#include "platform/files.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 
@@ -69,6 +72,17 @@ bool TransientSocketCode(int code) {
 
 TOutbox::TOutbox(std::string path) : path_(std::move(path)) {}
 
+std::string TOutbox::LockPath() const { return LockPathBeside(path_); }
+
+std::string TOutbox::LockPathBeside(const std::string& file) {
+  const auto slash = file.rfind('/');
+  return (slash == std::string::npos ? std::string() : file.substr(0, slash + 1)) + "Outbox.Lck";
+}
+
+bool TOutbox::Sending(const TOutboxEntry& entry) {
+  return entry.Reason == kSending || entry.Reason.rfind(kSentPrefix, 0) == 0;
+}
+
 std::string TOutbox::FormatLine(const TOutboxEntry& entry) {
   // The URL may hold a tab; the other fields never do, so a reader finds
   // them from the end of the line.
@@ -110,10 +124,24 @@ void TOutbox::Load() {
 }
 
 void TOutbox::Save() const {
-  if (load_failed_) return;
+  if (load_failed_) throw EFileError("\"" + path_ + "\" could not be read, so it is not written");
   std::string text;
   for (const auto& entry : entries_) text += FormatLine(entry) + "\r\n";
-  WriteFileString(path_, text);
+  ReplaceFileAtomically(path_, text);
+}
+
+bool TOutbox::Change(const std::function<bool()>& change) {
+  TFileLock lock(LockPath());
+  Load();
+  std::vector<TOutboxEntry> before = entries_;
+  if (!change()) return false;
+  try {
+    Save();
+  } catch (...) {
+    entries_ = std::move(before);
+    throw;
+  }
+  return true;
 }
 
 int TOutbox::Find(const std::string& url) const {
@@ -124,21 +152,44 @@ int TOutbox::Find(const std::string& url) const {
 
 void TOutbox::Keep(const std::string& url, const std::string& server, TDateTime when,
                    const std::string& reason) {
-  if (int i = Find(url); i >= 0) {
-    if (!server.empty()) entries_[i].Server = server;
-    entries_[i].Reason = reason;
-  } else {
-    entries_.push_back({url, server, when, reason});
-  }
-  Save();
+  Change([&] {
+    if (int i = Find(url); i >= 0) {
+      if (!server.empty()) entries_[i].Server = server;
+      entries_[i].Reason = reason;
+    } else {
+      entries_.push_back({url, server, when, reason});
+    }
+    return true;
+  });
 }
 
 bool TOutbox::Remove(const std::string& url) {
-  const int i = Find(url);
-  if (i < 0) return false;
-  entries_.erase(entries_.begin() + i);
-  Save();
-  return true;
+  return Change([&] {
+    const int i = Find(url);
+    if (i < 0) return false;
+    entries_.erase(entries_.begin() + i);
+    return true;
+  });
+}
+
+void TOutbox::Recover(THistory& history) {
+  Change([&] {
+    bool changed = false;
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      if (it->Reason == kSending) {
+        it->Reason.clear();
+        changed = true;
+      }
+      if (it->Reason.rfind(kSentPrefix, 0) == 0) {
+        history.AddLineOnce(it->Reason.substr(std::string(kSentPrefix).size()));
+        it = entries_.erase(it);
+        changed = true;
+      } else {
+        ++it;
+      }
+    }
+    return changed;
+  });
 }
 
 TFailureKind ClassifyFailure(const std::exception& e, bool dataSent) {

@@ -97,11 +97,16 @@ std::string ReplaceAll(const std::string& marker, const std::string& text,
   return out;
 }
 
-bool IsBinaryUrl(const std::string& url) {
-  if (!url.empty() && url.back() == '/') return false;
-  const std::string extension = UrlExtension(url.substr(0, url.find('?')));
+std::string RequestExtension(const std::string& url) {
+  const std::string path = url.substr(0, url.find_first_of("?#"));
+  const std::string extension = UrlExtension(path);
   // A point in the host or a folder name: the file itself has no extension.
-  if (extension.find('/') != std::string::npos) return false;
+  return extension.find('/') == std::string::npos ? extension : std::string();
+}
+
+bool IsBinaryUrl(const std::string& url) {
+  const std::string extension = RequestExtension(url);
+  if (extension.empty()) return false;
   const std::string list = "\n" + ReadFileString(DataFilePath("nbinary.ext")) + "\n" +
                            ReadFileString(DataFilePath("unbinary.txt"));
   return list.find("\n" + AsciiLower(extension)) == std::string::npos;

@@ -41,8 +41,13 @@ std::string TemplateText(const std::string& name);
 // replaced by `url`.
 std::string PutUrlIntoTemplate(const std::string& text, const std::string& url);
 
+// The extension of the file a URL names: the query and fragment cut off,
+// empty when the last path segment has none. The one rule for the
+// confirmation and for choosing the server.
+std::string RequestExtension(const std::string& url);
+
 // True when a web, gopher or news URL names a binary file rather than a page:
-// its extension (query cut off) is listed in neither "nbinary.ext" nor
+// its RequestExtension is listed in neither "nbinary.ext" nor
 // "unbinary.txt" of the program folder.
 bool IsBinaryUrl(const std::string& url);
 

@@ -68,6 +68,7 @@ TOutboxRoad::~TOutboxRoad() {
 }
 
 std::string TOutboxRoad::RowText(const TOutboxEntry& entry) {
+  if (TOutbox::Sending(entry)) return entry.Url + " sending";
   std::string text = entry.Url + " waiting";
   if (entry.FirstTry > 0)
     text += " since " + ShortDateText(entry.FirstTry) + " " + LongTimeText(entry.FirstTry);
@@ -97,8 +98,7 @@ void TOutboxRoad::Changed() {
 // The timer runs while some request waits that may go by itself.
 void TOutboxRoad::Arm() {
   const auto& entries = outbox_.Entries();
-  const bool waiting = std::any_of(entries.begin(), entries.end(),
-                                   [](const TOutboxEntry& e) { return !TOutbox::Unconfirmed(e); });
+  const bool waiting = std::any_of(entries.begin(), entries.end(), TOutbox::Waiting);
   if (!waiting) {
     retry_.stop();
     schedule_.Reset();

@@ -135,7 +135,11 @@ void TRequestRoad::LoadHistory() {
 
 void TRequestRoad::SaveHistory() {
   Checkpoint = 90010;
-  History.Save();
+  try {
+    History.Save();
+  } catch (const std::exception& e) {
+    DebugLog(std::string("History: ") + e.what());
+  }
 }
 
 void TRequestRoad::JoinClipboard() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/history.h"
 #include "platform/errors.h"
 #include "tests/platform/calendar.h"
 #include "tests/platform/temp_folder.h"
@@ -62,8 +63,34 @@ TEST(OutboxTest, UnreadableFileIsNeverSavedOver) {
   std::filesystem::create_directory(dir / "Outbox.Dat");
   TOutbox outbox(dir / "Outbox.Dat");
   EXPECT_THROW(outbox.Load(), EFileError);
-  outbox.Keep("http://a/", "s", At(9, 0), "why");
+  EXPECT_THROW(outbox.Keep("http://a/", "s", At(9, 0), "why"), EFileError);
   EXPECT_TRUE(std::filesystem::is_directory(dir / "Outbox.Dat"));
+}
+
+// What a program killed mid-send left is finished by the next one: a claim
+// whose message never ended waits again, an accepted one joins the history
+// once, an unconfirmed one stays for the user.
+TEST(OutboxTest, RecoverFinishesWhatADeadProgramLeft) {
+  TempFolder dir;
+  THistory history(dir / "History.Dat");
+  const std::string line = THistory::EntryLine("p@s", "http://sent/", At(9, 3));
+  TOutbox first(dir / "Outbox.Dat");
+  first.MarkSending("http://claimed/", "p@s", At(9, 0));
+  first.MarkSending("http://maybe/", "p@s", At(9, 1));
+  first.MarkUnconfirmed("http://maybe/");
+  first.MarkSent("http://sent/", line);
+  first.MarkSent("http://recorded/", "http://recorded/ via p@s on d t");
+  history.AddLineOnce("http://recorded/ via p@s on d t");
+
+  // Another program's object, loaded before all this.
+  TOutbox next(dir / "Outbox.Dat");
+  next.Recover(history);
+  ASSERT_EQ(next.Count(), 2);
+  EXPECT_EQ(next.Entries()[0].Url, "http://claimed/");
+  EXPECT_TRUE(TOutbox::Waiting(next.Entries()[0]));
+  EXPECT_DOUBLE_EQ(next.Entries()[0].FirstTry, At(9, 0));
+  EXPECT_TRUE(TOutbox::Unconfirmed(next.Entries()[1]));
+  EXPECT_EQ(GetFile(dir / "History.Dat"), line + "\r\nhttp://recorded/ via p@s on d t\r\n");
 }
 
 TEST(OutboxTest, FailuresThatMayPassAreTransient) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "base/helpers.h"
 #include "core/dispatcher.h"
@@ -185,21 +186,24 @@ TEST_F(DispatchTest, DisabledOrIncompleteOnlyLogsTheChange) {
 }
 
 TEST_F(DispatchTest, ShapeFilterAndSlashRule) {
-  for (const char* text : {"http://a b/", " http://a/", "http://a/\n", "http://a/\r", ""}) {
+  using namespace std::string_literals;
+  // A NUL would cut the mail's request line while the history kept it all.
+  for (const std::string& text : {"http://a b/"s, " http://a/"s, "http://a/\n"s, "http://a/\r"s,
+                                  ""s, "http://a/x\0.exe"s, "http://tab\there/"s}) {
     dispatcher.DispatchRequest(text, true);
     EXPECT_NE(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent) << text;
   }
   EXPECT_TRUE(smtp.Messages().empty());
   EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(history.Count(), 0);
 
   dispatcher.DispatchRequest("http://host", true);
   dispatcher.DispatchRequest("news:comp.lang.misc", true);
-  dispatcher.DispatchRequest("http://tab\there/x.htm", true);
   auto got = smtp.Messages();
-  ASSERT_EQ(got.size(), 3u);
+  ASSERT_EQ(got.size(), 2u);
   EXPECT_NE(got[0].data.find("GET http://host/\r\n"), std::string::npos);
   EXPECT_NE(got[1].data.find("news:comp.lang.misc/"), std::string::npos);
-  EXPECT_EQ(THistory::HistoryUrl(history.Items()[1]), "news:comp.lang.misc/");
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "news:comp.lang.misc/");
 }
 
 TEST_F(DispatchTest, DuplicateRules) {
@@ -248,13 +252,14 @@ TEST_F(DispatchTest, ConfirmationModes) {
   settings.Confirm = 1;
   ui.calls.clear();
   ui.answer = TRequestUi::TAnswer::No;
-  dispatcher.DispatchRequest("http://host/pub/SETUP.EXE", true);
-  dispatcher.DispatchRequest("http://host/pub/a.zip?x=1", true);
-  dispatcher.DispatchRequest("http://host/dir/", true);
+  // A query or fragment after the extension still asks: the file is what counts.
+  for (const char* url : {"http://host/pub/SETUP.EXE", "http://host/pub/a.zip?x=1",
+                          "http://host/a.exe#top", "http://host/dir/", "http://host/x.zip/page"})
+    dispatcher.DispatchRequest(url, true);
   int asked = static_cast<int>(std::count_if(ui.calls.begin(), ui.calls.end(),
                                              [](auto& c) { return c.rfind("confirm:", 0) == 0; }));
-  EXPECT_EQ(asked, 1);
-  EXPECT_TRUE(ui.Has("confirm:Request http://host/pub/SETUP.EXE by e-mail?"));
+  EXPECT_EQ(asked, 3);
+  EXPECT_TRUE(ui.Has("confirm:Request http://host/pub/a.zip?x=1 by e-mail?"));
   EXPECT_EQ(smtp.Messages().size(), 3u);
 }
 
@@ -390,6 +395,44 @@ TEST_F(OutboxDispatchTest, WaitingRequestsFollowTheNextOneSentInTheirOrder) {
   EXPECT_NE(got[1].data.find("host/1.html"), std::string::npos);
   EXPECT_NE(got[2].data.find("host/2.html"), std::string::npos);
   EXPECT_EQ(outbox.Count(), 0);
+}
+
+// A kept address went through the slash rule once; sending it again must
+// not add another slash, or it would never leave the outbox.
+TEST_F(OutboxDispatchTest, KeptAddressesGoOnceAndLeave) {
+  ServerDown();
+  dispatcher.DispatchRequest("news:comp.lang.misc", true);
+  dispatcher.DispatchRequest("http://host", true);
+  ASSERT_EQ(outbox.Count(), 2);
+  settings.Smtp = smtp.Address();
+  dispatcher.FlushOutbox();
+  dispatcher.FlushOutbox();
+  auto got = smtp.Messages();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_NE(got[0].data.find("news:comp.lang.misc/\r\n"), std::string::npos);
+  EXPECT_NE(got[1].data.find("GET http://host/\r\n"), std::string::npos);
+  EXPECT_EQ(outbox.Count(), 0);
+  EXPECT_EQ(GetFile(dir / "Outbox.Dat"), "");
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[1]), "news:comp.lang.misc/");
+}
+
+// Accepted is sent: a goodbye that is never answered is logged, not shown.
+TEST_F(OutboxDispatchTest, AnUnansweredQuitAfterAcceptanceIsASend) {
+  ScriptedServer silent([&](Peer& p) {
+    RunSmtp(p, silent, "220 s\r\n", [](const std::string& line) -> std::optional<std::string> {
+      if (line != "QUIT") return std::nullopt;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+      return "";
+    });
+  });
+  client.TimeOut = 1;
+  settings.Smtp = silent.Address();
+  dispatcher.DispatchRequest("http://host/quiet.html", true);
+  silent.Join();
+  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(outbox.Count(), 0);
+  EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "http://host/quiet.html");
 }
 
 TEST_F(OutboxDispatchTest, UnconfirmedDeliveryWaitsForTheUser) {
