@@ -208,7 +208,7 @@ void TmsCustomEncoder::WriteAddressHeader(std::string_view name, const TmsAddres
 void TmsCustomEncoder::WriteCommonHeaders() {
   TmsHeaders& headers = message_.Headers();
   for (const char* name :
-       {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
+       {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "MIME-Version",
         "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
     RemoveHeader(headers, name);
   for (const std::string& line : headers) WriteCallerHeader(line);
@@ -217,7 +217,8 @@ void TmsCustomEncoder::WriteCommonHeaders() {
     WriteHeaderLine("Subject:  " +
                     (NeedsHeaderEncoding(subject) ? EncodeHeaderWords(subject) : subject));
   }
-  if (message_.Encoding == meMIME) WriteLine("Mime-Version: 1.0");
+  // Spelled as RFC 2045 does: spam filters score other spellings.
+  if (message_.Encoding == meMIME) WriteLine("MIME-Version: 1.0");
 }
 
 void TmsCustomEncoder::WriteCallerHeader(std::string_view entry) {

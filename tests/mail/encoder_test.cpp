@@ -27,7 +27,7 @@ TEST(Encoder, RequestMailByteForByte) {
   TmsMessage m;
   Request(m);
   EXPECT_EQ(Encode(m), Join({"From:      <" + kSender + ">", "To:        <" + kServer + ">",
-                             "Subject:  " + kSubject, "Mime-Version: 1.0",
+                             "Subject:  " + kSubject, "MIME-Version: 1.0",
                              "Content-Type: text/plain; charset=\"us-ascii\"",
                              "Content-Transfer-Encoding: 7bit", "", kBody}));
 }
@@ -58,7 +58,7 @@ TEST(Encoder, RequestMailWithOneAttachmentByteForByte) {
   EXPECT_EQ(wire, Join({"From:      <" + kSender + ">",
                         "To:        <" + kServer + ">",
                         "Subject:  " + kSubject,
-                        "Mime-Version: 1.0",
+                        "MIME-Version: 1.0",
                         "Content-Type: multipart/mixed; boundary=\"" + D + "\"",
                         "",
                         "This is a multipart message in MIME format",
@@ -103,7 +103,7 @@ TEST(Encoder, HeaderOrderPaddingAndAddressLists) {
                                        "X-Priority: 1",
                                        "X-Mailer: test",
                                        "Comments: kept",
-                                       "Mime-Version: 1.0"};
+                                       "MIME-Version: 1.0"};
   ASSERT_GE(lines.size(), expected.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 10), expected);
   // The standard headers left the message; BCC never reaches the wire.
@@ -289,7 +289,7 @@ TEST(Encoder, UuencodedBody) {
   // 45 bytes are a full line; a count-0 line follows.
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 13, lines.end()),
             (std::vector<std::string>{"``", "`", "end"}));
-  for (const auto& l : lines) EXPECT_NE(l, "Mime-Version: 1.0");
+  for (const auto& l : lines) EXPECT_NE(l, "MIME-Version: 1.0");
 }
 
 TEST(Encoder, ArticleHeaders) {
@@ -303,7 +303,7 @@ TEST(Encoder, ArticleHeaders) {
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
             (std::vector<std::string>{"From:     \"J. Smith\" <me@x>",
                                       "Newsgroups: comp.lang.c,comp.std.c", "Newsgroups: dropped?",
-                                      "Path: kept", "Subject:  s", "Mime-Version: 1.0"}));
+                                      "Path: kept", "Subject:  s", "MIME-Version: 1.0"}));
 }
 
 TEST(Encoder, ReusedStreamKeepsNoOldTail) {

@@ -95,7 +95,7 @@ TEST(WireStandards, CallerHeadersCannotBreakTheHeaderBlock) {
   m.Headers() = {"X-One: a", "", "X-Two: b\nc\r\n\r\n", "X-Three: d"};
   const std::vector<std::string> lines = Lines(HeaderBlock(Encode(m)) + "\r\n");
   const std::vector<std::string> expected = {
-      "X-One: a", "X-Two: b", " c", "X-Three: d", "Subject:  " + kSubject, "Mime-Version: 1.0"};
+      "X-One: a", "X-Two: b", " c", "X-Three: d", "Subject:  " + kSubject, "MIME-Version: 1.0"};
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 8), expected);
   m.Headers() = {"not a header line"};
   EXPECT_THROW(Encode(m), EMessageError);
