@@ -220,7 +220,8 @@ std::vector<Case> OurMessages() {
     return m;
   };
   add("plain").Body() = {"GET http://example.org/", ".", ".profile", ""};
-  add("longline").Body() = {std::string(300, 'x') + " tail=", "short"};
+  add("longline").Body() = {std::string(992, 'x') + " tail=", "short"};  // 998 octets: 7bit
+  add("overlong").Body() = {std::string(1200, 'x') + " tail=", "short"};
   {
     TmsMessage& m = add("latin1");
     m.CharSet = csISO8859;
