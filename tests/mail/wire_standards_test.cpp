@@ -11,6 +11,7 @@
 
 #include "mail/encoder.h"
 #include "mail/headers.h"
+#include "mail/idna.h"
 #include "mail/message.h"
 #include "mail/stamp.h"
 #include "tests/mail/helpers.h"
@@ -49,6 +50,19 @@ TEST(WireStandards, EveryStampHasADateAndAFreshMessageId) {
       << date;
   EXPECT_NE(HeaderBlock(Encode(m)).find("\r\nDate: " + date), std::string::npos);
   EXPECT_TRUE(NewMessageId("no domain").ends_with("@localhost>"));
+}
+
+// Message ids and request hosts go in their IDNA form: a header or a
+// request line holds ASCII only, and a percent-encoded host resolves nowhere.
+TEST(WireStandards, DomainsTakeTheirIdnaForm) {
+  EXPECT_EQ(DomainToAscii("B\303\274cher.example"), "xn--bcher-kva.example");
+  // Non-transitional: the sharp s stays a letter of its own, not "ss".
+  EXPECT_EQ(DomainToAscii("stra\303\237e.de"), "xn--strae-oqa.de");
+  EXPECT_EQ(DomainToAscii("Mail.Example.ORG"), "Mail.Example.ORG");
+  EXPECT_EQ(DomainToAscii("b\xC3\xBC\xFF.example"), std::nullopt);
+  EXPECT_TRUE(
+      NewMessageId("j\303\266rg@b\303\274cher.example").ends_with("@xn--bcher-kva.example>"));
+  EXPECT_TRUE(NewMessageId("a@b\xC3\xBC\xFF.example").ends_with("@localhost>"));
 }
 
 TEST(WireStandards, NonAsciiBodyIsLabelledUtf8) {
