@@ -52,6 +52,22 @@ TEST(WireStandards, EveryStampHasADateAndAFreshMessageId) {
   EXPECT_TRUE(NewMessageId("no domain").ends_with("@localhost>"));
 }
 
+// "Your e-mail address" as people type it: strict servers refuse a MAIL
+// FROM that holds a name, and a From: must parse.
+TEST(WireStandards, TypedSenderGivesABareEnvelopeAndANamedFrom) {
+  TmsMessage m;
+  Request(m);
+  m.Sender().SetAddress("J\xC3\xB6rg M\xC3\xBCller <jm@example.org>");
+  EXPECT_EQ(m.Sender().Address(), "jm@example.org");
+  std::string from = Lines(Encode(m))[0];
+  EXPECT_TRUE(from.starts_with("From:     =?utf-8?")) << from;
+  EXPECT_TRUE(from.ends_with("?= <jm@example.org>")) << from;
+  EXPECT_EQ(Decode(Encode(m))->Sender().Name(), "J\xC3\xB6rg M\xC3\xBCller");
+  // A name typed before does not outlive the next address.
+  m.Sender().SetAddress("other@example.org");
+  EXPECT_EQ(Lines(Encode(m))[0], "From:      <other@example.org>");
+}
+
 // Message ids and request hosts go in their IDNA form: a header or a
 // request line holds ASCII only, and a percent-encoded host resolves nowhere.
 TEST(WireStandards, DomainsTakeTheirIdnaForm) {
