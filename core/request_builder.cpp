@@ -3,10 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
+#include "mail/idna.h"
 #include "platform/ascii.h"
 #include "platform/errors.h"
 #include "platform/file_layout.h"
@@ -26,12 +29,9 @@ std::string Cut255(std::string s) {
   return s;
 }
 
-// Bytes from 128 as %XX: an address copied with non-ASCII characters (an
-// IRI) becomes a URI that every server takes on an ASCII request line.
-std::string PercentEncodeIri(const std::string& iri) {
+void AppendPercentEncoded(std::string_view text, std::string& out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char ch : iri) {
+  for (char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     if (c < 128) {
       out += ch;
@@ -41,6 +41,38 @@ std::string PercentEncodeIri(const std::string& iri) {
       out += kHex[c & 15];
     }
   }
+}
+
+// Where the host of "scheme://user@host:port/..." begins and ends; an
+// address without "//" has none (begin == end).
+std::pair<std::size_t, std::size_t> HostRange(std::string_view url) {
+  const std::size_t slashes = url.find("://");
+  if (slashes == std::string_view::npos) return {0, 0};
+  const std::size_t start = slashes + 3;
+  const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+  const std::size_t at = url.substr(start, end - start).rfind('@');
+  const std::size_t host = at == std::string_view::npos ? start : start + at + 1;
+  const std::string_view hostPort = url.substr(host, end - host);
+  const std::size_t colon = hostPort.rfind(':');
+  const bool port =
+      colon != std::string_view::npos && hostPort.find(']', colon) == std::string_view::npos;
+  return {host, port ? host + colon : end};
+}
+
+// An address copied with non-ASCII characters (an IRI) becomes a URI that
+// every server takes on an ASCII request line: the host in its IDNA form
+// (a percent-encoded host resolves nowhere), every other byte from 128 as
+// %XX of its UTF-8.
+std::string PercentEncodeIri(const std::string& iri) {
+  const auto [begin, end] = HostRange(iri);
+  const std::string_view whole(iri);
+  std::string out;
+  AppendPercentEncoded(whole.substr(0, begin), out);
+  if (const auto host = DomainToAscii(whole.substr(begin, end - begin)))
+    out += *host;
+  else
+    AppendPercentEncoded(whole.substr(begin, end - begin), out);
+  AppendPercentEncoded(whole.substr(end), out);
   return out;
 }
 

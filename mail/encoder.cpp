@@ -40,6 +40,22 @@ bool HasEightBit(std::string_view s) {
                      [](char c) { return static_cast<unsigned char>(c) >= 128; });
 }
 
+// RFC 5322's limit: a longer line must be quoted-printable, a shorter one
+// goes as it is (request robots read the raw body, and take "=" at a line's
+// end, or "=3D", as part of the address).
+constexpr std::size_t kMaxLineOctets = 998;
+
+// The longest line of a body entry, whose CR LF, CR or LF each end one.
+std::size_t LongestLine(std::string_view entry) {
+  std::size_t longest = 0;
+  for (std::size_t i = 0; i < entry.size();) {
+    const std::size_t j = FindLineEnd(entry, i);
+    longest = std::max(longest, j - i);
+    i = j + (entry.substr(j).starts_with("\r\n") ? 2 : 1);
+  }
+  return longest;
+}
+
 // "name <address>", the name written as an address header needs it; an
 // empty name leaves the blank before "<".
 std::string Mailbox(const TmsMailAddress& a) {
@@ -93,7 +109,7 @@ std::string QuoteDisplayName(std::string_view name) {
 
 TmsCustomEncoder::TmsCustomEncoder(TmsCustomMessage& message) : message_(message) {
   for (const std::string& line : message_.Body()) {
-    long_lines_ = long_lines_ || line.size() > 255;
+    long_lines_ = long_lines_ || LongestLine(line) > kMaxLineOctets;
     eight_bit_ = eight_bit_ || HasEightBit(line);
   }
 }
@@ -208,7 +224,7 @@ void TmsCustomEncoder::WriteAddressHeader(std::string_view name, const TmsAddres
 void TmsCustomEncoder::WriteCommonHeaders() {
   TmsHeaders& headers = message_.Headers();
   for (const char* name :
-       {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
+       {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "MIME-Version",
         "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
     RemoveHeader(headers, name);
   for (const std::string& line : headers) WriteCallerHeader(line);
@@ -217,7 +233,8 @@ void TmsCustomEncoder::WriteCommonHeaders() {
     WriteHeaderLine("Subject:  " +
                     (NeedsHeaderEncoding(subject) ? EncodeHeaderWords(subject) : subject));
   }
-  if (message_.Encoding == meMIME) WriteLine("Mime-Version: 1.0");
+  // Spelled as RFC 2045 does: spam filters score other spellings.
+  if (message_.Encoding == meMIME) WriteLine("MIME-Version: 1.0");
 }
 
 void TmsCustomEncoder::WriteCallerHeader(std::string_view entry) {

@@ -24,7 +24,8 @@ class TmsCustomEncoder {
   // Writes text up to its first zero byte, then CR LF.
   void WriteLine(std::string_view text);
 
-  // True when some body line is longer than 255 characters.
+  // True when some body line (an entry's CR LF, CR or LF ends one) is
+  // longer than 998 octets: the text then goes quoted-printable.
   bool LongLines() const { return long_lines_; }
 
  protected:

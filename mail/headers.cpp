@@ -1,10 +1,12 @@
 #include "mail/headers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 
 #include "mail/charset.h"
 #include "mail/codecs.h"
+#include "mail/idna.h"
 #include "platform/ascii.h"
 #include "platform/errors.h"
 #include "platform/mime_types.h"
@@ -123,6 +125,32 @@ std::size_t FindOutsideQuotes(std::string_view text, char c) {
     }
   }
   return std::string_view::npos;
+}
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// Characters of an unquoted local part (RFC 5322 atext); bytes from 128 are
+// UTF-8 (RFC 6531).
+bool IsAtomChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 128 || std::isalnum(u) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != npos;
+}
+
+bool IsDomainLabelChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 128 || std::isalnum(u) || c == '-' || c == '_';
+}
+
+bool IsQuotedTextChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= ' ' && u != 127;
+}
+
+// Runs of `isChar` joined by single dots, none at either end.
+bool IsDotAtom(std::string_view text, bool (*isChar)(char)) {
+  if (text.empty() || text.front() == '.' || text.back() == '.' || text.find("..") != npos)
+    return false;
+  return std::all_of(text.begin(), text.end(), [isChar](char c) { return c == '.' || isChar(c); });
 }
 
 // "%XX" escapes of an RFC 2231 value decoded.
@@ -303,6 +331,41 @@ void ParseAddress(std::string_view text, std::string& name, std::string& address
   }
   address = CutShortText(text);
   name.clear();
+}
+
+void ParseTypedAddress(std::string_view text, std::string& name, std::string& address) {
+  text.remove_prefix(std::min(text.size(), text.find_first_not_of(" \t")));
+  text.remove_suffix(text.size() - std::min(text.size(), text.find_last_not_of(" \t") + 1));
+  name.clear();
+  address = CutShortText(text);
+  // A line break stays for the mail client to refuse; parsing must not
+  // hide it. "addr (Name)" only with the "@" before the comment: "x(y)@z"
+  // is no such form.
+  if (text.find_first_of("\r\n") != npos) return;
+  const std::size_t paren = text.find('(');
+  const bool commented = text.ends_with(')') && text.substr(0, paren).find('@') != npos;
+  if (FindOutsideQuotes(text, '<') == npos && !commented) return;
+  try {
+    ParseAddress(text, name, address);
+  } catch (const EError&) {
+    // An unclosed "<": kept whole, and no address (IsMailAddress says so).
+  }
+}
+
+bool IsMailAddress(std::string_view text) {
+  std::string name;
+  std::string address;
+  ParseTypedAddress(text, name, address);
+  const std::size_t at = address.rfind('@');
+  if (at == npos) return false;
+  const std::string_view local = std::string_view(address).substr(0, at);
+  const std::string_view domain = std::string_view(address).substr(at + 1);
+  const bool quotedLocal = local.size() >= 2 && local.front() == '"' && local.back() == '"' &&
+                           std::all_of(local.begin(), local.end(), IsQuotedTextChar);
+  if (!quotedLocal && !IsDotAtom(local, IsAtomChar)) return false;
+  if (domain.size() >= 3 && domain.front() == '[' && domain.back() == ']')
+    return domain.find_first_of("[]\\ ", 1) == domain.size() - 1;
+  return IsDotAtom(domain, IsDomainLabelChar) && DomainToAscii(domain).has_value();
 }
 
 std::string GetDecodedParameter(std::string_view parameterName, std::string_view value) {

@@ -59,6 +59,18 @@ std::string GetDecodedParameter(std::string_view parameterName, std::string_view
 // `name` and `address` as they were.
 void ParseAddress(std::string_view text, std::string& name, std::string& address);
 
+// An address as a person types it: a bare js@x.org, "J. Smith <js@x.org>"
+// or "js@x.org (J. Smith)", split into display name and mailbox (the name
+// empty for a bare address). Blanks around the text go; a text in no
+// such form is the mailbox whole.
+void ParseTypedAddress(std::string_view text, std::string& name, std::string& address);
+
+// True when the typed text (as ParseTypedAddress reads it) holds a mailbox
+// that mail servers take: local part @ domain, the local part a dot-atom or
+// a quoted string, the domain host labels with an ASCII (IDNA) form or an
+// address literal in brackets.
+bool IsMailAddress(std::string_view text);
+
 // The same for any address object with `Name` and `Address` text members.
 template <class TAddress>
 requires requires(TAddress& a, std::string s) {

@@ -185,8 +185,8 @@ void ParseInto(std::string_view text, TmsMailAddress& address) {
   std::string name = address.Name();
   std::string mailbox = address.Address();
   ParseAddress(text, name, mailbox);
-  address.SetName(name);
   address.SetAddress(mailbox);
+  address.SetName(name);
 }
 
 const char* EncodingName(TMsgEncoding e) { return e == meUU ? "meUU" : "meMIME"; }
@@ -218,8 +218,10 @@ std::string FileNamePart(std::string_view file_name) {
 
 // ---- TmsMailAddress
 
-TmsMailAddress::TmsMailAddress(std::string_view address, std::string_view name)
-    : name_(CutShortText(name)), address_(CutShortText(address)) {}
+TmsMailAddress::TmsMailAddress(std::string_view address, std::string_view name) {
+  SetAddress(address);
+  if (!name.empty()) SetName(name);
+}
 
 void TmsMailAddress::Assign(const TmsMailAddress& source) {
   name_ = source.name_;
@@ -396,7 +398,8 @@ bool TmsCustomMessage::ReadStoredProperty(const std::string& name, std::string_v
   } else if (name == "Sender.Name") {
     sender_.SetName(ReadText(value));
   } else if (name == "Sender.Address") {
-    sender_.SetAddress(ReadText(value));
+    // Stored after the name, which it must not replace.
+    sender_ = TmsMailAddress(ReadText(value), sender_.Name());
   } else if (name == "Subject") {
     SetSubject(ReadText(value));
   } else if (name == "CharSet") {

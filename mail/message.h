@@ -29,12 +29,18 @@ std::string FileNamePart(std::string_view file_name);
 class TmsMailAddress {
  public:
   TmsMailAddress() = default;
+  // `address` as SetAddress takes it; a non-empty `name` wins over the one
+  // typed with the address.
   TmsMailAddress(std::string_view address, std::string_view name);
 
   const std::string& Name() const { return name_; }
   void SetName(std::string_view name) { name_ = CutShortText(name); }
+  // The bare mailbox: what the envelope carries.
   const std::string& Address() const { return address_; }
-  void SetAddress(std::string_view address) { address_ = CutShortText(address); }
+  // The address as a person types it ("me@x.org", "Me <me@x.org>",
+  // "me@x.org (Me)"): the mailbox goes to Address and the typed name, or
+  // none, to Name. So a name set before is replaced.
+  void SetAddress(std::string_view address) { ParseTypedAddress(address, name_, address_); }
 
   void Assign(const TmsMailAddress& source);
   void Clear();

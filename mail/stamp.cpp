@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <random>
 
+#include "mail/idna.h"
+
 namespace {
 
 bool IsDomainChar(char c) {
@@ -38,7 +40,8 @@ std::string NewMessageId(std::string_view senderAddress) {
   }();
   std::string domain;
   const std::size_t at = senderAddress.rfind('@');
-  if (at != std::string_view::npos) domain = senderAddress.substr(at + 1);
+  if (at != std::string_view::npos)
+    domain = DomainToAscii(senderAddress.substr(at + 1)).value_or(std::string());
   if (domain.empty() || domain.find_first_not_of(".") == std::string::npos ||
       !std::all_of(domain.begin(), domain.end(), IsDomainChar))
     domain = "localhost";

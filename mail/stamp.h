@@ -12,7 +12,7 @@
 std::string MailDate(std::time_t t);
 
 // A fresh "<random.time@domain>", the domain taken from the sender's
-// address ("localhost" when it has none that fits).
+// address in its ASCII (IDNA) form ("localhost" when it has none that fits).
 std::string NewMessageId(std::string_view senderAddress);
 
 // Replaces the message's Date: and Message-ID: headers by fresh ones.

@@ -57,9 +57,9 @@ void TMailAddressDlg::SetAddress(const TmsMailAddress& address) {
 }
 
 void TMailAddressDlg::OKButtonClick() {
-  // The setters cut each text to 255 bytes.
-  address_.SetName(NameEdit->text().toStdString());
-  address_.SetAddress(AddressEdit->text().toStdString());
+  // Cut to 255 bytes each; a name typed with the address counts when the
+  // name field is empty.
+  address_ = TmsMailAddress(AddressEdit->text().toStdString(), NameEdit->text().toStdString());
   accept();
 }
 

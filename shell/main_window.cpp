@@ -441,7 +441,7 @@ void TfrmProps::PlaceCentred() {
 }
 
 void TfrmProps::btnOkClick() {
-  SettingsComplete = CheckRequiredFields();
+  SettingsComplete = CheckRequiredFields() && CheckAddressField();
   if (!SettingsComplete) return;
   SaveSettings();
   Checkpoint = 2345;

@@ -188,6 +188,8 @@ class TfrmProps : public QDialog {
   void ShowServerLists();
   bool CheckField(const std::string& text, const char* caption, int helpTopic,
                   QLineEdit* TfrmProps::*field);
+  // Ok's further check: the address field holds an e-mail address.
+  bool CheckAddressField();
   void ValuesToControls();
 
   TFormValues values_;

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "base/debug_log.h"
+#include "mail/headers.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shell/dialogs.h"
@@ -162,6 +163,18 @@ bool TfrmProps::CheckRequiredFields() {
   const TFormValues v = Values();
   return CheckField(v.Email, kEmailCaption, 2000, &TfrmProps::txtEmail) &&
          CheckField(v.Smtp, kSmtpCaption, 2001, &TfrmProps::txtSMTP);
+}
+
+bool TfrmProps::CheckAddressField() {
+  const std::string email = Values().Email;
+  if (IsMailAddress(email)) return true;
+  TopmostMessageDlg("\"" + EscapeAccelerators(email) + "\" in " + kEmailCaption +
+                        " is not an e-mail address. Type it as name@example.org, or as "
+                        "Your Name <name@example.org>",
+                    TMsgDlgType::mtError, QMessageBox::Ok | QMessageBox::Help, 2000, this);
+  ShowCentred();
+  txtEmail->setFocus(Qt::OtherFocusReason);
+  return false;
 }
 
 bool TfrmProps::CheckField(const std::string& text, const char* caption, int helpTopic,

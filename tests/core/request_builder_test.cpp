@@ -170,15 +170,21 @@ TEST_F(RequestTest, SubjectsAreCutTo255BytesOnACharacterBoundary) {
   EXPECT_EQ(Build("http://host/").Subject, std::string(254, 's'));
 }
 
-// A copied address with non-ASCII characters goes out percent-encoded as
-// UTF-8, so the request line is ASCII; the log keeps what was copied.
-TEST_F(RequestTest, NonAsciiAddressesArePercentEncoded) {
+// A copied address with non-ASCII characters goes out as an ASCII URI: the
+// host in its IDNA form, the rest percent-encoded as UTF-8; the log keeps
+// what was copied.
+TEST_F(RequestTest, NonAsciiAddressesBecomeAsciiUris) {
+  const std::string bucher = "B\xC3\xBC" + std::string("cher.example");
+  const std::string copied = "http://" + bucher + "/stra\xC3\x9F" + "e";
   std::filesystem::remove(dir / "DebugLog.Txt");
-  EXPECT_EQ(Build("http://example.test/Stra\xC3\x9F" "e.html").Body,
-            "GET http://example.test/Stra%C3%9F" "e.html");
+  EXPECT_EQ(Build(copied).Body, "GET http://xn--bcher-kva.example/stra%C3%9Fe");
+  EXPECT_EQ(Build("http://us\xC3\xA9r@" + bucher + ":8080?q=\xC3\xBC").Body,
+            "BEGIN\r\nSEND http://us%C3%A9r@xn--bcher-kva.example:8080?q=%C3%BC");
   EXPECT_EQ(Build("http://example.test/caf\xC3\xA9.zip").Body,
             "BEGIN\r\nSEND http://example.test/caf%C3%A9.zip");
-  EXPECT_NE(GetFile(dir / "DebugLog.Txt").find(": Body: GET http://example.test/Stra\xC3\x9F" "e.html\r\n"),
+  // A host with no IDNA form (not UTF-8) is at least ASCII.
+  EXPECT_EQ(Build("http://\xFF.example/").Body, "GET http://%FF.example/");
+  EXPECT_NE(GetFile(dir / "DebugLog.Txt").find(": Body: GET " + copied + "\r\n"),
             std::string::npos);
 }
 

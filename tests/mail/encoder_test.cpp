@@ -27,25 +27,33 @@ TEST(Encoder, RequestMailByteForByte) {
   TmsMessage m;
   Request(m);
   EXPECT_EQ(Encode(m), Join({"From:      <" + kSender + ">", "To:        <" + kServer + ">",
-                             "Subject:  " + kSubject, "Mime-Version: 1.0",
+                             "Subject:  " + kSubject, "MIME-Version: 1.0",
                              "Content-Type: text/plain; charset=\"us-ascii\"",
                              "Content-Transfer-Encoding: 7bit", "", kBody}));
 }
 
-TEST(Encoder, RequestMailWithLongLineGoesQuotedPrintable) {
+// Request robots read the raw body: a request line goes as it is up to the
+// 998 octets a line may hold, and quoted-printable only beyond.
+TEST(Encoder, RequestLinesGoAsTheyAreUpTo998Octets) {
   TmsMessage m;
   Request(m);
-  std::string long_line = "GET http://example.org/" + std::string(250, 'a') + "=?";
-  m.Body()[0] = long_line;
+  std::string line = "GET http://example.org/?a=b&c=" + std::string(960, 'a');
+  line += std::string(998 - line.size() - 2, 'z') + "=?";
+  m.Body()[0] = line;
   std::vector<std::string> lines = Lines(Encode(m));
+  EXPECT_EQ(lines[5], "Content-Transfer-Encoding: 7bit");
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 7, lines.end()),
+            std::vector<std::string>{line});
+
+  m.Body()[0] = line + "x";
+  lines = Lines(Encode(m));
   ASSERT_GE(lines.size(), 9u);
   EXPECT_EQ(lines[5], "Content-Transfer-Encoding: quoted-printable");
   EXPECT_EQ(lines[6], "");
   // Cut at the blank; the blank starts the next line.
   EXPECT_EQ(lines[7], "GET=");
-  EXPECT_EQ(lines[8], " http://example.org/" + std::string(45, 'a') + "=");
-  EXPECT_EQ(lines.back().substr(lines.back().size() - 6), "aa=3D?");
-  EXPECT_EQ(m.Body()[0], long_line);  // the message is not changed
+  EXPECT_TRUE(lines.back().ends_with("z=3D?x")) << lines.back();
+  EXPECT_EQ(m.Body()[0], line + "x");  // the message is not changed
 }
 
 TEST(Encoder, RequestMailWithOneAttachmentByteForByte) {
@@ -58,7 +66,7 @@ TEST(Encoder, RequestMailWithOneAttachmentByteForByte) {
   EXPECT_EQ(wire, Join({"From:      <" + kSender + ">",
                         "To:        <" + kServer + ">",
                         "Subject:  " + kSubject,
-                        "Mime-Version: 1.0",
+                        "MIME-Version: 1.0",
                         "Content-Type: multipart/mixed; boundary=\"" + D + "\"",
                         "",
                         "This is a multipart message in MIME format",
@@ -103,7 +111,7 @@ TEST(Encoder, HeaderOrderPaddingAndAddressLists) {
                                        "X-Priority: 1",
                                        "X-Mailer: test",
                                        "Comments: kept",
-                                       "Mime-Version: 1.0"};
+                                       "MIME-Version: 1.0"};
   ASSERT_GE(lines.size(), expected.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 10), expected);
   // The standard headers left the message; BCC never reaches the wire.
@@ -149,14 +157,20 @@ TEST(Encoder, DotLinesAndEmbeddedBreaksAreWrittenAsTheyAre) {
   EXPECT_EQ(Encode(m), wire);   // same message, same bytes
 }
 
-TEST(Encoder, EmbeddedBreaksCountTowardLongLines) {
+// A template's lines are one body entry: each line counts on its own.
+TEST(Encoder, EachLineOfAnEntryCountsOnItsOwn) {
   TmsMessage m;
   Request(m);
-  m.Body() = {std::string(200, 'a') + "\r\n" + std::string(60, 'b')};
+  m.Body() = {std::string(900, 'a') + "\r\n" + std::string(900, 'b') + "\n" + "c"};
   std::vector<std::string> lines = Lines(Encode(m));
+  EXPECT_EQ(lines[5], "Content-Transfer-Encoding: 7bit");
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 7, lines.end()),
+            (std::vector<std::string>{std::string(900, 'a'), std::string(900, 'b'), "c"}));
+  m.Body() = {"a\r\n" + std::string(999, 'b')};
+  lines = Lines(Encode(m));
   EXPECT_EQ(lines[5], "Content-Transfer-Encoding: quoted-printable");
   // The inner break becomes a paragraph end.
-  EXPECT_EQ(lines.back(), std::string(60, 'b'));
+  EXPECT_EQ(lines[7], "a");
 }
 
 TEST(Encoder, Base64Lines) {
@@ -289,7 +303,7 @@ TEST(Encoder, UuencodedBody) {
   // 45 bytes are a full line; a count-0 line follows.
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 13, lines.end()),
             (std::vector<std::string>{"``", "`", "end"}));
-  for (const auto& l : lines) EXPECT_NE(l, "Mime-Version: 1.0");
+  for (const auto& l : lines) EXPECT_NE(l, "MIME-Version: 1.0");
 }
 
 TEST(Encoder, ArticleHeaders) {
@@ -303,7 +317,7 @@ TEST(Encoder, ArticleHeaders) {
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
             (std::vector<std::string>{"From:     \"J. Smith\" <me@x>",
                                       "Newsgroups: comp.lang.c,comp.std.c", "Newsgroups: dropped?",
-                                      "Path: kept", "Subject:  s", "Mime-Version: 1.0"}));
+                                      "Path: kept", "Subject:  s", "MIME-Version: 1.0"}));
 }
 
 TEST(Encoder, ReusedStreamKeepsNoOldTail) {

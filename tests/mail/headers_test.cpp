@@ -121,6 +121,34 @@ TEST(Address, RefusesAnOpenAngleBracket) {
   }
 }
 
+// What people type as their own address: the mailbox alone for the
+// envelope, the name apart; and whether a mail server would take it.
+TEST(Address, TypedAddressesSplitAndAreChecked) {
+  std::string name = "old", address;
+  for (const auto& [text, want_name, want_address] :
+       {std::tuple{"  J\xC3\xB6rg M\xC3\xBCller <jm@example.org> ", "J\xC3\xB6rg M\xC3\xBCller",
+                   "jm@example.org"},
+        {"\"Smith, J.\" <js@x.org>", "Smith, J.", "js@x.org"},
+        {"js@x.org (J. Smith)", "J. Smith", "js@x.org"},
+        {" js@x.org\t", "", "js@x.org"},
+        {"x(y)@z.org", "", "x(y)@z.org"},
+        {"Name <a@x", "", "Name <a@x"}}) {
+    ParseTypedAddress(text, name, address);
+    EXPECT_EQ(name, want_name) << text;
+    EXPECT_EQ(address, want_address) << text;
+  }
+  for (const char* good :
+       {"me@example.org", "Me <me@example.org>", "me@example.org (Me)", "me@localhost",
+        "first.last+tag@mail.example.co.uk", "\"john doe\"@example.org", "me@[192.0.2.1]",
+        "j\xC3\xB6rg@b\303\274cher.example"})
+    EXPECT_TRUE(IsMailAddress(good)) << good;
+  for (const char* bad :
+       {"", "  ", "me", "me@", "@example.org", "me@@example.org", "me at example.org",
+        "me@exa mple.org", "me@example..org", ".me@example.org", "Me <me@example.org", "Me <>",
+        "me@[]", "me@b\xC3\xBC\xFF.example"})
+    EXPECT_FALSE(IsMailAddress(bad)) << bad;
+}
+
 TEST(TextHelpers, UnquoteFirstTokenCut) {
   EXPECT_EQ(Unquote("  \"\"quoted\"  "), "quoted");
   EXPECT_EQ(Unquote("\""), "");

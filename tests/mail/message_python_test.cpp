@@ -210,7 +210,8 @@ std::vector<Case> OurMessages() {
   auto add = [&](const std::string& name) -> TmsMessage& {
     cases.push_back({name, std::make_unique<TmsMessage>()});
     TmsMessage& m = *cases.back().message;
-    m.Sender() = TmsMailAddress("sender@example.org", "J. Sender");
+    // Typed as people write their own address in the settings.
+    m.Sender().SetAddress("J. Sender <sender@example.org>");
     m.Recipients().AddAddress("one@example.org", "Ann Lee");
     m.Recipients().AddAddress("two@example.org", "");
     m.Recipients().AddAddress("three@example.org", "T. Three");
@@ -220,7 +221,8 @@ std::vector<Case> OurMessages() {
     return m;
   };
   add("plain").Body() = {"GET http://example.org/", ".", ".profile", ""};
-  add("longline").Body() = {std::string(300, 'x') + " tail=", "short"};
+  add("longline").Body() = {std::string(992, 'x') + " tail=", "short"};  // 998 octets: 7bit
+  add("overlong").Body() = {std::string(1200, 'x') + " tail=", "short"};
   {
     TmsMessage& m = add("latin1");
     m.CharSet = csISO8859;
@@ -263,6 +265,7 @@ std::vector<Case> OurMessages() {
   }
   {
     TmsMessage& m = add("utf8");
+    m.Sender().SetAddress("sender@example.org (J\xC3\xB6rg M\xC3\xBCller)");
     m.SetSubject("J\xC3\xB6rg's \xE2\x82\xAC");  // ten characters
     m.Headers().push_back("X-Note: Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln, " + std::string(70, 'x'));
     m.Body() = {"Gr\xC3\xBC\xC3\x9F" "e, J\xC3\xB6rg", "", "caf\xC3\xA9"};
@@ -315,7 +318,7 @@ TEST(MessagePeer, PythonReadsWhatWeWrite) {
     EXPECT_TRUE(p["defect"].empty()) << p["defect"][0][1];
     ASSERT_EQ(p["from"].size(), 1u);
     EXPECT_EQ(p["from"][0][1], "sender@example.org");
-    EXPECT_EQ(p["from"][0][2], "J. Sender");
+    EXPECT_EQ(p["from"][0][2], cases[i].name == "utf8" ? "J\xC3\xB6rg M\xC3\xBCller" : "J. Sender");
     ASSERT_EQ(p["to"].size(), 3u);
     for (int k = 0; k < 3; ++k) {
       EXPECT_EQ(p["to"][k][1], m.Recipients()[k].Address());

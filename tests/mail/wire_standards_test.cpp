@@ -11,6 +11,7 @@
 
 #include "mail/encoder.h"
 #include "mail/headers.h"
+#include "mail/idna.h"
 #include "mail/message.h"
 #include "mail/stamp.h"
 #include "tests/mail/helpers.h"
@@ -49,6 +50,35 @@ TEST(WireStandards, EveryStampHasADateAndAFreshMessageId) {
       << date;
   EXPECT_NE(HeaderBlock(Encode(m)).find("\r\nDate: " + date), std::string::npos);
   EXPECT_TRUE(NewMessageId("no domain").ends_with("@localhost>"));
+}
+
+// "Your e-mail address" as people type it: strict servers refuse a MAIL
+// FROM that holds a name, and a From: must parse.
+TEST(WireStandards, TypedSenderGivesABareEnvelopeAndANamedFrom) {
+  TmsMessage m;
+  Request(m);
+  m.Sender().SetAddress("J\xC3\xB6rg M\xC3\xBCller <jm@example.org>");
+  EXPECT_EQ(m.Sender().Address(), "jm@example.org");
+  std::string from = Lines(Encode(m))[0];
+  EXPECT_TRUE(from.starts_with("From:     =?utf-8?")) << from;
+  EXPECT_TRUE(from.ends_with("?= <jm@example.org>")) << from;
+  EXPECT_EQ(Decode(Encode(m))->Sender().Name(), "J\xC3\xB6rg M\xC3\xBCller");
+  // A name typed before does not outlive the next address.
+  m.Sender().SetAddress("other@example.org");
+  EXPECT_EQ(Lines(Encode(m))[0], "From:      <other@example.org>");
+}
+
+// Message ids and request hosts go in their IDNA form: a header or a
+// request line holds ASCII only, and a percent-encoded host resolves nowhere.
+TEST(WireStandards, DomainsTakeTheirIdnaForm) {
+  EXPECT_EQ(DomainToAscii("B\303\274cher.example"), "xn--bcher-kva.example");
+  // Non-transitional: the sharp s stays a letter of its own, not "ss".
+  EXPECT_EQ(DomainToAscii("stra\303\237e.de"), "xn--strae-oqa.de");
+  EXPECT_EQ(DomainToAscii("Mail.Example.ORG"), "Mail.Example.ORG");
+  EXPECT_EQ(DomainToAscii("b\xC3\xBC\xFF.example"), std::nullopt);
+  EXPECT_TRUE(
+      NewMessageId("j\303\266rg@b\303\274cher.example").ends_with("@xn--bcher-kva.example>"));
+  EXPECT_TRUE(NewMessageId("a@b\xC3\xBC\xFF.example").ends_with("@localhost>"));
 }
 
 TEST(WireStandards, NonAsciiBodyIsLabelledUtf8) {
@@ -95,7 +125,7 @@ TEST(WireStandards, CallerHeadersCannotBreakTheHeaderBlock) {
   m.Headers() = {"X-One: a", "", "X-Two: b\nc\r\n\r\n", "X-Three: d"};
   const std::vector<std::string> lines = Lines(HeaderBlock(Encode(m)) + "\r\n");
   const std::vector<std::string> expected = {
-      "X-One: a", "X-Two: b", " c", "X-Three: d", "Subject:  " + kSubject, "Mime-Version: 1.0"};
+      "X-One: a", "X-Two: b", " c", "X-Three: d", "Subject:  " + kSubject, "MIME-Version: 1.0"};
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 8), expected);
   m.Headers() = {"not a header line"};
   EXPECT_THROW(Encode(m), EMessageError);

@@ -387,6 +387,30 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "SMTP"), std::string("mail.example.org"));
   }
 
+  void OkTakesANamedAddressButRefusesTextThatIsNoAddress() {
+    Setup s;
+    TfrmProps w;
+    w.ShowCentred();
+    w.txtEmail->setText("me at example.org");
+    BoxAnswerer hand;
+    w.btnOk->click();
+    QCOMPARE(hand.texts.size(), std::size_t{1});
+    QCOMPARE(hand.texts[0],
+             std::string("&quot;me at example.org&quot; in A<u>d</u>dress is not an e-mail "
+                         "address. Type it as name@example.org, or as Your Name "
+                         "&lt;name@example.org&gt;"));
+    QVERIFY(!SettingsComplete);
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.focusWidget(), static_cast<QWidget*>(w.txtEmail));
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Email"), std::string("me@example.org"));
+
+    w.txtEmail->setText("Me <me@example.net>");
+    w.btnOk->click();
+    QCOMPARE(hand.texts.size(), std::size_t{1});
+    QVERIFY(SettingsComplete);
+    QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Email"), std::string("Me <me@example.net>"));
+  }
+
   void RefusedWriteReachesTheErrorBoxAndTheWindowStays() {
     Setup s;
     TfrmProps w;
