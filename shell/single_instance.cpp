@@ -35,7 +35,8 @@ void TPreviousInstance::Listen(std::function<void()> onRaise) {
 
 std::string TPreviousInstance::RefusalText() const {
   return "Tolvane cannot tell whether it already runs, so it does not start a second time: "
-         "the instance lock could not be taken: " + lock_.Error();
+         "the instance lock could not be taken: " +
+         lock_.Error();
 }
 
 bool TPreviousInstance::AskFirstToRaise() const {

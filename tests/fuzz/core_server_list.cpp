@@ -25,7 +25,8 @@ void CheckList(const TServerCombo& combo, int type, int otherType) {
     Check(t == type || t == otherType);
   }
   Check(combo.Items.empty() ? combo.ItemIndex == -1 : combo.ItemIndex >= 0);
-  Check(combo.Text().empty() || combo.Text() == combo.Items[static_cast<std::size_t>(combo.ItemIndex)]);
+  Check(combo.Text().empty() ||
+        combo.Text() == combo.Items[static_cast<std::size_t>(combo.ItemIndex)]);
 }
 
 }  // namespace
