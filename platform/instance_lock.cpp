@@ -80,7 +80,8 @@ bool PeerIsSameUser(int socketFd) {
 InstanceLock::InstanceLock(const std::string& path) : path_(path) {
   if (path.empty()) {
     error_ = "no folder of this user's own for it (" + StateFolder() +
-             " cannot be made, or others may write to it or to a folder above it)";
+             " cannot be made, is not of mode 0700, or another user may change a folder "
+             "above it)";
     return;
   }
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
