@@ -157,8 +157,16 @@ std::string NotARequestText(const std::string& url) {
 }
 
 std::string TemplateText(const std::string& name) {
-  if (name.empty() || name.front() == '/' || name.find("..") != std::string::npos) {
-    throw EFileError("Template file \"" + name + "\" is not a file in the program's data folders");
+  // Server lists pass between users: a name must never reach the settings,
+  // history, outbox or logs, or their text (login and password command
+  // included) would go out in the request.
+  constexpr std::size_t kMaxTemplateBytes = 64 * 1024;
+  const std::string base = AsciiLower(name.substr(name.rfind('/') + 1));
+  const std::string ext = base.substr(std::min(base.rfind('.'), base.size()));
+  if (name.empty() || name.front() == '/' || name.find("..") != std::string::npos ||
+      (ext != ".tpl" && ext != ".txt") || base == "debuglog.txt") {
+    throw EFileError("Template file \"" + name +
+                     "\" is not a template (a .tpl or .txt file in the program's data folders)");
   }
   const std::string path = DataFilePath(name);
   struct stat st {};
@@ -167,7 +175,12 @@ std::string TemplateText(const std::string& name) {
   if (!S_ISREG(st.st_mode)) {
     throw EFileError("Template file \"" + path + "\" is not a regular file");
   }
-  return ReadFileString(path);
+  std::string text;
+  if (static_cast<std::size_t>(st.st_size) <= kMaxTemplateBytes) text = ReadFileString(path);
+  if (static_cast<std::size_t>(st.st_size) > kMaxTemplateBytes || text.size() > kMaxTemplateBytes) {
+    throw EFileError("Template file \"" + path + "\" is larger than 64 KiB");
+  }
+  return text;
 }
 
 std::string PutUrlIntoTemplate(const std::string& text, const std::string& url) {

@@ -33,8 +33,9 @@ bool IsRequestUrl(const std::string& url);
 std::string NotARequestText(const std::string& url);
 
 // The text of template file `name`, a regular file in the program folder;
-// empty when it is missing. A name that leaves the folder, or a file that is
-// no regular file, raises EFileError.
+// empty when it is missing. A name that leaves the folder or does not end in
+// ".tpl" or ".txt" (or is the debug log), a file that is no regular file or
+// holds more than 64 KiB, raises EFileError.
 std::string TemplateText(const std::string& name);
 
 // The template's text with every marker (the byte or its UTF-8 form)

@@ -1,5 +1,7 @@
 #include "core/server_list.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -11,10 +13,35 @@
 
 namespace {
 
+// Far more than any list of request servers; a link to /dev/zero or a huge
+// file handed on with a list would otherwise fill the memory.
+constexpr std::size_t kMaxServerFileBytes = 1 << 20;
+
+// The server list's text; a link to a regular file is fine. Raises
+// EFileError when it is missing, no regular file, or too big.
 std::string ReadServerFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    throw EFileError("Cannot open file \"" + path + "\": " + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    throw EFileError("The server list \"" + path + "\" is not a regular file");
+  }
+  const std::string tooBig = "The server list \"" + path + "\" is larger than 1 MiB";
+  if (static_cast<std::size_t>(st.st_size) > kMaxServerFileBytes) throw EFileError(tooBig);
   auto text = ReadWholeFile(path);
   if (!text) throw EFileError("Cannot open file \"" + path + "\": " + std::strerror(ENOENT));
+  if (text->size() > kMaxServerFileBytes) throw EFileError(tooBig);  // it grew meanwhile
   return std::move(*text);
+}
+
+// The server list as read now; empty when it cannot be read (Load says why).
+TProfileText ServerProfile() {
+  try {
+    return TProfileText(ReadServerFile(ServerFilePath()));
+  } catch (const EFileError&) {
+    return TProfileText();
+  }
 }
 
 // Lines end in CR LF; a lone LF or CR ends one too.
@@ -44,7 +71,7 @@ void Restore(TServerCombo& combo, const std::string& settingsFile, const char* k
 std::string HttpsValue(const std::string& section, const char* key, const std::string& http,
                        const char* suffix = "") {
   constexpr char kMissing[] = "\x01";
-  const std::string value = ReadProfileString(ServerFilePath(), section, key, kMissing);
+  const std::string value = ServerProfile().Read(section, key, kMissing);
   return value == kMissing ? http : value + suffix;
 }
 
@@ -63,7 +90,7 @@ void TServerCombo::Clear() {
 std::string ServerFilePath() { return DataFilePath("uservers.dat"); }
 
 std::string ServerValue(const std::string& section, const std::string& key) {
-  return ReadProfileString(ServerFilePath(), section, key);
+  return ServerProfile().Read(section, key);
 }
 
 TServerList::TServerList(std::string settingsFile) : settingsFile_(std::move(settingsFile)) {}

@@ -36,7 +36,8 @@ struct TServerChoice {
 std::string ServerFilePath();
 
 // The value of `key` in section `section` of the server list, read anew from
-// the file; empty when the file, section or key is missing.
+// the file; empty when the file, section or key is missing, or when the file
+// cannot be read.
 std::string ServerValue(const std::string& section, const std::string& key);
 
 class TServerList {
@@ -46,7 +47,8 @@ class TServerList {
 
   // Fills the three lists from the server list in file order, restores the
   // saved choices and loads the web servers' verbs and template files.
-  // Raises EFileError when the server list cannot be opened; the lists then
+  // Raises EFileError when the server list cannot be opened, is no regular
+  // file (a link to one is fine) or holds more than 1 MiB; the lists then
   // stay empty.
   void Load();
 

@@ -7,19 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/folders.h"
-
-std::string RuntimeFolder() {
-  const char* dir = std::getenv("XDG_RUNTIME_DIR");
-  if (dir && *dir) {
-    std::string folder = dir;
-    if (folder.back() != '/') folder += '/';
-    return folder;
-  }
-  return TempFolder();
-}
 
 namespace {
 
@@ -30,15 +22,47 @@ bool IsPrivateFolder(const std::string& folder) {
   return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
 }
 
+// Nobody but this user (and root) can rename, replace or repoint any step
+// of `path`: each step belongs to us or root, and a folder others may write
+// to is sticky (as /tmp is), so they cannot move what is ours in it.
+bool NoOtherUserOnTheWay(const std::string& path) {
+  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string step = path.substr(0, end);
+    struct stat st {};
+    if (!step.empty() && step.back() != '/') {
+      if (::lstat(step.c_str(), &st) != 0) return false;
+      if (st.st_uid != ::getuid() && st.st_uid != 0) return false;
+      if (S_ISDIR(st.st_mode) && (st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0) {
+        return false;
+      }
+    }
+    if (end == std::string::npos) return true;
+  }
+}
+
+// The user's state folder, made 0700: unlike the temp folder, nobody else can
+// make it first. Links on the way are followed, so both the path as written
+// and the one it leads to are checked.
+std::string PrivateStateFolder() {
+  std::string folder = StateFolder();
+  if (!MakeFolders(folder, 0700)) return {};
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  char real[PATH_MAX];
+  if (::realpath(folder.c_str(), real) == nullptr) return {};
+  if (!NoOtherUserOnTheWay(folder) || !NoOtherUserOnTheWay(real)) return {};
+  return IsPrivateFolder(real) ? std::string(real) + "/" : std::string();
+}
+
 }  // namespace
 
 std::string PrivateRuntimeFolder() {
   const char* dir = std::getenv("XDG_RUNTIME_DIR");
-  if (dir && *dir && IsPrivateFolder(dir)) return RuntimeFolder();
-  // The temp folder is shared by all users: one folder of our own in it.
-  const std::string folder = TempFolder() + "tolvane-" + std::to_string(::getuid());
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
-  return IsPrivateFolder(folder) ? folder + "/" : std::string();
+  if (dir && *dir && IsPrivateFolder(dir)) {
+    std::string folder = dir;
+    if (folder.back() != '/') folder += '/';
+    return folder;
+  }
+  return PrivateStateFolder();
 }
 
 std::string InstanceBasePath(const std::string& programName) {
@@ -54,16 +78,24 @@ bool PeerIsSameUser(int socketFd) {
 }
 
 InstanceLock::InstanceLock(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (path.empty()) {
+    error_ = "no folder of this user's own for it (" + StateFolder() +
+             " cannot be made, is not of mode 0700, or another user may change a folder "
+             "above it)";
+    return;
+  }
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd_ < 0) {
-    state_ = State::Failed;
+    error_ = path + ": " + std::strerror(errno);
     return;
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
     state_ = State::Held;
     return;
   }
-  state_ = (errno == EWOULDBLOCK) ? State::HeldByOther : State::Failed;
+  const int err = errno;
+  state_ = (err == EWOULDBLOCK) ? State::HeldByOther : State::Failed;
+  if (state_ == State::Failed) error_ = path + ": " + std::strerror(err);
   ::close(fd_);
   fd_ = -1;
 }

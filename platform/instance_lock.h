@@ -4,12 +4,10 @@
 
 #include <string>
 
-// $XDG_RUNTIME_DIR with a trailing "/", else the temp folder.
-std::string RuntimeFolder();
-
-// $XDG_RUNTIME_DIR when it is private to this user, else a folder of mode
-// 0700 made under the temp folder; with a trailing "/". Empty when neither
-// can be had safely.
+// $XDG_RUNTIME_DIR when it is private to this user, else the user's state
+// folder (made 0700; never the shared temp folder, where another user could
+// make the folder first); with a trailing "/". Empty when neither can be had
+// safely.
 std::string PrivateRuntimeFolder();
 
 // The place of the lock (and of anything else named after it) for a program
@@ -25,7 +23,7 @@ class InstanceLock {
   enum class State {
     Held,         // this process holds the lock
     HeldByOther,  // another process holds it
-    Failed,       // no lock could be made; callers act as if alone
+    Failed,       // no lock could be made: whether another runs is unknown
   };
 
   // Takes the lock at `path` without waiting.
@@ -36,12 +34,15 @@ class InstanceLock {
 
   State GetState() const { return state_; }
   const std::string& Path() const { return path_; }
+  // Why the lock failed; empty otherwise.
+  const std::string& Error() const { return error_; }
 
   // Gives the lock up now (normally it lasts until the process ends).
   void Release();
 
  private:
   std::string path_;
+  std::string error_;
   int fd_ = -1;
   State state_ = State::Failed;
 };

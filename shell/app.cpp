@@ -105,6 +105,15 @@ void NoticeClipboardPlatformOnce(const std::string& note) {
   box->show();  // not modal: start-up goes on
 }
 
+[[noreturn]] void RefuseToStart(const std::string& text) {
+  DebugLog(text);
+  std::cerr << "tolvane: " << text << "\n";
+  QMessageBox box(QMessageBox::Critical, "Tolvane", QString::fromStdString(text), QMessageBox::Ok);
+  box.setObjectName("RefusedStart");
+  box.exec();
+  std::_Exit(1);
+}
+
 }  // namespace
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
@@ -161,7 +170,9 @@ int RunTrayProgram(int argc, char** argv) {
   {
     TfrmProps main(&previous, TfrmProps::TControls::OnFirstShow);
     if (main.EndThisProcess()) {
-      // Another instance runs and was asked to come up; nothing is saved.
+      // Another instance runs and was asked to come up, or none can be told
+      // apart from this one; nothing is saved.
+      if (previous.LockFailed()) RefuseToStart(previous.RefusalText());
       std::_Exit(0);
     }
     previous.Listen([&main] { main.ShowCentred(); });

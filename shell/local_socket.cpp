@@ -1,6 +1,7 @@
 #include "shell/local_socket.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +14,9 @@
 #include <cstring>
 
 namespace {
+
+// Accepting pauses this long when the process is out of descriptors.
+constexpr int kAcceptRetryMs = 1000;
 
 bool AddressOf(const std::string& path, sockaddr_un& address) {
   std::memset(&address, 0, sizeof address);
@@ -65,7 +69,9 @@ TLocalPeer::~TLocalPeer() {
 
 void TLocalPeer::ReadReady() {
   char block[4096];
-  for (;;) {
+  // A client that never stops sending gets its turn again, after its reader
+  // had a chance to look at what came (and to drop it).
+  for (int blocks = 0; blocks < 16; ++blocks) {
     const ssize_t n = ::recv(fd_, block, sizeof block, 0);
     if (n > 0) {
       input_.append(block, static_cast<std::size_t>(n));
@@ -134,6 +140,12 @@ void TLocalServer::Accept() {
     const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
       if (errno == EINTR) continue;
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The connection stays queued, so the socket stays readable: without
+        // a pause the notifier would fire again at once, for ever.
+        notifier_->setEnabled(false);
+        QTimer::singleShot(kAcceptRetryMs, this, [this] { notifier_->setEnabled(true); });
+      }
       return;  // EAGAIN: all taken; anything else: the next one may do
     }
     auto* peer = new TLocalPeer(fd, this);

@@ -1,6 +1,7 @@
 #include "shell/request_channel.h"
 
 #include <QPointer>
+#include <QTimer>
 
 #include <iostream>
 
@@ -19,7 +20,8 @@ constexpr std::size_t kMaxHeader = 32;
 
 enum class TParse { Incomplete, Bad, TooLong, Whole };
 
-// Takes "REQUEST <length>\n<bytes>" or "FLUSH\n" from the front of `buffer`.
+// Takes "REQUEST <length>\n<bytes>" or "FLUSH\n", and nothing more, from
+// `buffer`.
 TParse ParseRequest(const std::string& buffer, std::string& url, bool& flush) {
   const std::size_t end = buffer.find('\n');
   if (end == std::string::npos) {
@@ -27,7 +29,7 @@ TParse ParseRequest(const std::string& buffer, std::string& url, bool& flush) {
   }
   const std::string_view header(buffer.data(), end);
   flush = header == kFlush;
-  if (flush) return TParse::Whole;
+  if (flush) return buffer.size() == end + 1 ? TParse::Whole : TParse::Bad;
   if (header.substr(0, sizeof(kVerb) - 1) != kVerb) return TParse::Bad;
   const std::string_view digits = header.substr(sizeof(kVerb) - 1);
   if (digits.empty() || digits.size() > 20) return TParse::Bad;
@@ -38,6 +40,7 @@ TParse ParseRequest(const std::string& buffer, std::string& url, bool& flush) {
     if (length > kMaxRequestBytes) return TParse::TooLong;
   }
   if (buffer.size() - end - 1 < length) return TParse::Incomplete;
+  if (buffer.size() - end - 1 > length) return TParse::Bad;
   url.assign(buffer, end + 1, static_cast<std::size_t>(length));
   return TParse::Whole;
 }
@@ -96,9 +99,17 @@ void TRequestServer::Accept(TLocalPeer* peer) {
   }
   auto buffer = std::make_shared<std::string>();
   auto taken = std::make_shared<bool>(false);
+  // A client that stops half-way would hold its descriptor for ever.
+  QTimer::singleShot(stall_ms_, peer, [peer, taken] {
+    if (!*taken) peer->Close();
+  });
   peer->OnReadable = [this, peer, buffer, taken] {
-    // After the whole request only the client's leaving matters.
-    if (*taken) return;
+    if (*taken) {
+      // After the whole request only the client's leaving is expected;
+      // whatever else it sends is not kept.
+      if (!peer->TakeInput().empty()) peer->Close();
+      return;
+    }
     *buffer += peer->TakeInput();
     std::string url;
     bool flush = false;

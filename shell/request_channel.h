@@ -37,7 +37,8 @@ TRequestAnswer AnswerFor(TRequestDispatcher::TOutcome outcome, const std::string
 TRequestAnswer SettingsIncompleteAnswer();
 
 // Tray side. Each connection of this user sends "REQUEST <length>\n" and the
-// address's bytes. The handler runs from the event queue, never inside the
+// address's bytes, and nothing more (a client that sends more, or stalls
+// before its request is whole, is dropped). The handler runs from the event queue, never inside the
 // socket's read handler, and answers through `reply` once the request has
 // ended, however long that takes; a client that left hears nothing.
 class TRequestServer {
@@ -49,10 +50,14 @@ class TRequestServer {
   TRequestServer(std::string path, THandler handler, THandler flush = nullptr);
   ~TRequestServer();
   bool Listening() const;
+  // A connection that has not sent its whole request this long after it
+  // came is dropped.
+  void SetStallTimeout(int ms) { stall_ms_ = ms; }
 
  private:
   void Accept(TLocalPeer* peer);
 
+  int stall_ms_ = 30 * 1000;
   std::string path_;
   THandler handler_;
   THandler flush_;

@@ -33,6 +33,12 @@ void TPreviousInstance::Listen(std::function<void()> onRaise) {
   });
 }
 
+std::string TPreviousInstance::RefusalText() const {
+  return "Tolvane cannot tell whether it already runs, so it does not start a second time: "
+         "the instance lock could not be taken: " +
+         lock_.Error();
+}
+
 bool TPreviousInstance::AskFirstToRaise() const {
   TLocalClient client(SocketPath(), kWaitMs);
   return client.Connected() && client.WriteAll(kRaise, kWaitMs);
@@ -42,6 +48,10 @@ TJustOne32::TJustOne32(const std::string& programFolder, const TPreviousInstance
   const std::string flag = programFolder + "AllowDuplicateInstance.Flg";
   if (FileExists(flag)) {
     std::remove(flag.c_str());  // a failed delete is not reported: this instance runs
+    return;
+  }
+  if (previous && previous->LockFailed()) {
+    refused_ = end_ = true;
     return;
   }
   if (!previous || !previous->PreviousExists()) return;

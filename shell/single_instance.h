@@ -18,6 +18,10 @@ class TPreviousInstance {
   // Another instance of the same program file name runs.
   bool PreviousExists() const { return lock_.GetState() == InstanceLock::State::HeldByOther; }
   bool HoldsLock() const { return lock_.GetState() == InstanceLock::State::Held; }
+  // No lock could be taken: another instance may run unseen.
+  bool LockFailed() const { return lock_.GetState() == InstanceLock::State::Failed; }
+  // What the user is told when a failed lock stops the start.
+  std::string RefusalText() const;
   const std::string& ProgramName() const { return name_; }
   // Path of the local socket of the first instance.
   std::string SocketPath() const { return base_ + ".sock"; }
@@ -42,14 +46,19 @@ class TPreviousInstance {
 class TJustOne32 {
  public:
   // Deletes the duplicate flag file when present (this instance then runs);
-  // otherwise, when another instance runs, raises it.
+  // otherwise, when another instance runs, raises it. When the lock could not
+  // be taken this process ends too: running beside an unseen first instance
+  // would send every request twice.
   TJustOne32(const std::string& programFolder, const TPreviousInstance* previous);
 
   // This process must end now with exit code 0.
   bool EndThisProcess() const { return end_; }
+  // It ends because the lock failed, not because another runs.
+  bool Refused() const { return refused_; }
 
  private:
   bool end_ = false;
+  bool refused_ = false;
 };
 
 // The process's own instance record, made before the application object.

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "platform/errors.h"
+#include "platform/profile.h"
 #include "tests/base/program_folder.h"
 
 namespace {
@@ -162,6 +163,40 @@ TEST_F(RequestTest, TemplatesAreRegularFilesInTheProgramFolder) {
   servers.Load();
   ASSERT_EQ(::mkfifo((dir / "pipe.tpl").c_str(), 0600), 0);
   EXPECT_THROW(BuildRequest("http://host/x.zip", servers.Choice(), m), EFileError);
+}
+
+// A server list from someone else must not mail the user's settings, state
+// or logs; every template shipped with the program still works.
+TEST_F(RequestTest, TemplatesAreNeverTolvanesOwnFiles) {
+  RequestMail m;
+  for (const char* name : {"TOLVANE.INI", "History.Dat", "Outbox.Dat", "DebugLog.Txt",
+                           "debuglog.txt", "SMTP.LOG", "uservers.dat", "Installer.Flg",
+                           "Test Message.Flg", "nbinary.ext", "sub/secret.ini", "tpl"}) {
+    std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
+    PutFile(dir / name, "[Servers]\r\nSMTPPasswordCommand=secret \xFE\r\n");
+    PutFile(dir / "uservers.dat", std::string("[binsrv]\r\nType=1\r\nfileBinaryHttp=") + name);
+    servers.Load();
+    EXPECT_THROW(BuildRequest("http://host/x.zip", servers.Choice(), m), EFileError) << name;
+  }
+  // Every template the shipped server list names.
+  const std::string shipped = TOLVANE_SOURCE_DIR "/data/";
+  const TProfileText list(GetFile(shipped + "uservers.dat"));
+  int templates = 0;
+  for (const std::string& section : list.SectionNames()) {
+    for (const char* key : {"filePagesHttp", "fileBinaryHttp"}) {
+      const std::string name = list.Read(section, key);
+      if (name.empty()) continue;
+      PutFile(dir / name, GetFile(shipped + name));
+      EXPECT_EQ(TemplateText(name), GetFile(shipped + name)) << name;
+      ++templates;
+    }
+  }
+  EXPECT_GT(templates, 0);
+  // Bounded: a bigger file is refused, not read.
+  PutFile(dir / "big.txt", std::string(64 * 1024, 'x'));
+  EXPECT_EQ(TemplateText("big.txt").size(), 64u * 1024);
+  PutFile(dir / "big.txt", std::string(64 * 1024 + 1, 'x'));
+  EXPECT_THROW(TemplateText("big.txt"), EFileError);
 }
 
 TEST_F(RequestTest, SubjectsAreCutTo255BytesOnACharacterBoundary) {

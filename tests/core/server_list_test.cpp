@@ -123,4 +123,31 @@ TEST_F(ServerListTest, AMissingServerListRaisesAndLeavesTheListsEmpty) {
   EXPECT_EQ(ServerValue("p1", "Type"), "");
 }
 
+// A list handed on by someone else can be a link to a device or a huge
+// file: refused at once, never read into memory.
+TEST_F(ServerListTest, TheServerListIsARegularFileOfBoundedSize) {
+  TServerList list(Settings());
+  const auto refused = [&](const char* why) {
+    try {
+      list.Load();
+      ADD_FAILURE() << "no error: " << why;
+    } catch (const EFileError& e) {
+      EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ServerValue("p1", "Type"), "");
+  };
+  std::filesystem::create_symlink("/dev/null", dir / "uservers.dat");  // a device, as /dev/zero
+  refused("not a regular file");
+  std::filesystem::remove(dir / "uservers.dat");
+  Servers("[p1]\r\nType=0\r\n" + std::string(1 << 20, ';'));
+  refused("larger than 1 MiB");
+  // A link to a regular file of a sane size is read through.
+  PutFile(dir / "real.dat", "[p1]\r\nType=0\r\n");
+  std::filesystem::remove(dir / "uservers.dat");
+  std::filesystem::create_symlink(dir / "real.dat", dir / "uservers.dat");
+  list.Load();
+  EXPECT_EQ(list.cboHTTPServersPages.Items, Names{"p1"});
+  EXPECT_EQ(ServerValue("p1", "Type"), "0");
+}
+
 }  // namespace

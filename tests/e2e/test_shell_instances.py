@@ -52,6 +52,20 @@ class Instances(unittest.TestCase):
         d.tray_icon("tolvane")
         self.stop_by_flag(d, first)
 
+    def test_a_start_that_cannot_take_the_lock_refuses_and_says_why(self):
+        d = self.start_desktop()
+        # No runtime folder, and the state folder cannot be made.
+        state = os.path.join(d.tmp, "state-is-a-file")
+        open(state, "w").close()
+        proc = d.launch([self.program, "/s"], name="refused", XDG_RUNTIME_DIR="",
+                        XDG_STATE_HOME=state)
+        box = d.wait_window("^Tolvane$")
+        self.assertEqual(d.tray_icons("tolvane"), [])
+        d.key("Return", window=box)
+        self.assertEqual(proc.wait(timeout=15), 1, d.log("refused"))
+        self.assertIn("does not start a second time", d.log("refused"))
+        self.assertIn(state + "/tolvane/", d.log("refused"))
+
     def test_duplicate_flag_lets_one_more_start_run(self):
         d = self.start_desktop()
         first = d.launch([self.program, "/s"], name="first")

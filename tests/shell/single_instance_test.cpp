@@ -9,6 +9,7 @@
 #include <QDir>
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/files.h"
@@ -23,7 +24,7 @@ class SingleInstanceTest : public QObject {
   void LockIsHeldByOneAtATime() {
     TestFolders f;
     const std::string path = InstanceBasePath("tolvane") + ".lock";
-    QCOMPARE(path, RuntimeFolder() + "tolvane.lock");
+    QCOMPARE(path, std::string(std::getenv("XDG_RUNTIME_DIR")) + "/tolvane.lock");
     {
       InstanceLock first(path);
       QCOMPARE(first.GetState(), InstanceLock::State::Held);
@@ -34,27 +35,55 @@ class SingleInstanceTest : public QObject {
     QCOMPARE(again.GetState(), InstanceLock::State::Held);
     InstanceLock nowhere(f.program + "no/such/folder/tolvane.lock");
     QCOMPARE(nowhere.GetState(), InstanceLock::State::Failed);
+    QVERIFY(nowhere.Error().find("no/such/folder") != std::string::npos);
   }
 
+  // Without a private runtime folder the lock goes to the state folder,
+  // which only this user can make; never to the temp folder, where another
+  // user can make "tolvane-<uid>" first.
   void LockLivesInAFolderOnlyThisUserEnters() {
     TestFolders f;
-    // A runtime folder others may enter is not used: one of our own is made.
     const std::string open = f.program + "open-runtime";
     QVERIFY(QDir().mkpath(QString::fromStdString(open)));
     ::chmod(open.c_str(), 0755);
     ::setenv("XDG_RUNTIME_DIR", open.c_str(), 1);
+    const std::string stateHome = f.program + "state";
+    EnvGuard state("XDG_STATE_HOME", stateHome);
+    QCOMPARE(InstanceBasePath("tolvane"), stateHome + "/tolvane/tolvane");
+    struct stat st {};
+    QCOMPARE(::lstat((stateHome + "/tolvane").c_str(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0700u);
+    // Others may write to it, or to a folder above it: never taken.
+    ::chmod((stateHome + "/tolvane").c_str(), 0770);
+    QCOMPARE(InstanceBasePath("tolvane"), std::string());
+    ::chmod((stateHome + "/tolvane").c_str(), 0700);
+    ::chmod(stateHome.c_str(), 0777);
+    QCOMPARE(InstanceBasePath("tolvane"), std::string());
+    ::chmod(stateHome.c_str(), 0700);
+    QCOMPARE(InstanceBasePath("tolvane"), stateHome + "/tolvane/tolvane");
+  }
+
+  void ATempFolderTakenByAnotherUserStillFindsTheFirst() {
+    TestFolders f;
+    ::unsetenv("XDG_RUNTIME_DIR");
     const std::string temp = f.program + "tmp/";
     QVERIFY(QDir().mkpath(QString::fromStdString(temp)));
-    ::setenv("TMPDIR", temp.c_str(), 1);
-    const std::string own = temp + "tolvane-" + std::to_string(::getuid());
-    QCOMPARE(InstanceBasePath("tolvane"), own + "/tolvane");
-    struct stat st {};
-    QCOMPARE(::lstat(own.c_str(), &st), 0);
-    QCOMPARE(st.st_mode & 0777, 0700u);
-    // A folder of that name that others may enter is never taken.
-    ::chmod(own.c_str(), 0777);
-    QCOMPARE(InstanceBasePath("tolvane"), std::string());
-    ::unsetenv("TMPDIR");
+    ::chmod(temp.c_str(), 01777);
+    EnvGuard tmp("TMPDIR", temp);
+    const std::string trap = temp + "tolvane-" + std::to_string(::getuid());
+    QVERIFY(QDir().mkpath(QString::fromStdString(trap)));
+    ::chmod(trap.c_str(), 0777);
+    if (::getuid() == 0) QCOMPARE(::chown(trap.c_str(), 65534, 65534), 0);
+    EnvGuard state("XDG_STATE_HOME", f.program + "state");
+
+    TPreviousInstance first("/opt/x/tolvane");
+    QVERIFY(first.HoldsLock());
+    TPreviousInstance second("/opt/x/tolvane");
+    QVERIFY(second.PreviousExists());
+    TJustOne32 later(f.program, &second);
+    QVERIFY(later.EndThisProcess());
+    QVERIFY(!later.Refused());
+    QVERIFY(!FileExists(trap + "/tolvane.lock"));
   }
 
   void OnlyPeersOfThisUserCount() {
@@ -118,16 +147,25 @@ class SingleInstanceTest : public QObject {
     QVERIFY(third.EndThisProcess());
   }
 
-  void AFailedLockCountsAsAlone() {
+  // Not knowing whether another instance runs must not mean running
+  // beside it: every copy would go out twice.
+  void AFailedLockRefusesToStart() {
     TestFolders f;
-    ::setenv("XDG_RUNTIME_DIR", (f.program + "missing").c_str(), 1);
-    ::setenv("TMPDIR", (f.program + "missing").c_str(), 1);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const std::string notAFolder = f.program + "state-file";
+    PutFile(notAFolder, "");
+    EnvGuard state("XDG_STATE_HOME", notAFolder);
     TPreviousInstance first("/opt/x/tolvane");
+    QVERIFY(first.LockFailed());
     QVERIFY(!first.PreviousExists());
-    QVERIFY(!first.HoldsLock());
-    TJustOne32 runs(f.program, &first);
-    QVERIFY(!runs.EndThisProcess());
-    ::unsetenv("TMPDIR");
+    TJustOne32 refused(f.program, &first);
+    QVERIFY(refused.EndThisProcess());
+    QVERIFY(refused.Refused());
+    QVERIFY(first.RefusalText().find(notAFolder + "/tolvane/") != std::string::npos);
+    // The duplicate flag still lets one start run.
+    PutFile(f.program + "AllowDuplicateInstance.Flg", "");
+    TJustOne32 allowed(f.program, &first);
+    QVERIFY(!allowed.EndThisProcess());
   }
 };
 
