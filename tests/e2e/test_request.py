@@ -31,7 +31,7 @@ def page_request(url):
     return ("From:      <me@home.test>\r\n"
             "To:        <pages@example.org>\r\n"
             "Subject:  Page request\r\n"
-            "Mime-Version: 1.0\r\n"
+            "MIME-Version: 1.0\r\n"
             "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
             "Content-Transfer-Encoding: 7bit\r\n"
             "\r\n"
@@ -166,8 +166,8 @@ class RequestRoad(unittest.TestCase):
         with_tray = answers()
         self.assertTrue(with_tray == alone, "the answers differ with the tray program")
         self.assertEqual([a[0] for a in alone], [1, 1, 1, 1, 1, 1, 0])
-        self.assertIn("blank or a line break", alone[0][2])
-        self.assertIn("blank or a line break", alone[4][2])
+        self.assertIn("blank, a line break or a control character", alone[0][2])
+        self.assertIn("blank, a line break or a control character", alone[4][2])
         self.assertTrue(alone[5][2].startswith("tolvane: not a request: mailto:" + long_tail + "/ "))
         sent = [m[1] for m in t.smtp.messages()]
         self.assertEqual(sum("GET https://host/secure.html" in m for m in sent), 2)
