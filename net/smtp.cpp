@@ -36,6 +36,19 @@ TmsSMTP::TmsSMTP() {
   DefaultPort = 25;
 }
 
+std::uint16_t TmsSMTP::ImpliedPort() const {
+  // The submission ports: STARTTLS on 587, TLS from the first byte on 465.
+  switch (Security) {
+    case TSmtpSecurity::StartTls:
+      return 587;
+    case TSmtpSecurity::Tls:
+      return 465;
+    case TSmtpSecurity::None:
+      break;
+  }
+  return 0;
+}
+
 void TmsSMTP::CheckEnvelope() {
   if (!MailMessage) return;
   const TmsMessage& m = *MailMessage;

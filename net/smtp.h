@@ -64,6 +64,9 @@ class TmsSMTP : public TmsMailBase {
   bool QuietReplies = false;
   std::string LastReply;
 
+ protected:
+  std::uint16_t ImpliedPort() const override;
+
  private:
   void Helo();
   void Ehlo();

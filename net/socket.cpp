@@ -211,6 +211,10 @@ void TagSocket::RaiseSocketError(std::uint16_t code) {
   RaiseText(MessageText(code));
 }
 
+std::string TagSocket::PeerName() const {
+  return Server.substr(0, Server.find(':')) + " port " + std::to_string(Port);
+}
+
 void TagSocket::RaiseTimedOut() {
   StopTimer();
   std::string msg = MessageText(msg::kTimedOut);
@@ -301,6 +305,8 @@ void TagSocket::OpenSocket() {
   const std::int32_t port = colon == std::string::npos ? 0 : StrToIntDef(Server.substr(colon + 1));
   if ((port & 0xFFFF) != 0) {
     Port = static_cast<std::uint16_t>(port & 0xFFFF);
+  } else if (ImpliedPort() != 0) {
+    Port = ImpliedPort();
   } else {
     if (ServiceName.empty()) RaiseSocketError(msg::kServiceNameRequired);
     if (Canceled) RaiseCanceled();
@@ -347,16 +353,21 @@ void TagSocket::ConnectSocket() {
   ConnectDone = false;
   AsyncFailed = false;
   StartTimer();
+  // A failed connect says where it went: the settings may name another
+  // server or port than the user thinks.
+  const auto raise_connect = [this](int error) {
+    if (error != 0) RaiseText(MessageText(error) + " (" + PeerName() + ")");
+  };
   if (w.connect(SocketHandle, &addr, sizeof addr) == ws::kSocketError) {
     int error = w.WSAGetLastError();
-    if (error != ws::kEWouldBlock) RaiseSocketError(static_cast<std::uint16_t>(error));
+    if (error != ws::kEWouldBlock) raise_connect(error);
   }
   // A refused connect ends the wait at once with its own error.
   WaitFor([this] { return ConnectDone || Canceled || TimedOut || AsyncFailed; });
   StopTimer();
   if (Canceled) RaiseCanceled();
   if (TimedOut) RaiseTimedOut();
-  if (!ConnectDone && AsyncFailed) RaiseSocketError(AsyncError);
+  if (!ConnectDone && AsyncFailed) raise_connect(AsyncError);
   if (OnConnected) OnConnected(*this);
 }
 

@@ -77,6 +77,9 @@ class TagSocket {
   // seen it; code 0 does nothing.
   void RaiseSocketError(std::uint16_t code);
 
+  // The server as dialled: "<host> port <port>".
+  std::string PeerName() const;
+
   std::string LogFileName;
   std::string ServiceName;
   std::vector<std::string> ProtocolLog;
@@ -125,6 +128,9 @@ class TagSocket {
 
   void StartTimer();
   void StopTimer();
+  // The port to use when the server names none, without asking the service;
+  // 0 asks it.
+  virtual std::uint16_t ImpliedPort() const { return 0; }
   [[noreturn]] void RaiseTimedOut();
   [[noreturn]] void RaiseCanceled();
   [[noreturn]] void RaiseText(const std::string& text);

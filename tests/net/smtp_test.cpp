@@ -241,7 +241,8 @@ TEST_F(SmtpRealServerTest, DeliversOnceTheServerIsUpAgain) {
   }();
   Client c("127.0.0.1:" + std::to_string(port));
   RequestMessage(c.message);
-  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Connect(); }), "[10061] Connection refused");
+  EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Connect(); }),
+            "[10061] Connection refused (127.0.0.1 port " + std::to_string(port) + ")");
   RealSmtpServer server({"--port", std::to_string(port)});
   c.smtp.Connect();
   c.smtp.Send();
