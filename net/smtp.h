@@ -68,6 +68,7 @@ class TmsSMTP : public TmsMailBase {
   std::uint16_t ImpliedPort() const override;
 
  private:
+  [[noreturn]] void RaiseReplyTooLong();
   void Helo();
   void Ehlo();
   void Authenticate();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -27,6 +28,12 @@ std::int32_t StrToIntDef(const std::string& text) {
   auto [ptr, ec] = std::from_chars(first, last, value);
   if (ec != std::errc() || ptr != last || first == last) return 0;
   return value;
+}
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 int Percent(std::int64_t pos, std::int64_t size) {
@@ -170,8 +177,17 @@ void TagSocket::TimerTick() {
 
 void TagSocket::StartTimer() {
   TimeLeft = TimeOut;
+  if (deadline_ms_ >= 0 && TimeOut > 0) {
+    // The timer counts whole seconds: the wait ends at the deadline's second.
+    const std::int64_t left = (deadline_ms_ - NowMs() + 999) / 1000;
+    TimeLeft = static_cast<int>(std::clamp<std::int64_t>(left, 1, TimeOut));
+  }
   timer_->start();
 }
+
+void TagSocket::BeginDeadline() { deadline_ms_ = TimeOut > 0 ? NowMs() + TimeOut * 1000LL : -1; }
+
+bool TagSocket::DeadlinePassed() const { return deadline_ms_ >= 0 && NowMs() >= deadline_ms_; }
 
 void TagSocket::StopTimer() { timer_->stop(); }
 
@@ -267,6 +283,11 @@ void TagSocket::Open() {
 
 void TagSocket::OpenSocket() {
   if (OnOpen) OnOpen(*this);
+  // The protocol log holds the last connection's dialogue only, so that it
+  // stays small however long the program runs; the next line starts it anew.
+  ProtocolLog.clear();
+  log_file_.reset();
+  log_file_name_.clear();
   if (Server.empty()) RaiseSocketError(msg::kServerRequired);
   CheckLineSafe(Server);
   TagWinsock& w = Winsock();

@@ -128,6 +128,11 @@ class TagSocket {
 
   void StartTimer();
   void StopTimer();
+  // Bounds the waits that follow, together, to one TimeOut from now (each
+  // wait alone is bounded by TimeOut anyway), until EndDeadline.
+  void BeginDeadline();
+  void EndDeadline() { deadline_ms_ = -1; }
+  bool DeadlinePassed() const;
   // The port to use when the server names none, without asking the service;
   // 0 asks it.
   virtual std::uint16_t ImpliedPort() const { return 0; }
@@ -165,6 +170,7 @@ class TagSocket {
   TServEnt serv_ent_;
   std::unique_ptr<TNotifyWindow> notify_window_;
   std::unique_ptr<QTimer> timer_;
+  std::int64_t deadline_ms_ = -1;  // on the monotonic clock; -1: none
 };
 
 // Connection properties and the connect and disconnect sequence shared by
