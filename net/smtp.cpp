@@ -59,6 +59,16 @@ TmsSMTP::TmsSMTP() {
   DefaultPort = 25;
 }
 
+std::string TmsSMTP::NonAsciiAddress() const {
+  if (!MailMessage) return "";
+  const TmsMessage& m = *MailMessage;
+  if (!IsAscii(m.Sender().Address())) return m.Sender().Address();
+  for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()})
+    for (int i = 0; i < list->Count(); ++i)
+      if (!IsAscii(list->Items(i).Address())) return list->Items(i).Address();
+  return "";
+}
+
 std::uint16_t TmsSMTP::ImpliedPort() const {
   // The submission ports: STARTTLS on 587, TLS from the first byte on 465.
   switch (Security) {
@@ -167,7 +177,9 @@ void TmsSMTP::Login() {
   const TTlsConfig tls{Server.substr(0, Server.find(':')), CAFile, Fingerprint};
   if (Security == TSmtpSecurity::Tls) StartTls(tls);
   ReadReply();
-  if (Security == TSmtpSecurity::None && UserName.empty()) {
+  // Only the extended greeting can learn whether the server takes
+  // addresses beyond ASCII.
+  if (Security == TSmtpSecurity::None && UserName.empty() && NonAsciiAddress().empty()) {
     Helo();
     return;
   }
@@ -246,13 +258,7 @@ void TmsSMTP::Logout() {
 std::string TmsSMTP::MailParameters() {
   std::string params;
   if (extensions_.has8BitMime && StreamHas8Bit(*MessageStream)) params += " BODY=8BITMIME";
-  if (extensions_.smtpUtf8) {
-    const TmsMessage& m = *MailMessage;
-    bool ascii = IsAscii(m.Sender().Address());
-    for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()})
-      for (int i = 0; i < list->Count(); ++i) ascii = ascii && IsAscii(list->Items(i).Address());
-    if (!ascii) params += " SMTPUTF8";
-  }
+  if (extensions_.smtpUtf8 && !NonAsciiAddress().empty()) params += " SMTPUTF8";
   return params;
 }
 
@@ -263,6 +269,10 @@ void TmsSMTP::SendMail() {
   m.Validate();
   // Nothing goes out when any envelope address could smuggle a command.
   CheckEnvelope();
+  const std::string non_ascii = NonAsciiAddress();
+  if (!non_ascii.empty() && !extensions_.smtpUtf8)
+    RaiseText("The server does not take mail addresses beyond ASCII (it offers no SMTPUTF8): " +
+              non_ascii);
 
   MessageStream = std::make_unique<TTempFileStream>();
   struct Guard {

@@ -249,6 +249,37 @@ TEST_F(SmtpScriptedTest, ProtocolLogHoldsTheLastConnectionOnly) {
   EXPECT_NE(log.find("QUIT\r\n221 "), std::string::npos) << log;
 }
 
+// An address beyond ASCII needs the extended greeting, and SMTPUTF8 from the
+// server: without it the send stops before the envelope.
+TEST_F(SmtpScriptedTest, NonAsciiEnvelopeAsksForSmtpUtf8) {
+  for (const bool offered : {true, false}) {
+    ScriptedServer server([&server, offered](Peer& p) {
+      RunSmtp(p, server, "220 ready\r\n", [offered](const std::string& l) {
+        if (l.rfind("EHLO ", 0) != 0) return std::optional<std::string>();
+        return std::optional<std::string>(offered ? "250-test\r\n250 SMTPUTF8\r\n"
+                                                  : "250 test\r\n");
+      });
+    });
+    Client c(server.Address());
+    RequestMessage(c.message);
+    c.message.Recipients().AddAddress("j\xC3\xBCrgen@b\xC3\xBCro.example", "");
+    const std::string error = Raised<ESocketError>([&] { c.smtp.Send(); });
+    server.Join();
+    const auto lines = server.Lines();
+    EXPECT_EQ(lines.at(0).rfind("EHLO ", 0), 0u) << lines.at(0);
+    if (offered) {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(lines.at(1), "MAIL FROM:<user@example.org> SMTPUTF8");
+      EXPECT_EQ(lines.at(3), "RCPT TO:<j\xC3\xBCrgen@b\xC3\xBCro.example>");
+    } else {
+      EXPECT_EQ(error,
+                "The server does not take mail addresses beyond ASCII (it offers no SMTPUTF8): "
+                "j\xC3\xBCrgen@b\xC3\xBCro.example");
+      EXPECT_EQ(lines, (std::vector<std::string>{lines.at(0), "QUIT"}));
+    }
+  }
+}
+
 // A time-out or cancel, before the greeting or in the first HELO, ends the
 // send with its own error: the outbox retries a time-out, not a socket error.
 TEST_F(SmtpScriptedTest, TimeOutOrCancelEndsTheSendWithItsOwnError) {
