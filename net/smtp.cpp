@@ -1,5 +1,7 @@
 #include "net/smtp.h"
 
+#include <cctype>
+
 #include "mail/codecs.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
@@ -11,6 +13,27 @@ bool IsLoopback(std::uint32_t net_order) {
 }
 
 bool HasCode(const std::string& reply, const char* code) { return reply.compare(0, 3, code) == 0; }
+
+// A reply may not grow without end: a broken or hostile server would fill
+// memory and the protocol log.
+constexpr std::size_t kMaxReplyLines = 1000;
+constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+
+bool StartsWithCode(const std::string& line) {
+  return line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+         std::isdigit(static_cast<unsigned char>(line[1])) &&
+         std::isdigit(static_cast<unsigned char>(line[2]));
+}
+
+// "250-...": more lines of the same reply follow.
+bool ContinuesReply(const std::string& line) {
+  return StartsWithCode(line) && line.size() > 3 && line[3] == '-';
+}
+
+// "250" or "250 text": the reply's last line.
+bool EndsReply(const std::string& line) {
+  return StartsWithCode(line) && (line.size() == 3 || line[3] == ' ');
+}
 
 bool IsAscii(const std::string& text) {
   for (unsigned char c : text)
@@ -36,6 +59,29 @@ TmsSMTP::TmsSMTP() {
   DefaultPort = 25;
 }
 
+std::string TmsSMTP::NonAsciiAddress() const {
+  if (!MailMessage) return "";
+  const TmsMessage& m = *MailMessage;
+  if (!IsAscii(m.Sender().Address())) return m.Sender().Address();
+  for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()})
+    for (int i = 0; i < list->Count(); ++i)
+      if (!IsAscii(list->Items(i).Address())) return list->Items(i).Address();
+  return "";
+}
+
+std::uint16_t TmsSMTP::ImpliedPort() const {
+  // The submission ports: STARTTLS on 587, TLS from the first byte on 465.
+  switch (Security) {
+    case TSmtpSecurity::StartTls:
+      return 587;
+    case TSmtpSecurity::Tls:
+      return 465;
+    case TSmtpSecurity::None:
+      break;
+  }
+  return 0;
+}
+
 void TmsSMTP::CheckEnvelope() {
   if (!MailMessage) return;
   const TmsMessage& m = *MailMessage;
@@ -55,24 +101,42 @@ void TmsSMTP::Open() {
 }
 
 void TmsSMTP::CheckReply(const std::string& line) {
-  if (accept_any_reply_) return;
-  if (line.size() >= 4 && line[3] == '-') return;
-  if (line.size() >= 4 && line[0] == '2') return;
-  if (line.size() >= 4 && line.compare(0, 3, "354") == 0) return;
+  if (accept_any_reply_ || ContinuesReply(line)) return;
+  if (EndsReply(line) && (line[0] == '2' || HasCode(line, "354"))) return;
   std::string text = line;
   if (!QuietReplies && OnError) OnError(*this, text);
   throw ESocketError(text);
 }
 
 void TmsSMTP::ReadReply(bool closing) {
-  auto final_line = [this] { return LastReply.size() > 4 && LastReply[3] != '-'; };
   reply_lines_.clear();
+  std::size_t bytes = 0;
+  // The time-out bounds the whole reply: a server that sends one line now
+  // and then must not hold the client for ever.
+  BeginDeadline();
+  struct Guard {
+    TmsSMTP& s;
+    ~Guard() { s.EndDeadline(); }
+  } guard{*this};
   do {
     ReadLine(LastReply);
+    bytes += LastReply.size() + 2;
+    if (reply_lines_.size() == kMaxReplyLines || bytes > kMaxReplyBytes) RaiseReplyTooLong();
     reply_lines_.push_back(LastReply);
-  } while (!PeerClosed && !final_line());
+    if (ContinuesReply(LastReply) && DeadlinePassed()) RaiseTimedOut();
+  } while (!PeerClosed && ContinuesReply(LastReply));
   // A reply the server never finished is no acceptance.
-  if (!final_line() && !closing) RaiseSocketError(ws::kEConnReset);
+  if ((LastReply.empty() || ContinuesReply(LastReply)) && !closing)
+    RaiseSocketError(ws::kEConnReset);
+}
+
+void TmsSMTP::RaiseReplyTooLong() {
+  StopTimer();
+  std::string text = MessageText(ws::kEMsgSize);
+  if (OnError) OnError(*this, text);
+  // The rest of the reply would still be coming: the connection is useless.
+  Close();
+  throw ESocketError(text);
 }
 
 std::string TmsSMTP::HeloName() const {
@@ -113,7 +177,9 @@ void TmsSMTP::Login() {
   const TTlsConfig tls{Server.substr(0, Server.find(':')), CAFile, Fingerprint};
   if (Security == TSmtpSecurity::Tls) StartTls(tls);
   ReadReply();
-  if (Security == TSmtpSecurity::None && UserName.empty()) {
+  // Only the extended greeting can learn whether the server takes
+  // addresses beyond ASCII.
+  if (Security == TSmtpSecurity::None && UserName.empty() && NonAsciiAddress().empty()) {
     Helo();
     return;
   }
@@ -192,13 +258,7 @@ void TmsSMTP::Logout() {
 std::string TmsSMTP::MailParameters() {
   std::string params;
   if (extensions_.has8BitMime && StreamHas8Bit(*MessageStream)) params += " BODY=8BITMIME";
-  if (extensions_.smtpUtf8) {
-    const TmsMessage& m = *MailMessage;
-    bool ascii = IsAscii(m.Sender().Address());
-    for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()})
-      for (int i = 0; i < list->Count(); ++i) ascii = ascii && IsAscii(list->Items(i).Address());
-    if (!ascii) params += " SMTPUTF8";
-  }
+  if (extensions_.smtpUtf8 && !NonAsciiAddress().empty()) params += " SMTPUTF8";
   return params;
 }
 
@@ -209,7 +269,10 @@ void TmsSMTP::SendMail() {
   m.Validate();
   // Nothing goes out when any envelope address could smuggle a command.
   CheckEnvelope();
-  data_sent_ = data_accepted_ = false;
+  const std::string non_ascii = NonAsciiAddress();
+  if (!non_ascii.empty() && !extensions_.smtpUtf8)
+    RaiseText("The server does not take mail addresses beyond ASCII (it offers no SMTPUTF8): " +
+              non_ascii);
 
   MessageStream = std::make_unique<TTempFileStream>();
   struct Guard {
@@ -245,8 +308,8 @@ void TmsSMTP::SendMail() {
   // Set before the write: a "." cut off halfway may still have arrived.
   data_sent_ = true;
   WriteLine(".");
-  data_sent_ = true;
   ReadReply();
+  // Accepted now, whatever becomes of QUIT.
   data_accepted_ = true;
   if (OnMailSent) OnMailSent(*this);
 }

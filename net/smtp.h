@@ -1,7 +1,8 @@
-// Delivers one mail message to an SMTP server. With no security and no user
-// name it speaks the plain dialogue: greeting, HELO, MAIL FROM, RCPT TO per
-// recipient, DATA, text, QUIT. Otherwise it greets with EHLO and may run TLS
-// (from the first byte or after STARTTLS) and AUTH before the envelope.
+// Delivers one mail message to an SMTP server. With no security, no user
+// name and an ASCII envelope it speaks the plain dialogue: greeting, HELO,
+// MAIL FROM, RCPT TO per recipient, DATA, text, QUIT. Otherwise it greets
+// with EHLO and may run TLS (from the first byte or after STARTTLS) and AUTH
+// before the envelope.
 #pragma once
 
 #include <memory>
@@ -50,6 +51,8 @@ class TmsSMTP : public TmsMailBase {
 
   // Refuses envelope addresses that hold a line break.
   void CheckEnvelope();
+  // The first envelope address with a character beyond ASCII; "" when none.
+  std::string NonAsciiAddress() const;
 
   // What the server offered in its reply to EHLO (empty after HELO).
   const TEsmtpExtensions& Extensions() const { return extensions_; }
@@ -64,7 +67,11 @@ class TmsSMTP : public TmsMailBase {
   bool QuietReplies = false;
   std::string LastReply;
 
+ protected:
+  std::uint16_t ImpliedPort() const override;
+
  private:
+  [[noreturn]] void RaiseReplyTooLong();
   void Helo();
   void Ehlo();
   void Authenticate();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -27,6 +28,12 @@ std::int32_t StrToIntDef(const std::string& text) {
   auto [ptr, ec] = std::from_chars(first, last, value);
   if (ec != std::errc() || ptr != last || first == last) return 0;
   return value;
+}
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 int Percent(std::int64_t pos, std::int64_t size) {
@@ -170,8 +177,17 @@ void TagSocket::TimerTick() {
 
 void TagSocket::StartTimer() {
   TimeLeft = TimeOut;
+  if (deadline_ms_ >= 0 && TimeOut > 0) {
+    // The timer counts whole seconds: the wait ends at the deadline's second.
+    const std::int64_t left = (deadline_ms_ - NowMs() + 999) / 1000;
+    TimeLeft = static_cast<int>(std::clamp<std::int64_t>(left, 1, TimeOut));
+  }
   timer_->start();
 }
+
+void TagSocket::BeginDeadline() { deadline_ms_ = TimeOut > 0 ? NowMs() + TimeOut * 1000LL : -1; }
+
+bool TagSocket::DeadlinePassed() const { return deadline_ms_ >= 0 && NowMs() >= deadline_ms_; }
 
 void TagSocket::StopTimer() { timer_->stop(); }
 
@@ -209,6 +225,10 @@ void TagSocket::RaiseText(const std::string& text) {
 void TagSocket::RaiseSocketError(std::uint16_t code) {
   if (code == 0) return;
   RaiseText(MessageText(code));
+}
+
+std::string TagSocket::PeerName() const {
+  return Server.substr(0, Server.find(':')) + " port " + std::to_string(Port);
 }
 
 void TagSocket::RaiseTimedOut() {
@@ -263,6 +283,11 @@ void TagSocket::Open() {
 
 void TagSocket::OpenSocket() {
   if (OnOpen) OnOpen(*this);
+  // The protocol log holds the last connection's dialogue only, so that it
+  // stays small however long the program runs; the next line starts it anew.
+  ProtocolLog.clear();
+  log_file_.reset();
+  log_file_name_.clear();
   if (Server.empty()) RaiseSocketError(msg::kServerRequired);
   CheckLineSafe(Server);
   TagWinsock& w = Winsock();
@@ -301,6 +326,8 @@ void TagSocket::OpenSocket() {
   const std::int32_t port = colon == std::string::npos ? 0 : StrToIntDef(Server.substr(colon + 1));
   if ((port & 0xFFFF) != 0) {
     Port = static_cast<std::uint16_t>(port & 0xFFFF);
+  } else if (ImpliedPort() != 0) {
+    Port = ImpliedPort();
   } else {
     if (ServiceName.empty()) RaiseSocketError(msg::kServiceNameRequired);
     if (Canceled) RaiseCanceled();
@@ -347,16 +374,21 @@ void TagSocket::ConnectSocket() {
   ConnectDone = false;
   AsyncFailed = false;
   StartTimer();
+  // A failed connect says where it went: the settings may name another
+  // server or port than the user thinks.
+  const auto raise_connect = [this](int error) {
+    if (error != 0) RaiseText(MessageText(error) + " (" + PeerName() + ")");
+  };
   if (w.connect(SocketHandle, &addr, sizeof addr) == ws::kSocketError) {
     int error = w.WSAGetLastError();
-    if (error != ws::kEWouldBlock) RaiseSocketError(static_cast<std::uint16_t>(error));
+    if (error != ws::kEWouldBlock) raise_connect(error);
   }
   // A refused connect ends the wait at once with its own error.
   WaitFor([this] { return ConnectDone || Canceled || TimedOut || AsyncFailed; });
   StopTimer();
   if (Canceled) RaiseCanceled();
   if (TimedOut) RaiseTimedOut();
-  if (!ConnectDone && AsyncFailed) RaiseSocketError(AsyncError);
+  if (!ConnectDone && AsyncFailed) raise_connect(AsyncError);
   if (OnConnected) OnConnected(*this);
 }
 

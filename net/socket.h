@@ -77,6 +77,9 @@ class TagSocket {
   // seen it; code 0 does nothing.
   void RaiseSocketError(std::uint16_t code);
 
+  // The server as dialled: "<host> port <port>".
+  std::string PeerName() const;
+
   std::string LogFileName;
   std::string ServiceName;
   std::vector<std::string> ProtocolLog;
@@ -125,6 +128,14 @@ class TagSocket {
 
   void StartTimer();
   void StopTimer();
+  // Bounds the waits that follow, together, to one TimeOut from now (each
+  // wait alone is bounded by TimeOut anyway), until EndDeadline.
+  void BeginDeadline();
+  void EndDeadline() { deadline_ms_ = -1; }
+  bool DeadlinePassed() const;
+  // The port to use when the server names none, without asking the service;
+  // 0 asks it.
+  virtual std::uint16_t ImpliedPort() const { return 0; }
   [[noreturn]] void RaiseTimedOut();
   [[noreturn]] void RaiseCanceled();
   [[noreturn]] void RaiseText(const std::string& text);
@@ -159,6 +170,7 @@ class TagSocket {
   TServEnt serv_ent_;
   std::unique_ptr<TNotifyWindow> notify_window_;
   std::unique_ptr<QTimer> timer_;
+  std::int64_t deadline_ms_ = -1;  // on the monotonic clock; -1: none
 };
 
 // Connection properties and the connect and disconnect sequence shared by

@@ -55,6 +55,10 @@ void TagSocket::StartTls(const TTlsConfig& config) {
     try {
       done = tls_->Handshake(SocketHandle, error);
     } catch (const ESocketError& e) {
+      // A setting to correct, not a failure to retry.
+      if (tls_->PeerNotTls())
+        RaiseText("The server at " + PeerName() +
+                  " does not speak TLS; check the port and the connection security");
       RaiseText(e.Message());
     }
     if (done) break;

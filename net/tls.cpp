@@ -45,6 +45,13 @@ std::string Refusal(long result, const std::string& host) {
   }
 }
 
+// What OpenSSL says when the first bytes back are no TLS record at all.
+bool NotTlsReason(int reason) {
+  return reason == SSL_R_WRONG_VERSION_NUMBER || reason == SSL_R_UNKNOWN_PROTOCOL ||
+         reason == SSL_R_HTTP_REQUEST || reason == SSL_R_HTTPS_PROXY_REQUEST ||
+         reason == SSL_R_PACKET_LENGTH_TOO_LONG;
+}
+
 bool IsAddress(const std::string& host) {
   unsigned char buf[16];
   return ::inet_pton(AF_INET, host.c_str(), buf) == 1 ||
@@ -96,6 +103,10 @@ TTlsFilter::TTlsFilter(const TTlsConfig& config) : d_(std::make_unique<Impl>()),
     X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(d_->ssl), config_.Host.c_str());
   } else {
     SSL_set_tlsext_host_name(d_->ssl, config_.Host.c_str());
+    // Only the names the certificate lists for the purpose count, and a
+    // wildcard stands for a whole label: "m*.example.net" names no server.
+    SSL_set_hostflags(d_->ssl,
+                      X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     SSL_set1_host(d_->ssl, config_.Host.c_str());
   }
 }
@@ -168,7 +179,10 @@ bool TTlsFilter::Handshake(TSocket s, int& error) {
     Flush(s, error);
     if (error) return false;
     if (r == 1) return pending_.empty();
-    if (SSL_get_error(d_->ssl, r) != SSL_ERROR_WANT_READ) Fail("TLS handshake failed");
+    if (SSL_get_error(d_->ssl, r) != SSL_ERROR_WANT_READ) {
+      peer_not_tls_ = NotTlsReason(ERR_GET_REASON(ERR_peek_error()));
+      Fail("TLS handshake failed");
+    }
     if (!Pull(s, error)) {
       if (eof_ && !error) error = ws::kEConnReset;
       return false;

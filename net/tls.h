@@ -28,6 +28,9 @@ class TTlsFilter {
   // number when the connection failed (0 otherwise). A protocol failure
   // raises ESocketError.
   bool Handshake(TSocket s, int& error);
+  // After a failed handshake: the server answered with something other than
+  // TLS (plain text on the TLS port, say).
+  bool PeerNotTls() const { return peer_not_tls_; }
   // Raises ECertificateError when the server's certificate is refused.
   void Verify() const;
 
@@ -63,4 +66,5 @@ class TTlsFilter {
   std::string plain_;    // decrypted, not yet read
   int pending_plain_ = 0;
   bool eof_ = false;
+  bool peer_not_tls_ = false;
 };

@@ -252,6 +252,23 @@ RealSmtpServer::~RealSmtpServer() {
   }
 }
 
+void UseWinsock(std::function<void(TPosixWinsock&)> setup) {
+  Winsock().SetLoader([setup = std::move(setup)] {
+    auto layer = std::make_unique<TPosixWinsock>();
+    setup(*layer);
+    return layer;
+  });
+}
+
+void ResolveEveryNameToLoopback() {
+  UseWinsock([](TPosixWinsock& l) {
+    l.HostResolver = [](const std::string&, THostEnt& out) {
+      out.h_addr_list = {htonl(INADDR_LOOPBACK)};
+      return 0;
+    };
+  });
+}
+
 std::uint16_t ClosedPort() {
   std::uint16_t port = 0;
   ::close(BindLoopback(port));

@@ -26,6 +26,12 @@ void SpinFor(int ms);
 // A loopback port that nothing listens on: a connect there is refused.
 std::uint16_t ClosedPort();
 
+// The sockets made from now on (until NetTest's TearDown) use a POSIX layer
+// that `setup` adjusted, e.g. with a resolver of the test's own.
+void UseWinsock(std::function<void(TPosixWinsock&)> setup);
+// Every host name resolves to 127.0.0.1.
+void ResolveEveryNameToLoopback();
+
 // The server side of one connection, run by a ScriptedServer's thread.
 class Peer {
  public:

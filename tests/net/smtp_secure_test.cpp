@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "core/outbox.h"
 #include "mail/codecs.h"
 #include "net_support.h"
 #include "platform/errors.h"
@@ -126,8 +127,10 @@ TEST_F(SmtpSecureTest, EachRefusalSaysWhyAndSendsNothing) {
        [&](SmtpClient& c) { c.smtp.Fingerprint = other_fp; },
        "does not match the pinned fingerprint"},
       {{}, TSmtpSecurity::StartTls, nullptr, "The server does not offer STARTTLS"},
-      // TLS chosen for a server that answers in plain text.
-      {{}, TSmtpSecurity::Tls, nullptr, "TLS handshake failed"},
+      // TLS chosen for a server that answers in plain text: a setting to
+      // correct, not a failure to retry.
+      {{}, TSmtpSecurity::Tls, nullptr,
+       " does not speak TLS; check the port and the connection security"},
       // The server offers AUTH only inside TLS.
       {{"--auth", kUser + ":" + kSecret},
        TSmtpSecurity::None,
@@ -139,11 +142,63 @@ TEST_F(SmtpSecureTest, EachRefusalSaysWhyAndSendsNothing) {
     SmtpClient c(server.Address());
     Secure(c, k.security);
     if (k.change) k.change(c);
-    const std::string error = SendFailure<ESocketError>(c);
+    std::string error = "(sent)";
+    try {
+      c.smtp.Connect();
+      c.smtp.Send();
+    } catch (const ESocketError& e) {
+      error = e.what();
+      // Each is for the user to mend: the outbox would not retry it.
+      EXPECT_EQ(ClassifyFailure(e, c.smtp.DataSent()), TFailureKind::Permanent) << error;
+    }
+    EXPECT_FALSE(c.smtp.Connected());
     EXPECT_NE(error.find(k.expected), std::string::npos) << error;
     EXPECT_NE(c.log.find("Error " + error), std::string::npos) << c.log;
     EXPECT_FALSE(c.smtp.DataSent());
     EXPECT_TRUE(server.Messages().empty());
+  }
+}
+
+// Only a name among the certificate's alternative names counts, and a
+// wildcard must stand for a whole label.
+TEST_F(SmtpSecureTest, CertificateMustListTheServersName) {
+  ResolveEveryNameToLoopback();
+  struct Case {
+    const char* cert;
+    const char* host;
+    bool accepted;
+  };
+  for (const Case k : {Case{"cnonly", "localhost", false}, Case{"partial", "mail.example.net", false},
+                       Case{"wildcard", "mail.example.net", true}}) {
+    RealSmtpServer server(TlsServer("--tls", k.cert));
+    SmtpClient c(std::string(k.host) + ":" + std::to_string(server.port()));
+    Secure(c, TSmtpSecurity::Tls);
+    const std::string error = SendFailure<ECertificateError>(c);
+    SCOPED_TRACE(k.cert);
+    if (k.accepted) {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(server.Messages().size(), 1u);
+    } else {
+      EXPECT_NE(error.find("it names another server than " + std::string(k.host)),
+                std::string::npos)
+          << error;
+      EXPECT_TRUE(server.Messages().empty());
+    }
+  }
+}
+
+// With no port in the server's address, the security chooses the
+// submission port.
+TEST_F(SmtpSecureTest, SecurityWithoutAPortDialsTheSubmissionPort) {
+  for (const auto& [security, port] :
+       {std::pair{TSmtpSecurity::StartTls, 587}, std::pair{TSmtpSecurity::Tls, 465}}) {
+    SmtpClient c("127.0.0.1", 2);
+    Secure(c, security);
+    try {
+      c.smtp.Connect();
+    } catch (const EError&) {  // nothing is expected to listen there
+    }
+    EXPECT_EQ(c.smtp.Port, port);
   }
 }
 

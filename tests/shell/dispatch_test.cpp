@@ -288,7 +288,7 @@ TEST_F(DispatchTest, FailedSendShowsTheBoxWithTheErrorAndRecordsNothing) {
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1],
             "Error in Request Failed.77 with The last successful operation was <Openning>\n"
-            "[10061] Connection refused");
+            "[10061] Connection refused (127.0.0.1 port 1)");
   EXPECT_EQ(ui.calls.back(), "close");
   EXPECT_EQ(history.Count(), 0);
   EXPECT_FALSE(dispatcher.RequestBusy());
@@ -384,7 +384,8 @@ TEST_F(OutboxDispatchTest, WaitingRequestsFollowTheNextOneSentInTheirOrder) {
   ASSERT_EQ(outbox.Count(), 2);
   EXPECT_TRUE(ui.Has("notice:Request kept, will be sent later"));
   EXPECT_TRUE(boxes.empty());
-  EXPECT_EQ(Log().back(), "Request kept: [10061] Connection refused");
+  EXPECT_EQ(Log().back(), "Request kept: [10061] Connection refused (127.0.0.1 port " +
+                              settings.Smtp.substr(settings.Smtp.find(':') + 1) + ")");
   EXPECT_EQ(changes, 3);
 
   settings.Smtp = smtp.Address();

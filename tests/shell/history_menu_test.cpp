@@ -168,7 +168,8 @@ class HistoryMenuTest : public QObject {
     QCOMPARE(asked, 1);
     // Asked, then refused by the closed port: the password did not end it.
     QCOMPARE(s.f.errors.size(), std::size_t{2});
-    QVERIFY(QString::fromStdString(s.f.errors[0]).endsWith("\n[10061] Connection refused"));
+    QVERIFY(QString::fromStdString(s.f.errors[0])
+                .endsWith("\n[10061] Connection refused (127.0.0.1 port 1)"));
     QVERIFY(s.f.Log().find("typed pw") == std::string::npos);
   }
 
