@@ -304,7 +304,14 @@ void TmsSMTP::SendMail() {
   ReadReply();
   SendStream(*MessageStream, true);
   WriteLine("");
-  if (OnDataEnd) OnDataEnd(*this);
+  try {
+    if (OnDataEnd) OnDataEnd(*this);
+  } catch (...) {
+    // Inside the message a QUIT would be text: hang up, and the server
+    // drops what it has without its closing ".".
+    Close();
+    throw;
+  }
   // Set before the write: a "." cut off halfway may still have arrived.
   data_sent_ = true;
   WriteLine(".");

@@ -5,6 +5,9 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
+
 #include "mail/codecs.h"
 #include "net_support.h"
 #include "platform/errors.h"
@@ -156,6 +159,23 @@ TEST_F(SmtpScriptedTest, NoAnswerToQuitLeavesTheMessageAccepted) {
     EXPECT_NE(c.log.find("|MailSent|"), std::string::npos) << c.log;
     EXPECT_FALSE(c.smtp.Connected());
   }
+}
+
+// A message whose end cannot be recorded first never ends: the client hangs
+// up inside the data, at once, and the server drops it.
+TEST_F(SmtpScriptedTest, ARefusedDataEndHangsUpInsideTheMessage) {
+  ScriptedServer server([&server](Peer& p) { RunSmtp(p, server, "220 ready\r\n"); });
+  Client c(server.Address(), 30);
+  RequestMessage(c.message);
+  c.smtp.OnDataEnd = [](TagSocket&) { throw EFileError("disk full"); };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(c.smtp.Send(), EFileError);
+  server.Join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_FALSE(c.smtp.DataSent());
+  const auto lines = server.Lines();
+  EXPECT_TRUE(std::none_of(lines.begin(), lines.end(),
+                           [](const std::string& l) { return l.rfind("DATA:", 0) == 0; }));
 }
 
 // A final line may be the bare code, or the code and a space; only "-"
