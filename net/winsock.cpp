@@ -87,6 +87,8 @@ int Fail(int error) {
 }  // namespace
 
 int TWinsockLayer::getsockname(TSocket, TSockAddrIn*) { return Fail(10045); }
+int TWinsockLayer::getsockname(TSocket, TSockAddrIn6*) { return Fail(10045); }
+int TWinsockLayer::connect(TSocket, const TSockAddrIn6*, int) { return Fail(10045); }
 
 struct TPosixWinsock::Impl {
   struct Sock {
@@ -218,6 +220,34 @@ struct TPosixWinsock::Impl {
     }
   }
 
+  int Connect(TSocket s, const sockaddr* sa, socklen_t len) {
+    Sock* rec = Find(s);
+    if (!rec) return Fail(ws::kENotSock);
+    if (rec->state != Sock::kIdle) return Fail(ws::kEAlready);
+    if (::connect(rec->fd, sa, len) == 0) {
+      Connected(s, *rec);
+      return 0;
+    }
+    if (errno == EINPROGRESS) {
+      rec->state = Sock::kConnecting;
+      ArmWrite(s, *rec);
+      return Fail(ws::kEWouldBlock);
+    }
+    return Fail(ws::ErrorFromErrno(errno));
+  }
+
+  // The local end of socket `s` for getsockname into `name`.
+  int LocalEnd(TSocket s, const void* name, sockaddr_storage& sa) {
+    if (startups == 0) return Fail(ws::kNotInitialised);
+    Sock* rec = Find(s);
+    if (!rec) return Fail(ws::kENotSock);
+    if (!name) return Fail(ws::kEFault);
+    socklen_t len = sizeof sa;
+    if (::getsockname(rec->fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+      return Fail(ws::ErrorFromErrno(errno));
+    return 0;
+  }
+
   TAsyncHandle StartLookup(TNotifyWindow* wnd, unsigned msg, std::function<int(Lookup&)> work,
                            THostEnt* host_buf, TServEnt* serv_buf) {
     auto req = std::make_shared<Lookup>();
@@ -305,24 +335,25 @@ int TPosixWinsock::closesocket(TSocket s) {
 
 int TPosixWinsock::connect(TSocket s, const TSockAddrIn* name, int namelen) {
   if (d_->startups == 0) return Fail(ws::kNotInitialised);
-  Impl::Sock* rec = d_->Find(s);
-  if (!rec) return Fail(ws::kENotSock);
   if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return Fail(ws::kEFault);
-  if (rec->state != Impl::Sock::kIdle) return Fail(ws::kEAlready);
   sockaddr_in sa{};
   sa.sin_family = name->sin_family;
   sa.sin_port = name->sin_port;
   sa.sin_addr.s_addr = name->sin_addr;
-  if (::connect(rec->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
-    d_->Connected(s, *rec);
-    return 0;
-  }
-  if (errno == EINPROGRESS) {
-    rec->state = Impl::Sock::kConnecting;
-    d_->ArmWrite(s, *rec);
-    return Fail(ws::kEWouldBlock);
-  }
-  return Fail(ws::ErrorFromErrno(errno));
+  return d_->Connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+}
+
+int TPosixWinsock::connect(TSocket s, const TSockAddrIn6* name, int namelen) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn6))) return Fail(ws::kEFault);
+  if (name->sin6_family != ws::kAfInet6) return Fail(ws::kEAfNoSupport);
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_port = name->sin6_port;
+  sa.sin6_flowinfo = name->sin6_flowinfo;
+  std::memcpy(&sa.sin6_addr, name->sin6_addr.data(), 16);
+  sa.sin6_scope_id = name->sin6_scope_id;
+  return d_->Connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
 }
 
 std::uint16_t TPosixWinsock::htons(std::uint16_t hostshort) { return ::htons(hostshort); }
@@ -369,15 +400,15 @@ TSocket TPosixWinsock::socket(int af, int type, int protocol) {
     t_last_error = ws::kNotInitialised;
     return ws::kInvalidSocket;
   }
-  if (af != ws::kAfInet) {
-    t_last_error = 10047;
+  if (af != ws::kAfInet && af != ws::kAfInet6) {
+    t_last_error = ws::kEAfNoSupport;
     return ws::kInvalidSocket;
   }
   if (type != ws::kSockStream) {
     t_last_error = 10044;
     return ws::kInvalidSocket;
   }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+  int fd = ::socket(af == ws::kAfInet6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol);
   if (fd < 0) {
     t_last_error = ws::ErrorFromErrno(errno);
     return ws::kInvalidSocket;
@@ -503,16 +534,25 @@ int TPosixWinsock::WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, l
 }
 
 int TPosixWinsock::getsockname(TSocket s, TSockAddrIn* name) {
-  if (d_->startups == 0) return Fail(ws::kNotInitialised);
-  Impl::Sock* rec = d_->Find(s);
-  if (!rec) return Fail(ws::kENotSock);
-  if (!name) return Fail(ws::kEFault);
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getsockname(rec->fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-    return Fail(ws::ErrorFromErrno(errno));
-  name->sin_family = sa.sin_family;
-  name->sin_port = sa.sin_port;
-  name->sin_addr = sa.sin_addr.s_addr;
+  sockaddr_storage sa{};
+  if (d_->LocalEnd(s, name, sa) != 0) return ws::kSocketError;
+  if (sa.ss_family != AF_INET) return Fail(ws::kEFault);
+  const auto& in = reinterpret_cast<const sockaddr_in&>(sa);
+  name->sin_family = ws::kAfInet;
+  name->sin_port = in.sin_port;
+  name->sin_addr = in.sin_addr.s_addr;
+  return 0;
+}
+
+int TPosixWinsock::getsockname(TSocket s, TSockAddrIn6* name) {
+  sockaddr_storage sa{};
+  if (d_->LocalEnd(s, name, sa) != 0) return ws::kSocketError;
+  if (sa.ss_family != AF_INET6) return Fail(ws::kEFault);
+  const auto& in = reinterpret_cast<const sockaddr_in6&>(sa);
+  name->sin6_family = ws::kAfInet6;
+  name->sin6_port = in.sin6_port;
+  name->sin6_flowinfo = in.sin6_flowinfo;
+  std::memcpy(name->sin6_addr.data(), &in.sin6_addr, 16);
+  name->sin6_scope_id = in.sin6_scope_id;
   return 0;
 }

@@ -51,6 +51,9 @@ int TagWinsock::closesocket(TSocket s) { return Call("closesocket").closesocket(
 int TagWinsock::connect(TSocket s, const TSockAddrIn* name, int namelen) {
   return Call("connect").connect(s, name, namelen);
 }
+int TagWinsock::connect(TSocket s, const TSockAddrIn6* name, int namelen) {
+  return Call("connect").connect(s, name, namelen);
+}
 std::uint16_t TagWinsock::htons(std::uint16_t hostshort) { return Call("htons").htons(hostshort); }
 std::uint32_t TagWinsock::inet_addr(const char* cp) { return Call("inet_addr").inet_addr(cp); }
 int TagWinsock::recv(TSocket s, char* buf, int len, int flags) {
@@ -90,6 +93,11 @@ int TagWinsock::WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long
 }
 
 int TagWinsock::getsockname(TSocket s, TSockAddrIn* name) {
+  if (!Loaded()) throw EWinsockDLLError(MessageText(msg::kWinsockNotLoaded));
+  return layer_->getsockname(s, name);
+}
+
+int TagWinsock::getsockname(TSocket s, TSockAddrIn6* name) {
   if (!Loaded()) throw EWinsockDLLError(MessageText(msg::kWinsockNotLoaded));
   return layer_->getsockname(s, name);
 }
