@@ -101,9 +101,8 @@ void TConnectRace::OnEvent(std::uintptr_t socket, std::uint32_t lparam) {
 }
 
 bool TConnectRace::Done() const {
-  return winner_ != kNone ||
-         (!Untried() && std::all_of(attempts_.begin(), attempts_.end(),
-                                    [](const Attempt& a) { return a.failed; }));
+  return winner_ != kNone || (!Untried() && std::all_of(attempts_.begin(), attempts_.end(),
+                                                        [](const Attempt& a) { return a.failed; }));
 }
 
 TSocket TConnectRace::Winner() const {

@@ -29,9 +29,9 @@ std::string TIpAddress::Literal() const { return (v6 ? "[IPv6:" : "[") + Text() 
 bool TIpAddress::IsLoopback() const {
   if (!v6) return reinterpret_cast<const unsigned char*>(&v4)[0] == 127;
   static constexpr TIn6Addr kLoopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  const bool mapped = std::all_of(v6_addr.begin(), v6_addr.begin() + 10,
-                                  [](std::uint8_t b) { return b == 0; }) &&
-                      v6_addr[10] == 0xFF && v6_addr[11] == 0xFF;
+  const bool mapped =
+      std::all_of(v6_addr.begin(), v6_addr.begin() + 10, [](std::uint8_t b) { return b == 0; }) &&
+      v6_addr[10] == 0xFF && v6_addr[11] == 0xFF;
   return v6_addr == kLoopback || (mapped && v6_addr[12] == 127);
 }
 

@@ -99,7 +99,7 @@ class TagSocket {
   TSocket SocketHandle = ws::kInvalidSocket;
   TAsyncHandle AsyncHandle = 0;
   std::uint32_t RemoteAddress = 0;  // IPv4 only; 0 for an IPv6 server
-  std::string HostAddress;          // the address a name look-up gave
+  std::string HostAddress;          // after a look-up: the address dialled
   std::string LocalHostName;
   std::uint16_t Port = 0;
   int TimeLeft = 0;

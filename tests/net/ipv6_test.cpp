@@ -155,11 +155,11 @@ TEST(ServerSetting, BracketsSetAnIpv6AddressApartFromItsPort) {
     const char *server, *host, *port;
     bool has_port;
   };
-  for (const Case k : {Case{"[::1]:2525", "::1", "2525", true},
-                       Case{"[2001:db8::7]", "2001:db8::7", "", false},
-                       Case{"2001:db8::7", "2001:db8::7", "", false},
-                       Case{"mail.example:587", "mail.example", "587", true},
-                       Case{"192.0.2.7", "192.0.2.7", "", false}}) {
+  for (const Case k :
+       {Case{"[::1]:2525", "::1", "2525", true}, Case{"[2001:db8::7]", "2001:db8::7", "", false},
+        Case{"2001:db8::7", "2001:db8::7", "", false},
+        Case{"mail.example:587", "mail.example", "587", true},
+        Case{"192.0.2.7", "192.0.2.7", "", false}}) {
     const TServerParts parts = SplitServer(k.server);
     EXPECT_EQ(parts.host, k.host) << k.server;
     EXPECT_EQ(parts.port, k.port) << k.server;
@@ -172,11 +172,12 @@ TEST(DialOrder, Ipv6FirstThenTheFamiliesInTurn) {
   for (const char* a : {"192.0.2.1", "192.0.2.2", "192.0.2.3"})
     host.h_addr_list.push_back(inet_addr(a));
   for (std::uint8_t last : {1, 2})
-    host.h_addr6_list.push_back(TIn6Addr{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last});
+    host.h_addr6_list.push_back(
+        TIn6Addr{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last});
   std::vector<std::string> order;
   for (const TIpAddress& a : DialOrder(host)) order.push_back(a.Text());
-  EXPECT_EQ(order, (std::vector<std::string>{"2001:db8::1", "192.0.2.1", "2001:db8::2",
-                                             "192.0.2.2", "192.0.2.3"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"2001:db8::1", "192.0.2.1", "2001:db8::2", "192.0.2.2",
+                                             "192.0.2.3"}));
 }
 
 }  // namespace
