@@ -8,10 +8,6 @@
 
 namespace {
 
-bool IsLoopback(std::uint32_t net_order) {
-  return reinterpret_cast<const unsigned char*>(&net_order)[0] == 127;
-}
-
 bool HasCode(const std::string& reply, const char* code) { return reply.compare(0, 3, code) == 0; }
 
 // A reply may not grow without end: a broken or hostile server would fill
@@ -145,8 +141,8 @@ std::string TmsSMTP::HeloName() const {
   if (LocalHostName.find('.') != std::string::npos &&
       Winsock().inet_addr(LocalHostName.c_str()) == ws::kInaddrNone)
     return LocalHostName;
-  const std::uint32_t local = LocalAddress();
-  return local ? "[" + DottedAddress(local) + "]" : LocalHostName;
+  const std::optional<TIpAddress> local = LocalIpAddress();
+  return local ? local->Literal() : LocalHostName;
 }
 
 void TmsSMTP::Helo() {
@@ -174,7 +170,9 @@ void TmsSMTP::Ehlo() {
 void TmsSMTP::Login() {
   ConnectSocket();
   extensions_ = {};
-  const TTlsConfig tls{Server.substr(0, Server.find(':')), CAFile, Fingerprint};
+  // An IPv6 server is checked against the certificate's IP addresses
+  // without the brackets of the setting.
+  const TTlsConfig tls{SplitServer(Server).host, CAFile, Fingerprint};
   if (Security == TSmtpSecurity::Tls) StartTls(tls);
   ReadReply();
   // Only the extended greeting can learn whether the server takes
@@ -197,7 +195,7 @@ void TmsSMTP::Login() {
 }
 
 void TmsSMTP::Authenticate() {
-  if (!Secure() && !IsLoopback(RemoteAddress))
+  if (!Secure() && !PeerAddress().IsLoopback())
     RaiseText("The password is sent only over an encrypted connection: choose STARTTLS or TLS");
   std::string why;
   const std::string mechanism = ChooseAuthMechanism(extensions_, AuthMechanism, why);

@@ -60,7 +60,8 @@ class TmsSMTP : public TmsMailBase {
   bool DataSent() const { return data_sent_; }
   bool DataAccepted() const { return data_accepted_; }
   // The argument of HELO and EHLO: the host's name when it is fully
-  // qualified, else the local address as a literal ("[192.0.2.7]").
+  // qualified, else the local address as a literal ("[192.0.2.7]",
+  // "[IPv6:2001:db8::7]").
   std::string HeloName() const;
 
   std::unique_ptr<TTempFileStream> MessageStream;

@@ -1,7 +1,6 @@
 #include "net/socket.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -11,24 +10,11 @@
 #include <QCoreApplication>
 
 #include "mail/headers.h"
+#include "net/connect_race.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 
 namespace {
-
-constexpr std::size_t kMaxHost = 127;
-constexpr std::size_t kMaxService = 63;
-
-// The whole text as a decimal integer, else 0 (a port of "25x" is no port).
-std::int32_t StrToIntDef(const std::string& text) {
-  std::int32_t value = 0;
-  const char* first = text.data();
-  const char* last = text.data() + text.size();
-  if (first != last && *first == '+') ++first;
-  auto [ptr, ec] = std::from_chars(first, last, value);
-  if (ec != std::errc() || ptr != last || first == last) return 0;
-  return value;
-}
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -42,12 +28,6 @@ int Percent(std::int64_t pos, std::int64_t size) {
 }
 
 }  // namespace
-
-std::string DottedAddress(std::uint32_t net_order) {
-  const auto* b = reinterpret_cast<const unsigned char*>(&net_order);
-  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-         std::to_string(b[3]);
-}
 
 TRasLink::~TRasLink() {
   for (TagSocket* s : linked_) s->ras_ = nullptr;
@@ -69,6 +49,7 @@ TagSocket::~TagSocket() {
     } catch (const EError&) {
     }
   }
+  race_.reset();
   notify_window_.reset();
   // Close what is still open here rather than leave it to the last cleanup,
   // which another socket may hold off.
@@ -227,10 +208,6 @@ void TagSocket::RaiseSocketError(std::uint16_t code) {
   RaiseText(MessageText(code));
 }
 
-std::string TagSocket::PeerName() const {
-  return Server.substr(0, Server.find(':')) + " port " + std::to_string(Port);
-}
-
 void TagSocket::RaiseTimedOut() {
   StopTimer();
   std::string msg = MessageText(msg::kTimedOut);
@@ -279,117 +256,6 @@ void TagSocket::Open() {
     if (ras_) ras_->Cancel();
     throw;
   }
-}
-
-void TagSocket::OpenSocket() {
-  if (OnOpen) OnOpen(*this);
-  // The protocol log holds the last connection's dialogue only, so that it
-  // stays small however long the program runs; the next line starts it anew.
-  ProtocolLog.clear();
-  log_file_.reset();
-  log_file_name_.clear();
-  if (Server.empty()) RaiseSocketError(msg::kServerRequired);
-  CheckLineSafe(Server);
-  TagWinsock& w = Winsock();
-  if (w.WSAStartup(0x0101, &wsa_data_) != 0) RaiseSocketError(msg::kInvalidWinsockVersion);
-  ++StartupCount;
-
-  const std::size_t colon = Server.find(':');
-  std::string host = Server.substr(0, std::min(colon, kMaxHost));
-  char name[512] = {};
-  if (w.gethostname(name, sizeof name) == 0)
-    LocalHostName = name;
-  else
-    LocalHostName = host;
-
-  RemoteAddress = w.inet_addr(host.c_str());
-  if (RemoteAddress == ws::kInaddrNone) {
-    HostResolved = false;
-    host_ent_ = THostEnt{};
-    AsyncHandle =
-        w.WSAAsyncGetHostByName(notify_window_.get(), kHostLookupDone, host.c_str(), &host_ent_);
-    if (AsyncHandle == 0) RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
-    StartTimer();
-    WaitFor([this] { return HostResolved || Canceled || TimedOut; });
-    StopTimer();
-    AsyncHandle = 0;
-    if (HostResolved && AsyncFailed) RaiseSocketError(AsyncError);
-    if (TimedOut) RaiseTimedOut();
-    if (Canceled) RaiseCanceled();
-    PumpOnce();
-    if (host_ent_.h_addr_list.empty()) RaiseSocketError(msg::kErrorResolvingHost);
-    HostAddress = DottedAddress(host_ent_.h_addr_list.front());
-    RemoteAddress = w.inet_addr(HostAddress.c_str());
-    if (RemoteAddress == ws::kInaddrNone) RaiseSocketError(msg::kErrorResolvingHost);
-  }
-
-  const std::int32_t port = colon == std::string::npos ? 0 : StrToIntDef(Server.substr(colon + 1));
-  if ((port & 0xFFFF) != 0) {
-    Port = static_cast<std::uint16_t>(port & 0xFFFF);
-  } else if (ImpliedPort() != 0) {
-    Port = ImpliedPort();
-  } else {
-    if (ServiceName.empty()) RaiseSocketError(msg::kServiceNameRequired);
-    if (Canceled) RaiseCanceled();
-    const std::string service = ServiceName.substr(0, kMaxService);
-    ServiceResolved = false;
-    serv_ent_ = TServEnt{};
-    AsyncHandle = w.WSAAsyncGetServByName(notify_window_.get(), kServiceLookupDone, service.c_str(),
-                                          "tcp", &serv_ent_);
-    if (AsyncHandle == 0) {
-      Port = DefaultPort;
-    } else {
-      StartTimer();
-      WaitFor([this] { return ServiceResolved || Canceled || TimedOut; });
-      StopTimer();
-      AsyncHandle = 0;
-      if ((ServiceResolved && AsyncFailed) || TimedOut) {
-        // A time-out is not raised here: it stays set and ends the connect.
-        Port = DefaultPort;
-      } else if (Canceled) {
-        RaiseCanceled();
-      } else {
-        Port = static_cast<std::uint16_t>((serv_ent_.s_port >> 8) | (serv_ent_.s_port << 8));
-      }
-    }
-  }
-
-  SocketHandle = w.socket(ws::kAfInet, ws::kSockStream, 0);
-  if (SocketHandle == ws::kInvalidSocket)
-    RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
-}
-
-void TagSocket::ConnectSocket() {
-  if (Canceled) RaiseCanceled();
-  TagWinsock& w = Winsock();
-  TSockAddrIn addr;
-  addr.sin_family = ws::kAfInet;
-  addr.sin_port = w.htons(Port);
-  addr.sin_addr = RemoteAddress;
-  if (w.WSAAsyncSelect(SocketHandle, notify_window_.get(), kSocketEvent,
-                       ws::kFdRead | ws::kFdWrite | ws::kFdConnect | ws::kFdClose) ==
-      ws::kSocketError)
-    RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
-  // A failed service look-up may have left these set; they belong to it.
-  ConnectDone = false;
-  AsyncFailed = false;
-  StartTimer();
-  // A failed connect says where it went: the settings may name another
-  // server or port than the user thinks.
-  const auto raise_connect = [this](int error) {
-    if (error != 0) RaiseText(MessageText(error) + " (" + PeerName() + ")");
-  };
-  if (w.connect(SocketHandle, &addr, sizeof addr) == ws::kSocketError) {
-    int error = w.WSAGetLastError();
-    if (error != ws::kEWouldBlock) raise_connect(error);
-  }
-  // A refused connect ends the wait at once with its own error.
-  WaitFor([this] { return ConnectDone || Canceled || TimedOut || AsyncFailed; });
-  StopTimer();
-  if (Canceled) RaiseCanceled();
-  if (TimedOut) RaiseTimedOut();
-  if (!ConnectDone && AsyncFailed) raise_connect(AsyncError);
-  if (OnConnected) OnConnected(*this);
 }
 
 void TagSocket::ReadLine(std::string& line) {
@@ -553,6 +419,7 @@ void TagSocket::SendStream(TStream& stream, bool dot_stuff) {
 }
 
 void TagSocket::Close() {
+  race_.reset();
   if (Connected()) {
     if (OnClosing) OnClosing(*this);
     TSocket s = SocketHandle;

@@ -7,18 +7,19 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QTimer>
 
 #include "mail/streams.h"
+#include "net/ip_address.h"
 #include "net/raslink.h"
 #include "net/tls.h"
 #include "net/winsock.h"
 
-// An IPv4 address in network order as dotted decimal text.
-std::string DottedAddress(std::uint32_t net_order);
+class TConnectRace;
 
 class TagSocket {
  public:
@@ -50,8 +51,13 @@ class TagSocket {
   bool Connected() const { return SocketHandle != ws::kInvalidSocket; }
   // Whether the connection runs inside TLS.
   bool Secure() const { return tls_ != nullptr; }
-  // The local end's IPv4 address in network order; 0 when unknown.
+  // The local end's IPv4 address in network order; 0 when unknown or IPv6.
   std::uint32_t LocalAddress() const;
+  // The local end's address of either family; nullopt when unknown.
+  std::optional<TIpAddress> LocalIpAddress() const;
+  // The server's address: the first to dial after Open, the one that
+  // answered once connected.
+  const TIpAddress& PeerAddress() const { return peer_; }
 
   virtual void Reset();
   virtual void CheckReply(const std::string& line) = 0;
@@ -92,8 +98,8 @@ class TagSocket {
   // State, readable for protocol classes and tests.
   TSocket SocketHandle = ws::kInvalidSocket;
   TAsyncHandle AsyncHandle = 0;
-  std::uint32_t RemoteAddress = 0;
-  std::string HostAddress;
+  std::uint32_t RemoteAddress = 0;  // IPv4 only; 0 for an IPv6 server
+  std::string HostAddress;          // after a look-up: the address dialled
   std::string LocalHostName;
   std::uint16_t Port = 0;
   int TimeLeft = 0;
@@ -155,6 +161,15 @@ class TagSocket {
   void TimerTick();
   void Log(const std::string& line);
   void OpenSocket();
+  // The addresses to dial, from an address in `host` or a look-up.
+  void ResolveHost(const std::string& host);
+  void LookUpHost(const std::string& host);
+  void ResolvePort(const TServerParts& parts);
+  // The socket for the first address whose family the system has.
+  void OpenFirstSocket();
+  // Takes the race's winner as the connection; closes the first socket
+  // when another one won.
+  void AdoptWinner();
   // recv and send through TLS when it runs; -1 with `error` set on failure.
   int Recv(char* buf, int len, bool peek, int& error);
   int Send(const char* buf, int len, int& error);
@@ -168,6 +183,10 @@ class TagSocket {
   TWSAData wsa_data_;
   THostEnt host_ent_;
   TServEnt serv_ent_;
+  std::vector<TIpAddress> addresses_;  // in dialling order
+  TIpAddress peer_;
+  bool looked_up_ = false;
+  std::unique_ptr<TConnectRace> race_;  // while ConnectSocket runs
   std::unique_ptr<TNotifyWindow> notify_window_;
   std::unique_ptr<QTimer> timer_;
   std::int64_t deadline_ms_ = -1;  // on the monotonic clock; -1: none

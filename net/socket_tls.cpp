@@ -33,12 +33,6 @@ int TagSocket::Send(const char* buf, int len, int& error) {
   return n;
 }
 
-std::uint32_t TagSocket::LocalAddress() const {
-  TSockAddrIn addr;
-  if (!Connected() || Winsock().getsockname(SocketHandle, &addr) != 0) return 0;
-  return addr.sin_addr;
-}
-
 void TagSocket::StartTls(const TTlsConfig& config) {
   if (!Connected()) RaiseSocketError(msg::kNotConnected);
   try {

@@ -1,7 +1,8 @@
+// The POSIX layer: sockets behind Winsock's operations, their events on Qt
+// socket notifiers, look-ups on worker threads.
 #include <arpa/inet.h>
 
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -19,137 +20,6 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QSocketNotifier>
-
-#include "platform/errors.h"
-#include "platform/messages.h"
-
-namespace ws {
-
-int ErrorFromErrno(int error) {
-  switch (error) {
-    case EINTR:
-      return 10004;
-    case EBADF:
-      return 10009;
-    case EACCES:
-      return 10013;
-    case EFAULT:
-      return 10014;
-    case EINVAL:
-      return 10022;
-    case EMFILE:
-      return 10024;
-    case EAGAIN:
-      return 10035;
-    case EINPROGRESS:
-      return 10036;
-    case EALREADY:
-      return 10037;
-    case ENOTSOCK:
-      return 10038;
-    case EDESTADDRREQ:
-      return 10039;
-    case EMSGSIZE:
-      return 10040;
-    case EPROTOTYPE:
-      return 10041;
-    case ENOPROTOOPT:
-      return 10042;
-    case EPROTONOSUPPORT:
-      return 10043;
-    case ESOCKTNOSUPPORT:
-      return 10044;
-    case EOPNOTSUPP:
-      return 10045;
-    case EPFNOSUPPORT:
-      return 10046;
-    case EAFNOSUPPORT:
-      return 10047;
-    case EADDRINUSE:
-      return 10048;
-    case EADDRNOTAVAIL:
-      return 10049;
-    case ENETDOWN:
-      return 10050;
-    case ENETUNREACH:
-      return 10051;
-    case ENETRESET:
-      return 10052;
-    case ECONNABORTED:
-      return 10053;
-    case ECONNRESET:
-      return 10054;
-    case ENOBUFS:
-      return 10055;
-    case EISCONN:
-      return 10056;
-    case ENOTCONN:
-      return 10057;
-    case ESHUTDOWN:
-      return 10058;
-    case EPIPE:
-      return 10058;
-    case ETOOMANYREFS:
-      return 10059;
-    case ETIMEDOUT:
-      return 10060;
-    case ECONNREFUSED:
-      return 10061;
-    case ELOOP:
-      return 10062;
-    case ENAMETOOLONG:
-      return 10063;
-    case EHOSTDOWN:
-      return 10064;
-    case EHOSTUNREACH:
-      return 10065;
-    case ENOTEMPTY:
-      return 10066;
-    case EUSERS:
-      return 10068;
-    case EDQUOT:
-      return 10069;
-    case ESTALE:
-      return 10070;
-    case EREMOTE:
-      return 10071;
-    case ENOMEM:
-      return 10055;
-    default:
-      return 20000 + error;
-  }
-}
-
-int ErrorFromResolver(int gai_error, int saved_errno) {
-  switch (gai_error) {
-    case 0:
-      return 0;
-    case EAI_NONAME:
-      return kHostNotFound;
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-      return kNoData;
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-      return kNoData;
-#endif
-    case EAI_AGAIN:
-      return kTryAgain;
-    case EAI_FAIL:
-      return kNoRecovery;
-    case EAI_MEMORY:
-      return kENoBufs;
-    case EAI_SERVICE:
-      return kNoData;
-    case EAI_SYSTEM:
-      return ErrorFromErrno(saved_errno);
-    default:
-      return kNoRecovery;
-  }
-}
-
-}  // namespace ws
 
 // ---------------------------------------------------------------------------
 // Notify windows. Worker threads post only to windows that still exist; the
@@ -217,6 +87,8 @@ int Fail(int error) {
 }  // namespace
 
 int TWinsockLayer::getsockname(TSocket, TSockAddrIn*) { return Fail(10045); }
+int TWinsockLayer::getsockname(TSocket, TSockAddrIn6*) { return Fail(10045); }
+int TWinsockLayer::connect(TSocket, const TSockAddrIn6*, int) { return Fail(10045); }
 
 struct TPosixWinsock::Impl {
   struct Sock {
@@ -348,6 +220,34 @@ struct TPosixWinsock::Impl {
     }
   }
 
+  int Connect(TSocket s, const sockaddr* sa, socklen_t len) {
+    Sock* rec = Find(s);
+    if (!rec) return Fail(ws::kENotSock);
+    if (rec->state != Sock::kIdle) return Fail(ws::kEAlready);
+    if (::connect(rec->fd, sa, len) == 0) {
+      Connected(s, *rec);
+      return 0;
+    }
+    if (errno == EINPROGRESS) {
+      rec->state = Sock::kConnecting;
+      ArmWrite(s, *rec);
+      return Fail(ws::kEWouldBlock);
+    }
+    return Fail(ws::ErrorFromErrno(errno));
+  }
+
+  // The local end of socket `s` for getsockname into `name`.
+  int LocalEnd(TSocket s, const void* name, sockaddr_storage& sa) {
+    if (startups == 0) return Fail(ws::kNotInitialised);
+    Sock* rec = Find(s);
+    if (!rec) return Fail(ws::kENotSock);
+    if (!name) return Fail(ws::kEFault);
+    socklen_t len = sizeof sa;
+    if (::getsockname(rec->fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+      return Fail(ws::ErrorFromErrno(errno));
+    return 0;
+  }
+
   TAsyncHandle StartLookup(TNotifyWindow* wnd, unsigned msg, std::function<int(Lookup&)> work,
                            THostEnt* host_buf, TServEnt* serv_buf) {
     auto req = std::make_shared<Lookup>();
@@ -424,40 +324,6 @@ TPosixWinsock::~TPosixWinsock() {
 std::size_t TPosixWinsock::OpenSockets() const { return d_->sockets.size(); }
 std::size_t TPosixWinsock::PendingLookups() const { return d_->lookups.size(); }
 
-int TPosixWinsock::SystemResolveHost(const std::string& name, THostEnt& result) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_CANONNAME;
-  addrinfo* list = nullptr;
-  int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
-  if (rc != 0) return ws::ErrorFromResolver(rc, errno);
-  result.h_name = list->ai_canonname ? list->ai_canonname : name;
-  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
-    if (ai->ai_family != AF_INET) continue;
-    std::uint32_t a = reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
-    if (std::find(result.h_addr_list.begin(), result.h_addr_list.end(), a) ==
-        result.h_addr_list.end())
-      result.h_addr_list.push_back(a);
-  }
-  ::freeaddrinfo(list);
-  return result.h_addr_list.empty() ? ws::kNoData : 0;
-}
-
-int TPosixWinsock::SystemResolveService(const std::string& name, const std::string& proto,
-                                        TServEnt& result) {
-  servent entry{};
-  servent* found = nullptr;
-  char buf[1024];
-  if (::getservbyname_r(name.c_str(), proto.c_str(), &entry, buf, sizeof buf, &found) != 0 ||
-      !found)
-    return ws::kNoData;
-  result.s_name = found->s_name;
-  result.s_port = static_cast<std::uint16_t>(found->s_port);
-  result.s_proto = found->s_proto;
-  return 0;
-}
-
 int TPosixWinsock::closesocket(TSocket s) {
   if (d_->startups == 0) return Fail(ws::kNotInitialised);
   auto it = d_->sockets.find(s);
@@ -469,24 +335,25 @@ int TPosixWinsock::closesocket(TSocket s) {
 
 int TPosixWinsock::connect(TSocket s, const TSockAddrIn* name, int namelen) {
   if (d_->startups == 0) return Fail(ws::kNotInitialised);
-  Impl::Sock* rec = d_->Find(s);
-  if (!rec) return Fail(ws::kENotSock);
   if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return Fail(ws::kEFault);
-  if (rec->state != Impl::Sock::kIdle) return Fail(ws::kEAlready);
   sockaddr_in sa{};
   sa.sin_family = name->sin_family;
   sa.sin_port = name->sin_port;
   sa.sin_addr.s_addr = name->sin_addr;
-  if (::connect(rec->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
-    d_->Connected(s, *rec);
-    return 0;
-  }
-  if (errno == EINPROGRESS) {
-    rec->state = Impl::Sock::kConnecting;
-    d_->ArmWrite(s, *rec);
-    return Fail(ws::kEWouldBlock);
-  }
-  return Fail(ws::ErrorFromErrno(errno));
+  return d_->Connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+}
+
+int TPosixWinsock::connect(TSocket s, const TSockAddrIn6* name, int namelen) {
+  if (d_->startups == 0) return Fail(ws::kNotInitialised);
+  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn6))) return Fail(ws::kEFault);
+  if (name->sin6_family != ws::kAfInet6) return Fail(ws::kEAfNoSupport);
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_port = name->sin6_port;
+  sa.sin6_flowinfo = name->sin6_flowinfo;
+  std::memcpy(&sa.sin6_addr, name->sin6_addr.data(), 16);
+  sa.sin6_scope_id = name->sin6_scope_id;
+  return d_->Connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
 }
 
 std::uint16_t TPosixWinsock::htons(std::uint16_t hostshort) { return ::htons(hostshort); }
@@ -533,15 +400,15 @@ TSocket TPosixWinsock::socket(int af, int type, int protocol) {
     t_last_error = ws::kNotInitialised;
     return ws::kInvalidSocket;
   }
-  if (af != ws::kAfInet) {
-    t_last_error = 10047;
+  if (af != ws::kAfInet && af != ws::kAfInet6) {
+    t_last_error = ws::kEAfNoSupport;
     return ws::kInvalidSocket;
   }
   if (type != ws::kSockStream) {
     t_last_error = 10044;
     return ws::kInvalidSocket;
   }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+  int fd = ::socket(af == ws::kAfInet6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol);
   if (fd < 0) {
     t_last_error = ws::ErrorFromErrno(errno);
     return ws::kInvalidSocket;
@@ -667,115 +534,25 @@ int TPosixWinsock::WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, l
 }
 
 int TPosixWinsock::getsockname(TSocket s, TSockAddrIn* name) {
-  if (d_->startups == 0) return Fail(ws::kNotInitialised);
-  Impl::Sock* rec = d_->Find(s);
-  if (!rec) return Fail(ws::kENotSock);
-  if (!name) return Fail(ws::kEFault);
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getsockname(rec->fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-    return Fail(ws::ErrorFromErrno(errno));
-  name->sin_family = sa.sin_family;
-  name->sin_port = sa.sin_port;
-  name->sin_addr = sa.sin_addr.s_addr;
+  sockaddr_storage sa{};
+  if (d_->LocalEnd(s, name, sa) != 0) return ws::kSocketError;
+  if (sa.ss_family != AF_INET) return Fail(ws::kEFault);
+  const auto& in = reinterpret_cast<const sockaddr_in&>(sa);
+  name->sin_family = ws::kAfInet;
+  name->sin_port = in.sin_port;
+  name->sin_addr = in.sin_addr.s_addr;
   return 0;
 }
 
-// ---------------------------------------------------------------------------
-// The binding.
-
-TagWinsock::TagWinsock() = default;
-
-TagWinsock::~TagWinsock() { Unload(); }
-
-void TagWinsock::Load() {
-  std::unique_ptr<TWinsockLayer> layer = loader_ ? loader_() : std::make_unique<TPosixWinsock>();
-  if (!layer) {
-    layer_.reset();
-    throw EWinsockDLLError(MessageText(msg::kWinsockNotFound));
-  }
-  layer_ = std::move(layer);
-}
-
-void TagWinsock::Unload() {
-  layer_.reset();
-  users_ = 0;
-}
-
-void TagWinsock::Acquire() {
-  if (!Loaded()) Load();
-  ++users_;
-}
-
-void TagWinsock::Release() {
-  if (users_ > 0 && --users_ == 0) Unload();
-}
-
-void TagWinsock::SetLoader(TLoader loader) { loader_ = std::move(loader); }
-
-void TagWinsock::GetProc(std::string_view name) const {
-  if (!Loaded()) throw EWinsockDLLError(MessageText(msg::kWinsockNotLoaded));
-  if (!layer_->Exports(name)) {
-    std::string text = MessageText(msg::kFunctionNotFound);
-    auto at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, name);
-    throw EWinsockDLLError(text);
-  }
-}
-
-TWinsockLayer& TagWinsock::Call(std::string_view name) const {
-  GetProc(name);
-  return *layer_;
-}
-
-int TagWinsock::closesocket(TSocket s) { return Call("closesocket").closesocket(s); }
-int TagWinsock::connect(TSocket s, const TSockAddrIn* name, int namelen) {
-  return Call("connect").connect(s, name, namelen);
-}
-std::uint16_t TagWinsock::htons(std::uint16_t hostshort) { return Call("htons").htons(hostshort); }
-std::uint32_t TagWinsock::inet_addr(const char* cp) { return Call("inet_addr").inet_addr(cp); }
-int TagWinsock::recv(TSocket s, char* buf, int len, int flags) {
-  return Call("recv").recv(s, buf, len, flags);
-}
-int TagWinsock::send(TSocket s, const char* buf, int len, int flags) {
-  return Call("send").send(s, buf, len, flags);
-}
-TSocket TagWinsock::socket(int af, int type, int protocol) {
-  return Call("socket").socket(af, type, protocol);
-}
-int TagWinsock::gethostname(char* name, int namelen) {
-  return Call("gethostname").gethostname(name, namelen);
-}
-int TagWinsock::WSAStartup(std::uint16_t version, TWSAData* data) {
-  return Call("WSAStartup").WSAStartup(version, data);
-}
-int TagWinsock::WSACleanup() { return Call("WSACleanup").WSACleanup(); }
-int TagWinsock::WSAGetLastError() { return Call("WSAGetLastError").WSAGetLastError(); }
-bool TagWinsock::WSAIsBlocking() { return Call("WSAIsBlocking").WSAIsBlocking(); }
-int TagWinsock::WSACancelBlockingCall() {
-  return Call("WSACancelBlockingCall").WSACancelBlockingCall();
-}
-TAsyncHandle TagWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg, const char* name,
-                                               const char* proto, TServEnt* buf) {
-  return Call("WSAAsyncGetServByName").WSAAsyncGetServByName(wnd, msg, name, proto, buf);
-}
-TAsyncHandle TagWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg, const char* name,
-                                               THostEnt* buf) {
-  return Call("WSAAsyncGetHostByName").WSAAsyncGetHostByName(wnd, msg, name, buf);
-}
-int TagWinsock::WSACancelAsyncRequest(TAsyncHandle handle) {
-  return Call("WSACancelAsyncRequest").WSACancelAsyncRequest(handle);
-}
-int TagWinsock::WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) {
-  return Call("WSAAsyncSelect").WSAAsyncSelect(s, wnd, msg, events);
-}
-
-int TagWinsock::getsockname(TSocket s, TSockAddrIn* name) {
-  if (!Loaded()) throw EWinsockDLLError(MessageText(msg::kWinsockNotLoaded));
-  return layer_->getsockname(s, name);
-}
-
-TagWinsock& Winsock() {
-  static TagWinsock binding;
-  return binding;
+int TPosixWinsock::getsockname(TSocket s, TSockAddrIn6* name) {
+  sockaddr_storage sa{};
+  if (d_->LocalEnd(s, name, sa) != 0) return ws::kSocketError;
+  if (sa.ss_family != AF_INET6) return Fail(ws::kEFault);
+  const auto& in = reinterpret_cast<const sockaddr_in6&>(sa);
+  name->sin6_family = ws::kAfInet6;
+  name->sin6_port = in.sin6_port;
+  name->sin6_flowinfo = in.sin6_flowinfo;
+  std::memcpy(name->sin6_addr.data(), &in.sin6_addr, 16);
+  name->sin6_scope_id = in.sin6_scope_id;
+  return 0;
 }

@@ -4,6 +4,7 @@
 // of the GUI thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,12 +25,15 @@
 
 using TSocket = std::uintptr_t;
 using TAsyncHandle = std::uintptr_t;
+// An IPv6 address, its 16 bytes in network order.
+using TIn6Addr = std::array<std::uint8_t, 16>;
 
 namespace ws {
 inline constexpr TSocket kInvalidSocket = ~TSocket{0};
 inline constexpr int kSocketError = -1;
 inline constexpr std::uint32_t kInaddrNone = 0xFFFFFFFFu;
 inline constexpr std::uint16_t kAfInet = 2;
+inline constexpr std::uint16_t kAfInet6 = 23;
 inline constexpr int kSockStream = 1;
 inline constexpr int kMsgPeek = 2;
 
@@ -48,6 +52,7 @@ inline constexpr int kEWouldBlock = 10035;
 inline constexpr int kEAlready = 10037;
 inline constexpr int kENotSock = 10038;
 inline constexpr int kEMsgSize = 10040;
+inline constexpr int kEAfNoSupport = 10047;
 inline constexpr int kENoBufs = 10055;
 inline constexpr int kEConnAborted = 10053;
 inline constexpr int kEConnReset = 10054;
@@ -73,6 +78,11 @@ constexpr std::uint32_t MakeSelectReply(std::uint16_t event, std::uint16_t error
 int ErrorFromErrno(int error);
 // Maps a getaddrinfo result (with the errno of EAI_SYSTEM) onto Winsock.
 int ErrorFromResolver(int gai_error, int saved_errno);
+
+// IPv6 text and bytes as inet_pton and inet_ntop give them. Pure
+// conversions: they need no layer. A zone ("fe80::1%eth0") gives its scope.
+bool ParseIpv6(const std::string& text, TIn6Addr& addr, std::uint32_t& scope_id);
+std::string Ipv6Text(const TIn6Addr& addr);
 }  // namespace ws
 
 struct TWSAData {
@@ -88,11 +98,21 @@ struct TSockAddrIn {
   std::uint32_t sin_addr = 0;  // network order
 };
 
+// Winsock 2's SOCKADDR_IN6.
+struct TSockAddrIn6 {
+  std::uint16_t sin6_family = 0;
+  std::uint16_t sin6_port = 0;  // network order
+  std::uint32_t sin6_flowinfo = 0;
+  TIn6Addr sin6_addr{};
+  std::uint32_t sin6_scope_id = 0;
+};
+
 // Result records of the asynchronous look-ups; the layer fills them on the
 // GUI thread just before the completion is delivered.
 struct THostEnt {
   std::string h_name;
   std::vector<std::uint32_t> h_addr_list;  // IPv4, network order
+  std::vector<TIn6Addr> h_addr6_list;      // IPv6, in the resolver's order
 };
 
 struct TServEnt {
@@ -143,9 +163,12 @@ class TWinsockLayer {
                                              THostEnt* buf) = 0;
   virtual int WSACancelAsyncRequest(TAsyncHandle handle) = 0;
   virtual int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) = 0;
-  // Beyond the seventeen: the local end of a connection. A layer without it
-  // fails with WSAEOPNOTSUPP.
+  // Beyond the seventeen: the local end of a connection (WSAEFAULT when the
+  // record is of the other family), and connect to an IPv6 address. A layer
+  // without them fails with WSAEOPNOTSUPP.
   virtual int getsockname(TSocket s, TSockAddrIn* name);
+  virtual int getsockname(TSocket s, TSockAddrIn6* name);
+  virtual int connect(TSocket s, const TSockAddrIn6* name, int namelen);
 };
 
 // The names of the seventeen operations, in their fixed order.
@@ -189,6 +212,8 @@ class TPosixWinsock : public TWinsockLayer {
   int WSACancelAsyncRequest(TAsyncHandle handle) override;
   int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) override;
   int getsockname(TSocket s, TSockAddrIn* name) override;
+  int getsockname(TSocket s, TSockAddrIn6* name) override;
+  int connect(TSocket s, const TSockAddrIn6* name, int namelen) override;
 
   // Open sockets and pending look-ups, for tests that check nothing leaks.
   std::size_t OpenSockets() const;
@@ -229,6 +254,7 @@ class TagWinsock {
 
   int closesocket(TSocket s);
   int connect(TSocket s, const TSockAddrIn* name, int namelen);
+  int connect(TSocket s, const TSockAddrIn6* name, int namelen);
   std::uint16_t htons(std::uint16_t hostshort);
   std::uint32_t inet_addr(const char* cp);
   int recv(TSocket s, char* buf, int len, int flags);
@@ -247,6 +273,7 @@ class TagWinsock {
   int WSACancelAsyncRequest(TAsyncHandle handle);
   int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events);
   int getsockname(TSocket s, TSockAddrIn* name);
+  int getsockname(TSocket s, TSockAddrIn6* name);
 
   // Decoders of a notification's message parameter.
   static std::uint16_t WSAGetAsyncError(std::uint32_t lparam) { return lparam >> 16; }

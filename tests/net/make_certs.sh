@@ -1,6 +1,6 @@
 #!/bin/sh
 # Makes the TLS test certificates in folder $1: a CA (ca.pem), a server
-# certificate for 127.0.0.1 and localhost (server), one for another name
+# certificate for 127.0.0.1, ::1 and localhost (server), one for another name
 # (other), an expired one (expired), one that names localhost only in its
 # subject (cnonly), one for "m*.example.net" (partial) and one for
 # "*.example.net" (wildcard), each as NAME.pem and NAME.key, and the SHA-256
@@ -35,7 +35,7 @@ cert() {  # name, common name, subjectAltName (may be empty), then optional star
   # shellcheck disable=SC2086
   o ca -batch -config ca.cnf -notext $dates -in "$1.csr" -out "$1.pem"
 }
-cert server localhost "IP:127.0.0.1,DNS:localhost"
+cert server localhost "IP:127.0.0.1,IP:::1,DNS:localhost"
 cert other mail.example.net "DNS:mail.example.net"
 cert expired localhost "IP:127.0.0.1,DNS:localhost" 20200101000000Z 20200201000000Z
 cert cnonly localhost ""

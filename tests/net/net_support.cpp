@@ -225,6 +225,8 @@ RealSmtpServer::RealSmtpServer(const std::vector<std::string>& options) {
   }
   pid_ = pid;
   stdin_fd_ = in[1];
+  for (std::size_t i = 0; i + 1 < options.size(); ++i)
+    if (options[i] == "--host") host_ = options[i + 1];
   std::string text;
   pollfd p{out[0], POLLIN, 0};
   while (text.find('\n') == std::string::npos && ::poll(&p, 1, 30000) > 0) {
@@ -260,19 +262,36 @@ void UseWinsock(std::function<void(TPosixWinsock&)> setup) {
   });
 }
 
-void ResolveEveryNameToLoopback() {
-  UseWinsock([](TPosixWinsock& l) {
-    l.HostResolver = [](const std::string&, THostEnt& out) {
+void ResolveEveryNameToLoopback(bool ipv6) {
+  UseWinsock([ipv6](TPosixWinsock& l) {
+    l.HostResolver = [ipv6](const std::string&, THostEnt& out) {
       out.h_addr_list = {htonl(INADDR_LOOPBACK)};
+      if (ipv6) out.h_addr6_list = {TIn6Addr{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}};
       return 0;
     };
   });
+}
+
+bool HaveIpv6Loopback() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_addr = in6addr_loopback;
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  ::close(fd);
+  return bound;
 }
 
 std::uint16_t ClosedPort() {
   std::uint16_t port = 0;
   ::close(BindLoopback(port));
   return port;
+}
+
+std::string RealSmtpServer::Address() const {
+  const std::string host = host_.find(':') == std::string::npos ? host_ : "[" + host_ + "]";
+  return host + ":" + std::to_string(port_);
 }
 
 std::vector<RealSmtpServer::Received> RealSmtpServer::Messages() {

@@ -29,8 +29,10 @@ std::uint16_t ClosedPort();
 // The sockets made from now on (until NetTest's TearDown) use a POSIX layer
 // that `setup` adjusted, e.g. with a resolver of the test's own.
 void UseWinsock(std::function<void(TPosixWinsock&)> setup);
-// Every host name resolves to 127.0.0.1.
-void ResolveEveryNameToLoopback();
+// Every host name resolves to 127.0.0.1; with `ipv6` to ::1 as well.
+void ResolveEveryNameToLoopback(bool ipv6 = false);
+// Whether this kernel has IPv6: ::1 can be bound.
+bool HaveIpv6Loopback();
 
 // The server side of one connection, run by a ScriptedServer's thread.
 class Peer {
@@ -93,13 +95,14 @@ const TempFolder& TestCertificates();
 
 // Debian's aiosmtpd, started on 127.0.0.1 at a free port. `options` are
 // smtp_server.py's: --starttls or --tls with --cert and --key, --auth
-// USER:SECRET, --size N, --port N.
+// USER:SECRET, --size N, --port N, --host ::1.
 class RealSmtpServer {
  public:
   explicit RealSmtpServer(const std::vector<std::string>& options = {});
   ~RealSmtpServer();
   std::uint16_t port() const { return port_; }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // "127.0.0.1:port" or "[::1]:port".
+  std::string Address() const;
 
   struct Received {
     std::string helo;
@@ -112,6 +115,7 @@ class RealSmtpServer {
 
  private:
   TempFolder dir_;
+  std::string host_ = "127.0.0.1";
   int pid_ = -1;
   int stdin_fd_ = -1;
   std::uint16_t port_ = 0;

@@ -1,5 +1,5 @@
-"""A real SMTP server for the socket tests: aiosmtpd on 127.0.0.1 at a free
-port (or --port). Prints the port, then records each accepted message as
+"""A real SMTP server for the socket tests: aiosmtpd on 127.0.0.1 (or --host,
+such as ::1) at a free port (or --port). Prints the port, then records each accepted message as
 <out>/msg-<n>.data (the text as received, transparency undone) and
 <out>/msg-<n>.done (lines: HELO name, envelope sender, recipients) until
 stdin closes or the process is terminated. While a file <out>/reply exists,
@@ -73,9 +73,10 @@ class Recorder:
                                   % (self.user, self.secret))
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+def free_port(host):
+    family = socket.AF_INET6 if ":" in host else socket.AF_INET
+    with socket.socket(family) as s:
+        s.bind((host, 0))
         return s.getsockname()[1]
 
 
@@ -86,6 +87,7 @@ def main():
     p.add_argument("out")
     p.add_argument("port_arg", nargs="?", type=int, default=0)
     p.add_argument("--port", type=int, default=0)
+    p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--starttls", action="store_true")
     p.add_argument("--tls", action="store_true")
     p.add_argument("--cert")
@@ -114,8 +116,8 @@ def main():
     controller = None
     for _ in range(20):
         try:
-            controller = Controller(handler, hostname="127.0.0.1",
-                                    port=a.port or free_port(), **kwargs)
+            controller = Controller(handler, hostname=a.host,
+                                    port=a.port or free_port(a.host), **kwargs)
             controller.start()
             break
         except Exception as e:

@@ -1,0 +1,67 @@
+// Connecting as RFC 8305 ("Happy Eyeballs") has it: the addresses in turn,
+// the next one started when the one before has failed or has not connected
+// within kAttemptDelayMs, the earlier attempts left running; the first to
+// connect wins and the others are closed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <QTimer>
+
+#include "net/ip_address.h"
+#include "net/winsock.h"
+
+class TConnectRace {
+ public:
+  static constexpr int kAttemptDelayMs = 250;
+
+  // `first` is an open socket of the first address's family; the race
+  // dials the first address on it but leaves closing it to its owner.
+  TConnectRace(std::vector<TIpAddress> addresses, std::uint16_t port, TSocket first);
+  // Closes the sockets the race made, except the winner.
+  ~TConnectRace();
+  TConnectRace(const TConnectRace&) = delete;
+  TConnectRace& operator=(const TConnectRace&) = delete;
+
+  // Starts what is due: the first attempt, or the next after a failure or
+  // the delay. Runs on the caller's stack, so that what the binding raises
+  // reaches the caller rather than the event loop.
+  void Advance();
+  bool Due() const { return due_; }
+  // A winner, or every address tried and failed.
+  bool Done() const;
+  // The connected socket, or ws::kInvalidSocket.
+  TSocket Winner() const;
+  const TIpAddress& WinnerAddress() const;
+  // The Winsock error of the attempt that failed last: it got furthest (an
+  // immediate "no route" on a network without IPv6 says less than the
+  // IPv4 server's refusal after it).
+  int Error() const { return error_; }
+
+ private:
+  // Attempt i dials addresses_[i].
+  struct Attempt {
+    TSocket socket;
+    bool failed = false;
+  };
+  static constexpr std::size_t kNone = SIZE_MAX;
+  // Dials the next address; false when it failed at once.
+  bool StartNext();
+  // Marks the attempt failed; returns false.
+  bool Fail(Attempt& attempt, int error);
+  void OnEvent(std::uintptr_t socket, std::uint32_t lparam);
+  bool Untried() const { return attempts_.size() < addresses_.size(); }
+
+  std::vector<TIpAddress> addresses_;
+  std::uint16_t port_;  // host order
+  TSocket first_;
+  std::vector<Attempt> attempts_;
+  std::size_t winner_ = kNone;
+  int error_ = 0;
+  bool due_ = true;
+  std::unique_ptr<TNotifyWindow> window_;
+  QTimer delay_;
+};
