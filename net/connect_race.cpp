@@ -15,7 +15,7 @@ TConnectRace::TConnectRace(std::vector<TIpAddress> addresses, std::uint16_t port
       window_(std::make_unique<TNotifyWindow>(
           [this](unsigned, std::uintptr_t s, std::uint32_t lparam) { OnEvent(s, lparam); })) {
   delay_.setSingleShot(true);
-  delay_.setInterval(kAttemptDelayMs);
+  delay_.setInterval(AttemptDelayMs);
   QObject::connect(&delay_, &QTimer::timeout, [this] { due_ = Untried(); });
 }
 

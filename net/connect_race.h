@@ -17,6 +17,9 @@
 class TConnectRace {
  public:
   static constexpr int kAttemptDelayMs = 250;
+  // The delay in force (a test stretches it to tell "at once" from "after
+  // the delay" on a loaded machine).
+  static inline int AttemptDelayMs = kAttemptDelayMs;
 
   // `first` is an open socket of the first address's family; the race
   // dials the first address on it but leaves closing it to its owner.
