@@ -1,14 +1,11 @@
 #include "shell/smtp_settings.h"
 
+#include "net/ip_address.h"
 #include "platform/ascii.h"
 #include "platform/errors.h"
 #include "platform/profile.h"
 
 namespace {
-
-bool EndsWith(std::string_view text, std::string_view end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
 
 std::string_view TrimBlanks(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
@@ -19,9 +16,10 @@ std::string_view TrimBlanks(std::string_view text) {
 }  // namespace
 
 TSmtpSecurity SecurityForPort(std::string_view smtp) {
-  smtp = TrimBlanks(smtp);
-  if (EndsWith(smtp, ":465")) return TSmtpSecurity::Tls;
-  if (EndsWith(smtp, ":587")) return TSmtpSecurity::StartTls;
+  // The server's own reading, so that "[2001:db8::465]" names no port.
+  const TServerParts parts = SplitServer(TrimBlanks(smtp));
+  if (parts.has_port && parts.port == "465") return TSmtpSecurity::Tls;
+  if (parts.has_port && parts.port == "587") return TSmtpSecurity::StartTls;
   return TSmtpSecurity::None;
 }
 
@@ -48,10 +46,7 @@ TSmtpSecurity ParseSecurity(std::string_view value, std::string_view smtp) {
                " in TOLVANE.INI is not one of none, starttls, tls");
 }
 
-std::string SmtpHost(std::string_view smtp) {
-  smtp = TrimBlanks(smtp);
-  return std::string(smtp.substr(0, smtp.find(':')));
-}
+std::string SmtpHost(std::string_view smtp) { return SplitServer(TrimBlanks(smtp)).host; }
 
 void ReadSmtpExtras(const std::string& ini, TSmtpSettings& s) {
   auto read = [&ini](const char* key) { return ReadProfileString(ini, "Servers", key); };

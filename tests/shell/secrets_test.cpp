@@ -17,6 +17,10 @@ TEST(SmtpSettingsTest, SecurityComesFromTheFileElseFromThePort) {
   EXPECT_EQ(SecurityForPort(" smtp.example.org:587 "), TSmtpSecurity::StartTls);
   EXPECT_EQ(SecurityForPort("smtp.example.org"), TSmtpSecurity::None);
   EXPECT_EQ(SecurityForPort("smtp.example.org:4650"), TSmtpSecurity::None);
+  // An IPv6 address's last group is no port; the keyring's host has no brackets.
+  EXPECT_EQ(SecurityForPort("2001:db8::465"), TSmtpSecurity::None);
+  EXPECT_EQ(SecurityForPort("[2001:db8::1]:465"), TSmtpSecurity::Tls);
+  EXPECT_EQ(SmtpHost(" [::1]:587"), "::1");
 
   TempFolder dir;
   const std::string ini = dir / "TOLVANE.INI";
