@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/request_cli.h"
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
 #include "core/dispatcher.h"
@@ -13,7 +14,6 @@
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shell/app.h"
-#include "shell/request_cli.h"
 
 namespace {
 

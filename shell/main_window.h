@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "app/smtp_settings.h"
 #include "core/server_list.h"
-#include "shell/smtp_settings.h"
 
 class QCheckBox;
 class QComboBox;

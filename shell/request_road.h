@@ -10,13 +10,13 @@
 #include <optional>
 #include <string>
 
+#include "app/request_channel.h"
+#include "app/request_sender.h"
 #include "core/dispatcher.h"
 #include "core/history.h"
 #include "core/outbox.h"
 #include "mail/message.h"
 #include "net/smtp.h"
-#include "shell/request_channel.h"
-#include "shell/request_sender.h"
 
 class QAction;
 class TClipboardWatch;

@@ -8,15 +8,15 @@
 
 #include <algorithm>
 
+#include "app/secrets.h"
+#include "app/settings.h"
 #include "base/debug_log.h"
 #include "mail/headers.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
-#include "shell/outbox_road.h"
 #include "shell/radio_group.h"
-#include "shell/secrets.h"
 #include "shell/shell_state.h"
 
 namespace {

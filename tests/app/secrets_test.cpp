@@ -2,10 +2,10 @@
 // password command, and a real keyring (gnome-keyring on a private bus).
 #include <gtest/gtest.h>
 
+#include "app/secrets.h"
+#include "app/smtp_settings.h"
 #include "platform/errors.h"
 #include "platform/profile.h"
-#include "shell/secrets.h"
-#include "shell/smtp_settings.h"
 #include "tests/net/net_support.h"
 #include "tests/platform/temp_folder.h"
 #include "tests/support/private_keyring.h"

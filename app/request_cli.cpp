@@ -1,4 +1,4 @@
-#include "shell/request_cli.h"
+#include "app/request_cli.h"
 
 #include <unistd.h>
 
@@ -6,15 +6,15 @@
 
 #include <iostream>
 
+#include "app/request_channel.h"
+#include "app/request_sender.h"
+#include "app/settings.h"
+#include "app/smtp_settings.h"
 #include "base/helpers.h"
 #include "core/dispatcher.h"
 #include "platform/datetime.h"
 #include "platform/folders.h"
 #include "platform/profile.h"
-#include "shell/outbox_road.h"
-#include "shell/request_channel.h"
-#include "shell/request_sender.h"
-#include "shell/smtp_settings.h"
 
 namespace {
 

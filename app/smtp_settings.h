@@ -1,6 +1,6 @@
 // How Tolvane reaches and signs in to the user's mail server: the keys of
 // section Servers in TOLVANE.INI beside SMTP. The password is never among
-// them (see shell/secrets.h).
+// them (see app/secrets.h).
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "shell/smtp_settings.h"
+#include "app/smtp_settings.h"
 
 #include "platform/ascii.h"
 #include "platform/errors.h"
