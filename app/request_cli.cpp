@@ -9,20 +9,12 @@
 #include "app/request_channel.h"
 #include "app/request_sender.h"
 #include "app/settings.h"
-#include "app/smtp_settings.h"
 #include "base/helpers.h"
 #include "core/dispatcher.h"
 #include "platform/datetime.h"
 #include "platform/folders.h"
-#include "platform/profile.h"
 
 namespace {
-
-std::string Trimmed(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
 
 std::string ProgramFileName(const char* argv0) {
   std::string path = argv0 ? argv0 : "tolvane";
@@ -68,15 +60,13 @@ class TLocalRoad {
   // True when ready; else `failure` says why.
   bool Open(TRequestAnswer& failure) {
     const std::string ini = SettingsFilePath();
-    settings.Email = ReadProfileString(ini, "General", "Email");
-    settings.Smtp = ReadProfileString(ini, "Servers", "SMTP");
-    settings.Confirm = ReadProfileInteger(ini, "General", "Confirm", 2);
-    settings.CheckHistory = ReadProfileBool(ini, "General", "CheckHistory", true);
-    if (Trimmed(settings.Email).empty() || Trimmed(settings.Smtp).empty()) {
+    // A complete file exists already: reading it writes nothing.
+    const TSettings stored = TSettings::Read(ini);
+    if (!stored.Complete()) {
       failure = SettingsIncompleteAnswer();
       return false;
     }
-    settings.KeepFailed = ReadKeepFailed(ini);
+    settings = stored.Dispatch();
     try {
       servers.Load();
       history.Load();
@@ -90,7 +80,7 @@ class TLocalRoad {
     smtp.LogFileName = ProgramFolder() + "SMTP.LOG";
     smtp.SetWinsockLoaded(true);
     // No one to ask here: a password stored nowhere ends the request with how to store it.
-    sender.Settings = [ini] { return ReadSmtpSettings(ini); };
+    sender.Settings = [ini] { return ReadSmtpAccount(ini); };
     dispatcher.UseOutbox(&outbox);
     return true;
   }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/request_cli.h"
+#include "app/settings.h"
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
 #include "core/dispatcher.h"
@@ -12,7 +13,6 @@
 #include "platform/datetime.h"
 #include "platform/errors.h"
 #include "platform/folders.h"
-#include "platform/profile.h"
 #include "shell/app.h"
 
 namespace {
@@ -61,7 +61,7 @@ int Compose(std::string url) {
     std::cerr << "tolvane: " << e.what() << "\n";
     return kFileError;
   }
-  const std::string sender = ReadProfileString(SettingsFilePath(), "General", "Email");
+  const std::string sender = TSettings::Read(SettingsFilePath()).Email;
   if (!sender.empty()) std::cout << "From: " << sender << "\n";
   std::cout << "To: " << request.Recipient << "\n"
             << "Subject: " << request.Subject << "\n\n"

@@ -179,7 +179,6 @@ class TfrmProps : public QDialog {
   void CreateControls();
   void CreateAccountControls();
   void txtSMTPEdited(const QString& text);
-  void LoadAccountSettings(const std::string& file);
   void SavePassword();
   void FormCreate();
   void FormDestroy();
