@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "app/settings.h"
 #include "platform/folders.h"
 #include "shell/main_window.h"
 #include "shell/ui_style.h"
@@ -42,11 +43,11 @@ void TfrmProps::txtSMTPEdited(const QString& text) {
 }
 
 TSmtpSettings TfrmProps::SmtpSettings() const {
+  // The keys without a control come from the file.
+  TSmtpSettings s = TSettings::Read(SettingsFilePath()).Account;
   const TFormValues v = Values();
-  TSmtpSettings s;
   s.Smtp = v.Smtp;
   s.Security = v.Security;
   s.User = v.SmtpUser;
-  ReadSmtpExtras(SettingsFilePath(), s);
   return s;
 }

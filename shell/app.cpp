@@ -16,11 +16,11 @@
 #include <memory>
 #include <string>
 
+#include "app/settings.h"
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
 #include "platform/datetime.h"
 #include "platform/folders.h"
-#include "platform/profile.h"
 #include "shell/clipboard_watch.h"
 #include "shell/desktop_controls.h"
 #include "shell/dialogs.h"
@@ -94,10 +94,7 @@ std::unique_ptr<QSocketNotifier> CatchStopSignals() {
 // Said once per installation: the user may wonder why Tolvane runs through
 // XWayland, or why copies go unseen.
 void NoticeClipboardPlatformOnce(const std::string& note) {
-  if (note.empty() || ReadProfileBool(SettingsFilePath(), "General", "ClipboardNotice", false)) {
-    return;
-  }
-  WriteProfileBool(SettingsFilePath(), "General", "ClipboardNotice", true);
+  if (note.empty() || !TakeClipboardNotice(SettingsFilePath())) return;
   auto* box = new QMessageBox(QMessageBox::Information, "Tolvane",
                               QString::fromStdString(note + "."), QMessageBox::Ok);
   box->setObjectName("ClipboardNotice");

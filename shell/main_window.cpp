@@ -22,13 +22,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/settings.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
 #include "platform/file_layout.h"
 #include "platform/files.h"
 #include "platform/folders.h"
-#include "platform/profile.h"
 #include "shell/desktop_controls.h"
 #include "shell/help.h"
 #include "shell/outbox_road.h"
@@ -333,7 +333,7 @@ void TfrmProps::FormDestroy() {
   Checkpoint = 90060;
   // A start that stopped before the settings were read must not write its
   // defaults over the stored value.
-  if (settings_loaded_) WriteProfileBool(SettingsFilePath(), "General", "TrayIconDim", TrayIconDim);
+  if (settings_loaded_) SaveTrayIconDim(SettingsFilePath(), TrayIconDim);
   Checkpoint = 90070;
   TaskIcon1->SetActive(false);
 }

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "app/smtp_settings.h"
 #include "core/server_list.h"
-#include "shell/smtp_settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -179,7 +179,6 @@ class TfrmProps : public QDialog {
   void CreateControls();
   void CreateAccountControls();
   void txtSMTPEdited(const QString& text);
-  void LoadAccountSettings(const std::string& file);
   void SavePassword();
   void FormCreate();
   void FormDestroy();

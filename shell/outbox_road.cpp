@@ -5,17 +5,11 @@
 #include <QMenu>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "net/online_watch.h"
-#include "platform/profile.h"
 #include "shell/main_window.h"
 
 namespace {
-
-constexpr char kKeepFailedKey[] = "KeepFailed";
-// Marks a key that is missing (a real value is never this).
-constexpr char kMissing[] = "\x01";
 
 // Requests in the outbox of the tray program, for its tool tip.
 int g_waiting = 0;
@@ -26,15 +20,6 @@ std::string WithWaitingCount(const std::string& base) {
   if (g_waiting == 0) return base;
   return base + ": " + std::to_string(g_waiting) +
          (g_waiting == 1 ? " request waiting" : " requests waiting");
-}
-
-bool ReadKeepFailed(const std::string& settingsFile) {
-  if (ReadProfileString(settingsFile, "General", kKeepFailedKey, kMissing) != kMissing)
-    return ReadProfileBool(settingsFile, "General", kKeepFailedKey, false);
-  std::error_code ec;
-  if (std::filesystem::exists(settingsFile, ec)) return false;
-  WriteProfileBool(settingsFile, "General", kKeepFailedKey, true);
-  return true;
 }
 
 TOutboxRoad::TOutboxRoad(TfrmProps& main, TRequestDispatcher& dispatcher, TOutbox& outbox,

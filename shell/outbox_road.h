@@ -17,11 +17,6 @@ class QAction;
 class TfrmProps;
 class TOnlineWatch;
 
-// [General] KeepFailed. A new settings file has it on (and gets it written,
-// so that the next read does not take the file for an old one); a file
-// written before the setting existed keeps it off until the user ticks it.
-bool ReadKeepFailed(const std::string& settingsFile);
-
 // The tray tool tip `base` with the number of requests that wait, if any.
 std::string WithWaitingCount(const std::string& base);
 

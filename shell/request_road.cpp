@@ -27,8 +27,6 @@
 
 namespace {
 
-constexpr int kMainClientTimeOut = 120;
-
 // Owned by the main window, never a static with a destructor of its own:
 // exit handlers (Qt's on a broken X connection) must find nothing to free.
 TRequestRoad* g_road = nullptr;
@@ -46,12 +44,9 @@ std::string WithSlashes(std::string url) {
 
 TRequestRoad::TRequestRoad(TfrmProps& main)
     : QObject(&main),
-      History(ProgramFolder() + "History.Dat"),
-      Outbox(ProgramFolder() + "Outbox.Dat"),
       main_(main),
-      sender_(msSMTP1),
-      dispatcher_(
-          msMessage1, sender_, History, *this,
+      stack_(
+          *this,
           [this] {
             const TFormValues v = main_.Values();
             TDispatchSettings s;
@@ -63,14 +58,10 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
             return s;
           },
           [this] { return main_.Servers.Choice(); }) {
-  msSMTP1.MailMessage = &msMessage1;
-  msSMTP1.TimeOut = kMainClientTimeOut;
-  msSMTP1.LogFileName = ProgramFolder() + "SMTP.LOG";
-  msSMTP1.SetWinsockLoaded(true);
-  sender_.Settings = [this] { return main_.SmtpSettings(); };
-  sender_.AskPassword = [this](const std::string& prompt) { return AskPassword(prompt); };
-  dispatcher_.ShareBusyFlag(RequestBusy);
-  dispatcher_.OnDispatched = [this](const std::string& url, TRequestDispatcher::TOutcome o) {
+  stack_.Sender.Settings = [this] { return main_.SmtpSettings(); };
+  stack_.Sender.AskPassword = [this](const std::string& prompt) { return AskPassword(prompt); };
+  stack_.Dispatcher.ShareBusyFlag(RequestBusy);
+  stack_.Dispatcher.OnDispatched = [this](const std::string& url, TRequestDispatcher::TOutcome o) {
     Answer(url, o);
   };
 
@@ -81,9 +72,8 @@ TRequestRoad::TRequestRoad(TfrmProps& main)
   mnuRequestAgain = main_.AddMenuAction("Request &Again", "mnuRequestAgain", this,
                                         [this] { mnuRequestAgainClick(); });
 
-  dispatcher_.UseOutbox(&Outbox);
-  outbox_road_ =
-      std::make_unique<TOutboxRoad>(main_, dispatcher_, Outbox, [this] { ShowHistory(); });
+  outbox_road_ = std::make_unique<TOutboxRoad>(main_, stack_.Dispatcher, stack_.Outbox,
+                                               [this] { ShowHistory(); });
 
   if (main_.ControlsMade()) AttachControls();
   connect(&main_, &TfrmProps::controlsCreated, this, [this] { AttachControls(); });
@@ -104,11 +94,11 @@ TRequestRoad::~TRequestRoad() {
 void TRequestRoad::LoadHistory() {
   // First, so that no request is ever kept over an outbox not yet read.
   try {
-    Outbox.Load();
+    stack_.Outbox.Load();
   } catch (const std::exception& e) {
     ShowError("Outbox", e.what());
   }
-  History.Load();
+  stack_.History.Load();
   ShowHistory();
   // Only the one instance that holds the lock serves the command line.
   if (TPreviousInstance* previous = PreviousInstance(); previous && previous->HoldsLock()) {
@@ -120,7 +110,7 @@ void TRequestRoad::LoadHistory() {
             return;
           }
           waiting_.push_back({WithSlashes(url), std::move(reply)});
-          dispatcher_.DispatchRequest(url, true);
+          stack_.Dispatcher.DispatchRequest(url, true);
         },
         [this](const std::string&, TRequestServer::TReply reply) {
           outbox_road_->Flush([reply](int left) {
@@ -136,7 +126,7 @@ void TRequestRoad::LoadHistory() {
 void TRequestRoad::SaveHistory() {
   Checkpoint = 90010;
   try {
-    History.Save();
+    stack_.History.Save();
   } catch (const std::exception& e) {
     DebugLog(std::string("History: ") + e.what());
   }
@@ -147,7 +137,7 @@ void TRequestRoad::JoinClipboard() {
   clipboard_ = MakeClipboardWatch();
   clipboard_->OnChange = [this] { return ClipboardChanged(); };
   clipboard_->OnText = [this](const std::string& text) {
-    Guarded(&main_, [&] { dispatcher_.ClipboardChanged(text, true, true); });
+    Guarded(&main_, [&] { stack_.Dispatcher.ClipboardChanged(text, true, true); });
   };
 }
 
@@ -158,7 +148,7 @@ bool TRequestRoad::ClipboardChanged() {
   // have changed.
   const bool enabled = main_.Values().Enabled != 1;
   if (SettingsComplete && enabled) return true;
-  Guarded(&main_, [&] { dispatcher_.ClipboardChanged({}, SettingsComplete, enabled); });
+  Guarded(&main_, [&] { stack_.Dispatcher.ClipboardChanged({}, SettingsComplete, enabled); });
   return false;
 }
 
@@ -167,7 +157,7 @@ void TRequestRoad::Answer(const std::string& url, TRequestDispatcher::TOutcome o
     if (it->url != url) continue;
     const TRequestServer::TReply reply = std::move(it->reply);
     waiting_.erase(it);
-    reply(AnswerFor(outcome, url, dispatcher_.LastError()));
+    reply(AnswerFor(outcome, url, stack_.Dispatcher.LastError()));
     return;
   }
 }
@@ -178,7 +168,7 @@ void TRequestRoad::ShowHistory() {
   QListWidget* list = main_.lstHistory;
   if (!list) return;  // filled when the window's controls are made
   list->clear();
-  for (const std::string& line : History.Items()) list->addItem(Q(line));
+  for (const std::string& line : stack_.History.Items()) list->addItem(Q(line));
   list->scrollToTop();
   outbox_road_->ShowKept();
 }
@@ -228,8 +218,8 @@ bool TRequestRoad::eventFilter(QObject* watched, QEvent* event) {
 
 void TRequestRoad::mnuShowDetailClick() {
   const int index = SelectedEntry();
-  if (index < 0 || index >= History.Count()) return;
-  QString text = Q(THistory::DetailText(History.Items()[index]));
+  if (index < 0 || index >= stack_.History.Count()) return;
+  QString text = Q(THistory::DetailText(stack_.History.Items()[index]));
   text.replace("\r\n", "\n");
   QMessageBox box(QMessageBox::NoIcon, "Tolvane", text, QMessageBox::Ok, &main_);
   box.exec();
@@ -238,14 +228,14 @@ void TRequestRoad::mnuShowDetailClick() {
 void TRequestRoad::mnuDeletefromHistoryClick() {
   const int index = SelectedEntry();
   if (index < 0) return;
-  History.Delete(index);
+  stack_.History.Delete(index);
   ShowHistory();
 }
 
 void TRequestRoad::mnuRequestAgainClick() {
   const int index = SelectedEntry();
   if (index < 0) return;
-  dispatcher_.RequestAgain(index);
+  stack_.Dispatcher.RequestAgain(index);
 }
 
 // What the dispatcher shows.

@@ -1,6 +1,6 @@
-// The road of a request inside the tray program: the main window's message
-// and SMTP client, the history list with its menu, the clipboard watch and
-// the command line's channel, all joined to the request dispatcher.
+// The road of a request inside the tray program: its request stack, the
+// history list with its menu, the clipboard watch and the command line's
+// channel. The request servers are the ones the main window's lists choose.
 #pragma once
 
 #include <QObject>
@@ -10,13 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "app/request_channel.h"
+#include "app/request_stack.h"
 #include "core/dispatcher.h"
-#include "core/history.h"
-#include "core/outbox.h"
-#include "mail/message.h"
-#include "net/smtp.h"
-#include "shell/request_channel.h"
-#include "shell/request_sender.h"
 
 class QAction;
 class TClipboardWatch;
@@ -45,11 +41,8 @@ class TRequestRoad : public QObject, private TRequestUi {
   void mnuDeletefromHistoryClick();
   void mnuRequestAgainClick();
 
-  TmsMessage msMessage1;
-  TmsSMTP msSMTP1;
-  THistory History;
-  TOutbox Outbox;
-  TRequestDispatcher& Dispatcher() { return dispatcher_; }
+  TRequestStack& Stack() { return stack_; }
+  TRequestDispatcher& Dispatcher() { return stack_.Dispatcher; }
   TOutboxRoad& OutboxRoad() { return *outbox_road_; }
 
   QAction* mnuShowDetail;
@@ -84,8 +77,7 @@ class TRequestRoad : public QObject, private TRequestUi {
   std::optional<std::string> AskPassword(const std::string& prompt);
 
   TfrmProps& main_;
-  TSmtpRequestSender sender_;
-  TRequestDispatcher dispatcher_;
+  TRequestStack stack_;
   bool auto_popup_ = false;
   std::unique_ptr<TClipboardWatch> clipboard_;
   // Requests handed over by the command line, waiting for their outcome.

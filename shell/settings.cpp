@@ -1,5 +1,5 @@
-// The settings file TOLVANE.INI, read into the main window's values (its
-// controls, once made) and written from them.
+// The main window as a view of TOLVANE.INI: TSettings read into its values
+// (its controls, once made) and taken back from them.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -8,109 +8,66 @@
 
 #include <algorithm>
 
+#include "app/secrets.h"
+#include "app/settings.h"
 #include "base/debug_log.h"
 #include "mail/headers.h"
 #include "platform/folders.h"
-#include "platform/profile.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
-#include "shell/outbox_road.h"
 #include "shell/radio_group.h"
-#include "shell/secrets.h"
 #include "shell/shell_state.h"
-
-namespace {
-
-// Blanks and control characters are not content.
-bool IsBlank(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c > ' ' && c != 127) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 void TfrmProps::LoadSettings() {
   const std::string file = SettingsFilePath();
   Checkpoint = 1001;
-  Checkpoint = 1002;
-  values_.Email = ReadProfileString(file, "General", "Email");
-  values_.Smtp = ReadProfileString(file, "Servers", "SMTP");
-  LoadAccountSettings(file);
+  Checkpoint = 1006;  // where a load can fail: KeepFailed written to a new file
+  const TSettings stored = TSettings::Load(file);
+  if (!stored.SecurityProblem.empty()) ShowError("LoadSettings", stored.SecurityProblem);
 
   Checkpoint = 1003;
-  const int confirm = ReadProfileInteger(file, "General", "Confirm", 2);
-  values_.Confirm = confirm > 2 ? 2 : (confirm < 0 ? -1 : confirm);
-
-  Checkpoint = 1004;
-  const int enabled = ReadProfileInteger(file, "General", "Enabled", 0);
-  values_.Enabled = enabled > 1 ? 0 : (enabled < 0 ? -1 : enabled);
-
-  Checkpoint = 1006;
-  values_.CheckHistory = ReadProfileBool(file, "General", "CheckHistory", true);
-  values_.KeepFailed = ReadKeepFailed(file);
-
-  Checkpoint = 1007;
-  Checkpoint = 1008;
-  TrayIconDim = ReadProfileBool(file, "General", "TrayIconDim", false);
-  Checkpoint = 1009;
-  // Dim means disabled: a stored dim icon selects "&No", so copies are never
-  // sent behind a dim icon.
-  if (TrayIconDim) values_.Enabled = 1;
+  values_.Email = stored.Email;
+  values_.Smtp = stored.Account.Smtp;
+  values_.Security = stored.Account.Security;
+  values_.SmtpUser = stored.Account.User;
+  values_.Confirm = stored.Confirm;
+  values_.Enabled = stored.Enabled;
+  values_.CheckHistory = stored.CheckHistory;
+  values_.KeepFailed = stored.KeepFailed;
+  TrayIconDim = stored.TrayIconDim;
   if (controls_made_) ValuesToControls();
   UpdateTrayIcon();
 
   Checkpoint = 1010;
-  TipNumber = ReadProfileInteger(file, "General", "TipNumber", 0);
-  Checkpoint = 1011;
-  TipEnabled = ReadProfileBool(file, "General", "TipEnabled", true);
+  TipNumber = stored.TipNumber;
+  TipEnabled = stored.TipEnabled;
 
   Checkpoint = 1012;
-  WriteProfileString(file, "General", "LocalRoot", ProgramFolder());
+  SaveLocalRoot(file, ProgramFolder());
   Checkpoint = 1013;
   settings_loaded_ = true;
 }
 
 void TfrmProps::SaveSettings() {
-  const std::string file = SettingsFilePath();
   Checkpoint = 1101;
-  Checkpoint = 1102;
   EnsureControls();  // Ok is pressed in the window; the server lists live there
   const TFormValues v = Values();
-  WriteProfileString(file, "General", "Email", v.Email);
-  WriteProfileString(file, "Servers", "SMTP", v.Smtp);
-  WriteProfileString(file, "Servers", "SMTPSecurity", SecurityName(v.Security));
-  WriteProfileString(file, "Servers", "SMTPUser", v.SmtpUser);
-  Checkpoint = 1103;
-  WriteProfileInteger(file, "General", "Confirm", v.Confirm);
-  Checkpoint = 1104;
-  WriteProfileInteger(file, "General", "Enabled", v.Enabled);
-  Checkpoint = 1105;
-  WriteProfileBool(file, "General", "CheckHistory", v.CheckHistory);
-  WriteProfileBool(file, "General", "KeepFailed", v.KeepFailed);
-  Checkpoint = 1106;
-  WriteProfileString(file, "Servers", "FTP", cboFTPservers->currentText().toStdString());
-  WriteProfileString(file, "Servers", "HTTPBinary",
-                     cboHTTPServersBinary->currentText().toStdString());
-  WriteProfileString(file, "Servers", "HTTPPages",
-                     cboHTTPServersPages->currentText().toStdString());
+  TSettings s;
+  s.Email = v.Email;
+  s.Account.Smtp = v.Smtp;
+  s.Account.Security = v.Security;
+  s.Account.User = v.SmtpUser;
+  s.Confirm = v.Confirm;
+  s.Enabled = v.Enabled;
+  s.CheckHistory = v.CheckHistory;
+  s.KeepFailed = v.KeepFailed;
+  s.FtpServer = cboFTPservers->currentText().toStdString();
+  s.BinaryServer = cboHTTPServersBinary->currentText().toStdString();
+  s.PagesServer = cboHTTPServersPages->currentText().toStdString();
+  Checkpoint = 1102;
+  s.Save(SettingsFilePath());
   SavePassword();
   Checkpoint = 1199;
-}
-
-void TfrmProps::LoadAccountSettings(const std::string& file) {
-  const std::string& smtp = values_.Smtp;
-  values_.Security = SecurityForPort(smtp);
-  try {
-    values_.Security = ParseSecurity(ReadProfileString(file, "Servers", "SMTPSecurity"), smtp);
-  } catch (const std::exception& e) {
-    ShowError("LoadSettings", e.what());
-  }
-  // As the field gives it: without blanks around.
-  values_.SmtpUser = QString::fromStdString(ReadProfileString(file, "Servers", "SMTPUser"))
-                         .trimmed()
-                         .toStdString();
 }
 
 TFormValues TfrmProps::Values() const {
@@ -179,7 +136,7 @@ bool TfrmProps::CheckAddressField() {
 
 bool TfrmProps::CheckField(const std::string& text, const char* caption, int helpTopic,
                            QLineEdit* TfrmProps::*field) {
-  if (!IsBlank(text)) return true;
+  if (HasContent(text)) return true;
   TopmostMessageDlg(std::string("The required field, ") + caption + " is empty",
                     TMsgDlgType::mtError, QMessageBox::Ok | QMessageBox::Help, helpTopic, this);
   ShowCentred();
@@ -188,9 +145,7 @@ bool TfrmProps::CheckField(const std::string& text, const char* caption, int hel
 }
 
 void SaveTipSettings() {
-  const std::string file = SettingsFilePath();
-  WriteProfileInteger(file, "General", "TipNumber", TipNumber);
-  WriteProfileBool(file, "General", "TipEnabled", TipEnabled);
+  SaveTips(SettingsFilePath(), TipNumber, TipEnabled);
   TfrmProps* main = frmProps();
   if (main && main->chkShowTips) main->chkShowTips->setChecked(TipEnabled);
 }

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "app/local_socket.h"
 #include "platform/instance_lock.h"
-#include "shell/local_socket.h"
 
 class TPreviousInstance {
  public:

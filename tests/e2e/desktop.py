@@ -184,8 +184,8 @@ class _Session:
                 continue
             if os.path.isdir(src):
                 shutil.copytree(src, os.path.join(dest, entry), ignore=skip)
-            elif os.access(src, os.X_OK) and entry not in programs:
-                continue  # other programs of the build are not needed
+            elif os.access(src, os.X_OK) and entry not in programs and not entry.endswith(".so"):
+                continue  # other programs of the build are not needed; the tray module is
             else:
                 shutil.copy2(src, dest)
         return dest

@@ -7,7 +7,6 @@ set(window_tests
   tips_test
   main_window_test
   single_instance_test
-  request_channel_test
   mail_address_dlg_test
   history_menu_test
   fit_test

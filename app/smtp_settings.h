@@ -1,6 +1,6 @@
 // How Tolvane reaches and signs in to the user's mail server: the keys of
 // section Servers in TOLVANE.INI beside SMTP. The password is never among
-// them (see shell/secrets.h).
+// them (see app/secrets.h).
 #pragma once
 
 #include <string>
@@ -31,11 +31,6 @@ TSmtpSecurity ParseSecurity(std::string_view value, std::string_view smtp);
 
 // The host part of the SMTP field, as the socket dials it.
 std::string SmtpHost(std::string_view smtp);
-
-// Reads every key from the settings file at `ini`.
-TSmtpSettings ReadSmtpSettings(const std::string& ini);
-// Only the keys that have no control in the main window.
-void ReadSmtpExtras(const std::string& ini, TSmtpSettings& settings);
 
 // Sets the client's members from the settings and the password.
 void ApplySmtpSettings(TmsSMTP& smtp, const TSmtpSettings& settings, const std::string& password);

@@ -1,31 +1,21 @@
-// tolvane: the tray program, or with --compose URL a dry run of one request.
-#include <cstring>
-#include <iostream>
-#include <string>
+#include "app/compose_cli.h"
 
+#include <iostream>
+#include <utility>
+
+#include "app/settings.h"
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
 #include "core/dispatcher.h"
 #include "core/request_builder.h"
 #include "core/server_list.h"
 #include "platform/datetime.h"
-#include "platform/errors.h"
 #include "platform/folders.h"
-#include "platform/profile.h"
-#include "shell/app.h"
-#include "shell/request_cli.h"
 
 namespace {
 
 constexpr int kNoRequest = 1;
 constexpr int kFileError = 2;
-
-void Usage(std::ostream& out) {
-  out << "Usage: tolvane [/s]              run in the tray\n"
-         "       tolvane --compose URL    print the request mail that copying URL would send\n"
-         "       tolvane --request URL    send that request now\n"
-         "       tolvane --flush          send the requests that wait in the outbox\n";
-}
 
 // On stdout the line ends are the terminal's.
 std::string ForTerminal(const std::string& text) {
@@ -61,7 +51,7 @@ int Compose(std::string url) {
     std::cerr << "tolvane: " << e.what() << "\n";
     return kFileError;
   }
-  const std::string sender = ReadProfileString(SettingsFilePath(), "General", "Email");
+  const std::string sender = TSettings::Read(SettingsFilePath()).Email;
   if (!sender.empty()) std::cout << "From: " << sender << "\n";
   std::cout << "To: " << request.Recipient << "\n"
             << "Subject: " << request.Subject << "\n\n"
@@ -73,33 +63,8 @@ int Compose(std::string url) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "--compose") == 0) {
-    SetProgramArguments(argc, argv);
-    UseUserTimeLocale();
-    if (argc != 3) {
-      Usage(std::cerr);
-      return kNoRequest;
-    }
-    return Compose(argv[2]);
-  }
-  if (argc >= 2 && std::strcmp(argv[1], "--request") == 0) {
-    if (argc != 3) {
-      Usage(std::cerr);
-      return kNoRequest;
-    }
-    return RunRequestCommand(argc, argv, argv[2]);
-  }
-  if (argc >= 2 && std::strcmp(argv[1], "--flush") == 0) {
-    if (argc != 2) {
-      Usage(std::cerr);
-      return kNoRequest;
-    }
-    return RunFlushCommand(argc, argv);
-  }
-  if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    Usage(std::cout);
-    return 0;
-  }
-  return RunTrayProgram(argc, argv);
+int RunComposeCommand(int argc, char** argv, std::string url) {
+  SetProgramArguments(argc, argv);
+  UseUserTimeLocale();
+  return Compose(std::move(url));
 }

@@ -1,4 +1,4 @@
-#include "shell/request_channel.h"
+#include "app/request_channel.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,12 +1,12 @@
-// The main window's SMTP client as the dispatcher's mail sender.
+// The SMTP client as the dispatcher's mail sender.
 #pragma once
 
 #include <functional>
 
+#include "app/secrets.h"
+#include "app/smtp_settings.h"
 #include "core/dispatcher.h"
 #include "net/smtp.h"
-#include "shell/secrets.h"
-#include "shell/smtp_settings.h"
 
 class TSmtpRequestSender : public TRequestSender {
  public:

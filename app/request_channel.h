@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "app/local_socket.h"
 #include "core/dispatcher.h"
-#include "shell/local_socket.h"
 
 // The channel's socket for a program file name, beside the instance lock;
 // empty when there is no private folder for it.

@@ -1,4 +1,4 @@
-#include "shell/request_sender.h"
+#include "app/request_sender.h"
 
 #include "platform/errors.h"
 

@@ -1,4 +1,4 @@
-#include "shell/secrets.h"
+#include "app/secrets.h"
 
 #include <qt6keychain/keychain.h>
 #include <QEventLoop>

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "shell/smtp_settings.h"
+#include "app/smtp_settings.h"
 
 // The keyring entry of an account is found by these two attributes, so that
 // `secret-tool store ... server <service> user <user> type plaintext` can

@@ -1,4 +1,4 @@
-#include "shell/local_socket.h"
+#include "app/local_socket.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

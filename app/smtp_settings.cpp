@@ -1,9 +1,8 @@
-#include "shell/smtp_settings.h"
+#include "app/smtp_settings.h"
 
 #include "net/ip_address.h"
 #include "platform/ascii.h"
 #include "platform/errors.h"
-#include "platform/profile.h"
 
 namespace {
 
@@ -47,23 +46,6 @@ TSmtpSecurity ParseSecurity(std::string_view value, std::string_view smtp) {
 }
 
 std::string SmtpHost(std::string_view smtp) { return SplitServer(TrimBlanks(smtp)).host; }
-
-void ReadSmtpExtras(const std::string& ini, TSmtpSettings& s) {
-  auto read = [&ini](const char* key) { return ReadProfileString(ini, "Servers", key); };
-  s.Auth = read("SMTPAuth");
-  s.CAFile = read("SMTPCAFile");
-  s.Fingerprint = read("SMTPFingerprint");
-  s.PasswordCommand = read("SMTPPasswordCommand");
-}
-
-TSmtpSettings ReadSmtpSettings(const std::string& ini) {
-  TSmtpSettings s;
-  s.Smtp = ReadProfileString(ini, "Servers", "SMTP");
-  s.Security = ParseSecurity(ReadProfileString(ini, "Servers", "SMTPSecurity"), s.Smtp);
-  s.User = ReadProfileString(ini, "Servers", "SMTPUser");
-  ReadSmtpExtras(ini, s);
-  return s;
-}
 
 void ApplySmtpSettings(TmsSMTP& smtp, const TSmtpSettings& settings, const std::string& password) {
   smtp.Server = settings.Smtp;

@@ -1,4 +1,4 @@
-#include "shell/request_cli.h"
+#include "app/request_cli.h"
 
 #include <unistd.h>
 
@@ -6,23 +6,15 @@
 
 #include <iostream>
 
+#include "app/request_channel.h"
+#include "app/request_stack.h"
+#include "app/settings.h"
 #include "base/helpers.h"
 #include "core/dispatcher.h"
 #include "platform/datetime.h"
 #include "platform/folders.h"
-#include "platform/profile.h"
-#include "shell/outbox_road.h"
-#include "shell/request_channel.h"
-#include "shell/request_sender.h"
-#include "shell/smtp_settings.h"
 
 namespace {
-
-std::string Trimmed(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
 
 std::string ProgramFileName(const char* argv0) {
   std::string path = argv0 ? argv0 : "tolvane";
@@ -61,72 +53,51 @@ class TConsoleUi : public TRequestUi {
   std::string status_;
 };
 
-// The request road without a window: settings, server list, history,
-// outbox and the SMTP client, as the tray program would use them.
+// The request stack without a window, as the tray program would use it.
 class TLocalRoad {
  public:
   // True when ready; else `failure` says why.
   bool Open(TRequestAnswer& failure) {
-    const std::string ini = SettingsFilePath();
-    settings.Email = ReadProfileString(ini, "General", "Email");
-    settings.Smtp = ReadProfileString(ini, "Servers", "SMTP");
-    settings.Confirm = ReadProfileInteger(ini, "General", "Confirm", 2);
-    settings.CheckHistory = ReadProfileBool(ini, "General", "CheckHistory", true);
-    if (Trimmed(settings.Email).empty() || Trimmed(settings.Smtp).empty()) {
+    // A complete file exists already: reading it writes nothing.
+    const TSettings stored = TSettings::Read(SettingsFilePath());
+    if (!stored.Complete()) {
       failure = SettingsIncompleteAnswer();
       return false;
     }
-    settings.KeepFailed = ReadKeepFailed(ini);
+    settings = stored.Dispatch();
     try {
-      servers.Load();
-      history.Load();
-      outbox.Load();
+      stack.Load();
     } catch (const std::exception& e) {
       failure = {kRequestFailed, e.what()};
       return false;
     }
-    smtp.MailMessage = &message;
-    smtp.TimeOut = 120;
-    smtp.LogFileName = ProgramFolder() + "SMTP.LOG";
-    smtp.SetWinsockLoaded(true);
-    // No one to ask here: a password stored nowhere ends the request with how to store it.
-    sender.Settings = [ini] { return ReadSmtpSettings(ini); };
-    dispatcher.UseOutbox(&outbox);
     return true;
   }
 
   TDispatchSettings settings;
-  TServerList servers{SettingsFilePath()};
-  THistory history{ProgramFolder() + "History.Dat"};
-  TOutbox outbox{ProgramFolder() + "Outbox.Dat"};
-  TmsMessage message;
-  TmsSMTP smtp;
-  TSmtpRequestSender sender{smtp};
   TConsoleUi ui;
-  TRequestDispatcher dispatcher{message,
-                                sender,
-                                history,
-                                ui,
-                                [this] { return settings; },
-                                [this] { return servers.Choice(); }};
+  // No one to ask for a password here: one stored nowhere ends the request
+  // with how to store it.
+  TRequestStack stack{ui, [this] { return settings; }};
 };
 
 TRequestAnswer SendHere(const std::string& url) {
   TLocalRoad road;
   TRequestAnswer answer;
   if (!road.Open(answer)) return answer;
-  road.dispatcher.DispatchRequest(url, true);
+  road.stack.Dispatcher.DispatchRequest(url, true);
   std::string dispatched = url;
   if (TRequestDispatcher::CountChar('/', dispatched) < 3) dispatched += "/";
-  return AnswerFor(road.dispatcher.LastOutcome(), dispatched, road.dispatcher.LastError());
+  return AnswerFor(road.stack.Dispatcher.LastOutcome(), dispatched,
+                   road.stack.Dispatcher.LastError());
 }
 
 TRequestAnswer FlushHere() {
   TLocalRoad road;
   TRequestAnswer answer;
   if (!road.Open(answer)) return answer;
-  road.dispatcher.FlushOutbox();
-  const int left = road.outbox.Count();
+  road.stack.Dispatcher.FlushOutbox();
+  const int left = road.stack.Outbox.Count();
   if (left == 0) return {kRequestSent, "nothing waits"};
   return {kRequestKept, std::to_string(left) + " still waiting"};
 }

@@ -9,10 +9,10 @@
 #include <sstream>
 #include <thread>
 
+#include "app/request_sender.h"
+#include "app/smtp_settings.h"
 #include "base/helpers.h"
 #include "core/dispatcher.h"
-#include "shell/request_sender.h"
-#include "shell/smtp_settings.h"
 #include "tests/net/net_support.h"
 #include "tests/platform/temp_folder.h"
 

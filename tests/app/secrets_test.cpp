@@ -1,46 +1,14 @@
-// Where the SMTP settings and password come from: the settings file, the
-// password command, and a real keyring (gnome-keyring on a private bus).
+// Where the SMTP password comes from: the password command, and a real
+// keyring (gnome-keyring on a private bus).
 #include <gtest/gtest.h>
 
+#include "app/secrets.h"
+#include "app/smtp_settings.h"
 #include "platform/errors.h"
-#include "platform/profile.h"
-#include "shell/secrets.h"
-#include "shell/smtp_settings.h"
 #include "tests/net/net_support.h"
-#include "tests/platform/temp_folder.h"
 #include "tests/support/private_keyring.h"
 
 namespace {
-
-TEST(SmtpSettingsTest, SecurityComesFromTheFileElseFromThePort) {
-  EXPECT_EQ(SecurityForPort("smtp.example.org:465"), TSmtpSecurity::Tls);
-  EXPECT_EQ(SecurityForPort(" smtp.example.org:587 "), TSmtpSecurity::StartTls);
-  EXPECT_EQ(SecurityForPort("smtp.example.org"), TSmtpSecurity::None);
-  EXPECT_EQ(SecurityForPort("smtp.example.org:4650"), TSmtpSecurity::None);
-  // An IPv6 address's last group is no port; the keyring's host has no brackets.
-  EXPECT_EQ(SecurityForPort("2001:db8::465"), TSmtpSecurity::None);
-  EXPECT_EQ(SecurityForPort("[2001:db8::1]:465"), TSmtpSecurity::Tls);
-  EXPECT_EQ(SmtpHost(" [::1]:587"), "::1");
-
-  TempFolder dir;
-  const std::string ini = dir / "TOLVANE.INI";
-  PutFile(ini,
-          "[Servers]\r\nSMTP=mail.example.org:587\r\nSMTPUser= me@example.org \r\n"
-          "SMTPAuth=login\r\nSMTPCAFile=/etc/ca.pem\r\nSMTPFingerprint=AB:CD\r\n"
-          "SMTPPasswordCommand=pass show mail\r\n");
-  TSmtpSettings s = ReadSmtpSettings(ini);
-  EXPECT_EQ(s.Security, TSmtpSecurity::StartTls);
-  EXPECT_EQ(s.User, "me@example.org");
-  EXPECT_EQ(s.PasswordCommand, "pass show mail");
-
-  // A stored choice beats the port, in any case; an unknown one is refused
-  // rather than guessed.
-  WriteProfileString(ini, "Servers", "SMTPSecurity", "None");
-  EXPECT_EQ(ReadSmtpSettings(ini).Security, TSmtpSecurity::None);
-  WriteProfileString(ini, "Servers", "SMTPSecurity", "ssl");
-  EXPECT_EQ(Raised<std::exception>([&] { ReadSmtpSettings(ini); }),
-            "SMTPSecurity=ssl in TOLVANE.INI is not one of none, starttls, tls");
-}
 
 TEST(PasswordCommandTest, FirstLineIsThePasswordAndFailuresSayWhy) {
   EnsureApp();

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/request_channel.h"
+#include "app/request_channel.h"
 #include "tests/platform/temp_folder.h"
 
 namespace {

@@ -1,0 +1,38 @@
+// What a request goes through below the windows: the server list, the
+// history and outbox files, the message, the SMTP client with its sender,
+// and the dispatcher that joins them. The tray program and the command line
+// each own one; they differ in the user interface and the settings they
+// hand it.
+#pragma once
+
+#include <functional>
+
+#include "app/request_sender.h"
+#include "core/dispatcher.h"
+#include "core/history.h"
+#include "core/outbox.h"
+#include "core/server_list.h"
+#include "mail/message.h"
+#include "net/smtp.h"
+
+class TRequestStack {
+ public:
+  // `choice` names the request servers; unset, the choice of Servers. The
+  // sender reads the mail server's keys from TOLVANE.INI at each send and
+  // asks no one for a password until told otherwise.
+  TRequestStack(TRequestUi& ui, std::function<TDispatchSettings()> settings,
+                std::function<TServerChoice()> choice = nullptr);
+  TRequestStack(const TRequestStack&) = delete;
+  TRequestStack& operator=(const TRequestStack&) = delete;
+
+  // Reads the server list, the history and the outbox; raises what fails.
+  void Load();
+
+  TServerList Servers;
+  THistory History;
+  TOutbox Outbox;
+  TmsMessage Message;
+  TmsSMTP Smtp;
+  TSmtpRequestSender Sender;
+  TRequestDispatcher Dispatcher;
+};

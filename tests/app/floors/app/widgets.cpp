@@ -1,0 +1,6 @@
+// Only for the include check.
+#include <QObject>
+#include <QWidget>
+#include <QtGui/QIcon>
+
+#include "net/smtp.h"

@@ -1,0 +1,5 @@
+// Only for the include check.
+#pragma once
+
+#include "mail/message.h"
+#include "net/smtp.h"

@@ -1,0 +1,3 @@
+// Only for the include check.
+#include <QString>
+#include <string>

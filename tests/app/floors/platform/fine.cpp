@@ -1,0 +1,2 @@
+// Only for the include check: the bottom floor, clean.
+#include <string>

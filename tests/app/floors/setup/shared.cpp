@@ -1,0 +1,5 @@
+// Only for the include check.
+#include <cstdio>
+
+#include "base/text_helpers.h"
+#include "setup/bundle.h"
