@@ -328,8 +328,6 @@ void TfrmProps::FormDestroy() {
     ShellHooks().SaveHistory(*this);  // cut to 250 (90000), saved (90010)
   Checkpoint = 90020;
   if (ShellHooks().LeaveClipboard) ShellHooks().LeaveClipboard(*this);
-  Checkpoint = 90030;
-  Checkpoint = 90050;
   Checkpoint = 90060;
   // A start that stopped before the settings were read must not write its
   // defaults over the stored value.

@@ -20,7 +20,6 @@
 
 void TfrmProps::LoadSettings() {
   const std::string file = SettingsFilePath();
-  Checkpoint = 1001;
   Checkpoint = 1006;  // where a load can fail: KeepFailed written to a new file
   const TSettings stored = TSettings::Load(file);
   if (!stored.SecurityProblem.empty()) ShowError("LoadSettings", stored.SecurityProblem);
