@@ -25,6 +25,7 @@ import pwd
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import time
@@ -452,6 +453,13 @@ class Desktop(_Session):
 
 SMTP_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net",
                            "smtp_server.py")
+
+
+def unused_port():
+    """A loopback port where nothing listens (a mail server that is down)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 class SmtpServer:

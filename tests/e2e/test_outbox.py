@@ -4,7 +4,6 @@ clipboard, aiosmtpd on loopback, and the command line's --request and
 --flush."""
 
 import os
-import socket
 import subprocess
 import sys
 import time
@@ -14,16 +13,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import e2e_args  # noqa: E402
 import test_request as peers  # noqa: E402  (its wire form, not its tests)
-from desktop import Desktop, SmtpServer, tolvane_on  # noqa: E402
+from desktop import Desktop, SmtpServer, tolvane_on, unused_port  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 REFUSED = "[10061] Connection refused (127.0.0.1 port %d)"
-
-
-def unused_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Outbox(unittest.TestCase):

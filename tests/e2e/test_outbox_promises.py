@@ -5,7 +5,6 @@ full disk (a tmpfs of our own in a private mount namespace)."""
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import unittest
@@ -13,16 +12,10 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import e2e_args  # noqa: E402
-from desktop import Desktop, tolvane_on  # noqa: E402
+from desktop import Desktop, tolvane_on, unused_port  # noqa: E402
 
 ARGS, UNITTEST_ARGS = e2e_args.parse()
 URL = "http://host/once.html"
-
-
-def unused_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class OutboxPromises(unittest.TestCase):
