@@ -54,18 +54,14 @@ class TipsTest : public QObject {
     QVERIFY(!tips.btnHelp->isEnabled());
   }
 
-  void WindowLooksAsDesigned() {
+  // Its size and captions are the fit test's pictures; here what a user
+  // relies on: on top, Ok by Enter, the shipped tips read cleanly.
+  void WindowStaysOnTopAndReadsTheShippedTips() {
     TestFolders f;
     TfrmTips tips;
-    QCOMPARE(tips.windowTitle(), QString("Tolvane - Tip of the Day"));
-    QCOMPARE(tips.size(), QSize(363, 204));
     QVERIFY(tips.windowFlags() & Qt::WindowStaysOnTopHint);
-    QCOMPARE(tips.StaticText1->geometry(), QRect(8, 48, 265, 129));
-    QCOMPARE(tips.btnHelp->geometry(), QRect(288, 136, 65, 25));
-    QCOMPARE(tips.chkShowTips->text(), QString("Show these tips"));
     QVERIFY(tips.btnOk->isDefault());
-    QVERIFY(tips.Label1->font().bold());
-    QVERIFY(f.errors.empty());  // the shipped tips read cleanly
+    QVERIFY(f.errors.empty());
   }
 
   void UncheckingStoresTheSwitchAtOnce() {
