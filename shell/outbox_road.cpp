@@ -3,10 +3,10 @@
 #include <QAction>
 #include <QListWidget>
 #include <QMenu>
+#include <QTimer>
 
 #include <algorithm>
 
-#include "net/online_watch.h"
 #include "shell/main_window.h"
 
 namespace {
@@ -28,22 +28,12 @@ TOutboxRoad::TOutboxRoad(TfrmProps& main, TRequestDispatcher& dispatcher, TOutbo
       dispatcher_(dispatcher),
       outbox_(outbox),
       show_history_(std::move(showHistory)),
-      online_(std::make_unique<TOnlineWatch>()) {
+      scheduler_(dispatcher, outbox,
+                 [this](const std::function<void()>& round) { Guarded(&main_, round); }) {
   mnuSendNow = main_.AddMenuAction("Send &Now", "mnuSendNow", this, [this] { mnuSendNowClick(); });
   mnuDiscard = main_.AddMenuAction("&Discard", "mnuDiscard", this, [this] { mnuDiscardClick(); });
   connect(main_.PopupMenu1, &QMenu::aboutToShow, this, [this] { MenuAboutToShow(); });
 
-  retry_.setSingleShot(true);
-  connect(&retry_, &QTimer::timeout, this, [this] { Guarded(&main_, [&] { Round(); }); });
-  connect(online_.get(), &TOnlineWatch::Online, this, [this] {
-    // A new connection: the back-off starts over.
-    schedule_.Reset();
-    retry_.stop();
-    Guarded(&main_, [&] {
-      dispatcher_.FlushOutbox();
-      Arm();
-    });
-  });
   dispatcher_.OnOutboxChanged = [this] { Changed(); };
 }
 
@@ -73,29 +63,11 @@ void TOutboxRoad::ShowKept() {
   list->scrollToTop();
   g_waiting = outbox_.Count();
   main_.UpdateTrayIcon();
-  Arm();
+  scheduler_.Arm();
 }
 
 void TOutboxRoad::Changed() {
   if (show_history_) show_history_();
-}
-
-// The timer runs while some request waits that may go by itself.
-void TOutboxRoad::Arm() {
-  const auto& entries = outbox_.Entries();
-  const bool waiting = std::any_of(entries.begin(), entries.end(), TOutbox::Waiting);
-  if (!waiting) {
-    retry_.stop();
-    schedule_.Reset();
-    return;
-  }
-  if (!retry_.isActive()) retry_.start(schedule_.NextDelayMinutes() * 60 * 1000);
-}
-
-void TOutboxRoad::Round() {
-  schedule_.Failed();
-  dispatcher_.FlushOutbox();
-  Arm();
 }
 
 void TOutboxRoad::Flush(std::function<void(int left)> done) {

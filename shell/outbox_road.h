@@ -1,21 +1,21 @@
 // The outbox in the tray program: its requests at the top of the history
 // list, "Send Now" and "Discard" in the history menu, the count in the tray
-// tool tip, and the rounds that send them again by themselves.
+// tool tip; the rounds that send them again by themselves are app/'s
+// scheduler.
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/outbox_scheduler.h"
 #include "core/dispatcher.h"
 #include "core/outbox.h"
 
 class QAction;
 class TfrmProps;
-class TOnlineWatch;
 
 // The tray tool tip `base` with the number of requests that wait, if any.
 std::string WithWaitingCount(const std::string& base);
@@ -49,8 +49,6 @@ class TOutboxRoad : public QObject {
 
  private:
   void Changed();
-  void Arm();
-  void Round();
   int SelectedKept() const;
   void MenuAboutToShow();
 
@@ -58,7 +56,5 @@ class TOutboxRoad : public QObject {
   TRequestDispatcher& dispatcher_;
   TOutbox& outbox_;
   std::function<void()> show_history_;
-  TRetrySchedule schedule_;
-  QTimer retry_;
-  std::unique_ptr<TOnlineWatch> online_;
+  TOutboxScheduler scheduler_;
 };
