@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "mail/codecs.h"
+#include "net/dot_stuffing.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 
@@ -300,7 +301,7 @@ void TmsSMTP::SendMail() {
   }
   WriteLine("DATA");
   ReadReply();
-  SendStream(*MessageStream, true);
+  WriteStream(*MessageStream, TDotStuffer());
   WriteLine("");
   try {
     if (OnDataEnd) OnDataEnd(*this);

@@ -365,29 +365,22 @@ void TagSocket::WriteSecretLine(const std::string& line, const std::string& show
   if (OnLineSent) OnLineSent(*this, shown);
 }
 
-void TagSocket::WriteStream(TStream& stream) { SendStream(stream, false); }
-
-void TagSocket::SendStream(TStream& stream, bool dot_stuff) {
+void TagSocket::WriteStream(TStream& stream, const TBlockFilter& filter) {
   stream.SetPosition(0);
   Log("Suppressing the message body");
   const std::int64_t size = stream.Size();
   char block[kBlockSize + 1];
-  std::string stuffed;
-  bool line_start = true;
+  std::string filtered;
   std::size_t n = 0;
   do {
     n = stream.Read(block, kBlockSize);
     const char* out = block;
     std::size_t len = n;
-    if (dot_stuff) {
-      stuffed.clear();
-      for (std::size_t i = 0; i < n; ++i) {
-        if (line_start && block[i] == '.') stuffed += '.';
-        stuffed += block[i];
-        line_start = block[i] == '\n';
-      }
-      out = stuffed.data();
-      len = stuffed.size();
+    if (filter) {
+      filtered.clear();
+      filter(block, n, filtered);
+      out = filtered.data();
+      len = filtered.size();
     }
     StartTimer();
     std::size_t sent = 0;

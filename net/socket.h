@@ -73,7 +73,12 @@ class TagSocket {
     return line;
   }
   void WriteLine(const std::string& line);
-  void WriteStream(TStream& stream);
+  // Appends what to send for one block of a stream to `out`; a filter may
+  // keep state from block to block.
+  using TBlockFilter = std::function<void(const char* in, std::size_t n, std::string& out)>;
+  // Sends the stream from its start in blocks, each through `filter` when
+  // one is given. The protocol log gets one line in place of the text.
+  void WriteStream(TStream& stream, const TBlockFilter& filter = nullptr);
   // Runs the TLS handshake on the established connection and checks the
   // server's certificate; from then on every line and stream is encrypted.
   // A refused certificate raises ECertificateError.
@@ -125,9 +130,6 @@ class TagSocket {
   TmsErrorEvent OnError;
 
  protected:
-  // Sends the stream in blocks; with `dot_stuff` every line that begins
-  // with "." goes out with one more "." in front.
-  void SendStream(TStream& stream, bool dot_stuff);
   // Sends a line whose text must not reach the protocol log: `shown` is
   // logged (and given to OnLineSent) in its place.
   void WriteSecretLine(const std::string& line, const std::string& shown);

@@ -35,7 +35,6 @@ class LineSocket : public TmsMailBase {
   void Login() override { ConnectSocket(); }
   void Logout() override {}
   using TagSocket::RaiseText;
-  using TagSocket::SendStream;
 
   std::vector<std::string> errors;  // as raised, before any rewording
   std::vector<std::string> events;
@@ -290,29 +289,6 @@ TEST_F(SocketTest, WriteStreamReportsProgressPerBlock) {
   };
   EXPECT_EQ(run(5000), (std::vector<int>{41, 82, 100, 0}));
   EXPECT_EQ(run(4094), (std::vector<int>{50, 100, 100, 0}));
-}
-
-TEST_F(SocketTest, DotStuffingDoublesLeadingDotsOnly) {
-  std::string received;
-  ScriptedServer server([&received](Peer& p) {
-    auto data = p.ReadData();
-    if (data) received = *data;
-  });
-  LineSocket s;
-  s.Server = server.Address();
-  s.Connect();
-  // A dot at a block border must be seen too: put one at offset 2047.
-  const std::string head = ".a\r\nb.\r\n.\r\n..\r\n";
-  const std::string pad(2047 - head.size() - 2, 'x');
-  const std::string text = head + pad + "\r\n" + ".after border\r\n";
-  ASSERT_EQ(text.find(".after"), 2047u);
-  TMemoryStream stream(text);
-  s.SendStream(stream, true);
-  s.WriteLine(".");
-  s.Close();
-  server.Join();
-  const std::string expected = "..a\r\nb.\r\n..\r\n...\r\n" + pad + "\r\n..after border\r\n";
-  EXPECT_EQ(received, expected);
 }
 
 // A reset ends the wait at once, also with half a line already read.
