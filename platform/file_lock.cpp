@@ -65,8 +65,3 @@ TFileLock::~TFileLock() {
   ::close(it->second.fd);
   Holds().erase(it);
 }
-
-bool TFileLock::Held(const std::string& path) {
-  std::lock_guard guard(g_mutex);
-  return Holds().count(path) != 0;
-}

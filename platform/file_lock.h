@@ -17,9 +17,6 @@ class TFileLock {
   TFileLock(const TFileLock&) = delete;
   TFileLock& operator=(const TFileLock&) = delete;
 
-  // Whether this process holds the lock at `path` now.
-  static bool Held(const std::string& path);
-
  private:
   std::string path_;
 };

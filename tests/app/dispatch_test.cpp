@@ -210,25 +210,6 @@ TEST_F(OutboxDispatchTest, KeptAddressesGoOnceAndLeave) {
   EXPECT_EQ(THistory::HistoryUrl(history.Items()[1]), "news:comp.lang.misc/");
 }
 
-// Accepted is sent: a goodbye that is never answered is logged, not shown.
-TEST_F(OutboxDispatchTest, AnUnansweredQuitAfterAcceptanceIsASend) {
-  ScriptedServer silent([&](Peer& p) {
-    RunSmtp(p, silent, "220 s\r\n", [](const std::string& line) -> std::optional<std::string> {
-      if (line != "QUIT") return std::nullopt;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-      return "";
-    });
-  });
-  client.TimeOut = 1;
-  settings.Smtp = silent.Address();
-  dispatcher.DispatchRequest("http://host/quiet.html", true);
-  silent.Join();
-  EXPECT_EQ(dispatcher.LastOutcome(), TRequestDispatcher::TOutcome::Sent);
-  EXPECT_TRUE(shown.empty());
-  EXPECT_EQ(outbox.Count(), 0);
-  EXPECT_EQ(THistory::HistoryUrl(history.Items()[0]), "http://host/quiet.html");
-}
-
 TEST_F(OutboxDispatchTest, UnconfirmedDeliveryWaitsForTheUser) {
   // The connection breaks after the message, before the server's answer.
   ScriptedServer cut([&](Peer& p) {

@@ -1,7 +1,5 @@
 // History.Dat as an editor or another program may leave it: it loads, its
 // lines give their address and detail, and a change keeps every other line.
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,15 +9,12 @@
 
 #include "core/history.h"
 #include "platform/files.h"
+#include "tests/fuzz/temp_folder.h"
 
 namespace {
 
 const std::string& Path() {
-  static const std::string path = [] {
-    char name[] = "/tmp/fuzz-history-XXXXXX";
-    if (!::mkdtemp(name)) std::abort();
-    return std::string(name) + "/History.Dat";
-  }();
+  static const std::string path = FuzzFolder() + "History.Dat";
   return path;
 }
 

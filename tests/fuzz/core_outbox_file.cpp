@@ -1,6 +1,5 @@
 // Outbox.Dat as a hand edit or a crash may leave it: every line reads, what
 // is written reads back the same, and recovery leaves no claimed entry.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,17 +13,9 @@
 #include "core/history.h"
 #include "core/outbox.h"
 #include "platform/files.h"
+#include "tests/fuzz/temp_folder.h"
 
 namespace {
-
-const std::string& Folder() {
-  static const std::string folder = [] {
-    char name[] = "/tmp/fuzz-outbox-XXXXXX";
-    if (!::mkdtemp(name)) std::abort();
-    return std::string(name) + "/";
-  }();
-  return folder;
-}
 
 bool Same(const TOutboxEntry& a, const TOutboxEntry& b) {
   return a.Url == b.Url && a.Server == b.Server && a.Reason == b.Reason &&
@@ -43,11 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!Same(TOutbox::ParseLine(TOutbox::FormatLine(again)), again)) std::abort();
   }
 
-  const std::string path = Folder() + "Outbox.Dat";
+  const std::string path = FuzzFolder() + "Outbox.Dat";
   ReplaceFileAtomically(path, text);
-  ::unlink((Folder() + "History.Dat").c_str());
+  ::unlink((FuzzFolder() + "History.Dat").c_str());
   TOutbox outbox(path);
-  THistory history(Folder() + "History.Dat");
+  THistory history(FuzzFolder() + "History.Dat");
   outbox.Load();
   const std::vector<TOutboxEntry> before = outbox.Entries();
   outbox.Recover(history);
