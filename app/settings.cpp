@@ -9,12 +9,6 @@ namespace {
 
 constexpr char kGeneral[] = "General";
 constexpr char kServers[] = "Servers";
-// Marks a key that is missing (a real value is never this).
-constexpr char kMissing[] = "\x01";
-
-bool HasKey(const std::string& file, const char* section, const char* key) {
-  return ReadProfileString(file, section, key, kMissing) != kMissing;
-}
 
 // The controls offer these values only: anything above is the last choice,
 // anything below none.
@@ -23,8 +17,8 @@ int Clamped(int value, int last, int above) {
   return value < 0 ? -1 : value;
 }
 
-void ReadServers(const std::string& file, TSettings& s) {
-  auto read = [&file](const char* key) { return ReadProfileString(file, kServers, key); };
+void ReadServers(const TProfileText& profile, TSettings& s) {
+  auto read = [&profile](const char* key) { return profile.Read(kServers, key); };
   TSmtpSettings& a = s.Account;
   a.Smtp = read("SMTP");
   a.Security = SecurityForPort(a.Smtp);
@@ -46,46 +40,50 @@ void ReadServers(const std::string& file, TSettings& s) {
 }  // namespace
 
 TSettings TSettings::Read(const std::string& file) {
+  // One read of the file for every key.
+  const TProfileText p = ReadProfileFile(file);
   TSettings s;
-  s.Email = ReadProfileString(file, kGeneral, "Email");
-  s.Confirm = Clamped(ReadProfileInteger(file, kGeneral, "Confirm", 2), 2, 2);
-  s.Enabled = Clamped(ReadProfileInteger(file, kGeneral, "Enabled", 0), 1, 0);
-  s.CheckHistory = ReadProfileBool(file, kGeneral, "CheckHistory", true);
-  if (HasKey(file, kGeneral, "KeepFailed")) {
-    s.KeepFailed = ReadProfileBool(file, kGeneral, "KeepFailed", false);
+  s.Email = p.Read(kGeneral, "Email");
+  s.Confirm = Clamped(ProfileInteger(p, kGeneral, "Confirm", 2), 2, 2);
+  s.Enabled = Clamped(ProfileInteger(p, kGeneral, "Enabled", 0), 1, 0);
+  s.CheckHistory = ProfileBool(p, kGeneral, "CheckHistory", true);
+  if (p.HasKey(kGeneral, "KeepFailed")) {
+    s.KeepFailed = ProfileBool(p, kGeneral, "KeepFailed", false);
   } else {
     std::error_code ec;
     s.KeepFailed = !std::filesystem::exists(file, ec);
   }
-  s.TrayIconDim = ReadProfileBool(file, kGeneral, "TrayIconDim", false);
+  s.TrayIconDim = ProfileBool(p, kGeneral, "TrayIconDim", false);
   // Dim means disabled: copies are never sent behind a dim icon.
   if (s.TrayIconDim) s.Enabled = 1;
-  s.TipNumber = ReadProfileInteger(file, kGeneral, "TipNumber", 0);
-  s.TipEnabled = ReadProfileBool(file, kGeneral, "TipEnabled", true);
-  ReadServers(file, s);
+  s.TipNumber = ProfileInteger(p, kGeneral, "TipNumber", 0);
+  s.TipEnabled = ProfileBool(p, kGeneral, "TipEnabled", true);
+  ReadServers(p, s);
   return s;
 }
 
 TSettings TSettings::Load(const std::string& file) {
   TSettings s = Read(file);
-  if (!HasKey(file, kGeneral, "KeepFailed") && s.KeepFailed) {
+  if (s.KeepFailed && !ReadProfileFile(file).HasKey(kGeneral, "KeepFailed")) {
     WriteProfileBool(file, kGeneral, "KeepFailed", true);
   }
   return s;
 }
 
 void TSettings::Save(const std::string& file) const {
-  WriteProfileString(file, kGeneral, "Email", Email);
-  WriteProfileString(file, kServers, "SMTP", Account.Smtp);
-  WriteProfileString(file, kServers, "SMTPSecurity", SecurityName(Account.Security));
-  WriteProfileString(file, kServers, "SMTPUser", Account.User);
-  WriteProfileInteger(file, kGeneral, "Confirm", Confirm);
-  WriteProfileInteger(file, kGeneral, "Enabled", Enabled);
-  WriteProfileBool(file, kGeneral, "CheckHistory", CheckHistory);
-  WriteProfileBool(file, kGeneral, "KeepFailed", KeepFailed);
-  WriteProfileString(file, kServers, "FTP", FtpServer);
-  WriteProfileString(file, kServers, "HTTPBinary", BinaryServer);
-  WriteProfileString(file, kServers, "HTTPPages", PagesServer);
+  // One replacement of the file: a reader sees all of Ok's values or none.
+  const auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+  WriteProfileEntries(file, {{kGeneral, "Email", Email},
+                             {kServers, "SMTP", Account.Smtp},
+                             {kServers, "SMTPSecurity", SecurityName(Account.Security)},
+                             {kServers, "SMTPUser", Account.User},
+                             {kGeneral, "Confirm", std::to_string(Confirm)},
+                             {kGeneral, "Enabled", std::to_string(Enabled)},
+                             {kGeneral, "CheckHistory", flag(CheckHistory)},
+                             {kGeneral, "KeepFailed", flag(KeepFailed)},
+                             {kServers, "FTP", FtpServer},
+                             {kServers, "HTTPBinary", BinaryServer},
+                             {kServers, "HTTPPages", PagesServer}});
 }
 
 bool HasContent(const std::string& field) {
@@ -109,7 +107,7 @@ TDispatchSettings TSettings::Dispatch() const {
 
 TSmtpSettings ReadSmtpAccount(const std::string& file) {
   TSettings s;
-  ReadServers(file, s);
+  ReadServers(ReadProfileFile(file), s);
   // A guess could send the password in the clear: the send stops here.
   if (!s.SecurityProblem.empty()) throw EError(s.SecurityProblem);
   return s.Account;

@@ -238,21 +238,41 @@ std::string TProfileText::Text() const {
 
 std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view def) {
-  std::string text;
-  if (!ReadFileText(path, text)) return std::string(def);
-  return TProfileText(text).Read(section, key, def);
+  return ReadProfileFile(path).Read(section, key, def);
 }
 
-void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value) {
+TProfileText ReadProfileFile(const std::string& path) {
+  std::string text;
+  return ReadFileText(path, text) ? TProfileText(text) : TProfileText();
+}
+
+std::int32_t ProfileInteger(const TProfileText& profile, std::string_view section,
+                            std::string_view key, std::int32_t def) {
+  return ProfileSettingsNumber(profile.Read(section, key)).value_or(def);
+}
+
+bool ProfileBool(const TProfileText& profile, std::string_view section, std::string_view key,
+                 bool def) {
+  const auto n = ProfileSettingsNumber(profile.Read(section, key));
+  return n ? *n != 0 : def;
+}
+
+void WriteProfileEntries(const std::string& path, const std::vector<TProfileEntry>& entries) {
   try {
     const std::string folder = FolderOfPath(path);
     if (folder != path) std::filesystem::create_directories(folder);
     TProfileText profile(ReadWholeFile(path).value_or(std::string()));
-    ReplaceFileAtomically(path, profile.Write(section, key, value));
+    std::string text = profile.Text();
+    for (const TProfileEntry& e : entries) text = profile.Write(e.section, e.key, e.value);
+    ReplaceFileAtomically(path, text);
   } catch (const std::exception&) {
     throw EFileError("Unable to write to " + path);
   }
+}
+
+void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value) {
+  WriteProfileEntries(path, {{section, key, std::string(value)}});
 }
 
 std::int32_t ProfileTypeNumber(std::string_view text) {
@@ -273,13 +293,12 @@ std::int32_t ReadProfileType(const std::string& path, std::string_view section,
 
 std::int32_t ReadProfileInteger(const std::string& path, std::string_view section,
                                 std::string_view key, std::int32_t def) {
-  return ProfileSettingsNumber(ReadProfileString(path, section, key)).value_or(def);
+  return ProfileInteger(ReadProfileFile(path), section, key, def);
 }
 
 bool ReadProfileBool(const std::string& path, std::string_view section, std::string_view key,
                      bool def) {
-  const auto n = ProfileSettingsNumber(ReadProfileString(path, section, key));
-  return n ? *n != 0 : def;
+  return ProfileBool(ReadProfileFile(path), section, key, def);
 }
 
 void WriteProfileInteger(const std::string& path, std::string_view section, std::string_view key,

@@ -67,6 +67,25 @@ class TProfileText {
 std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view def = {});
 
+// The file at `path` parsed once, for reading many keys; empty when it is
+// missing or unreadable (every key then gives its default).
+TProfileText ReadProfileFile(const std::string& path);
+
+// Settings readings of one parsed text, as ReadProfileInteger and
+// ReadProfileBool read a file.
+std::int32_t ProfileInteger(const TProfileText& profile, std::string_view section,
+                            std::string_view key, std::int32_t def);
+bool ProfileBool(const TProfileText& profile, std::string_view section, std::string_view key,
+                 bool def);
+
+// Sets several keys in one replacement of the file, so that a reader never
+// sees some of them changed and others not; raises as WriteProfileString.
+struct TProfileEntry {
+  std::string_view section, key;
+  std::string value;
+};
+void WriteProfileEntries(const std::string& path, const std::vector<TProfileEntry>& entries);
+
 // WritePrivateProfileString: sets one key; raises EFileError
 // "Unable to write to " + path when the file cannot be replaced.
 void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
