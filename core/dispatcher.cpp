@@ -218,7 +218,7 @@ bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistor
 }
 
 void TRequestDispatcher::Dispatch(const TJob& job) {
-  FlagGuard busy(*request_busy_);
+  FlagGuard busy(request_busy_);
   last_error_.clear();
   const std::string url = RequestAddress(job);
   const bool resend = job.kind == TJob::Kind::Kept;

@@ -134,9 +134,8 @@ class TRequestDispatcher {
   // No dispatch runs and none waits.
   bool Idle() const { return !running_; }
 
-  bool RequestBusy() const { return *request_busy_; }
-  // Keeps `flag` equal to RequestBusy() (the main window's daily timer reads it).
-  void ShareBusyFlag(bool& flag) { request_busy_ = &flag; }
+  // A request is being dispatched (the tray's daily housekeeping waits).
+  bool RequestBusy() const { return request_busy_; }
   bool QuietMail() const { return quiet_mail_; }
   const std::string& CurrentRequestUrl() const { return current_request_url_; }
 
@@ -180,8 +179,7 @@ class TRequestDispatcher {
   std::function<TServerChoice()> servers_;
 
   bool running_ = false;  // a job (dispatch and test message) is under way
-  bool own_busy_ = false;
-  bool* request_busy_ = &own_busy_;
+  bool request_busy_ = false;
   bool quiet_mail_ = false;
   bool progress_open_ = false;
   bool mail_sent_ = false;

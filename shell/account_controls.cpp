@@ -6,6 +6,7 @@
 
 #include "app/settings.h"
 #include "platform/folders.h"
+#include "shell/dialogs.h"
 #include "shell/main_window.h"
 #include "shell/ui_style.h"
 
@@ -40,14 +41,4 @@ void TfrmProps::CreateAccountControls() {
 void TfrmProps::txtSMTPEdited(const QString& text) {
   const TSmtpSecurity byPort = SecurityForPort(text.toStdString());
   if (byPort != TSmtpSecurity::None) cboSMTPSecurity->setCurrentIndex(static_cast<int>(byPort));
-}
-
-TSmtpSettings TfrmProps::SmtpSettings() const {
-  // The keys without a control come from the file.
-  TSmtpSettings s = TSettings::Read(SettingsFilePath()).Account;
-  const TFormValues v = Values();
-  s.Smtp = v.Smtp;
-  s.Security = v.Security;
-  s.User = v.SmtpUser;
-  return s;
 }

@@ -24,11 +24,10 @@
 #include "shell/clipboard_watch.h"
 #include "shell/desktop_controls.h"
 #include "shell/dialogs.h"
-#include "shell/main_window.h"
-#include "shell/request_road.h"
-#include "shell/shell_state.h"
+#include "shell/mail_address_dlg.h"
 #include "shell/single_instance.h"
 #include "shell/tips.h"
+#include "shell/tray_app.h"
 #include "shell/ui_style.h"
 
 namespace {
@@ -64,24 +63,25 @@ class TStyle : public QProxyStyle {
 };
 
 // A session that ends, or Ctrl+C in a terminal, ends Tolvane the normal way,
-// so that the history and the tray icon state are saved as at Unload.
-int g_signal_pipe[2] = {-1, -1};
+// so that the history and the tray icon state are saved as at Unload. A
+// signal handler can reach only a plain variable: the pipe's write end.
+int stop_pipe[2] = {-1, -1};
 
 void OnStopSignal(int) {
   const char byte = 1;
-  [[maybe_unused]] const ssize_t n = ::write(g_signal_pipe[0], &byte, 1);
+  [[maybe_unused]] const ssize_t n = ::write(stop_pipe[0], &byte, 1);
 }
 
-std::unique_ptr<QSocketNotifier> CatchStopSignals() {
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_pipe) != 0) {
+std::unique_ptr<QSocketNotifier> CatchStopSignals(TTrayApp& app) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, stop_pipe) != 0) {
     return nullptr;
   }
-  auto notifier = std::make_unique<QSocketNotifier>(g_signal_pipe[1], QSocketNotifier::Read);
-  QObject::connect(notifier.get(), &QSocketNotifier::activated, [] {
+  auto notifier = std::make_unique<QSocketNotifier>(stop_pipe[1], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, [&app] {
     char byte;
-    while (::read(g_signal_pipe[1], &byte, 1) > 0) {
+    while (::read(stop_pipe[1], &byte, 1) > 0) {
     }
-    RequestStop();
+    app.Stop();
   });
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
@@ -143,7 +143,6 @@ int RunTrayProgram(int argc, char** argv) {
   }
   // Taken before anything else, and held until the process ends.
   TPreviousInstance previous(ProgramPath(argc > 0 ? argv[0] : nullptr));
-  SetPreviousInstance(&previous);
 
   const std::string clipboardNote = ChooseClipboardPlatform();
   TApplication app(argc, argv);
@@ -159,32 +158,32 @@ int RunTrayProgram(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon(QString::fromStdString(IconPath("bright"))));
   InstallErrorBox();
   InstallRasBoxes();
-  InstallRequestRoad();
-  // Before the first box of the start-up, so that no stop is lost in it.
-  const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals();
+  InstallMailAddressEditHook();
 
   int code = 0;
   {
-    TfrmProps main(&previous, TfrmProps::TControls::OnFirstShow);
-    if (main.EndThisProcess()) {
+    TTrayApp tray(&previous, TfrmProps::TControls::OnFirstShow);
+    if (tray.EndThisProcess()) {
       // Another instance runs and was asked to come up, or none can be told
       // apart from this one; nothing is saved.
       if (previous.LockFailed()) RefuseToStart(previous.RefusalText());
       std::_Exit(0);
     }
-    previous.Listen([&main] { main.ShowCentred(); });
+    // Before the first box of the start-up, so that no stop is lost in it.
+    const std::unique_ptr<QSocketNotifier> stopSignals = CatchStopSignals(tray);
+    tray.Start();
+    previous.Listen([&tray] { tray.Window().ShowCentred(); });
     NoticeClipboardPlatformOnce(clipboardNote);
     // The tip steps forward once per start (not over the stored number when
     // the settings were never read).
-    if (main.SettingsLoaded() && !StopRequested) StepTipOfTheDay();
+    if (tray.SettingsLoaded() && !tray.Stopping()) StepTipOfTheDay(tray.Tips());
     // A stop during the start-up's boxes ended only their loops.
-    if (!StopRequested) {
+    if (!tray.Stopping()) {
       ::malloc_trim(0);  // what the start-up freed goes back to the system
       code = QApplication::exec();
     }
     previous.StopListening();
   }
   SetErrorBox({});
-  SetPreviousInstance(nullptr);
   return code;
 }

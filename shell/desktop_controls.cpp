@@ -12,6 +12,7 @@
 #include "platform/autostart.h"
 #include "platform/errors.h"
 #include "platform/file_layout.h"
+#include "shell/dialogs.h"
 #include "shell/main_window.h"
 
 const char kAppId[] = TOLVANE_APP_ID;

@@ -9,7 +9,6 @@
 #include "core/request_builder.h"
 #include "net/ras.h"
 #include "shell/help.h"
-#include "shell/main_window.h"
 #include "shell/ui_style.h"
 
 namespace {
@@ -130,4 +129,12 @@ void InstallRasBoxes() {
       AppException(nullptr, e.what());
     }
   });
+}
+
+void AppException(const QObject* receiver, const std::string& message) {
+  AppExceptionAt(receiver ? receiver->metaObject()->className() : "TApplication", message);
+}
+
+void AppExceptionAt(const char* where, const std::string& message) {
+  ShowError(where, "UH " + message);
 }

@@ -28,3 +28,22 @@ void InstallErrorBox();
 // Makes the dial-up component's boxes and late failures use the program's
 // error box and exception handler.
 void InstallRasBoxes();
+
+class QObject;
+
+// The application's handler for an error that escaped an event handler of
+// `receiver`: the error box with the receiver's class as the place.
+void AppException(const QObject* receiver, const std::string& message);
+void AppExceptionAt(const char* where, const std::string& message);
+
+// Runs `handler`, turning an escaping error into AppException(receiver).
+template <class Handler>
+void Guarded(const QObject* receiver, Handler&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    AppException(receiver, e.what());
+  } catch (...) {
+    AppException(receiver, "Unknown error");
+  }
+}

@@ -20,73 +20,29 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <cstdio>
 
-#include "app/settings.h"
 #include "base/debug_log.h"
-#include "base/file_helpers.h"
 #include "base/text_helpers.h"
-#include "platform/file_layout.h"
-#include "platform/files.h"
 #include "platform/folders.h"
 #include "shell/desktop_controls.h"
+#include "shell/dialogs.h"
 #include "shell/help.h"
-#include "shell/outbox_road.h"
 #include "shell/radio_group.h"
-#include "shell/shell_state.h"
-#include "shell/single_instance.h"
-#include "shell/task_icon.h"
-#include "shell/tips.h"
 #include "shell/ui_style.h"
 #include "shell/version_label.h"
 #include "shell/version_record.h"
 
-namespace {
-
-TfrmProps* g_main = nullptr;
-
 std::string VersionPrefix() { return std::string("Tolvane, ") + kCopyrightLine + ",  Version:"; }
 
-QIcon LoadIcon(const std::string& name, QStyle::StandardPixmap fallback) {
-  QIcon icon;
-  for (const char* size : {"", "_64"}) {
-    const std::string path = IconPath(name + size);
-    if (FileExists(path)) icon.addFile(QString::fromStdString(path));
-  }
-  // Without the pictures beside the program the tray still needs an icon.
-  if (icon.isNull()) icon = QApplication::style()->standardIcon(fallback);
-  return icon;
-}
-
-}  // namespace
-
-std::string IconPath(const std::string& name) {
-  return DataFilePath("icons/tolvane_" + name + ".png");
-}
-
-TfrmProps* frmProps() { return g_main; }
-
-void AppException(const QObject* receiver, const std::string& message) {
-  AppExceptionAt(receiver ? receiver->metaObject()->className() : "TApplication", message);
-}
-
-void AppExceptionAt(const char* where, const std::string& message) {
-  ShowError(where, "UH " + message);
-}
-
-TfrmProps::TfrmProps(const TPreviousInstance* previous, TControls controls)
+TfrmProps::TfrmProps(TControls controls)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint),
       Servers(SettingsFilePath()) {
-  g_main = this;
   setObjectName("frmProps");
   setWindowTitle("Tolvane");
   setWindowIcon(LoadIcon("bright", QStyle::SP_ComputerIcon));
   move(83, 48);
-
-  TrayIconImageBright = LoadIcon("bright", QStyle::SP_DialogYesButton);
-  TrayIconImageDim = LoadIcon("dim", QStyle::SP_DialogNoButton);
 
   PopupMenu1 = new QMenu(this);
   PopupMenu1->setObjectName("PopupMenu1");
@@ -95,52 +51,12 @@ TfrmProps::TfrmProps(const TPreviousInstance* previous, TControls controls)
   connect(mnuHelp, &QAction::triggered, this,
           [this] { Guarded(mnuHelp, [&] { mnuHelpClick(); }); });
 
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName("Timer1");
-  Timer1->setInterval(kTimerMs);
-  connect(Timer1, &QTimer::timeout, this, [this] { Guarded(Timer1, [&] { Timer1Timer(); }); });
-
   // The window sees key presses before its controls do.
   qApp->installEventFilter(this);
   if (controls == TControls::Now) EnsureControls();
-
-  // Settled before the tray icon is added, so that a second start never
-  // shows an icon of its own, even for a moment.
-  JustOne321 = std::make_unique<TJustOne32>(ProgramFolder(), previous);
-  if (JustOne321->EndThisProcess()) {
-    end_process_ = true;
-    TaskIcon1 = std::make_unique<TTaskIcon>(this);
-    return;
-  }
-
-  // Made with the window's components, before its creation steps.
-  TaskIcon1 = std::make_unique<TTaskIcon>(this);
-  TaskIcon1->SetTaskIconID(0);
-  TaskIcon1->SetIcon(TrayIconImageBright);
-  TaskIcon1->SetToolTip("Tolvane");
-  TaskIcon1->OnClick = [this](QObject* s) { Guarded(s, [&] { TaskIcon1Click(s); }); };
-  TaskIcon1->OnDblClick = [this](QObject* s) { Guarded(s, [&] { TaskIcon1DblClick(s); }); };
-  TaskIcon1->OnRightClick = [this](QObject* s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x,
-                                   int y) {
-    Guarded(s, [&] { TaskIcon1RightClick(s, b, m, x, y); });
-  };
-  TaskIcon1->SetActive(true);
-
-  Guarded(this, [this] { FormCreate(); });
-  // Without a tray the window is the only way in; under X11 the program runs
-  // on unseen, as it always did.
-  if (!TaskIcon1->Active() && OnWayland()) {
-    DebugLog("No StatusNotifierWatcher on the session bus: showing the main window");
-    ShowCentred();
-  }
 }
 
-TfrmProps::~TfrmProps() {
-  Timer1->stop();
-  if (!end_process_) Guarded(this, [this] { FormDestroy(); });
-  TaskIcon1.reset();
-  if (g_main == this) g_main = nullptr;
-}
+TfrmProps::~TfrmProps() = default;
 
 void TfrmProps::EnsureControls() {
   if (controls_made_) return;
@@ -148,7 +64,7 @@ void TfrmProps::EnsureControls() {
   CreateControls();
   ValuesToControls();
   ShowServerLists();
-  chkShowTips->setChecked(settings_loaded_ && TipEnabled);
+  chkShowTips->setChecked(show_tips_);
   emit controlsCreated();
 }
 
@@ -180,7 +96,10 @@ void TfrmProps::CreateControls() {
   optEnabled->setToolTip("When to make Tolvane active");
   SetHelpTopic(optEnabled, 2);
   optEnabled->SetItemIndex(1);  // as designed; the settings replace it
-  optEnabled->OnClick = [this] { Guarded(optEnabled, [&] { optEnabledClick(); }); };
+  // Filling the controls is no click.
+  optEnabled->OnClick = [this] {
+    if (!filling_) emit enabledClicked(optEnabled->ItemIndex());
+  };
 
   optConfirm = Place(new TRadioGroup("When requesting files or pages",
                                      {"&Ask me to confirm all requests",
@@ -255,16 +174,13 @@ void TfrmProps::CreateControls() {
   btnNow = Place(new QPushButton("Now", this), "btnNow", 283, 219, 49, 21);
   btnNow->setAutoDefault(false);
 
-  connect(btnOk, &QPushButton::clicked, this, [this] { Guarded(btnOk, [&] { btnOkClick(); }); });
-  connect(btnCancel, &QPushButton::clicked, this,
-          [this] { Guarded(btnCancel, [&] { btnCancelClick(); }); });
-  connect(btnUnload, &QPushButton::clicked, this,
-          [this] { Guarded(btnUnload, [&] { btnUnloadClick(); }); });
+  connect(btnOk, &QPushButton::clicked, this, &TfrmProps::okClicked);
+  connect(btnCancel, &QPushButton::clicked, this, &TfrmProps::cancelClicked);
+  connect(btnUnload, &QPushButton::clicked, this, &TfrmProps::unloadClicked);
   connect(btnHelp, &QPushButton::clicked, this,
           [this] { Guarded(btnHelp, [&] { btnHelpClick(); }); });
-  connect(btnNow, &QPushButton::clicked, this, [this] { Guarded(btnNow, [&] { btnNowClick(); }); });
-  connect(chkShowTips, &QCheckBox::clicked, this,
-          [this] { Guarded(chkShowTips, [&] { chkShowTipsClick(); }); });
+  connect(btnNow, &QPushButton::clicked, this, &TfrmProps::nowClicked);
+  connect(chkShowTips, &QCheckBox::clicked, this, &TfrmProps::showTipsClicked);
 
   // Tab order as the table lists the controls.
   QWidget* order[] = {lstHistory,
@@ -290,50 +206,6 @@ void TfrmProps::CreateControls() {
   CreateAccountControls();
   AddDesktopControls(*this);
   FitCaptions(this);
-}
-
-void TfrmProps::FormCreate() {
-  SuperDebug = false;
-  TipShowing = false;
-  tick_count_ = 0;
-  Timer1->start();
-
-  const std::string params = JoinedParams();
-  DebugLog("Cmd:" + params);
-  SilentStart = params.find("/s") != std::string::npos;
-  DebugLog(ProgramVersionInfo(VersionPrefix()));
-
-  QCoreApplication::processEvents();
-  TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
-  DebugLog("Log trimmed");
-
-  hide();
-  LoadServers();
-  if (ShellHooks().LoadHistory) ShellHooks().LoadHistory(*this);
-
-  Checkpoint = 4400;
-  LoadSettings();
-  Checkpoint = 4401;
-  if (TipEnabled && chkShowTips) chkShowTips->setChecked(true);
-
-  if (ShellHooks().JoinClipboard) ShellHooks().JoinClipboard(*this);
-  hide();
-  SettingsComplete = CheckRequiredFields();
-  if (TipEnabled && !SilentStart) ShowTipOfTheDay();
-}
-
-void TfrmProps::FormDestroy() {
-  Checkpoint = 90000;
-  if (ShellHooks().SaveHistory)
-    ShellHooks().SaveHistory(*this);  // cut to 250 (90000), saved (90010)
-  Checkpoint = 90020;
-  if (ShellHooks().LeaveClipboard) ShellHooks().LeaveClipboard(*this);
-  Checkpoint = 90060;
-  // A start that stopped before the settings were read must not write its
-  // defaults over the stored value.
-  if (settings_loaded_) SaveTrayIconDim(SettingsFilePath(), TrayIconDim);
-  Checkpoint = 90070;
-  TaskIcon1->SetActive(false);
 }
 
 void TfrmProps::LoadServers() {
@@ -372,37 +244,16 @@ void TfrmProps::cboFTPserversChange() {
   Servers.cboFTPservers.ItemIndex = cboFTPservers->currentIndex();
 }
 
-void TfrmProps::UpdateTrayIcon() {
-  if (TrayIconDim) {
-    TaskIcon1->SetIcon(TrayIconImageDim);
-    TaskIcon1->SetToolTip(WithWaitingCount("(Tolvane)"));
-  } else {
-    TaskIcon1->SetIcon(TrayIconImageBright);
-    TaskIcon1->SetToolTip(WithWaitingCount("Tolvane"));
-  }
-}
-
-void TfrmProps::optEnabledClick() {
-  TrayIconDim = optEnabled->ItemIndex() == 1;
-  UpdateTrayIcon();
-}
-
-void TfrmProps::TaskIcon1Click(QObject*) {
-  const bool wasDim = TrayIconDim;
-  TrayIconDim = !TrayIconDim;
-  SetEnabledIndex(wasDim ? 0 : 1);
-  UpdateTrayIcon();
-}
-
 void TfrmProps::SetEnabledIndex(int index) {
   values_.Enabled = index;
+  filling_ = true;
   if (optEnabled) optEnabled->SetItemIndex(index);
+  filling_ = false;
 }
 
-void TfrmProps::TaskIcon1DblClick(QObject*) {}
-
-void TfrmProps::TaskIcon1RightClick(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
-  ShowCentred();
+void TfrmProps::SetShowTips(bool on) {
+  show_tips_ = on;
+  if (chkShowTips) chkShowTips->setChecked(on);
 }
 
 QAction* TfrmProps::AddMenuAction(const char* caption, const char* name, QObject* context,
@@ -438,51 +289,9 @@ void TfrmProps::PlaceCentred() {
   move(area.left() + place.left, area.top() + place.top);
 }
 
-void TfrmProps::btnOkClick() {
-  SettingsComplete = CheckRequiredFields() && CheckAddressField();
-  if (!SettingsComplete) return;
-  SaveSettings();
-  Checkpoint = 2345;
-  hide();
-}
-
-void TfrmProps::btnCancelClick() {
-  Checkpoint = 4410;
-  LoadSettings();
-  Checkpoint = 4411;
-  hide();
-}
-
-void TfrmProps::btnUnloadClick() {
-  Checkpoint = 99999;
-  RequestStop();
-}
-
 void TfrmProps::btnHelpClick() { ShowHelpTopic(1); }
 
 void TfrmProps::mnuHelpClick() { ShowHelpTopic(10); }
-
-void TfrmProps::btnNowClick() { ShowTipOfTheDay(); }
-
-void TfrmProps::chkShowTipsClick() {
-  TipEnabled = chkShowTips->isChecked();
-  SaveTipSettings();
-}
-
-void TfrmProps::Timer1Timer() {
-  const std::string flag = ProgramFolder() + "Installer.Flg";
-  if (FileExists(flag)) {
-    std::remove(flag.c_str());  // the program ends even when this fails
-    RequestStop();
-  }
-  ++tick_count_;
-  if (!RequestBusy && tick_count_ > kTicksPerDay) {
-    tick_count_ = 0;
-    TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
-    DebugLog("Log trimmed");
-    if (TipEnabled) ShowTipOfTheDay();
-  }
-}
 
 void TfrmProps::SuperDebugQuestion() {
   const std::string text =
@@ -499,20 +308,16 @@ void TfrmProps::SuperDebugQuestion() {
 }
 
 void TfrmProps::closeEvent(QCloseEvent* event) {
-  Checkpoint = 91000;
   if (isVisible()) {
     event->ignore();
-    Guarded(this, [this] { btnCancelClick(); });
+    emit cancelClicked();
   } else {
     event->accept();
   }
-  Checkpoint = 91010;
 }
 
-void TfrmProps::reject() {
-  // Escape is the Cancel button.
-  Guarded(btnCancel, [this] { btnCancelClick(); });
-}
+// Escape is the Cancel button.
+void TfrmProps::reject() { emit cancelClicked(); }
 
 void TfrmProps::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);

@@ -4,29 +4,11 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
 
-#include <memory>
-#include <utility>
-
-#include "base/debug_log.h"
 #include "shell/ui_style.h"
-
-namespace {
-
-std::string& Status() {
-  static std::string status;
-  return status;
-}
-
-// Not a static with a destructor: exit handlers (Qt's, when the X
-// connection breaks) must find no widget to free.
-TfrmProgress* g_current = nullptr;
-
-}  // namespace
 
 QPoint ProgressPlace(QPoint cursor, QSize size, QSize screen) {
   int x = cursor.x();
@@ -69,7 +51,10 @@ TfrmProgress::TfrmProgress(QWidget* parent)
   Timer1->setSingleShot(true);
   Timer1->setTimerType(Qt::PreciseTimer);
   connect(Timer1, &QTimer::timeout, this, &TfrmProgress::Timer1Timer);
+  PlaceNearPointer();
+}
 
+void TfrmProgress::PlaceNearPointer() {
   // Wayland tells a client neither the pointer's place nor its windows'.
   if (OnWayland()) return;
   // Screen coordinates of the pointer, relative to the screen it is on.
@@ -83,37 +68,4 @@ TfrmProgress::TfrmProgress(QWidget* parent)
 void TfrmProgress::Timer1Timer() {
   Timer1->stop();
   done(QDialog::Accepted);
-}
-
-const std::string& StatusLine() { return Status(); }
-
-void SetStatus(const std::string& text) {
-  Status() = text;
-  DebugLog(text);
-}
-
-void ShowBriefNotice(const std::string& text) {
-  try {
-    TfrmProgress notice;
-    notice.ProgressBar1->hide();
-    notice.Label1->setGeometry(5, 9, 182, 15);
-    notice.Label1->setText(QString::fromStdString(text));
-    notice.Timer1->start();
-    notice.exec();
-  } catch (...) {
-    // A notice that cannot be shown is not worth a failure of its caller.
-  }
-  SetStatus("Requesting");
-}
-
-TfrmProgress* frmProgress() { return g_current; }
-
-TfrmProgress* CreateProgressWindow() {
-  FreeProgressWindow();
-  g_current = std::make_unique<TfrmProgress>().release();
-  return g_current;
-}
-
-void FreeProgressWindow() {
-  const std::unique_ptr<TfrmProgress> gone(std::exchange(g_current, nullptr));
 }

@@ -14,8 +14,6 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-TPreviousInstance* g_previous = nullptr;
-
 }  // namespace
 
 TPreviousInstance::TPreviousInstance(const std::string& programPath)
@@ -59,5 +57,3 @@ TJustOne32::TJustOne32(const std::string& programFolder, const TPreviousInstance
   end_ = true;
 }
 
-TPreviousInstance* PreviousInstance() { return g_previous; }
-void SetPreviousInstance(TPreviousInstance* previous) { g_previous = previous; }

@@ -60,7 +60,3 @@ class TJustOne32 {
   bool end_ = false;
   bool refused_ = false;
 };
-
-// The process's own instance record, made before the application object.
-TPreviousInstance* PreviousInstance();
-void SetPreviousInstance(TPreviousInstance* previous);

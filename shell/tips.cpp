@@ -15,8 +15,9 @@
 #include "platform/file_layout.h"
 #include "platform/files.h"
 #include "shell/help.h"
-#include "shell/main_window.h"
-#include "shell/shell_state.h"
+#include "app/settings.h"
+#include "platform/folders.h"
+#include "shell/dialogs.h"
 #include "shell/task_icon.h"
 #include "shell/ui_style.h"
 
@@ -59,10 +60,11 @@ std::vector<std::string> SplitTipLines(const std::string& text) {
   return lines;
 }
 
-TfrmTips::TfrmTips(QWidget* parent)
+TfrmTips::TfrmTips(TTipState& state, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
+      state_(state) {
   setObjectName("frmTips");
   setWindowTitle("Tolvane - Tip of the Day");
   setFont(FormFont());
@@ -126,45 +128,45 @@ std::vector<std::string> LoadTips() {
   return SplitTipLines(ReadFileString(path));
 }
 
-void NextTip(std::size_t count) {
+void NextTip(TTipState& state, std::size_t count) {
   // A number below 0 (a hand-edited file) starts again at the first tip.
-  if (TipNumber >= 0 && TipNumber < static_cast<int>(count) - 1) {
-    ++TipNumber;
+  if (state.Number >= 0 && state.Number < static_cast<int>(count) - 1) {
+    ++state.Number;
   } else {
-    TipNumber = 0;
+    state.Number = 0;
   }
-  SaveTipSettings();
+  state.Save();
 }
 
-void CheckTipNumber(std::size_t count) {
-  if (TipNumber < 0 || TipNumber >= static_cast<int>(count)) {
-    throw EError("List index out of bounds (" + std::to_string(TipNumber) + ")");
+void CheckTipNumber(const TTipState& state, std::size_t count) {
+  if (state.Number < 0 || state.Number >= static_cast<int>(count)) {
+    throw EError("List index out of bounds (" + std::to_string(state.Number) + ")");
   }
 }
 
 }  // namespace
 
 void TfrmTips::FormCreate() {
-  if (TipEnabled) chkShowTips->setChecked(true);
+  if (state_.Enabled) chkShowTips->setChecked(true);
   tips_ = LoadTips();
   btnNextClick();
 }
 
-void TfrmTips::Advance() { NextTip(tips_.size()); }
+void TfrmTips::Advance() { NextTip(state_, tips_.size()); }
 
 void TfrmTips::GoBack() {
   const int count = static_cast<int>(tips_.size());
-  if (TipNumber > 0 && TipNumber < count) {
-    --TipNumber;
+  if (state_.Number > 0 && state_.Number < count) {
+    --state_.Number;
   } else {
-    TipNumber = count > 0 ? count - 1 : 0;
+    state_.Number = count > 0 ? count - 1 : 0;
   }
-  SaveTipSettings();
+  state_.Save();
 }
 
 void TfrmTips::Display() {
-  CheckTipNumber(tips_.size());
-  const std::string& line = tips_[static_cast<std::size_t>(TipNumber)];
+  CheckTipNumber(state_, tips_.size());
+  const std::string& line = tips_[static_cast<std::size_t>(state_.Number)];
   const auto comma = line.find(',');
   const std::string number = comma == std::string::npos ? std::string() : line.substr(0, comma);
   const std::string text = comma == std::string::npos ? line : line.substr(comma + 1);
@@ -189,32 +191,37 @@ void TfrmTips::btnHelpClick() {
 }
 
 void TfrmTips::chkShowTipsClick() {
-  TipEnabled = chkShowTips->isChecked();
-  SaveTipSettings();
+  state_.Enabled = chkShowTips->isChecked();
+  state_.Save();
 }
 
-void ShowTipOfTheDay() {
-  if (TipShowing) return;
-  TipShowing = true;
-  TTaskIcon* icon = frmProps() ? frmProps()->TaskIcon1.get() : nullptr;
+void TTipState::Save() {
+  SaveTips(SettingsFilePath(), Number, Enabled);
+  if (OnSaved) OnSaved();
+}
+
+void ShowTipOfTheDay(TTipState& state, TTaskIcon* icon) {
+  if (state.Showing) return;
+  state.Showing = true;
   // However the window ends, the flag clears and the icon comes back.
   struct Restore {
+    TTipState& state;
     TTaskIcon* icon;
     ~Restore() {
       if (icon) icon->SetActive(true);
-      TipShowing = false;
+      state.Showing = false;
     }
-  } restore{icon};
-  TfrmTips tips;
+  } restore{state, icon};
+  TfrmTips tips(state);
   if (icon) icon->SetActive(false);
   tips.exec();
 }
 
-void StepTipOfTheDay() {
+void StepTipOfTheDay(TTipState& state) {
   try {
     const std::vector<std::string> tips = LoadTips();
-    NextTip(tips.size());
-    CheckTipNumber(tips.size());
+    NextTip(state, tips.size());
+    CheckTipNumber(state, tips.size());
   } catch (const std::exception& e) {
     AppExceptionAt("TfrmTips", e.what());
   }

@@ -4,10 +4,24 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 class QCheckBox;
+class TTaskIcon;
+
+// Which tip comes next and whether tips show; the tray app owns it.
+struct TTipState {
+  int Number = 0;
+  bool Enabled = true;
+  bool Showing = false;  // a tip window is on screen
+  // Runs after each change has been written to the settings file.
+  std::function<void()> OnSaved;
+
+  // Writes Number and Enabled to the settings file.
+  void Save();
+};
 class QLabel;
 class QPushButton;
 
@@ -17,7 +31,7 @@ class TfrmTips : public QDialog {
  public:
   // Reads the tips anew and steps forward once (as Next does). Failures go
   // to the error box; the window opens with what was done before them.
-  explicit TfrmTips(QWidget* parent = nullptr);
+  explicit TfrmTips(TTipState& state, QWidget* parent = nullptr);
 
   void btnNextClick();
   void btnPreviousClick();
@@ -43,6 +57,7 @@ class TfrmTips : public QDialog {
   void GoBack();
   void Display();
 
+  TTipState& state_;
   std::vector<std::string> tips_;
   int help_topic_ = 0;
 };
@@ -55,7 +70,7 @@ std::string TipsFilePath();
 std::vector<std::string> SplitTipLines(const std::string& text);
 
 // Shows a tip window and waits until it is closed; returns at once when one
-// is already showing. The tray icon is away meanwhile.
-void ShowTipOfTheDay();
+// is already showing. The tray icon, when given, is away meanwhile.
+void ShowTipOfTheDay(TTipState& state, TTaskIcon* icon);
 // Steps the tip forward as opening the tip window does, without a window.
-void StepTipOfTheDay();
+void StepTipOfTheDay(TTipState& state);

@@ -1,6 +1,12 @@
 #include "shell/ui_style.h"
 
+#include "platform/file_layout.h"
+#include "platform/files.h"
+
 #include <QAbstractButton>
+#include <QApplication>
+#include <QIcon>
+#include <QStyle>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -138,4 +144,21 @@ void FitCaptions(QWidget* window) {
   SendPendingResizes(window);
   const int grown = FitChildren(window);
   if (grown > 0) window->setFixedSize(window->width() + grown, window->height());
+}
+
+std::string IconPath(const std::string& name) {
+  return DataFilePath("icons/tolvane_" + name + ".png");
+}
+
+QIcon LoadIcon(const std::string& name, int fallback) {
+  QIcon icon;
+  for (const char* size : {"", "_64"}) {
+    const std::string path = IconPath(name + size);
+    if (FileExists(path)) icon.addFile(QString::fromStdString(path));
+  }
+  // Without the pictures beside the program the tray still needs an icon.
+  if (icon.isNull()) {
+    icon = QApplication::style()->standardIcon(static_cast<QStyle::StandardPixmap>(fallback));
+  }
+  return icon;
 }

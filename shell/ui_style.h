@@ -2,6 +2,9 @@
 #pragma once
 
 #include <QFont>
+#include <QIcon>
+
+#include <string>
 
 class QWidget;
 
@@ -42,3 +45,9 @@ int HelpTopicAt(const QWidget* control);
 // True when Qt runs on a native Wayland connection: no pointer placement and
 // no keeping windows above other applications there.
 bool OnWayland();
+
+// The file of a tray icon picture beside the program.
+std::string IconPath(const std::string& name);
+// Tolvane's picture `name` in both sizes, or the style's `fallback` when
+// the pictures are missing.
+QIcon LoadIcon(const std::string& name, int fallback);

@@ -93,13 +93,15 @@ class FitTest : public QObject {
       TestFolders f;
       f.Settings();
       {
-        TfrmProps w;
+        StartedTray t;
+        TfrmProps& w = t.w;
         QVERIFY(w.width() >= 541 && w.height() >= 417);
         CheckNothingClipped(&w, "main");
         Save(&w, "main", shade);
       }
       {
-        TfrmTips tips;
+        TTipState state;
+        TfrmTips tips(state);
         tips.StaticText1->setText("Copy the address of a page and Tolvane asks for it by mail.");
         CheckNothingClipped(&tips, "tips");
         QVERIFY2(Contrast(tips.StaticText1) > 120, shade);

@@ -5,12 +5,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QTest>
 #include <QTextDocumentFragment>
 
 #include "shell/main_window.h"
-#include "shell/outbox_road.h"
-#include "shell/request_road.h"
 #include "shell/task_icon.h"
 #include "tests/support/private_keyring.h"
 #include "window_fixture.h"
@@ -26,7 +25,6 @@ struct Setup {
   Setup() {
     f.Settings("127.0.0.1:1");
     PutFile(f.program + "History.Dat", kHistory);
-    InstallRequestRoad();
   }
   TestFolders f;
 };
@@ -40,7 +38,8 @@ class HistoryMenuTest : public QObject {
   // As in the tray program, the list is made and filled on the first show.
   void LoadsOnFirstShowAndRightClickOnAnEntryOpensTheMenuBelowTheLastDoesNot() {
     Setup s;
-    TfrmProps w(nullptr, TfrmProps::TControls::OnFirstShow);
+    StartedTray t(TfrmProps::TControls::OnFirstShow);
+    TfrmProps& w = t.w;
     QVERIFY(!w.lstHistory);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -68,9 +67,9 @@ class HistoryMenuTest : public QObject {
 
   void ShowDetailAndDelete() {
     Setup s;
-    TfrmProps w;
-    TRequestRoad* road = RequestRoad();
-    QVERIFY(road);
+    StartedTray t;
+    TfrmProps& w = t.w;
+    THistoryView* road = &t.app.History();
 
     // Without a selection the commands do nothing.
     road->mnuDeletefromHistoryClick();
@@ -96,28 +95,30 @@ class HistoryMenuTest : public QObject {
 
   void RequestAgainThatFailsShowsTheBoxAndKeepsTheHistory() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     w.lstHistory->setCurrentRow(2);
-    RequestRoad()->mnuRequestAgainClick();
+    t.app.History().mnuRequestAgainClick();
     QCOMPARE(s.f.errors.size(), std::size_t{1});
     QVERIFY(QString::fromStdString(s.f.errors[0]).startsWith("Error in Request Failed."));
     QCOMPARE(w.lstHistory->count(), 3);
-    QVERIFY(!RequestBusy);
+    QVERIFY(!t.app.Stack().Dispatcher.RequestBusy());
   }
 
   void KeptRequestsStandGreyAboveTheHistoryWithTheirOwnCommands() {
     Setup s;
     PutFile(s.f.program + "Outbox.Dat",
             "http://host/wait.htm\tpagesrv\t2026-12-08 09:00:00\t[10061] Connection refused\r\n");
-    TfrmProps w;
-    TRequestRoad* road = RequestRoad();
+    StartedTray t;
+    TfrmProps& w = t.w;
+    THistoryView* road = &t.app.History();
     QCOMPARE(w.lstHistory->count(), 4);
     const QListWidgetItem* kept = w.lstHistory->item(0);
     QVERIFY(kept->text().startsWith("http://host/wait.htm waiting since "));
     QVERIFY(kept->text().endsWith(": [10061] Connection refused"));
     QCOMPARE(kept->foreground().color(),
              w.lstHistory->palette().color(QPalette::Disabled, QPalette::Text));
-    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane: 1 request waiting"));
+    QCOMPARE(t.app.Icon().ToolTip(), std::string("Tolvane: 1 request waiting"));
 
     auto shown = [&](int row) {
       w.lstHistory->setCurrentRow(row);
@@ -136,23 +137,24 @@ class HistoryMenuTest : public QObject {
 
     // Sent again into a line that is still down: kept, quietly.
     w.lstHistory->setCurrentRow(0);
-    road->OutboxRoad().mnuSendNowClick();
+    road->mnuSendNowClick();
     QVERIFY(s.f.errors.empty());
     QCOMPARE(w.lstHistory->count(), 3);
 
     w.lstHistory->setCurrentRow(0);
-    road->OutboxRoad().mnuDiscardClick();
+    road->mnuDiscardClick();
     QCOMPARE(w.lstHistory->count(), 2);
     QCOMPARE(GetFile(s.f.program + "Outbox.Dat"), std::string());
-    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane"));
+    QCOMPARE(t.app.Icon().ToolTip(), std::string("Tolvane"));
   }
 
   // A login with no password stored anywhere: the tray asks once per run.
+  // A request goes by the settings last saved, not by a field being edited.
   void RequestWithALoginAsksForThePasswordOnce() {
     Setup s;
     TPrivateKeyring::Shared();  // an empty keyring of the test's own
-    TfrmProps w;
-    w.txtSMTPUser->setText("asked@example.org");
+    StartedTray t;
+    TfrmProps& w = t.w;
     int asked = 0;
     BoxAnswerer hand;
     hand.onBox = [&](QWidget* box) {
@@ -161,13 +163,18 @@ class HistoryMenuTest : public QObject {
         input->setTextValue("typed pw");
       }
     };
-    for (int row : {2, 1}) {
+    const auto requestAgain = [&](int row) {
       w.lstHistory->setCurrentRow(row);
-      RequestRoad()->mnuRequestAgainClick();
-    }
+      t.app.History().mnuRequestAgainClick();
+    };
+    w.txtSMTPUser->setText("asked@example.org");
+    requestAgain(2);
+    QCOMPARE(asked, 0);
+    w.btnOk->click();
+    for (int row : {2, 1}) requestAgain(row);
     QCOMPARE(asked, 1);
     // Asked, then refused by the closed port: the password did not end it.
-    QCOMPARE(s.f.errors.size(), std::size_t{2});
+    QCOMPARE(s.f.errors.size(), std::size_t{3});
     QVERIFY(QString::fromStdString(s.f.errors[0])
                 .endsWith("\n[10061] Connection refused (127.0.0.1 port 1)"));
     QVERIFY(s.f.Log().find("typed pw") == std::string::npos);
@@ -177,16 +184,16 @@ class HistoryMenuTest : public QObject {
   void StopWhileAskingSendsNothingAndTheQuestionShowsTheAddress() {
     Setup s;
     s.f.Settings("127.0.0.1:1", "Confirm=0\r\n");
-    TfrmProps w;
+    StartedTray t;
     const std::string url = "http://h/?a=1&b=2&&c";
     BoxAnswerer hand(QMessageBox::Yes);
     QString shown;
     hand.onBox = [&](QWidget* box) {
       shown =
           QTextDocumentFragment::fromHtml(qobject_cast<QMessageBox*>(box)->text()).toPlainText();
-      RequestStop();
+      t.app.Stop();
     };
-    QTimer::singleShot(0, [&] { RequestRoad()->Dispatcher().DispatchRequest(url, true); });
+    QTimer::singleShot(0, [&] { t.app.Stack().Dispatcher.DispatchRequest(url, true); });
     QCOMPARE(QCoreApplication::exec(), 0);
     QCOMPARE(shown, QString::fromStdString("Request " + url + " by e-mail?"));
     // Nothing was sent: no failure box from the unreachable server.

@@ -85,11 +85,12 @@ class MainWindowTest : public QObject {
   void FirstStartShowsDefaultsAndAsksForTheAddressOnly() {
     Setup s(false);
     BoxAnswerer hand;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     // The tip of the day and the one box for the empty address.
     QCOMPARE(hand.texts.size(), std::size_t{1});
     QCOMPARE(hand.texts[0], std::string("The required field, A<u>d</u>dress is empty"));
-    QVERIFY(!SettingsComplete);
+    QVERIFY(!t.app.SettingsComplete());
     QVERIFY(w.isVisible());
     QCOMPARE(w.pos(), Centred(w));
     QCOMPARE(w.txtEmail->text(), QString());
@@ -99,12 +100,12 @@ class MainWindowTest : public QObject {
     // A new settings file keeps failed requests, and says so for the next load.
     QVERIFY(w.chkKeepFailed->isChecked());
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "KeepFailed"), std::string("1"));
-    QVERIFY(!TrayIconDim);
-    QVERIFY(TipEnabled);
+    QVERIFY(!t.app.Dim());
+    QVERIFY(t.app.Tips().Enabled);
     QVERIFY(w.chkShowTips->isChecked());
-    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane"));
+    QCOMPARE(t.app.Icon().ToolTip(), std::string("Tolvane"));
     // The tip window came first and stepped once; LocalRoot was written.
-    QCOMPARE(TipNumber, 1);
+    QCOMPARE(t.app.Tips().Number, 1);
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "LocalRoot"), s.f.program);
     const std::string log = s.f.Log();
     QVERIFY(log.find("Cmd:") != std::string::npos);
@@ -118,7 +119,8 @@ class MainWindowTest : public QObject {
   // pictures per font. Here: what the keyboard does.
   void TabOrderBuddiesAndDefaultButton() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     QCOMPARE(w.StaticText2->buddy(), static_cast<QWidget*>(w.txtEmail));
     QVERIFY(w.btnOk->isDefault());
 
@@ -145,7 +147,8 @@ class MainWindowTest : public QObject {
 
   void AutostartBoxWritesAndRemovesTheEntry() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     const std::string entry = AutostartFilePath(kAppId);
     const std::string configHome = s.f.config.substr(0, s.f.config.size() - 8);  // "tolvane/"
     QCOMPARE(entry, configHome + "autostart/" + kAppId + ".desktop");
@@ -181,7 +184,8 @@ class MainWindowTest : public QObject {
     PutFile(prefix + "share/tolvane/uservers.dat", kServers);
     ::setenv("XDG_STATE_HOME", (s.f.program + "state").c_str(), 1);
     SetFileLayout(MakeInstalledLayout(prefix + "bin/"));
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     TUrlCatcher desktop;
     w.btnEditServers->click();
     const std::string mine = s.f.config + "uservers.dat";
@@ -202,7 +206,8 @@ class MainWindowTest : public QObject {
                            "\"\r\nEnabled=5\r\nConfirm=0x1\r\nCheckHistory=0\r\nTrayIconDim=1\r\n"
                            "TipEnabled=0\r\n[Servers]\r\nSMTP=  smtp.example.org  \r\n"
                            "HTTPPages=pages@two\r\nFTP=gone@nowhere\r\n");
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     QCOMPARE(w.txtEmail->text().size(), 1023);
     QCOMPARE(w.txtSMTP->text(), QString("smtp.example.org"));
     QCOMPARE(w.optConfirm->ItemIndex(), 1);
@@ -211,29 +216,30 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.chkKeepFailed->isChecked());
     // Dim means disabled: the stored dim flag selects "&No" over Enabled=5.
     QCOMPARE(w.optEnabled->ItemIndex(), 1);
-    QVERIFY(TrayIconDim);
-    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("(Tolvane)"));
+    QVERIFY(t.app.Dim());
+    QCOMPARE(t.app.Icon().ToolTip(), std::string("(Tolvane)"));
     QCOMPARE(w.cboHTTPServersPages->currentText(), QString("pages@two"));
     QCOMPARE(w.cboFTPservers->currentText(), QString("ftp@one"));
     QCOMPARE(w.Servers.PagesVerb, std::string("SEND "));
-    QVERIFY(SettingsComplete);
+    QVERIFY(t.app.SettingsComplete());
     QVERIFY(!w.isVisible());
 
     PutFile(s.f.Ini(),
             "[General]\r\nEmail=x\r\nEnabled=-1\r\nConfirm=-3\r\nTipEnabled=0\r\n"
             "[Servers]\r\nSMTP=y\r\n");
-    w.LoadSettings();
+    w.btnCancel->click();
     QCOMPARE(w.optEnabled->ItemIndex(), -1);
     QCOMPARE(w.optConfirm->ItemIndex(), -1);
-    QVERIFY(!TrayIconDim);
+    QVERIFY(!t.app.Dim());
     PutFile(s.f.Ini(), "[General]\r\nEnabled=5\r\n");
-    w.LoadSettings();
+    w.btnCancel->click();
     QCOMPARE(w.optEnabled->ItemIndex(), 0);  // out of range counts as enabled
   }
 
   void FieldChangesAreLogged() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     QTest::keyClicks(w.txtSMTP, "ab");
     const std::string log = s.f.Log();
     QVERIFY(log.find("SMTP: mail.example.orga\r\n") != std::string::npos);
@@ -243,7 +249,8 @@ class MainWindowTest : public QObject {
 
   void OkSavesCancelRestoresButKeepsTheServerChoice() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     w.ShowCentred();
     w.txtEmail->setText("new@example.org");
     w.optConfirm->SetItemIndex(0);
@@ -252,7 +259,6 @@ class MainWindowTest : public QObject {
     w.cboHTTPServersPages->setCurrentIndex(1);
     w.btnOk->click();
     QVERIFY(!w.isVisible());
-    QCOMPARE(Checkpoint, 2345);
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Email"), std::string("new@example.org"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Confirm"), std::string("0"));
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Enabled"), std::string("0"));
@@ -268,7 +274,6 @@ class MainWindowTest : public QObject {
     w.cboFTPservers->setCurrentIndex(1);
     QTest::keyClick(&w, Qt::Key_Escape);
     QVERIFY(!w.isVisible());
-    QCOMPARE(Checkpoint, 4411);
     QCOMPARE(w.txtEmail->text(), QString("new@example.org"));
     QCOMPARE(w.optConfirm->ItemIndex(), 0);
     QCOMPARE(w.cboFTPservers->currentText(), QString("ftp@two"));
@@ -278,7 +283,8 @@ class MainWindowTest : public QObject {
     Setup s;
     s.f.Settings("smtp.example.org:587");
     TPrivateKeyring& keyring = TPrivateKeyring::Shared();
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     // No stored choice: the port's.
     QCOMPARE(w.cboSMTPSecurity->currentIndex(), int(TSmtpSecurity::StartTls));
     w.ShowCentred();
@@ -306,7 +312,7 @@ class MainWindowTest : public QObject {
 
     // A value no one can act on is reported, and the port decides meanwhile.
     WriteProfileString(s.f.Ini(), "Servers", "SMTPSecurity", "ssl");
-    w.LoadSettings();
+    w.btnCancel->click();
     QCOMPARE(w.cboSMTPSecurity->currentIndex(), int(TSmtpSecurity::Tls));
     QCOMPARE(s.f.errors.size(), std::size_t{1});
     QVERIFY(s.f.errors[0].find("SMTPSecurity=ssl") != std::string::npos);
@@ -314,21 +320,23 @@ class MainWindowTest : public QObject {
 
   void OkWithABlankFieldKeepsTheWindow() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     w.ShowCentred();
     w.txtSMTP->setText(" \t ");
     BoxAnswerer hand;
     w.btnOk->click();
     QCOMPARE(hand.texts.size(), std::size_t{1});
     QCOMPARE(hand.texts[0], std::string("The required field, <u>S</u>MTP server address is empty"));
-    QVERIFY(!SettingsComplete);
+    QVERIFY(!t.app.SettingsComplete());
     QVERIFY(w.isVisible());
     QCOMPARE(ReadProfileString(s.f.Ini(), "Servers", "SMTP"), std::string("mail.example.org"));
   }
 
   void OkTakesANamedAddressButRefusesTextThatIsNoAddress() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     w.ShowCentred();
     w.txtEmail->setText("me at example.org");
     BoxAnswerer hand;
@@ -338,7 +346,7 @@ class MainWindowTest : public QObject {
              std::string("&quot;me at example.org&quot; in A<u>d</u>dress is not an e-mail "
                          "address. Type it as name@example.org, or as Your Name "
                          "&lt;name@example.org&gt;"));
-    QVERIFY(!SettingsComplete);
+    QVERIFY(!t.app.SettingsComplete());
     QVERIFY(w.isVisible());
     QCOMPARE(w.focusWidget(), static_cast<QWidget*>(w.txtEmail));
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Email"), std::string("me@example.org"));
@@ -346,13 +354,14 @@ class MainWindowTest : public QObject {
     w.txtEmail->setText("Me <me@example.net>");
     w.btnOk->click();
     QCOMPARE(hand.texts.size(), std::size_t{1});
-    QVERIFY(SettingsComplete);
+    QVERIFY(t.app.SettingsComplete());
     QCOMPARE(ReadProfileString(s.f.Ini(), "General", "Email"), std::string("Me <me@example.net>"));
   }
 
   void RefusedWriteReachesTheErrorBoxAndTheWindowStays() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     w.ShowCentred();
     // A folder where the file should be: no one can replace it by a file.
     std::remove(s.f.Ini().c_str());
@@ -366,43 +375,44 @@ class MainWindowTest : public QObject {
 
   void TrayClicksFlipTheStateAndRightClickCentres() {
     Setup s;
-    TfrmProps w;
-    const int id = w.TaskIcon1->TaskIconID();
-    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftUp, {});
-    QVERIFY(TrayIconDim);
+    StartedTray t;
+    TfrmProps& w = t.w;
+    const int id = t.app.Icon().TaskIconID();
+    t.app.Icon().Callback(id, TTaskIcon::Mouse::LeftUp, {});
+    QVERIFY(t.app.Dim());
     QCOMPARE(w.optEnabled->ItemIndex(), 1);
-    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("(Tolvane)"));
-    QCOMPARE(w.TaskIcon1->Icon().cacheKey(), w.TrayIconImageDim.cacheKey());
+    QCOMPARE(t.app.Icon().ToolTip(), std::string("(Tolvane)"));
+    QCOMPARE(t.app.Icon().Icon().pixmap(16).toImage(), LoadIcon("dim", 0).pixmap(16).toImage());
     // A double-click is a click, the double-click and a click: no change.
-    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftUp, {});
-    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftDouble, {});
-    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftUp, {});
-    QVERIFY(TrayIconDim);
-    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::LeftUp, {});
-    QVERIFY(!TrayIconDim);
+    t.app.Icon().Callback(id, TTaskIcon::Mouse::LeftUp, {});
+    t.app.Icon().Callback(id, TTaskIcon::Mouse::LeftDouble, {});
+    t.app.Icon().Callback(id, TTaskIcon::Mouse::LeftUp, {});
+    QVERIFY(t.app.Dim());
+    t.app.Icon().Callback(id, TTaskIcon::Mouse::LeftUp, {});
+    QVERIFY(!t.app.Dim());
     QCOMPARE(w.optEnabled->ItemIndex(), 0);
-    QCOMPARE(w.TaskIcon1->ToolTip(), std::string("Tolvane"));
+    QCOMPARE(t.app.Icon().ToolTip(), std::string("Tolvane"));
     // Nothing written: Enabled by Ok only, TrayIconDim at the end.
     QVERIFY(!ReadProfileBool(s.f.Ini(), "General", "Enabled", false));
 
     w.move(0, 0);
-    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::RightUp, {5, 5});
+    t.app.Icon().Callback(id, TTaskIcon::Mouse::RightUp, {5, 5});
     QVERIFY(w.isVisible());
     QCOMPARE(w.pos(), Centred(w));
     w.move(3, 3);
-    w.TaskIcon1->Callback(id, TTaskIcon::Mouse::RightUp, {5, 5});
+    t.app.Icon().Callback(id, TTaskIcon::Mouse::RightUp, {5, 5});
     QVERIFY(w.pos() != QPoint(3, 3));
   }
 
   void ClosingOrMinimisingHidesAndReloads() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     w.ShowCentred();
     w.txtEmail->setText("unsaved");
     QVERIFY(!w.close());
     QVERIFY(!w.isVisible());
     QCOMPARE(w.txtEmail->text(), QString("me@example.org"));
-    QCOMPARE(Checkpoint, 91010);
     QVERIFY(w.close());  // hidden: the close is allowed
 
     w.ShowCentred();
@@ -412,7 +422,8 @@ class MainWindowTest : public QObject {
 
   void SuperDebugQuestion() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     {
       BoxAnswerer no(QMessageBox::No);
       w.SuperDebugQuestion();
@@ -437,24 +448,24 @@ class MainWindowTest : public QObject {
     Setup s;
     int code = -1;
     {
-      TfrmProps w;
-      w.ShowCentred();  // a visible window does not hold the program
+      StartedTray t;
+      t.w.ShowCentred();  // a visible window does not hold the program
       PutFile(s.f.program + "Installer.Flg", "");
-      TrayIconDim = true;
-      code = RunUntilExit([&] { w.Timer1Timer(); });
+      t.app.TrayClick();
+      code = RunUntilExit([&] { t.app.Tick(); });
     }
     QCOMPARE(code, 0);
     QVERIFY(!FileExists(s.f.program + "Installer.Flg"));
     QVERIFY(ReadProfileBool(s.f.Ini(), "General", "TrayIconDim", false));
-    QCOMPARE(Checkpoint, 90070);
   }
 
   void UnloadEndsTheProgram() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     w.ShowCentred();
     QCOMPARE(RunUntilExit([&] { w.btnUnload->click(); }), 0);
-    QCOMPARE(Checkpoint, 99999);
+    QVERIFY(t.app.Stopping());
   }
 
   void EveryHelpTopicHasAPageAndF1OpensThatOfTheFocusedControl() {
@@ -466,7 +477,8 @@ class MainWindowTest : public QObject {
       const int topic = std::stoi(line.substr(0, line.find(',')));
       if (topic) QVERIFY2(FileExists(HelpPagePath(topic)), line.c_str());
     }
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     w.ShowCentred();
     w.txtSMTP->setFocus();
     QTest::keyClick(w.txtSMTP, Qt::Key_F1);
@@ -483,18 +495,21 @@ class MainWindowTest : public QObject {
     HelpWindow()->close();
   }
 
+  // The timer ticks while a request asks for confirmation.
   void DailyStepWaitsForARunningRequest() {
     Setup s;
-    TfrmProps w;
+    s.f.Settings("127.0.0.1:1", "Confirm=0\r\n");
+    StartedTray t;
     const int trims = Lines(s.f.Log(), "Log trimmed");
-    w.SetTickCount(TfrmProps::kTicksPerDay);
-    RequestBusy = true;
-    w.Timer1Timer();
-    QCOMPARE(w.TickCount(), TfrmProps::kTicksPerDay + 1);
+    t.app.SetTickCount(TTrayApp::kTicksPerDay);
+    BoxAnswerer hand(QMessageBox::No);
+    hand.onBox = [&](QWidget*) { t.app.Tick(); };
+    t.app.Stack().Dispatcher.ClipboardChanged("http://host/a.htm", true, true);
+    QCOMPARE(hand.texts.size(), std::size_t{1});
+    QCOMPARE(t.app.TickCount(), TTrayApp::kTicksPerDay + 1);
     QCOMPARE(Lines(s.f.Log(), "Log trimmed"), trims);
-    RequestBusy = false;
-    w.Timer1Timer();
-    QCOMPARE(w.TickCount(), 0);
+    t.app.Tick();
+    QCOMPARE(t.app.TickCount(), 0);
     QCOMPARE(Lines(s.f.Log(), "Log trimmed"), trims + 1);
   }
 
@@ -504,19 +519,19 @@ class MainWindowTest : public QObject {
     PutFile(f.Ini(),
             "[General]\r\nEmail=me@example.org\r\nTrayIconDim=1\r\nTipNumber=5\r\n"
             "[Servers]\r\nSMTP=m\r\n");
-    { TfrmProps early; }
+    { StartedTray early; }
     // A start that stopped early writes nothing over the stored values.
     QVERIFY(ReadProfileBool(f.Ini(), "General", "TrayIconDim", false));
     QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipNumber", 0), 5);
     f.errors.clear();
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     QCOMPARE(f.errors.size(), std::size_t{1});
     QVERIFY2(f.errors[0].find("Error in TfrmProps.") == 0, f.errors[0].c_str());
     QVERIFY(f.errors[0].find(" with UH ") != std::string::npos);
     // Settings were never loaded, so nothing counts as complete.
-    QVERIFY(!SettingsComplete);
+    QVERIFY(!t.app.SettingsComplete());
     QCOMPARE(w.txtEmail->text(), QString());
-    QVERIFY(w.Timer1->isActive());
   }
 
   // The tray program starts without controls: the values work without them,
@@ -526,14 +541,15 @@ class MainWindowTest : public QObject {
     WriteProfileInteger(s.f.Ini(), "General", "Confirm", 0);
     WriteProfileInteger(s.f.Ini(), "General", "Enabled", 1);
     WriteProfileString(s.f.Ini(), "Servers", "SMTPUser", " me ");
-    TfrmProps w(nullptr, TfrmProps::TControls::OnFirstShow);
+    StartedTray t(TfrmProps::TControls::OnFirstShow);
+    TfrmProps& w = t.w;
     QVERIFY(!w.ControlsMade() && !w.txtEmail);
-    QVERIFY(SettingsComplete);
+    QVERIFY(t.app.SettingsComplete());
     QCOMPARE(w.Values().Confirm, 0);
     QCOMPARE(w.Values().Enabled, 1);
-    QCOMPARE(w.SmtpSettings().Smtp, std::string("mail.example.org"));
-    QCOMPARE(w.SmtpSettings().User, std::string("me"));
-    QVERIFY(!TrayIconDim);
+    QCOMPARE(t.app.Settings().Account.Smtp, std::string("mail.example.org"));
+    QCOMPARE(t.app.Settings().Account.User, std::string("me"));
+    QVERIFY(!t.app.Dim());
 
     w.ShowCentred();
     QVERIFY(w.ControlsMade());
@@ -541,18 +557,19 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.txtSMTPUser->text(), QString("me"));
     QCOMPARE(w.optConfirm->ItemIndex(), 0);
     QCOMPARE(w.optEnabled->ItemIndex(), 1);
-    QVERIFY(!TrayIconDim);
+    QVERIFY(!t.app.Dim());
     QVERIFY(w.width() >= 541);
     // Cancel refills the controls; the tray icon takes the stored state.
     w.optEnabled->Button(0)->click();
     w.btnCancel->click();
     QCOMPARE(w.optEnabled->ItemIndex(), 1);
-    QVERIFY(!TrayIconDim);
+    QVERIFY(!t.app.Dim());
   }
 
   void NowShowsATipAndTheBoxFollowsTheSwitch() {
     Setup s;
-    TfrmProps w;
+    StartedTray t;
+    TfrmProps& w = t.w;
     QVERIFY(!w.chkShowTips->isChecked());
     BoxAnswerer hand;
     hand.onBox = [](QWidget* box) {
@@ -561,7 +578,7 @@ class MainWindowTest : public QObject {
     w.btnNow->click();
     QCOMPARE(hand.titles.size(), std::size_t{1});
     QCOMPARE(hand.titles[0], std::string("Tolvane - Tip of the Day"));
-    QVERIFY(TipEnabled);
+    QVERIFY(t.app.Tips().Enabled);
     QVERIFY(w.chkShowTips->isChecked());
   }
 };

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "shell/progress.h"
+#include "shell/request_view.h"
 #include "window_fixture.h"
 
 class ProgressTest : public QObject {
@@ -18,28 +19,41 @@ class ProgressTest : public QObject {
     QCOMPARE(ProgressPlace({500, 400}, size, screen), QPoint(500, 400));
   }
 
-  void WindowIsSmallFramelessAndOnTop() {
+  // One window serves request after request, its bar back at 0 each time.
+  void OneSmallFramelessWindowOnTopServesEveryRequest() {
     TestFolders folders;
-    TfrmProgress* w = CreateProgressWindow();
-    QCOMPARE(frmProgress(), w);
+    QWidget owner;
+    TRequestView view(owner);
+    QVERIFY(!view.Progress());
+    view.OpenProgress("Sending");
+    TfrmProgress* w = view.Progress();
+    QVERIFY(w && w->isVisible());
     QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
     QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(w->Label1->text(), QString("Sending"));
+    view.SetProgress(60);
+    view.CloseProgress();
+    QVERIFY(!view.Progress() && !w->isVisible());
+    view.OpenProgress("Again");
+    QCOMPARE(view.Progress(), w);
     QCOMPARE(w->ProgressBar1->value(), 0);
     QVERIFY(!w->Timer1->isActive());
-    FreeProgressWindow();
-    QVERIFY(frmProgress() == nullptr);
   }
 
   void EveryStatusChangeIsLogged() {
     TestFolders folders;
-    SetStatus("Sending");
-    SetStatus("Sending");
-    QCOMPARE(StatusLine(), std::string("Sending"));
+    QWidget owner;
+    TRequestView view(owner);
+    view.SetStatus("Sending");
+    view.SetStatus("Sending");
+    QCOMPARE(view.StatusLine(), std::string("Sending"));
     QCOMPARE(Lines(folders.Log(), ": Sending\r\n"), 2);
   }
 
   void BriefNoticeClosesItselfAfterTwoAndAHalfSeconds() {
     TestFolders folders;
+    QWidget owner;
+    TRequestView view(owner);
     QElapsedTimer clock;
     clock.start();
     bool seen = false;
@@ -48,11 +62,11 @@ class ProgressTest : public QObject {
       QVERIFY(notice);
       seen = notice->Label1->text() == "Duplicate Request" && !notice->ProgressBar1->isVisible();
     });
-    ShowBriefNotice("Duplicate Request");
+    view.ShowBriefNotice("Duplicate Request");
     const qint64 ms = clock.elapsed();
     QVERIFY(seen);
     QVERIFY2(ms >= 2400 && ms < 4500, std::to_string(ms).c_str());
-    QCOMPARE(StatusLine(), std::string("Requesting"));
+    QCOMPARE(view.StatusLine(), std::string("Requesting"));
     const std::string log = folders.Log();
     QCOMPARE(Lines(log, "Requesting"), 1);
     QCOMPARE(Lines(log, "Duplicate Request"), 0);

@@ -18,34 +18,36 @@ class TipsTest : public QObject {
  private slots:
   void StepsWrapAroundAndAreSaved() {
     TestFolders f;
+    TTipState state;
     FiveTips(f);
-    TipNumber = 4;
-    TfrmTips tips;
+    state.Number = 4;
+    TfrmTips tips(state);
     QCOMPARE(tips.Tips().size(), std::size_t{5});
-    QCOMPARE(TipNumber, 0);
+    QCOMPARE(state.Number, 0);
     QCOMPARE(tips.StaticText1->text(), QString("one"));
     QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipNumber", -1), 0);
     tips.btnPrevious->click();
-    QCOMPARE(TipNumber, 4);
+    QCOMPARE(state.Number, 4);
     QCOMPARE(tips.StaticText1->text(), QString("five"));
     tips.btnNext->click();
-    QCOMPARE(TipNumber, 0);
+    QCOMPARE(state.Number, 0);
     QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipNumber", -1), 0);
     // Numbers outside the list, from a hand-edited settings file, start again.
-    TipNumber = -7;
+    state.Number = -7;
     tips.btnNext->click();
-    QCOMPARE(TipNumber, 0);
-    TipNumber = 40;
-    TfrmTips again;
-    QCOMPARE(TipNumber, 0);
+    QCOMPARE(state.Number, 0);
+    state.Number = 40;
+    TfrmTips again(state);
+    QCOMPARE(state.Number, 0);
     QVERIFY(f.errors.empty());
   }
 
   void TextAfterTheFirstCommaAndItsHelpTopic() {
     TestFolders f;
+    TTipState state;
     FiveTips(f);
-    TipNumber = 2;
-    TfrmTips tips;
+    state.Number = 2;
+    TfrmTips tips(state);
     QCOMPARE(tips.StaticText1->text(), QString("four, with a comma"));
     QCOMPARE(tips.HelpTopic(), 12);
     QVERIFY(tips.btnHelp->isEnabled());
@@ -58,7 +60,8 @@ class TipsTest : public QObject {
   // relies on: on top, Ok by Enter, the shipped tips read cleanly.
   void WindowStaysOnTopAndReadsTheShippedTips() {
     TestFolders f;
-    TfrmTips tips;
+    TTipState state;
+    TfrmTips tips(state);
     QVERIFY(tips.windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY(tips.btnOk->isDefault());
     QVERIFY(f.errors.empty());
@@ -66,20 +69,22 @@ class TipsTest : public QObject {
 
   void UncheckingStoresTheSwitchAtOnce() {
     TestFolders f;
+    TTipState state;
     FiveTips(f);
-    TfrmTips tips;
+    TfrmTips tips(state);
     QVERIFY(tips.chkShowTips->isChecked());
     tips.chkShowTips->click();
-    QVERIFY(!TipEnabled);
+    QVERIFY(!state.Enabled);
     QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipEnabled", -1), 0);
   }
 
   void MissingFileNamesItAndKeepsTheNumber() {
     TestFolders f;
+    TTipState state;
     std::remove((f.program + "tips.dat").c_str());
-    TipNumber = 3;
-    TfrmTips tips;
-    QCOMPARE(TipNumber, 3);
+    state.Number = 3;
+    TfrmTips tips(state);
+    QCOMPARE(state.Number, 3);
     QCOMPARE(tips.StaticText1->text(), QString());
     QCOMPARE(f.errors.size(), std::size_t{1});
     QVERIFY(f.errors[0].find("Error in TfrmTips.") == 0);
@@ -88,10 +93,11 @@ class TipsTest : public QObject {
 
   void EmptyFileSavesZeroAndReportsTheIndex() {
     TestFolders f;
+    TTipState state;
     PutFile(f.program + "tips.dat", "");
-    TipNumber = 3;
-    TfrmTips tips;
-    QCOMPARE(TipNumber, 0);
+    state.Number = 3;
+    TfrmTips tips(state);
+    QCOMPARE(state.Number, 0);
     QCOMPARE(ReadProfileInteger(f.Ini(), "General", "TipNumber", -1), 0);
     QCOMPARE(f.errors.size(), std::size_t{1});
     QVERIFY(f.errors[0].find("List index out of bounds (0)") != std::string::npos);
@@ -99,9 +105,10 @@ class TipsTest : public QObject {
 
   void BadNumberShowsTheTextAndKeepsTheHelpButton() {
     TestFolders f;
+    TTipState state;
     PutFile(f.program + "tips.dat", "7,first\r\nno comma here\r\nx2,third\r\n");
-    TipNumber = -1;
-    TfrmTips tips;
+    state.Number = -1;
+    TfrmTips tips(state);
     QVERIFY(tips.btnHelp->isEnabled());
     tips.btnNext->click();
     QCOMPARE(tips.StaticText1->text(), QString("no comma here"));
@@ -116,20 +123,21 @@ class TipsTest : public QObject {
 
   void OnlyOneTipWindowAtATime() {
     TestFolders f;
+    TTipState state;
     FiveTips(f);
     int shown = 0;
     BoxAnswerer hand;
     hand.onBox = [&](QWidget* w) {
       if (qobject_cast<TfrmTips*>(w)) {
         ++shown;
-        QVERIFY(TipShowing);
-        ShowTipOfTheDay();  // the daily step firing meanwhile
+        QVERIFY(state.Showing);
+        ShowTipOfTheDay(state, nullptr);  // the daily step firing meanwhile
       }
     };
-    ShowTipOfTheDay();
+    ShowTipOfTheDay(state, nullptr);
     QCOMPARE(shown, 1);
-    QVERIFY(!TipShowing);
-    QCOMPARE(TipNumber, 1);
+    QVERIFY(!state.Showing);
+    QCOMPARE(state.Number, 1);
   }
 };
 

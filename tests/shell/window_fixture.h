@@ -20,7 +20,7 @@
 
 #include "platform/folders.h"
 #include "base/debug_log.h"
-#include "shell/shell_state.h"
+#include "shell/tray_app.h"
 #include "tests/platform/temp_folder.h"
 
 // A program folder and a settings folder of their own for one test.
@@ -39,14 +39,6 @@ class TestFolders {
     previous_box_ = SetErrorBox([this](const std::string& text) { errors.push_back(text); });
     Checkpoint = 0;
     SuperDebug = false;
-    SettingsComplete = false;
-    TrayIconDim = false;
-    TipNumber = 0;
-    TipEnabled = true;
-    TipShowing = false;
-    SilentStart = false;
-    RequestBusy = false;
-    StopRequested = false;
     DebugLog("Started Tolvane");  // as every start does first
   }
   ~TestFolders() { SetErrorBox(previous_box_); }
@@ -77,6 +69,16 @@ class TestFolders {
 
   QTemporaryDir dir_;
   ErrorBox previous_box_;
+};
+
+// The tray program as it starts at log-in, without an instance lock.
+struct StartedTray {
+  explicit StartedTray(TfrmProps::TControls controls = TfrmProps::TControls::Now)
+      : app(nullptr, controls), w(app.Window()) {
+    app.Start();
+  }
+  TTrayApp app;
+  TfrmProps& w;
 };
 
 // How often `what` occurs in `text` (lines of a log).

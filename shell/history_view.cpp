@@ -1,0 +1,171 @@
+#include "shell/history_view.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+
+#include "app/request_stack.h"
+#include "platform/datetime.h"
+#include "shell/dialogs.h"
+#include "shell/main_window.h"
+
+THistoryView::THistoryView(TfrmProps& window, TRequestStack& stack)
+    : window_(window), stack_(stack) {
+  mnuShowDetail = window_.AddMenuAction("&Show Detail", "mnuShowDetail", this,
+                                        [this] { mnuShowDetailClick(); });
+  mnuDeletefromHistory = window_.AddMenuAction("&Delete from History", "mnuDeletefromHistory",
+                                               this, [this] { mnuDeletefromHistoryClick(); });
+  mnuRequestAgain = window_.AddMenuAction("Request &Again", "mnuRequestAgain", this,
+                                          [this] { mnuRequestAgainClick(); });
+  mnuSendNow =
+      window_.AddMenuAction("Send &Now", "mnuSendNow", this, [this] { mnuSendNowClick(); });
+  mnuDiscard =
+      window_.AddMenuAction("&Discard", "mnuDiscard", this, [this] { mnuDiscardClick(); });
+  connect(window_.PopupMenu1, &QMenu::aboutToShow, this, [this] { MenuAboutToShow(); });
+  if (window_.ControlsMade()) AttachControls();
+  connect(&window_, &TfrmProps::controlsCreated, this, [this] { AttachControls(); });
+}
+
+void THistoryView::AttachControls() {
+  window_.lstHistory->viewport()->installEventFilter(this);
+  window_.GroupBox2->installEventFilter(this);
+  Show();
+}
+
+void THistoryView::Show() {
+  if (QListWidget* list = window_.lstHistory) {
+    list->clear();
+    for (const std::string& line : stack_.History.Items()) {
+      list->addItem(QString::fromStdString(line));
+    }
+    ShowKept();
+  }
+  if (OnShown) OnShown();
+}
+
+std::string THistoryView::RowText(const TOutboxEntry& entry) {
+  if (TOutbox::Sending(entry)) return entry.Url + " sending";
+  std::string text = entry.Url + " waiting";
+  if (entry.FirstTry > 0)
+    text += " since " + ShortDateText(entry.FirstTry) + " " + LongTimeText(entry.FirstTry);
+  if (!entry.Reason.empty()) text += ": " + entry.Reason;
+  return text;
+}
+
+void THistoryView::ShowKept() {
+  QListWidget* list = window_.lstHistory;
+  const QColor grey = list->palette().color(QPalette::Disabled, QPalette::Text);
+  const TOutbox& outbox = stack_.Outbox;
+  for (int i = 0; i < outbox.Count(); ++i) {
+    auto* item = new QListWidgetItem(QString::fromStdString(RowText(outbox.Entries()[i])));
+    item->setForeground(grey);
+    list->insertItem(i, item);
+  }
+  list->scrollToTop();
+}
+
+int THistoryView::KeptRows() const { return stack_.Outbox.Count(); }
+
+void THistoryView::Select(int index) {
+  QListWidget* list = window_.lstHistory;
+  if (index < 0 || !list) return;
+  index += KeptRows();
+  if (index >= list->count()) return;
+  list->setCurrentRow(index);
+  list->scrollToItem(list->item(index), QAbstractItemView::PositionAtTop);
+}
+
+int THistoryView::SelectedEntry() const {
+  if (!window_.lstHistory) return -1;
+  const auto selected = window_.lstHistory->selectedItems();
+  if (selected.isEmpty()) return -1;
+  const int row = window_.lstHistory->row(selected.front()) - KeptRows();
+  return row < 0 ? -1 : row;
+}
+
+int THistoryView::SelectedKept() const {
+  if (!window_.lstHistory) return -1;
+  const auto selected = window_.lstHistory->selectedItems();
+  if (selected.isEmpty()) return -1;
+  const int row = window_.lstHistory->row(selected.front());
+  return row < KeptRows() ? row : -1;
+}
+
+void THistoryView::MouseDown(QPoint position) {
+  QListWidget* list = window_.lstHistory;
+  QListWidgetItem* item = list->itemAt(position);
+  auto_popup_ = item != nullptr;
+  if (item) {
+    list->setCurrentItem(item);
+    item->setSelected(true);
+  } else {
+    list->clearSelection();
+    list->setCurrentRow(-1);
+  }
+}
+
+bool THistoryView::eventFilter(QObject* watched, QEvent* event) {
+  QMenu* menu = window_.PopupMenu1;
+  if (window_.lstHistory && watched == window_.lstHistory->viewport()) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (event->type() == QEvent::MouseButtonPress) {
+      MouseDown(mouse->position().toPoint());
+      if (mouse->button() == Qt::RightButton) return true;
+    } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::RightButton) {
+      if (auto_popup_) menu->popup(mouse->globalPosition().toPoint());
+      return true;
+    }
+  } else if (watched == window_.GroupBox2 && event->type() == QEvent::ContextMenu) {
+    if (auto_popup_) menu->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+    return true;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+// A kept request's row offers its own two commands, a history entry the rest.
+void THistoryView::MenuAboutToShow() {
+  const bool kept = SelectedKept() >= 0;
+  for (QAction* action : window_.PopupMenu1->actions()) {
+    if (action == window_.mnuHelp) continue;
+    const bool ours = action == mnuSendNow || action == mnuDiscard;
+    action->setVisible(ours == kept);
+  }
+}
+
+void THistoryView::mnuShowDetailClick() {
+  const int index = SelectedEntry();
+  if (index < 0 || index >= stack_.History.Count()) return;
+  QString text = QString::fromStdString(THistory::DetailText(stack_.History.Items()[index]));
+  text.replace("\r\n", "\n");
+  QMessageBox box(QMessageBox::NoIcon, "Tolvane", text, QMessageBox::Ok, &window_);
+  box.exec();
+}
+
+void THistoryView::mnuDeletefromHistoryClick() {
+  const int index = SelectedEntry();
+  if (index < 0) return;
+  stack_.History.Delete(index);
+  Show();
+}
+
+void THistoryView::mnuRequestAgainClick() {
+  const int index = SelectedEntry();
+  if (index < 0) return;
+  stack_.Dispatcher.RequestAgain(index);
+}
+
+void THistoryView::mnuSendNowClick() {
+  const int index = SelectedKept();
+  if (index < 0) return;
+  stack_.Dispatcher.SendKept(stack_.Outbox.Entries()[index].Url);
+}
+
+void THistoryView::mnuDiscardClick() {
+  const int index = SelectedKept();
+  if (index < 0) return;
+  stack_.Outbox.Remove(stack_.Outbox.Entries()[index].Url);
+  Show();
+}

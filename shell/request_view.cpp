@@ -1,0 +1,77 @@
+#include "shell/request_view.h"
+
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTimer>
+
+#include "base/debug_log.h"
+#include "shell/dialogs.h"
+#include "shell/progress.h"
+
+TRequestView::TRequestView(QWidget& window) : window_(window) {}
+
+TRequestView::~TRequestView() = default;
+
+TRequestUi::TAnswer TRequestView::Confirm(const std::string& question) {
+  const bool wasVisible = window_.isVisible();
+  window_.hide();
+  const auto answer = TopmostMessageDlg(EscapeAccelerators(question), TMsgDlgType::mtConfirmation,
+                                        QMessageBox::Yes | QMessageBox::No, 0, &window_);
+  if (wasVisible) window_.show();
+  if (answer == QMessageBox::No) return TRequestUi::TAnswer::No;
+  if (answer == QMessageBox::Yes) return TRequestUi::TAnswer::Yes;
+  return TRequestUi::TAnswer::Closed;
+}
+
+std::optional<std::string> TRequestView::AskPassword(const std::string& prompt) {
+  QInputDialog box(&window_);
+  box.setObjectName("PasswordBox");
+  box.setWindowTitle("Tolvane");
+  box.setLabelText(QString::fromStdString(prompt + " (to keep it, type it in the Password field)"));
+  box.setTextEchoMode(QLineEdit::Password);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  if (box.exec() != QDialog::Accepted || box.textValue().isEmpty()) return std::nullopt;
+  return box.textValue().toStdString();
+}
+
+void TRequestView::OpenProgress(const std::string& label) {
+  if (!progress_) progress_ = std::make_unique<TfrmProgress>();
+  progress_->Label1->setText(QString::fromStdString(label));
+  progress_->ProgressBar1->setValue(0);
+  progress_->PlaceNearPointer();
+  progress_->show();
+}
+
+void TRequestView::SetProgress(int position) {
+  if (progress_) progress_->ProgressBar1->setValue(position);
+}
+
+void TRequestView::CloseProgress() {
+  if (progress_) progress_->hide();
+}
+
+TfrmProgress* TRequestView::Progress() const {
+  return progress_ && progress_->isVisible() ? progress_.get() : nullptr;
+}
+
+void TRequestView::SetStatus(const std::string& text) {
+  status_ = text;
+  DebugLog(text);
+}
+
+void TRequestView::ShowBriefNotice(const std::string& text) {
+  try {
+    TfrmProgress notice;
+    notice.ProgressBar1->hide();
+    notice.Label1->setGeometry(5, 9, 182, 15);
+    notice.Label1->setText(QString::fromStdString(text));
+    notice.Timer1->start();
+    notice.exec();
+  } catch (...) {
+    // A notice that cannot be shown is not worth a failure of its caller.
+  }
+  SetStatus("Requesting");
+}

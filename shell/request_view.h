@@ -1,0 +1,51 @@
+// What a request shows while it runs: the confirmation and password boxes,
+// its progress window, brief notices and the status line. The tray app
+// hands these to the dispatcher.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/dispatcher.h"
+
+class QWidget;
+class TfrmProgress;
+
+class TRequestView {
+ public:
+  // Boxes belong to `window` (the main window), which a confirmation hides
+  // while it asks.
+  explicit TRequestView(QWidget& window);
+  ~TRequestView();
+  TRequestView(const TRequestView&) = delete;
+  TRequestView& operator=(const TRequestView&) = delete;
+
+  // "Request <url> by e-mail?" above everything; the address's "&" are shown
+  // as they are.
+  TRequestUi::TAnswer Confirm(const std::string& question);
+  // Asks for the mail server's password; nullopt when none was typed.
+  std::optional<std::string> AskPassword(const std::string& prompt);
+
+  // One progress window serves every request: it is shown and hidden, not
+  // made anew each time.
+  void OpenProgress(const std::string& label);
+  void SetProgress(int position);
+  void CloseProgress();
+  // The progress window while a request runs; null otherwise.
+  TfrmProgress* Progress() const;
+
+  // The status line: the last status set, empty at start. Every change goes
+  // to the debug log.
+  const std::string& StatusLine() const { return status_; }
+  void SetStatus(const std::string& text);
+
+  // Shows `text` without a bar for 2.5 seconds and waits for it, handling
+  // events meanwhile; then the status becomes "Requesting".
+  void ShowBriefNotice(const std::string& text);
+
+ private:
+  QWidget& window_;
+  std::unique_ptr<TfrmProgress> progress_;
+  std::string status_;
+};
