@@ -93,7 +93,7 @@ std::string ServerValue(const std::string& section, const std::string& key) {
   return ServerProfile().Read(section, key);
 }
 
-TServerList::TServerList(std::string settingsFile) : settingsFile_(std::move(settingsFile)) {}
+TServerList::TServerList(std::string settingsFile) : settings_file_(std::move(settingsFile)) {}
 
 void TServerList::Load() {
   cboFTPservers.Clear();
@@ -122,10 +122,10 @@ void TServerList::Load() {
         break;
     }
   }
-  Restore(cboFTPservers, settingsFile_, "FTP");
-  Restore(cboHTTPServersBinary, settingsFile_, "HTTPBinary");
+  Restore(cboFTPservers, settings_file_, "FTP");
+  Restore(cboHTTPServersBinary, settings_file_, "HTTPBinary");
   cboHTTPServersBinaryChange();
-  Restore(cboHTTPServersPages, settingsFile_, "HTTPPages");
+  Restore(cboHTTPServersPages, settings_file_, "HTTPPages");
   cboHTTPServersPagesChange();
   DebugLog("Loaded Server File");
 }

@@ -71,8 +71,8 @@ class TServerList {
   std::string BinaryVerbHttps;
   std::string BinaryTemplateFileHttps;
 
-  const std::string& SettingsFile() const { return settingsFile_; }
+  const std::string& SettingsFile() const { return settings_file_; }
 
  private:
-  std::string settingsFile_;
+  std::string settings_file_;
 };

@@ -76,8 +76,8 @@ class TQuotedPrintableEncoder {
   LineSink sink_;
   std::vector<char> paragraph_;  // fixed capacity, no growth
   std::size_t length_ = 0;
-  std::string line_;        // reused output line, fixed size
-  bool pendingCR_ = false;  // a CR ended the last block; a LF may follow
+  std::string line_;         // reused output line, fixed size
+  bool pending_cr_ = false;  // a CR ended the last block; a LF may follow
   bool finished_ = false;
 };
 

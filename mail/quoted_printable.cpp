@@ -75,9 +75,9 @@ void TQuotedPrintableEncoder::Write(std::string_view bytes) {
   const char* p = bytes.data();
   const char* end = p + bytes.size();
   while (p < end) {
-    if (pendingCR_) {
+    if (pending_cr_) {
       // A CR that ended the last block: a LF right after it is the same break.
-      pendingCR_ = false;
+      pending_cr_ = false;
       Paragraph(paragraph_.data(), length_, false);
       if (*p == '\n') ++p;
       continue;
@@ -93,7 +93,7 @@ void TQuotedPrintableEncoder::Write(std::string_view bytes) {
     if (cr && stop + 1 == end) {
       // Whether a LF follows is known only with the next block.
       Append(p, run);
-      pendingCR_ = true;
+      pending_cr_ = true;
       break;
     }
     if (length_ == 0) {
@@ -112,8 +112,8 @@ void TQuotedPrintableEncoder::Write(std::string_view bytes) {
 void TQuotedPrintableEncoder::Finish() {
   if (finished_) return;
   finished_ = true;
-  if (pendingCR_) {
-    pendingCR_ = false;
+  if (pending_cr_) {
+    pending_cr_ = false;
     Paragraph(paragraph_.data(), length_, false);
   } else if (length_ > 0) {
     // Data without a final line break must not gain one.

@@ -63,7 +63,7 @@ Launcher::Launcher(const Bundle* bundle, Asker& asker, std::string tempDirectory
                    std::string damage)
     : bundle_(bundle),
       asker_(asker),
-      tempDirectory_(std::move(tempDirectory)),
+      temp_directory_(std::move(tempDirectory)),
       damage_(std::move(damage)) {}
 
 std::string Launcher::Title() const {
@@ -131,11 +131,11 @@ bool Launcher::CheckPayload() {
 
 bool Launcher::CreateTempFolder() {
   folder_.clear();
-  if (tempDirectory_.empty() || tempDirectory_.size() >= PATH_MAX - 16) {
-    errno = tempDirectory_.empty() ? ENOENT : ENAMETOOLONG;
+  if (temp_directory_.empty() || temp_directory_.size() >= PATH_MAX - 16) {
+    errno = temp_directory_.empty() ? ENOENT : ENAMETOOLONG;
     return Fail();
   }
-  const std::string base = AppendBackslash(tempDirectory_);
+  const std::string base = AppendBackslash(temp_directory_);
   for (int i = 0; i < 1000; ++i) {
     folder_ = base + "_INST" + std::to_string(i);
     struct stat st {};
@@ -147,7 +147,7 @@ bool Launcher::CreateTempFolder() {
     // swap SETUP.EXE between unpacking and running it.
     if (::mkdir(folder_.c_str(), 0700) == 0) {
       ::chmod(folder_.c_str(), 0700);
-      madeFolder_ = true;
+      made_folder_ = true;
       return true;
     }
     const int err = errno;
@@ -160,9 +160,9 @@ bool Launcher::CreateTempFolder() {
 }
 
 bool Launcher::UseFolder(const std::string& target) {
-  madeFolder_ = ::mkdir(target.c_str(), 0777) == 0;
+  made_folder_ = ::mkdir(target.c_str(), 0777) == 0;
   struct stat st {};
-  if (!madeFolder_ && (errno != EEXIST || ::stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+  if (!made_folder_ && (errno != EEXIST || ::stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
     return Fail(target);
   folder_ = target;
   return true;
@@ -223,7 +223,7 @@ void Launcher::UnpackFile(const PayloadFile& file, const std::string& prefix,
 bool Launcher::RunSetup() {
   if (Interruption()) return false;
   std::vector<std::string> args{AppendBackslash(folder_) + kSetupProgram};
-  args.insert(args.end(), setupArgs_.begin(), setupArgs_.end());
+  args.insert(args.end(), setup_args_.begin(), setup_args_.end());
   Child child;
   const int rc = child.Start(args[0], args);
   if (rc != 0) {
@@ -239,7 +239,7 @@ void Launcher::RemoveWritten() {
   if (folder_.empty()) return;
   for (const auto& path : written_) ::unlink(path.c_str());
   written_.clear();
-  if (madeFolder_) ::rmdir(folder_.c_str());
+  if (made_folder_) ::rmdir(folder_.c_str());
 }
 
 void Launcher::RemoveTempFolder() {

@@ -31,7 +31,7 @@ class Launcher {
 
   // Answer Yes without asking.
   void Accept() { accept_ = true; }
-  void SetupArguments(std::vector<std::string> args) { setupArgs_ = std::move(args); }
+  void SetupArguments(std::vector<std::string> args) { setup_args_ = std::move(args); }
 
   // The main sequence; false when it failed (answering No is no failure).
   // Never throws for anything the payload holds.
@@ -64,14 +64,14 @@ class Launcher {
 
   const Bundle* bundle_;
   Asker& asker_;
-  std::string tempDirectory_;
+  std::string temp_directory_;
   std::string damage_;
   bool accept_ = false;
-  std::vector<std::string> setupArgs_;
+  std::vector<std::string> setup_args_;
   std::string folder_;
   std::vector<PayloadFile> files_;  // checked by CheckPayload
   std::vector<std::string> written_;
-  bool madeFolder_ = false;
+  bool made_folder_ = false;
 };
 
 }  // namespace wrap

@@ -246,16 +246,16 @@ class Writer {
     if (bit_ == 8) {
       // A group is complete: its bytes can go.
       if (out_.size() >= kChunk) Flush();
-      flagAt_ = out_.size();
+      flag_at_ = out_.size();
       out_.push_back(0);
       bit_ = 0;
     }
-    if (literal) out_[flagAt_] = static_cast<std::uint8_t>(out_[flagAt_] | (1u << bit_));
+    if (literal) out_[flag_at_] = static_cast<std::uint8_t>(out_[flag_at_] | (1u << bit_));
     ++bit_;
   }
   const std::function<void(ByteView)>& sink_;
   Bytes out_;
-  std::size_t flagAt_ = 0;
+  std::size_t flag_at_ = 0;
   int bit_ = 8;
 };
 

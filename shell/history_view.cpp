@@ -16,14 +16,13 @@ THistoryView::THistoryView(TfrmProps& window, TRequestStack& stack)
     : window_(window), stack_(stack) {
   mnuShowDetail = window_.AddMenuAction("&Show Detail", "mnuShowDetail", this,
                                         [this] { mnuShowDetailClick(); });
-  mnuDeletefromHistory = window_.AddMenuAction("&Delete from History", "mnuDeletefromHistory",
-                                               this, [this] { mnuDeletefromHistoryClick(); });
+  mnuDeletefromHistory = window_.AddMenuAction("&Delete from History", "mnuDeletefromHistory", this,
+                                               [this] { mnuDeletefromHistoryClick(); });
   mnuRequestAgain = window_.AddMenuAction("Request &Again", "mnuRequestAgain", this,
                                           [this] { mnuRequestAgainClick(); });
   mnuSendNow =
       window_.AddMenuAction("Send &Now", "mnuSendNow", this, [this] { mnuSendNowClick(); });
-  mnuDiscard =
-      window_.AddMenuAction("&Discard", "mnuDiscard", this, [this] { mnuDiscardClick(); });
+  mnuDiscard = window_.AddMenuAction("&Discard", "mnuDiscard", this, [this] { mnuDiscardClick(); });
   connect(window_.PopupMenu1, &QMenu::aboutToShow, this, [this] { MenuAboutToShow(); });
   if (window_.ControlsMade()) AttachControls();
   connect(&window_, &TfrmProps::controlsCreated, this, [this] { AttachControls(); });

@@ -56,4 +56,3 @@ TJustOne32::TJustOne32(const std::string& programFolder, const TPreviousInstance
   previous->AskFirstToRaise();
   end_ = true;
 }
-

@@ -9,15 +9,15 @@
 
 #include <charconv>
 
+#include "app/settings.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "platform/errors.h"
 #include "platform/file_layout.h"
 #include "platform/files.h"
-#include "shell/help.h"
-#include "app/settings.h"
 #include "platform/folders.h"
 #include "shell/dialogs.h"
+#include "shell/help.h"
 #include "shell/task_icon.h"
 #include "shell/ui_style.h"
 

@@ -55,8 +55,7 @@ TTrayApp::~TTrayApp() {
 void TTrayApp::ConnectViews() {
   // An error is reported as the button's, read at the click: the controls
   // may be made after this.
-  connect(&window_, &TfrmProps::okClicked, this,
-          [this] { Guarded(window_.btnOk, [&] { Ok(); }); });
+  connect(&window_, &TfrmProps::okClicked, this, [this] { Guarded(window_.btnOk, [&] { Ok(); }); });
   connect(&window_, &TfrmProps::cancelClicked, this,
           [this] { Guarded(window_.btnCancel, [&] { Cancel(); }); });
   connect(&window_, &TfrmProps::unloadClicked, this, [this] { Stop(); });
@@ -270,8 +269,8 @@ void TTrayApp::EnabledClicked(int index) {
 void TTrayApp::UpdateTrayIcon() {
   std::string tip = dim_ ? "(Tolvane)" : "Tolvane";
   if (const int waiting = stack_.Outbox.Count(); waiting > 0) {
-    tip += ": " + std::to_string(waiting) +
-           (waiting == 1 ? " request waiting" : " requests waiting");
+    tip +=
+        ": " + std::to_string(waiting) + (waiting == 1 ? " request waiting" : " requests waiting");
   }
   icon_.SetIcon(dim_ ? dim_icon_ : bright_);
   icon_.SetToolTip(tip);

@@ -5,12 +5,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QIcon>
-#include <QStyle>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>

@@ -4,8 +4,8 @@
 // stands out from its background. Pictures go to the artifacts folder.
 #include <QAbstractButton>
 #include <QApplication>
-#include <QGroupBox>
 #include <QFontInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/folders.h"
 #include "base/debug_log.h"
+#include "platform/folders.h"
 #include "shell/tray_app.h"
 #include "tests/platform/temp_folder.h"
 
