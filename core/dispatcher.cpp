@@ -1,6 +1,7 @@
 #include "core/dispatcher.h"
 
 #include <algorithm>
+#include <utility>
 #include <cctype>
 
 #include "base/helpers.h"
@@ -69,8 +70,24 @@ int TRequestDispatcher::CountChar(char c, const std::string& text) {
 void TRequestDispatcher::ClipboardChanged(const std::string& text, bool settingsComplete,
                                           bool enabled) {
   DebugLog("CB change detected");
-  if (!settingsComplete || !enabled) return;
-  Run({TJob::Kind::Clipboard, text, true});
+  if (!settingsComplete || !enabled) {
+    // A user who forgot the switch, or never finished the settings, would
+    // otherwise wonder why copies do nothing.
+    const bool off = settingsComplete;
+    const std::string why = off ? "Tolvane is switched off" : "Tolvane's settings are incomplete";
+    DebugLog("Copy not requested: " + why);
+    if (!std::exchange(off ? told_switched_off_ : told_incomplete_, true)) {
+      ui_.ShowNotice(why);
+    }
+    return;
+  }
+  // A terminal's triple-click or a copied line brings blanks and a line end.
+  const auto first = std::find_if(text.begin(), text.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) > ' '; });
+  const auto last = std::find_if(text.rbegin(), text.rend(), [](char c) {
+                      return static_cast<unsigned char>(c) > ' ';
+                    }).base();
+  Run({TJob::Kind::Clipboard, first < last ? std::string(first, last) : std::string(), true});
 }
 
 void TRequestDispatcher::DispatchRequest(const std::string& url, bool checkHistory) {

@@ -57,6 +57,8 @@ class TRequestUi {
   virtual void SetStatus(const std::string& status) = 0;
   virtual std::string StatusLine() const = 0;
   virtual void ShowBriefNotice(const std::string& text) = 0;
+  // The same brief notice outside a request: the status line stays.
+  virtual void ShowNotice(const std::string& /*text*/) {}
   virtual void Beep() {}
   // Lets the windows repaint while the socket works.
   virtual void ProcessMessages() {}
@@ -107,8 +109,11 @@ class TRequestDispatcher {
                      std::function<TServerChoice()> servers);
 
   // A clipboard change: logs it and, when the settings are complete and
-  // Tolvane is enabled, dispatches the text and sends the test message once.
-  // A change that arrives while a request runs is kept and handled after it.
+  // Tolvane is enabled, dispatches the text with the blanks and line ends
+  // around it taken off, and sends the test message once. Otherwise a log
+  // line says why, and a brief notice does too, once per run for each
+  // reason. A change that arrives while a request runs is kept and handled
+  // after it.
   void ClipboardChanged(const std::string& text, bool settingsComplete, bool enabled);
 
   // One request; queued when another one is running.
@@ -181,6 +186,8 @@ class TRequestDispatcher {
   bool running_ = false;  // a job (dispatch and test message) is under way
   bool request_busy_ = false;
   bool quiet_mail_ = false;
+  bool told_switched_off_ = false;
+  bool told_incomplete_ = false;
   bool progress_open_ = false;
   bool mail_sent_ = false;
   std::string current_request_url_;

@@ -63,6 +63,11 @@ void TRequestView::SetStatus(const std::string& text) {
 }
 
 void TRequestView::ShowBriefNotice(const std::string& text) {
+  ShowNotice(text);
+  SetStatus("Requesting");
+}
+
+void TRequestView::ShowNotice(const std::string& text) {
   try {
     TfrmProgress notice;
     notice.ProgressBar1->hide();
@@ -73,5 +78,4 @@ void TRequestView::ShowBriefNotice(const std::string& text) {
   } catch (...) {
     // A notice that cannot be shown is not worth a failure of its caller.
   }
-  SetStatus("Requesting");
 }

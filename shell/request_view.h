@@ -43,6 +43,8 @@ class TRequestView {
   // Shows `text` without a bar for 2.5 seconds and waits for it, handling
   // events meanwhile; then the status becomes "Requesting".
   void ShowBriefNotice(const std::string& text);
+  // The same notice outside a request: the status stays.
+  void ShowNotice(const std::string& text);
 
  private:
   QWidget& window_;

@@ -89,6 +89,7 @@ class TTrayApp : public QObject, private TRequestUi {
   void SetStatus(const std::string& status) override { requests_.SetStatus(status); }
   std::string StatusLine() const override { return requests_.StatusLine(); }
   void ShowBriefNotice(const std::string& text) override { requests_.ShowBriefNotice(text); }
+  void ShowNotice(const std::string& text) override { requests_.ShowNotice(text); }
   void Beep() override;
   void ProcessMessages() override;
   void HistoryChanged() override { history_.Show(); }

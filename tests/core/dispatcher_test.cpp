@@ -72,11 +72,29 @@ class DispatcherTest : public DispatchFolderTest {
   TRequestDispatcher dispatcher{message, sender, history, ui, read_settings, read_servers};
 };
 
-TEST_F(DispatcherTest, DisabledOrIncompleteOnlyLogsTheChange) {
-  dispatcher.ClipboardChanged("http://host/a.html", true, false);
-  dispatcher.ClipboardChanged("http://host/a.html", false, true);
-  EXPECT_EQ(Log(), (Lines{"CB change detected", "CB change detected"}));
+TEST_F(DispatcherTest, CopiesWhileOffOrIncompleteSayWhyWithANoticeOncePerRun) {
+  for (int round = 0; round < 2; ++round) {
+    dispatcher.ClipboardChanged("", true, false);
+    dispatcher.ClipboardChanged("", false, true);
+  }
+  const Lines twice = {"CB change detected", "Copy not requested: Tolvane is switched off",
+                       "CB change detected",
+                       "Copy not requested: Tolvane's settings are incomplete"};
+  Lines expected = twice;
+  expected.insert(expected.end(), twice.begin(), twice.end());
+  EXPECT_EQ(Log(), expected);
+  EXPECT_EQ(ui.calls, (Lines{"told:Tolvane is switched off",
+                             "told:Tolvane's settings are incomplete"}));
   EXPECT_TRUE(sender.sent.empty());
+}
+
+// Blanks and line ends around a copied address go; one inside still refuses.
+TEST_F(DispatcherTest, CopiedTextIsTakenTrimmed) {
+  PutFile(dir / "Test Message.Flg", " ");
+  dispatcher.ClipboardChanged(" \thttp://host/a.htm\r\n", true, true);
+  dispatcher.ClipboardChanged(" http://host/b c.htm\n", true, true);
+  ASSERT_EQ(sender.sent.size(), 1u);
+  EXPECT_EQ(sender.sent[0].body, Lines{"GET http://host/a.htm"});
 }
 
 TEST_F(DispatcherTest, ShapeFilterAndSlashRule) {

@@ -45,7 +45,8 @@ class RequestRoad(unittest.TestCase):
         self.t = tolvane_on(self, self.desktop, ARGS.bin)
 
     def assertCopyOnlyLogged(self, url):
-        self.assertEqual(self.t.lines_after_copy(url), ["CB change detected"])
+        self.assertEqual(self.t.lines_after_copy(url),
+                         ["CB change detected", "Copy not requested: Tolvane is switched off"])
         self.assertEqual(self.t.smtp.messages(), [])
 
     def test_a_copy_sends_the_request_and_the_test_message_once(self):
