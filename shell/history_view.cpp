@@ -108,12 +108,15 @@ void THistoryView::MouseDown(QPoint position) {
 
 bool THistoryView::eventFilter(QObject* watched, QEvent* event) {
   QMenu* menu = window_.PopupMenu1;
-  if (window_.lstHistory && watched == window_.lstHistory->viewport()) {
+  const bool press = event->type() == QEvent::MouseButtonPress;
+  const bool release = event->type() == QEvent::MouseButtonRelease;
+  if (window_.lstHistory && watched == window_.lstHistory->viewport() && (press || release)) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (event->type() == QEvent::MouseButtonPress) {
+    if (press) {
       MouseDown(mouse->position().toPoint());
-      if (mouse->button() == Qt::RightButton) return true;
-    } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::RightButton) {
+      return mouse->button() == Qt::RightButton;
+    }
+    if (mouse->button() == Qt::RightButton) {
       if (auto_popup_) menu->popup(mouse->globalPosition().toPoint());
       return true;
     }
