@@ -1,6 +1,6 @@
 // The binding's three failures and the error mapping.
-#include <netdb.h>
 #include <cerrno>
+#include <netdb.h>
 
 #include "net_support.h"
 #include "platform/errors.h"
@@ -70,7 +70,8 @@ TEST(ErrorMapping, SystemErrorsReadAsWinsockTexts) {
   EXPECT_EQ(MessageText(ws::ErrorFromErrno(EHOSTUNREACH)), "[10065] No Route to Host");
   EXPECT_EQ(MessageText(ws::ErrorFromErrno(ECONNRESET)), "[10054] Connection reset by peer");
   EXPECT_EQ(MessageText(ws::ErrorFromErrno(ETIMEDOUT)), "[10060] Connection timed out");
-  EXPECT_EQ(MessageText(ws::ErrorFromErrno(EAGAIN)), "[10035] Resource temporarily not available");
+  EXPECT_EQ(MessageText(ws::ErrorFromErrno(EAGAIN)),
+            "[10035] Resource temporarily not available");
   EXPECT_EQ(MessageText(ws::ErrorFromResolver(EAI_NONAME, 0)), "[11001] Host not found");
   EXPECT_EQ(MessageText(ws::ErrorFromResolver(EAI_AGAIN, 0)),
             "[11002] Non-Authoritative Host not found");
