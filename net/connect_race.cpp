@@ -2,34 +2,17 @@
 
 #include <algorithm>
 
-#include "platform/errors.h"
-
-namespace {
-constexpr unsigned kConnectEvent = 0x0400 + 151;
-}
-
-TConnectRace::TConnectRace(std::vector<TIpAddress> addresses, std::uint16_t port, TSocket first)
-    : addresses_(std::move(addresses)),
-      port_(port),
-      first_(first),
-      window_(std::make_unique<TNotifyWindow>(
-          [this](unsigned, std::uintptr_t s, std::uint32_t lparam) { OnEvent(s, lparam); })) {
+TConnectRace::TConnectRace(std::vector<TIpAddress> addresses, std::uint16_t port, TFdSocket& first)
+    : addresses_(std::move(addresses)), port_(port), first_(first) {
   delay_.setSingleShot(true);
   delay_.setInterval(AttemptDelayMs);
   QObject::connect(&delay_, &QTimer::timeout, [this] { due_ = Untried(); });
 }
 
 TConnectRace::~TConnectRace() {
-  window_.reset();
-  TagWinsock& w = Winsock();
-  const TSocket winner = Winner();
-  for (const Attempt& a : attempts_) {
-    if (a.socket == first_ || a.socket == winner || a.socket == ws::kInvalidSocket) continue;
-    try {
-      if (w.Loaded()) w.closesocket(a.socket);
-    } catch (const EError&) {
-    }
-  }
+  // The first socket outlives the race: it must not call back into it.
+  first_.Unwatch();
+  first_.OnWritable = nullptr;
 }
 
 void TConnectRace::Advance() {
@@ -43,36 +26,27 @@ void TConnectRace::Advance() {
 }
 
 bool TConnectRace::StartNext() {
-  TagWinsock& w = Winsock();
   const std::size_t index = attempts_.size();
   const TIpAddress& to = addresses_[index];
-  attempts_.push_back({index == 0 ? first_ : w.socket(to.Family(), ws::kSockStream, 0)});
-  Attempt& attempt = attempts_.back();
-  if (attempt.socket == ws::kInvalidSocket ||
-      w.WSAAsyncSelect(attempt.socket, window_.get(), kConnectEvent, ws::kFdConnect) ==
-          ws::kSocketError)
-    return Fail(attempt, w.WSAGetLastError());
-  int rc = 0;
-  if (to.v6) {
-    TSockAddrIn6 sa;
-    sa.sin6_family = ws::kAfInet6;
-    sa.sin6_port = w.htons(port_);
-    sa.sin6_addr = to.v6_addr;
-    sa.sin6_scope_id = to.scope_id;
-    rc = w.connect(attempt.socket, &sa, sizeof sa);
+  Attempt& attempt = attempts_.emplace_back();
+  if (index == 0) {
+    attempt.socket = &first_;
   } else {
-    TSockAddrIn sa;
-    sa.sin_family = ws::kAfInet;
-    sa.sin_port = w.htons(port_);
-    sa.sin_addr = to.v4;
-    rc = w.connect(attempt.socket, &sa, sizeof sa);
+    TagWinsock& w = Winsock();
+    const TSocket s = w.socket(to.Family(), ws::kSockStream, 0);
+    if (s == ws::kInvalidSocket) return Fail(attempt, w.WSAGetLastError());
+    attempt.own = std::make_unique<TFdSocket>(s);
+    attempt.socket = attempt.own.get();
   }
+  const int rc = attempt.socket->Connect(to, port_);
   if (rc == 0) {
     winner_ = index;
     return true;
   }
-  const int error = w.WSAGetLastError();
-  return error == ws::kEWouldBlock || Fail(attempt, error);
+  if (rc != ws::kEWouldBlock) return Fail(attempt, rc);
+  attempt.socket->OnWritable = [this, index] { ConnectOver(index); };
+  attempt.socket->WatchWrite();
+  return true;
 }
 
 bool TConnectRace::Fail(Attempt& attempt, int error) {
@@ -81,18 +55,16 @@ bool TConnectRace::Fail(Attempt& attempt, int error) {
   return false;
 }
 
-void TConnectRace::OnEvent(std::uintptr_t socket, std::uint32_t lparam) {
-  if (winner_ != kNone || TagWinsock::WSAGetSelectEvent(lparam) != ws::kFdConnect) return;
-  auto it = std::find_if(attempts_.begin(), attempts_.end(),
-                         [socket](const Attempt& a) { return a.socket == socket && !a.failed; });
-  if (it == attempts_.end()) return;
-  const int error = TagWinsock::WSAGetAsyncError(lparam);
+void TConnectRace::ConnectOver(std::size_t index) {
+  Attempt& attempt = attempts_[index];
+  if (winner_ != kNone || attempt.failed) return;
+  const int error = attempt.socket->ConnectResult();
   if (error == 0) {
-    winner_ = static_cast<std::size_t>(it - attempts_.begin());
+    winner_ = index;
     delay_.stop();
     return;
   }
-  Fail(*it, error);
+  Fail(attempt, error);
   // A refusal moves on to the next address at once, not after the delay.
   if (Untried()) {
     delay_.stop();
@@ -105,8 +77,14 @@ bool TConnectRace::Done() const {
                                                         [](const Attempt& a) { return a.failed; }));
 }
 
-TSocket TConnectRace::Winner() const {
-  return winner_ == kNone ? ws::kInvalidSocket : attempts_[winner_].socket;
+std::unique_ptr<TFdSocket> TConnectRace::TakeWinner() {
+  if (winner_ == kNone) return nullptr;
+  std::unique_ptr<TFdSocket> won = std::move(attempts_[winner_].own);
+  if (won) {
+    won->Unwatch();
+    won->OnWritable = nullptr;
+  }
+  return won;
 }
 
 const TIpAddress& TConnectRace::WinnerAddress() const { return addresses_.at(winner_); }

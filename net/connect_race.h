@@ -11,8 +11,8 @@
 
 #include <QTimer>
 
+#include "net/fd_socket.h"
 #include "net/ip_address.h"
-#include "net/winsock.h"
 
 class TConnectRace {
  public:
@@ -22,9 +22,9 @@ class TConnectRace {
   static inline int AttemptDelayMs = kAttemptDelayMs;
 
   // `first` is an open socket of the first address's family; the race
-  // dials the first address on it but leaves closing it to its owner.
-  TConnectRace(std::vector<TIpAddress> addresses, std::uint16_t port, TSocket first);
-  // Closes the sockets the race made, except the winner.
+  // dials the first address on it but leaves it to its owner.
+  TConnectRace(std::vector<TIpAddress> addresses, std::uint16_t port, TFdSocket& first);
+  // Closes the sockets the race made, except a winner taken.
   ~TConnectRace();
   TConnectRace(const TConnectRace&) = delete;
   TConnectRace& operator=(const TConnectRace&) = delete;
@@ -36,8 +36,9 @@ class TConnectRace {
   bool Due() const { return due_; }
   // A winner, or every address tried and failed.
   bool Done() const;
-  // The connected socket, or ws::kInvalidSocket.
-  TSocket Winner() const;
+  bool Won() const { return winner_ != kNone; }
+  // The winner when the race made it; null when `first` won (or none did).
+  std::unique_ptr<TFdSocket> TakeWinner();
   const TIpAddress& WinnerAddress() const;
   // The Winsock error of the attempt that failed last: it got furthest (an
   // immediate "no route" on a network without IPv6 says less than the
@@ -45,9 +46,10 @@ class TConnectRace {
   int Error() const { return error_; }
 
  private:
-  // Attempt i dials addresses_[i].
+  // Attempt i dials addresses_[i]; the first runs on `first`.
   struct Attempt {
-    TSocket socket;
+    std::unique_ptr<TFdSocket> own;
+    TFdSocket* socket = nullptr;
     bool failed = false;
   };
   static constexpr std::size_t kNone = SIZE_MAX;
@@ -55,16 +57,16 @@ class TConnectRace {
   bool StartNext();
   // Marks the attempt failed; returns false.
   bool Fail(Attempt& attempt, int error);
-  void OnEvent(std::uintptr_t socket, std::uint32_t lparam);
+  // The descriptor of attempt `index` turned writable: its connect is over.
+  void ConnectOver(std::size_t index);
   bool Untried() const { return attempts_.size() < addresses_.size(); }
 
   std::vector<TIpAddress> addresses_;
   std::uint16_t port_;  // host order
-  TSocket first_;
+  TFdSocket& first_;
   std::vector<Attempt> attempts_;
   std::size_t winner_ = kNone;
   int error_ = 0;
   bool due_ = true;
-  std::unique_ptr<TNotifyWindow> window_;
   QTimer delay_;
 };

@@ -121,7 +121,7 @@ void TmsSMTP::ReadReply(bool closing) {
     if (reply_lines_.size() == kMaxReplyLines || bytes > kMaxReplyBytes) RaiseReplyTooLong();
     reply_lines_.push_back(LastReply);
     if (ContinuesReply(LastReply) && DeadlinePassed()) RaiseTimedOut();
-  } while (!PeerClosed && ContinuesReply(LastReply));
+  } while (!PeerClosed() && ContinuesReply(LastReply));
   // A reply the server never finished is no acceptance.
   if ((LastReply.empty() || ContinuesReply(LastReply)) && !closing)
     RaiseSocketError(ws::kEConnReset);
@@ -139,11 +139,11 @@ void TmsSMTP::RaiseReplyTooLong() {
 std::string TmsSMTP::HeloName() const {
   // Strict servers refuse a bare host name: RFC 5321 asks for a fully
   // qualified name or an address literal.
-  if (LocalHostName.find('.') != std::string::npos &&
-      Winsock().inet_addr(LocalHostName.c_str()) == ws::kInaddrNone)
-    return LocalHostName;
+  if (LocalHostName().find('.') != std::string::npos &&
+      Winsock().inet_addr(LocalHostName().c_str()) == ws::kInaddrNone)
+    return LocalHostName();
   const std::optional<TIpAddress> local = LocalIpAddress();
-  return local ? local->Literal() : LocalHostName;
+  return local ? local->Literal() : LocalHostName();
 }
 
 void TmsSMTP::Helo() {

@@ -35,7 +35,7 @@ TRasLink::~TRasLink() {
 
 TagSocket::TagSocket()
     : notify_window_(std::make_unique<TNotifyWindow>(
-          [this](unsigned m, std::uintptr_t w, std::uint32_t l) { WndProc(m, w, l); })),
+          [this](unsigned m, std::uintptr_t, std::uint32_t l) { LookupDone(m, l); })),
       timer_(std::make_unique<QTimer>()) {
   timer_->setInterval(1000);
   QObject::connect(timer_.get(), &QTimer::timeout, [this] { TimerTick(); });
@@ -43,23 +43,15 @@ TagSocket::TagSocket()
 
 TagSocket::~TagSocket() {
   TagWinsock& w = Winsock();
-  if (w.Loaded()) {
-    try {
-      if (AsyncHandle != 0) w.WSACancelAsyncRequest(AsyncHandle);
-    } catch (const EError&) {
-    }
+  try {
+    if (async_handle_ != 0 && w.Loaded()) w.WSACancelAsyncRequest(async_handle_);
+  } catch (const EError&) {
   }
   race_.reset();
+  tls_.reset();
+  fd_.reset();
   notify_window_.reset();
-  // Close what is still open here rather than leave it to the last cleanup,
-  // which another socket may hold off.
-  if (Connected() && w.Loaded()) {
-    try {
-      w.closesocket(SocketHandle);
-    } catch (const EError&) {
-    }
-  }
-  for (; StartupCount > 0; --StartupCount) {
+  for (; startup_count_ > 0; --startup_count_) {
     try {
       if (w.Loaded()) w.WSACleanup();
     } catch (const EError&) {
@@ -80,7 +72,7 @@ TagSocket::~TagSocket() {
 bool TagSocket::WinsockLoaded() const { return Winsock().Loaded(); }
 
 // The binding is shared: each socket holds one count on it, so that one
-// socket letting go never closes another's connection.
+// socket letting go never unloads it under another.
 void TagSocket::SetWinsockLoaded(bool value) {
   if (value) {
     if (!holds_binding_) {
@@ -102,66 +94,35 @@ void TagSocket::SetRAS(TRasLink* ras) {
   if (ras_) ras_->linked_.push_back(this);
 }
 
-void TagSocket::WndProc(unsigned msg, std::uintptr_t /*wparam*/, std::uint32_t lparam) {
-  std::uint16_t error = TagWinsock::WSAGetAsyncError(lparam);
-  switch (msg) {
-    case kHostLookupDone:
-      HostResolved = true;
-      AsyncError = error;
-      AsyncFailed = error != 0;
-      break;
-    case kServiceLookupDone:
-      ServiceResolved = true;
-      AsyncError = error;
-      AsyncFailed = error != 0;
-      break;
-    case kSocketEvent:
-      AsyncError = error;
-      AsyncFailed = error != 0;
-      if (error == 0) {
-        switch (TagWinsock::WSAGetSelectEvent(lparam)) {
-          case ws::kFdRead:
-            ReadReady = true;
-            break;
-          case ws::kFdConnect:
-            ConnectDone = true;
-            break;
-          case ws::kFdClose:
-            PeerClosed = true;
-            break;
-          default:
-            break;
-        }
-      }
-      break;
-    default:
-      break;
-  }
+void TagSocket::LookupDone(unsigned msg, std::uint32_t lparam) {
+  if (msg == kHostLookupDone)
+    host_resolved_ = true;
+  else if (msg == kServiceLookupDone)
+    service_resolved_ = true;
+  else
+    return;
+  lookup_error_ = TagWinsock::WSAGetAsyncError(lparam);
+  lookup_failed_ = lookup_error_ != 0;
 }
 
 void TagSocket::TimerTick() {
-  if (--TimeLeft != 0) return;
+  if (--time_left_ != 0) return;
   // Runs inside the event loop: nothing may escape from here.
   try {
-    TagWinsock& w = Winsock();
-    if (AsyncHandle != 0) {
-      if (w.Loaded()) w.WSACancelAsyncRequest(AsyncHandle);
-      AsyncHandle = 0;
-    }
-    if (w.Loaded() && w.WSAIsBlocking()) w.WSACancelBlockingCall();
+    if (async_handle_ != 0 && Winsock().Loaded()) Winsock().WSACancelAsyncRequest(async_handle_);
   } catch (const EError&) {
-    AsyncHandle = 0;
   }
+  async_handle_ = 0;
   timer_->stop();
-  TimedOut = true;
+  timed_out_ = true;
 }
 
 void TagSocket::StartTimer() {
-  TimeLeft = TimeOut;
+  time_left_ = TimeOut;
   if (deadline_ms_ >= 0 && TimeOut > 0) {
     // The timer counts whole seconds: the wait ends at the deadline's second.
     const std::int64_t left = (deadline_ms_ - NowMs() + 999) / 1000;
-    TimeLeft = static_cast<int>(std::clamp<std::int64_t>(left, 1, TimeOut));
+    time_left_ = static_cast<int>(std::clamp<std::int64_t>(left, 1, TimeOut));
   }
   timer_->start();
 }
@@ -185,15 +146,15 @@ void TagSocket::WaitFor(const std::function<bool()>& done) {
 }
 
 void TagSocket::Reset() {
-  TimedOut = false;
-  Canceled = false;
-  AsyncFailed = false;
-  HostResolved = false;
-  ServiceResolved = false;
-  ConnectDone = false;
-  ReadReady = false;
-  PeerClosed = false;
-  AsyncHandle = 0;
+  timed_out_ = false;
+  canceled_ = false;
+  lookup_failed_ = false;
+  host_resolved_ = false;
+  service_resolved_ = false;
+  read_ready_ = false;
+  write_ready_ = false;
+  peer_closed_ = false;
+  async_handle_ = 0;
 }
 
 void TagSocket::RaiseText(const std::string& text) {
@@ -258,76 +219,67 @@ void TagSocket::Open() {
   }
 }
 
+void TagSocket::WaitReady(bool write) {
+  bool& ready = write ? write_ready_ : read_ready_;
+  ready = false;
+  if (write)
+    fd_->WatchWrite();
+  else
+    fd_->WatchRead();
+  // A cancel closes the descriptor.
+  WaitFor([&] { return ready || canceled_ || timed_out_ || !fd_; });
+}
+
+bool TagSocket::TakeLine(std::string& line) {
+  const char* start = read_buf_.data() + read_pos_;
+  const std::size_t held = read_buf_.size() - read_pos_;
+  const void* lf = std::memchr(start, '\n', std::min<std::size_t>(held, kMaxLine));
+  if (!lf) {
+    // A line longer than the limit is an error, not an ever-growing buffer.
+    if (held >= static_cast<std::size_t>(kMaxLine)) RaiseSocketError(ws::kEMsgSize);
+    read_buf_.erase(0, read_pos_);
+    read_pos_ = 0;
+    return false;
+  }
+  const std::size_t len = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
+  line.assign(start, ::strnlen(start, len));
+  read_pos_ += len;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  return true;
+}
+
 void TagSocket::ReadLine(std::string& line) {
   if (!Connected()) RaiseSocketError(msg::kNotConnected);
-  // TLS may already hold what the socket delivered earlier, or the socket
-  // may hold records whose read notice an earlier line already used up:
-  // a look through the filter answers both and re-arms the notice.
-  if (tls_) {
-    int error = 0;
-    char first = 0;
-    if (Recv(&first, 1, true, error) >= 0 || error != ws::kEWouldBlock) ReadReady = true;
-  }
-  StartTimer();
-  WaitFor([this] {
-    return ReadReady || Canceled || TimedOut || AsyncFailed || PeerClosed ||
-           (tls_ && tls_->Buffered());
-  });
-  StopTimer();
-  if (Canceled) RaiseCanceled();
-  if (TimedOut) RaiseTimedOut();
-  if (AsyncFailed) RaiseSocketError(AsyncError);
-
-  StartTimer();
-  ReadReady = false;
-  PumpOnce();
   line.clear();
+  StartTimer();
   auto finish = [&] {
     StopTimer();
     Log(line);
     if (OnLineReceived) OnLineReceived(*this, line);
   };
   try {
-    std::string buf(kMaxLine, '\0');
-    int fill = 0;
+    PumpOnce();  // a cancel asked for meanwhile comes first
     bool found = false;
-    // Look at what has arrived, then take it up to and including the line
-    // feed: nothing after the line is read.
-    for (;;) {
-      PumpOnce();
-      if (Canceled || TimedOut) break;
+    while (!canceled_ && !timed_out_) {
+      if ((found = TakeLine(line))) break;
+      // Cut off before its line feed: no line, and no wait for the time-out.
+      if (peer_closed_) break;
+      char block[16384];
       int error = 0;
-      int n = Recv(buf.data() + fill, kMaxLine - fill, true, error);
+      const int n = Recv(block, sizeof block, error);
       if (n > 0) {
-        const char* start = buf.data() + fill;
-        const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(n));
-        int take = lf ? static_cast<int>(static_cast<const char*>(lf) - start) + 1 : n;
-        n = Recv(buf.data() + fill, take, false, error);
-        if (n > 0) {
-          fill += n;
-          if (lf && n == take) {
-            found = true;
-            break;
-          }
-          if (fill == kMaxLine) RaiseSocketError(ws::kEMsgSize);
-          continue;
-        }
-      }
-      if (n == 0 && PeerClosed) break;
-      if (n < 0 && error != ws::kEWouldBlock && !Canceled)
+        read_buf_.append(block, static_cast<std::size_t>(n));
+      } else if (n == 0) {
+        peer_closed_ = true;
+      } else if (error != ws::kEWouldBlock) {
         RaiseSocketError(static_cast<std::uint16_t>(error));
-      if (Canceled) break;
-      // A reset that the notification reported will bring no more events.
-      if (AsyncFailed) RaiseSocketError(AsyncError);
-      WaitNext();
+      } else {
+        WaitReady(false);
+      }
     }
-    if (found) {
-      line.assign(buf.data(), ::strnlen(buf.data(), static_cast<std::size_t>(fill)));
-      while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-      CheckReply(line);
-    }
-    if (TimedOut) RaiseTimedOut();
-    if (Canceled) RaiseCanceled();
+    if (found) CheckReply(line);
+    if (timed_out_) RaiseTimedOut();
+    if (canceled_) RaiseCanceled();
   } catch (...) {
     finish();
     throw;
@@ -335,32 +287,36 @@ void TagSocket::ReadLine(std::string& line) {
   finish();
 }
 
+void TagSocket::SendAll(const char* data, std::size_t len, bool per_stall) {
+  StartTimer();
+  PumpOnce();
+  std::size_t sent = 0;
+  while (sent < len && !timed_out_ && !canceled_) {
+    if (!fd_) RaiseSocketError(msg::kNotConnected);
+    int error = 0;
+    const int n =
+        Send(data + sent, static_cast<int>(std::min<std::size_t>(len - sent, INT_MAX)), error);
+    if (n >= 0) {
+      sent += static_cast<std::size_t>(n);
+      if (per_stall && n > 0) StartTimer();
+    } else if (error == ws::kEWouldBlock) {
+      WaitReady(true);
+    } else {
+      // A broken connection ends the sending now, not after the time-out.
+      RaiseSocketError(static_cast<std::uint16_t>(error));
+    }
+  }
+  StopTimer();
+  if (timed_out_) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
+}
+
 void TagSocket::WriteLine(const std::string& line) { WriteSecretLine(line, line); }
 
 void TagSocket::WriteSecretLine(const std::string& line, const std::string& shown) {
   if (!Connected()) RaiseSocketError(msg::kNotConnected);
   const std::string text = line + "\r\n";
-  StartTimer();
-  std::size_t sent = 0;
-  while (sent < text.size() && !TimedOut && !Canceled) {
-    PumpOnce();
-    if (TimedOut || Canceled) break;
-    int error = 0;
-    int n = Send(text.data() + sent,
-                 static_cast<int>(std::min<std::size_t>(text.size() - sent, INT_MAX)), error);
-    if (n == ws::kSocketError) {
-      if (error == ws::kEWouldBlock) {
-        WaitNext();
-        continue;
-      }
-      if (!Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
-      break;
-    }
-    sent += static_cast<std::size_t>(n);
-  }
-  StopTimer();
-  if (TimedOut) RaiseTimedOut();
-  if (Canceled) RaiseCanceled();
+  SendAll(text.data(), text.size(), false);
   Log(shown);
   if (OnLineSent) OnLineSent(*this, shown);
 }
@@ -382,32 +338,10 @@ void TagSocket::WriteStream(TStream& stream, const TBlockFilter& filter) {
       out = filtered.data();
       len = filtered.size();
     }
-    StartTimer();
-    std::size_t sent = 0;
-    while (sent < len && !TimedOut && !Canceled) {
-      PumpOnce();
-      if (TimedOut || Canceled) break;
-      int error = 0;
-      int r = Send(out + sent, static_cast<int>(len - sent), error);
-      if (r == ws::kSocketError) {
-        if (error == ws::kEWouldBlock) {
-          WaitNext();
-          continue;
-        }
-        // A broken connection ends the stream now, not after the time-out.
-        if (!Canceled) RaiseSocketError(static_cast<std::uint16_t>(error));
-        break;
-      }
-      if (r > 0) {
-        sent += static_cast<std::size_t>(r);
-        StartTimer();  // the time-out bounds a stall, not the whole block
-      }
-    }
-    StopTimer();
+    // The time-out bounds a stall, not the whole block.
+    SendAll(out, len, true);
     if (OnProgress) OnProgress(*this, Percent(stream.Position(), size));
-  } while (n == kBlockSize && !TimedOut && !Canceled);
-  if (TimedOut) RaiseTimedOut();
-  if (Canceled) RaiseCanceled();
+  } while (n == kBlockSize);
   if (OnProgress) OnProgress(*this, 0);
 }
 
@@ -415,22 +349,22 @@ void TagSocket::Close() {
   race_.reset();
   if (Connected()) {
     if (OnClosing) OnClosing(*this);
-    TSocket s = SocketHandle;
-    SocketHandle = ws::kInvalidSocket;
-    if (tls_) tls_->Shutdown(s);
+    if (tls_) tls_->Shutdown();
     tls_.reset();
-    Winsock().closesocket(s);
+    fd_.reset();
+    read_buf_.clear();
+    read_pos_ = 0;
     if (OnClosed) OnClosed(*this);
   }
   if (ras_) ras_->Cancel();
 }
 
 void TagSocket::Cancel() {
-  Canceled = true;
+  canceled_ = true;
   if (OnCancel) OnCancel(*this);
-  if (AsyncHandle != 0) {
-    Winsock().WSACancelAsyncRequest(AsyncHandle);
-    AsyncHandle = 0;
+  if (async_handle_ != 0) {
+    Winsock().WSACancelAsyncRequest(async_handle_);
+    async_handle_ = 0;
   }
   Close();
 }

@@ -1,5 +1,5 @@
 // A client TCP socket for line protocols that runs on the GUI thread: every
-// operation waits on the Qt event queue until its notification arrives, the
+// operation waits on the Qt event queue until its descriptor is ready, the
 // user cancels or the operation's time runs out.
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "mail/streams.h"
+#include "net/fd_socket.h"
 #include "net/ip_address.h"
 #include "net/raslink.h"
 #include "net/tls.h"
@@ -28,10 +29,6 @@ class TagSocket {
   using TmsProgressEvent = std::function<void(TagSocket& sender, int perc)>;
   using TLineEvent = std::function<void(TagSocket& sender, const std::string& line)>;
 
-  // Notification message numbers.
-  static constexpr unsigned kHostLookupDone = 0x0400 + 148;
-  static constexpr unsigned kServiceLookupDone = 0x0400 + 149;
-  static constexpr unsigned kSocketEvent = 0x0400 + 150;
   // A reply line may be this long, line feed included.
   static constexpr int kMaxLine = 4096;
   static constexpr int kBlockSize = 2047;
@@ -48,7 +45,7 @@ class TagSocket {
   TRasLink* RAS() const { return ras_; }
   void SetRAS(TRasLink* ras);
 
-  bool Connected() const { return SocketHandle != ws::kInvalidSocket; }
+  bool Connected() const { return fd_ != nullptr; }
   // Whether the connection runs inside TLS.
   bool Secure() const { return tls_ != nullptr; }
   // The local end's IPv4 address in network order; 0 when unknown or IPv6.
@@ -90,6 +87,14 @@ class TagSocket {
 
   // The server as dialled: "<host> port <port>".
   std::string PeerName() const;
+  // The port dialled, from the setting, the protocol or the service.
+  std::uint16_t Port() const { return port_; }
+  // After a name look-up: the address dialled (the one that answered).
+  const std::string& HostAddress() const { return host_address_; }
+  // This machine's name, for the greeting.
+  const std::string& LocalHostName() const { return local_host_name_; }
+  // The server ended the connection; further reads end at once.
+  bool PeerClosed() const { return peer_closed_; }
 
   std::string LogFileName;
   std::string ServiceName;
@@ -99,25 +104,6 @@ class TagSocket {
   TNotifyEvent OnConnected;
   TLineEvent OnLineSent;
   TLineEvent OnLineReceived;
-
-  // State, readable for protocol classes and tests.
-  TSocket SocketHandle = ws::kInvalidSocket;
-  TAsyncHandle AsyncHandle = 0;
-  std::uint32_t RemoteAddress = 0;  // IPv4 only; 0 for an IPv6 server
-  std::string HostAddress;          // after a look-up: the address dialled
-  std::string LocalHostName;
-  std::uint16_t Port = 0;
-  int TimeLeft = 0;
-  int StartupCount = 0;
-  bool TimedOut = false;
-  bool Canceled = false;
-  bool HostResolved = false;
-  bool ServiceResolved = false;
-  bool ConnectDone = false;
-  bool ReadReady = false;
-  bool PeerClosed = false;
-  bool AsyncFailed = false;
-  std::uint16_t AsyncError = 0;
 
   // Connection properties (published by the mail protocols).
   std::string Server;
@@ -159,7 +145,10 @@ class TagSocket {
 
  private:
   friend class TRasLink;
-  void WndProc(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam);
+  static constexpr unsigned kHostLookupDone = 0x0400 + 148;
+  static constexpr unsigned kServiceLookupDone = 0x0400 + 149;
+
+  void LookupDone(unsigned msg, std::uint32_t lparam);
   void TimerTick();
   void Log(const std::string& line);
   void OpenSocket();
@@ -172,23 +161,49 @@ class TagSocket {
   // Takes the race's winner as the connection; closes the first socket
   // when another one won.
   void AdoptWinner();
-  // recv and send through TLS when it runs; -1 with `error` set on failure.
-  int Recv(char* buf, int len, bool peek, int& error);
+  // recv and send through TLS when it runs, else on the descriptor; a TLS
+  // failure is raised with OnError.
+  int Recv(char* buf, int len, int& error);
   int Send(const char* buf, int len, int& error);
+  // Waits until the descriptor is readable (writable), cancel or time-out.
+  void WaitReady(bool write);
+  // Moves a whole line out of the read buffer into `line`; raises when
+  // the buffer holds kMaxLine bytes and no line feed.
+  bool TakeLine(std::string& line);
+  // Sends all of `data`; `per_stall` restarts the time-out on progress.
+  void SendAll(const char* data, std::size_t len, bool per_stall);
 
   TRasLink* ras_ = nullptr;
   bool holds_binding_ = false;
-  std::unique_ptr<TTlsFilter> tls_;
   // The protocol log as written so far, line by line.
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> log_file_{nullptr, &std::fclose};
   std::string log_file_name_;
   TWSAData wsa_data_;
+  int startup_count_ = 0;
   THostEnt host_ent_;
   TServEnt serv_ent_;
+  TAsyncHandle async_handle_ = 0;
+  bool host_resolved_ = false;
+  bool service_resolved_ = false;
+  bool lookup_failed_ = false;
+  std::uint16_t lookup_error_ = 0;
   std::vector<TIpAddress> addresses_;  // in dialling order
   TIpAddress peer_;
+  std::string host_address_;
+  std::string local_host_name_;
+  std::uint16_t port_ = 0;
   bool looked_up_ = false;
-  std::unique_ptr<TConnectRace> race_;  // while ConnectSocket runs
+  std::unique_ptr<TFdSocket> fd_;
+  std::unique_ptr<TTlsFilter> tls_;     // stacked on fd_
+  std::unique_ptr<TConnectRace> race_;  // while ConnectSocket runs; before fd_ goes
+  std::string read_buf_;                // received, not yet taken as lines
+  std::size_t read_pos_ = 0;
+  bool read_ready_ = false;
+  bool write_ready_ = false;
+  bool peer_closed_ = false;
+  bool timed_out_ = false;
+  bool canceled_ = false;
+  int time_left_ = 0;
   std::unique_ptr<TNotifyWindow> notify_window_;
   std::unique_ptr<QTimer> timer_;
   std::int64_t deadline_ms_ = -1;  // on the monotonic clock; -1: none

@@ -27,7 +27,7 @@ std::int32_t StrToIntDef(const std::string& text) {
 }  // namespace
 
 std::string TagSocket::PeerName() const {
-  return SplitServer(Server).host + " port " + std::to_string(Port);
+  return SplitServer(Server).host + " port " + std::to_string(port_);
 }
 
 void TagSocket::OpenSocket() {
@@ -41,15 +41,15 @@ void TagSocket::OpenSocket() {
   CheckLineSafe(Server);
   TagWinsock& w = Winsock();
   if (w.WSAStartup(0x0101, &wsa_data_) != 0) RaiseSocketError(msg::kInvalidWinsockVersion);
-  ++StartupCount;
+  ++startup_count_;
 
   const TServerParts parts = SplitServer(Server);
   const std::string host = parts.host.substr(0, kMaxHost);
   char name[512] = {};
   if (w.gethostname(name, sizeof name) == 0)
-    LocalHostName = name;
+    local_host_name_ = name;
   else
-    LocalHostName = host;
+    local_host_name_ = host;
   ResolveHost(host);
   ResolvePort(parts);
   OpenFirstSocket();
@@ -67,63 +67,62 @@ void TagSocket::ResolveHost(const std::string& host) {
   else
     LookUpHost(host);
   peer_ = addresses_.front();
-  RemoteAddress = peer_.v4;
 }
 
 void TagSocket::LookUpHost(const std::string& host) {
   TagWinsock& w = Winsock();
-  HostResolved = false;
+  host_resolved_ = false;
   host_ent_ = THostEnt{};
-  AsyncHandle =
+  async_handle_ =
       w.WSAAsyncGetHostByName(notify_window_.get(), kHostLookupDone, host.c_str(), &host_ent_);
-  if (AsyncHandle == 0) RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
+  if (async_handle_ == 0) RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
   StartTimer();
-  WaitFor([this] { return HostResolved || Canceled || TimedOut; });
+  WaitFor([this] { return host_resolved_ || canceled_ || timed_out_; });
   StopTimer();
-  AsyncHandle = 0;
-  if (HostResolved && AsyncFailed) RaiseSocketError(AsyncError);
-  if (TimedOut) RaiseTimedOut();
-  if (Canceled) RaiseCanceled();
+  async_handle_ = 0;
+  if (host_resolved_ && lookup_failed_) RaiseSocketError(lookup_error_);
+  if (timed_out_) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
   PumpOnce();
   addresses_ = DialOrder(host_ent_);
   if (addresses_.empty()) RaiseSocketError(msg::kErrorResolvingHost);
-  HostAddress = addresses_.front().Text();
+  host_address_ = addresses_.front().Text();
   looked_up_ = true;
 }
 
 void TagSocket::ResolvePort(const TServerParts& parts) {
   const std::int32_t port = parts.has_port ? StrToIntDef(parts.port) : 0;
   if ((port & 0xFFFF) != 0) {
-    Port = static_cast<std::uint16_t>(port & 0xFFFF);
+    port_ = static_cast<std::uint16_t>(port & 0xFFFF);
     return;
   }
   if (ImpliedPort() != 0) {
-    Port = ImpliedPort();
+    port_ = ImpliedPort();
     return;
   }
   if (ServiceName.empty()) RaiseSocketError(msg::kServiceNameRequired);
-  if (Canceled) RaiseCanceled();
+  if (canceled_) RaiseCanceled();
   TagWinsock& w = Winsock();
   const std::string service = ServiceName.substr(0, kMaxService);
-  ServiceResolved = false;
+  service_resolved_ = false;
   serv_ent_ = TServEnt{};
-  AsyncHandle = w.WSAAsyncGetServByName(notify_window_.get(), kServiceLookupDone, service.c_str(),
-                                        "tcp", &serv_ent_);
-  if (AsyncHandle == 0) {
-    Port = DefaultPort;
+  async_handle_ = w.WSAAsyncGetServByName(notify_window_.get(), kServiceLookupDone, service.c_str(),
+                                          "tcp", &serv_ent_);
+  if (async_handle_ == 0) {
+    port_ = DefaultPort;
     return;
   }
   StartTimer();
-  WaitFor([this] { return ServiceResolved || Canceled || TimedOut; });
+  WaitFor([this] { return service_resolved_ || canceled_ || timed_out_; });
   StopTimer();
-  AsyncHandle = 0;
-  if ((ServiceResolved && AsyncFailed) || TimedOut) {
+  async_handle_ = 0;
+  if ((service_resolved_ && lookup_failed_) || timed_out_) {
     // A time-out is not raised here: it stays set and ends the connect.
-    Port = DefaultPort;
-  } else if (Canceled) {
+    port_ = DefaultPort;
+  } else if (canceled_) {
     RaiseCanceled();
   } else {
-    Port = static_cast<std::uint16_t>((serv_ent_.s_port >> 8) | (serv_ent_.s_port << 8));
+    port_ = static_cast<std::uint16_t>((serv_ent_.s_port >> 8) | (serv_ent_.s_port << 8));
   }
 }
 
@@ -131,8 +130,11 @@ void TagSocket::OpenFirstSocket() {
   TagWinsock& w = Winsock();
   for (;;) {
     const std::uint16_t family = addresses_.front().Family();
-    SocketHandle = w.socket(family, ws::kSockStream, 0);
-    if (SocketHandle != ws::kInvalidSocket) break;
+    const TSocket s = w.socket(family, ws::kSockStream, 0);
+    if (s != ws::kInvalidSocket) {
+      fd_ = std::make_unique<TFdSocket>(s);
+      break;
+    }
     const int error = w.WSAGetLastError();
     // A system without IPv6 still dials the server's IPv4 addresses.
     std::erase_if(addresses_, [family](const TIpAddress& a) { return a.Family() == family; });
@@ -140,16 +142,12 @@ void TagSocket::OpenFirstSocket() {
       RaiseSocketError(static_cast<std::uint16_t>(error));
   }
   peer_ = addresses_.front();
-  RemoteAddress = peer_.v4;
 }
 
 void TagSocket::ConnectSocket() {
-  if (Canceled) RaiseCanceled();
+  if (canceled_) RaiseCanceled();
   if (!Connected()) RaiseSocketError(msg::kNotConnected);
-  // A failed service look-up may have left these set; they belong to it.
-  ConnectDone = false;
-  AsyncFailed = false;
-  race_ = std::make_unique<TConnectRace>(addresses_, Port, SocketHandle);
+  race_ = std::make_unique<TConnectRace>(addresses_, port_, *fd_);
   struct Guard {
     std::unique_ptr<TConnectRace>& race;
     ~Guard() { race.reset(); }
@@ -157,56 +155,41 @@ void TagSocket::ConnectSocket() {
   StartTimer();
   race_->Advance();
   // Close (a cancel) ends the race too.
-  const auto over = [this] { return !race_ || race_->Done() || Canceled || TimedOut; };
+  const auto over = [this] { return !race_ || race_->Done() || canceled_ || timed_out_; };
   for (;;) {
     WaitFor([&] { return over() || race_->Due(); });
     if (over()) break;
     race_->Advance();
   }
   StopTimer();
-  if (Canceled) RaiseCanceled();
-  if (TimedOut) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
+  if (timed_out_) RaiseTimedOut();
   if (!race_) RaiseSocketError(msg::kNotConnected);
   // A failed connect says where it went: the settings may name another
   // server or port than the user thinks.
-  if (race_->Winner() == ws::kInvalidSocket)
-    RaiseText(MessageText(race_->Error()) + " (" + PeerName() + ")");
+  if (!race_->Won()) RaiseText(MessageText(race_->Error()) + " (" + PeerName() + ")");
   AdoptWinner();
   if (OnConnected) OnConnected(*this);
 }
 
 void TagSocket::AdoptWinner() {
-  TagWinsock& w = Winsock();
-  const TSocket winner = race_->Winner();
+  std::unique_ptr<TFdSocket> winner = race_->TakeWinner();
   peer_ = race_->WinnerAddress();
   race_.reset();
-  if (winner != SocketHandle) {
-    w.closesocket(SocketHandle);
-    SocketHandle = winner;
-  }
-  RemoteAddress = peer_.v4;
-  if (looked_up_) HostAddress = peer_.Text();
-  if (w.WSAAsyncSelect(SocketHandle, notify_window_.get(), kSocketEvent,
-                       ws::kFdRead | ws::kFdWrite | ws::kFdConnect | ws::kFdClose) ==
-      ws::kSocketError)
-    RaiseSocketError(static_cast<std::uint16_t>(w.WSAGetLastError()));
-  ConnectDone = true;
+  if (winner) fd_ = std::move(winner);  // closes the first socket
+  if (looked_up_) host_address_ = peer_.Text();
+  read_buf_.clear();
+  read_pos_ = 0;
+  fd_->OnReadable = [this] { read_ready_ = true; };
+  fd_->OnWritable = [this] { write_ready_ = true; };
 }
 
 std::uint32_t TagSocket::LocalAddress() const {
   const std::optional<TIpAddress> local = LocalIpAddress();
-  return local ? local->v4 : 0;
+  return local && !local->v6 ? local->v4 : 0;
 }
 
 std::optional<TIpAddress> TagSocket::LocalIpAddress() const {
   if (!Connected()) return std::nullopt;
-  TagWinsock& w = Winsock();
-  if (peer_.v6) {
-    TSockAddrIn6 addr;
-    if (w.getsockname(SocketHandle, &addr) != 0) return std::nullopt;
-    return TIpAddress::FromV6(addr.sin6_addr, addr.sin6_scope_id);
-  }
-  TSockAddrIn addr;
-  if (w.getsockname(SocketHandle, &addr) != 0) return std::nullopt;
-  return TIpAddress::FromV4(addr.sin_addr);
+  return fd_->LocalAddress();
 }

@@ -1,53 +1,42 @@
-// The socket's side of TLS: the handshake runs under the same waits,
-// time-out and cancel as every other operation, and recv and send go
-// through the filter once it runs.
+// The socket's side of TLS: the filter stacks on the descriptor, and the
+// handshake runs under the same waits, time-out and cancel as every other
+// operation.
 #include "net/socket.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 
-int TagSocket::Recv(char* buf, int len, bool peek, int& error) {
-  if (tls_) {
-    try {
-      return tls_->Recv(SocketHandle, buf, len, peek, error);
-    } catch (const ESocketError& e) {
-      RaiseText(e.Message());
-    }
+int TagSocket::Recv(char* buf, int len, int& error) {
+  TByteChannel& channel = tls_ ? static_cast<TByteChannel&>(*tls_) : *fd_;
+  try {
+    return channel.Recv(buf, len, error);
+  } catch (const ESocketError& e) {
+    RaiseText(e.Message());
   }
-  TagWinsock& w = Winsock();
-  int n = w.recv(SocketHandle, buf, len, peek ? ws::kMsgPeek : 0);
-  error = n == ws::kSocketError ? w.WSAGetLastError() : 0;
-  return n;
 }
 
 int TagSocket::Send(const char* buf, int len, int& error) {
-  if (tls_) {
-    try {
-      return tls_->Send(SocketHandle, buf, len, error);
-    } catch (const ESocketError& e) {
-      RaiseText(e.Message());
-    }
+  TByteChannel& channel = tls_ ? static_cast<TByteChannel&>(*tls_) : *fd_;
+  try {
+    return channel.Send(buf, len, error);
+  } catch (const ESocketError& e) {
+    RaiseText(e.Message());
   }
-  TagWinsock& w = Winsock();
-  int n = w.send(SocketHandle, buf, len, 0);
-  error = n == ws::kSocketError ? w.WSAGetLastError() : 0;
-  return n;
 }
 
 void TagSocket::StartTls(const TTlsConfig& config) {
   if (!Connected()) RaiseSocketError(msg::kNotConnected);
   try {
-    tls_ = std::make_unique<TTlsFilter>(config);
+    tls_ = std::make_unique<TTlsFilter>(*fd_, config);
   } catch (const ESocketError& e) {
     RaiseText(e.Message());
   }
   StartTimer();
-  for (;;) {
-    PumpOnce();
-    if (Canceled || TimedOut) break;
+  PumpOnce();
+  while (!canceled_ && !timed_out_) {
     int error = 0;
     bool done = false;
     try {
-      done = tls_->Handshake(SocketHandle, error);
+      done = tls_->Handshake(error);
     } catch (const ESocketError& e) {
       // A setting to correct, not a failure to retry.
       if (tls_->PeerNotTls())
@@ -57,12 +46,11 @@ void TagSocket::StartTls(const TTlsConfig& config) {
     }
     if (done) break;
     if (error) RaiseSocketError(static_cast<std::uint16_t>(error));
-    if (AsyncFailed) RaiseSocketError(AsyncError);
-    WaitNext();
+    WaitReady(tls_->WantsWrite());
   }
   StopTimer();
-  if (Canceled) RaiseCanceled();
-  if (TimedOut) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
+  if (timed_out_) RaiseTimedOut();
   try {
     tls_->Verify();
   } catch (const ECertificateError& e) {

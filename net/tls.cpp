@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <utility>
 
 #include <openssl/err.h>
@@ -71,7 +70,8 @@ struct TTlsFilter::Impl {
   }
 };
 
-TTlsFilter::TTlsFilter(const TTlsConfig& config) : d_(std::make_unique<Impl>()), config_(config) {
+TTlsFilter::TTlsFilter(TByteChannel& lower, const TTlsConfig& config)
+    : d_(std::make_unique<Impl>()), lower_(lower), config_(config) {
   if (!config_.Fingerprint.empty()) {
     const std::string pin = NormalizedPin(config_.Fingerprint);
     if (pin.size() != 64 || pin.find_first_not_of("0123456789ABCDEF") != std::string::npos)
@@ -133,12 +133,12 @@ void TTlsFilter::Drain() {
     pending_.append(buf, static_cast<std::size_t>(n));
 }
 
-bool TTlsFilter::Flush(TSocket s, int& error) {
+bool TTlsFilter::Flush(int& error) {
   while (!pending_.empty()) {
-    int n = Winsock().send(s, pending_.data(),
-                           static_cast<int>(std::min<std::size_t>(pending_.size(), 1 << 20)), 0);
+    int e = 0;
+    int n = lower_.Send(pending_.data(),
+                        static_cast<int>(std::min<std::size_t>(pending_.size(), 1 << 20)), e);
     if (n == ws::kSocketError) {
-      int e = Winsock().WSAGetLastError();
       if (e != ws::kEWouldBlock) error = e;
       return false;
     }
@@ -147,51 +147,46 @@ bool TTlsFilter::Flush(TSocket s, int& error) {
   return true;
 }
 
-void TTlsFilter::Shutdown(TSocket s) {
+void TTlsFilter::Shutdown() {
   if (!SSL_is_init_finished(d_->ssl)) return;
   SSL_shutdown(d_->ssl);
   Drain();
   int error = 0;
-  Flush(s, error);  // best effort: the connection ends either way
+  Flush(error);  // best effort: the connection ends either way
 }
 
-bool TTlsFilter::Pull(TSocket s, int& error) {
+bool TTlsFilter::Pull(int& error) {
   char buf[kChunk];
-  int n = Winsock().recv(s, buf, sizeof buf, 0);
+  int e = 0;
+  int n = lower_.Recv(buf, sizeof buf, e);
   if (n > 0) {
     BIO_write(d_->in, buf, n);
     return true;
   }
-  if (n == 0) {
+  if (n == 0)
     eof_ = true;
-  } else {
-    int e = Winsock().WSAGetLastError();
-    if (e != ws::kEWouldBlock) error = e;
-  }
+  else if (e != ws::kEWouldBlock)
+    error = e;
   return false;
 }
 
-bool TTlsFilter::Handshake(TSocket s, int& error) {
+bool TTlsFilter::Handshake(int& error) {
   error = 0;
   for (;;) {
     int r = SSL_do_handshake(d_->ssl);
     Drain();
-    Flush(s, error);
+    Flush(error);
     if (error) return false;
     if (r == 1) return pending_.empty();
     if (SSL_get_error(d_->ssl, r) != SSL_ERROR_WANT_READ) {
       peer_not_tls_ = NotTlsReason(ERR_GET_REASON(ERR_peek_error()));
       Fail("TLS handshake failed");
     }
-    if (!Pull(s, error)) {
+    if (!Pull(error)) {
       if (eof_ && !error) error = ws::kEConnReset;
       return false;
     }
   }
-}
-
-bool TTlsFilter::Buffered() const {
-  return !plain_.empty() || SSL_pending(d_->ssl) > 0 || BIO_ctrl_pending(d_->in) > 0;
 }
 
 std::string TTlsFilter::PeerFingerprint() const {
@@ -227,35 +222,26 @@ void TTlsFilter::Verify() const {
                           "; its SHA-256 fingerprint is " + fp);
 }
 
-int TTlsFilter::Recv(TSocket s, char* buf, int len, bool peek, int& error) {
+int TTlsFilter::Recv(char* buf, int len, int& error) {
   error = 0;
-  while (plain_.empty()) {
-    char tmp[kChunk];
-    int r = SSL_read(d_->ssl, tmp, sizeof tmp);
-    if (r > 0) {
-      plain_.append(tmp, static_cast<std::size_t>(r));
-      break;
-    }
+  for (;;) {
+    const int r = SSL_read(d_->ssl, buf, len);
+    if (r > 0) return r;
     const int e = SSL_get_error(d_->ssl, r);
     Drain();
-    Flush(s, error);
+    Flush(error);
     if (error) return ws::kSocketError;
     if (e == SSL_ERROR_ZERO_RETURN) return 0;
     if (e != SSL_ERROR_WANT_READ) Fail("TLS failed");
-    if (!Pull(s, error)) {
+    if (!Pull(error)) {
       if (eof_) return 0;
       if (!error) error = ws::kEWouldBlock;
       return ws::kSocketError;
     }
   }
-  const int n =
-      static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(len), plain_.size()));
-  std::memcpy(buf, plain_.data(), static_cast<std::size_t>(n));
-  if (!peek) plain_.erase(0, static_cast<std::size_t>(n));
-  return n;
 }
 
-int TTlsFilter::Send(TSocket s, const char* buf, int len, int& error) {
+int TTlsFilter::Send(const char* buf, int len, int& error) {
   error = 0;
   if (pending_plain_ == 0) {
     if (len <= 0) return 0;
@@ -264,7 +250,7 @@ int TTlsFilter::Send(TSocket s, const char* buf, int len, int& error) {
     Drain();
     pending_plain_ = r;
   }
-  if (!Flush(s, error)) {
+  if (!Flush(error)) {
     if (!error) error = ws::kEWouldBlock;
     return ws::kSocketError;
   }

@@ -1,7 +1,8 @@
-// The socket layer, bound when first needed: seventeen operations with the
-// meaning of Windows Sockets 1.1, realised over POSIX sockets. Completions of
-// look-ups and socket events reach a TNotifyWindow through the Qt event queue
-// of the GUI thread.
+// The socket layer, bound when first needed: what a connection needs once,
+// with the meaning of Windows Sockets 1.1 (start-up, the local host name,
+// look-ups, making a socket), realised over POSIX. Look-up completions reach
+// a TNotifyWindow through the Qt event queue of the GUI thread. The bytes of
+// a connection move through net/fd_socket.h, not through the binding.
 #pragma once
 
 #include <array>
@@ -35,13 +36,6 @@ inline constexpr std::uint32_t kInaddrNone = 0xFFFFFFFFu;
 inline constexpr std::uint16_t kAfInet = 2;
 inline constexpr std::uint16_t kAfInet6 = 23;
 inline constexpr int kSockStream = 1;
-inline constexpr int kMsgPeek = 2;
-
-// Event bits of WSAAsyncSelect.
-inline constexpr long kFdRead = 1;
-inline constexpr long kFdWrite = 2;
-inline constexpr long kFdConnect = 16;
-inline constexpr long kFdClose = 32;
 
 // Winsock error numbers the layer produces.
 inline constexpr int kEIntr = 10004;
@@ -66,11 +60,8 @@ inline constexpr int kTryAgain = 11002;
 inline constexpr int kNoRecovery = 11003;
 inline constexpr int kNoData = 11004;
 
-// The message parameter of a notification: event in the low word, error in
-// the high word.
-constexpr std::uint32_t MakeSelectReply(std::uint16_t event, std::uint16_t error) {
-  return (std::uint32_t{error} << 16) | event;
-}
+// The message parameter of a look-up's completion: its error in the high word.
+constexpr std::uint32_t MakeAsyncReply(std::uint16_t error) { return std::uint32_t{error} << 16; }
 
 // Maps an errno value onto its Winsock number. Values without a Winsock
 // counterpart map to 20000 + errno, which the message table reads as
@@ -92,21 +83,6 @@ struct TWSAData {
   std::string szSystemStatus;
 };
 
-struct TSockAddrIn {
-  std::uint16_t sin_family = 0;
-  std::uint16_t sin_port = 0;  // network order
-  std::uint32_t sin_addr = 0;  // network order
-};
-
-// Winsock 2's SOCKADDR_IN6.
-struct TSockAddrIn6 {
-  std::uint16_t sin6_family = 0;
-  std::uint16_t sin6_port = 0;  // network order
-  std::uint32_t sin6_flowinfo = 0;
-  TIn6Addr sin6_addr{};
-  std::uint32_t sin6_scope_id = 0;
-};
-
 // Result records of the asynchronous look-ups; the layer fills them on the
 // GUI thread just before the completion is delivered.
 struct THostEnt {
@@ -121,58 +97,42 @@ struct TServEnt {
   std::string s_proto;
 };
 
-// Receives the layer's notifications, as a window procedure would.
+// Receives the layer's look-up completions, as a window procedure would.
 class TNotifyWindow : public QObject {
  public:
   using TWndProc = std::function<void(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam)>;
   explicit TNotifyWindow(TWndProc proc);
   ~TNotifyWindow() override;
 
-  // Queues a notification for the GUI thread; callable from any thread while
-  // the window lives.
-  void Post(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam);
   void Deliver(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam);
 
  private:
   TWndProc proc_;
 };
 
-// What a socket layer must offer. Exports tells which of the seventeen
-// operations the layer has; the binding asks it before every call.
+// What a socket layer must offer. Exports tells which of the operations the
+// layer has; the binding asks it before every call.
 class TWinsockLayer {
  public:
   virtual ~TWinsockLayer() = default;
   virtual bool Exports(std::string_view name) const;
 
-  virtual int closesocket(TSocket s) = 0;
-  virtual int connect(TSocket s, const TSockAddrIn* name, int namelen) = 0;
-  virtual std::uint16_t htons(std::uint16_t hostshort) = 0;
   virtual std::uint32_t inet_addr(const char* cp) = 0;
-  virtual int recv(TSocket s, char* buf, int len, int flags) = 0;
-  virtual int send(TSocket s, const char* buf, int len, int flags) = 0;
+  // A non-blocking stream socket, its descriptor the handle.
   virtual TSocket socket(int af, int type, int protocol) = 0;
   virtual int gethostname(char* name, int namelen) = 0;
   virtual int WSAStartup(std::uint16_t version, TWSAData* data) = 0;
   virtual int WSACleanup() = 0;
   virtual int WSAGetLastError() = 0;
-  virtual bool WSAIsBlocking() = 0;
-  virtual int WSACancelBlockingCall() = 0;
   virtual TAsyncHandle WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg, const char* name,
                                              const char* proto, TServEnt* buf) = 0;
   virtual TAsyncHandle WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg, const char* name,
                                              THostEnt* buf) = 0;
   virtual int WSACancelAsyncRequest(TAsyncHandle handle) = 0;
-  virtual int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) = 0;
-  // Beyond the seventeen: the local end of a connection (WSAEFAULT when the
-  // record is of the other family), and connect to an IPv6 address. A layer
-  // without them fails with WSAEOPNOTSUPP.
-  virtual int getsockname(TSocket s, TSockAddrIn* name);
-  virtual int getsockname(TSocket s, TSockAddrIn6* name);
-  virtual int connect(TSocket s, const TSockAddrIn6* name, int namelen);
 };
 
-// The names of the seventeen operations, in their fixed order.
-extern const char* const kWinsockFunctions[17];
+// The names of the operations, in their fixed order.
+extern const char* const kWinsockFunctions[9];
 
 // The POSIX layer. Look-ups run on worker threads through the two resolver
 // hooks, which a test may replace to stand in for the system resolver.
@@ -192,32 +152,17 @@ class TPosixWinsock : public TWinsockLayer {
   THostResolver HostResolver = SystemResolveHost;
   TServResolver ServResolver = SystemResolveService;
 
-  int closesocket(TSocket s) override;
-  int connect(TSocket s, const TSockAddrIn* name, int namelen) override;
-  std::uint16_t htons(std::uint16_t hostshort) override;
   std::uint32_t inet_addr(const char* cp) override;
-  int recv(TSocket s, char* buf, int len, int flags) override;
-  int send(TSocket s, const char* buf, int len, int flags) override;
   TSocket socket(int af, int type, int protocol) override;
   int gethostname(char* name, int namelen) override;
   int WSAStartup(std::uint16_t version, TWSAData* data) override;
   int WSACleanup() override;
   int WSAGetLastError() override;
-  bool WSAIsBlocking() override;
-  int WSACancelBlockingCall() override;
   TAsyncHandle WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg, const char* name,
                                      const char* proto, TServEnt* buf) override;
   TAsyncHandle WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg, const char* name,
                                      THostEnt* buf) override;
   int WSACancelAsyncRequest(TAsyncHandle handle) override;
-  int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) override;
-  int getsockname(TSocket s, TSockAddrIn* name) override;
-  int getsockname(TSocket s, TSockAddrIn6* name) override;
-  int connect(TSocket s, const TSockAddrIn6* name, int namelen) override;
-
-  // Open sockets and pending look-ups, for tests that check nothing leaks.
-  std::size_t OpenSockets() const;
-  std::size_t PendingLookups() const;
 
  private:
   struct Impl;
@@ -249,35 +194,21 @@ class TagWinsock {
 
   // Replaces what Load binds; an empty loader restores the POSIX layer.
   void SetLoader(TLoader loader);
-  // The bound layer, or null.
-  TWinsockLayer* Layer() const { return layer_.get(); }
 
-  int closesocket(TSocket s);
-  int connect(TSocket s, const TSockAddrIn* name, int namelen);
-  int connect(TSocket s, const TSockAddrIn6* name, int namelen);
-  std::uint16_t htons(std::uint16_t hostshort);
   std::uint32_t inet_addr(const char* cp);
-  int recv(TSocket s, char* buf, int len, int flags);
-  int send(TSocket s, const char* buf, int len, int flags);
   TSocket socket(int af, int type, int protocol);
   int gethostname(char* name, int namelen);
   int WSAStartup(std::uint16_t version, TWSAData* data);
   int WSACleanup();
   int WSAGetLastError();
-  bool WSAIsBlocking();
-  int WSACancelBlockingCall();
   TAsyncHandle WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg, const char* name,
                                      const char* proto, TServEnt* buf);
   TAsyncHandle WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg, const char* name,
                                      THostEnt* buf);
   int WSACancelAsyncRequest(TAsyncHandle handle);
-  int WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events);
-  int getsockname(TSocket s, TSockAddrIn* name);
-  int getsockname(TSocket s, TSockAddrIn6* name);
 
-  // Decoders of a notification's message parameter.
+  // Decoder of a completion's message parameter.
   static std::uint16_t WSAGetAsyncError(std::uint32_t lparam) { return lparam >> 16; }
-  static std::uint16_t WSAGetSelectEvent(std::uint32_t lparam) { return lparam & 0xFFFF; }
 
  private:
   TWinsockLayer& Call(std::string_view name) const;

@@ -47,21 +47,7 @@ TWinsockLayer& TagWinsock::Call(std::string_view name) const {
   return *layer_;
 }
 
-int TagWinsock::closesocket(TSocket s) { return Call("closesocket").closesocket(s); }
-int TagWinsock::connect(TSocket s, const TSockAddrIn* name, int namelen) {
-  return Call("connect").connect(s, name, namelen);
-}
-int TagWinsock::connect(TSocket s, const TSockAddrIn6* name, int namelen) {
-  return Call("connect").connect(s, name, namelen);
-}
-std::uint16_t TagWinsock::htons(std::uint16_t hostshort) { return Call("htons").htons(hostshort); }
 std::uint32_t TagWinsock::inet_addr(const char* cp) { return Call("inet_addr").inet_addr(cp); }
-int TagWinsock::recv(TSocket s, char* buf, int len, int flags) {
-  return Call("recv").recv(s, buf, len, flags);
-}
-int TagWinsock::send(TSocket s, const char* buf, int len, int flags) {
-  return Call("send").send(s, buf, len, flags);
-}
 TSocket TagWinsock::socket(int af, int type, int protocol) {
   return Call("socket").socket(af, type, protocol);
 }
@@ -73,10 +59,6 @@ int TagWinsock::WSAStartup(std::uint16_t version, TWSAData* data) {
 }
 int TagWinsock::WSACleanup() { return Call("WSACleanup").WSACleanup(); }
 int TagWinsock::WSAGetLastError() { return Call("WSAGetLastError").WSAGetLastError(); }
-bool TagWinsock::WSAIsBlocking() { return Call("WSAIsBlocking").WSAIsBlocking(); }
-int TagWinsock::WSACancelBlockingCall() {
-  return Call("WSACancelBlockingCall").WSACancelBlockingCall();
-}
 TAsyncHandle TagWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg, const char* name,
                                                const char* proto, TServEnt* buf) {
   return Call("WSAAsyncGetServByName").WSAAsyncGetServByName(wnd, msg, name, proto, buf);
@@ -87,19 +69,6 @@ TAsyncHandle TagWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg,
 }
 int TagWinsock::WSACancelAsyncRequest(TAsyncHandle handle) {
   return Call("WSACancelAsyncRequest").WSACancelAsyncRequest(handle);
-}
-int TagWinsock::WSAAsyncSelect(TSocket s, TNotifyWindow* wnd, unsigned msg, long events) {
-  return Call("WSAAsyncSelect").WSAAsyncSelect(s, wnd, msg, events);
-}
-
-int TagWinsock::getsockname(TSocket s, TSockAddrIn* name) {
-  if (!Loaded()) throw EWinsockDLLError(MessageText(msg::kWinsockNotLoaded));
-  return layer_->getsockname(s, name);
-}
-
-int TagWinsock::getsockname(TSocket s, TSockAddrIn6* name) {
-  if (!Loaded()) throw EWinsockDLLError(MessageText(msg::kWinsockNotLoaded));
-  return layer_->getsockname(s, name);
 }
 
 TagWinsock& Winsock() {

@@ -198,7 +198,7 @@ TEST_F(SmtpSecureTest, SecurityWithoutAPortDialsTheSubmissionPort) {
       c.smtp.Connect();
     } catch (const EError&) {  // nothing is expected to listen there
     }
-    EXPECT_EQ(c.smtp.Port, port);
+    EXPECT_EQ(c.smtp.Port(), port);
   }
 }
 

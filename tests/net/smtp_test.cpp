@@ -18,7 +18,8 @@ using Client = SmtpClient;
 
 // Strict servers want a fully qualified name or the local address literal.
 std::string ExpectedHelo(const TmsSMTP& smtp) {
-  return smtp.LocalHostName.find('.') != std::string::npos ? smtp.LocalHostName : "[127.0.0.1]";
+  const std::string& name = smtp.LocalHostName();
+  return name.find('.') != std::string::npos ? name : "[127.0.0.1]";
 }
 
 using SmtpRealServerTest = NetTest;

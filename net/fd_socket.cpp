@@ -1,0 +1,115 @@
+#include "net/fd_socket.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <QObject>
+#include <QSocketNotifier>
+
+namespace {
+
+// The call's result with `error` set as the channel promises.
+int Result(ssize_t n, int& error) {
+  if (n >= 0) {
+    error = 0;
+    return static_cast<int>(n);
+  }
+  error = errno == EAGAIN || errno == EWOULDBLOCK ? ws::kEWouldBlock : ws::ErrorFromErrno(errno);
+  return ws::kSocketError;
+}
+
+void Arm(std::unique_ptr<QSocketNotifier>& notifier, int fd, QSocketNotifier::Type type,
+         std::function<void()>& notice) {
+  if (!notifier) {
+    notifier = std::make_unique<QSocketNotifier>(fd, type);
+    QSocketNotifier* n = notifier.get();
+    QObject::connect(n, &QSocketNotifier::activated, [n, &notice] {
+      n->setEnabled(false);
+      if (notice) notice();
+    });
+  }
+  notifier->setEnabled(true);
+}
+
+}  // namespace
+
+TFdSocket::TFdSocket(TSocket fd) : fd_(static_cast<int>(fd)) {}
+
+TFdSocket::~TFdSocket() {
+  // Notifiers go before the descriptor they watch.
+  read_.reset();
+  write_.reset();
+  ::close(fd_);
+}
+
+int TFdSocket::Connect(const TIpAddress& to, std::uint16_t port) {
+  sockaddr_storage sa{};
+  socklen_t len = 0;
+  if (to.v6) {
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(sa);
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(port);
+    std::memcpy(&in6.sin6_addr, to.v6_addr.data(), 16);
+    in6.sin6_scope_id = to.scope_id;
+    len = sizeof in6;
+  } else {
+    auto& in4 = reinterpret_cast<sockaddr_in&>(sa);
+    in4.sin_family = AF_INET;
+    in4.sin_port = htons(port);
+    in4.sin_addr.s_addr = to.v4;
+    len = sizeof in4;
+  }
+  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), len) == 0) return 0;
+  return errno == EINPROGRESS ? ws::kEWouldBlock : ws::ErrorFromErrno(errno);
+}
+
+int TFdSocket::ConnectResult() const {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  return err == 0 ? 0 : ws::ErrorFromErrno(err);
+}
+
+int TFdSocket::Recv(char* buf, int len, int& error) {
+  ssize_t n;
+  do {
+    n = ::recv(fd_, buf, static_cast<std::size_t>(len), 0);
+  } while (n < 0 && errno == EINTR);
+  return Result(n, error);
+}
+
+int TFdSocket::Send(const char* buf, int len, int& error) {
+  ssize_t n;
+  do {
+    n = ::send(fd_, buf, static_cast<std::size_t>(len), MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  return Result(n, error);
+}
+
+std::optional<TIpAddress> TFdSocket::LocalAddress() const {
+  sockaddr_storage sa{};
+  socklen_t len = sizeof sa;
+  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return std::nullopt;
+  if (sa.ss_family == AF_INET6) {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(sa);
+    TIn6Addr addr;
+    std::memcpy(addr.data(), &in6.sin6_addr, 16);
+    return TIpAddress::FromV6(addr, in6.sin6_scope_id);
+  }
+  if (sa.ss_family == AF_INET)
+    return TIpAddress::FromV4(reinterpret_cast<const sockaddr_in&>(sa).sin_addr.s_addr);
+  return std::nullopt;
+}
+
+void TFdSocket::WatchRead() { Arm(read_, fd_, QSocketNotifier::Read, OnReadable); }
+
+void TFdSocket::WatchWrite() { Arm(write_, fd_, QSocketNotifier::Write, OnWritable); }
+
+void TFdSocket::Unwatch() {
+  if (read_) read_->setEnabled(false);
+  if (write_) write_->setEnabled(false);
+}
