@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -76,6 +77,18 @@ std::string PercentEncodeIri(const std::string& iri) {
   return out;
 }
 
+// One "cd" line per folder name, for services that take no paths.
+std::string CdLines(const std::string& cd, const std::string& folder) {
+  std::string lines;
+  std::size_t from = 0;
+  while (from < folder.size()) {
+    const std::size_t slash = std::min(folder.find('/', from), folder.size());
+    if (slash > from) lines += cd + " " + folder.substr(from, slash - from) + "\r\n";
+    from = slash + 1;
+  }
+  return lines;
+}
+
 std::string FtpScript(const std::string& url, const std::string& server) {
   const std::size_t hostStart = 6;  // after "ftp://"
   const std::size_t hostEnd = url.find('/', hostStart);
@@ -88,14 +101,44 @@ std::string FtpScript(const std::string& url, const std::string& server) {
     file = url.substr(last + 1);
     folder = url.substr(hostEnd, last - hostEnd);
   }
+  const TProfileText list = ReadServerList();
+  const auto word = [&](const char* key) { return list.Read(server, key); };
   const std::string crlf = "\r\n";
-  std::string script = ServerValue(server, "open") + " " + host + crlf;
-  script += ServerValue(server, "binary") + crlf;
-  script += ServerValue(server, "uuencode") + crlf;
-  if (!folder.empty()) script += ServerValue(server, "cd") + " " + folder + crlf;
-  script += (file.empty() ? ServerValue(server, "ls") : "get " + file) + crlf;
+  // A service that serves one site only may want the bare word.
+  std::string script = word("open");
+  script += (ProfileBool(list, server, "OpenHost", true) ? " " + host : std::string()) + crlf;
+  // A word given empty means the service has no such command: no line at all.
+  for (const char* key : {"binary", "uuencode"}) {
+    if (!list.HasKey(server, key) || !word(key).empty()) script += word(key) + crlf;
+  }
+  if (!folder.empty()) {
+    script += ProfileBool(list, server, "CdEach", false) ? CdLines(word("cd"), folder)
+                                                         : word("cd") + " " + folder + crlf;
+  }
+  script += (file.empty() ? word("ls") : "get " + file) + crlf;
   script += "quit" + crlf;
   return script;
+}
+
+bool EndsInLineBreak(const std::string& text) {
+  return !text.empty() && (text.back() == '\n' || text.back() == '\r');
+}
+
+// `text` followed by `line` on a line of its own.
+std::string AppendLine(const std::string& text, const std::string& line) {
+  if (text.empty()) return line;
+  return EndsInLineBreak(text) ? text + line : text + "\r\n" + line;
+}
+
+std::string WithEndLine(const std::string& body, const std::string& end) {
+  return end.empty() ? body : AppendLine(body, end);
+}
+
+// A block of more than one line: a batch sets such blocks apart by an empty line.
+bool IsMultiLine(const std::string& body) {
+  std::string text = body;
+  while (EndsInLineBreak(text)) text.pop_back();
+  return text.find_first_of("\r\n") != std::string::npos;
 }
 
 }  // namespace
@@ -198,13 +241,13 @@ std::string PutUrlIntoTemplate(const std::string& text, const std::string& url) 
   return out;
 }
 
-bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request) {
+bool BuildRequestBlock(const std::string& url, const TServerChoice& servers, RequestMail& request) {
   request = RequestMail{};
   const std::string lowered = AsciiLower(url.substr(0, 9));
   if (StartsWith(lowered, "ftp://")) {
     request.Recipient = servers.FtpServer;
     DebugLog("To: " + request.Recipient);
-    request.Subject = Cut255(ServerValue(request.Recipient, "Subject"));
+    request.Subject = Cut255(PutUrlIntoTemplate(ServerValue(request.Recipient, "Subject"), url));
     request.Body = FtpScript(url, request.Recipient);
     DebugLog("Body: " + request.Body);
     return true;
@@ -223,12 +266,89 @@ bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestM
              : (secure ? servers.PagesTemplateFileHttps : servers.PagesTemplateFile);
   request.Recipient = binary ? servers.BinaryServer : servers.PagesServer;
   DebugLog("To: " + request.Recipient);
-  request.Subject = Cut255(ServerValue(request.Recipient, "Subject"));
+  const std::string sent = PercentEncodeIri(target);
+  // A service that reads its command from the subject has the marker there.
+  request.Subject = Cut255(PutUrlIntoTemplate(ServerValue(request.Recipient, "Subject"), sent));
   DebugLog("Subject: " + request.Subject);
   // The debug log keeps the address as the user copied it.
   const std::string templateText =
       templateFile.empty() ? verb + std::string(1, TemplateMarker) : TemplateText(templateFile);
   DebugLog("Body: " + PutUrlIntoTemplate(templateText, target));
-  request.Body = PutUrlIntoTemplate(templateText, PercentEncodeIri(target));
+  request.Body = PutUrlIntoTemplate(templateText, sent);
+  return true;
+}
+
+bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request) {
+  if (!BuildRequestBlock(url, servers, request)) return false;
+  request.Body = WithEndLine(request.Body, ServerValue(request.Recipient, "End"));
+  return true;
+}
+
+RequestMail JoinRequests(const std::vector<RequestMail>& blocks) {
+  if (blocks.empty()) return {};
+  RequestMail mail = blocks.front();
+  const bool apart = std::any_of(blocks.begin(), blocks.end(),
+                                 [](const RequestMail& b) { return IsMultiLine(b.Body); });
+  for (std::size_t i = 1; i < blocks.size(); ++i) {
+    mail.Body = AppendLine(mail.Body, (apart ? "\r\n" : "") + blocks[i].Body);
+  }
+  mail.Body = WithEndLine(mail.Body, ServerValue(mail.Recipient, "End"));
+  return mail;
+}
+
+std::vector<std::size_t> SplitIntoMails(std::size_t count, int maxPerMail) {
+  const auto most = static_cast<std::size_t>(std::clamp(maxPerMail, 1, 100));
+  std::vector<std::size_t> sizes;
+  for (std::size_t left = count; left > 0; left -= std::min(left, most)) {
+    sizes.push_back(std::min(left, most));
+  }
+  return sizes;
+}
+
+std::vector<RequestBatch> BuildRequestBatches(const std::vector<std::string>& urls,
+                                              const TServerChoice& servers) {
+  // Per server, in the order first met: its blocks and their addresses.
+  std::vector<std::pair<std::vector<RequestMail>, std::vector<std::string>>> groups;
+  for (const std::string& url : urls) {
+    RequestMail block;
+    if (!BuildRequestBlock(url, servers, block)) continue;
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
+      return g.first.front().Recipient == block.Recipient;
+    });
+    if (group == groups.end()) {
+      groups.emplace_back();
+      group = std::prev(groups.end());
+    }
+    group->first.push_back(std::move(block));
+    group->second.push_back(url);
+  }
+  std::vector<RequestBatch> batches;
+  for (const auto& [blocks, addresses] : groups) {
+    std::size_t from = 0;
+    const int most = ServerOptions(blocks.front().Recipient).MaxPerMail;
+    for (std::size_t size : SplitIntoMails(blocks.size(), most)) {
+      const auto first = static_cast<std::ptrdiff_t>(from);
+      const auto last = static_cast<std::ptrdiff_t>(from + size);
+      batches.push_back({JoinRequests({blocks.begin() + first, blocks.begin() + last}),
+                         {addresses.begin() + first, addresses.begin() + last}});
+      from += size;
+    }
+  }
+  return batches;
+}
+
+bool BuildHelpRequest(const std::string& server, RequestMail& request) {
+  request = RequestMail{};
+  const TServerOptions options = ServerOptions(server);
+  if (server.empty() || options.Help.empty()) return false;
+  request.Recipient = server;
+  if (options.SubjectCommand) {
+    request.Subject = Cut255(options.Help);
+    request.Body = options.End;
+  } else {
+    request.Subject = Cut255(ServerValue(server, "Subject"));
+    request.Body = WithEndLine(options.Help, options.End);
+  }
+  DebugLog("Help request to " + server);
   return true;
 }

@@ -3,13 +3,9 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "core/server_list.h"
-
-// Where a template file holds this byte, the URL goes.
-constexpr char TemplateMarker = '\xFE';
-// The same character in a template saved as UTF-8.
-constexpr char kUtf8TemplateMarker[] = "\xC3\xBE";
 
 struct RequestMail {
   std::string Recipient;
@@ -20,10 +16,41 @@ struct RequestMail {
 // True and the request when `url` begins (in any case) with "http://",
 // "https://", "gopher://", "news:" or "ftp://"; false otherwise. Reads the extension
 // lists, template files and server list from the program folder and writes
-// the "To:", "Subject:" and "Body:" debug log lines. An FTP request carries
-// the FTP section's "Subject" (empty when missing). A list or template file
-// that exists but cannot be read raises EFileError.
+// the "To:", "Subject:" and "Body:" debug log lines. The subject is the
+// server's "Subject" with any marker replaced by the URL (an FTP request's is
+// empty when the key is missing); the body ends with the server's "End" line
+// when it has one. A list or template file that exists but cannot be read
+// raises EFileError.
 bool BuildRequest(const std::string& url, const TServerChoice& servers, RequestMail& request);
+
+// BuildRequest without the "End" line: one request's block of a batch.
+bool BuildRequestBlock(const std::string& url, const TServerChoice& servers, RequestMail& request);
+
+// One mail for several blocks to the same server (BuildRequestBlock results,
+// the first one's recipient and subject): the blocks one after the other,
+// set apart by an empty line when any spans several lines, then the server's
+// "End" line once. One block gives exactly what BuildRequest gives.
+RequestMail JoinRequests(const std::vector<RequestMail>& blocks);
+
+// How many requests each mail carries when `count` requests go at most
+// `maxPerMail` (taken as 1..100) a mail, in order.
+std::vector<std::size_t> SplitIntoMails(std::size_t count, int maxPerMail);
+
+struct RequestBatch {
+  RequestMail Mail;
+  std::vector<std::string> Urls;  // the requests the mail carries
+};
+
+// The requests for `urls` in as few mails as their servers take: grouped by
+// server in the order first met, each mail at most the server's
+// "MaxPerMail" requests; texts that are no request are left out.
+std::vector<RequestBatch> BuildRequestBatches(const std::vector<std::string>& urls,
+                                              const TServerChoice& servers);
+
+// The mail that asks `server` for its help text: its "Help" line in the body
+// (End after it) or, for a server that reads the subject, as the subject.
+// False when the server is empty or has no "Help".
+bool BuildHelpRequest(const std::string& server, RequestMail& request);
 
 // True when `url` begins (in any case) with one of the schemes above or
 // "https://", which is a web request too.

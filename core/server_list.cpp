@@ -5,7 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
+
 #include "base/debug_log.h"
+#include "platform/ascii.h"
 #include "platform/errors.h"
 #include "platform/file_layout.h"
 #include "platform/files.h"
@@ -89,6 +92,43 @@ void TServerCombo::Clear() {
 
 std::string ServerFilePath() { return DataFilePath("uservers.dat"); }
 
+TProfileText ReadServerList() { return ServerProfile(); }
+
+bool HoldsTemplateMarker(const std::string& text) {
+  return text.find(TemplateMarker) != std::string::npos ||
+         text.find(kUtf8TemplateMarker) != std::string::npos;
+}
+
+TServerOptions ServerOptions(const std::string& section) {
+  const TProfileText list = ServerProfile();
+  TServerOptions options;
+  options.End = list.Read(section, "End");
+  options.Help = list.Read(section, "Help");
+  options.Reply = list.Read(section, "Reply");
+  options.SubjectCommand = HoldsTemplateMarker(list.Read(section, "Subject"));
+  // A subject carries one address, so such a service takes one request a mail.
+  const std::int32_t most = ProfileInteger(list, section, "MaxPerMail", 1);
+  options.MaxPerMail = options.SubjectCommand ? 1 : std::clamp(most, 1, 100);
+  return options;
+}
+
+bool IsPlaceholderAddress(const std::string& address) {
+  std::string domain = AsciiLower(address.substr(address.rfind('@') + 1));
+  while (!domain.empty() && (domain.back() == '.' || domain.back() == '>')) domain.pop_back();
+  const auto under = [&](const std::string& name) {
+    return domain == name || (domain.size() > name.size() && domain.ends_with("." + name));
+  };
+  return under("example.org") || under("example.com") || under("example.net") || under("example");
+}
+
+bool IsUsableServer(const std::string& section) {
+  if (section.empty() || IsPlaceholderAddress(section)) return false;
+  const std::vector<std::string> names = ServerProfile().SectionNames();
+  return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+    return AsciiLower(name) == AsciiLower(section);
+  });
+}
+
 std::string ServerValue(const std::string& section, const std::string& key) {
   return ServerProfile().Read(section, key);
 }
@@ -147,10 +187,19 @@ void TServerList::cboHTTPServersPagesChange() {
 }
 
 TServerChoice TServerList::Choice() const {
-  return {cboHTTPServersPages.Text(), cboHTTPServersBinary.Text(),
-          cboFTPservers.Text(),       PagesVerb,
-          PagesTemplateFile,          BinaryVerb,
-          BinaryTemplateFile,         PagesVerbHttps,
-          PagesTemplateFileHttps,     BinaryVerbHttps,
-          BinaryTemplateFileHttps};
+  const TProfileText list = ServerProfile();
+  return {cboHTTPServersPages.Text(),
+          cboHTTPServersBinary.Text(),
+          cboFTPservers.Text(),
+          PagesVerb,
+          PagesTemplateFile,
+          BinaryVerb,
+          BinaryTemplateFile,
+          PagesVerbHttps,
+          PagesTemplateFileHttps,
+          BinaryVerbHttps,
+          BinaryTemplateFileHttps,
+          list.Read(cboHTTPServersPages.Text(), "Reply"),
+          list.Read(cboHTTPServersBinary.Text(), "Reply"),
+          list.Read(cboFTPservers.Text(), "Reply")};
 }

@@ -7,17 +7,16 @@
 #include <tuple>
 
 #include "platform/errors.h"
-#include "platform/profile.h"
-#include "tests/base/program_folder.h"
+#include "tests/core/request_support.h"
 
 namespace {
 
 // The server list of the worked examples: pagesrv, binsrv with a template,
 // ftpsrv; "nbinary.ext" lists htm and html; "unbinary.txt" is missing.
-class RequestTest : public ProgramFolderTest {
+class RequestTest : public RequestFolderTest {
  protected:
   void SetUp() override {
-    ProgramFolderTest::SetUp();
+    RequestFolderTest::SetUp();
     PutFile(dir / "uservers.dat",
             "[pagesrv]\r\nType=0\r\nSubject=request\r\nverbPagesHttp=GET\r\nfilePagesHttp=\r\n"
             "[binsrv]\r\nType=1\r\nSubject=files\r\nverbBinaryHttp=SEND\r\n"
@@ -28,14 +27,6 @@ class RequestTest : public ProgramFolderTest {
     PutFile(dir / "nbinary.ext", "htm\r\nhtml\r\n");
     servers.Load();
   }
-
-  RequestMail Build(const std::string& url) {
-    RequestMail mail;
-    EXPECT_TRUE(BuildRequest(url, servers.Choice(), mail)) << url;
-    return mail;
-  }
-
-  TServerList servers{dir / "TOLVANE.INI"};
 };
 
 TEST_F(RequestTest, WorkedExamplesForTheWeb) {
@@ -117,8 +108,7 @@ TEST_F(RequestTest, TemplatesAndVerbs) {
   // searched again (it goes out percent-encoded).
   PutFile(dir / "bin.tpl", "\xFE and \xFE\r\n");
   EXPECT_EQ(Build("http://host/x.zip").Body, "http://host/x.zip and http://host/x.zip\r\n");
-  EXPECT_EQ(Build("http://host/\xFE.zip").Body,
-            "http://host/%FE.zip and http://host/%FE.zip\r\n");
+  EXPECT_EQ(Build("http://host/\xFE.zip").Body, "http://host/%FE.zip and http://host/%FE.zip\r\n");
   // A missing template gives an empty body; the request still goes.
   std::filesystem::remove(dir / "bin.tpl");
   EXPECT_EQ(Build("http://host/x.zip").Body, "");
@@ -178,18 +168,14 @@ TEST_F(RequestTest, TemplatesAreNeverTolvanesOwnFiles) {
     servers.Load();
     EXPECT_THROW(BuildRequest("http://host/x.zip", servers.Choice(), m), EFileError) << name;
   }
-  // Every template the shipped server list names.
-  const std::string shipped = TOLVANE_SOURCE_DIR "/data/";
-  const TProfileText list(GetFile(shipped + "uservers.dat"));
+  // Every template shipped with the program.
   int templates = 0;
-  for (const std::string& section : list.SectionNames()) {
-    for (const char* key : {"filePagesHttp", "fileBinaryHttp"}) {
-      const std::string name = list.Read(section, key);
-      if (name.empty()) continue;
-      PutFile(dir / name, GetFile(shipped + name));
-      EXPECT_EQ(TemplateText(name), GetFile(shipped + name)) << name;
-      ++templates;
-    }
+  for (const auto& entry : std::filesystem::directory_iterator(TOLVANE_SOURCE_DIR "/data")) {
+    const std::string name = entry.path().filename();
+    if (entry.path().extension() != ".tpl") continue;
+    PutFile(dir / name, GetFile(entry.path()));
+    EXPECT_EQ(TemplateText(name), GetFile(entry.path())) << name;
+    ++templates;
   }
   EXPECT_GT(templates, 0);
   // Bounded: a bigger file is refused, not read.

@@ -151,3 +151,23 @@ TEST_F(ServerListTest, TheServerListIsARegularFileOfBoundedSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// Documentation addresses (RFC 2606) can never answer; test domains can.
+TEST_F(ServerListTest, PlaceholdersAndUnlistedServersAreNotUsable) {
+  Servers(
+      "[pages@example.org]\r\nType=0\r\n[a@mail.Example.COM]\r\nType=0\r\n[b@example.net.]\r\n"
+      "Type=0\r\n[c@host.example]\r\nType=0\r\n[real@host.test]\r\nType=0\r\n"
+      "[d@example.org.test]\r\nType=0\r\n[e@notexample.org]\r\nType=2\r\n");
+  for (const char* name : {"pages@example.org", "a@mail.Example.COM", "b@example.net.",
+                           "c@host.example", "", "gone@host.test"}) {
+    EXPECT_FALSE(IsUsableServer(name)) << name;
+  }
+  for (const char* name :
+       {"real@host.test", "REAL@HOST.TEST", "d@example.org.test", "e@notexample.org"}) {
+    EXPECT_TRUE(IsUsableServer(name)) << name;
+  }
+}
+
+}  // namespace

@@ -52,12 +52,12 @@ class ComposeFromCopiedFolder(unittest.TestCase):
     def test_a_page_goes_to_the_first_pages_server(self):
         r = self.compose("http://www.example.org/docs/index.html#intro")
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout, "To: pages@example.org\nSubject: Page request\n\n"
-                                   "GET http://www.example.org/docs/index.html\n")
+        self.assertEqual(r.stdout, "To: query@saildocs.com\nSubject: request\n\n"
+                                   "send http://www.example.org/docs/index.html\n-----\n")
         with open(os.path.join(self.folder, "DebugLog.Txt"), "rb") as f:
             log = f.read().decode()
-        expected = ["Started Tolvane", "Loaded Server File", "To: pages@example.org",
-                    "Subject: Page request", "Body: GET http://www.example.org/docs/index.html"]
+        expected = ["Started Tolvane", "Loaded Server File", "To: query@saildocs.com",
+                    "Subject: request", "Body: send http://www.example.org/docs/index.html"]
         lines = log.split("\r\n")
         self.assertEqual(lines[-1], "")
         self.assertEqual(len(lines) - 1, len(expected), log)
@@ -67,22 +67,22 @@ class ComposeFromCopiedFolder(unittest.TestCase):
         self.assertFalse(os.path.exists(self.config))
 
     def test_each_kind_of_address_goes_to_its_server(self):
-        page = "To: pages@example.org\nSubject: Page request\n\nGET "
-        ftp = ("To: ftpmail@example.org\nSubject: FTP request\n\n"
-               "open ftp.example.org\nbinary\nuuencode\n")
+        page = "To: query@saildocs.com\nSubject: request\n\nsend "
+        end = "\n-----\n"
+        ftp = "To: NWS.FTPMail.OPS@noaa.gov\nSubject: request\n\nopen\n"
         cases = {
             "HTTPS://www.example.org/docs/index.html#intro":
-                page + "HTTPS://www.example.org/docs/index.html\n",
+                page + "HTTPS://www.example.org/docs/index.html" + end,
             # The slash rule of the clipboard.
-            "http://www.example.org": page + "http://www.example.org/\n",
-            "news:comp.lang.misc": page + "news:comp.lang.misc/\n",
-            "gopher://g.example.org/1/x": page + "gopher://g.example.org/1/x\n",
+            "http://www.example.org": page + "http://www.example.org/" + end,
+            "news:comp.lang.misc": page + "news:comp.lang.misc/" + end,
+            "gopher://g.example.org/1/x": page + "gopher://g.example.org/1/x" + end,
+            # No service for files on web servers is shipped: no recipient.
             "HTTP://www.example.org/pub/tool.ZIP?mirror=2":
-                "To: files@example.org\nSubject: File request\n\n"
-                "SEND HTTP://www.example.org/pub/tool.ZIP?mirror=2\n",
-            "ftp://ftp.example.org/pub/tools/unzip.exe":
-                ftp + "chdir /pub/tools\nget unzip.exe\nquit\n",
-            "ftp://ftp.example.org": ftp + "ls\nquit\n",
+                "To: \nSubject: \n\n HTTP://www.example.org/pub/tool.ZIP?mirror=2\n",
+            "ftp://tgftp.nws.noaa.gov/fax/PYAA10.gif":
+                ftp + "cd fax\nget PYAA10.gif\nquit\n",
+            "ftp://tgftp.nws.noaa.gov": ftp + "ls\nquit\n",
         }
         for url, mail in cases.items():
             with self.subTest(url=url):
@@ -90,15 +90,18 @@ class ComposeFromCopiedFolder(unittest.TestCase):
                 self.assertEqual((r.returncode, r.stdout), (0, mail), r.stderr)
 
     def test_saved_choices_and_sender_are_used(self):
-        self.settings("[General]\nEmail=me@example.net\n[Servers]\nHTTPBinary=archive@example.org\n"
+        with open(os.path.join(self.folder, "uservers.dat"), "ab") as f:
+            f.write(b"[files@host.test]\r\nType=1\r\n[archive@host.test]\r\nType=3\r\n"
+                    b"Subject=Archive request\r\nfileBinaryHttp=archive.tpl\r\n")
+        self.settings("[General]\nEmail=me@example.net\n[Servers]\nHTTPBinary=archive@host.test\n"
                       "HTTPPages=gone@example.org\n")
         r = self.compose("http://www.example.org/a.tar.gz")
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout, "From: me@example.net\nTo: archive@example.org\n"
+        self.assertEqual(r.stdout, "From: me@example.net\nTo: archive@host.test\n"
                                    "Subject: Archive request\n\nBEGIN\n"
                                    "SEND http://www.example.org/a.tar.gz\nEND\n")
         r = self.compose("http://www.example.org/")
-        self.assertIn("To: pages@example.org\n", r.stdout)
+        self.assertIn("To: query@saildocs.com\n", r.stdout)
 
     def test_text_that_is_no_request_exits_1(self):
         for text in ["mailto:me@example.org", "https:/www.example.org/", "http://a b/",
@@ -146,7 +149,7 @@ class ComposeFromTheBuild(unittest.TestCase):
             r = run(os.path.join(ARGS.bin, "tolvane"), "http://www.example.org/docs/index.html",
                     config)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertTrue(r.stdout.startswith("To: pages@example.org\n"), r.stdout)
+        self.assertTrue(r.stdout.startswith("To: query@saildocs.com\n"), r.stdout)
 
     def test_run_installed(self):
         with tempfile.TemporaryDirectory(prefix="tolvane-install-") as prefix:
@@ -156,10 +159,10 @@ class ComposeFromTheBuild(unittest.TestCase):
             data = os.path.join(prefix, "share", "tolvane")
             for name in DATA_FILES:
                 self.assertTrue(os.path.isfile(os.path.join(data, name)), name)
-            r = run(os.path.join(prefix, "bin", "tolvane"), "ftp://ftp.example.org/", prefix)
+            r = run(os.path.join(prefix, "bin", "tolvane"), "ftp://tgftp.nws.noaa.gov/", prefix)
             self.assertEqual(r.returncode, 0, r.stderr)
-            self.assertEqual(r.stdout, "To: ftpmail@example.org\nSubject: FTP request\n\n"
-                                       "open ftp.example.org\nbinary\nuuencode\nls\nquit\n")
+            self.assertEqual(r.stdout, "To: NWS.FTPMail.OPS@noaa.gov\nSubject: request\n\n"
+                                       "open\nls\nquit\n")
             # What it writes goes to the user's state folder, never the prefix.
             self.assertTrue(os.path.isfile(os.path.join(prefix, "state", "tolvane",
                                                         "DebugLog.Txt")))

@@ -48,7 +48,7 @@ class Outbox(unittest.TestCase):
         self.assertFalse([l for l in t.log()[mark:] if l.startswith("Error in")])
         kept = t.lines("Outbox.Dat")
         self.assertEqual(len(kept), 1)
-        self.assertTrue(kept[0].startswith(url + "\tpages@example.org\t"), kept)
+        self.assertTrue(kept[0].startswith(url + "\tquery@saildocs.com\t"), kept)
         self.assertTrue(kept[0].endswith("\t" + REFUSED % port), kept)
 
         # A restart keeps it.

@@ -29,13 +29,14 @@ def unstamped(data):
 def page_request(url):
     """The wire form of a request to the shipped pages server, unstamped."""
     return ("From:      <me@home.test>\r\n"
-            "To:        <pages@example.org>\r\n"
-            "Subject:  Page request\r\n"
+            "To:        <query@saildocs.com>\r\n"
+            "Subject:  request\r\n"
             "MIME-Version: 1.0\r\n"
             "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
             "Content-Transfer-Encoding: 7bit\r\n"
             "\r\n"
-            "GET " + url + "\r\n"
+            "send " + url + "\r\n"
+            "-----\r\n"
             "\r\n")
 
 
@@ -56,7 +57,7 @@ class RequestRoad(unittest.TestCase):
         t.copy("http://host/docs/page.html#part2")
         t.wait_messages(2)
         env, data = t.smtp.messages()[0]
-        self.assertEqual(env[1:3], ["me@home.test", "pages@example.org"])
+        self.assertEqual(env[1:3], ["me@home.test", "query@saildocs.com"])
         self.assertEqual(unstamped(data), page_request("http://host/docs/page.html"))
         # The test message's content is the dispatch test's; its flag lies where Tolvane started.
         self.assertTrue(os.path.exists(os.path.join(t.work, "Test Message.Flg")))
@@ -172,7 +173,7 @@ class RequestRoad(unittest.TestCase):
         self.assertIn("blank, a line break or a control character", alone[4][2])
         self.assertTrue(alone[5][2].startswith("tolvane: not a request: mailto:" + long_tail + "/ "))
         sent = [m[1] for m in t.smtp.messages()]
-        self.assertEqual(sum("GET https://host/secure.html" in m for m in sent), 2)
+        self.assertEqual(sum("send https://host/secure.html" in m for m in sent), 2)
 
     def test_a_login_without_a_stored_password_sends_nothing_and_says_how(self):
         t = self.t

@@ -44,8 +44,8 @@ class WaylandTest(unittest.TestCase):
 
     def requests(self):
         """The address of each request the server got, in order."""
-        return [data.split("GET ", 1)[1].split("\r\n", 1)[0]
-                for _, data in self.smtp.messages() if "GET " in data]
+        return [data.split("send ", 1)[1].split("\r\n", 1)[0]
+                for _, data in self.smtp.messages() if "send " in data]
 
 
 class Sway(WaylandTest):
