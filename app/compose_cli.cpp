@@ -51,6 +51,11 @@ int Compose(std::string url) {
     std::cerr << "tolvane: " << e.what() << "\n";
     return kFileError;
   }
+  if (!IsUsableServer(request.Recipient)) {
+    std::cerr << "tolvane: no usable request server (\"" << request.Recipient << "\") for " << url
+              << ": " << TRequestDispatcher::kNoUsableServer << "\n";
+    return kNoRequest;
+  }
   const std::string sender = TSettings::Read(SettingsFilePath()).Email;
   if (!sender.empty()) std::cout << "From: " << sender << "\n";
   std::cout << "To: " << request.Recipient << "\n"

@@ -222,6 +222,14 @@ bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistor
     Finish(url, TOutcome::NoRequest);
     return false;
   }
+  // A placeholder or a missing server would only bring a bounce, or nothing.
+  if (!IsUsableServer(request.Recipient)) {
+    DebugLog("No usable request server (\"" + request.Recipient + "\") for " + url);
+    last_error_ = kNoUsableServer;
+    if (!std::exchange(told_no_server_, true)) ui_.ShowServerChoice(last_error_);
+    Finish(url, TOutcome::Refused);
+    return false;
+  }
   message_.Recipients().Clear();
   message_.CC().Clear();
   message_.BCC().Clear();

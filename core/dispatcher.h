@@ -59,6 +59,9 @@ class TRequestUi {
   virtual void ShowBriefNotice(const std::string& text) = 0;
   // The same brief notice outside a request: the status line stays.
   virtual void ShowNotice(const std::string& /*text*/) {}
+  // No usable request server is chosen: says `text` and opens the window at
+  // the server choice.
+  virtual void ShowServerChoice(const std::string& /*text*/) {}
   virtual void Beep() {}
   // Lets the windows repaint while the socket works.
   virtual void ProcessMessages() {}
@@ -103,6 +106,7 @@ class TRequestDispatcher {
   // No blank and no control character (line ends, tab, NUL, DEL): the one
   // shape rule for every road.
   static bool HasAddressShape(const std::string& text);
+  static constexpr const char* kNoUsableServer = "Choose a request server in Tolvane's window";
 
   TRequestDispatcher(TmsMessage& message, TRequestSender& sender, THistory& history, TRequestUi& ui,
                      std::function<TDispatchSettings()> settings,
@@ -188,6 +192,7 @@ class TRequestDispatcher {
   bool quiet_mail_ = false;
   bool told_switched_off_ = false;
   bool told_incomplete_ = false;
+  bool told_no_server_ = false;
   bool progress_open_ = false;
   bool mail_sent_ = false;
   std::string current_request_url_;

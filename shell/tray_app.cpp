@@ -1,6 +1,7 @@
 #include "shell/tray_app.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPushButton>
 #include <QStyle>
 
@@ -305,6 +306,13 @@ TRequestUi::TAnswer TTrayApp::Confirm(const std::string& question) {
   const TAnswer answer = requests_.Confirm(question);
   // A stop closed the box: the request must not go out.
   return stopping_ ? TAnswer::No : answer;
+}
+
+void TTrayApp::ShowServerChoice(const std::string& text) {
+  window_.ShowCentred();
+  TopmostMessageDlg(text, TMsgDlgType::mtInformation, QMessageBox::Ok | QMessageBox::Help, 4,
+                    &window_);
+  window_.cboHTTPServersPages->setFocus(Qt::OtherFocusReason);
 }
 
 void TTrayApp::Beep() { QApplication::beep(); }

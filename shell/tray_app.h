@@ -90,6 +90,7 @@ class TTrayApp : public QObject, private TRequestUi {
   std::string StatusLine() const override { return requests_.StatusLine(); }
   void ShowBriefNotice(const std::string& text) override { requests_.ShowBriefNotice(text); }
   void ShowNotice(const std::string& text) override { requests_.ShowNotice(text); }
+  void ShowServerChoice(const std::string& text) override;
   void Beep() override;
   void ProcessMessages() override;
   void HistoryChanged() override { history_.Show(); }

@@ -41,6 +41,7 @@ class RecordingUi : public TRequestUi {
   std::string StatusLine() const override { return status; }
   void ShowBriefNotice(const std::string& text) override { calls.push_back("notice:" + text); }
   void ShowNotice(const std::string& text) override { calls.push_back("told:" + text); }
+  void ShowServerChoice(const std::string& text) override { calls.push_back("choose:" + text); }
   void Beep() override { calls.push_back("beep"); }
   void SelectHistoryEntry(int index) override { selected = index; }
   void UnhandledException(const std::exception& e) override {

@@ -88,6 +88,18 @@ TEST_F(DispatcherTest, CopiesWhileOffOrIncompleteSayWhyWithANoticeOncePerRun) {
   EXPECT_TRUE(sender.sent.empty());
 }
 
+// A placeholder server brings only a bounce: nothing goes, and the user is
+// sent to the server choice once.
+TEST_F(DispatcherTest, APlaceholderServerSendsNothingAndPointsToTheChoiceOnce) {
+  PutFile(dir / "uservers.dat", "[pages@example.org]\r\nType=0\r\nverbPagesHttp=GET\r\n");
+  servers.Load();
+  dispatcher.DispatchRequest("http://host/a.htm", true);
+  dispatcher.DispatchRequest("http://host/b.htm", true);
+  EXPECT_TRUE(sender.sent.empty());
+  EXPECT_EQ(ui.calls, Lines{"choose:Choose a request server in Tolvane's window"});
+  EXPECT_EQ(dispatcher.LastOutcome(), TOutcome::Refused);
+}
+
 // Blanks and line ends around a copied address go; one inside still refuses.
 TEST_F(DispatcherTest, CopiedTextIsTakenTrimmed) {
   PutFile(dir / "Test Message.Flg", " ");

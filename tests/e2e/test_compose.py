@@ -77,9 +77,6 @@ class ComposeFromCopiedFolder(unittest.TestCase):
             "http://www.example.org": page + "http://www.example.org/" + end,
             "news:comp.lang.misc": page + "news:comp.lang.misc/" + end,
             "gopher://g.example.org/1/x": page + "gopher://g.example.org/1/x" + end,
-            # No service for files on web servers is shipped: no recipient.
-            "HTTP://www.example.org/pub/tool.ZIP?mirror=2":
-                "To: \nSubject: \n\n HTTP://www.example.org/pub/tool.ZIP?mirror=2\n",
             "ftp://tgftp.nws.noaa.gov/fax/PYAA10.gif":
                 ftp + "cd fax\nget PYAA10.gif\nquit\n",
             "ftp://tgftp.nws.noaa.gov": ftp + "ls\nquit\n",
@@ -88,6 +85,10 @@ class ComposeFromCopiedFolder(unittest.TestCase):
             with self.subTest(url=url):
                 r = self.compose(url)
                 self.assertEqual((r.returncode, r.stdout), (0, mail), r.stderr)
+        # No service for files on web servers is shipped: nothing to send to.
+        r = self.compose("HTTP://www.example.org/pub/tool.ZIP?mirror=2")
+        self.assertEqual((r.returncode, r.stdout), (1, ""))
+        self.assertIn("Choose a request server in Tolvane's window", r.stderr)
 
     def test_saved_choices_and_sender_are_used(self):
         with open(os.path.join(self.folder, "uservers.dat"), "ab") as f:
