@@ -34,6 +34,11 @@ void TOutboxScheduler::Arm() {
   if (!retry_.isActive()) retry_.start(schedule_.NextDelayMinutes() * 60 * 1000);
 }
 
+QDateTime TOutboxScheduler::NextRound() const {
+  if (!retry_.isActive()) return {};
+  return QDateTime::currentDateTime().addMSecs(retry_.remainingTime());
+}
+
 void TOutboxScheduler::Round() {
   schedule_.Failed();
   dispatcher_.FlushOutbox();

@@ -2,6 +2,7 @@
 // while a request waits that may go, started over when the network comes up.
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QTimer>
 
@@ -24,6 +25,8 @@ class TOutboxScheduler : public QObject {
   // Runs the timer while some request waits that may go by itself, and
   // stops it (the back-off starting over) when none does.
   void Arm();
+  // When the next round runs; invalid when none is due.
+  QDateTime NextRound() const;
 
  private:
   void Round();

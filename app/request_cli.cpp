@@ -96,7 +96,7 @@ TRequestAnswer FlushHere() {
   TLocalRoad road;
   TRequestAnswer answer;
   if (!road.Open(answer)) return answer;
-  road.stack.Dispatcher.FlushOutbox();
+  road.stack.Dispatcher.FlushOutbox(true);  // held requests go too
   const int left = road.stack.Outbox.Count();
   if (left == 0) return {kRequestSent, "nothing waits"};
   return {kRequestKept, std::to_string(left) + " still waiting"};

@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "platform/errors.h"
@@ -58,6 +59,9 @@ TSettings TSettings::Read(const std::string& file) {
   if (s.TrayIconDim) s.Enabled = 1;
   s.TipNumber = ProfileInteger(p, kGeneral, "TipNumber", 0);
   s.TipEnabled = ProfileBool(p, kGeneral, "TipEnabled", true);
+  s.Collect = ProfileBool(p, kGeneral, "Collect", false);
+  s.SendAt = p.Read(kGeneral, "SendAt");
+  if (SendAtMinutes(s.SendAt) < 0) s.SendAt.clear();
   ReadServers(p, s);
   return s;
 }
@@ -81,9 +85,19 @@ void TSettings::Save(const std::string& file) const {
                              {kGeneral, "Enabled", std::to_string(Enabled)},
                              {kGeneral, "CheckHistory", flag(CheckHistory)},
                              {kGeneral, "KeepFailed", flag(KeepFailed)},
+                             {kGeneral, "Collect", flag(Collect)},
+                             {kGeneral, "SendAt", SendAt},
                              {kServers, "FTP", FtpServer},
                              {kServers, "HTTPBinary", BinaryServer},
                              {kServers, "HTTPPages", PagesServer}});
+}
+
+int SendAtMinutes(const std::string& text) {
+  int hours = 0, minutes = 0;
+  char colon = 0, extra = 0;
+  if (std::sscanf(text.c_str(), "%2d%c%2d%c", &hours, &colon, &minutes, &extra) != 3) return -1;
+  if (colon != ':' || hours < 0 || hours > 23 || minutes < 0 || minutes > 59) return -1;
+  return hours * 60 + minutes;
 }
 
 bool HasContent(const std::string& field) {
@@ -102,6 +116,7 @@ TDispatchSettings TSettings::Dispatch() const {
   d.CheckHistory = CheckHistory;
   d.Confirm = Confirm;
   d.KeepFailed = KeepFailed;
+  d.Collect = Collect;
   return d;
 }
 

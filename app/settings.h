@@ -17,6 +17,10 @@ struct TSettings {
   // existed keeps it off until the user ticks it.
   bool KeepFailed = true;
   bool TrayIconDim = false;
+  // Hold new requests and send them together: on Send Now, on --flush, or
+  // each day at SendAt ("hh:mm"; empty: no set time).
+  bool Collect = false;
+  std::string SendAt;
   int TipNumber = 0;
   bool TipEnabled = true;
 
@@ -45,6 +49,10 @@ struct TSettings {
   bool Complete() const;
   TDispatchSettings Dispatch() const;
 };
+
+// Minutes after midnight of a "hh:mm" time of day; -1 when `text` is empty
+// or no such time.
+int SendAtMinutes(const std::string& text);
 
 // A required field that holds only blanks and control characters is empty.
 bool HasContent(const std::string& field);

@@ -17,17 +17,6 @@ namespace {
 
 constexpr const char* kTestMessageFlag = "Test Message.Flg";
 
-// Clears a flag however the scope is left.
-class FlagGuard {
- public:
-  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagGuard() { flag_ = false; }
-  FlagGuard(const FlagGuard&) = delete;
-  FlagGuard& operator=(const FlagGuard&) = delete;
-
- private:
-  bool& flag_;
-};
 
 // The last `count` characters of a UTF-8 text, never part of a sequence.
 std::string LastCharacters(const std::string& text, std::size_t count) {
@@ -87,11 +76,17 @@ void TRequestDispatcher::ClipboardChanged(const std::string& text, bool settings
   const auto last = std::find_if(text.rbegin(), text.rend(), [](char c) {
                       return static_cast<unsigned char>(c) > ' ';
                     }).base();
-  Run({TJob::Kind::Clipboard, first < last ? std::string(first, last) : std::string(), true});
+  TJob job;
+  job.kind = TJob::Kind::Clipboard;
+  if (first < last) job.text.assign(first, last);
+  Run(std::move(job));
 }
 
 void TRequestDispatcher::DispatchRequest(const std::string& url, bool checkHistory) {
-  Run({TJob::Kind::Request, url, checkHistory});
+  TJob job;
+  job.text = url;
+  job.checkHistory = checkHistory;
+  Run(std::move(job));
 }
 
 void TRequestDispatcher::RequestAgain(int index) {
@@ -123,7 +118,7 @@ void TRequestDispatcher::Run(TJob job) {
   }
 }
 
-void TRequestDispatcher::FlushOutbox() {
+void TRequestDispatcher::FlushOutbox(bool withHeld) {
   if (!outbox_) return;
   try {
     // Another program may have changed the outbox, or died while sending.
@@ -133,8 +128,23 @@ void TRequestDispatcher::FlushOutbox() {
     DebugLog(std::string("Outbox: ") + e.what());
     return;
   }
-  for (const TOutboxEntry& entry : std::vector<TOutboxEntry>(outbox_->Entries())) {
-    if (TOutbox::Waiting(entry)) QueueKept(entry.Url, false);
+  std::vector<std::string> urls;
+  for (const TOutboxEntry& entry : outbox_->Entries()) {
+    if (TOutbox::Waiting(entry) || (withHeld && TOutbox::Held(entry))) urls.push_back(entry.Url);
+  }
+  std::vector<RequestBatch> batches;
+  try {
+    batches = BuildRequestBatches(urls, servers_());
+  } catch (const std::exception& e) {
+    // Each goes alone and meets the failure on its own, with its own report.
+    DebugLog(std::string("Batches: ") + e.what());
+    for (const std::string& url : urls) batches.push_back({{}, {url}});
+  }
+  for (const RequestBatch& batch : batches) {
+    if (batch.Urls.size() == 1)
+      QueueKept(batch.Urls.front(), false, withHeld);
+    else
+      QueueBatch(batch.Urls, withHeld);
   }
 }
 
@@ -142,11 +152,11 @@ void TRequestDispatcher::SendKept(const std::string& url) {
   if (outbox_ && outbox_->Find(url) >= 0) QueueKept(url, true);
 }
 
-void TRequestDispatcher::QueueKept(const std::string& url, bool userAsked) {
+void TRequestDispatcher::QueueKept(const std::string& url, bool userAsked, bool withHeld) {
   for (const TJob& job : pending_) {
     if (job.kind == TJob::Kind::Kept && job.text == url) return;
   }
-  Run({TJob::Kind::Kept, url, false, userAsked});
+  Run({TJob::Kind::Kept, url, false, userAsked, withHeld, {}});
 }
 
 bool TRequestDispatcher::WaitForLock() {
@@ -166,6 +176,10 @@ void TRequestDispatcher::RunJob(const TJob& job) {
   // A kept one may have been discarded while it waited in the queue.
   if (job.kind == TJob::Kind::Kept && !(outbox_ && outbox_->Find(job.text) >= 0)) return;
   if (job.kind == TJob::Kind::Clipboard && SuperDebug) DebugLog("CB<<<" + job.text + ">>>");
+  if (job.kind == TJob::Kind::Batch) {
+    DispatchBatch(job);
+    return;
+  }
   Dispatch(job);
   if (job.kind == TJob::Kind::Clipboard && !ui_.Stopping()) SendTestMessageOnce();
 }
@@ -230,6 +244,11 @@ bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistor
     Finish(url, TOutcome::Refused);
     return false;
   }
+  SetMail(request);
+  return true;
+}
+
+void TRequestDispatcher::SetMail(const RequestMail& request) {
   message_.Recipients().Clear();
   message_.CC().Clear();
   message_.BCC().Clear();
@@ -239,7 +258,6 @@ bool TRequestDispatcher::PrepareRequest(const std::string& url, bool checkHistor
   // so none inherits the subject of the mail sent before it.
   message_.SetSubject(request.Subject);
   message_.Body().push_back(request.Body);
-  return true;
 }
 
 void TRequestDispatcher::Dispatch(const TJob& job) {
@@ -265,6 +283,11 @@ void TRequestDispatcher::Dispatch(const TJob& job) {
     }
   }
 
+  if (!resend && outbox_ && settings_().Collect) {
+    Hold(url);
+    return;
+  }
+
   // Held from the claim to the last state: no other program sends it too.
   std::optional<TFileLock> lock;
   if (outbox_ && !Claim(job, url, lock)) return;
@@ -278,7 +301,7 @@ void TRequestDispatcher::Dispatch(const TJob& job) {
     sender_.Connect();
     ui_.SetStatus("Connection Open");
     ui_.SetProgress(25);
-    current_request_url_ = url;
+    current_urls_ = {url};
     StampDateAndMessageId(message_);
     sender_.Send();
   } catch (const std::exception& e) {
@@ -317,9 +340,9 @@ bool TRequestDispatcher::Claim(const TJob& job, const std::string& url,
     if (job.kind == TJob::Kind::Kept) {
       // Sent by another program meanwhile, or now waiting for the user.
       const int i = outbox_->Find(url);
-      if (i < 0 || (!job.userAsked && !TOutbox::Waiting(outbox_->Entries()[i]))) return false;
+      if (i < 0 || !Claimable(job, outbox_->Entries()[i])) return false;
     }
-    outbox_->MarkSending(url, RequestServer(), Clock());
+    outbox_->MarkSending({url}, RequestServer(), Clock());
   } catch (const std::exception& e) {
     if (StopHere(url)) return false;
     // Nothing is sent that could not be recorded first.
@@ -369,10 +392,13 @@ void TRequestDispatcher::RecordSent() {
   const TDateTime when = Clock();
   const std::string server = RequestServer();
   try {
-    if (outbox_) outbox_->MarkSent(current_request_url_,
-                                   THistory::EntryLine(server, current_request_url_, when));
-    history_.AddHistoryEntry(server, current_request_url_, when);
-    if (outbox_ && outbox_->Remove(current_request_url_) && OnOutboxChanged) OnOutboxChanged();
+    if (outbox_) {
+      outbox_->MarkSent(current_urls_, [&](const std::string& url) {
+        return THistory::EntryLine(server, url, when);
+      });
+    }
+    for (const std::string& url : current_urls_) history_.AddHistoryEntry(server, url, when);
+    if (outbox_ && outbox_->RemoveAll(current_urls_) && OnOutboxChanged) OnOutboxChanged();
   } catch (const std::exception& e) {
     last_error_ = std::string("The request was sent, but it could not be recorded: ") + e.what();
     DebugLog(last_error_);
@@ -391,7 +417,8 @@ void TRequestDispatcher::BindEvents() {
   sender_.OnSending = [step] { step("Sending", 60); };
   // From here the server may hold the request whatever happens next.
   sender_.OnDataEnd = [this] {
-    if (!quiet_mail_ && outbox_) outbox_->MarkUnconfirmed(current_request_url_);
+    if (quiet_mail_ || !outbox_) return;
+    outbox_->MarkUnconfirmed(current_urls_);
   };
   sender_.OnProgress = [step](int) { step("Progress", 80); };
   sender_.OnMailSent = [this] {

@@ -9,9 +9,11 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/history.h"
 #include "core/outbox.h"
+#include "core/request_builder.h"
 #include "core/server_list.h"
 #include "mail/message.h"
 #include "platform/datetime.h"
@@ -83,6 +85,7 @@ struct TDispatchSettings {
   bool CheckHistory = false;  // chkCheckHistory
   int Confirm = 2;            // optConfirm: 0 always, 1 zip and exe only, 2 never
   bool KeepFailed = false;    // chkKeepFailed: keep what could not be sent
+  bool Collect = false;       // hold new requests to send them together
 };
 
 class TRequestDispatcher {
@@ -135,8 +138,10 @@ class TRequestDispatcher {
   // The outbox that keeps failed requests (none: every failure is shown).
   void UseOutbox(TOutbox* outbox) { outbox_ = outbox; }
   // Sends every kept request again, in the order kept, except those whose
-  // delivery is unconfirmed; SendKept sends one, unconfirmed or not.
-  void FlushOutbox();
+  // delivery is unconfirmed, and with `withHeld` the held ones too; requests
+  // for one server share mails as far as the server takes several. SendKept
+  // sends one, unconfirmed or not.
+  void FlushOutbox(bool withHeld = false);
   void SendKept(const std::string& url);
   // Called whenever the outbox gained, changed or lost an entry.
   std::function<void()> OnOutboxChanged;
@@ -146,7 +151,6 @@ class TRequestDispatcher {
   // A request is being dispatched (the tray's daily housekeeping waits).
   bool RequestBusy() const { return request_busy_; }
   bool QuietMail() const { return quiet_mail_; }
-  const std::string& CurrentRequestUrl() const { return current_request_url_; }
 
   // How the last dispatch ended, and the error text of a failed one.
   TOutcome LastOutcome() const { return last_outcome_; }
@@ -159,11 +163,25 @@ class TRequestDispatcher {
   std::function<TDateTime()> Clock = Now;
 
  private:
+  // Sets a flag for as long as the scope lasts, however it is left.
+  class FlagGuard {
+   public:
+    explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagGuard() { flag_ = false; }
+    FlagGuard(const FlagGuard&) = delete;
+    FlagGuard& operator=(const FlagGuard&) = delete;
+
+   private:
+    bool& flag_;
+  };
+
   struct TJob {
-    enum class Kind { Clipboard, Request, Kept } kind;
+    enum class Kind { Clipboard, Request, Kept, Batch } kind = Kind::Request;
     std::string text;
     bool checkHistory = true;
     bool userAsked = false;  // a kept request the user chose to send
+    bool withHeld = false;   // held requests may go too
+    std::vector<std::string> urls;  // a batch's requests, one mail
   };
   void Run(TJob job);
   void RunJob(const TJob& job);
@@ -171,11 +189,18 @@ class TRequestDispatcher {
   static std::string RequestAddress(const TJob& job);
   bool PrepareRequest(const std::string& url, bool checkHistory, bool resend);
   bool Claim(const TJob& job, const std::string& url, std::optional<TFileLock>& lock);
+  static bool Claimable(const TJob& job, const TOutboxEntry& entry);
+  void SetMail(const RequestMail& request);
+  void Hold(const std::string& url);
+  void QueueBatch(const std::vector<std::string>& urls, bool withHeld);
+  void DispatchBatch(const TJob& job);
+  bool ClaimBatch(const TJob& job, std::optional<TFileLock>& lock);
+  void SendBatch(const TJob& job);
   std::string RequestServer() const;
   bool KeepFailure(const std::string& url, const std::exception& e, bool resend);
   void RecordSent();
   bool WaitForLock();
-  void QueueKept(const std::string& url, bool userAsked);
+  void QueueKept(const std::string& url, bool userAsked, bool withHeld = false);
   bool StopHere(const std::string& url);
   void Finish(const std::string& url, TOutcome outcome);
   void BindEvents();
@@ -195,7 +220,8 @@ class TRequestDispatcher {
   bool told_no_server_ = false;
   bool progress_open_ = false;
   bool mail_sent_ = false;
-  std::string current_request_url_;
+  // The requests the mail on its way carries.
+  std::vector<std::string> current_urls_;
   std::deque<TJob> pending_;
   TOutcome last_outcome_ = TOutcome::None;
   std::string last_error_;

@@ -152,23 +152,36 @@ int TOutbox::Find(const std::string& url) const {
 
 void TOutbox::Keep(const std::string& url, const std::string& server, TDateTime when,
                    const std::string& reason) {
+  KeepAll({url}, server, when, [&](const std::string&) { return reason; });
+}
+
+void TOutbox::KeepAll(const std::vector<std::string>& urls, const std::string& server,
+                      TDateTime when, const TReasonFor& reason) {
   Change([&] {
-    if (int i = Find(url); i >= 0) {
-      if (!server.empty()) entries_[i].Server = server;
-      entries_[i].Reason = reason;
-    } else {
-      entries_.push_back({url, server, when, reason});
+    for (const std::string& url : urls) {
+      if (int i = Find(url); i >= 0) {
+        if (!server.empty()) entries_[i].Server = server;
+        entries_[i].Reason = reason(url);
+      } else {
+        entries_.push_back({url, server, when, reason(url)});
+      }
     }
     return true;
   });
 }
 
-bool TOutbox::Remove(const std::string& url) {
+bool TOutbox::Remove(const std::string& url) { return RemoveAll({url}); }
+
+bool TOutbox::RemoveAll(const std::vector<std::string>& urls) {
   return Change([&] {
-    const int i = Find(url);
-    if (i < 0) return false;
-    entries_.erase(entries_.begin() + i);
-    return true;
+    bool removed = false;
+    for (const std::string& url : urls) {
+      if (const int i = Find(url); i >= 0) {
+        entries_.erase(entries_.begin() + i);
+        removed = true;
+      }
+    }
+    return removed;
   });
 }
 

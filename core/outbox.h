@@ -3,6 +3,8 @@
 // and sends none twice.
 //
 // An entry moves through these states (its Reason field):
+//   held         collected to go with others on the user's word or at the
+//                set time; no round sends it by itself.
 //   waiting      a reason that may pass, or none yet: sent by the next round.
 //   sending      claimed before the connection opens; the message's end has
 //                not gone out, so after a crash it is simply waiting again.
@@ -45,6 +47,7 @@ class TOutbox {
   static constexpr const char* kNotConfirmed = "delivery not confirmed";
   static constexpr const char* kSending = "sending";
   static constexpr const char* kSentPrefix = "sent: ";
+  static constexpr const char* kHeld = "held";
 
   // `path` is ProgramFolder() + "Outbox.Dat".
   explicit TOutbox(std::string path);
@@ -59,8 +62,11 @@ class TOutbox {
   int Find(const std::string& url) const;
   static bool Unconfirmed(const TOutboxEntry& entry) { return entry.Reason == kNotConfirmed; }
   static bool Sending(const TOutboxEntry& entry);
+  static bool Held(const TOutboxEntry& entry) { return entry.Reason == kHeld; }
   // Whether a round of sending again takes it by itself.
-  static bool Waiting(const TOutboxEntry& entry) { return !Unconfirmed(entry) && !Sending(entry); }
+  static bool Waiting(const TOutboxEntry& entry) {
+    return !Unconfirmed(entry) && !Sending(entry) && !Held(entry);
+  }
 
   // Each change below re-reads the file under the lock, applies itself and
   // writes the file back; it raises EFileError when the file cannot be
@@ -70,15 +76,24 @@ class TOutbox {
   // (its place and first try stay).
   void Keep(const std::string& url, const std::string& server, TDateTime when,
             const std::string& reason);
+  // Keep for the requests one mail carries, in one write: after a crash
+  // they are all in the new state or all in the old.
+  using TReasonFor = std::function<std::string(const std::string& url)>;
+  void KeepAll(const std::vector<std::string>& urls, const std::string& server, TDateTime when,
+               const TReasonFor& reason);
   // Removes the entry for `url`; false when there was none.
   bool Remove(const std::string& url);
+  bool RemoveAll(const std::vector<std::string>& urls);
   // The states of a send, in order (Keep adds a missing entry for each).
-  void MarkSending(const std::string& url, const std::string& server, TDateTime when) {
-    Keep(url, server, when, kSending);
+  void MarkSending(const std::vector<std::string>& urls, const std::string& server,
+                   TDateTime when) {
+    KeepAll(urls, server, when, [](const std::string&) { return kSending; });
   }
-  void MarkUnconfirmed(const std::string& url) { Keep(url, "", 0, kNotConfirmed); }
-  void MarkSent(const std::string& url, const std::string& historyLine) {
-    Keep(url, "", 0, kSentPrefix + historyLine);
+  void MarkUnconfirmed(const std::vector<std::string>& urls) {
+    KeepAll(urls, "", 0, [](const std::string&) { return kNotConfirmed; });
+  }
+  void MarkSent(const std::vector<std::string>& urls, const TReasonFor& historyLine) {
+    KeepAll(urls, "", 0, [&](const std::string& url) { return kSentPrefix + historyLine(url); });
   }
   // Finishes what a process that died left: "sending" waits again, "sent"
   // joins the history (once) and leaves. Call it with the lock held and no

@@ -1,4 +1,6 @@
-// The main window's row for securing and signing in to the mail server.
+// The main window's rows for securing and signing in to the mail server, and
+// for holding requests to send them together.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -41,4 +43,20 @@ void TfrmProps::CreateAccountControls() {
 void TfrmProps::txtSMTPEdited(const QString& text) {
   const TSmtpSecurity byPort = SecurityForPort(text.toStdString());
   if (byPort != TSmtpSecurity::None) cboSMTPSecurity->setCurrentIndex(static_cast<int>(byPort));
+}
+
+void TfrmProps::CreateCollectControls() {
+  const int top = height();
+  chkCollect = Place(new QCheckBox("Co&llect requests and send them together", this), "chkCollect",
+                     8, top + 3, 300, 17);
+  chkCollect->setToolTip(
+      "Copies wait in the list as held until Send Now, tolvane --flush or the time on the right");
+  StaticText10 = Place(new QLabel("&at (hh:mm)", this), "StaticText10", 320, top + 3, 80, 17);
+  txtSendAt = Place(new QLineEdit(this), "txtSendAt", 404, top, 60, 21);
+  txtSendAt->setPlaceholderText("hh:mm");
+  txtSendAt->setToolTip("Each day at this time the held requests go; empty: only when you say");
+  StaticText10->setBuddy(txtSendAt);
+  setTabOrder(chkKeepFailed, chkCollect);
+  setTabOrder(chkCollect, txtSendAt);
+  setFixedSize(width(), height() + 26);
 }

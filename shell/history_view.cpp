@@ -35,6 +35,7 @@ void THistoryView::AttachControls() {
 }
 
 void THistoryView::Show() {
+  if (OnShown) OnShown();  // first: the rows tell when the next round is due
   if (QListWidget* list = window_.lstHistory) {
     list->clear();
     for (const std::string& line : stack_.History.Items()) {
@@ -42,25 +43,31 @@ void THistoryView::Show() {
     }
     ShowKept();
   }
-  if (OnShown) OnShown();
 }
 
-std::string THistoryView::RowText(const TOutboxEntry& entry) {
+std::string THistoryView::RowText(const TOutboxEntry& entry, const std::string& nextTry) {
   if (TOutbox::Sending(entry)) return entry.Url + " sending";
-  std::string text = entry.Url + " waiting";
+  const bool held = TOutbox::Held(entry);
+  std::string text = entry.Url + (held ? " held" : " waiting");
   if (entry.FirstTry > 0)
     text += " since " + ShortDateText(entry.FirstTry) + " " + LongTimeText(entry.FirstTry);
+  if (held) return text;
   if (!entry.Reason.empty()) text += ": " + entry.Reason;
+  if (TOutbox::Waiting(entry) && !nextTry.empty()) text += "; next try " + nextTry;
   return text;
 }
 
 void THistoryView::ShowKept() {
   QListWidget* list = window_.lstHistory;
-  const QColor grey = list->palette().color(QPalette::Disabled, QPalette::Text);
   const TOutbox& outbox = stack_.Outbox;
+  const std::string next = NextTry ? NextTry() : std::string();
+  // Told apart by their words and a slant, in the text's own colour: grey
+  // on white was too faint to read.
+  QFont slanted = list->font();
+  slanted.setItalic(true);
   for (int i = 0; i < outbox.Count(); ++i) {
-    auto* item = new QListWidgetItem(QString::fromStdString(RowText(outbox.Entries()[i])));
-    item->setForeground(grey);
+    auto* item = new QListWidgetItem(QString::fromStdString(RowText(outbox.Entries()[i], next)));
+    item->setFont(slanted);
     list->insertItem(i, item);
   }
   list->scrollToTop();
@@ -159,10 +166,15 @@ void THistoryView::mnuRequestAgainClick() {
   stack_.Dispatcher.RequestAgain(index);
 }
 
+// A held request goes with every other held one: they travel together.
 void THistoryView::mnuSendNowClick() {
   const int index = SelectedKept();
   if (index < 0) return;
-  stack_.Dispatcher.SendKept(stack_.Outbox.Entries()[index].Url);
+  const TOutboxEntry& entry = stack_.Outbox.Entries()[index];
+  if (TOutbox::Held(entry))
+    stack_.Dispatcher.FlushOutbox(true);
+  else
+    stack_.Dispatcher.SendKept(entry.Url);
 }
 
 void THistoryView::mnuDiscardClick() {

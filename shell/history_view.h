@@ -40,11 +40,13 @@ class THistoryView : public QObject {
   QAction* mnuSendNow;
   QAction* mnuDiscard;
 
-  // Runs after each refill: the tray app counts the waiting requests.
+  // Runs at each refill: the tray app counts the waiting requests.
   std::function<void()> OnShown;
+  // When the next round sends the waiting requests ("hh:mm"); empty: none.
+  std::function<std::string()> NextTry;
 
   // The text of a kept request's row.
-  static std::string RowText(const TOutboxEntry& entry);
+  static std::string RowText(const TOutboxEntry& entry, const std::string& nextTry = {});
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -204,6 +204,7 @@ void TfrmProps::CreateControls() {
                       chkKeepFailed};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
   CreateAccountControls();
+  CreateCollectControls();
   AddDesktopControls(*this);
   FitCaptions(this);
 }

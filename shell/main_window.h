@@ -63,6 +63,8 @@ class TfrmProps : public QDialog {
   bool CheckRequiredFields();
   // Ok's further check: the address field holds an e-mail address.
   bool CheckAddressField();
+  // The time to send held requests is empty or a time of day.
+  bool CheckSendAtField();
 
   // Handlers, named after their control and event.
   void btnHelpClick();
@@ -116,6 +118,10 @@ class TfrmProps : public QDialog {
   QLineEdit* txtSMTPUser = nullptr;
   QLabel* StaticText9 = nullptr;
   QLineEdit* txtSMTPPassword = nullptr;  // never shown filled; Ok moves it to the keyring
+  // Holding requests to send them together.
+  QCheckBox* chkCollect = nullptr;
+  QLabel* StaticText10 = nullptr;
+  QLineEdit* txtSendAt = nullptr;
 
   QMenu* PopupMenu1;
   QAction* mnuHelp;
@@ -143,6 +149,7 @@ class TfrmProps : public QDialog {
  private:
   void CreateControls();
   void CreateAccountControls();
+  void CreateCollectControls();
   void txtSMTPEdited(const QString& text);
   void PlaceCentred();
   void ShowServerLists();

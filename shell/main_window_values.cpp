@@ -31,6 +31,8 @@ TSettings TfrmProps::Values() const {
   v.Enabled = optEnabled->ItemIndex();
   v.CheckHistory = chkCheckHistory->isChecked();
   v.KeepFailed = chkKeepFailed->isChecked();
+  v.Collect = chkCollect->isChecked();
+  v.SendAt = txtSendAt->text().trimmed().toStdString();
   return v;
 }
 
@@ -51,6 +53,8 @@ void TfrmProps::ValuesToControls() {
   filling_ = false;
   chkCheckHistory->setChecked(values_.CheckHistory);
   chkKeepFailed->setChecked(values_.KeepFailed);
+  chkCollect->setChecked(values_.Collect);
+  txtSendAt->setText(QString::fromStdString(values_.SendAt));
 }
 
 std::string TfrmProps::TakePassword() {
@@ -75,6 +79,18 @@ bool TfrmProps::CheckAddressField() {
                     TMsgDlgType::mtError, QMessageBox::Ok | QMessageBox::Help, 2000, this);
   ShowCentred();
   txtEmail->setFocus(Qt::OtherFocusReason);
+  return false;
+}
+
+bool TfrmProps::CheckSendAtField() {
+  const std::string at = Values().SendAt;
+  if (at.empty() || SendAtMinutes(at) >= 0) return true;
+  TopmostMessageDlg("\"" + EscapeAccelerators(at) +
+                        "\" is no time of day. Type it as hh:mm, for example 06:30, or leave it "
+                        "empty",
+                    TMsgDlgType::mtError, QMessageBox::Ok, 0, this);
+  ShowCentred();
+  txtSendAt->setFocus(Qt::OtherFocusReason);
   return false;
 }
 

@@ -1,6 +1,7 @@
 #include "shell/tray_app.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QComboBox>
 #include <QPushButton>
 #include <QStyle>
@@ -89,6 +90,10 @@ void TTrayApp::ConnectViews() {
   history_.OnShown = [this] {
     UpdateTrayIcon();
     if (scheduler_) scheduler_->Arm();
+  };
+  history_.NextTry = [this] {
+    const QDateTime next = scheduler_ ? scheduler_->NextRound() : QDateTime();
+    return next.isValid() ? next.toString("HH:mm").toStdString() : std::string();
   };
 }
 
@@ -244,7 +249,7 @@ void TTrayApp::Stop() {
 
 void TTrayApp::Ok() {
   complete_ = window_.CheckRequiredFields() && window_.CheckAddressField();
-  if (!complete_) return;
+  if (!complete_ || !window_.CheckSendAtField()) return;
   SaveSettings();
   window_.hide();
 }
@@ -269,10 +274,14 @@ void TTrayApp::EnabledClicked(int index) {
 
 void TTrayApp::UpdateTrayIcon() {
   std::string tip = dim_ ? "(Tolvane)" : "Tolvane";
-  if (const int waiting = stack_.Outbox.Count(); waiting > 0) {
-    tip +=
-        ": " + std::to_string(waiting) + (waiting == 1 ? " request waiting" : " requests waiting");
-  }
+  int held = 0;
+  for (const TOutboxEntry& entry : stack_.Outbox.Entries()) held += TOutbox::Held(entry);
+  const int waiting = stack_.Outbox.Count() - held;
+  const auto count = [](int n, const char* what) {
+    return std::to_string(n) + (n == 1 ? " request " : " requests ") + what;
+  };
+  if (held > 0) tip += ": " + count(held, "held");
+  if (waiting > 0) tip += (held > 0 ? ", " : ": ") + count(waiting, "waiting");
   icon_.SetIcon(dim_ ? dim_icon_ : bright_);
   icon_.SetToolTip(tip);
 }
@@ -283,6 +292,7 @@ void TTrayApp::Tick() {
     std::remove(flag.c_str());  // the program ends even when this fails
     Stop();
   }
+  SendHeldAtTheSetTime();
   ++ticks_;
   if (!stack_.Dispatcher.RequestBusy() && ticks_ > kTicksPerDay) {
     ticks_ = 0;
@@ -290,6 +300,21 @@ void TTrayApp::Tick() {
     DebugLog("Log trimmed");
     if (tips_.Enabled) ShowTipOfTheDay(tips_, &icon_);
   }
+}
+
+// Once a day, when the clock passes the set time while Tolvane runs.
+void TTrayApp::SendHeldAtTheSetTime() {
+  const int at = SendAtMinutes(settings_.SendAt);
+  const QDateTime now = QDateTime::currentDateTime();
+  const int minute = now.time().hour() * 60 + now.time().minute();
+  const QDate today = now.date();
+  if (at < 0 || minute < at || sent_held_on_ == today) return;
+  // Started after today's time: the first send is tomorrow's.
+  const bool startedLate = !sent_held_on_.isValid() && minute > at + 1;
+  sent_held_on_ = today;
+  if (startedLate) return;
+  DebugLog("Sending the held requests at " + settings_.SendAt);
+  stack_.Dispatcher.FlushOutbox(true);
 }
 
 bool TTrayApp::ClipboardChanged() {
@@ -332,7 +357,7 @@ void TTrayApp::Answer(const std::string& url, TRequestDispatcher::TOutcome outco
 }
 
 void TTrayApp::Flush(std::function<void(int left)> done) {
-  stack_.Dispatcher.FlushOutbox();
+  stack_.Dispatcher.FlushOutbox(true);
   if (stack_.Dispatcher.Idle()) {
     done(stack_.Outbox.Count());
     return;

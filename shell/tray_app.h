@@ -4,6 +4,7 @@
 // only through the TRequestUi this class implements.
 #pragma once
 
+#include <QDate>
 #include <QIcon>
 #include <QObject>
 #include <QTimer>
@@ -106,6 +107,7 @@ class TTrayApp : public QObject, private TRequestUi {
   void SavePassword();
   void Finish();
   void UpdateTrayIcon();
+  void SendHeldAtTheSetTime();
   void Answer(const std::string& url, TRequestDispatcher::TOutcome outcome);
   void Flush(std::function<void(int left)> done);
 
@@ -120,6 +122,7 @@ class TTrayApp : public QObject, private TRequestUi {
   bool silent_ = false;  // started with "/s"
   bool stopping_ = false;
   int ticks_ = 0;
+  QDate sent_held_on_;  // the day the held requests last went at the set time
 
   TfrmProps window_;
   TRequestView requests_;

@@ -75,11 +75,12 @@ TEST(OutboxTest, RecoverFinishesWhatADeadProgramLeft) {
   THistory history(dir / "History.Dat");
   const std::string line = THistory::EntryLine("p@s", "http://sent/", At(9, 3));
   TOutbox first(dir / "Outbox.Dat");
-  first.MarkSending("http://claimed/", "p@s", At(9, 0));
-  first.MarkSending("http://maybe/", "p@s", At(9, 1));
-  first.MarkUnconfirmed("http://maybe/");
-  first.MarkSent("http://sent/", line);
-  first.MarkSent("http://recorded/", "http://recorded/ via p@s on d t");
+  first.MarkSending({"http://claimed/"}, "p@s", At(9, 0));
+  first.MarkSending({"http://maybe/"}, "p@s", At(9, 1));
+  first.MarkUnconfirmed({"http://maybe/"});
+  first.MarkSent({"http://sent/"}, [&](const std::string&) { return line; });
+  first.MarkSent({"http://recorded/"},
+                 [](const std::string&) { return "http://recorded/ via p@s on d t"; });
   history.AddLineOnce("http://recorded/ via p@s on d t");
 
   // Another program's object, loaded before all this.

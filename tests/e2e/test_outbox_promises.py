@@ -85,6 +85,47 @@ class OutboxPromises(unittest.TestCase):
                         outbox[0].endswith("\tdelivery not confirmed")
                     self.assertTrue(recorded or unconfirmed, (history, outbox))
 
+    def test_held_requests_go_as_one_mail_and_a_kill_at_each_write_loses_or_doubles_none(self):
+        t = self.t
+        t.write_settings(KeepFailed=1, Collect=1)
+        urls = ["http://host/held-%d.html" % i for i in range(3)]
+        for url in urls:
+            held = t.command("--request", url)
+            self.assertEqual(held.returncode, 75, held.stdout + held.stderr)
+        self.assertIn("held", held.stdout)
+        self.assertEqual(t.smtp.messages(), [])
+        held_outbox = open(os.path.join(t.folder, "Outbox.Dat"), "rb").read()
+        carried = lambda: [data for _, data in t.smtp.messages() if urls[0] in data]
+
+        log = os.path.join(self.desktop.tmp, "batch-renames")
+        done = self.strace("--flush", trace=("-o", log, "-e", "trace=rename,renameat,renameat2"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        # One mail: every request's line, then the server's closing line once.
+        self.assertEqual(len(carried()), 1)
+        body = re.split(r"\r?\n\r?\n", carried()[0], maxsplit=1)[1].replace("\r", "")
+        self.assertEqual(body.strip().split("\n"), ["send " + u for u in urls] + ["-----"])
+        self.assertEqual(sorted(t.history()), urls)
+        with open(log) as f:
+            calls = [m.groups() for m in re.finditer(r'(rename\w*)\(.*"([^"\n]*)"', f.read())]
+        writes = [(n, call) for n, (call, target) in enumerate(calls, 1)
+                  if os.path.basename(target) in ("Outbox.Dat", "History.Dat")]
+        for n, call in writes:
+            with self.subTest(write=n):
+                self.clear_state()
+                with open(os.path.join(t.folder, "Outbox.Dat"), "wb") as f:
+                    f.write(held_outbox)
+                before = len(carried())
+                killed = self.strace("--flush", trace=(
+                    "-o", "/dev/null", "-e", "inject=%s:signal=SIGKILL:when=%d" % (call, n)))
+                self.assertEqual(killed.returncode, -9, killed.stdout + killed.stderr)
+                t.command("--flush")
+                sent, history, outbox = len(carried()) - before, t.history(), t.outbox()
+                # The three travel together: all recorded, all waiting for the
+                # user (delivery not confirmed), or sent once by the next run.
+                self.assertLessEqual(sent, 1, "sent twice")
+                self.assertTrue(sorted(history) == urls and outbox == [] or
+                                history == [] and sorted(outbox) == urls, (history, outbox))
+
     def test_runs_at_once_keep_every_request_and_send_each_once(self):
         t = self.t
         t.write_settings(unused_port(), KeepFailed=1)

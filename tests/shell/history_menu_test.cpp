@@ -105,7 +105,7 @@ class HistoryMenuTest : public QObject {
     QVERIFY(!t.app.Stack().Dispatcher.RequestBusy());
   }
 
-  void KeptRequestsStandGreyAboveTheHistoryWithTheirOwnCommands() {
+  void KeptRequestsStandAboveTheHistoryWithTheirOwnCommands() {
     Setup s;
     PutFile(s.f.program + "Outbox.Dat",
             "http://host/wait.htm\tpagesrv\t2026-12-08 09:00:00\t[10061] Connection refused\r\n");
@@ -115,9 +115,9 @@ class HistoryMenuTest : public QObject {
     QCOMPARE(w.lstHistory->count(), 4);
     const QListWidgetItem* kept = w.lstHistory->item(0);
     QVERIFY(kept->text().startsWith("http://host/wait.htm waiting since "));
-    QVERIFY(kept->text().endsWith(": [10061] Connection refused"));
-    QCOMPARE(kept->foreground().color(),
-             w.lstHistory->palette().color(QPalette::Disabled, QPalette::Text));
+    QVERIFY(kept->text().contains(": [10061] Connection refused; next try "));
+    // Its words and slant tell it apart; its colour is the text's own.
+    QVERIFY(kept->font().italic());
     QCOMPARE(t.app.Icon().ToolTip(), std::string("Tolvane: 1 request waiting"));
 
     auto shown = [&](int row) {

@@ -1,0 +1,124 @@
+// Requests that travel together: held until the user's word or the set
+// time, and kept requests for one server sharing a mail.
+#include <utility>
+
+#include "base/helpers.h"
+#include "core/dispatcher.h"
+#include "mail/stamp.h"
+
+bool TRequestDispatcher::Claimable(const TJob& job, const TOutboxEntry& entry) {
+  return job.userAsked || TOutbox::Waiting(entry) || (job.withHeld && TOutbox::Held(entry));
+}
+
+void TRequestDispatcher::Hold(const std::string& url) {
+  try {
+    outbox_->Keep(url, RequestServer(), Clock(), TOutbox::kHeld);
+  } catch (const std::exception& e) {
+    last_error_ = e.what();
+    ShowError("Request Failed", last_error_);
+    Finish(url, TOutcome::Failed);
+    return;
+  }
+  DebugLog("Request held: " + url);
+  last_error_ = "held until the collected requests are sent";
+  if (OnOutboxChanged) OnOutboxChanged();
+  Finish(url, TOutcome::Kept);
+}
+
+void TRequestDispatcher::QueueBatch(const std::vector<std::string>& urls, bool withHeld) {
+  for (const TJob& job : pending_) {
+    if (job.kind == TJob::Kind::Batch && job.urls == urls) return;
+  }
+  Run({TJob::Kind::Batch, urls.front(), false, false, withHeld, urls});
+}
+
+void TRequestDispatcher::DispatchBatch(const TJob& job) {
+  FlagGuard busy(request_busy_);
+  last_error_.clear();
+  if (StopHere(job.text)) return;
+  // Built again now: the server choice may have changed since the queueing.
+  std::vector<RequestBatch> built = BuildRequestBatches(job.urls, servers_());
+  if (built.size() != 1) {
+    for (const RequestBatch& batch : built) {
+      for (const std::string& url : batch.Urls) QueueKept(url, false, job.withHeld);
+    }
+    return;
+  }
+  const RequestMail& mail = built.front().Mail;
+  if (!IsUsableServer(mail.Recipient)) {
+    last_error_ = kNoUsableServer;
+    if (!std::exchange(told_no_server_, true)) ui_.ShowServerChoice(last_error_);
+    for (const std::string& url : job.urls) Finish(url, TOutcome::Refused);
+    return;
+  }
+  const TDispatchSettings settings = settings_();
+  message_.Sender().SetAddress(settings.Email);
+  sender_.SetServer(settings.Smtp);
+  SetMail(mail);
+  std::optional<TFileLock> lock;
+  if (!ClaimBatch(job, lock)) return;
+  SendBatch(job);
+  lock.reset();
+}
+
+// All the batch's requests are claimed at once, or none: one taken by
+// another program meanwhile sends the rest on their own.
+bool TRequestDispatcher::ClaimBatch(const TJob& job, std::optional<TFileLock>& lock) {
+  try {
+    lock.emplace(outbox_->LockPath(), [this] { return WaitForLock(); });
+    outbox_->Recover(history_);
+    for (const std::string& url : job.urls) {
+      const int i = outbox_->Find(url);
+      if (i >= 0 && Claimable(job, outbox_->Entries()[i])) continue;
+      lock.reset();
+      for (const std::string& other : job.urls) {
+        if (other != url) QueueKept(other, false, job.withHeld);
+      }
+      return false;
+    }
+    outbox_->MarkSending(job.urls, RequestServer(), Clock());
+  } catch (const std::exception& e) {
+    if (StopHere(job.text)) return false;
+    last_error_ = e.what();
+    ShowError("Request Failed", last_error_);
+    for (const std::string& url : job.urls) Finish(url, TOutcome::Failed);
+    return false;
+  }
+  return true;
+}
+
+void TRequestDispatcher::SendBatch(const TJob& job) {
+  mail_sent_ = false;
+  try {
+    ui_.OpenProgress(std::to_string(job.urls.size()) + " requests");
+    progress_open_ = true;
+    DebugLog("Requesting " + std::to_string(job.urls.size()) + " together");
+    ui_.SetProgress(12);
+    sender_.Connect();
+    ui_.SetStatus("Connection Open");
+    ui_.SetProgress(25);
+    current_urls_ = job.urls;
+    StampDateAndMessageId(message_);
+    sender_.Send();
+  } catch (const std::exception& e) {
+    if (progress_open_) {
+      progress_open_ = false;
+      ui_.CloseProgress();
+    }
+    if (!mail_sent_) {
+      // One mail: its requests stay, or go, together.
+      last_error_ = e.what();
+      bool kept = false;
+      for (const std::string& url : job.urls) kept = KeepFailure(url, e, true) || kept;
+      if (!kept) {
+        ShowError("Request Failed",
+                  "The last successful operation was <" + ui_.StatusLine() + ">\n" + last_error_);
+      }
+      for (const std::string& url : job.urls) Finish(url, kept ? TOutcome::Kept : TOutcome::Failed);
+      return;
+    }
+    DebugLog(std::string("After the requests were sent: ") + e.what());
+  }
+  if (!last_error_.empty()) ShowError("Request Sent", last_error_);
+  for (const std::string& url : job.urls) Finish(url, TOutcome::Sent);
+}
