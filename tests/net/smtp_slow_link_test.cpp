@@ -113,6 +113,31 @@ TEST_F(SmtpSlowLinkTest, WithoutPipeliningEachCommandWaits) {
   }
 }
 
+// Several messages share one connection, one greeting and one QUIT; only
+// the last one's end carries the QUIT along.
+TEST_F(SmtpSlowLinkTest, SeveralMessagesOverOneConnection) {
+  GroupServer s{"", "250-PIPELINING\r\n"};
+  SmtpClient c(s.server.Address());
+  Authenticated(c);
+  TmsMessage second;
+  RequestMessage(second);
+  second.SetSubject("Second");
+  c.smtp.SendMessages({&c.message, &second});
+  s.server.Join();
+  EXPECT_EQ(c.smtp.MailMessage, &c.message);
+  const auto lines = s.server.Lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.starts_with("EHLO "); }),
+            1);
+  std::vector<std::string> data;
+  for (const std::string& l : lines)
+    if (l.starts_with("DATA:")) data.push_back(l);
+  ASSERT_EQ(data.size(), 2u);
+  EXPECT_NE(data[1].find("Subject:  Second\r\n"), std::string::npos) << data[1];
+  EXPECT_EQ(lines.back(), "QUIT");
+  EXPECT_EQ(s.behind_end, "QUIT\r\n");
+}
+
 std::vector<std::string> TlsOptions(std::uint16_t port = 0) {
   const TempFolder& certs = TestCertificates();
   std::vector<std::string> o = {"--tls", "--cert", certs / "server.pem", "--key",
