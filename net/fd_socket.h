@@ -16,6 +16,13 @@ class QSocketNotifier;
 // Receive and send with the meaning of recv and send on a non-blocking
 // socket: n > 0 bytes, 0 at the end of the stream, -1 with `error` set to a
 // Winsock number (kEWouldBlock when the call would have to wait).
+// What went over the link in each direction: the bytes written to and read
+// from the descriptor, TLS records included.
+struct TLinkBytes {
+  std::uint64_t sent = 0;
+  std::uint64_t received = 0;
+};
+
 class TByteChannel {
  public:
   virtual ~TByteChannel() = default;
@@ -39,6 +46,7 @@ class TFdSocket : public TByteChannel {
   int Recv(char* buf, int len, int& error) override;
   int Send(const char* buf, int len, int& error) override;
   std::optional<TIpAddress> LocalAddress() const;
+  const TLinkBytes& Bytes() const { return bytes_; }
 
   // Each notice runs once per Watch call: the notifier sleeps again before
   // it runs, so that a level-triggered descriptor never spins the queue.
@@ -50,6 +58,7 @@ class TFdSocket : public TByteChannel {
 
  private:
   int fd_;
+  TLinkBytes bytes_;
   std::unique_ptr<QSocketNotifier> read_;
   std::unique_ptr<QSocketNotifier> write_;
 };

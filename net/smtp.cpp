@@ -1,6 +1,7 @@
 #include "net/smtp.h"
 
 #include <cctype>
+#include <utility>
 
 #include "mail/codecs.h"
 #include "net/dot_stuffing.h"
@@ -30,6 +31,10 @@ bool ContinuesReply(const std::string& line) {
 // "250" or "250 text": the reply's last line.
 bool EndsReply(const std::string& line) {
   return StartsWithCode(line) && (line.size() == 3 || line[3] == ' ');
+}
+
+bool Accepts(const std::string& line) {
+  return EndsReply(line) && (line[0] == '2' || HasCode(line, "354"));
 }
 
 bool IsAscii(const std::string& text) {
@@ -93,13 +98,13 @@ void TmsSMTP::Open() {
   CheckLineSafe(Server);
   CheckEnvelope();
   Reset();
-  data_sent_ = data_accepted_ = false;
+  data_sent_ = data_accepted_ = quit_sent_ = false;
   TmsMailBase::Open();
 }
 
 void TmsSMTP::CheckReply(const std::string& line) {
   if (accept_any_reply_ || ContinuesReply(line)) return;
-  if (EndsReply(line) && (line[0] == '2' || HasCode(line, "354"))) return;
+  if (Accepts(line)) return;
   std::string text = line;
   if (!QuietReplies && OnError) OnError(*this, text);
   throw ESocketError(text);
@@ -173,7 +178,7 @@ void TmsSMTP::Login() {
   extensions_ = {};
   // An IPv6 server is checked against the certificate's IP addresses
   // without the brackets of the setting.
-  const TTlsConfig tls{SplitServer(Server).host, CAFile, Fingerprint};
+  const TTlsConfig tls{SplitServer(Server).host, CAFile, Fingerprint, Port()};
   if (Security == TSmtpSecurity::Tls) StartTls(tls);
   ReadReply();
   // Only the extended greeting can learn whether the server takes
@@ -250,7 +255,7 @@ void TmsSMTP::RaiseAuthFailed() {
 
 void TmsSMTP::Logout() {
   PumpOnce();
-  WriteLine("QUIT");
+  if (!std::exchange(quit_sent_, false)) WriteLine("QUIT");
   ReadReply(true);
 }
 
@@ -261,7 +266,55 @@ std::string TmsSMTP::MailParameters() {
   return params;
 }
 
-void TmsSMTP::SendMail() {
+void TmsSMTP::SendEnvelope(const TmsMessage& m) {
+  std::vector<std::string> lines;
+  if (!m.Sender().Address().empty())
+    lines.push_back("MAIL FROM:<" + m.Sender().Address() + ">" + MailParameters());
+  for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()})
+    for (int i = 0; i < list->Count(); ++i)
+      lines.push_back("RCPT TO:<" + list->Items(i).Address() + ">");
+  lines.push_back("DATA");
+  if (!extensions_.pipelining) {
+    for (const std::string& line : lines) {
+      WriteLine(line);
+      ReadReply();
+    }
+    return;
+  }
+  WriteLines(lines);
+  ReadGroupReplies(lines.size());
+}
+
+void TmsSMTP::ReadGroupReplies(std::size_t count) {
+  // Every reply is read, in order, so that the log and the dialogue stay in
+  // step; the first refusal is the one the user hears of.
+  std::string refusal;
+  accept_any_reply_ = true;
+  try {
+    for (std::size_t i = 0; i < count; ++i) {
+      ReadReply();
+      if (refusal.empty() && !Accepts(LastReply)) refusal = LastReply;
+    }
+  } catch (...) {
+    accept_any_reply_ = false;
+    throw;
+  }
+  accept_any_reply_ = false;
+  if (refusal.empty()) return;
+  const bool data_open = HasCode(LastReply, "354");
+  try {
+    CheckReply(refusal);
+  } catch (...) {
+    // The server awaits the text although the envelope failed: inside the
+    // data a QUIT would be text, so hang up and it drops the message.
+    if (data_open) Close();
+    throw;
+  }
+}
+
+void TmsSMTP::SendMail() { SendOne(false); }
+
+void TmsSMTP::SendOne(bool last) {
   if (!MailMessage) RaiseSocketError(msg::kMailMessageRequired);
   data_sent_ = data_accepted_ = false;
   TmsMessage& m = *MailMessage;
@@ -289,18 +342,7 @@ void TmsSMTP::SendMail() {
               std::to_string(extensions_.size));
 
   if (OnSending) OnSending(*this);
-  if (!m.Sender().Address().empty()) {
-    WriteLine("MAIL FROM:<" + m.Sender().Address() + ">" + MailParameters());
-    ReadReply();
-  }
-  for (const TmsAddressList* list : {&m.Recipients(), &m.CC(), &m.BCC()}) {
-    for (int i = 0; i < list->Count(); ++i) {
-      WriteLine("RCPT TO:<" + list->Items(i).Address() + ">");
-      ReadReply();
-    }
-  }
-  WriteLine("DATA");
-  ReadReply();
+  SendEnvelope(m);
   WriteStream(*MessageStream, TDotStuffer());
   WriteLine("");
   try {
@@ -313,18 +355,31 @@ void TmsSMTP::SendMail() {
   }
   // Set before the write: a "." cut off halfway may still have arrived.
   data_sent_ = true;
-  WriteLine(".");
+  if (last && extensions_.pipelining) {
+    WriteLines({".", "QUIT"});
+    quit_sent_ = true;
+  } else {
+    WriteLine(".");
+  }
   ReadReply();
   // Accepted now, whatever becomes of QUIT.
   data_accepted_ = true;
   if (OnMailSent) OnMailSent(*this);
 }
 
-void TmsSMTP::Send() {
+void TmsSMTP::Send() { SendMessages({MailMessage}); }
+
+void TmsSMTP::SendMessages(const std::vector<TmsMessage*>& messages) {
+  TmsMessage* const kept = MailMessage;
   try {
+    if (!messages.empty()) MailMessage = messages.front();
     Connect();
-    SendMail();
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+      MailMessage = messages[i];
+      SendOne(i + 1 == messages.size());
+    }
   } catch (...) {
+    MailMessage = kept;
     // The first failure is the one to report; a failing goodbye after it
     // adds nothing.
     try {
@@ -333,5 +388,6 @@ void TmsSMTP::Send() {
     }
     throw;
   }
+  MailMessage = kept;
   Disconnect();
 }

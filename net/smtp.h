@@ -1,8 +1,9 @@
-// Delivers one mail message to an SMTP server. With no security, no user
+// Delivers mail messages to an SMTP server. With no security, no user
 // name and an ASCII envelope it speaks the plain dialogue: greeting, HELO,
 // MAIL FROM, RCPT TO per recipient, DATA, text, QUIT. Otherwise it greets
 // with EHLO and may run TLS (from the first byte or after STARTTLS) and AUTH
-// before the envelope.
+// before the envelope; a server that offers PIPELINING gets the envelope and
+// DATA in one flight, and the last message's end and QUIT in another.
 #pragma once
 
 #include <memory>
@@ -48,6 +49,10 @@ class TmsSMTP : public TmsMailBase {
   void SendMail();
   // Connect and SendMail; disconnects however they end.
   void Send();
+  // Sends each message in turn over one connection: connects once (the
+  // first message's envelope chooses the greeting) and quits once. The
+  // first failure ends it; MailMessage is left as it was.
+  void SendMessages(const std::vector<TmsMessage*>& messages);
 
   // Refuses envelope addresses that hold a line break.
   void CheckEnvelope();
@@ -80,6 +85,11 @@ class TmsSMTP : public TmsMailBase {
   void AuthExchange(const std::string& mechanism);
   void ReadAuthReply();
   std::string MailParameters();
+  // Writes the envelope and DATA and reads their replies: one at a time,
+  // or all in one group when the server takes pipelined commands.
+  void SendEnvelope(const TmsMessage& m);
+  void ReadGroupReplies(std::size_t count);
+  void SendOne(bool last);
   [[noreturn]] void RaiseAuthFailed();
 
   TEsmtpExtensions extensions_;
@@ -87,4 +97,5 @@ class TmsSMTP : public TmsMailBase {
   bool accept_any_reply_ = false;
   bool data_sent_ = false;
   bool data_accepted_ = false;
+  bool quit_sent_ = false;  // went out behind the last message's end
 };

@@ -209,6 +209,8 @@ void TagSocket::Log(const std::string& line) {
 }
 
 void TagSocket::Open() {
+  link_bytes_ = {};
+  tls_resumed_ = false;
   if (ras_) ras_->Dial();
   try {
     OpenSocket();
@@ -321,25 +323,37 @@ void TagSocket::WriteSecretLine(const std::string& line, const std::string& show
   if (OnLineSent) OnLineSent(*this, shown);
 }
 
+void TagSocket::WriteLines(const std::vector<std::string>& lines) {
+  if (!Connected()) RaiseSocketError(msg::kNotConnected);
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  SendAll(text.data(), text.size(), false);
+  for (const std::string& line : lines) {
+    Log(line);
+    if (OnLineSent) OnLineSent(*this, line);
+  }
+}
+
 void TagSocket::WriteStream(TStream& stream, const TBlockFilter& filter) {
   stream.SetPosition(0);
   Log("Suppressing the message body");
   const std::int64_t size = stream.Size();
   char block[kBlockSize + 1];
-  std::string filtered;
+  std::string out;
   std::size_t n = 0;
   do {
     n = stream.Read(block, kBlockSize);
-    const char* out = block;
-    std::size_t len = n;
-    if (filter) {
-      filtered.clear();
-      filter(block, n, filtered);
-      out = filtered.data();
-      len = filtered.size();
+    if (filter)
+      filter(block, n, out);
+    else
+      out.append(block, n);
+    // Blocks go out together, up to a full TLS record: fewer packets and
+    // records on the link.
+    if (out.size() >= kSendBatch || n != kBlockSize) {
+      // The time-out bounds a stall, not the whole batch.
+      SendAll(out.data(), out.size(), true);
+      out.clear();
     }
-    // The time-out bounds a stall, not the whole block.
-    SendAll(out, len, true);
     if (OnProgress) OnProgress(*this, Percent(stream.Position(), size));
   } while (n == kBlockSize);
   if (OnProgress) OnProgress(*this, 0);
@@ -351,6 +365,7 @@ void TagSocket::Close() {
     if (OnClosing) OnClosing(*this);
     if (tls_) tls_->Shutdown();
     tls_.reset();
+    link_bytes_ = fd_->Bytes();
     fd_.reset();
     read_buf_.clear();
     read_pos_ = 0;

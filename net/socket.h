@@ -32,6 +32,7 @@ class TagSocket {
   // A reply line may be this long, line feed included.
   static constexpr int kMaxLine = 4096;
   static constexpr int kBlockSize = 2047;
+  static constexpr std::size_t kSendBatch = 16384;
   // Message number: a line break in a server name or an address.
   static constexpr int kLineBreakNotAllowed = 57006;
 
@@ -48,6 +49,11 @@ class TagSocket {
   bool Connected() const { return fd_ != nullptr; }
   // Whether the connection runs inside TLS.
   bool Secure() const { return tls_ != nullptr; }
+  // The last TLS handshake took up a session of an earlier connection.
+  bool TlsResumed() const { return tls_resumed_; }
+  // The bytes of the current connection, or of the last one once it is
+  // closed; zero from Open on.
+  TLinkBytes LinkBytes() const { return fd_ ? fd_->Bytes() : link_bytes_; }
   // The local end's IPv4 address in network order; 0 when unknown or IPv6.
   std::uint32_t LocalAddress() const;
   // The local end's address of either family; nullopt when unknown.
@@ -70,6 +76,8 @@ class TagSocket {
     return line;
   }
   void WriteLine(const std::string& line);
+  // Sends the lines in one write, as a pipelined group; each is logged.
+  void WriteLines(const std::vector<std::string>& lines);
   // Appends what to send for one block of a stream to `out`; a filter may
   // keep state from block to block.
   using TBlockFilter = std::function<void(const char* in, std::size_t n, std::string& out)>;
@@ -195,6 +203,8 @@ class TagSocket {
   bool looked_up_ = false;
   std::unique_ptr<TFdSocket> fd_;
   std::unique_ptr<TTlsFilter> tls_;     // stacked on fd_
+  bool tls_resumed_ = false;
+  TLinkBytes link_bytes_;  // of the connection closed last
   std::unique_ptr<TConnectRace> race_;  // while ConnectSocket runs; before fd_ goes
   std::string read_buf_;                // received, not yet taken as lines
   std::size_t read_pos_ = 0;

@@ -58,4 +58,5 @@ void TagSocket::StartTls(const TTlsConfig& config) {
     if (OnError) OnError(*this, text);
     throw ECertificateError(text);
   }
+  tls_resumed_ = tls_->Resumed();
 }

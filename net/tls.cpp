@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 #include <openssl/err.h>
@@ -57,6 +60,42 @@ bool IsAddress(const std::string& host) {
          ::inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
+// Sessions of this run, never written anywhere: one per server and trust
+// setting, so that a session is never offered where another trust would
+// have judged the certificate differently.
+class TSessionCache {
+ public:
+  static TSessionCache& Get() {
+    static TSessionCache cache;
+    return cache;
+  }
+  // Takes ownership of `session`.
+  void Put(const std::string& key, SSL_SESSION* session) {
+    std::lock_guard lock(m_);
+    sessions_[key].reset(session);
+  }
+  // The kept session, taken out: a TLS 1.3 ticket is for one use.
+  SSL_SESSION* Take(const std::string& key) {
+    std::lock_guard lock(m_);
+    auto it = sessions_.find(key);
+    if (it == sessions_.end()) return nullptr;
+    SSL_SESSION* session = it->second.release();
+    sessions_.erase(it);
+    return session;
+  }
+
+ private:
+  struct Free {
+    void operator()(SSL_SESSION* s) const { SSL_SESSION_free(s); }
+  };
+  std::mutex m_;
+  std::map<std::string, std::unique_ptr<SSL_SESSION, Free>> sessions_;
+};
+
+std::string SessionKey(const TTlsConfig& c) {
+  return c.Host + '\n' + std::to_string(c.Port) + '\n' + c.CAFile + '\n' + c.Fingerprint;
+}
+
 }  // namespace
 
 struct TTlsFilter::Impl {
@@ -64,7 +103,9 @@ struct TTlsFilter::Impl {
   SSL* ssl = nullptr;
   BIO* in = nullptr;   // ciphertext from the peer; owned by ssl
   BIO* out = nullptr;  // ciphertext for the peer; owned by ssl
+  SSL_SESSION* early = nullptr;  // came before Verify; kept once it passes
   ~Impl() {
+    SSL_SESSION_free(early);
     SSL_free(ssl);
     SSL_CTX_free(ctx);
   }
@@ -80,6 +121,9 @@ TTlsFilter::TTlsFilter(TByteChannel& lower, const TTlsConfig& config)
   d_->ctx = SSL_CTX_new(TLS_client_method());
   if (!d_->ctx) Fail("Cannot start TLS");
   SSL_CTX_set_min_proto_version(d_->ctx, TLS1_2_VERSION);
+  SSL_CTX_set_max_proto_version(d_->ctx, 0);  // the newest this OpenSSL has
+  SSL_CTX_set_session_cache_mode(d_->ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(d_->ctx, &TTlsFilter::NewSession);
   SSL_CTX_set_default_verify_paths(d_->ctx);
   if (!config_.CAFile.empty() &&
       SSL_CTX_load_verify_locations(d_->ctx, config_.CAFile.c_str(), nullptr) != 1) {
@@ -99,6 +143,12 @@ TTlsFilter::TTlsFilter(TByteChannel& lower, const TTlsConfig& config)
   }
   SSL_set_bio(d_->ssl, d_->in, d_->out);
   SSL_set_connect_state(d_->ssl);
+  SSL_set_app_data(d_->ssl, this);
+  // A server that refuses the session just runs a full handshake.
+  if (SSL_SESSION* kept = TSessionCache::Get().Take(SessionKey(config_))) {
+    SSL_set_session(d_->ssl, kept);
+    SSL_SESSION_free(kept);
+  }
   if (IsAddress(config_.Host)) {
     X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(d_->ssl), config_.Host.c_str());
   } else {
@@ -205,7 +255,26 @@ std::string TTlsFilter::PeerFingerprint() const {
   return text;
 }
 
-void TTlsFilter::Verify() const {
+int TTlsFilter::NewSession(SSL* ssl, SSL_SESSION* session) {
+  auto* self = static_cast<TTlsFilter*>(SSL_get_app_data(ssl));
+  if (!self || !SSL_SESSION_is_resumable(session)) return 0;
+  if (self->verified_) {
+    TSessionCache::Get().Put(SessionKey(self->config_), session);
+  } else {
+    SSL_SESSION_free(std::exchange(self->d_->early, session));
+  }
+  return 1;  // the reference is ours now
+}
+
+bool TTlsFilter::Resumed() const { return SSL_session_reused(d_->ssl) == 1; }
+
+void TTlsFilter::Verify() {
+  CheckCertificate();
+  verified_ = true;
+  if (d_->early) TSessionCache::Get().Put(SessionKey(config_), std::exchange(d_->early, nullptr));
+}
+
+void TTlsFilter::CheckCertificate() const {
   const std::string fp = PeerFingerprint();
   if (fp.empty()) throw ECertificateError("The server sent no certificate");
   if (!config_.Fingerprint.empty()) {

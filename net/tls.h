@@ -1,18 +1,25 @@
 // TLS as a filter stacked on the connection's channel: OpenSSL works on
 // memory buffers only, and the channel below moves the ciphertext without
 // blocking, so the socket's waits, time-out and cancel stay in charge.
+// TLS 1.2 and 1.3; the sessions of verified servers are kept in memory for
+// this run of the program and offered again to the same server.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "net/fd_socket.h"
 
+typedef struct ssl_st SSL;
+typedef struct ssl_session_st SSL_SESSION;
+
 struct TTlsConfig {
   std::string Host;         // name or dotted address the certificate must name
   std::string CAFile;       // PEM file with extra trust anchors; may be empty
   std::string Fingerprint;  // SHA-256 pin, hex with or without colons
+  std::uint16_t Port = 0;   // with Host, names the server whose session to offer
 };
 
 class TTlsFilter : public TByteChannel {
@@ -35,8 +42,11 @@ class TTlsFilter : public TByteChannel {
   // After a failed handshake: the server answered with something other than
   // TLS (plain text on the TLS port, say).
   bool PeerNotTls() const { return peer_not_tls_; }
-  // Raises ECertificateError when the server's certificate is refused.
-  void Verify() const;
+  // Raises ECertificateError when the server's certificate is refused;
+  // once it is accepted, the server's sessions may be kept.
+  void Verify();
+  // The handshake resumed a session kept from an earlier connection.
+  bool Resumed() const;
 
   // Plain text in and out. Recv takes ciphertext from below until text is
   // there or below would wait, so kEWouldBlock means nothing is held here.
@@ -59,7 +69,9 @@ class TTlsFilter : public TByteChannel {
   // Sends pending ciphertext; true when none is left.
   bool Flush(int& error);
   void Drain();  // moves OpenSSL's output to pending_
+  static int NewSession(SSL* ssl, SSL_SESSION* session);
   [[noreturn]] void Fail(const char* what) const;
+  void CheckCertificate() const;
 
   std::unique_ptr<Impl> d_;
   TByteChannel& lower_;
@@ -68,4 +80,5 @@ class TTlsFilter : public TByteChannel {
   int pending_plain_ = 0;
   bool eof_ = false;
   bool peer_not_tls_ = false;
+  bool verified_ = false;
 };

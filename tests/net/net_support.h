@@ -44,6 +44,9 @@ class Peer {
   std::optional<std::string> ReadLine();
   // Everything up to the line "." (raw, still dot-stuffed); nullopt on close.
   std::optional<std::string> ReadData();
+  // What came after the line last read, not yet taken: a pipelining client
+  // sent it in the same flight.
+  const std::string& Pending() const { return buf_; }
   // Waits (up to 20 seconds) until the client closes.
   void WaitClosed();
   void Close();
@@ -95,7 +98,7 @@ const TempFolder& TestCertificates();
 
 // Debian's aiosmtpd, started on 127.0.0.1 at a free port. `options` are
 // smtp_server.py's: --starttls or --tls with --cert and --key, --auth
-// USER:SECRET, --size N, --port N, --host ::1.
+// USER:SECRET, --size N, --port N, --host ::1, --pipelining.
 class RealSmtpServer {
  public:
   explicit RealSmtpServer(const std::vector<std::string>& options = {});

@@ -9,7 +9,8 @@ the end of each message is answered with its first line instead (a 451 or a
 --starttls or --tls with --cert and --key: STARTTLS required, or TLS from the
 first byte. --auth USER:SECRET: AUTH required; PLAIN and LOGIN take SECRET as
 the password, XOAUTH2 and OAUTHBEARER as the token; with --plain-auth AUTH is
-offered without TLS too. --size N: SIZE limit."""
+offered without TLS too. --size N: SIZE limit. --pipelining: PIPELINING
+offered (aiosmtpd reads pipelined commands in order anyway)."""
 import argparse
 import base64
 import os
@@ -26,12 +27,19 @@ from aiosmtpd.smtp import AuthResult, LoginPassword
 
 
 class Recorder:
-    def __init__(self, out, user, secret):
+    def __init__(self, out, user, secret, pipelining=False):
         self.out = out
+        self.pipelining = pipelining
         self.user = user
         self.secret = secret
         self.count = 0
         self.lock = threading.Lock()
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(-1, "250-PIPELINING")
+        return responses
 
     async def handle_DATA(self, server, session, envelope):
         try:
@@ -95,10 +103,11 @@ def main():
     p.add_argument("--auth")
     p.add_argument("--plain-auth", action="store_true")
     p.add_argument("--size", type=int, default=33554432)
+    p.add_argument("--pipelining", action="store_true")
     a = p.parse_args()
     a.port = a.port or a.port_arg
     user, _, secret = (a.auth or "").partition(":")
-    handler = Recorder(a.out, user, secret)
+    handler = Recorder(a.out, user, secret, a.pipelining)
     kwargs = {"data_size_limit": a.size}
     if a.starttls or a.tls:
         ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
