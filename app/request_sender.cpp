@@ -1,5 +1,7 @@
 #include "app/request_sender.h"
 
+#include "base/debug_log.h"
+#include "net/ras.h"
 #include "platform/errors.h"
 
 TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
@@ -8,9 +10,16 @@ TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
       if (event) event();
     };
   };
-  smtp_.OnOpen = forward(OnOpen);
+  smtp_.OnOpen = [this](TagSocket&) {
+    lineBytesSent_ = lineBytesReceived_ = messageBytes_ = 0;
+    if (OnOpen) OnOpen();
+  };
   smtp_.OnPrepare = forward(OnPrepare);
-  smtp_.OnSending = forward(OnSending);
+  smtp_.OnSending = [this](TagSocket&) {
+    if (smtp_.MessageStream)
+      messageBytes_ = static_cast<std::uint64_t>(smtp_.MessageStream->Size());
+    if (OnSending) OnSending();
+  };
   smtp_.OnDataEnd = forward(OnDataEnd);
   smtp_.OnMailSent = forward(OnMailSent);
   smtp_.OnClosing = forward(OnClosing);
@@ -18,9 +27,27 @@ TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
   smtp_.OnProgress = [this](TagSocket&, int percent) {
     if (OnProgress) OnProgress(percent);
   };
+  // Each line goes with its CR LF.
+  smtp_.OnLineSent = [this](TagSocket&, const std::string& line) {
+    lineBytesSent_ += line.size() + 2;
+  };
+  smtp_.OnLineReceived = [this](TagSocket&, const std::string& line) {
+    lineBytesReceived_ += line.size() + 2;
+  };
+}
+
+void TSmtpRequestSender::LinkDialup() {
+  if (!Dialup || !DialSettings) return;
+  const TDialSettings d = DialSettings();
+  const bool changed = d.Entry != Dialup->Entry();
+  Dialup->Configure(d.Entry, d.HangUp);
+  if (changed && Dialup->Ras() && Dialup->Ras()->Service().empty())
+    DebugLog("Dial-up: no connection \"" + d.Entry + "\" to bring up; sending without");
+  smtp_.SetRAS(Dialup->Active() ? Dialup : nullptr);
 }
 
 void TSmtpRequestSender::PrepareClient() {
+  LinkDialup();
   if (!Settings) return;
   TSmtpSettings settings = Settings();
   settings.Smtp = smtp_.Server;
@@ -46,6 +73,31 @@ void TSmtpRequestSender::Connect() {
 }
 
 void TSmtpRequestSender::Send() {
+  struct End {
+    TSmtpRequestSender& s;
+    ~End() {
+      if (s.OnSendEnd) s.OnSendEnd(s.LastSendBytes());
+    }
+  } end{*this};
   // After Connect the client is ready; a Send on its own prepares it first.
   SignedIn(!smtp_.Connected(), [this] { smtp_.Send(); });
+}
+
+void TSmtpRequestSender::BeginRun() {
+  if (Dialup) Dialup->BeginRun();
+}
+
+void TSmtpRequestSender::EndRun() {
+  if (Dialup) Dialup->EndRun();
+}
+
+TLinkBytes TSmtpRequestSender::LastSendBytes() const {
+  // The socket counts no bytes of its own yet: the dialogue's lines and the
+  // message stand in for them (the message's dot stuffing and TLS records
+  // are left out).
+  TLinkBytes b;
+  b.Sent = lineBytesSent_ + messageBytes_;
+  b.Received = lineBytesReceived_;
+  b.Estimated = true;
+  return b;
 }

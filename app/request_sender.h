@@ -1,12 +1,31 @@
 // The SMTP client as the dispatcher's mail sender.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <string>
 
 #include "app/secrets.h"
 #include "app/smtp_settings.h"
 #include "core/dispatcher.h"
+#include "net/ras_run.h"
 #include "net/smtp.h"
+
+// The dial-up keys as a send reads them.
+struct TDialSettings {
+  std::string Entry;  // the NetworkManager connection; "" none
+  bool HangUp = true;
+};
+
+// What went over the link for one connection.
+struct TLinkBytes {
+  std::uint64_t Sent = 0;
+  std::uint64_t Received = 0;
+  // Counted from the dialogue's lines and the message's size, without what
+  // TLS adds.
+  bool Estimated = true;
+  std::uint64_t Total() const { return Sent + Received; }
+};
 
 class TSmtpRequestSender : public TRequestSender {
  public:
@@ -18,16 +37,34 @@ class TSmtpRequestSender : public TRequestSender {
   void Send() override;
   bool DataSent() const override { return smtp_.DataSent(); }
 
+  // A run of sends (one request, or the outbox after it): a line brought up
+  // for the first comes down after the last. Runs nest.
+  void BeginRun();
+  void EndRun();
+
+  // The bytes of the last connection, complete once Send has returned.
+  TLinkBytes LastSendBytes() const;
+  // After every Send, however it ended, with LastSendBytes; must not raise.
+  std::function<void(const TLinkBytes&)> OnSendEnd;
+
   // The security and sign-in settings, read at each Connect (the server
   // field is the dispatcher's); unset: the plain dialogue.
   std::function<TSmtpSettings()> Settings;
   // Asks for a password that is stored nowhere; unset: no asking.
   TAskPassword AskPassword;
+  // The dial-up link and its keys, read at each Connect; either unset: the
+  // client is linked to none.
+  TRasRun* Dialup = nullptr;
+  std::function<TDialSettings()> DialSettings;
 
  private:
   void PrepareClient();
+  void LinkDialup();
   template <class Step>
   void SignedIn(bool prepare, Step step);
 
   TmsSMTP& smtp_;
+  std::uint64_t lineBytesSent_ = 0;
+  std::uint64_t lineBytesReceived_ = 0;
+  std::uint64_t messageBytes_ = 0;
 };

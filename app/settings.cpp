@@ -58,6 +58,8 @@ TSettings TSettings::Read(const std::string& file) {
   if (s.TrayIconDim) s.Enabled = 1;
   s.TipNumber = ProfileInteger(p, kGeneral, "TipNumber", 0);
   s.TipEnabled = ProfileBool(p, kGeneral, "TipEnabled", true);
+  s.DialEntry = p.Read(kGeneral, "DialEntry");
+  s.HangUp = ProfileBool(p, kGeneral, "HangUp", true);
   ReadServers(p, s);
   return s;
 }
@@ -83,7 +85,9 @@ void TSettings::Save(const std::string& file) const {
                              {kGeneral, "KeepFailed", flag(KeepFailed)},
                              {kServers, "FTP", FtpServer},
                              {kServers, "HTTPBinary", BinaryServer},
-                             {kServers, "HTTPPages", PagesServer}});
+                             {kServers, "HTTPPages", PagesServer},
+                             {kGeneral, "DialEntry", DialEntry},
+                             {kGeneral, "HangUp", flag(HangUp)}});
 }
 
 bool HasContent(const std::string& field) {
