@@ -9,6 +9,7 @@
 
 #include "mail/headers.h"
 #include "shell/dialogs.h"
+#include "shell/dialup_controls.h"
 #include "shell/main_window.h"
 #include "shell/radio_group.h"
 
@@ -31,6 +32,7 @@ TSettings TfrmProps::Values() const {
   v.Enabled = optEnabled->ItemIndex();
   v.CheckHistory = chkCheckHistory->isChecked();
   v.KeepFailed = chkKeepFailed->isChecked();
+  ReadDialup(*this, v);
   return v;
 }
 
@@ -51,6 +53,7 @@ void TfrmProps::ValuesToControls() {
   filling_ = false;
   chkCheckHistory->setChecked(values_.CheckHistory);
   chkKeepFailed->setChecked(values_.KeepFailed);
+  ShowDialup(*this, values_);
 }
 
 std::string TfrmProps::TakePassword() {
