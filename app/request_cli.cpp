@@ -85,6 +85,8 @@ TRequestAnswer SendHere(const std::string& url) {
   TLocalRoad road;
   TRequestAnswer answer;
   if (!road.Open(answer)) return answer;
+  // The request and the outbox sent after it share one dialled line.
+  const TSendRun run(road.stack.Dialup);
   road.stack.Dispatcher.DispatchRequest(url, true);
   std::string dispatched = url;
   if (TRequestDispatcher::CountChar('/', dispatched) < 3) dispatched += "/";
@@ -96,6 +98,7 @@ TRequestAnswer FlushHere() {
   TLocalRoad road;
   TRequestAnswer answer;
   if (!road.Open(answer)) return answer;
+  const TSendRun run(road.stack.Dialup);
   road.stack.Dispatcher.FlushOutbox(true);  // held requests go too
   const int left = road.stack.Outbox.Count();
   if (left == 0) return {kRequestSent, "nothing waits"};

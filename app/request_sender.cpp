@@ -1,5 +1,7 @@
 #include "app/request_sender.h"
 
+#include "base/debug_log.h"
+#include "net/ras.h"
 #include "platform/errors.h"
 
 TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
@@ -20,7 +22,18 @@ TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
   };
 }
 
+void TSmtpRequestSender::LinkDialup() {
+  if (!Dialup || !DialSettings) return;
+  const TDialSettings d = DialSettings();
+  const bool changed = d.Entry != Dialup->Entry();
+  Dialup->Configure(d.Entry, d.HangUp);
+  if (changed && Dialup->Ras() && Dialup->Ras()->Service().empty())
+    DebugLog("Dial-up: no connection \"" + d.Entry + "\" to bring up; sending without");
+  smtp_.SetRAS(Dialup->Active() ? Dialup : nullptr);
+}
+
 void TSmtpRequestSender::PrepareClient() {
+  LinkDialup();
   if (!Settings) return;
   TSmtpSettings settings = Settings();
   settings.Smtp = smtp_.Server;
@@ -46,6 +59,24 @@ void TSmtpRequestSender::Connect() {
 }
 
 void TSmtpRequestSender::Send() {
+  struct End {
+    TSmtpRequestSender& s;
+    ~End() {
+      if (s.OnSendEnd) s.OnSendEnd(s.LastSendBytes());
+    }
+  } end{*this};
   // After Connect the client is ready; a Send on its own prepares it first.
   SignedIn(!smtp_.Connected(), [this] { smtp_.Send(); });
 }
+
+void TSmtpRequestSender::BeginRun() {
+  if (Dialup) Dialup->BeginRun();
+}
+
+void TSmtpRequestSender::EndRun() {
+  if (Dialup) Dialup->EndRun();
+}
+
+// What the socket counted on the descriptor: the whole dialogue, TLS
+// records included.
+TLinkBytes TSmtpRequestSender::LastSendBytes() const { return smtp_.LinkBytes(); }

@@ -5,7 +5,10 @@
 // hand it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/request_sender.h"
 #include "core/dispatcher.h"
@@ -13,6 +16,7 @@
 #include "core/outbox.h"
 #include "core/server_list.h"
 #include "mail/message.h"
+#include "net/ras_run.h"
 #include "net/smtp.h"
 
 class TRequestStack {
@@ -28,11 +32,27 @@ class TRequestStack {
   // Reads the server list, the history and the outbox; raises what fails.
   void Load();
 
+  // The bytes recorded for this calendar month, by every program that
+  // shares the history.
+  std::uint64_t MonthBytes() const;
+
   TServerList Servers;
   THistory History;
   TOutbox Outbox;
   TmsMessage Message;
+  // Brings up the connection that [General] DialEntry names before a send
+  // and takes it down after the last mail of a run (TSendRun).
+  TRasRun Dialup;
   TmsSMTP Smtp;
   TSmtpRequestSender Sender;
   TRequestDispatcher Dispatcher;
+
+ private:
+  void RecordBytes(const TLinkBytes& bytes);
+
+  // History entries added during the send under way.
+  std::vector<std::string> sent_;
 };
+
+// "1.4 MB", "930 KB", "512 bytes".
+std::string ByteCountText(std::uint64_t bytes);

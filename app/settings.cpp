@@ -62,6 +62,8 @@ TSettings TSettings::Read(const std::string& file) {
   s.Collect = ProfileBool(p, kGeneral, "Collect", false);
   s.SendAt = p.Read(kGeneral, "SendAt");
   if (SendAtMinutes(s.SendAt) < 0) s.SendAt.clear();
+  s.DialEntry = p.Read(kGeneral, "DialEntry");
+  s.HangUp = ProfileBool(p, kGeneral, "HangUp", true);
   ReadServers(p, s);
   return s;
 }
@@ -89,7 +91,9 @@ void TSettings::Save(const std::string& file) const {
                              {kGeneral, "SendAt", SendAt},
                              {kServers, "FTP", FtpServer},
                              {kServers, "HTTPBinary", BinaryServer},
-                             {kServers, "HTTPPages", PagesServer}});
+                             {kServers, "HTTPPages", PagesServer},
+                             {kGeneral, "DialEntry", DialEntry},
+                             {kGeneral, "HangUp", flag(HangUp)}});
 }
 
 int SendAtMinutes(const std::string& text) {

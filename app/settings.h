@@ -23,6 +23,10 @@ struct TSettings {
   std::string SendAt;
   int TipNumber = 0;
   bool TipEnabled = true;
+  // The NetworkManager connection brought up to send ("" none), and whether
+  // a connection brought up so is taken down after the last mail.
+  std::string DialEntry;
+  bool HangUp = true;
 
   // [Servers]: SMTP, SMTPSecurity, SMTPUser and the keys the window has no
   // control for.
@@ -41,7 +45,8 @@ struct TSettings {
   // next read does not take it for one written before the setting existed.
   static TSettings Load(const std::string& file);
   // The keys the window's Ok stores: address, mail server and sign-in name,
-  // the three choices, the three check boxes and the request servers.
+  // the three choices, the three check boxes, the request servers and the
+  // dial-up connection.
   // Every other line of the file stays.
   void Save(const std::string& file) const;
 

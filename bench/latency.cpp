@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
     Configure(smtp, relay.port(), certs);
     smtp.MailMessage = &messages[0];
     const Figure one = Measure(relay, [&] { smtp.Send(); });
-    if (smtp.LinkBytes().sent + smtp.LinkBytes().received > one.bytes)
+    if (smtp.LinkBytes().Sent + smtp.LinkBytes().Received > one.bytes)
       throw std::runtime_error("the client counted more bytes than crossed the relay");
     const Figure msmtp_one = Measure(relay, [&] { msmtp.Send(); });
     Rows("(f) one request over a 600 ms round trip", one, msmtp_one);

@@ -100,6 +100,18 @@ void TRequestDispatcher::Run(TJob job) {
   pending_.push_back(std::move(job));
   if (running_) return;
   FlagGuard running(running_);
+  // The queue, and the outbox a send lets go after it, is one run.
+  sender_.BeginRun();
+  struct TRunEnd {
+    TRequestSender& sender;
+    ~TRunEnd() {
+      try {
+        sender.EndRun();
+      } catch (const std::exception& e) {
+        DebugLog(std::string("Hang-up: ") + e.what());  // the mail went; the line stays up
+      }
+    }
+  } runEnd{sender_};
   while (!pending_.empty()) {
     TJob next = std::move(pending_.front());
     pending_.pop_front();

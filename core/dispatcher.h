@@ -31,6 +31,10 @@ class TRequestSender {
   // The end of the message went out during the last Send; with OnMailSent
   // not fired, the server may or may not have taken it.
   virtual bool DataSent() const { return false; }
+  // The sends between the two go as one run: a link brought up for the
+  // first is taken down after the last.
+  virtual void BeginRun() {}
+  virtual void EndRun() {}
 
   // Fired by the sender in this order during Connect and Send.
   std::function<void()> OnOpen;

@@ -1,8 +1,11 @@
 // The request history: one line per request sent, newest first, kept in
-// "History.Dat" of the program folder.
+// "History.Dat" of the program folder. What each request cost in bytes is
+// kept beside it in "History.Bytes", so that History.Dat keeps its format.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,14 +37,15 @@ class THistory {
 
   // The line of a request sent: URL + " via " + server + " on " + date +
   // " " + time.
-  static std::string EntryLine(const std::string& server, const std::string& url,
-                               TDateTime when);
+  static std::string EntryLine(const std::string& server, const std::string& url, TDateTime when);
   // Inserts EntryLine at the top of the list as the file has it now, cuts
   // it to HistoryLimit and saves it, so that a crash loses no request that
   // was already sent. Raises EFileError when it cannot be saved; the entry
   // is in the list all the same.
   void AddHistoryEntry(const std::string& server, const std::string& url);
   void AddHistoryEntry(const std::string& server, const std::string& url, TDateTime when);
+  // Called with the line of every entry AddHistoryEntry adds.
+  std::function<void(const std::string& line)> OnAdded;
   // Adds `line` at the top unless the list has it already.
   void AddLineOnce(const std::string& line);
 
@@ -57,6 +61,19 @@ class THistory {
   // The text of the "Show Detail" box for one line.
   static std::string DetailText(const std::string& line);
 
+  // The bytes that went over the link for entry `index`; nullopt when none
+  // were recorded (an entry older than the record, or out of range).
+  std::optional<std::uint64_t> Bytes(int index) const;
+  // The bytes recorded in a month of local time (1 to 12), read from the
+  // file, so that what other programs sent counts; 0 when it cannot be read.
+  std::uint64_t MonthBytes(int year, int month) const;
+  // Records `total` bytes, divided evenly, for the entries `lines` that
+  // shared one connection, under the outbox's lock. Records from before
+  // the same month a year earlier go. Raises EFileError when the file cannot be read or written.
+  void RecordBytes(const std::vector<std::string>& lines, TDateTime when, std::uint64_t total);
+  // Path() with ".Dat" replaced by ".Bytes".
+  std::string BytesPath() const;
+
   bool LoadFailed() const { return load_failed_; }
   const std::string& Path() const { return path_; }
 
@@ -65,7 +82,15 @@ class THistory {
   // Re-reads the file under the lock, applies `change` and saves.
   void Change(const std::function<void()>& change);
 
+  struct TBytesRecord {
+    std::string stamp;  // "YYYY-MM-DD HH:MM:SS", local time
+    std::uint64_t bytes = 0;
+    std::string line;  // the history entry
+  };
+  static std::vector<TBytesRecord> ReadBytes(const std::string& path);
+
   std::string path_;
   std::vector<std::string> items_;
+  std::vector<TBytesRecord> bytes_;
   bool load_failed_ = false;
 };

@@ -85,7 +85,7 @@ int TFdSocket::Recv(char* buf, int len, int& error) {
   do {
     n = ::recv(fd_, buf, static_cast<std::size_t>(len), 0);
   } while (n < 0 && errno == EINTR);
-  if (n > 0) bytes_.received += static_cast<std::uint64_t>(n);
+  if (n > 0) bytes_.Received += static_cast<std::uint64_t>(n);
   return Result(n, error);
 }
 
@@ -94,7 +94,7 @@ int TFdSocket::Send(const char* buf, int len, int& error) {
   do {
     n = ::send(fd_, buf, static_cast<std::size_t>(len), MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
-  if (n > 0) bytes_.sent += static_cast<std::uint64_t>(n);
+  if (n > 0) bytes_.Sent += static_cast<std::uint64_t>(n);
   return Result(n, error);
 }
 

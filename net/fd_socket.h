@@ -18,9 +18,11 @@ class QSocketNotifier;
 // Winsock number (kEWouldBlock when the call would have to wait).
 // What went over the link in each direction: the bytes written to and read
 // from the descriptor, TLS records included.
+// What went over the link for one connection, TLS records included.
 struct TLinkBytes {
-  std::uint64_t sent = 0;
-  std::uint64_t received = 0;
+  std::uint64_t Sent = 0;
+  std::uint64_t Received = 0;
+  std::uint64_t Total() const { return Sent + Received; }
 };
 
 class TByteChannel {

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QGroupBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -38,9 +39,17 @@ void THistoryView::Show() {
   if (OnShown) OnShown();  // first: the rows tell when the next round is due
   if (QListWidget* list = window_.lstHistory) {
     list->clear();
-    for (const std::string& line : stack_.History.Items()) {
-      list->addItem(QString::fromStdString(line));
+    const THistory& history = stack_.History;
+    for (int i = 0; i < history.Count(); ++i) {
+      auto* item = new QListWidgetItem(QString::fromStdString(history.Items()[i]), list);
+      if (const auto bytes = history.Bytes(i)) {
+        item->setToolTip(QString::fromStdString(ByteCountText(*bytes) + " over the link"));
+      }
     }
+    const QString month =
+        QString::fromStdString(ByteCountText(stack_.MonthBytes()) + " over the link this month");
+    list->setToolTip(month);
+    window_.StaticText1->setToolTip(month);
     ShowKept();
   }
 }

@@ -25,6 +25,7 @@
 #include "base/text_helpers.h"
 #include "platform/folders.h"
 #include "shell/desktop_controls.h"
+#include "shell/dialup_controls.h"
 #include "shell/dialogs.h"
 #include "shell/help.h"
 #include "shell/radio_group.h"
@@ -206,6 +207,7 @@ void TfrmProps::CreateControls() {
   CreateAccountControls();
   CreateCollectControls();
   AddDesktopControls(*this);
+  AddDialupControls(*this);
   FitCaptions(this);
 }
 

@@ -9,6 +9,7 @@
 
 #include "mail/headers.h"
 #include "shell/dialogs.h"
+#include "shell/dialup_controls.h"
 #include "shell/main_window.h"
 #include "shell/radio_group.h"
 
@@ -33,6 +34,7 @@ TSettings TfrmProps::Values() const {
   v.KeepFailed = chkKeepFailed->isChecked();
   v.Collect = chkCollect->isChecked();
   v.SendAt = txtSendAt->text().trimmed().toStdString();
+  ReadDialup(*this, v);
   return v;
 }
 
@@ -55,6 +57,7 @@ void TfrmProps::ValuesToControls() {
   chkKeepFailed->setChecked(values_.KeepFailed);
   chkCollect->setChecked(values_.Collect);
   txtSendAt->setText(QString::fromStdString(values_.SendAt));
+  ShowDialup(*this, values_);
 }
 
 std::string TfrmProps::TakePassword() {

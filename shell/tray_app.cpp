@@ -85,6 +85,7 @@ void TTrayApp::ConnectViews() {
   };
   stack_.Dispatcher.OnDispatched = [this](const std::string& url, TRequestDispatcher::TOutcome o) {
     Answer(url, o);
+    UpdateTrayIcon();  // the send's bytes are on record only now
   };
   stack_.Dispatcher.OnOutboxChanged = [this] { history_.Show(); };
   history_.OnShown = [this] {
@@ -282,6 +283,10 @@ void TTrayApp::UpdateTrayIcon() {
   };
   if (held > 0) tip += ": " + count(held, "held");
   if (waiting > 0) tip += (held > 0 ? ", " : ": ") + count(waiting, "waiting");
+  // What the link cost this month, for those who pay by the byte.
+  if (const std::uint64_t bytes = stack_.MonthBytes(); bytes > 0) {
+    tip += "\n" + ByteCountText(bytes) + " this month";
+  }
   icon_.SetIcon(dim_ ? dim_icon_ : bright_);
   icon_.SetToolTip(tip);
 }

@@ -78,6 +78,9 @@ TEST(SettingsTest, KeepFailedIsOnForANewFileAndWrittenOnlyByLoad) {
   TempFolder dir;
   const std::string ini = dir / "TOLVANE.INI";
   EXPECT_TRUE(TSettings::Read(ini).KeepFailed);
+  // No connection is brought up until one is chosen; one that is gets taken down.
+  EXPECT_EQ(TSettings::Read(ini).DialEntry, "");
+  EXPECT_TRUE(TSettings::Read(ini).HangUp);
   EXPECT_FALSE(std::filesystem::exists(ini));
   EXPECT_TRUE(TSettings::Load(ini).KeepFailed);
   EXPECT_EQ(ReadProfileString(ini, "General", "KeepFailed"), "1");
@@ -104,6 +107,8 @@ TEST(SettingsTest, SaveWritesTheWindowsKeysAndLeavesTheRest) {
   s.CheckHistory = false;
   s.KeepFailed = false;
   s.PagesServer = "pages@example.org";
+  s.DialEntry = "Mobile broadband";
+  s.HangUp = false;
   s.Save(ini);
 
   const TSettings back = TSettings::Read(ini);
@@ -115,6 +120,8 @@ TEST(SettingsTest, SaveWritesTheWindowsKeysAndLeavesTheRest) {
   EXPECT_FALSE(back.CheckHistory);
   EXPECT_FALSE(back.KeepFailed);
   EXPECT_EQ(back.PagesServer, "pages@example.org");
+  EXPECT_EQ(back.DialEntry, "Mobile broadband");
+  EXPECT_FALSE(back.HangUp);
   // Keys without a control stay as they were.
   EXPECT_TRUE(back.TrayIconDim);
   EXPECT_EQ(back.TipNumber, 4);

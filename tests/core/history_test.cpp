@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <utility>
+
 #include "platform/errors.h"
 #include "tests/base/program_folder.h"
 #include "tests/platform/calendar.h"
@@ -100,6 +102,45 @@ TEST_F(HistoryTest, UnreadableFileIsNeverSavedOver) {
   } else {
     EXPECT_TRUE(std::filesystem::is_directory(dir / "History.Dat"));
   }
+}
+
+// The sizes live beside History.Dat, which keeps the lines the old reader
+// knows; a batch's bytes are shared out, and month totals cover a year.
+TEST_F(HistoryTest, BytesAreKeptBesideTheHistoryAndSummedByMonth) {
+  const TDateTime may = DateTimeFromTm(Tm(2024, 5, 31, 23, 59, 0));
+  const TDateTime june = DateTimeFromTm(Tm(2024, 6, 1, 0, 1, 0));
+  std::vector<std::string> added;
+  history.OnAdded = [&](const std::string& line) { added.push_back(line); };
+  history.AddHistoryEntry("s", "http://h/may", may);
+  history.RecordBytes(std::exchange(added, {}), may, 1000);
+  history.AddHistoryEntry("s", "http://h/a", june);
+  history.AddHistoryEntry("s", "http://h/b", june);
+  ASSERT_EQ(added.size(), 2u);
+  history.RecordBytes(added, june, 301);
+  history.RecordBytes({}, june, 5);  // nothing sent, nothing kept
+
+  EXPECT_EQ(GetFile(dir / "History.Dat"),
+            "http://h/b via s on 06/01/24 00:01:00\r\n"
+            "http://h/a via s on 06/01/24 00:01:00\r\n"
+            "http://h/may via s on 05/31/24 23:59:00\r\n");
+  THistory old(dir / "History.Dat");  // a reader started afresh
+  PutFile(dir / "History.Bytes", GetFile(dir / "History.Bytes") + "junk\r\n\tx\t\r\n");
+  old.Load();
+  EXPECT_EQ(old.Items(), history.Items());
+  EXPECT_EQ(old.Bytes(0), 150u);
+  EXPECT_EQ(old.Bytes(1), 151u);
+  EXPECT_EQ(old.Bytes(2), 1000u);
+  EXPECT_EQ(old.Bytes(3), std::nullopt);
+  EXPECT_EQ(old.MonthBytes(2024, 6), 301u);
+  EXPECT_EQ(old.MonthBytes(2024, 5), 1000u);
+
+  // A year on, May 2024 is dropped at the next record; entries without a
+  // record have no size.
+  history.AddLineOnce("http://h/old via s on d t");
+  history.RecordBytes({history.Items()[1]}, DateTimeFromTm(Tm(2025, 6, 15)), 7);
+  EXPECT_EQ(history.MonthBytes(2024, 5), 0u);
+  EXPECT_EQ(history.MonthBytes(2024, 6), 301u);
+  EXPECT_EQ(history.Bytes(0), std::nullopt);
 }
 
 TEST(HistoryText, UrlAndDetail) {

@@ -189,9 +189,9 @@ TEST_F(SmtpSlowLinkTest, ByteCountsAreWhatCrossedTheLink) {
     c.smtp.Send();
     relay.WaitIdle();
     const TLinkBytes bytes = c.smtp.LinkBytes();
-    EXPECT_EQ(bytes.sent, relay.Up());
+    EXPECT_EQ(bytes.Sent, relay.Up());
     // The server's closing alert may come after the client stopped reading.
-    const std::uint64_t unread = relay.Down() - bytes.received;
+    const std::uint64_t unread = relay.Down() - bytes.Received;
     EXPECT_TRUE(unread == 0 || unread == 24) << unread;
   }
 }
