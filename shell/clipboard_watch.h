@@ -16,9 +16,16 @@ class TClipboardWatch {
   // returns false nothing is read.
   std::function<bool()> OnChange;
   // The text of a change that wanted it; empty when the clipboard holds no
-  // text. Texts arrive in the order of their changes.
+  // text or a secret one. Texts arrive in the order of their changes.
   std::function<void(const std::string& text)> OnText;
 };
+
+// Password managers mark what they copy with this type; a value of
+// "secret" keeps the offer's text unread (the change still arrives, as an
+// empty text, and the log says so with kSecretNotRead).
+extern const char kPasswordHintType[];
+extern const char kSecretNotRead[];
+bool IsSecretHint(const std::string& value);
 
 // The watch for the platform Qt runs on (after QApplication was made);
 // watching starts at once and ends when it is destroyed.

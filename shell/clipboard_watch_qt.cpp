@@ -1,5 +1,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QObject>
 
 #include "base/debug_log.h"
@@ -21,8 +22,15 @@ class TQtClipboardWatch : public TClipboardWatch {
     if (!OnChange || !OnChange()) return;
     // Read at once: by the time a queued request runs, the clipboard may
     // hold something else.
-    const std::string text =
-        QGuiApplication::clipboard()->text(QClipboard::Clipboard).toStdString();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QMimeData* data = clipboard->mimeData(QClipboard::Clipboard);
+    if (data && data->hasFormat(kPasswordHintType) &&
+        IsSecretHint(data->data(kPasswordHintType).toStdString())) {
+      DebugLog(kSecretNotRead);
+      if (OnText) OnText({});
+      return;
+    }
+    const std::string text = clipboard->text(QClipboard::Clipboard).toStdString();
     if (OnText) OnText(text);
   }
 
@@ -30,6 +38,11 @@ class TQtClipboardWatch : public TClipboardWatch {
 };
 
 }  // namespace
+
+const char kPasswordHintType[] = "x-kde-passwordManagerHint";
+const char kSecretNotRead[] = "Secret clipboard offer not read";
+
+bool IsSecretHint(const std::string& value) { return value == "secret"; }
 
 std::unique_ptr<TClipboardWatch> MakeQtClipboardWatch() {
   return std::make_unique<TQtClipboardWatch>();

@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/debug_log.h"
@@ -29,6 +31,8 @@ constexpr std::array<const char*, 4> kTextTypes = {"text/plain;charset=utf-8", "
                                                    "UTF8_STRING", "TEXT"};
 // No address is this long; a bigger text is not read to its end.
 constexpr std::size_t kTextCap = 1 << 20;
+// A hint is one short word.
+constexpr std::size_t kHintCap = 64;
 constexpr int kReadTimeOutMs = 5000;
 
 const char* BestTextType(const std::vector<std::string>& offered) {
@@ -118,10 +122,16 @@ struct TGlobals {
 const wl_registry_listener kRegistryListener = {TGlobals::Global, TGlobals::GlobalRemove};
 
 // One offer's text on its way through a pipe, read without blocking the GUI.
+// An offer with a password manager's hint has the hint read first; the offer
+// is kept meanwhile, and its text is asked for only when the hint allows.
 struct TRead {
   int fd = -1;
   std::string text;
   bool done = false;
+  bool hint = false;  // the pipe carries the hint, not the text
+  const char* text_type = nullptr;
+  std::function<void(const char* type, int fd)> receive;
+  std::function<void()> destroy_offer;
   std::unique_ptr<QSocketNotifier> notifier;
   std::unique_ptr<QTimer> timer;
 
@@ -129,6 +139,11 @@ struct TRead {
     Close();
     notifier.reset();
     timer.reset();
+    DestroyOffer();
+  }
+  void DestroyOffer() {
+    receive = nullptr;
+    if (auto destroy = std::exchange(destroy_offer, nullptr)) destroy();
   }
   void Close() {
     if (notifier) notifier->setEnabled(false);
@@ -198,11 +213,12 @@ class TWaylandClipboardWatch : public TClipboardWatch {
     // A cleared clipboard (its owner went away) is no copy.
     if (!offer) return;
     auto* self = static_cast<TWaylandClipboardWatch*>(data);
-    if (!self->starting_) {
-      self->Changed(BestTextType(self->offer_types_[offer]),
-                    [offer](const char* type, int fd) { P::Receive(offer, type, fd); });
-    }
-    self->Forget<P>(offer);
+    if (self->starting_ || !self->OnChange || !self->OnChange()) return self->Forget<P>(offer);
+    const std::vector<std::string> types = std::move(self->offer_types_[offer]);
+    self->offer_types_.erase(offer);
+    self->Changed(
+        types, [offer](const char* type, int fd) { P::Receive(offer, type, fd); },
+        [offer] { P::Destroy(offer); });
   }
 
   template <class P>
@@ -226,41 +242,65 @@ class TWaylandClipboardWatch : public TClipboardWatch {
     wl_display_flush(display_);
   }
 
-  template <class Receive>
-  void Changed(const char* type, Receive receive) {
-    if (!OnChange || !OnChange()) return;
+  void Changed(const std::vector<std::string>& types, std::function<void(const char*, int)> receive,
+               std::function<void()> destroy) {
     auto read = std::make_unique<TRead>();
-    int fds[2];
-    if (type && ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-      receive(type, fds[1]);
-      ::close(fds[1]);
-      wl_display_flush(display_);
-      read->fd = fds[0];
-      TRead* r = read.get();
-      read->notifier = std::make_unique<QSocketNotifier>(r->fd, QSocketNotifier::Read);
-      QObject::connect(r->notifier.get(), &QSocketNotifier::activated, [this, r] { Pull(*r); });
-      read->timer = std::make_unique<QTimer>();
-      read->timer->setSingleShot(true);
-      QObject::connect(read->timer.get(), &QTimer::timeout, [this, r] {
-        DebugLog("Clipboard text not read: the copying program did not send it in time");
-        Finish(*r, false);
-      });
-      read->timer->start(kReadTimeOutMs);
-    } else {
-      read->done = true;  // no text offered
-    }
+    TRead& r = *read;
+    r.receive = std::move(receive);
+    r.destroy_offer = std::move(destroy);
+    r.text_type = BestTextType(types);
     reads_.push_back(std::move(read));
+    if (std::find(types.begin(), types.end(), kPasswordHintType) != types.end()) {
+      r.hint = true;
+      if (StartPipe(r, kPasswordHintType)) return;
+      DebugLog(kSecretNotRead);  // a hint that cannot be read may say secret
+      r.hint = false;
+      r.done = true;
+      r.DestroyOffer();
+    } else {
+      StartText(r);
+    }
     DeliverLater();
+  }
+
+  void StartText(TRead& r) {
+    r.hint = false;
+    if (!r.text_type || !StartPipe(r, r.text_type)) r.done = true;  // no text offered
+    r.DestroyOffer();  // the text is on its way: the offer has done its part
+  }
+
+  // Asks the offer for `type` through a pipe that the GUI reads as it fills.
+  bool StartPipe(TRead& r, const char* type) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    r.receive(type, fds[1]);
+    ::close(fds[1]);
+    wl_display_flush(display_);
+    r.fd = fds[0];
+    TRead* p = &r;
+    r.notifier = std::make_unique<QSocketNotifier>(r.fd, QSocketNotifier::Read);
+    QObject::connect(r.notifier.get(), &QSocketNotifier::activated, [this, p] { Pull(*p); });
+    r.timer = std::make_unique<QTimer>();
+    r.timer->setSingleShot(true);
+    QObject::connect(r.timer.get(), &QTimer::timeout, [this, p] {
+      DebugLog("Clipboard text not read: the copying program did not send it in time");
+      Finish(*p, false);
+    });
+    r.timer->start(kReadTimeOutMs);
+    return true;
   }
 
   void Pull(TRead& r) {
     char buffer[16384];
+    const std::size_t cap = r.hint ? kHintCap : kTextCap;
     for (;;) {
       const ssize_t n = ::read(r.fd, buffer, sizeof buffer);
       if (n > 0) {
         r.text.append(buffer, static_cast<std::size_t>(n));
-        if (r.text.size() > kTextCap) {
-          DebugLog("Clipboard text not read: longer than " + std::to_string(kTextCap) + " bytes");
+        if (r.text.size() > cap) {
+          if (!r.hint) {
+            DebugLog("Clipboard text not read: longer than " + std::to_string(cap) + " bytes");
+          }
           return Finish(r, false);
         }
         continue;
@@ -272,9 +312,30 @@ class TWaylandClipboardWatch : public TClipboardWatch {
   }
 
   void Finish(TRead& r, bool keep) {
-    if (!keep) r.text.clear();
     r.Close();
+    if (r.hint) {
+      // The text's pipe replaces this one's notifier and timer: not inside
+      // their own signal.
+      const bool secret = !keep || IsSecretHint(r.text);
+      r.text.clear();
+      QTimer::singleShot(0, &context_, [this, &r, secret] { AfterHint(r, secret); });
+      return;
+    }
+    if (!keep) r.text.clear();
     r.done = true;
+    DeliverLater();
+  }
+
+  void AfterHint(TRead& r, bool secret) {
+    if (secret) {
+      DebugLog(kSecretNotRead);
+      r.hint = false;
+      r.done = true;
+      r.DestroyOffer();
+    } else {
+      StartText(r);
+    }
+    wl_display_flush(display_);
     DeliverLater();
   }
 

@@ -3,17 +3,21 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QEvent>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <algorithm>
 
+#include "base/debug_log.h"
 #include "platform/autostart.h"
-#include "platform/errors.h"
 #include "platform/file_layout.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
+#include "shell/text_editor.h"
 
 const char kAppId[] = TOLVANE_APP_ID;
 
@@ -60,7 +64,7 @@ void AddDesktopControls(TfrmProps& form) {
   QObject::connect(form.chkAutostart, &QCheckBox::clicked, &form,
                    [&form] { Guarded(form.chkAutostart, [&] { chkAutostartClick(form); }); });
   QObject::connect(form.btnEditServers, &QPushButton::clicked, &form,
-                   [&form] { Guarded(form.btnEditServers, [] { btnEditServersClick(); }); });
+                   [&form] { Guarded(form.btnEditServers, [&] { btnEditServersClick(&form); }); });
   form.setFixedSize(form.width(), form.height() + kRowHeight);
 }
 
@@ -78,9 +82,46 @@ void chkAutostartClick(TfrmProps& form) {
   }
 }
 
-void btnEditServersClick() {
-  const std::string path = MakeUserCopy("uservers.dat");
-  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)))) {
-    throw EFileError("No program opens \"" + path + "\"");
+namespace {
+
+void EditHere(const std::string& path, QWidget* parent) {
+  DebugLog("No program opened \"" + path + "\": editing it in Tolvane");
+  // One editor of the list at a time: a second click brings it up.
+  if (auto* open = parent->findChild<QDialog*>("frmTextEditor")) {
+    open->raise();
+    open->activateWindow();
+    return;
   }
+  Guarded(parent, [&] {
+    OpenTextEditor(path, "Saved. Tolvane reads the new server list when it starts again.", parent);
+  });
+}
+
+}  // namespace
+
+void btnEditServersClick(QWidget* parent) {
+  const std::string path = MakeUserCopy("uservers.dat");
+  const QString opener = QStandardPaths::findExecutable("xdg-open");
+  if (opener.isEmpty()) {
+    // The desktop's own launcher (or a sandbox's portal) where there is one.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)))) {
+      EditHere(path, parent);
+    }
+    return;
+  }
+  // Run rather than handed to QDesktopServices, which cannot tell when
+  // xdg-open finds no program for text files.
+  auto* run = new QProcess(parent);
+  run->setStandardInputFile(QProcess::nullDevice());
+  run->setProcessChannelMode(QProcess::ForwardedChannels);
+  QObject::connect(run, &QProcess::errorOccurred, parent, [=](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    run->deleteLater();
+    EditHere(path, parent);
+  });
+  QObject::connect(run, &QProcess::finished, parent, [=](int code, QProcess::ExitStatus status) {
+    run->deleteLater();
+    if (status != QProcess::NormalExit || code != 0) EditHere(path, parent);
+  });
+  run->start(opener, {QString::fromStdString(path)});
 }

@@ -2,6 +2,7 @@
 // session (an XDG autostart entry) and the user's own server list.
 #pragma once
 
+class QWidget;
 class TfrmProps;
 
 // The one reverse-DNS id of desktop entry, icons, AppStream file and
@@ -18,5 +19,6 @@ void AddDesktopControls(TfrmProps& form);
 void chkAutostartClick(TfrmProps& form);
 
 // "Edit server list": the user's own copy of the server list, made from the
-// shipped one the first time, opened in the desktop's editor.
-void btnEditServersClick();
+// shipped one the first time, opened in the desktop's editor, or in an editor
+// window of ours (a child of `parent`) when no program opens it.
+void btnEditServersClick(QWidget* parent);

@@ -10,9 +10,7 @@
 #include <QTest>
 #include <QTextBrowser>
 
-#include <QDesktopServices>
 #include <QProcess>
-#include <QUrl>
 
 #include "platform/autostart.h"
 #include "platform/file_layout.h"
@@ -62,19 +60,6 @@ int RunUntilExit(const std::function<void()>& first) {
   safety.start(10000);
   return QCoreApplication::exec();
 }
-
-// Takes the URLs the window hands to the desktop instead of opening them.
-class TUrlCatcher : public QObject {
-  Q_OBJECT
-
- public:
-  TUrlCatcher() { QDesktopServices::setUrlHandler("file", this, "Open"); }
-  ~TUrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
-  std::vector<QUrl> urls;
-
- public slots:
-  void Open(const QUrl& url) { urls.push_back(url); }
-};
 
 }  // namespace
 
@@ -173,31 +158,6 @@ class MainWindowTest : public QObject {
     w.ShowCentred();
     QVERIFY(w.chkAutostart->isChecked());
     QVERIFY(s.f.errors.empty());
-  }
-
-  void EditServerListCopiesTheShippedListOnceAndOpensIt() {
-    Setup s;
-    // An installed tree: shipped list under the prefix, the user's own none yet.
-    const std::string prefix = s.f.program + "usr/";
-    QDir().mkpath(QString::fromStdString(prefix + "bin"));
-    QDir().mkpath(QString::fromStdString(prefix + "share/tolvane"));
-    PutFile(prefix + "share/tolvane/uservers.dat", kServers);
-    ::setenv("XDG_STATE_HOME", (s.f.program + "state").c_str(), 1);
-    SetFileLayout(MakeInstalledLayout(prefix + "bin/"));
-    StartedTray t;
-    TfrmProps& w = t.w;
-    TUrlCatcher desktop;
-    w.btnEditServers->click();
-    const std::string mine = s.f.config + "uservers.dat";
-    QCOMPARE(GetFile(mine), std::string(kServers));
-    QCOMPARE(desktop.urls.size(), std::size_t{1});
-    QCOMPARE(desktop.urls[0].toLocalFile().toStdString(), mine);
-    PutFile(mine, "[pages@mine]\r\nType=0\r\n");
-    w.btnEditServers->click();
-    QCOMPARE(GetFile(mine), std::string("[pages@mine]\r\nType=0\r\n"));
-    QCOMPARE(desktop.urls.size(), std::size_t{2});
-    QVERIFY(s.f.errors.empty());
-    ::unsetenv("XDG_STATE_HOME");
   }
 
   void StoredValuesAreReadWithTheirRules() {

@@ -10,6 +10,7 @@ set(window_tests
   mail_address_dlg_test
   history_menu_test
   fit_test
+  server_list_editor_test
 )
 foreach(t ${window_tests})
   add_executable(${t} ${CMAKE_CURRENT_SOURCE_DIR}/${t}.cpp)
