@@ -33,6 +33,17 @@ class TConsoleUi : public TRequestUi {
     if (!std::getline(std::cin, answer)) return TAnswer::Closed;
     return (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) ? TAnswer::No : TAnswer::Yes;
   }
+  TCredentials AskAboutCredentials(const std::string& masked) override {
+    // Without a terminal no one can say yes: the password stays.
+    if (!::isatty(STDIN_FILENO)) return TCredentials::No;
+    std::cout << "The address " << masked << " holds a password. Send it [w]ith the password, "
+              << "with[o]ut it, or [n]ot at all? [o/w/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer) || answer.empty()) return TCredentials::No;
+    if (answer[0] == 'w' || answer[0] == 'W') return TCredentials::Send;
+    if (answer[0] == 'o' || answer[0] == 'O') return TCredentials::WithoutThem;
+    return TCredentials::No;
+  }
   void OpenProgress(const std::string&) override {}
   void SetProgress(int) override {}
   void CloseProgress() override {}

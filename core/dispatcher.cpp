@@ -272,17 +272,38 @@ void TRequestDispatcher::SetMail(const RequestMail& request) {
   message_.Body().push_back(request.Body);
 }
 
+// A password in the address never leaves without the user's word, whatever
+// the confirmation setting; the user may send the address without it.
+bool TRequestDispatcher::SettleCredentials(std::string& url, bool& asked) {
+  const std::optional<std::string> masked = MaskedCredentials(url);
+  if (!masked) return true;
+  const TRequestUi::TCredentials answer = ui_.AskAboutCredentials(*masked);
+  if (StopHere(*masked)) return false;
+  if (answer == TRequestUi::TCredentials::No) {
+    last_error_ = "the address holds a password, and sending it was not agreed";
+    Finish(url, TOutcome::Declined);
+    return false;
+  }
+  if (answer == TRequestUi::TCredentials::WithoutThem) url = WithoutCredentials(url);
+  asked = true;
+  return true;
+}
+
 void TRequestDispatcher::Dispatch(const TJob& job) {
   FlagGuard busy(request_busy_);
   last_error_.clear();
-  const std::string url = RequestAddress(job);
+  std::string url = RequestAddress(job);
   const bool resend = job.kind == TJob::Kind::Kept;
+  bool asked = false;
+  // A kept request was settled when it was first copied.
+  if (!resend && !SettleCredentials(url, asked)) return;
   const std::string extension = AsciiLower(RequestExtension(url));
 
   if (!PrepareRequest(url, job.checkHistory, resend) || StopHere(url)) return;
 
   const int confirm = settings_().Confirm;
-  const bool ask = confirm == 0 || (confirm == 1 && (extension == "zip" || extension == "exe"));
+  const bool ask = !asked && (confirm == 0 || (confirm == 1 && (extension == "zip" ||
+                                                                extension == "exe")));
   // A kept request was confirmed when it was first copied.
   if (ask && !resend) {
     const TRequestUi::TAnswer answer = ui_.Confirm("Request " + url + " by e-mail?");

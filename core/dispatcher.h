@@ -65,6 +65,12 @@ class TRequestUi {
   virtual void ShowBriefNotice(const std::string& text) = 0;
   // The same brief notice outside a request: the status line stays.
   virtual void ShowNotice(const std::string& /*text*/) {}
+  // The address holds a password (`masked` shows it as "****"): send it
+  // with the password, without it, or not at all. Nothing asks: not at all.
+  enum class TCredentials { Send, WithoutThem, No };
+  virtual TCredentials AskAboutCredentials(const std::string& /*masked*/) {
+    return TCredentials::No;
+  }
   // No usable request server is chosen: says `text` and opens the window at
   // the server choice.
   virtual void ShowServerChoice(const std::string& /*text*/) {}
@@ -195,6 +201,7 @@ class TRequestDispatcher {
   bool Claim(const TJob& job, const std::string& url, std::optional<TFileLock>& lock);
   static bool Claimable(const TJob& job, const TOutboxEntry& entry);
   void SetMail(const RequestMail& request);
+  bool SettleCredentials(std::string& url, bool& asked);
   void Hold(const std::string& url);
   void QueueBatch(const std::vector<std::string>& urls, bool withHeld);
   void DispatchBatch(const TJob& job);

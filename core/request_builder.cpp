@@ -352,3 +352,32 @@ bool BuildHelpRequest(const std::string& server, RequestMail& request) {
   DebugLog("Help request to " + server);
   return true;
 }
+
+namespace {
+
+// Where the user information of `url` lies: [begin, end) before its "@";
+// begin == end when there is none.
+std::pair<std::size_t, std::size_t> UserInfo(const std::string& url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return {0, 0};
+  const std::size_t begin = scheme + 3;
+  const std::size_t authorityEnd = url.find_first_of("/?#", begin);
+  const std::size_t at = url.rfind('@', authorityEnd == std::string::npos ? url.size() : authorityEnd);
+  if (at == std::string::npos || at < begin) return {begin, begin};
+  return {begin, at};
+}
+
+}  // namespace
+
+std::optional<std::string> MaskedCredentials(const std::string& url) {
+  const auto [begin, end] = UserInfo(url);
+  const std::size_t colon = url.find(':', begin);
+  if (begin == end || colon == std::string::npos || colon >= end) return std::nullopt;
+  return url.substr(0, colon + 1) + "****" + url.substr(end);
+}
+
+std::string WithoutCredentials(const std::string& url) {
+  const auto [begin, end] = UserInfo(url);
+  if (begin == end) return url;
+  return url.substr(0, begin) + url.substr(end + 1);
+}

@@ -3,6 +3,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTimer>
@@ -24,6 +25,25 @@ TRequestUi::TAnswer TRequestView::Confirm(const std::string& question) {
   if (answer == QMessageBox::No) return TRequestUi::TAnswer::No;
   if (answer == QMessageBox::Yes) return TRequestUi::TAnswer::Yes;
   return TRequestUi::TAnswer::Closed;
+}
+
+TRequestUi::TCredentials TRequestView::AskAboutCredentials(const std::string& masked) {
+  QMessageBox box(QMessageBox::Warning, "Tolvane",
+                  QString::fromStdString("The address " + masked +
+                                         " holds a password. The request server, and everyone "
+                                         "on the way, would read it. Send it?"),
+                  QMessageBox::NoButton, &window_);
+  box.setObjectName("CredentialsBox");
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  QAbstractButton* without = box.addButton("Send &without the password", QMessageBox::AcceptRole);
+  QAbstractButton* with = box.addButton("Send &with it", QMessageBox::DestructiveRole);
+  box.addButton("&Don't send", QMessageBox::RejectRole);
+  box.setDefaultButton(qobject_cast<QPushButton*>(without));
+  box.exec();
+  if (box.clickedButton() == without) return TRequestUi::TCredentials::WithoutThem;
+  if (box.clickedButton() == with) return TRequestUi::TCredentials::Send;
+  return TRequestUi::TCredentials::No;
 }
 
 std::optional<std::string> TRequestView::AskPassword(const std::string& prompt) {

@@ -24,6 +24,8 @@ class TRequestView {
   // "Request <url> by e-mail?" above everything; the address's "&" are shown
   // as they are.
   TRequestUi::TAnswer Confirm(const std::string& question);
+  // The address holds a password: with it, without it, or not at all.
+  TRequestUi::TCredentials AskAboutCredentials(const std::string& masked);
   // Asks for the mail server's password; nullopt when none was typed.
   std::optional<std::string> AskPassword(const std::string& prompt);
 

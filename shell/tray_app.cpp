@@ -353,7 +353,8 @@ void TTrayApp::UnhandledException(const std::exception& e) { AppException(&windo
 
 void TTrayApp::Answer(const std::string& url, TRequestDispatcher::TOutcome outcome) {
   for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
-    if (it->url != url) continue;
+    // Sent without its password, the address is not the one handed over.
+    if (it->url != url && WithoutCredentials(it->url) != url) continue;
     const TRequestServer::TReply reply = std::move(it->reply);
     waiting_.erase(it);
     reply(AnswerFor(outcome, url, stack_.Dispatcher.LastError()));

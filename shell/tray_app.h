@@ -92,6 +92,9 @@ class TTrayApp : public QObject, private TRequestUi {
   void ShowBriefNotice(const std::string& text) override { requests_.ShowBriefNotice(text); }
   void ShowNotice(const std::string& text) override { requests_.ShowNotice(text); }
   void ShowServerChoice(const std::string& text) override;
+  TCredentials AskAboutCredentials(const std::string& masked) override {
+    return stopping_ ? TCredentials::No : requests_.AskAboutCredentials(masked);
+  }
   void Beep() override;
   void ProcessMessages() override;
   void HistoryChanged() override { history_.Show(); }

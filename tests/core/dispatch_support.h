@@ -42,6 +42,11 @@ class RecordingUi : public TRequestUi {
   void ShowBriefNotice(const std::string& text) override { calls.push_back("notice:" + text); }
   void ShowNotice(const std::string& text) override { calls.push_back("told:" + text); }
   void ShowServerChoice(const std::string& text) override { calls.push_back("choose:" + text); }
+  TCredentials credentials = TCredentials::No;
+  TCredentials AskAboutCredentials(const std::string& masked) override {
+    calls.push_back("password:" + masked);
+    return credentials;
+  }
   void Beep() override { calls.push_back("beep"); }
   void SelectHistoryEntry(int index) override { selected = index; }
   void UnhandledException(const std::exception& e) override {

@@ -129,11 +129,11 @@ class ComposeFromCopiedFolder(unittest.TestCase):
 
     def test_a_hand_edited_server_list_does_not_crash(self):
         with open(os.path.join(self.folder, "uservers.dat"), "wb") as f:
-            f.write(b"\xef\xbb\xbf[me@example.net]\nType = \"0\"\nverbPagesHttp='GO'\n"
+            f.write(b"\xef\xbb\xbf[me@host.test]\nType = \"0\"\nverbPagesHttp='GO'\n"
                     b"junk\x00\xff line\n[broken\nType=2\n" + b"x" * 100000)
         r = self.compose("http://www.example.org/")
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout, "To: me@example.net\nSubject: \n\nGO http://www.example.org/\n")
+        self.assertEqual(r.stdout, "To: me@host.test\nSubject: \n\nGO http://www.example.org/\n")
 
 
 class ComposeFromTheBuild(unittest.TestCase):

@@ -26,16 +26,15 @@ def unstamped(data):
     return "\r\n".join(l for l in lines if l not in stamps) + "\r\n\r\n" + body
 
 
-def page_request(url):
-    """The wire form of a request to the shipped pages server, unstamped."""
+def page_request(*urls):
+    """The wire form of a mail to the shipped pages server carrying urls, unstamped."""
     return ("From:      <me@home.test>\r\n"
             "To:        <query@saildocs.com>\r\n"
             "Subject:  request\r\n"
             "MIME-Version: 1.0\r\n"
             "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
             "Content-Transfer-Encoding: 7bit\r\n"
-            "\r\n"
-            "send " + url + "\r\n"
+            "\r\n" + "".join("send " + url + "\r\n" for url in urls) +
             "-----\r\n"
             "\r\n")
 
