@@ -490,6 +490,14 @@ void TRequestDispatcher::SendTestMessageOnce() {
   }
 }
 
+bool TRequestDispatcher::AskServerForHelp(const std::string& server) {
+  RequestMail request;
+  if (running_ || !IsUsableServer(server) || !BuildHelpRequest(server, request)) return false;
+  FlagGuard running(running_);
+  DebugLog("Asking " + server + " for its help");
+  return SendTestMessage(request.Recipient, request.Subject, request.Body);
+}
+
 bool TRequestDispatcher::SendTestMessage(const std::string& recipient, const std::string& subject,
                                          const std::string& body) {
   FlagGuard quiet(quiet_mail_);

@@ -140,6 +140,9 @@ class TRequestDispatcher {
   void RequestAgain(int index);
 
   void SendTestMessageOnce();
+  // Mails `server` its "Help" line; false when it has none, is no usable
+  // server, or the mail could not go. The help text comes back by mail.
+  bool AskServerForHelp(const std::string& server);
   bool SendTestMessage(const std::string& recipient, const std::string& subject,
                        const std::string& body);
 

@@ -24,6 +24,8 @@ THistoryView::THistoryView(TfrmProps& window, TRequestStack& stack)
   mnuSendNow =
       window_.AddMenuAction("Send &Now", "mnuSendNow", this, [this] { mnuSendNowClick(); });
   mnuDiscard = window_.AddMenuAction("&Discard", "mnuDiscard", this, [this] { mnuDiscardClick(); });
+  mnuAskHelp = window_.AddMenuAction("Ask this server for its &help", "mnuAskHelp", this,
+                                     [this] { mnuAskHelpClick(); });
   connect(window_.PopupMenu1, &QMenu::aboutToShow, this, [this] { MenuAboutToShow(); });
   if (window_.ControlsMade()) AttachControls();
   connect(&window_, &TfrmProps::controlsCreated, this, [this] { AttachControls(); });
@@ -147,7 +149,7 @@ bool THistoryView::eventFilter(QObject* watched, QEvent* event) {
 void THistoryView::MenuAboutToShow() {
   const bool kept = SelectedKept() >= 0;
   for (QAction* action : window_.PopupMenu1->actions()) {
-    if (action == window_.mnuHelp) continue;
+    if (action == window_.mnuHelp || action == mnuAskHelp) continue;
     const bool ours = action == mnuSendNow || action == mnuDiscard;
     action->setVisible(ours == kept);
   }
@@ -191,4 +193,21 @@ void THistoryView::mnuDiscardClick() {
   if (index < 0) return;
   stack_.Outbox.Remove(stack_.Outbox.Entries()[index].Url);
   Show();
+}
+
+// The server of the entry chosen, or the pages server chosen in the window.
+void THistoryView::mnuAskHelpClick() {
+  std::string server = stack_.Servers.Choice().PagesServer;
+  if (const int index = SelectedEntry(); index >= 0 && index < stack_.History.Count()) {
+    const std::string& line = stack_.History.Items()[index];
+    const auto via = line.find(" via ");
+    const auto on = line.rfind(" on ");
+    if (via != std::string::npos && on != std::string::npos && on > via)
+      server = line.substr(via + 5, on - via - 5);
+  }
+  const bool sent = stack_.Dispatcher.AskServerForHelp(server);
+  QMessageBox::information(
+      &window_, "Tolvane",
+      QString::fromStdString(sent ? "Asked " + server + " for its help; the answer comes by mail"
+                                  : server + " has no help request, or it could not be sent now"));
 }

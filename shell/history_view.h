@@ -33,12 +33,14 @@ class THistoryView : public QObject {
   void mnuRequestAgainClick();
   void mnuSendNowClick();
   void mnuDiscardClick();
+  void mnuAskHelpClick();
 
   QAction* mnuShowDetail;
   QAction* mnuDeletefromHistory;
   QAction* mnuRequestAgain;
   QAction* mnuSendNow;
   QAction* mnuDiscard;
+  QAction* mnuAskHelp;
 
   // Runs at each refill: the tray app counts the waiting requests.
   std::function<void()> OnShown;

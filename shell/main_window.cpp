@@ -231,20 +231,37 @@ void TfrmProps::ShowServerLists() {
   fill(cboFTPservers, Servers.cboFTPservers);
   fill(cboHTTPServersBinary, Servers.cboHTTPServersBinary);
   fill(cboHTTPServersPages, Servers.cboHTTPServersPages);
+  ShowReplyHints();
+}
+
+// Answers that a spam filter swallows look like a service that never answers.
+void TfrmProps::ShowReplyHints() {
+  const TServerChoice choice = Servers.Choice();
+  const auto hint = [](QComboBox* box, const std::string& reply) {
+    box->setToolTip(reply.empty() ? QString()
+                                  : QString::fromStdString("Answers come from " + reply +
+                                                           ": let it through your spam filter"));
+  };
+  hint(cboHTTPServersPages, choice.PagesReply);
+  hint(cboHTTPServersBinary, choice.BinaryReply);
+  hint(cboFTPservers, choice.FtpReply);
 }
 
 void TfrmProps::cboHTTPServersPagesChange() {
   Servers.cboHTTPServersPages.ItemIndex = cboHTTPServersPages->currentIndex();
   Servers.cboHTTPServersPagesChange();
+  ShowReplyHints();
 }
 
 void TfrmProps::cboHTTPServersBinaryChange() {
   Servers.cboHTTPServersBinary.ItemIndex = cboHTTPServersBinary->currentIndex();
   Servers.cboHTTPServersBinaryChange();
+  ShowReplyHints();
 }
 
 void TfrmProps::cboFTPserversChange() {
   Servers.cboFTPservers.ItemIndex = cboFTPservers->currentIndex();
+  ShowReplyHints();
 }
 
 void TfrmProps::SetEnabledIndex(int index) {

@@ -153,6 +153,7 @@ class TfrmProps : public QDialog {
   void txtSMTPEdited(const QString& text);
   void PlaceCentred();
   void ShowServerLists();
+  void ShowReplyHints();
   bool CheckField(const std::string& text, const char* caption, int helpTopic,
                   QLineEdit* TfrmProps::*field);
   void ValuesToControls();

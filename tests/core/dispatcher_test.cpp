@@ -88,6 +88,18 @@ TEST_F(DispatcherTest, CopiesWhileOffOrIncompleteSayWhyWithANoticeOncePerRun) {
   EXPECT_TRUE(sender.sent.empty());
 }
 
+TEST_F(DispatcherTest, AServerIsAskedForItsHelpWithItsOwnLine) {
+  PutFile(dir / "uservers.dat",
+          "[pages@req.test]\r\nType=0\r\nSubject=s\r\nverbPagesHttp=send\r\nEnd=quit\r\n"
+          "Help=send info\r\n[ftp@req.test]\r\nType=2\r\n");
+  EXPECT_TRUE(dispatcher.AskServerForHelp("pages@req.test"));
+  EXPECT_FALSE(dispatcher.AskServerForHelp("ftp@req.test"));  // it has no Help line
+  ASSERT_EQ(sender.sent.size(), 1u);
+  EXPECT_EQ(sender.sent[0].to, "pages@req.test");
+  EXPECT_EQ(sender.sent[0].body, Lines{"send info\r\nquit"});
+  EXPECT_EQ(history.Count(), 0);
+}
+
 // A placeholder server brings only a bounce: nothing goes, and the user is
 // sent to the server choice once.
 TEST_F(DispatcherTest, APlaceholderServerSendsNothingAndPointsToTheChoiceOnce) {
