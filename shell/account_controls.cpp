@@ -30,6 +30,7 @@ void TfrmProps::CreateAccountControls() {
   txtSMTPPassword->setToolTip(
       "Ok stores it in the desktop keyring; leave it empty to keep the stored one");
   StaticText9->setBuddy(txtSMTPPassword);
+  SetHelpTopic(GroupBox3, 22);
 
   // Only typing preselects: a loaded server keeps the stored choice.
   connect(txtSMTP, &QLineEdit::textEdited, this,
@@ -56,6 +57,9 @@ void TfrmProps::CreateCollectControls() {
   txtSendAt->setPlaceholderText("hh:mm");
   txtSendAt->setToolTip("Each day at this time the held requests go; empty: only when you say");
   StaticText10->setBuddy(txtSendAt);
+  for (QWidget* w : {static_cast<QWidget*>(chkCollect), static_cast<QWidget*>(txtSendAt)}) {
+    SetHelpTopic(w, 23);
+  }
   setTabOrder(chkKeepFailed, chkCollect);
   setTabOrder(chkCollect, txtSendAt);
   setFixedSize(width(), height() + 26);
