@@ -48,8 +48,9 @@ class HistoryMenuTest : public QObject {
              QString("http://host/b.zip via binsrv on 24/12/1998 17:06:00"));
     QStringList captions;
     for (QAction* a : w.PopupMenu1->actions()) captions << a->text();
-    QCOMPARE(captions, QStringList({"&Show Detail", "&Delete from History", "Request &Again",
-                                    "Send &Now", "&Discard", "&Help"}));
+    QCOMPARE(captions,
+             QStringList({"&Show Detail", "&Delete from History", "Request &Again", "Send &Now",
+                          "&Discard", "Ask this server for its &help", "&Help"}));
     QWidget* viewport = w.lstHistory->viewport();
 
     QTest::mouseClick(viewport, Qt::RightButton, {},
@@ -128,9 +129,10 @@ class HistoryMenuTest : public QObject {
         if (a->isVisible()) captions << a->text();
       return captions;
     };
-    QCOMPARE(shown(0), QStringList({"Send &Now", "&Discard", "&Help"}));
-    QCOMPARE(shown(1),
-             QStringList({"&Show Detail", "&Delete from History", "Request &Again", "&Help"}));
+    const QString ask = "Ask this server for its &help";
+    QCOMPARE(shown(0), QStringList({"Send &Now", "&Discard", ask, "&Help"}));
+    QCOMPARE(shown(1), QStringList({"&Show Detail", "&Delete from History", "Request &Again", ask,
+                                    "&Help"}));
     // History commands count their rows below the kept ones.
     road->mnuDeletefromHistoryClick();
     QCOMPARE(GetFile(s.f.program + "History.Dat").rfind("http://host/b.zip", 0), std::size_t{0});
