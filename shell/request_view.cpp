@@ -58,9 +58,18 @@ std::optional<std::string> TRequestView::AskPassword(const std::string& prompt) 
 }
 
 void TRequestView::OpenProgress(const std::string& label) {
-  if (!progress_) progress_ = std::make_unique<TfrmProgress>();
+  if (!progress_) {
+    progress_ = std::make_unique<TfrmProgress>();
+    hide_later_ = new QTimer(progress_.get());
+    hide_later_->setSingleShot(true);
+    hide_later_->setInterval(kLingerMs);
+    QObject::connect(hide_later_, &QTimer::timeout, progress_.get(), &QWidget::hide);
+  }
+  const bool lingering = hide_later_->isActive();
+  hide_later_->stop();
   progress_->Label1->setText(QString::fromStdString(label));
   progress_->ProgressBar1->setValue(0);
+  if (lingering) return;  // still up, where the last request put it
   progress_->PlaceNearPointer();
   progress_->show();
 }
@@ -70,11 +79,12 @@ void TRequestView::SetProgress(int position) {
 }
 
 void TRequestView::CloseProgress() {
-  if (progress_) progress_->hide();
+  if (progress_ && progress_->isVisible()) hide_later_->start();
 }
 
 TfrmProgress* TRequestView::Progress() const {
-  return progress_ && progress_->isVisible() ? progress_.get() : nullptr;
+  const bool open = progress_ && progress_->isVisible() && !hide_later_->isActive();
+  return open ? progress_.get() : nullptr;
 }
 
 void TRequestView::SetStatus(const std::string& text) {

@@ -9,11 +9,14 @@
 
 #include "core/dispatcher.h"
 
+class QTimer;
 class QWidget;
 class TfrmProgress;
 
 class TRequestView {
  public:
+  static constexpr int kLingerMs = 400;
+
   // Boxes belong to `window` (the main window), which a confirmation hides
   // while it asks.
   explicit TRequestView(QWidget& window);
@@ -30,7 +33,9 @@ class TRequestView {
   std::optional<std::string> AskPassword(const std::string& prompt);
 
   // One progress window serves every request: it is shown and hidden, not
-  // made anew each time.
+  // made anew each time, and it stays up a moment after a request so that
+  // back-to-back requests keep it up. Fewer maps and unmaps also spare Qt
+  // 6.4's Wayland client a race that brought it down in bursts.
   void OpenProgress(const std::string& label);
   void SetProgress(int position);
   void CloseProgress();
@@ -51,5 +56,6 @@ class TRequestView {
  private:
   QWidget& window_;
   std::unique_ptr<TfrmProgress> progress_;
+  QTimer* hide_later_ = nullptr;  // owned by the progress window
   std::string status_;
 };

@@ -32,11 +32,14 @@ class ProgressTest : public QObject {
     QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(w->Label1->text(), QString("Sending"));
     view.SetProgress(60);
+    // Back to back, the window stays up; alone, it goes a moment later.
     view.CloseProgress();
-    QVERIFY(!view.Progress() && !w->isVisible());
+    QVERIFY(!view.Progress() && w->isVisible());
     view.OpenProgress("Again");
     QCOMPARE(view.Progress(), w);
     QCOMPARE(w->ProgressBar1->value(), 0);
+    view.CloseProgress();
+    QTRY_VERIFY(!w->isVisible());
     QVERIFY(!w->Timer1->isActive());
   }
 
