@@ -275,7 +275,9 @@ void TRequestDispatcher::SetMail(const RequestMail& request) {
 // A password in the address never leaves without the user's word, whatever
 // the confirmation setting; the user may send the address without it.
 bool TRequestDispatcher::SettleCredentials(std::string& url, bool& asked) {
-  const std::optional<std::string> masked = MaskedCredentials(url);
+  // Text of no address's shape is refused next, without a question.
+  const std::optional<std::string> masked =
+      HasAddressShape(url) ? MaskedCredentials(url) : std::nullopt;
   if (!masked) return true;
   const TRequestUi::TCredentials answer = ui_.AskAboutCredentials(*masked);
   if (StopHere(*masked)) return false;
