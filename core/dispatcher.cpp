@@ -1,22 +1,21 @@
 #include "core/dispatcher.h"
 
 #include <algorithm>
-#include <utility>
 #include <cctype>
+#include <utility>
 
 #include "base/helpers.h"
 #include "core/request_builder.h"
 #include "mail/stamp.h"
 #include "platform/ascii.h"
-#include "platform/file_lock.h"
 #include "platform/file_layout.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 
 namespace {
 
 constexpr const char* kTestMessageFlag = "Test Message.Flg";
-
 
 // The last `count` characters of a UTF-8 text, never part of a sequence.
 std::string LastCharacters(const std::string& text, std::size_t count) {
@@ -304,8 +303,8 @@ void TRequestDispatcher::Dispatch(const TJob& job) {
   if (!PrepareRequest(url, job.checkHistory, resend) || StopHere(url)) return;
 
   const int confirm = settings_().Confirm;
-  const bool ask = !asked && (confirm == 0 || (confirm == 1 && (extension == "zip" ||
-                                                                extension == "exe")));
+  const bool ask =
+      !asked && (confirm == 0 || (confirm == 1 && (extension == "zip" || extension == "exe")));
   // A kept request was confirmed when it was first copied.
   if (ask && !resend) {
     const TRequestUi::TAnswer answer = ui_.Confirm("Request " + url + " by e-mail?");
@@ -327,16 +326,27 @@ void TRequestDispatcher::Dispatch(const TJob& job) {
   std::optional<TFileLock> lock;
   if (outbox_ && !Claim(job, url, lock)) return;
 
+  SendClaimed({url}, "..." + LastCharacters(url, 29), resend);
+  lock.reset();
+  // The way is open again: what waits goes after it.
+  if (!resend && last_outcome_ == TOutcome::Sent) FlushOutbox();
+}
+
+// Sends the mail that carries `urls`, claimed already, and reports each
+// one's outcome: they stay, or go, together.
+void TRequestDispatcher::SendClaimed(const std::vector<std::string>& urls, const std::string& label,
+                                     bool resend) {
   mail_sent_ = false;
   try {
-    ui_.OpenProgress("..." + LastCharacters(url, 29));
+    ui_.OpenProgress(label);
     progress_open_ = true;
-    DebugLog("Requesting");
+    DebugLog(urls.size() == 1 ? std::string("Requesting")
+                              : "Requesting " + std::to_string(urls.size()) + " together");
     ui_.SetProgress(12);
     sender_.Connect();
     ui_.SetStatus("Connection Open");
     ui_.SetProgress(25);
-    current_urls_ = {url};
+    current_urls_ = urls;
     StampDateAndMessageId(message_);
     sender_.Send();
   } catch (const std::exception& e) {
@@ -344,25 +354,22 @@ void TRequestDispatcher::Dispatch(const TJob& job) {
       progress_open_ = false;
       ui_.CloseProgress();
     }
-    if (mail_sent_) {
-      // The server took the request; only the goodbye after it failed.
-      DebugLog(std::string("After the request was sent: ") + e.what());
-    } else {
+    if (!mail_sent_) {
       last_error_ = e.what();
-      const bool kept = KeepFailure(url, e, resend);
+      bool kept = false;
+      for (const std::string& url : urls) kept = KeepFailure(url, e, resend) || kept;
       // The status alone rarely tells a user what to fix; the error does.
       if (!kept)
         ShowError("Request Failed",
                   "The last successful operation was <" + ui_.StatusLine() + ">\n" + last_error_);
-      Finish(url, kept ? TOutcome::Kept : TOutcome::Failed);
+      for (const std::string& url : urls) Finish(url, kept ? TOutcome::Kept : TOutcome::Failed);
       return;
     }
+    // The server took the mail; only the goodbye after it failed.
+    DebugLog(std::string("After the mail was sent: ") + e.what());
   }
   if (!last_error_.empty()) ShowError("Request Sent", last_error_);
-  Finish(url, TOutcome::Sent);
-  lock.reset();
-  // The way is open again: what waits goes after it.
-  if (!resend) FlushOutbox();
+  for (const std::string& url : urls) Finish(url, TOutcome::Sent);
 }
 
 // Takes the outbox's lock, finishes what a dead program left, and marks

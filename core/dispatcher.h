@@ -192,8 +192,8 @@ class TRequestDispatcher {
     enum class Kind { Clipboard, Request, Kept, Batch } kind = Kind::Request;
     std::string text;
     bool checkHistory = true;
-    bool userAsked = false;  // a kept request the user chose to send
-    bool withHeld = false;   // held requests may go too
+    bool userAsked = false;         // a kept request the user chose to send
+    bool withHeld = false;          // held requests may go too
     std::vector<std::string> urls;  // a batch's requests, one mail
   };
   void Run(TJob job);
@@ -209,7 +209,7 @@ class TRequestDispatcher {
   void QueueBatch(const std::vector<std::string>& urls, bool withHeld);
   void DispatchBatch(const TJob& job);
   bool ClaimBatch(const TJob& job, std::optional<TFileLock>& lock);
-  void SendBatch(const TJob& job);
+  void SendClaimed(const std::vector<std::string>& urls, const std::string& label, bool resend);
   std::string RequestServer() const;
   bool KeepFailure(const std::string& url, const std::exception& e, bool resend);
   void RecordSent();

@@ -4,7 +4,6 @@
 
 #include "base/helpers.h"
 #include "core/dispatcher.h"
-#include "mail/stamp.h"
 
 bool TRequestDispatcher::Claimable(const TJob& job, const TOutboxEntry& entry) {
   return job.userAsked || TOutbox::Waiting(entry) || (job.withHeld && TOutbox::Held(entry));
@@ -57,7 +56,7 @@ void TRequestDispatcher::DispatchBatch(const TJob& job) {
   SetMail(mail);
   std::optional<TFileLock> lock;
   if (!ClaimBatch(job, lock)) return;
-  SendBatch(job);
+  SendClaimed(job.urls, std::to_string(job.urls.size()) + " requests", true);
   lock.reset();
 }
 
@@ -85,40 +84,4 @@ bool TRequestDispatcher::ClaimBatch(const TJob& job, std::optional<TFileLock>& l
     return false;
   }
   return true;
-}
-
-void TRequestDispatcher::SendBatch(const TJob& job) {
-  mail_sent_ = false;
-  try {
-    ui_.OpenProgress(std::to_string(job.urls.size()) + " requests");
-    progress_open_ = true;
-    DebugLog("Requesting " + std::to_string(job.urls.size()) + " together");
-    ui_.SetProgress(12);
-    sender_.Connect();
-    ui_.SetStatus("Connection Open");
-    ui_.SetProgress(25);
-    current_urls_ = job.urls;
-    StampDateAndMessageId(message_);
-    sender_.Send();
-  } catch (const std::exception& e) {
-    if (progress_open_) {
-      progress_open_ = false;
-      ui_.CloseProgress();
-    }
-    if (!mail_sent_) {
-      // One mail: its requests stay, or go, together.
-      last_error_ = e.what();
-      bool kept = false;
-      for (const std::string& url : job.urls) kept = KeepFailure(url, e, true) || kept;
-      if (!kept) {
-        ShowError("Request Failed",
-                  "The last successful operation was <" + ui_.StatusLine() + ">\n" + last_error_);
-      }
-      for (const std::string& url : job.urls) Finish(url, kept ? TOutcome::Kept : TOutcome::Failed);
-      return;
-    }
-    DebugLog(std::string("After the requests were sent: ") + e.what());
-  }
-  if (!last_error_.empty()) ShowError("Request Sent", last_error_);
-  for (const std::string& url : job.urls) Finish(url, TOutcome::Sent);
 }
