@@ -206,6 +206,12 @@ void TmsSMTP::Authenticate() {
   std::string why;
   const std::string mechanism = ChooseAuthMechanism(extensions_, AuthMechanism, why);
   if (mechanism.empty()) RaiseText(why);
+  // PLAIN ends in one reply, so it can lead the envelope's group; every
+  // other mechanism may need an answer to a challenge first.
+  if (sending_ && mechanism == "PLAIN" && extensions_.pipelining) {
+    pending_auth_ = mechanism;
+    return;
+  }
   accept_any_reply_ = true;
   try {
     AuthExchange(mechanism);
@@ -281,11 +287,17 @@ void TmsSMTP::SendEnvelope(const TmsMessage& m) {
     }
     return;
   }
-  WriteLines(lines);
-  ReadGroupReplies(lines.size());
+  std::vector<std::string> shown = lines;
+  const std::string auth = std::exchange(pending_auth_, {});
+  if (!auth.empty()) {
+    lines.insert(lines.begin(), "AUTH " + auth + " " + AuthInitialResponse(auth, UserName, Password));
+    shown.insert(shown.begin(), "AUTH " + auth + " <hidden>");
+  }
+  WriteSecretLines(lines, shown);
+  ReadGroupReplies(lines.size(), !auth.empty());
 }
 
-void TmsSMTP::ReadGroupReplies(std::size_t count) {
+void TmsSMTP::ReadGroupReplies(std::size_t count, bool auth_first) {
   // Every reply is read, in order, so that the log and the dialogue stay in
   // step; the first refusal is the one the user hears of.
   std::string refusal;
@@ -293,7 +305,8 @@ void TmsSMTP::ReadGroupReplies(std::size_t count) {
   try {
     for (std::size_t i = 0; i < count; ++i) {
       ReadReply();
-      if (refusal.empty() && !Accepts(LastReply)) refusal = LastReply;
+      const bool refused = auth_first && i == 0 ? !HasCode(LastReply, "235") : !Accepts(LastReply);
+      if (refusal.empty() && refused) refusal = LastReply;
     }
   } catch (...) {
     accept_any_reply_ = false;
@@ -303,6 +316,11 @@ void TmsSMTP::ReadGroupReplies(std::size_t count) {
   if (refusal.empty()) return;
   const bool data_open = HasCode(LastReply, "354");
   try {
+    if (auth_first && !HasCode(refusal, "235")) {
+      LastReply = refusal;
+      if (HasCode(refusal, "535")) RaiseAuthFailed();
+      RaiseText(refusal);
+    }
     CheckReply(refusal);
   } catch (...) {
     // The server awaits the text although the envelope failed: inside the
@@ -373,12 +391,16 @@ void TmsSMTP::SendMessages(const std::vector<TmsMessage*>& messages) {
   TmsMessage* const kept = MailMessage;
   try {
     if (!messages.empty()) MailMessage = messages.front();
+    sending_ = !messages.empty();
+    pending_auth_.clear();
     Connect();
+    sending_ = false;
     for (std::size_t i = 0; i < messages.size(); ++i) {
       MailMessage = messages[i];
       SendOne(i + 1 == messages.size());
     }
   } catch (...) {
+    sending_ = false;
     MailMessage = kept;
     // The first failure is the one to report; a failing goodbye after it
     // adds nothing.

@@ -3,7 +3,8 @@
 // MAIL FROM, RCPT TO per recipient, DATA, text, QUIT. Otherwise it greets
 // with EHLO and may run TLS (from the first byte or after STARTTLS) and AUTH
 // before the envelope; a server that offers PIPELINING gets the envelope and
-// DATA in one flight, and the last message's end and QUIT in another.
+// DATA in one flight (behind AUTH PLAIN when sending), and the last
+// message's end and QUIT in another.
 #pragma once
 
 #include <memory>
@@ -88,7 +89,8 @@ class TmsSMTP : public TmsMailBase {
   // Writes the envelope and DATA and reads their replies: one at a time,
   // or all in one group when the server takes pipelined commands.
   void SendEnvelope(const TmsMessage& m);
-  void ReadGroupReplies(std::size_t count);
+  // `auth_first`: the first reply answers a pipelined AUTH.
+  void ReadGroupReplies(std::size_t count, bool auth_first);
   void SendOne(bool last);
   [[noreturn]] void RaiseAuthFailed();
 
@@ -98,4 +100,8 @@ class TmsSMTP : public TmsMailBase {
   bool data_sent_ = false;
   bool data_accepted_ = false;
   bool quit_sent_ = false;  // went out behind the last message's end
+  // While sending, AUTH PLAIN waits to go out in the first envelope's group:
+  // one round trip less, which on a satellite link is most of a second.
+  bool sending_ = false;
+  std::string pending_auth_;  // the mechanism whose AUTH waits
 };

@@ -323,12 +323,15 @@ void TagSocket::WriteSecretLine(const std::string& line, const std::string& show
   if (OnLineSent) OnLineSent(*this, shown);
 }
 
-void TagSocket::WriteLines(const std::vector<std::string>& lines) {
+void TagSocket::WriteLines(const std::vector<std::string>& lines) { WriteSecretLines(lines, lines); }
+
+void TagSocket::WriteSecretLines(const std::vector<std::string>& lines,
+                                 const std::vector<std::string>& shown) {
   if (!Connected()) RaiseSocketError(msg::kNotConnected);
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   SendAll(text.data(), text.size(), false);
-  for (const std::string& line : lines) {
+  for (const std::string& line : shown) {
     Log(line);
     if (OnLineSent) OnLineSent(*this, line);
   }

@@ -78,6 +78,8 @@ class TagSocket {
   void WriteLine(const std::string& line);
   // Sends the lines in one write, as a pipelined group; each is logged.
   void WriteLines(const std::vector<std::string>& lines);
+  // As WriteLines, logging `shown` in place of each line.
+  void WriteSecretLines(const std::vector<std::string>& lines, const std::vector<std::string>& shown);
   // Appends what to send for one block of a stream to `out`; a filter may
   // keep state from block to block.
   using TBlockFilter = std::function<void(const char* in, std::size_t n, std::string& out)>;

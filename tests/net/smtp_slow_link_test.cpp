@@ -16,15 +16,21 @@ struct GroupServer {
       : refuse(std::move(refuse_line)), extensions(std::move(ehlo_extensions)) {}
   std::string refuse;  // the client line to answer with a 550
   std::string extensions;
-  std::string behind_mail, behind_end;
+  std::string behind_auth, behind_mail, behind_end;
   ScriptedServer server{[this](Peer& p) { Run(p); }};
 
   void Run(Peer& p) {
-    bool no_sender = false;
+    bool no_sender = false, no_login = false;
     RunSmtp(p, server, "220 ready\r\n", [&](const std::string& l) -> std::optional<std::string> {
       if (l.starts_with("EHLO "))
         return "250-test\r\n250-AUTH PLAIN\r\n" + extensions + "250 8BITMIME\r\n";
-      if (l.starts_with("AUTH ")) return "235 ok\r\n";
+      if (l.starts_with("AUTH ")) behind_auth = p.Pending();
+      if (l.starts_with("AUTH ")) {
+        no_login = refuse == "AUTH ";
+        return no_login ? "535 5.7.8 bad credentials\r\n" : "235 ok\r\n";
+      }
+      if (no_login && (l.starts_with("MAIL ") || l.starts_with("RCPT ") || l == "DATA"))
+        return "530 5.7.0 log in first\r\n";
       if (l.starts_with("MAIL ")) behind_mail = p.Pending();
       if (l == ".") behind_end = p.Pending();
       if (!refuse.empty() && l.starts_with(refuse)) {
@@ -46,9 +52,9 @@ void Authenticated(SmtpClient& c) {
 
 using SmtpSlowLinkTest = NetTest;
 
-// With PIPELINING the envelope and DATA go in one flight, the replies are
-// checked in order, and the first refusal is the error; the log keeps every
-// line in the order it went or came.
+// With PIPELINING, AUTH PLAIN, the envelope and DATA go in one flight, the
+// replies are checked in order, and the first refusal is the error; the log
+// keeps every line in the order it went or came.
 TEST_F(SmtpSlowLinkTest, PipelinedGroupIsCheckedInOrder) {
   struct Case {
     std::string refuse;
@@ -63,7 +69,10 @@ TEST_F(SmtpSlowLinkTest, PipelinedGroupIsCheckedInOrder) {
         Case{"RCPT TO:<second@", rcpt_refused, false,
              "250 OK\r\n250 OK\r\n" + rcpt_refused + "\r\n354 "},
         Case{"MAIL ", mail_refused, true,
-             mail_refused + "\r\n503 need MAIL\r\n503 need MAIL\r\n503 need MAIL\r\n"}}) {
+             mail_refused + "\r\n503 need MAIL\r\n503 need MAIL\r\n503 need MAIL\r\n"},
+        Case{"AUTH ", "Authentication failed: 535 5.7.8 bad credentials", true,
+             "535 5.7.8 bad credentials\r\n530 5.7.0 log in first\r\n530 5.7.0 log in first\r\n"
+             "530 5.7.0 log in first\r\n530 5.7.0 log in first\r\n"}}) {
     GroupServer s{k.refuse, "250-PIPELINING\r\n"};
     TempFolder dir;
     SmtpClient c(s.server.Address());
@@ -71,8 +80,13 @@ TEST_F(SmtpSlowLinkTest, PipelinedGroupIsCheckedInOrder) {
     c.smtp.LogFileName = dir / "SMTP.LOG";
     EXPECT_EQ(Raised<ESocketError>([&] { c.smtp.Send(); }), k.error);
     s.server.Join();
-    EXPECT_EQ(s.behind_mail,
-              "RCPT TO:<www@pages.example>\r\nRCPT TO:<second@example.net>\r\nDATA\r\n");
+    EXPECT_EQ(s.behind_auth,
+              "MAIL FROM:<user@example.org>\r\nRCPT TO:<www@pages.example>\r\n"
+              "RCPT TO:<second@example.net>\r\nDATA\r\n");
+    if (k.refuse != "AUTH ") {
+      EXPECT_EQ(s.behind_mail,
+                "RCPT TO:<www@pages.example>\r\nRCPT TO:<second@example.net>\r\nDATA\r\n");
+    }
     const auto lines = s.server.Lines();
     EXPECT_EQ(lines.back() == "QUIT", k.quit) << k.refuse;
     const bool data = std::any_of(lines.begin(), lines.end(),
@@ -80,7 +94,10 @@ TEST_F(SmtpSlowLinkTest, PipelinedGroupIsCheckedInOrder) {
     EXPECT_EQ(data, k.error.empty()) << k.refuse;
     EXPECT_EQ(c.smtp.DataAccepted(), k.error.empty());
     const std::string log = GetFile(c.smtp.LogFileName);
-    EXPECT_NE(log.find("RCPT TO:<second@example.net>\r\nDATA\r\n" + k.replies), std::string::npos)
+    EXPECT_NE(log.find(std::string("AUTH PLAIN <hidden>\r\nMAIL FROM:<user@example.org>\r\n"
+                       "RCPT TO:<www@pages.example>\r\nRCPT TO:<second@example.net>\r\nDATA\r\n") +
+                       (k.refuse == "AUTH " ? "" : "235 ok\r\n") + k.replies),
+              std::string::npos)
         << log;
     if (k.error.empty()) {
       EXPECT_EQ(s.behind_end, "QUIT\r\n");
