@@ -18,18 +18,29 @@ function(tolvane_warnings target)
   target_compile_options(${target} PRIVATE ${TOLVANE_WARNINGS})
 endfunction()
 
-# tolvane_library(<name> <folder-glob...> LIBS <deps...>)
+# tolvane_library(<name> <folder-glob...> LIBS <deps...> POSIX <files...> WIN <files...>)
 # A static library from every *.cpp matched by the globs (relative to the
-# calling folder). New files are picked up without touching CMake.
+# calling folder), plus the twins listed for the platform built for. New
+# files are picked up without touching CMake; a twin (*_posix.cpp,
+# *_win.cpp) enters only through its list.
 function(tolvane_library name)
-  cmake_parse_arguments(A "" "" "GLOBS;EXCLUDE;LIBS;PUBLIC_INCLUDE" ${ARGN})
+  cmake_parse_arguments(A "" "" "GLOBS;EXCLUDE;LIBS;PUBLIC_INCLUDE;POSIX;WIN" ${ARGN})
   set(srcs)
   foreach(g ${A_GLOBS})
     file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${g})
     list(APPEND srcs ${found})
   endforeach()
+  list(FILTER srcs EXCLUDE REGEX "_(posix|win)\\.cpp$")
   foreach(x ${A_EXCLUDE})
     list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
+  endforeach()
+  if(WIN32)
+    set(twins ${A_WIN})
+  else()
+    set(twins ${A_POSIX})
+  endif()
+  foreach(x ${twins})
+    list(APPEND srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
   endforeach()
   if(NOT srcs)
     # Nothing written yet: keep the target so that dependants configure.
@@ -59,7 +70,14 @@ function(tolvane_gtest name)
     set(A_TIMEOUT 120)
   endif()
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+  # Cross-built tests are listed when CTest runs (under Wine), not at build
+  # time, so that building needs no Wine.
+  if(CMAKE_CROSSCOMPILING)
+    set(mode PRE_TEST)
+  else()
+    set(mode POST_BUILD)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE ${mode}
     PROPERTIES LABELS "unit;${A_LABELS}" TIMEOUT ${A_TIMEOUT})
 endfunction()
 

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "mail/idna.h"
+#include "platform/local_time.h"
 
 namespace {
 
@@ -20,9 +21,9 @@ std::string MailDate(std::time_t t) {
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  const long offset = tm.tm_gmtoff / 60;
+  const TLocalTime local = LocalTime(t);
+  const std::tm& tm = local.tm;
+  const long offset = local.utcOffset / 60;
   const long shown = offset < 0 ? -offset : offset;
   char out[64];
   std::snprintf(out, sizeof out, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[tm.tm_wday],

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "platform/local_time.h"
+
 namespace {
 
 using namespace std::chrono;
@@ -27,10 +29,8 @@ void UseUserTimeLocale() { std::setlocale(LC_TIME, ""); }
 
 TDateTime Now() {
   timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  std::tm tm{};
-  localtime_r(&ts.tv_sec, &tm);
-  return DateTimeFromTm(tm) + static_cast<double>(ts.tv_nsec) / 1e9 / 86400.0;
+  timespec_get(&ts, TIME_UTC);
+  return DateTimeFromTm(LocalTime(ts.tv_sec).tm) + static_cast<double>(ts.tv_nsec) / 1e9 / 86400.0;
 }
 
 TDateTime DateTimeFromTm(const std::tm& tm) {

@@ -2,8 +2,10 @@
 // environment variable set for one scope.
 #pragma once
 
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,14 +13,19 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 
 class TempFolder {
  public:
   TempFolder() {
-    std::string base = std::filesystem::temp_directory_path().string() + "/tolvane-test-XXXXXX";
-    if (::mkdtemp(base.data()) == nullptr) std::abort();
-    path_ = base + "/";
+    std::random_device seed;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int tries = 0; tries < 100 && path_.empty(); ++tries) {
+      const auto dir = base / ("tolvane-test-" + std::to_string(seed()));
+      if (std::filesystem::create_directory(dir)) path_ = dir.generic_string() + "/";
+    }
+    if (path_.empty()) std::abort();
   }
   ~TempFolder() {
     std::error_code ec;
@@ -38,16 +45,28 @@ class TempFolder {
 // Runs a shell command; returns its exit status (-1 when it did not exit).
 inline int RunCommand(const std::string& command) {
   const int status = std::system(command.c_str());
+#ifdef _WIN32
+  return status;
+#else
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 // What a shell command writes to its standard output.
 inline std::string CommandOutput(const std::string& command) {
   std::string out;
+#ifdef _WIN32
+  if (std::FILE* p = ::_popen(command.c_str(), "rb")) {
+#else
   if (std::FILE* p = ::popen(command.c_str(), "r")) {
+#endif
     char buf[4096];
     while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+#ifdef _WIN32
+    ::_pclose(p);
+#else
     ::pclose(p);
+#endif
   }
   return out;
 }
@@ -83,19 +102,24 @@ class EnvGuard {
   explicit EnvGuard(const char* name) : name_(name) {
     if (const char* v = std::getenv(name)) old_ = v;
   }
-  EnvGuard(const char* name, const std::string& value) : EnvGuard(name) {
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~EnvGuard() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
+  EnvGuard(const char* name, const std::string& value) : EnvGuard(name) { Set(name, &value); }
+  ~EnvGuard() { Set(name_, old_ ? &*old_ : nullptr); }
   EnvGuard(const EnvGuard&) = delete;
   EnvGuard& operator=(const EnvGuard&) = delete;
 
  private:
+  static void Set(const char* name, const std::string* value) {
+#ifdef _WIN32
+    // An empty value removes the variable there: tests set none empty.
+    ::_putenv_s(name, value ? value->c_str() : "");
+#else
+    if (value)
+      ::setenv(name, value->c_str(), 1);
+    else
+      ::unsetenv(name);
+#endif
+  }
+
   const char* name_;
   std::optional<std::string> old_;
 };
