@@ -11,6 +11,7 @@
 
 #include "shell/main_window.h"
 #include "shell/task_icon.h"
+#include "tests/net/net_support.h"
 #include "tests/support/private_keyring.h"
 #include "window_fixture.h"
 
@@ -92,6 +93,35 @@ class HistoryMenuTest : public QObject {
     QCOMPARE(GetFile(s.f.program + "History.Dat"),
              std::string("http://host/a.htm via pagesrv on 24/12/1998 17:05:09\r\n"
                          "ftp://ftp.host/c via ftpsrv on 25/12/1998 08:00:00\r\n"));
+  }
+
+  // While collecting, copies are held; Send Now on a held row sends them all
+  // as one mail through a real server and moves them into the history.
+  void HeldRequestsGoAsOneMailOnSendNow() {
+    RealSmtpServer server;
+    TestFolders f;
+    f.Settings(server.Address(), "Collect=1\r\n");
+    PutFile(f.program + "uservers.dat",
+            "[pages@srv.test]\r\nType=0\r\nverbPagesHttp=send\r\nEnd=quit\r\nMaxPerMail=5\r\n");
+    StartedTray t;
+    TfrmProps& w = t.w;
+    for (const char* url : {"http://host/1", "http://host/2", "http://host/3"})
+      t.app.Stack().Dispatcher.DispatchRequest(url, false);
+    QCOMPARE(w.lstHistory->count(), 3);
+    QVERIFY(w.lstHistory->item(0)->text().startsWith("http://host/1 held"));
+    QVERIFY(server.Messages().empty());
+
+    w.lstHistory->setCurrentRow(1);
+    t.app.History().mnuSendNowClick();
+    const auto mails = server.Messages();
+    QCOMPARE(mails.size(), std::size_t{1});
+    QVERIFY2(mails[0].data.find("\r\n\r\nsend http://host/1\r\nsend http://host/2\r\n"
+                                "send http://host/3\r\nquit\r\n") != std::string::npos,
+             mails[0].data.c_str());
+    QCOMPARE(GetFile(f.program + "Outbox.Dat"), std::string());
+    QCOMPARE(w.lstHistory->count(), 3);
+    QVERIFY(w.lstHistory->item(0)->text().contains(" via pages@srv.test on "));
+    QVERIFY(f.errors.empty());
   }
 
   void RequestAgainThatFailsShowsTheBoxAndKeepsTheHistory() {

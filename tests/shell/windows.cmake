@@ -18,6 +18,11 @@ foreach(t ${window_tests})
   target_compile_definitions(${t} PRIVATE TOLVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TOLVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
   tolvane_warnings(${t})
+  if(t STREQUAL "history_menu_test")
+    # Held requests go through a real SMTP server.
+    target_sources(${t} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/../net/net_support.cpp)
+    target_link_libraries(${t} PRIVATE GTest::gtest)
+  endif()
   if(t STREQUAL "fit_test")
     continue()  # registered once per font family below
   endif()
