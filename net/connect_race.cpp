@@ -3,11 +3,13 @@
 #include <algorithm>
 
 TConnectRace::TConnectRace(std::vector<TIpAddress> addresses, std::uint16_t port, TFdSocket& first)
-    : addresses_(std::move(addresses)), port_(port), first_(first) {
-  delay_.setSingleShot(true);
-  delay_.setInterval(AttemptDelayMs);
-  QObject::connect(&delay_, &QTimer::timeout, [this] { due_ = Untried(); });
-}
+    : addresses_(std::move(addresses)),
+      port_(port),
+      first_(first),
+      delay_([this] {
+        delay_.Stop();  // once per start
+        due_ = Untried();
+      }) {}
 
 TConnectRace::~TConnectRace() {
   // The first socket outlives the race: it must not call back into it.
@@ -20,9 +22,9 @@ void TConnectRace::Advance() {
   while (Untried() && !StartNext()) {
   }
   if (winner_ != kNone)
-    delay_.stop();
+    delay_.Stop();
   else if (Untried())
-    delay_.start();
+    delay_.Start(AttemptDelayMs);
 }
 
 bool TConnectRace::StartNext() {
@@ -61,13 +63,13 @@ void TConnectRace::ConnectOver(std::size_t index) {
   const int error = attempt.socket->ConnectResult();
   if (error == 0) {
     winner_ = index;
-    delay_.stop();
+    delay_.Stop();
     return;
   }
   Fail(attempt, error);
   // A refusal moves on to the next address at once, not after the delay.
   if (Untried()) {
-    delay_.stop();
+    delay_.Stop();
     due_ = true;
   }
 }

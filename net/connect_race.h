@@ -9,8 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include <QTimer>
-
+#include "net/event_loop.h"
 #include "net/fd_socket.h"
 #include "net/ip_address.h"
 
@@ -68,5 +67,5 @@ class TConnectRace {
   std::size_t winner_ = kNone;
   int error_ = 0;
   bool due_ = true;
-  QTimer delay_;
+  TLoopTimer delay_;
 };

@@ -11,8 +11,6 @@
 #include "net/ip_address.h"
 #include "net/winsock.h"
 
-class QSocketNotifier;
-
 // Receive and send with the meaning of recv and send on a non-blocking
 // socket: n > 0 bytes, 0 at the end of the stream, -1 with `error` set to a
 // Winsock number (kEWouldBlock when the call would have to wait).
@@ -59,8 +57,9 @@ class TFdSocket : public TByteChannel {
   void Unwatch();
 
  private:
-  int fd_;
+  struct Watch;  // the event loop's side: notifiers or window messages
+
+  TSocket fd_;
   TLinkBytes bytes_;
-  std::unique_ptr<QSocketNotifier> read_;
-  std::unique_ptr<QSocketNotifier> write_;
+  std::unique_ptr<Watch> watch_;
 };

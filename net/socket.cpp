@@ -6,9 +6,6 @@
 #include <cstring>
 #include <utility>
 
-#include <QAbstractEventDispatcher>
-#include <QCoreApplication>
-
 #include "mail/headers.h"
 #include "net/connect_race.h"
 #include "platform/errors.h"
@@ -36,10 +33,7 @@ TRasLink::~TRasLink() {
 TagSocket::TagSocket()
     : notify_window_(std::make_unique<TNotifyWindow>(
           [this](unsigned m, std::uintptr_t, std::uint32_t l) { LookupDone(m, l); })),
-      timer_(std::make_unique<QTimer>()) {
-  timer_->setInterval(1000);
-  QObject::connect(timer_.get(), &QTimer::timeout, [this] { TimerTick(); });
-}
+      timer_(std::make_unique<TLoopTimer>([this] { TimerTick(); })) {}
 
 TagSocket::~TagSocket() {
   TagWinsock& w = Winsock();
@@ -113,7 +107,7 @@ void TagSocket::TimerTick() {
   } catch (const EError&) {
   }
   async_handle_ = 0;
-  timer_->stop();
+  timer_->Stop();
   timed_out_ = true;
 }
 
@@ -124,22 +118,18 @@ void TagSocket::StartTimer() {
     const std::int64_t left = (deadline_ms_ - NowMs() + 999) / 1000;
     time_left_ = static_cast<int>(std::clamp<std::int64_t>(left, 1, TimeOut));
   }
-  timer_->start();
+  timer_->Start(1000);
 }
 
 void TagSocket::BeginDeadline() { deadline_ms_ = TimeOut > 0 ? NowMs() + TimeOut * 1000LL : -1; }
 
 bool TagSocket::DeadlinePassed() const { return deadline_ms_ >= 0 && NowMs() >= deadline_ms_; }
 
-void TagSocket::StopTimer() { timer_->stop(); }
+void TagSocket::StopTimer() { timer_->Stop(); }
 
-void TagSocket::PumpOnce() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TagSocket::PumpOnce() { PumpEvents(); }
 
-void TagSocket::WaitNext() {
-  if (!QAbstractEventDispatcher::instance())
-    throw ESocketError("No event loop runs on this thread");
-  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
+void TagSocket::WaitNext() { WaitForEvents(); }
 
 void TagSocket::WaitFor(const std::function<bool()>& done) {
   while (!done()) WaitNext();

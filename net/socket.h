@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include <QTimer>
-
 #include "mail/streams.h"
+#include "net/event_loop.h"
 #include "net/fd_socket.h"
 #include "net/ip_address.h"
 #include "net/raslink.h"
@@ -217,7 +216,7 @@ class TagSocket {
   bool canceled_ = false;
   int time_left_ = 0;
   std::unique_ptr<TNotifyWindow> notify_window_;
-  std::unique_ptr<QTimer> timer_;
+  std::unique_ptr<TLoopTimer> timer_;
   std::int64_t deadline_ms_ = -1;  // on the monotonic clock; -1: none
 };
 

@@ -12,35 +12,7 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
-
-#include <QMetaObject>
-
-// ---------------------------------------------------------------------------
-// Notify windows. Worker threads post only to windows that still exist; the
-// registry's lock keeps a window from going away while a post is under way.
-
-namespace {
-std::mutex g_windows_mutex;
-std::set<const TNotifyWindow*> g_windows;
-}  // namespace
-
-TNotifyWindow::TNotifyWindow(TWndProc proc) : proc_(std::move(proc)) {
-  std::lock_guard lock(g_windows_mutex);
-  g_windows.insert(this);
-}
-
-TNotifyWindow::~TNotifyWindow() {
-  std::lock_guard lock(g_windows_mutex);
-  g_windows.erase(this);
-}
-
-void TNotifyWindow::Deliver(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam) {
-  if (proc_) proc_(msg, wparam, lparam);
-}
-
-// ---------------------------------------------------------------------------
 
 const char* const kWinsockFunctions[9] = {"inet_addr",
                                           "socket",
@@ -136,10 +108,7 @@ struct TPosixWinsock::Impl {
         req->error = error;
         req->host = std::move(scratch.host);
         req->serv = std::move(scratch.serv);
-        std::lock_guard wlock(g_windows_mutex);
-        if (!g_windows.count(req->wnd)) return;
-        QMetaObject::invokeMethod(
-            req->wnd, [req, weak, handle] { Complete(weak, req, handle); }, Qt::QueuedConnection);
+        TNotifyWindow::Post(req->wnd, [req, weak, handle] { Complete(weak, req, handle); });
       }).detach();
     } catch (const std::system_error&) {
       lookups.erase(handle);

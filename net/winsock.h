@@ -1,7 +1,7 @@
 // The socket layer, bound when first needed: what a connection needs once,
 // with the meaning of Windows Sockets 1.1 (start-up, the local host name,
 // look-ups, making a socket), realised over POSIX. Look-up completions reach
-// a TNotifyWindow through the Qt event queue of the GUI thread. The bytes of
+// a TNotifyWindow on the GUI thread. The bytes of
 // a connection move through net/fd_socket.h, not through the binding.
 #pragma once
 
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include <QObject>
+#include "net/notify_window.h"
 
 // glibc may define these as macros; the layer declares operations of the
 // same names, and the plain functions remain.
@@ -95,19 +95,6 @@ struct TServEnt {
   std::string s_name;
   std::uint16_t s_port = 0;  // network order
   std::string s_proto;
-};
-
-// Receives the layer's look-up completions, as a window procedure would.
-class TNotifyWindow : public QObject {
- public:
-  using TWndProc = std::function<void(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam)>;
-  explicit TNotifyWindow(TWndProc proc);
-  ~TNotifyWindow() override;
-
-  void Deliver(unsigned msg, std::uintptr_t wparam, std::uint32_t lparam);
-
- private:
-  TWndProc proc_;
 };
 
 // What a socket layer must offer. Exports tells which of the operations the

@@ -13,6 +13,8 @@
 
 namespace {
 
+int Fd(TSocket s) { return static_cast<int>(s); }
+
 // The call's result with `error` set as the channel promises.
 int Result(ssize_t n, int& error) {
   if (n >= 0) {
@@ -38,18 +40,21 @@ void Arm(std::unique_ptr<QSocketNotifier>& notifier, int fd, QSocketNotifier::Ty
 
 }  // namespace
 
-TFdSocket::TFdSocket(TSocket fd) : fd_(static_cast<int>(fd)) {
+struct TFdSocket::Watch {
+  std::unique_ptr<QSocketNotifier> read, write;
+};
+
+TFdSocket::TFdSocket(TSocket fd) : fd_(fd), watch_(std::make_unique<Watch>()) {
   // Every write is a whole line or a group of them: waiting for the peer's
   // acknowledgement first would cost a round trip on a slow link.
   int one = 1;
-  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  ::setsockopt(Fd(fd_), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
 TFdSocket::~TFdSocket() {
   // Notifiers go before the descriptor they watch.
-  read_.reset();
-  write_.reset();
-  ::close(fd_);
+  watch_.reset();
+  ::close(Fd(fd_));
 }
 
 int TFdSocket::Connect(const TIpAddress& to, std::uint16_t port) {
@@ -69,21 +74,21 @@ int TFdSocket::Connect(const TIpAddress& to, std::uint16_t port) {
     in4.sin_addr.s_addr = to.v4;
     len = sizeof in4;
   }
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), len) == 0) return 0;
+  if (::connect(Fd(fd_), reinterpret_cast<const sockaddr*>(&sa), len) == 0) return 0;
   return errno == EINPROGRESS ? ws::kEWouldBlock : ws::ErrorFromErrno(errno);
 }
 
 int TFdSocket::ConnectResult() const {
   int err = 0;
   socklen_t len = sizeof err;
-  if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  if (::getsockopt(Fd(fd_), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
   return err == 0 ? 0 : ws::ErrorFromErrno(err);
 }
 
 int TFdSocket::Recv(char* buf, int len, int& error) {
   ssize_t n;
   do {
-    n = ::recv(fd_, buf, static_cast<std::size_t>(len), 0);
+    n = ::recv(Fd(fd_), buf, static_cast<std::size_t>(len), 0);
   } while (n < 0 && errno == EINTR);
   if (n > 0) bytes_.Received += static_cast<std::uint64_t>(n);
   return Result(n, error);
@@ -92,7 +97,7 @@ int TFdSocket::Recv(char* buf, int len, int& error) {
 int TFdSocket::Send(const char* buf, int len, int& error) {
   ssize_t n;
   do {
-    n = ::send(fd_, buf, static_cast<std::size_t>(len), MSG_NOSIGNAL);
+    n = ::send(Fd(fd_), buf, static_cast<std::size_t>(len), MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
   if (n > 0) bytes_.Sent += static_cast<std::uint64_t>(n);
   return Result(n, error);
@@ -101,7 +106,7 @@ int TFdSocket::Send(const char* buf, int len, int& error) {
 std::optional<TIpAddress> TFdSocket::LocalAddress() const {
   sockaddr_storage sa{};
   socklen_t len = sizeof sa;
-  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return std::nullopt;
+  if (::getsockname(Fd(fd_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return std::nullopt;
   if (sa.ss_family == AF_INET6) {
     const auto& in6 = reinterpret_cast<const sockaddr_in6&>(sa);
     TIn6Addr addr;
@@ -113,11 +118,11 @@ std::optional<TIpAddress> TFdSocket::LocalAddress() const {
   return std::nullopt;
 }
 
-void TFdSocket::WatchRead() { Arm(read_, fd_, QSocketNotifier::Read, OnReadable); }
+void TFdSocket::WatchRead() { Arm(watch_->read, Fd(fd_), QSocketNotifier::Read, OnReadable); }
 
-void TFdSocket::WatchWrite() { Arm(write_, fd_, QSocketNotifier::Write, OnWritable); }
+void TFdSocket::WatchWrite() { Arm(watch_->write, Fd(fd_), QSocketNotifier::Write, OnWritable); }
 
 void TFdSocket::Unwatch() {
-  if (read_) read_->setEnabled(false);
-  if (write_) write_->setEnabled(false);
+  if (watch_->read) watch_->read->setEnabled(false);
+  if (watch_->write) watch_->write->setEnabled(false);
 }
