@@ -35,7 +35,9 @@ const char* const kUsage =
     "Files must be plain files with 8.3 names not ending in \"_\"; execute bits\n"
     "are carried and restored. Each part is recorded with its SHA-256.\n";
 
-std::string BesideMe(const std::string& name) { return wrap::OwnFolder() + name + wrap::kProgramSuffix; }
+std::string BesideMe(const std::string& name) {
+  return wrap::OwnFolder() + name + wrap::kProgramSuffix;
+}
 
 int CompressFiles(const std::vector<std::string>& files) {
   for (const auto& file : files) {

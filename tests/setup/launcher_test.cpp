@@ -114,14 +114,14 @@ Bytes SetupProgram(const std::string& record) {
   const std::string script =
       "#!/bin/sh\n"
       "d=$(dirname \"$0\")\n"
-         "{ echo \"dir=$d\"; echo \"args=$#\"; echo \"folder=$(stat -c %a \"$d\")\";\n"
-         "  echo \"self=$(stat -c %a \"$0\")\"; ls \"$d\"; } > '" +
-         record +
-         "'\n"
-         "cp \"$d/DATA.BIN\" '" +
-         record +
-         ".data' 2>/dev/null\n"
-         "exit 3\n";
+      "{ echo \"dir=$d\"; echo \"args=$#\"; echo \"folder=$(stat -c %a \"$d\")\";\n"
+      "  echo \"self=$(stat -c %a \"$0\")\"; ls \"$d\"; } > '" +
+      record +
+      "'\n"
+      "cp \"$d/DATA.BIN\" '" +
+      record +
+      ".data' 2>/dev/null\n"
+      "exit 3\n";
   return Bytes(script.begin(), script.end());
 }
 #endif

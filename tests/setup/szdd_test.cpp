@@ -54,7 +54,7 @@ TEST(Szdd, RoundTripsAndAgreesWithDebiansMscompressAndMsexpand) {
     wraptest::WriteFile(dir / (name + ".bin_"), packed);
     wraptest::WriteFile(dir / name, s.data);
     ASSERT_EQ(RunCommand("cd '" + dir.path() + "' && { msexpand '" + name +
-                              ".bin_' && mscompress '" + name + "'; } >/dev/null 2>&1"),
+                         ".bin_' && mscompress '" + name + "'; } >/dev/null 2>&1"),
               0);
     EXPECT_EQ(wraptest::ReadFile(dir / (name + ".bin")), s.data) << name;
     // Our own naming rule gives the same name as msexpand.

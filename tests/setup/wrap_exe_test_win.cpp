@@ -35,7 +35,7 @@ class WrapExeTest : public ::testing::Test {
   void Pack(const Bytes& setup) {
     wraptest::WriteFile(product_ + "/SETUP.EXE", setup);
     ASSERT_EQ(RunProgram({Program("wrap-pack.exe"), "--title", "Setup - Ravelin", "--question",
-                   "Install Ravelin?", product_, packed_}),
+                          "Install Ravelin?", product_, packed_}),
               0);
   }
   std::string Record() {
@@ -83,7 +83,8 @@ TEST_F(WrapExeTest, ASetupThatCannotStartFailsAndLeavesNothing) {
 TEST_F(WrapExeTest, KillingTheLauncherEndsTheSetupProgram) {
   Pack(wraptest::ReadFile(WRAP_FAKE_SETUP));
   EnvGuard hang("WRAP_TEST_HANG", "1");
-  std::wstring line = std::filesystem::u8path(wrap::QuoteArguments({packed_, "--accept"})).wstring();
+  std::wstring line =
+      std::filesystem::u8path(wrap::QuoteArguments({packed_, "--accept"})).wstring();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION launcher{};
@@ -96,12 +97,14 @@ TEST_F(WrapExeTest, KillingTheLauncherEndsTheSetupProgram) {
     pid = static_cast<DWORD>(std::strtoul(Record().c_str(), nullptr, 10));
   }
   ASSERT_NE(pid, 0u) << "SETUP.EXE did not start";
-  HANDLE setup = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+  HANDLE setup = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
   ASSERT_NE(setup, nullptr);
   EXPECT_EQ(::WaitForSingleObject(setup, 200), static_cast<DWORD>(WAIT_TIMEOUT));
   ::TerminateProcess(launcher.hProcess, 9);
   ::WaitForSingleObject(launcher.hProcess, 10000);
-  EXPECT_EQ(::WaitForSingleObject(setup, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  const DWORD ended = ::WaitForSingleObject(setup, 10000);
+  EXPECT_EQ(ended, static_cast<DWORD>(WAIT_OBJECT_0));
+  if (ended != WAIT_OBJECT_0) ::TerminateProcess(setup, 1);  // left running: not by us
   ::CloseHandle(setup);
   ::CloseHandle(launcher.hProcess);
   // Killed, the launcher could not clean up.
