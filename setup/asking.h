@@ -1,12 +1,13 @@
-// Message boxes of the launcher: zenity on a desktop, else the terminal,
-// else none (every question answered No, and why printed on standard error).
+// Message boxes of the launcher: on POSIX zenity on a desktop, else the
+// terminal, else none (every question answered No, and why printed on
+// standard error); on Windows MessageBoxW, else none.
 #pragma once
 
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "setup/file_io.h"
+#include "setup/unique_fd.h"
 
 namespace wrap {
 
@@ -17,20 +18,6 @@ class Asker {
  public:
   virtual ~Asker() = default;
   virtual Answer Ask(const std::string& title, const std::string& text, BoxType type) = 0;
-};
-
-// zenity dialogs; closing the window counts as No.
-class ZenityAsker {
- public:
-  explicit ZenityAsker(std::string program = "zenity") : program_(std::move(program)) {}
-  // Nothing when zenity could not show the box (no display it can open, or
-  // it did not start); Problem() then says why.
-  std::optional<Answer> Ask(const std::string& title, const std::string& text, BoxType type);
-  const std::string& Problem() const { return problem_; }
-
- private:
-  std::string program_;
-  std::string problem_;
 };
 
 // Questions on a terminal: Yes only for an answer starting with "y" or "Y";
@@ -59,6 +46,30 @@ class SilentAsker : public Asker {
   std::string reason_;
 };
 
+#ifdef _WIN32
+// MessageBoxW; when no box can be shown (no desktop), the silent way.
+class MessageBoxAsker : public Asker {
+ public:
+  Answer Ask(const std::string& title, const std::string& text, BoxType type) override;
+
+ private:
+  std::unique_ptr<Asker> silent_;
+};
+#else
+// zenity dialogs; closing the window counts as No.
+class ZenityAsker {
+ public:
+  explicit ZenityAsker(std::string program = "zenity") : program_(std::move(program)) {}
+  // Nothing when zenity could not show the box (no display it can open, or
+  // it did not start); Problem() then says why.
+  std::optional<Answer> Ask(const std::string& title, const std::string& text, BoxType type);
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  std::string program_;
+  std::string problem_;
+};
+
 // zenity while it can reach a display, then the controlling terminal, then
 // silence; a way that failed once is not tried again.
 class UserAsker : public Asker {
@@ -73,9 +84,10 @@ class UserAsker : public Asker {
   std::unique_ptr<Asker> next_;
 };
 
-std::unique_ptr<Asker> ChooseAsker();
-
 // The full path of an executable found on PATH, or empty.
 std::string FindOnPath(const std::string& program);
+#endif
+
+std::unique_ptr<Asker> ChooseAsker();
 
 }  // namespace wrap

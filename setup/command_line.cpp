@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <optional>
 
 #include "setup/asking.h"
 #include "setup/bundle.h"
+#include "setup/civil_time.h"
 #include "setup/launcher.h"
 #include "setup/payload.h"
 #include "setup/process.h"
@@ -51,11 +51,14 @@ std::string FileTimeText(std::uint64_t fileTime) {
   std::int64_t seconds = 0;
   long nanoseconds = 0;
   FileTimeToUnix(fileTime, seconds, nanoseconds);
-  const auto t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
+  const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const std::int64_t rest = seconds - days * 86400;
+  const CivilDate date = CivilFromDays(days);
   char buf[64];
-  if (!::gmtime_r(&t, &tm) || std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm) == 0)
-    return "?";
+  std::snprintf(buf, sizeof buf, "%lld-%02d-%02d %02d:%02d:%02d UTC",
+                static_cast<long long>(date.year), date.month, date.day,
+                static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                static_cast<int>(rest % 60));
   return buf;
 }
 

@@ -1,6 +1,5 @@
 #include "setup/file_io.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,19 +26,6 @@ void UniqueFd::Close() {
   if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) throw EWrapError(errno);
 }
 
-UniqueFd OpenRead(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw EWrapError(errno, path);
-  return UniqueFd(fd);
-}
-
-UniqueFd CreateFile(const std::string& path, unsigned mode) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                  static_cast<mode_t>(mode));
-  if (fd < 0) throw EWrapError(errno, path);
-  return UniqueFd(fd);
-}
-
 Bytes ReadWholeFile(const std::string& path) {
   UniqueFd fd = OpenRead(path);
   Bytes data;
@@ -59,31 +45,11 @@ Bytes ReadWholeFile(const std::string& path) {
   return data;
 }
 
-std::uint64_t FileSize(int fd, const std::string& path) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw EWrapError(errno, path);
-  return static_cast<std::uint64_t>(st.st_size);
-}
-
 std::size_t ReadSome(int fd, std::uint8_t* out, std::size_t size) {
   for (;;) {
     const ssize_t n = ::read(fd, out, size);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) throw EWrapError(errno);
-  }
-}
-
-void ReadAllAt(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EWrapError(errno);
-    }
-    if (n == 0) ThrowInvalidData("file ends early");
-    out += n;
-    offset += static_cast<std::uint64_t>(n);
-    size -= static_cast<std::size_t>(n);
   }
 }
 

@@ -1,34 +1,13 @@
-// Small POSIX file helpers; failures throw EWrapError with errno.
+// Small file helpers over C runtime descriptors (UTF-8 paths); failures
+// throw EWrapError with errno.
 #pragma once
 
 #include <string>
 
 #include "setup/bytes.h"
+#include "setup/unique_fd.h"
 
 namespace wrap {
-
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& o) noexcept : fd_(o.Release()) {}
-  UniqueFd& operator=(UniqueFd&& o) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd();
-
-  int Get() const { return fd_; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  // Closes now and reports a failed close (a late write error) as errno.
-  void Close();
-
- private:
-  int fd_ = -1;
-};
 
 UniqueFd OpenRead(const std::string& path);
 // Creates or truncates; never follows a symbolic link at the last component.

@@ -1,13 +1,7 @@
 #include "setup/launcher.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <new>
 
 #include "setup/file_list.h"
@@ -30,11 +24,6 @@ void StopIfInterrupted() {
 std::string AppendBackslash(std::string path) {
   if (!path.empty() && path.back() != '/' && path.back() != '\\') path.push_back('/');
   return path;
-}
-
-std::string TempDirectory() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
 }
 
 std::uint64_t UnixToFileTime(std::int64_t seconds, long nanoseconds) {
@@ -138,19 +127,15 @@ bool Launcher::CreateTempFolder() {
   const std::string base = AppendBackslash(temp_directory_);
   for (int i = 0; i < 1000; ++i) {
     folder_ = base + "_INST" + std::to_string(i);
-    struct stat st {};
-    if (::stat(folder_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (IsFolder(folder_)) {
       folder_.clear();
       continue;
     }
-    // Private to this user, whatever the umask, so that nobody else can
-    // swap SETUP.EXE between unpacking and running it.
-    if (::mkdir(folder_.c_str(), 0700) == 0) {
-      ::chmod(folder_.c_str(), 0700);
+    const int err = MakePrivateFolder(folder_);
+    if (err == 0) {
       made_folder_ = true;
       return true;
     }
-    const int err = errno;
     folder_.clear();
     errno = err;
     return Fail();
@@ -160,10 +145,12 @@ bool Launcher::CreateTempFolder() {
 }
 
 bool Launcher::UseFolder(const std::string& target) {
-  made_folder_ = ::mkdir(target.c_str(), 0777) == 0;
-  struct stat st {};
-  if (!made_folder_ && (errno != EEXIST || ::stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+  const int err = MakeFolder(target);
+  made_folder_ = err == 0;
+  if (!made_folder_ && (err != EEXIST || !IsFolder(target))) {
+    errno = err;
     return Fail(target);
+  }
   folder_ = target;
   return true;
 }
@@ -188,10 +175,6 @@ bool Launcher::UnpackPayload() {
 void Launcher::UnpackFile(const PayloadFile& file, const std::string& prefix,
                           std::uint64_t fileTime) {
   StopIfInterrupted();
-  std::int64_t seconds = 0;
-  long nanoseconds = 0;
-  FileTimeToUnix(fileTime, seconds, nanoseconds);
-  const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};
   const std::string stored = prefix + file.record.name;
   written_.push_back(stored);
   {
@@ -201,7 +184,7 @@ void Launcher::UnpackFile(const PayloadFile& file, const std::string& prefix,
     if (!bundle_->CopyTo(ResourceType::RawData, file.record.number, file.record.length,
                          [&](ByteView piece) { WriteAll(fd.Get(), piece); }))
       throw EWrapError(errno, file.record.name);
-    ::futimens(fd.Get(), times);
+    SetWriteTime(fd.Get(), fileTime);
     fd.Close();
   }
   if (GetExpandedName(stored) != file.expanded)
@@ -210,14 +193,8 @@ void Launcher::UnpackFile(const PayloadFile& file, const std::string& prefix,
   written_.push_back(expanded);
   const unsigned exec = file.expanded == kSetupProgram ? 0111u : file.mode & 0111u;
   SzddExpandFileTo(stored, expanded, 0644 | exec, StopIfInterrupted);
-  if (exec != 0) {
-    // The creation mode is cut by the umask; the program must still run.
-    struct stat st {};
-    if (::stat(expanded.c_str(), &st) != 0 ||
-        ::chmod(expanded.c_str(), (st.st_mode & 07777) | S_IXUSR) != 0)
-      throw EWrapError(errno, file.expanded);
-  }
-  ::unlink(stored.c_str());
+  if (exec != 0) MakeExecutable(expanded, file.expanded);
+  RemoveFile(stored);
 }
 
 bool Launcher::RunSetup() {
@@ -237,26 +214,13 @@ bool Launcher::RunSetup() {
 
 void Launcher::RemoveWritten() {
   if (folder_.empty()) return;
-  for (const auto& path : written_) ::unlink(path.c_str());
+  for (const auto& path : written_) RemoveFile(path);
   written_.clear();
-  if (made_folder_) ::rmdir(folder_.c_str());
+  if (made_folder_) RemoveFolder(folder_);
 }
 
 void Launcher::RemoveTempFolder() {
-  if (folder_.empty()) return;
-  struct stat st {};
-  if (::lstat(folder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-  if (DIR* dir = ::opendir(folder_.c_str())) {
-    const int dfd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-      struct stat es {};
-      if (::fstatat(dfd, entry->d_name, &es, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(es.st_mode))
-        continue;
-      ::unlinkat(dfd, entry->d_name, 0);
-    }
-    ::closedir(dir);
-  }
-  ::rmdir(folder_.c_str());
+  if (!folder_.empty()) RemoveFolderAndFiles(folder_);
 }
 
 }  // namespace wrap

@@ -10,14 +10,13 @@
 
 #include "setup/asking.h"
 #include "setup/bundle.h"
+#include "setup/folders.h"
 #include "setup/payload.h"
 
 namespace wrap {
 
 // Adds "/" unless the path is empty or already ends in "/" or "\".
 std::string AppendBackslash(std::string path);
-// $TMPDIR, else /tmp.
-std::string TempDirectory();
 
 // FILETIME (100 ns units since 1601-01-01 UTC) and back.
 std::uint64_t UnixToFileTime(std::int64_t seconds, long nanoseconds);

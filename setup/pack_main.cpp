@@ -1,7 +1,5 @@
 // wrap-pack: builds a setup launcher from a folder of files, and compresses
 // or expands single SZDD files.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -10,8 +8,10 @@
 #include <vector>
 
 #include "setup/file_io.h"
+#include "setup/folders.h"
 #include "setup/launcher.h"
 #include "setup/packer.h"
+#include "setup/self.h"
 #include "setup/szdd.h"
 #include "setup/wrap_error.h"
 
@@ -36,11 +36,7 @@ const char* const kUsage =
     "are carried and restored. Each part is recorded with its SHA-256.\n";
 
 std::string BesideMe(const std::string& name) {
-  char buf[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return name;
-  std::string self(buf, static_cast<std::size_t>(n));
-  return self.substr(0, self.find_last_of('/') + 1) + name;
+  return wrap::OwnFolder() + name + wrap::kProgramSuffix;
 }
 
 int CompressFiles(const std::vector<std::string>& files) {
@@ -55,9 +51,8 @@ int ExpandFiles(const std::vector<std::string>& files) {
   for (const auto& file : files) {
     const auto name = wrap::GetExpandedName(file);
     if (!name) throw wrap::EWrapError(wrap::kInvalidData, file + " is not an SZDD file");
-    const std::string dir = file.find('/') == std::string::npos
-                                ? std::string()
-                                : file.substr(0, file.find_last_of('/') + 1);
+    const std::size_t slash = file.find_last_of(wrap::kPathSeparators);
+    const std::string dir = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
     if (dir + *name == file) throw wrap::EWrapError(EINVAL, file + " would expand onto itself");
     wrap::SzddExpandFile(file, dir + *name);
   }
@@ -67,7 +62,7 @@ int ExpandFiles(const std::vector<std::string>& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = wrap::ProgramArguments(argc, argv);
   try {
     if (!args.empty() && (args[0] == "--compress" || args[0] == "--expand")) {
       const std::vector<std::string> files(args.begin() + 1, args.end());

@@ -1,18 +1,14 @@
 #include "setup/packer.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
-#include <set>
 #include <vector>
 
 #include "setup/bundle.h"
+#include "setup/civil_time.h"
 #include "setup/file_io.h"
 #include "setup/file_list.h"
+#include "setup/folders.h"
 #include "setup/launcher.h"
 #include "setup/payload.h"
 #include "setup/szdd.h"
@@ -29,23 +25,12 @@ struct ProductFile {
 };
 
 std::vector<ProductFile> FolderFiles(const std::string& folder) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) throw EWrapError(errno, folder);
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
   std::vector<ProductFile> files;
   std::vector<PayloadName> payload;
-  for (const auto& name : names) {
-    struct stat st {};
-    if (::stat((folder + "/" + name).c_str(), &st) != 0) throw EWrapError(errno, name);
-    if (!S_ISREG(st.st_mode)) Refuse(name + " is not a plain file (sub-folders are not carried)");
-    files.push_back({name, static_cast<std::uint16_t>(st.st_mode & 0777)});
+  for (const auto& entry : ListFolder(folder)) {
+    const std::string& name = entry.name;
+    if (!entry.plainFile) Refuse(name + " is not a plain file (sub-folders are not carried)");
+    files.push_back({name, entry.mode});
     payload.push_back({CompressedName(name), name});
   }
   // The launcher's own rule: what it would refuse is never packed.
@@ -82,14 +67,13 @@ std::uint64_t ParseFileTime(const std::string& text) {
   if (std::sscanf(text.c_str(), "@%lld%c", &seconds, &tail) == 1) {
     return UnixToFileTime(seconds, 0);
   }
-  struct tm tm {};
-  int n = 0;
-  if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%dZ%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                  &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &n) == 6 &&
-      n == static_cast<int>(text.size()) && tm.tm_year >= 1601) {
-    tm.tm_year -= 1900;
-    tm.tm_mon -= 1;
-    return UnixToFileTime(static_cast<std::int64_t>(::timegm(&tm)), 0);
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, n = 0;
+  if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%dZ%n", &year, &month, &day, &hour, &minute,
+                  &second, &n) == 6 &&
+      n == static_cast<int>(text.size()) && year >= 1601) {
+    // Fields out of range carry over, as with timegm.
+    const std::int64_t days = DaysFromCivil(year, month, day);
+    return UnixToFileTime(days * 86400 + hour * 3600LL + minute * 60LL + second, 0);
   }
   Refuse("file time \"" + text + "\" is neither YYYY-MM-DDTHH:MM:SSZ nor @seconds");
 }
@@ -140,10 +124,10 @@ void Pack(const PackOptions& o) {
     if (!o.icon.empty()) bundle.Add(ResourceType::IconGroup, 1, ReadWholeFile(o.icon));
     bundle.Finish();
     out.Close();
-    ::chmod(temp.c_str(), 0755);
-    if (::rename(temp.c_str(), o.output.c_str()) != 0) throw EWrapError(errno, o.output);
+    SetMode(temp, 0755);
+    if (const int err = ReplaceWith(temp, o.output)) throw EWrapError(err, o.output);
   } catch (...) {
-    ::unlink(temp.c_str());
+    RemoveFile(temp);
     throw;
   }
 }

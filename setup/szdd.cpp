@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "setup/file_io.h"
+#include "setup/folders.h"
 #include "setup/wrap_error.h"
 
 namespace wrap {
@@ -336,7 +337,7 @@ std::optional<std::string> GetExpandedName(const std::string& path) {
     ReadAllAt(fd.Get(), 0, head, sizeof head);
     auto header = ReadSzddHeader(ByteView(head, sizeof head));
     if (!header) return std::nullopt;
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(kPathSeparators);
     const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
     return ExpandedName(leaf, header->lastChar);
   } catch (const EWrapError&) {

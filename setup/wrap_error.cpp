@@ -6,13 +6,14 @@
 namespace wrap {
 
 std::string ErrorText(int code) {
-  // strerror makes up "Unknown error N" for numbers the C library does not
-  // know; those get the launcher's own text.
+  // strerror makes up "Unknown error N" (msvcrt: "Unknown error") for
+  // numbers the C library does not know; those get the launcher's own text.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "Unknown error %d", code);
   if (code > 0) {
     const std::string text = std::strerror(code);
-    if (text != buf) return text;
+    if (text.rfind("Unknown error", 0) != 0) return text;
+    // msvcrt has no text for the errno values POSIX added.
+    if (code == kInvalidData) return "Bad message";
   }
   std::snprintf(buf, sizeof buf, "Unknown error. Code = 0x%lx",
                 static_cast<unsigned long>(static_cast<unsigned int>(code)));

@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "setup/command_line.h"
+#include "setup/self.h"
 
 int main(int argc, char** argv) {
   try {
-    return wrap::RunLauncher(wrap::ParseCommandLine({argv + 1, argv + argc}), "/proc/self/exe");
+    return wrap::RunLauncher(wrap::ParseCommandLine(wrap::ProgramArguments(argc, argv)),
+                             wrap::OwnExecutable());
   } catch (...) {
     // Out of memory and the like: nothing sensible left to show.
   }

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <filesystem>
 #include <functional>
@@ -63,13 +66,22 @@ class Payload {
   std::uint16_t next_ = 101;
 };
 
+int MakePipe(int fds[2]) {
+#ifdef _WIN32
+  return ::_pipe(fds, 1 << 16, _O_BINARY | _O_NOINHERIT);
+#else
+  return ::pipe2(fds, O_CLOEXEC);
+#endif
+}
+
 // Runs the launcher with the real terminal asker over pipes; returns what
 // it showed.
 std::string RunLauncher(const wrap::Bundle* bundle, const std::string& tmp,
                         const std::string& answer, const std::string& target = "-") {
   int in[2], out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
-  if (::write(in[1], answer.data(), answer.size()) != static_cast<ssize_t>(answer.size()))
+  if (MakePipe(in) != 0 || MakePipe(out) != 0) std::abort();
+  if (::write(in[1], answer.data(), static_cast<unsigned>(answer.size())) !=
+      static_cast<ssize_t>(answer.size()))
     std::abort();
   ::close(in[1]);
   {
@@ -91,24 +103,33 @@ std::string RunLauncher(const wrap::Bundle* bundle, const std::string& tmp,
   return shown;
 }
 
-// A SETUP.EXE that records its folder, arguments and what it found.
-std::string SetupScript(const std::string& record) {
-  return "#!/bin/sh\n"
-         "d=$(dirname \"$0\")\n"
-         "{ echo \"dir=$d\"; echo \"args=$#\"; echo \"folder=$(stat -c %a \"$d\")\";\n"
-         "  echo \"self=$(stat -c %a \"$0\")\"; ls \"$d\"; } > '" +
-         record +
-         "'\n"
-         "cp \"$d/DATA.BIN\" '" +
-         record +
-         ".data' 2>/dev/null\n"
-         "exit 3\n";
+// A SETUP.EXE that records its folder, arguments and what it found (and,
+// on POSIX, the modes of both), copies DATA.BIN beside the record and
+// exits with 3. On Windows the test build's fake_setup program, which
+// finds the record's name in WRAP_TEST_RECORD.
+#ifdef _WIN32
+Bytes SetupProgram(const std::string&) { return wraptest::ReadFile(WRAP_FAKE_SETUP); }
+#else
+Bytes SetupProgram(const std::string& record) {
+  const std::string script =
+      "#!/bin/sh\n"
+      "d=$(dirname \"$0\")\n"
+      "{ echo \"dir=$d\"; echo \"args=$#\"; echo \"folder=$(stat -c %a \"$d\")\";\n"
+      "  echo \"self=$(stat -c %a \"$0\")\"; ls \"$d\"; } > '" +
+      record +
+      "'\n"
+      "cp \"$d/DATA.BIN\" '" +
+      record +
+      ".data' 2>/dev/null\n"
+      "exit 3\n";
+  return Bytes(script.begin(), script.end());
 }
+#endif
 
 std::vector<std::string> Listing(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename());
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -119,6 +140,7 @@ class LauncherTest : public ::testing::Test {
   TempFolder root_;
   std::string tmp_ = root_ / "tmp";
   std::string record_ = root_ / "record";
+  EnvGuard recordName_{"WRAP_TEST_RECORD", record_};
   std::string Failed(const std::string& error) {
     return kTitle + "\n" + error + "\n" + kTitle + "\nSetup failed.\n";
   }
@@ -135,17 +157,24 @@ TEST_F(LauncherTest, UnpacksRunsSetupAndRemovesTheFolder) {
   Payload p;
   p.AddFile("DATA.BIN", data);
   p.AddFile("README.TXT", Text("read me\r\n"));
-  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  p.AddFile("SETUP.EXE", SetupProgram(record_));
   const wrap::Bundle bundle = p.Build();
+#ifdef _WIN32
+  const std::string folder = "dir=" + tmp_ + "/_INST0\nargs=0";
+  {
+#else
   // Whatever the umask, the folder is private and SETUP.EXE can run.
   using Mask = std::pair<mode_t, std::string>;  // umask, SETUP.EXE's mode
   for (const auto& [mask, self] : {Mask{0177, "700"}, Mask{0, "755"}}) {
     const mode_t old = ::umask(mask);
+    const std::string folder = "dir=" + tmp_ + "/_INST0\nargs=0\nfolder=700\nself=" + self;
+#endif
     const std::string shown = RunLauncher(&bundle, tmp_, "y\n");
+#ifndef _WIN32
     ::umask(old);
+#endif
     EXPECT_EQ(shown, Question());
     const Bytes rec = wraptest::ReadFile(record_);
-    const std::string folder = "dir=" + tmp_ + "/_INST0\nargs=0\nfolder=700\nself=" + self;
     EXPECT_EQ(std::string(rec.begin(), rec.end()), folder + "\nDATA.BIN\nREADME.TXT\nSETUP.EXE\n");
     EXPECT_EQ(wraptest::ReadFile(record_ + ".data"), data);
     EXPECT_TRUE(Listing(tmp_).empty());
@@ -154,7 +183,7 @@ TEST_F(LauncherTest, UnpacksRunsSetupAndRemovesTheFolder) {
 
 TEST_F(LauncherTest, AnythingButYesLeavesNothingBehind) {
   Payload p;
-  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  p.AddFile("SETUP.EXE", SetupProgram(record_));
   const wrap::Bundle bundle = p.Build();
   for (const std::string answer : {"n\n", "\n", "", "maybe\n"}) {
     EXPECT_EQ(RunLauncher(&bundle, tmp_, answer), Question());
@@ -167,7 +196,7 @@ TEST_F(LauncherTest, AnythingButYesLeavesNothingBehind) {
 // fails with "File exists" and is left alone too.
 TEST_F(LauncherTest, WhatIsInTheWayIsLeftAlone) {
   Payload p;
-  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  p.AddFile("SETUP.EXE", SetupProgram(record_));
   const wrap::Bundle bundle = p.Build();
   wraptest::WriteFile(tmp_ + "/_INST0", std::string("not a folder"));
   EXPECT_EQ(RunLauncher(&bundle, tmp_, "y\n"), Question() + Failed("File exists"));
@@ -191,44 +220,44 @@ TEST_F(LauncherTest, WhatIsInTheWayIsLeftAlone) {
 // is written, outside the folder least of all; an empty list fails at
 // starting SETUP.EXE, with nothing left behind either.
 TEST_F(LauncherTest, BadPayloadsFailAndLeaveNothing) {
-  const std::string setup = SetupScript(record_);
+  const Bytes setup = SetupProgram(record_);
   const std::vector<std::pair<std::function<void(Payload&)>, std::string>> cases = {
       {[&](Payload& p) {
          p.AddFile("DATA.BIN", wraptest::Random(5000, 1));
-         p.AddFile("SETUP.EXE", Text(setup), 0, false);
+         p.AddFile("SETUP.EXE", setup, 0, false);
        },
        "Missing part: SETUP.EX_"},
       {[&](Payload& p) {
-         p.AddFile("SETUP.EXE", Text(setup));
+         p.AddFile("SETUP.EXE", setup);
          p.Records()[0].name = "../EVIL.EX_";
        },
        "Damaged part: file list"},
       // The letter in the header would make the expanded name a path.
       {[&](Payload& p) {
          p.AddFile("EVIL.TXT", Text("x"), '/');
-         p.AddFile("SETUP.EXE", Text(setup));
+         p.AddFile("SETUP.EXE", setup);
        },
        "EVIL.TX/ is not a plain 8.3 file name"},
       // Not compressed at all: it would be expanded onto itself.
       {[&](Payload& p) {
-         p.AddFile("SETUP.EXE", Text(setup));
+         p.AddFile("SETUP.EXE", setup);
          p.Set(ResourceType::RawData, 101, Text("plain text, no header"));
          p.Records()[0].length = 21;
        },
        "SETUP.EX_ is not a compressed file"},
       {[&](Payload& p) {
-         p.AddFile("SETUP.EXE", Text(setup));
+         p.AddFile("SETUP.EXE", setup);
          p.Records()[0].length += 1;  // longer than its resource
        },
        "Damaged part: file list (SETUP.EX_ too long)"},
       {[&](Payload& p) {
-         p.AddFile("SETUP.EXE", Text(setup));
+         p.AddFile("SETUP.EXE", setup);
          p.Records()[0].length -= 1;  // compressed data cut short
        },
        "compressed data ends early"},
       {[&](Payload& p) {
          p.Set(ResourceType::RawData, 1, Bytes{1, 2, 3});  // file time too short
-         p.AddFile("SETUP.EXE", Text(setup));
+         p.AddFile("SETUP.EXE", setup);
        },
        "Damaged part: file time"},
   };
@@ -249,7 +278,7 @@ TEST_F(LauncherTest, BadPayloadsFailAndLeaveNothing) {
 TEST_F(LauncherTest, AFlippedBitInAnyPartIsNamedAndNothingIsWritten) {
   Payload p;
   p.AddFile("DATA.BIN", wraptest::Mixed(20000, 4));
-  p.AddFile("SETUP.EXE", Text(SetupScript(record_)));
+  p.AddFile("SETUP.EXE", SetupProgram(record_));
   const Bytes image = p.Image();
   const wrap::Bundle sound = wrap::Bundle::Parse(image);
   for (const std::string name : {"string 2", "file time", "file list", "DATA.BI_", "SETUP.EX_"}) {
@@ -278,8 +307,11 @@ TEST_F(LauncherTest, ExecuteBitsComeBackAndTargetsAreKept) {
   Payload p;
   p.AddFile("TOOL.SH", Text("#!/bin/sh\n"), 0, true, 0750);
   p.AddFile("README.TXT", Text("read me"), 0, true, 0600);
-  p.AddFile("SETUP.EXE", Text(SetupScript(record_)), 0, true, 0644);
+  p.AddFile("SETUP.EXE", SetupProgram(record_), 0, true, 0644);
   const wrap::Bundle bundle = p.Build();
+#ifdef _WIN32
+  EXPECT_EQ(RunLauncher(&bundle, tmp_, "", root_ / "kept/"), "");
+#else
   const mode_t old = ::umask(022);
   EXPECT_EQ(RunLauncher(&bundle, tmp_, "", root_ / "kept/"), "");
   ::umask(old);
@@ -291,6 +323,7 @@ TEST_F(LauncherTest, ExecuteBitsComeBackAndTargetsAreKept) {
   EXPECT_EQ(mode("TOOL.SH"), 0754u);  // its own execute bits, user and group
   EXPECT_EQ(mode("README.TXT"), 0644u);
   EXPECT_EQ(mode("SETUP.EXE"), 0755u);
+#endif
   EXPECT_EQ(Listing(root_ / "kept"),
             (std::vector<std::string>{"README.TXT", "SETUP.EXE", "TOOL.SH"}));
   EXPECT_FALSE(std::filesystem::exists(record_));  // nothing ran
