@@ -13,6 +13,10 @@
 // written and flushed, 3 before it is closed and put in place.
 void ReplaceFileAtomically(const std::string& path, std::string_view text, int* step = nullptr);
 
+// Appends `text` to the file at `path`, creating it when missing, and
+// closes it again. False when it could not be written.
+bool AppendToFile(const std::string& path, std::string_view text);
+
 // True when `path` names an existing file system entry.
 bool FileExists(const std::string& path);
 

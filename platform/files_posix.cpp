@@ -8,9 +8,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 
 #include "platform/errors.h"
+#include "platform/temp_name.h"
 
 namespace {
 
@@ -26,18 +26,6 @@ std::string ResolveTarget(const std::string& path) {
     if (::realpath(path.c_str(), buf) != nullptr) return buf;
   }
   return path;
-}
-
-std::string TempNameBeside(const std::string& target) {
-  static thread_local std::mt19937_64 random{std::random_device{}()};
-  const auto slash = target.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string base = folder + "." + target.substr(folder.size()) + ".";
-  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string suffix(8, '0');
-  for (char& c : suffix) c = kDigits[random() % 36];
-  return base + suffix + ".tmp";
 }
 
 }  // namespace
@@ -60,7 +48,7 @@ void ReplaceFileAtomically(const std::string& path, std::string_view text, int* 
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = TempNameBeside(target);
+    temp = TempNameBeside(target, "/");
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) Fail("Cannot create file", path, errno);
   }
@@ -106,6 +94,19 @@ void ReplaceFileAtomically(const std::string& path, std::string_view text, int* 
     (void)::fsync(dir);
     ::close(dir);
   }
+}
+
+bool AppendToFile(const std::string& path, std::string_view text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = true;
+  while (ok && !text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return ::close(fd) == 0 && ok;
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
