@@ -28,9 +28,11 @@ std::string Format(const char* format, TDateTime value) {
 void UseUserTimeLocale() { std::setlocale(LC_TIME, ""); }
 
 TDateTime Now() {
-  timespec ts{};
-  timespec_get(&ts, TIME_UTC);
-  return DateTimeFromTm(LocalTime(ts.tv_sec).tm) + static_cast<double>(ts.tv_nsec) / 1e9 / 86400.0;
+  const auto now = std::chrono::system_clock::now();
+  const auto whole = std::chrono::floor<std::chrono::seconds>(now);
+  const double fraction = std::chrono::duration<double>(now - whole).count();
+  return DateTimeFromTm(LocalTime(std::chrono::system_clock::to_time_t(whole)).tm) +
+         fraction / 86400.0;
 }
 
 TDateTime DateTimeFromTm(const std::tm& tm) {
