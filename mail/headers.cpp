@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 
 #include "mail/charset.h"
 #include "mail/codecs.h"
 #include "mail/idna.h"
+#include "mail/streams.h"
 #include "platform/ascii.h"
 #include "platform/errors.h"
 #include "platform/mime_types.h"
@@ -439,12 +439,14 @@ std::string ContentTypeOfFile(std::string_view fileName) {
 }
 
 void SaveLinesToFile(const std::vector<std::string>& lines, const std::string& fileName) {
-  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-  if (!out) throw EFileError("Unable to write to " + fileName);
-  for (const std::string& line : lines) {
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    out.write("\r\n", 2);
+  try {
+    TFileStream out(fileName, TFileMode::fmCreate);
+    for (const std::string& line : lines) {
+      out.WriteString(line);
+      out.WriteString("\r\n");
+    }
+    out.Flush();
+  } catch (const EFileError&) {
+    throw EFileError("Unable to write to " + fileName);
   }
-  out.close();
-  if (!out) throw EFileError("Unable to write to " + fileName);
 }

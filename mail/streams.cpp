@@ -1,14 +1,9 @@
 #include "mail/streams.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "mail/stream_files.h"
 #include "platform/errors.h"
 
 namespace {
@@ -18,8 +13,7 @@ constexpr std::size_t kFileBuffer = 64 * 1024;
 [[noreturn]] void ReadError() { throw EFileError("Stream read error"); }
 [[noreturn]] void WriteError() { throw EFileError("Stream write error"); }
 
-std::int64_t Resolve(std::int64_t offset, TSeekOrigin origin, std::int64_t pos,
-                     std::int64_t size) {
+std::int64_t Resolve(std::int64_t offset, TSeekOrigin origin, std::int64_t pos, std::int64_t size) {
   switch (origin) {
     case TSeekOrigin::soBeginning:
       return offset;
@@ -158,51 +152,36 @@ void TMemoryStream::SaveToFile(const std::string& file_name) {
 // ---- TFileStream
 
 TFileStream::TFileStream(const std::string& file_name, TFileMode mode) {
-  int flags = O_CLOEXEC;
-  switch (mode) {
-    case TFileMode::fmCreate:
-      flags |= O_RDWR | O_CREAT | O_TRUNC;
-      break;
-    case TFileMode::fmOpenRead:
-      flags |= O_RDONLY;
-      break;
-    case TFileMode::fmOpenReadWrite:
-      flags |= O_RDWR;
-      break;
-  }
-  int fd = ::open(file_name.c_str(), flags, 0644);
-  if (fd < 0) {
+  const stream_files::THandle file = stream_files::Open(file_name, mode);
+  if (file == stream_files::kNone) {
     throw EFileError((mode == TFileMode::fmCreate ? "Cannot create file " : "Cannot open file ") +
                      file_name);
   }
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    throw EFileError("Cannot open file " + file_name);
-  }
-  Adopt(fd, file_name);
+  Adopt(file, file_name);
 }
 
-void TFileStream::Adopt(int fd, std::string file_name) {
-  fd_ = fd;
+void TFileStream::Adopt(std::intptr_t file, std::string file_name) {
+  file_ = file;
   file_name_ = std::move(file_name);
 }
 
-TFileStream::~TFileStream() {
-  if (fd_ < 0) return;
+TFileStream::~TFileStream() { CloseFile(); }
+
+void TFileStream::CloseFile() {
+  if (file_ == stream_files::kNone) return;
   try {
     Flush();
   } catch (...) {
     // Nothing sensible to do with a failed write while freeing.
   }
-  ::close(fd_);
+  stream_files::Close(file_);
+  file_ = stream_files::kNone;
 }
 
 void TFileStream::Flush() {
   std::size_t done = 0;
   while (done < out_.size()) {
-    ssize_t n = ::write(fd_, out_.data() + done, out_.size() - done);
-    if (n < 0 && errno == EINTR) continue;
+    const std::ptrdiff_t n = stream_files::Write(file_, out_.data() + done, out_.size() - done);
     if (n <= 0) {
       out_.clear();
       WriteError();
@@ -217,8 +196,7 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
   auto* p = static_cast<char*>(buffer);
   std::size_t total = 0;
   while (total < count) {
-    ssize_t n = ::read(fd_, p + total, count - total);
-    if (n < 0 && errno == EINTR) continue;
+    const std::ptrdiff_t n = stream_files::Read(file_, p + total, count - total);
     if (n < 0) ReadError();
     if (n == 0) break;
     total += static_cast<std::size_t>(n);
@@ -242,47 +220,37 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
   Flush();
-  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-               : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                  : SEEK_END;
-  off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
+  const std::int64_t r = stream_files::Seek(file_, offset, origin);
   if (r < 0) throw EFileError("Stream seek error");
   return r;
 }
 
 std::int64_t TFileStream::Size() {
   Flush();
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) ReadError();
-  return st.st_size;
+  const std::int64_t size = stream_files::Size(file_);
+  if (size < 0) ReadError();
+  return size;
 }
 
 void TFileStream::SetSize(std::int64_t size) {
   Flush();
-  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) WriteError();
+  if (size < 0 || !stream_files::Truncate(file_, size)) WriteError();
   if (Position() > size) SetPosition(size);
 }
 
 // ---- TTempFileStream
 
 TTempFileStream::TTempFileStream() {
-  std::string dir;
-  if (const char* t = std::getenv("TMPDIR"); t != nullptr && *t != '\0') dir = t;
-  if (dir.empty()) dir = "/tmp";
-  if (dir.back() != '/') dir += '/';
-  std::string templ = dir + "msXXXXXX";
-  std::vector<char> name(templ.begin(), templ.end());
-  name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd < 0) throw EFileError("Cannot create file " + templ);
-  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-  Adopt(fd, std::string(name.data()));
+  std::string name;
+  const stream_files::THandle file = stream_files::CreateTemp(name);
+  if (file == stream_files::kNone) throw EFileError("Cannot create file " + name);
+  Adopt(file, std::move(name));
 }
 
 TTempFileStream::~TTempFileStream() {
-  // The base closes the file after us; unlinking first is fine on POSIX and
-  // keeps a failed flush from leaving the file behind.
-  ::unlink(FileName().c_str());
+  // Closed first: Windows deletes no open file.
+  CloseFile();
+  stream_files::Remove(FileName());
 }
 
 // ---- TLineStream

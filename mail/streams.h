@@ -92,15 +92,18 @@ class TFileStream : public TStream {
 
  protected:
   TFileStream() = default;  // for TTempFileStream, which opens its own file
-  void Adopt(int fd, std::string file_name);
+  void Adopt(std::intptr_t file, std::string file_name);
+  // Writes what is pending (a failure is dropped) and closes the file.
+  void CloseFile();
 
  private:
-  int fd_ = -1;
+  std::intptr_t file_ = -1;
   std::string file_name_;
   std::string out_;  // pending writes at the current file offset
 };
 
-// A fresh file "ms…" in $TMPDIR (else /tmp), removed when the object is freed.
+// A fresh file "ms…" in the temporary folder ($TMPDIR, else /tmp; on
+// Windows the one GetTempPath names), removed when the object is freed.
 class TTempFileStream : public TFileStream {
  public:
   TTempFileStream();

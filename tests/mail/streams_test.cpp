@@ -143,7 +143,11 @@ TEST(FileStream, WritesReadsAndReportsMissingFiles) {
 
 TEST(TempFileStream, LivesInTmpdirAndIsRemovedWhenFreed) {
   TempFolder dir;
+#ifdef _WIN32
+  EnvGuard tmpdir("TMP", dir.path());  // GetTempPath's first choice
+#else
   EnvGuard tmpdir("TMPDIR", dir.path());
+#endif
   std::string name;
   {
     TTempFileStream t;
