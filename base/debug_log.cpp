@@ -1,11 +1,11 @@
 #include "base/debug_log.h"
 
-#include <cstdio>
 #include <iostream>
 #include <mutex>
 
 #include "platform/datetime.h"
 #include "platform/file_layout.h"
+#include "platform/files.h"
 
 std::int32_t Checkpoint = 0;
 bool SuperDebug = false;
@@ -37,10 +37,7 @@ void DebugLog(const std::string& message) {
   std::lock_guard lock(LogMutex());
   // The log must never stop the program nor report through ShowError, which
   // logs in turn: a line that cannot be written is lost.
-  std::FILE* f = std::fopen(DebugLogPath().c_str(), "ab");
-  if (f == nullptr) return;
-  std::fwrite(line.data(), 1, line.size(), f);
-  std::fclose(f);
+  (void)AppendToFile(DebugLogPath(), line);
 }
 
 std::string ErrorText(const std::string& where, const std::string& message) {
