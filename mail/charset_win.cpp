@@ -17,24 +17,25 @@ struct TCodePageName {
 // The names mail uses for the character sets Windows converts (those iconv
 // knows too); a name not here converts nothing, as iconv's unknown ones.
 constexpr TCodePageName kCodePages[] = {
-    {"iso-8859-1", 28591}, {"iso8859-1", 28591}, {"iso_8859-1", 28591}, {"latin1", 28591},
-    {"latin-1", 28591}, {"l1", 28591}, {"iso-8859-2", 28592}, {"iso8859-2", 28592},
-    {"latin2", 28592}, {"l2", 28592}, {"iso-8859-3", 28593}, {"iso-8859-4", 28594},
-    {"iso-8859-5", 28595}, {"iso8859-5", 28595}, {"iso-8859-6", 28596}, {"iso-8859-7", 28597},
-    {"iso8859-7", 28597}, {"iso-8859-8", 28598}, {"iso-8859-8-i", 38598},
-    {"iso-8859-9", 28599}, {"latin5", 28599}, {"iso-8859-13", 28603}, {"iso-8859-15", 28605},
-    {"iso8859-15", 28605}, {"latin-9", 28605}, {"windows-1250", 1250}, {"cp1250", 1250},
-    {"windows-1251", 1251}, {"cp1251", 1251}, {"windows-1252", 1252}, {"cp1252", 1252},
-    {"windows-1253", 1253}, {"cp1253", 1253}, {"windows-1254", 1254}, {"cp1254", 1254},
-    {"windows-1255", 1255}, {"cp1255", 1255}, {"windows-1256", 1256}, {"cp1256", 1256},
-    {"windows-1257", 1257}, {"cp1257", 1257}, {"windows-1258", 1258}, {"cp1258", 1258},
-    {"windows-874", 874}, {"cp874", 874}, {"tis-620", 874}, {"koi8-r", 20866},
-    {"koi8-u", 21866}, {"ibm437", 437}, {"cp437", 437}, {"ibm850", 850}, {"cp850", 850},
-    {"ibm852", 852}, {"cp852", 852}, {"ibm866", 866}, {"cp866", 866}, {"macintosh", 10000},
-    {"mac", 10000}, {"shift_jis", 932}, {"shift-jis", 932}, {"sjis", 932}, {"ms_kanji", 932},
-    {"windows-31j", 932}, {"cp932", 932}, {"euc-jp", 20932}, {"iso-2022-jp", 50220},
-    {"gb2312", 936}, {"euc-cn", 936}, {"gbk", 936}, {"cp936", 936}, {"gb18030", 54936},
-    {"big5", 950}, {"cp950", 950}, {"euc-kr", 949}, {"ks_c_5601-1987", 949}, {"cp949", 949},
+    {"iso-8859-1", 28591}, {"iso8859-1", 28591},   {"iso_8859-1", 28591},   {"latin1", 28591},
+    {"latin-1", 28591},    {"l1", 28591},          {"iso-8859-2", 28592},   {"iso8859-2", 28592},
+    {"latin2", 28592},     {"l2", 28592},          {"iso-8859-3", 28593},   {"iso-8859-4", 28594},
+    {"iso-8859-5", 28595}, {"iso8859-5", 28595},   {"iso-8859-6", 28596},   {"iso-8859-7", 28597},
+    {"iso8859-7", 28597},  {"iso-8859-8", 28598},  {"iso-8859-8-i", 38598}, {"iso-8859-9", 28599},
+    {"latin5", 28599},     {"iso-8859-13", 28603}, {"iso-8859-15", 28605},  {"iso8859-15", 28605},
+    {"latin-9", 28605},    {"windows-1250", 1250}, {"cp1250", 1250},        {"windows-1251", 1251},
+    {"cp1251", 1251},      {"windows-1252", 1252}, {"cp1252", 1252},        {"windows-1253", 1253},
+    {"cp1253", 1253},      {"windows-1254", 1254}, {"cp1254", 1254},        {"windows-1255", 1255},
+    {"cp1255", 1255},      {"windows-1256", 1256}, {"cp1256", 1256},        {"windows-1257", 1257},
+    {"cp1257", 1257},      {"windows-1258", 1258}, {"cp1258", 1258},        {"windows-874", 874},
+    {"cp874", 874},        {"tis-620", 874},       {"koi8-r", 20866},       {"koi8-u", 21866},
+    {"ibm437", 437},       {"cp437", 437},         {"ibm850", 850},         {"cp850", 850},
+    {"ibm852", 852},       {"cp852", 852},         {"ibm866", 866},         {"cp866", 866},
+    {"macintosh", 10000},  {"mac", 10000},         {"shift_jis", 932},      {"shift-jis", 932},
+    {"sjis", 932},         {"ms_kanji", 932},      {"windows-31j", 932},    {"cp932", 932},
+    {"euc-jp", 20932},     {"iso-2022-jp", 50220}, {"gb2312", 936},         {"euc-cn", 936},
+    {"gbk", 936},          {"cp936", 936},         {"gb18030", 54936},      {"big5", 950},
+    {"cp950", 950},        {"euc-kr", 949},        {"ks_c_5601-1987", 949}, {"cp949", 949},
     {"utf-7", 65000},
 };
 
@@ -98,8 +99,8 @@ bool CharsetToUtf8(std::string_view charset, std::string_view bytes, std::string
   if (!ToWide(AsciiLower(charset), bytes, wide)) return false;
   // A lone surrogate has no UTF-8 form: iconv refuses it too.
   const int size = static_cast<int>(wide.size());
-  if (size > 0 && WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, nullptr,
-                                      0, nullptr, nullptr) <= 0) {
+  if (size > 0 && WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, nullptr, 0,
+                                      nullptr, nullptr) <= 0) {
     return false;
   }
   out = WideToUtf8(wide);

@@ -46,14 +46,13 @@ void EnableAutostart(const std::string& appId, const std::string& program) {
   const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, ValueName(appId).c_str(),
                                          REG_SZ, command.c_str(), bytes);
   if (status != ERROR_SUCCESS) {
-    throw EFileError("Cannot write the Run key value for \"" + program + "\": " +
-                     ErrorText(status));
+    throw EFileError("Cannot write the Run key value for \"" + program +
+                     "\": " + ErrorText(status));
   }
 }
 
 void DisableAutostart(const std::string& appId) {
-  const LSTATUS status =
-      RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, ValueName(appId).c_str());
+  const LSTATUS status = RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, ValueName(appId).c_str());
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     throw EFileError("Cannot remove the Run key value: " + ErrorText(status));
   }

@@ -1,7 +1,7 @@
 #include "platform/folders.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <string_view>

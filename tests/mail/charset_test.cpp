@@ -29,7 +29,10 @@ TEST(Charset, MultiByteAndUtf16Text) {
   EXPECT_EQ(Converted("utf-16le", std::string("A\0\xAC\x20", 4)), "A\xE2\x82\xAC");
   EXPECT_EQ(Converted("utf-16be", std::string("\0A\x20\xAC", 4)), "A\xE2\x82\xAC");
   EXPECT_EQ(Converted("utf-16", std::string("\xFE\xFF\0A", 4)), "A");
-  EXPECT_EQ(Converted("utf-16", std::string("\xFF\xFE" "A\0", 4)), "A");
+  EXPECT_EQ(Converted("utf-16", std::string("\xFF\xFE"
+                                            "A\0",
+                                            4)),
+            "A");
   // No mark: the order of the machine (x86) as glibc's iconv takes it.
   EXPECT_EQ(Converted("utf-16", std::string("A\0", 2)), "A");
 }

@@ -29,7 +29,8 @@ TEST(Folders, FolderOfPathKeepsTheSlash) {
   EXPECT_EQ(FolderOfPath("tolvane"), "tolvane");
   EXPECT_EQ(FolderOfPath("dir/"), "dir/");
 #ifdef _WIN32
-  EXPECT_EQ(FolderOfPath("C:\\Program Files\\Tolvane\\tolvane.exe"), "C:\\Program Files\\Tolvane\\");
+  EXPECT_EQ(FolderOfPath("C:\\Program Files\\Tolvane\\tolvane.exe"),
+            "C:\\Program Files\\Tolvane\\");
 #else
   EXPECT_EQ(FolderOfPath("dir\\name"), "dir\\name");
 #endif

@@ -55,12 +55,12 @@ TEST(InstanceLockWin, ThePipesPeerIsThisUser) {
   EXPECT_EQ(name.rfind("\\\\.\\pipe\\Tolvane-", 0), 0u) << name;
   EXPECT_EQ(InstancePipeName(""), "");
   const std::wstring wide(name.begin(), name.end());
-  HANDLE server = CreateNamedPipeW(wide.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                   PIPE_TYPE_BYTE | PIPE_REJECT_REMOTE_CLIENTS, 1, 4096, 4096, 0,
-                                   nullptr);
+  HANDLE server =
+      CreateNamedPipeW(wide.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                       PIPE_TYPE_BYTE | PIPE_REJECT_REMOTE_CLIENTS, 1, 4096, 4096, 0, nullptr);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
-  HANDLE client = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+  HANDLE client = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
   ASSERT_NE(client, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(PeerIsSameUser(server));
   EXPECT_TRUE(PeerIsSameUser(client));
