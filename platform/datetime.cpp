@@ -28,9 +28,12 @@ std::string Format(const char* format, TDateTime value) {
 void UseUserTimeLocale() { std::setlocale(LC_TIME, ""); }
 
 TDateTime Now() {
-  timespec ts{};
-  timespec_get(&ts, TIME_UTC);
-  return DateTimeFromTm(LocalTime(ts.tv_sec).tm) + static_cast<double>(ts.tv_nsec) / 1e9 / 86400.0;
+  // msvcrt has no timespec_get; the system clock is the same clock.
+  const auto now = system_clock::now();
+  const auto secs = floor<seconds>(now);
+  const auto nanos = duration_cast<nanoseconds>(now - secs).count();
+  return DateTimeFromTm(LocalTime(system_clock::to_time_t(secs)).tm) +
+         static_cast<double>(nanos) / 1e9 / 86400.0;
 }
 
 TDateTime DateTimeFromTm(const std::tm& tm) {

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cmath>
 
+#include "platform/local_time.h"
 #include "tests/platform/calendar.h"
 
 namespace {
@@ -44,9 +45,7 @@ TEST(DateTime, TextFollowsTheTimeLocale) {
 }
 
 TEST(DateTime, NowIsTodayLocally) {
-  const std::time_t secs = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&secs, &local);
+  const std::tm local = LocalTime(std::time(nullptr)).tm;
   EXPECT_NEAR(Now(), DateTimeFromTm(local), 5.0 / 86400.0);
 }
 
