@@ -11,6 +11,7 @@ bool IsLatin1Charset(std::string_view charset);
 // US-ASCII, or no charset at all.
 bool IsUtf8Charset(std::string_view charset);
 
-// `bytes` in `charset` converted to UTF-8 through iconv. False, and `out`
-// untouched, for a charset iconv does not know or bytes that do not convert.
+// `bytes` in `charset` converted to UTF-8 through iconv (Windows: the code
+// page of that name). False, and `out` untouched, for a charset not known
+// there or bytes that do not convert.
 bool CharsetToUtf8(std::string_view charset, std::string_view bytes, std::string& out);

@@ -1,5 +1,6 @@
 // A lock that one process holds for its whole life: a lock file taken with
-// flock in the user's runtime folder. Other processes only test it.
+// flock in the user's runtime folder; on Windows a named mutex of this user's
+// session named after that path. Other processes only test it.
 #pragma once
 
 #include <string>
@@ -7,7 +8,7 @@
 // $XDG_RUNTIME_DIR when it is private to this user, else the user's state
 // folder (made 0700; never the shared temp folder, where another user could
 // make the folder first); with a trailing "/". Empty when neither can be had
-// safely.
+// safely. Windows: the state folder, which is the user's own.
 std::string PrivateRuntimeFolder();
 
 // The place of the lock (and of anything else named after it) for a program
@@ -15,8 +16,17 @@ std::string PrivateRuntimeFolder();
 // folder (the lock then fails and nothing listens).
 std::string InstanceBasePath(const std::string& programName);
 
+#ifdef _WIN32
+// The local pipe named after a place of InstanceBasePath():
+// \\.\pipe\Tolvane-<hash of the place>. Empty for an empty place.
+std::string InstancePipeName(const std::string& path);
+
+// The process at the other end of a named pipe (a HANDLE) runs as this user.
+bool PeerIsSameUser(void* pipe);
+#else
 // The process at the other end of a local socket runs as this user.
 bool PeerIsSameUser(int socketFd);
+#endif
 
 class InstanceLock {
  public:
@@ -26,7 +36,8 @@ class InstanceLock {
     Failed,       // no lock could be made: whether another runs is unknown
   };
 
-  // Takes the lock at `path` without waiting.
+  // Takes the lock at `path` without waiting. On Windows no file is made,
+  // so the path's folder need not exist.
   explicit InstanceLock(const std::string& path);
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
@@ -43,6 +54,10 @@ class InstanceLock {
  private:
   std::string path_;
   std::string error_;
+#ifdef _WIN32
+  void* mutex_ = nullptr;  // the mutex's handle; its existence is the lock
+#else
   int fd_ = -1;
+#endif
   State state_ = State::Failed;
 };

@@ -15,9 +15,12 @@ namespace {
 
 // <prefix>/share/tolvane/ from <prefix>/bin/.
 std::string ShareFolderFor(const std::string& bin) {
+  // UTF-8 in and out, with "/" between names on Windows too.
   const std::filesystem::path share =
-      (std::filesystem::path(bin) / TOLVANE_DATA_FROM_BIN).lexically_normal();
-  std::string folder = share.string();
+      (std::filesystem::path(std::u8string(bin.begin(), bin.end())) / TOLVANE_DATA_FROM_BIN)
+          .lexically_normal();
+  const std::u8string generic = share.generic_u8string();
+  std::string folder(generic.begin(), generic.end());
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder;
 }

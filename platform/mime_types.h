@@ -1,11 +1,13 @@
-// The file-type registry: /etc/mime.types.
+// The file-type registry: /etc/mime.types; on Windows the registry's
+// "Content Type" of HKEY_CLASSES_ROOT\.<ext> (the user's classes, then the
+// machine's).
 #pragma once
 
 #include <string>
 #include <string_view>
 
 // MIME type registered for `extension` (with or without its leading dot,
-// matched without regard to case) in /etc/mime.types; "" when none.
+// matched without regard to case) in the system's registry; "" when none.
 std::string MimeTypeOfExtension(std::string_view extension);
 
 // The same over another file in mime.types format; "" when the file cannot
