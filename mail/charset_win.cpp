@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "platform/ascii.h"
-#include "platform/utf16.h"
+#include "platform/windows_api.h"
 
 namespace {
 
@@ -103,6 +103,6 @@ bool CharsetToUtf8(std::string_view charset, std::string_view bytes, std::string
                                       nullptr, nullptr) <= 0) {
     return false;
   }
-  out = WideToUtf8(wide);
+  out = Utf8Text(wide);
   return true;
 }

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "platform/errors.h"
-#include "platform/utf16.h"
+#include "platform/windows_api.h"
 
 namespace {
 
@@ -13,14 +13,14 @@ constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 // programs that start with Windows.
 std::wstring ValueName(const std::string& appId) {
   const auto dot = appId.rfind('.');
-  return Utf8ToWide(dot == std::string::npos ? appId : appId.substr(dot + 1));
+  return WideText(dot == std::string::npos ? appId : appId.substr(dot + 1));
 }
 
 std::string ErrorText(LSTATUS status) {
   wchar_t buf[512];
   const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                  nullptr, static_cast<DWORD>(status), 0, buf, 512, nullptr);
-  std::string text = WideToUtf8(std::wstring_view(buf, n));
+  std::string text = Utf8Text(std::wstring_view(buf, n));
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
     text.pop_back();
   }
@@ -37,7 +37,7 @@ bool AutostartEnabled(const std::string& appId) {
 void EnableAutostart(const std::string& appId, const std::string& program) {
   // Quoted, so that a folder with blanks is not cut into a program and its
   // arguments; with the system's own separators.
-  std::wstring path = Utf8ToWide(program);
+  std::wstring path = WideText(program);
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/utf16.h"
+#include "platform/windows_api.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ std::string EnvFolder(const wchar_t* name) {
     if (n < buf.size()) {
       const std::wstring value(buf.data(), n);
       if (!std::filesystem::path(value).is_absolute()) return {};
-      return WithSlash(Generic(WideToUtf8(value)));
+      return WithSlash(Generic(Utf8Text(value)));
     }
     buf.resize(n);
   }
@@ -43,7 +43,7 @@ std::string KnownFolder(REFKNOWNFOLDERID id) {
   PWSTR path = nullptr;
   std::string out;
   if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &path))) {
-    out = WithSlash(Generic(WideToUtf8(path)));
+    out = WithSlash(Generic(Utf8Text(path)));
   }
   CoTaskMemFree(path);
   return out;
@@ -70,7 +70,7 @@ std::string ExecutableFolder() {
   for (;;) {
     const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     if (n == 0) return "./";
-    if (n < buf.size()) return FolderOfPath(Generic(WideToUtf8(std::wstring_view(buf.data(), n))));
+    if (n < buf.size()) return FolderOfPath(Generic(Utf8Text(std::wstring_view(buf.data(), n))));
     buf.resize(buf.size() * 2);
   }
 }
@@ -91,7 +91,7 @@ std::string AutostartFolder() {
 // The mode has no meaning here: a new folder takes the access list of the
 // one above it, and the user's profile folders are the user's own.
 bool MakeFolders(const std::string& folder, unsigned /*mode*/) {
-  const std::filesystem::path path(Utf8ToWide(folder));
+  const std::filesystem::path path(WideText(folder));
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
   return std::filesystem::is_directory(path, ec);
@@ -102,5 +102,5 @@ std::string TempFolder() {
   wchar_t buf[MAX_PATH + 1];
   const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
   if (n == 0 || n > MAX_PATH) return "C:/Windows/Temp/";
-  return WithSlash(Generic(WideToUtf8(std::wstring_view(buf, n))));
+  return WithSlash(Generic(Utf8Text(std::wstring_view(buf, n))));
 }

@@ -8,7 +8,7 @@
 
 #include "platform/ascii.h"
 #include "platform/folders.h"
-#include "platform/utf16.h"
+#include "platform/windows_api.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ InstanceLock::InstanceLock(const std::string& path) : path_(path) {
     return;
   }
   // "Local\" is this logon session's: another user's session has its own.
-  const std::wstring name = Utf8ToWide("Local\\" + PathKey(path));
+  const std::wstring name = WideText("Local\\" + PathKey(path));
   HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
   const DWORD err = GetLastError();
   if (mutex == nullptr) {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "platform/utf16.h"
+#include "platform/windows_api.h"
 
 // HKEY_CLASSES_ROOT is the user's classes over the machine's; each ".ext"
 // key may carry "Content Type". Both are read here, the user's first, as
@@ -13,14 +13,14 @@ std::string MimeTypeOfExtension(std::string_view extension) {
   if (extension.empty() || extension.find_first_of("\\\0", 0, 2) != std::string_view::npos) {
     return {};
   }
-  const std::wstring key = L"Software\\Classes\\." + Utf8ToWide(extension);
+  const std::wstring key = L"Software\\Classes\\." + WideText(extension);
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     wchar_t type[256];
     DWORD size = sizeof type;
     if (RegGetValueW(root, key.c_str(), L"Content Type", RRF_RT_REG_SZ, nullptr, type, &size) ==
             ERROR_SUCCESS &&
         size >= sizeof(wchar_t)) {
-      return WideToUtf8(std::wstring_view(type, size / sizeof(wchar_t) - 1));
+      return Utf8Text(std::wstring_view(type, size / sizeof(wchar_t) - 1));
     }
   }
   return {};

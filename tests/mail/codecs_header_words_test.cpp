@@ -70,9 +70,7 @@ TEST(HeaderWords, CutsTheResultAt255) {
 // Encoded words written by Python's email.header decode to the text Python
 // put in, as UTF-8.
 TEST(HeaderWords, CrossChecksWithPythonEmailHeader) {
-#ifdef _WIN32
-  GTEST_SKIP() << "the peer is Python's email package, which Windows builds do not have";
-#endif
+  SKIP_WITHOUT_LINUX_PEER("Python's email package");
   TempFolder dir;
   ASSERT_EQ(RunCommand("/usr/bin/python3 " TOLVANE_SOURCE_DIR
                        "/tests/mail/codecs_header_words_peer.py > " +

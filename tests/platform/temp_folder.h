@@ -16,6 +16,14 @@
 #include <random>
 #include <string>
 
+// A cross-check whose peer is a Linux program (Python, coreutils, sharutils)
+// skips in the Windows build, saying which peer it lacks.
+#ifdef _WIN32
+#define SKIP_WITHOUT_LINUX_PEER(peer) GTEST_SKIP() << (peer) << " does not run in the Windows build"
+#else
+#define SKIP_WITHOUT_LINUX_PEER(peer) static_cast<void>(0)
+#endif
+
 class TempFolder {
  public:
   TempFolder() {
