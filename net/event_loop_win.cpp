@@ -49,8 +49,7 @@ struct TLoopTimer::Impl {
   TNotifyWindow window;
 };
 
-TLoopTimer::TLoopTimer(std::function<void()> tick)
-    : d_(std::make_unique<Impl>(std::move(tick))) {}
+TLoopTimer::TLoopTimer(std::function<void()> tick) : d_(std::make_unique<Impl>(std::move(tick))) {}
 
 TLoopTimer::~TLoopTimer() { Stop(); }
 

@@ -118,8 +118,7 @@ struct TThreadedWinsock::Impl {
   }
 };
 
-TThreadedWinsock::TThreadedWinsock(THostResolver host, TServResolver serv,
-                                   std::string description)
+TThreadedWinsock::TThreadedWinsock(THostResolver host, TServResolver serv, std::string description)
     : HostResolver(std::move(host)), ServResolver(std::move(serv)), d_(std::make_unique<Impl>()) {
   d_->description = std::move(description);
   // The token shares ownership with nobody: it only dies with the layer.

@@ -27,8 +27,8 @@ int ResolveBothFamilies(const std::string& name, THostEnt& result) {
   result.h_name = list->ai_canonname ? list->ai_canonname : name;
   for (addrinfo* ai = list; ai; ai = ai->ai_next) {
     if (ai->ai_family == AF_INET) {
-      AddOnce(result.h_addr_list, std::uint32_t{reinterpret_cast<const sockaddr_in*>(ai->ai_addr)
-                                                    ->sin_addr.s_addr});
+      AddOnce(result.h_addr_list,
+              std::uint32_t{reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr});
     } else if (ai->ai_family == AF_INET6) {
       TIn6Addr a;
       std::memcpy(a.data(), &reinterpret_cast<const sockaddr_in6*>(ai->ai_addr)->sin6_addr, 16);

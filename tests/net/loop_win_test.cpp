@@ -1,9 +1,9 @@
 // The socket layer on Windows' message loop: the notify window, the timer
 // and waits, the descriptor's notices and the Winsock layer, against a
 // loopback server run by the test on a thread of its own.
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/event_loop.h"
 #include "net/fd_socket.h"
@@ -117,8 +118,10 @@ class WinLoopTest : public ::testing::Test {
 
 TEST_F(WinLoopTest, NotifyWindowRunsPostsOnItsThreadAndDropsThoseOfAGoneWindow) {
   std::vector<std::uint32_t> delivered;
-  auto window = std::make_unique<TNotifyWindow>(
-      [&](unsigned msg, std::uintptr_t w, std::uint32_t l) { delivered = {msg, unsigned(w), l}; });
+  auto window =
+      std::make_unique<TNotifyWindow>([&](unsigned msg, std::uintptr_t w, std::uint32_t l) {
+        delivered = {msg, unsigned(w), l};
+      });
   ::PostMessageW(NotifyWindowHandle(*window), WM_USER + 5, 7, 9);
   DWORD ran_on = 0;
   std::thread([&] {
@@ -208,7 +211,10 @@ TEST_F(WinLoopTest, DescriptorConnectsSendsReadsAndSeesTheEnd) {
 
 TEST_F(WinLoopTest, RefusedConnectIsReportedWithWinsocksNumber) {
   std::uint16_t closed_port = 0;
-  { LoopbackServer gone([](SOCKET) {}); closed_port = gone.port(); }
+  {
+    LoopbackServer gone([](SOCKET) {});
+    closed_port = gone.port();
+  }
   const TSocket s = Winsock().socket(ws::kAfInet, ws::kSockStream, 0);
   TFdSocket fd(s);
   bool over = false;
