@@ -1,17 +1,11 @@
-// The POSIX layer: start-up bookkeeping, socket creation and look-ups on
-// worker threads.
-#include <arpa/inet.h>
-
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
+// What the system layers share: the operations' names, start-up
+// bookkeeping, the last error and look-ups on worker threads.
 #include "net/winsock.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 const char* const kWinsockFunctions[9] = {"inet_addr",
@@ -29,21 +23,8 @@ bool TWinsockLayer::Exports(std::string_view name) const {
                      [&](const char* f) { return name == f; });
 }
 
-// ---------------------------------------------------------------------------
-// The POSIX layer.
-
 namespace {
 thread_local int t_last_error = 0;
-
-int Fail(int error) {
-  t_last_error = error;
-  return ws::kSocketError;
-}
-
-TSocket NoSocket(int error) {
-  t_last_error = error;
-  return ws::kInvalidSocket;
-}
 
 TAsyncHandle NoLookup(int error) {
   t_last_error = error;
@@ -51,7 +32,17 @@ TAsyncHandle NoLookup(int error) {
 }
 }  // namespace
 
-struct TPosixWinsock::Impl {
+int TThreadedWinsock::Fail(int error) {
+  t_last_error = error;
+  return ws::kSocketError;
+}
+
+TSocket TThreadedWinsock::NoSocket(int error) {
+  t_last_error = error;
+  return ws::kInvalidSocket;
+}
+
+struct TThreadedWinsock::Impl {
   // Shared between the GUI thread and the worker of one look-up.
   struct Lookup {
     std::mutex m;
@@ -65,6 +56,7 @@ struct TPosixWinsock::Impl {
     TServEnt* serv_buf = nullptr;
   };
 
+  std::string description;
   std::shared_ptr<Impl> self_token;  // weak copies tell queued calls we live
   int startups = 0;
   std::map<TAsyncHandle, std::shared_ptr<Lookup>> lookups;
@@ -126,67 +118,43 @@ struct TPosixWinsock::Impl {
   }
 };
 
-TPosixWinsock::TPosixWinsock() : d_(std::make_unique<Impl>()) {
+TThreadedWinsock::TThreadedWinsock(THostResolver host, TServResolver serv, std::string description)
+    : HostResolver(std::move(host)), ServResolver(std::move(serv)), d_(std::make_unique<Impl>()) {
+  d_->description = std::move(description);
   // The token shares ownership with nobody: it only dies with the layer.
   d_->self_token = std::shared_ptr<Impl>(d_.get(), [](Impl*) {});
 }
 
-TPosixWinsock::~TPosixWinsock() {
+TThreadedWinsock::~TThreadedWinsock() {
   d_->CancelAll();
   d_->self_token.reset();
 }
 
-std::uint32_t TPosixWinsock::inet_addr(const char* cp) {
-  if (!cp) return ws::kInaddrNone;
-  return ::inet_addr(cp);
-}
+bool TThreadedWinsock::Started() const { return d_->startups > 0; }
 
-TSocket TPosixWinsock::socket(int af, int type, int protocol) {
-  if (d_->startups == 0) return NoSocket(ws::kNotInitialised);
-  if (af != ws::kAfInet && af != ws::kAfInet6) return NoSocket(ws::kEAfNoSupport);
-  if (type != ws::kSockStream) return NoSocket(10044);
-  int fd = ::socket(af == ws::kAfInet6 ? AF_INET6 : AF_INET,
-                    SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
-  if (fd < 0) return NoSocket(ws::ErrorFromErrno(errno));
-  // Every write of a line protocol is a whole command: Nagle's delay with the
-  // peer's delayed acknowledgement would hold back each second line by 40 ms.
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return static_cast<TSocket>(fd);
-}
-
-int TPosixWinsock::gethostname(char* name, int namelen) {
-  if (d_->startups == 0) return Fail(ws::kNotInitialised);
-  if (!name || namelen <= 0) return Fail(ws::kEFault);
-  if (::gethostname(name, static_cast<std::size_t>(namelen)) != 0)
-    return Fail(ws::ErrorFromErrno(errno));
-  name[namelen - 1] = '\0';
-  return 0;
-}
-
-int TPosixWinsock::WSAStartup(std::uint16_t version, TWSAData* data) {
+int TThreadedWinsock::WSAStartup(std::uint16_t version, TWSAData* data) {
   if ((version & 0xFF) < 1) return ws::kVerNotSupported;
   if (data) {
     data->wVersion = 0x0101;
     data->wHighVersion = 0x0101;
-    data->szDescription = "POSIX sockets";
+    data->szDescription = d_->description;
     data->szSystemStatus = "Running";
   }
   ++d_->startups;
   return 0;
 }
 
-int TPosixWinsock::WSACleanup() {
+int TThreadedWinsock::WSACleanup() {
   if (d_->startups == 0) return Fail(ws::kNotInitialised);
   if (--d_->startups == 0) d_->CancelAll();
   return 0;
 }
 
-int TPosixWinsock::WSAGetLastError() { return t_last_error; }
+int TThreadedWinsock::WSAGetLastError() { return t_last_error; }
 
-TAsyncHandle TPosixWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg,
-                                                  const char* name, const char* proto,
-                                                  TServEnt* buf) {
+TAsyncHandle TThreadedWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned msg,
+                                                     const char* name, const char* proto,
+                                                     TServEnt* buf) {
   if (d_->startups == 0) return NoLookup(ws::kNotInitialised);
   if (!wnd || !name || !buf) return NoLookup(ws::kEFault);
   auto resolver = ServResolver;
@@ -199,8 +167,8 @@ TAsyncHandle TPosixWinsock::WSAAsyncGetServByName(TNotifyWindow* wnd, unsigned m
       nullptr, buf);
 }
 
-TAsyncHandle TPosixWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg,
-                                                  const char* name, THostEnt* buf) {
+TAsyncHandle TThreadedWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned msg,
+                                                     const char* name, THostEnt* buf) {
   if (d_->startups == 0) return NoLookup(ws::kNotInitialised);
   if (!wnd || !name || !buf) return NoLookup(ws::kEFault);
   auto resolver = HostResolver;
@@ -213,7 +181,7 @@ TAsyncHandle TPosixWinsock::WSAAsyncGetHostByName(TNotifyWindow* wnd, unsigned m
       buf, nullptr);
 }
 
-int TPosixWinsock::WSACancelAsyncRequest(TAsyncHandle handle) {
+int TThreadedWinsock::WSACancelAsyncRequest(TAsyncHandle handle) {
   if (d_->startups == 0) return Fail(ws::kNotInitialised);
   auto it = d_->lookups.find(handle);
   if (it == d_->lookups.end()) return Fail(ws::kEInval);

@@ -1,7 +1,7 @@
 // The socket layer, bound when first needed: what a connection needs once,
 // with the meaning of Windows Sockets 1.1 (start-up, the local host name,
-// look-ups, making a socket), realised over POSIX. Look-up completions reach
-// a TNotifyWindow on the GUI thread. The bytes of
+// look-ups, making a socket), realised over POSIX or over Winsock itself.
+// Look-up completions reach a TNotifyWindow on the GUI thread. The bytes of
 // a connection move through net/fd_socket.h, not through the binding.
 #pragma once
 
@@ -63,11 +63,12 @@ inline constexpr int kNoData = 11004;
 // The message parameter of a look-up's completion: its error in the high word.
 constexpr std::uint32_t MakeAsyncReply(std::uint16_t error) { return std::uint32_t{error} << 16; }
 
-// Maps an errno value onto its Winsock number. Values without a Winsock
-// counterpart map to 20000 + errno, which the message table reads as
-// "Error #...".
+// POSIX only: maps an errno value onto its Winsock number. Values without
+// a Winsock counterpart map to 20000 + errno, which the message table reads
+// as "Error #...".
 int ErrorFromErrno(int error);
-// Maps a getaddrinfo result (with the errno of EAI_SYSTEM) onto Winsock.
+// POSIX only: maps a getaddrinfo result (with the errno of EAI_SYSTEM)
+// onto Winsock.
 int ErrorFromResolver(int gai_error, int saved_errno);
 
 // IPv6 text and bytes as inet_pton and inet_ntop give them. Pure
@@ -121,27 +122,22 @@ class TWinsockLayer {
 // The names of the operations, in their fixed order.
 extern const char* const kWinsockFunctions[9];
 
-// The POSIX layer. Look-ups run on worker threads through the two resolver
-// hooks, which a test may replace to stand in for the system resolver.
-class TPosixWinsock : public TWinsockLayer {
+// What the system layers share: the start-up count, the last error and the
+// look-ups, which run on worker threads through the two resolver hooks (a
+// test may replace them to stand in for the system resolver) and complete
+// through TNotifyWindow::Post.
+class TThreadedWinsock : public TWinsockLayer {
  public:
   // Return 0 and fill the record, or a Winsock error number.
   using THostResolver = std::function<int(const std::string& name, THostEnt& result)>;
   using TServResolver =
       std::function<int(const std::string& name, const std::string& proto, TServEnt& result)>;
 
-  TPosixWinsock();
-  ~TPosixWinsock() override;
+  ~TThreadedWinsock() override;
 
-  static int SystemResolveHost(const std::string& name, THostEnt& result);
-  static int SystemResolveService(const std::string& name, const std::string& proto,
-                                  TServEnt& result);
-  THostResolver HostResolver = SystemResolveHost;
-  TServResolver ServResolver = SystemResolveService;
+  THostResolver HostResolver;
+  TServResolver ServResolver;
 
-  std::uint32_t inet_addr(const char* cp) override;
-  TSocket socket(int af, int type, int protocol) override;
-  int gethostname(char* name, int namelen) override;
   int WSAStartup(std::uint16_t version, TWSAData* data) override;
   int WSACleanup() override;
   int WSAGetLastError() override;
@@ -151,13 +147,54 @@ class TPosixWinsock : public TWinsockLayer {
                                      THostEnt* buf) override;
   int WSACancelAsyncRequest(TAsyncHandle handle) override;
 
+ protected:
+  TThreadedWinsock(THostResolver host, TServResolver serv, std::string description);
+  bool Started() const;
+  // Set the last error and return the call's failure value.
+  static int Fail(int error);
+  static TSocket NoSocket(int error);
+
  private:
   struct Impl;
   std::unique_ptr<Impl> d_;
 };
 
+// The POSIX layer.
+class TPosixWinsock : public TThreadedWinsock {
+ public:
+  TPosixWinsock();
+
+  static int SystemResolveHost(const std::string& name, THostEnt& result);
+  static int SystemResolveService(const std::string& name, const std::string& proto,
+                                  TServEnt& result);
+
+  std::uint32_t inet_addr(const char* cp) override;
+  TSocket socket(int af, int type, int protocol) override;
+  int gethostname(char* name, int namelen) override;
+};
+
+// The Windows layer: Windows Sockets 2 itself, started with the first
+// WSAStartup and cleaned up with the last.
+class TWin32Winsock : public TThreadedWinsock {
+ public:
+  TWin32Winsock();
+
+  static int SystemResolveHost(const std::string& name, THostEnt& result);
+  static int SystemResolveService(const std::string& name, const std::string& proto,
+                                  TServEnt& result);
+
+  std::uint32_t inet_addr(const char* cp) override;
+  TSocket socket(int af, int type, int protocol) override;
+  int gethostname(char* name, int namelen) override;
+  int WSAStartup(std::uint16_t version, TWSAData* data) override;
+  int WSACleanup() override;
+};
+
+// The system's layer: TPosixWinsock or TWin32Winsock.
+std::unique_ptr<TWinsockLayer> SystemWinsockLayer();
+
 // The binding: one per process (Winsock()). Load binds a layer made by the
-// loader (the POSIX layer unless a test installs another); every wrapper
+// loader (the system's layer unless a test installs another); every wrapper
 // checks the binding and the operation before it calls through.
 class TagWinsock {
  public:
@@ -179,7 +216,7 @@ class TagWinsock {
   // Raises "Winsock is not loaded" or "Function <name> not found".
   void GetProc(std::string_view name) const;
 
-  // Replaces what Load binds; an empty loader restores the POSIX layer.
+  // Replaces what Load binds; an empty loader restores the system's layer.
   void SetLoader(TLoader loader);
 
   std::uint32_t inet_addr(const char* cp);

@@ -8,7 +8,7 @@ TagWinsock::TagWinsock() = default;
 TagWinsock::~TagWinsock() { Unload(); }
 
 void TagWinsock::Load() {
-  std::unique_ptr<TWinsockLayer> layer = loader_ ? loader_() : std::make_unique<TPosixWinsock>();
+  std::unique_ptr<TWinsockLayer> layer = loader_ ? loader_() : SystemWinsockLayer();
   if (!layer) {
     layer_.reset();
     throw EWinsockDLLError(MessageText(msg::kWinsockNotFound));
