@@ -1,7 +1,8 @@
 #!/bin/sh
 # For the Windows TLS tests, which run under Wine: starts openssl s_server
 # natively on 127.0.0.1, one per certificate that make_certs.sh makes in
-# folder $2, and writes "NAME PORT" lines to $2/ports; "stop" ends them.
+# folder $2, writes "NAME PORT" lines to $2/ports and each certificate's
+# SHA-256 fingerprint to NAME.fp; "stop" ends them.
 # Usage: tls_servers.sh start|stop FOLDER
 set -eu
 dir=$2
@@ -16,12 +17,12 @@ fi
 rm -rf "$dir"
 mkdir -p "$dir"
 sh "$(dirname "$0")/make_certs.sh" "$dir"
-openssl x509 -in "$dir/server.pem" -noout -fingerprint -sha256 | sed 's/.*=//' > "$dir/server.fp"
 : > "$dir/ports"
-for name in server other expired cnonly; do
+for name in server other expired cnonly partial wildcard; do
   openssl s_server -accept 127.0.0.1:0 -cert "$dir/$name.pem" -key "$dir/$name.key" -www \
     < /dev/null > "$dir/$name.log" 2>&1 &
   echo $! >> "$dir/pids"
+  openssl x509 -in "$dir/$name.pem" -noout -fingerprint -sha256 | sed 's/.*=//' > "$dir/$name.fp"
   tries=0
   until grep -qs '^ACCEPT' "$dir/$name.log"; do
     tries=$((tries + 1))

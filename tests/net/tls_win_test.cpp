@@ -147,12 +147,15 @@ std::string Verified(TConnection& c) {
 }
 
 TEST(TlsWinTest, ServerNamedByNameOrAddressIsAcceptedAndCarriesText) {
-  for (const char* host : {"localhost", "127.0.0.1"}) {
+  // A wildcard stands for one whole label.
+  for (const auto& [server, host] :
+       {std::pair{"server", "localhost"}, std::pair{"server", "127.0.0.1"},
+        std::pair{"wildcard", "mail.example.net"}}) {
     SCOPED_TRACE(host);
-    TConnection c(Port("server"), Config(host, "server"));
+    TConnection c(Port(server), Config(host, server));
     c.Handshake();
     EXPECT_EQ(Verified(c), "");
-    EXPECT_EQ(c.tls.PeerFingerprint(), FirstLine("server.fp"));
+    EXPECT_EQ(c.tls.PeerFingerprint(), FirstLine(server + std::string(".fp")));
     const std::string page = c.Fetch();
     EXPECT_EQ(page.rfind("HTTP/1.0 200 ok\r\n", 0), 0u) << page;
     EXPECT_NE(page.find("Verify return code"), std::string::npos) << page;
@@ -178,6 +181,10 @@ TEST(TlsWinTest, EachRefusalSaysWhy) {
       {"expired", Config("127.0.0.1", "expired"), refused + "it has expired"},
       // Only the alternative names count, not the subject's name.
       {"cnonly", Config("localhost", "cnonly"), refused + "it names another server than localhost"},
+      {"partial", Config("mail.example.net", "partial"),
+       refused + "it names another server than mail.example.net"},
+      {"wildcard", Config("a.mail.example.net", "wildcard"),
+       refused + "it names another server than a.mail.example.net"},
       {"server", pinned,
        "The server's certificate does not match the pinned fingerprint; its SHA-256 fingerprint "
        "is " +
@@ -199,6 +206,19 @@ TEST(TlsWinTest, PinnedFingerprintAloneDecides) {
   c.Handshake();
   EXPECT_EQ(Verified(c), "");
   EXPECT_EQ(c.Fetch().rfind("HTTP/1.0 200 ok", 0), 0u);
+}
+
+// Schannel resumes within one credentials handle (Wine 8's does not resume
+// at all): what the filter reports must agree with what the server saw.
+TEST(TlsWinTest, ResumedAgreesWithTheServer) {
+  for (int i = 0; i < 2; ++i) {
+    TConnection c(Port("server"), Config("localhost", "server"));
+    c.Handshake();
+    EXPECT_EQ(Verified(c), "");
+    const bool resumed = c.tls.Resumed();
+    const std::string page = c.Fetch();
+    EXPECT_NE(page.find(resumed ? "\nReused, TLS" : "\nNew, TLS"), std::string::npos) << page;
+  }
 }
 
 // The closing alert reaches the server, which then ends the connection
