@@ -329,6 +329,7 @@ int TTlsFilter::Send(const char* buf, int len, int& error) {
   error = 0;
   if (pending_plain_ == 0) {
     if (len <= 0) return 0;
+    if (!d_->done) Fail("TLS failed: the handshake is not complete");
     d_->Encrypt(buf, len, pending_);
     if (d_->status != SEC_E_OK) Fail("TLS failed");
     pending_plain_ = len;
