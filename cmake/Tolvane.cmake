@@ -55,10 +55,11 @@ function(tolvane_library name)
   tolvane_warnings(${name})
 endfunction()
 
-# tolvane_gtest(<name> SOURCES <files...> LIBS <deps...> [LABELS <labels...>])
+# tolvane_gtest(<name> SOURCES <files...> LIBS <deps...> [LABELS <labels...>]
+#               [PROPERTIES <CTest property> <value> ...])
 # One GoogleTest executable; each test case becomes a CTest test.
 function(tolvane_gtest name)
-  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
@@ -78,7 +79,7 @@ function(tolvane_gtest name)
     set(mode POST_BUILD)
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE ${mode}
-    PROPERTIES LABELS "unit;${A_LABELS}" TIMEOUT ${A_TIMEOUT})
+    PROPERTIES LABELS "unit;${A_LABELS}" TIMEOUT ${A_TIMEOUT} ${A_PROPERTIES})
 endfunction()
 
 # tolvane_fuzzer(<name> SOURCE <file> LIBS <deps...> CORPUS <seed dir>)

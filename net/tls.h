@@ -1,7 +1,8 @@
-// TLS as a filter stacked on the connection's channel: OpenSSL works on
-// memory buffers only, and the channel below moves the ciphertext without
-// blocking, so the socket's waits, time-out and cancel stay in charge.
-// TLS 1.2 and 1.3; the sessions of verified servers are kept in memory for
+// TLS as a filter stacked on the connection's channel: the TLS library
+// (OpenSSL on Linux, Schannel on Windows) works on memory buffers only, and
+// the channel below moves the ciphertext without blocking, so the socket's
+// waits, time-out and cancel stay in charge. TLS 1.2 and 1.3 where the
+// system has it; the sessions of verified servers are kept in memory for
 // this run of the program and offered again to the same server.
 #pragma once
 
@@ -11,9 +12,6 @@
 #include <string>
 
 #include "net/fd_socket.h"
-
-typedef struct ssl_st SSL;
-typedef struct ssl_session_st SSL_SESSION;
 
 struct TTlsConfig {
   std::string Host;         // name or dotted address the certificate must name
@@ -63,13 +61,12 @@ class TTlsFilter : public TByteChannel {
   std::string PeerFingerprint() const;
 
  private:
-  struct Impl;
-  // Moves ciphertext from below into OpenSSL; false when nothing came.
+  struct Impl;  // the TLS library's side
+  // Moves ciphertext from below into the TLS library; false when nothing
+  // came.
   bool Pull(int& error);
   // Sends pending ciphertext; true when none is left.
   bool Flush(int& error);
-  void Drain();  // moves OpenSSL's output to pending_
-  static int NewSession(SSL* ssl, SSL_SESSION* session);
   [[noreturn]] void Fail(const char* what) const;
   void CheckCertificate() const;
 
