@@ -1,5 +1,6 @@
 #include "net/fd_socket.h"
 
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -7,6 +8,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "net/socket_address.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -58,22 +61,8 @@ TFdSocket::~TFdSocket() {
 }
 
 int TFdSocket::Connect(const TIpAddress& to, std::uint16_t port) {
-  sockaddr_storage sa{};
-  socklen_t len = 0;
-  if (to.v6) {
-    auto& in6 = reinterpret_cast<sockaddr_in6&>(sa);
-    in6.sin6_family = AF_INET6;
-    in6.sin6_port = htons(port);
-    std::memcpy(&in6.sin6_addr, to.v6_addr.data(), 16);
-    in6.sin6_scope_id = to.scope_id;
-    len = sizeof in6;
-  } else {
-    auto& in4 = reinterpret_cast<sockaddr_in&>(sa);
-    in4.sin_family = AF_INET;
-    in4.sin_port = htons(port);
-    in4.sin_addr.s_addr = to.v4;
-    len = sizeof in4;
-  }
+  sockaddr_storage sa;
+  const socklen_t len = static_cast<socklen_t>(FillSocketAddress(to, port, sa));
   if (::connect(Fd(fd_), reinterpret_cast<const sockaddr*>(&sa), len) == 0) return 0;
   return errno == EINPROGRESS ? ws::kEWouldBlock : ws::ErrorFromErrno(errno);
 }

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "net/socket_address.h"
+
 #include "net/notify_window_win.h"
 
 namespace {
@@ -101,22 +103,8 @@ TFdSocket::~TFdSocket() {
 }
 
 int TFdSocket::Connect(const TIpAddress& to, std::uint16_t port) {
-  sockaddr_storage sa{};
-  int len = 0;
-  if (to.v6) {
-    auto& in6 = reinterpret_cast<sockaddr_in6&>(sa);
-    in6.sin6_family = AF_INET6;
-    in6.sin6_port = htons(port);
-    std::memcpy(&in6.sin6_addr, to.v6_addr.data(), 16);
-    in6.sin6_scope_id = to.scope_id;
-    len = sizeof in6;
-  } else {
-    auto& in4 = reinterpret_cast<sockaddr_in&>(sa);
-    in4.sin_family = AF_INET;
-    in4.sin_port = htons(port);
-    in4.sin_addr.s_addr = to.v4;
-    len = sizeof in4;
-  }
+  sockaddr_storage sa;
+  const int len = FillSocketAddress(to, port, sa);
   watch_->connect_error = 0;
   if (::connect(Sock(fd_), reinterpret_cast<const sockaddr*>(&sa), len) == 0) return 0;
   const int error = WSAGetLastError();

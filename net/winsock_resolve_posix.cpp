@@ -9,16 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "net/socket_address.h"
 #include "net/winsock.h"
-
-namespace {
-
-template <class T>
-void AddOnce(std::vector<T>& list, const T& value) {
-  if (std::find(list.begin(), list.end(), value) == list.end()) list.push_back(value);
-}
-
-}  // namespace
 
 // Both families: a provider reached over IPv6 only (an IPv6-only or NAT64
 // network) has no IPv4 address to give.
@@ -30,19 +22,9 @@ int TPosixWinsock::SystemResolveHost(const std::string& name, THostEnt& result) 
   addrinfo* list = nullptr;
   int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
   if (rc != 0) return ws::ErrorFromResolver(rc, errno);
-  result.h_name = list->ai_canonname ? list->ai_canonname : name;
-  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
-    if (ai->ai_family == AF_INET) {
-      AddOnce(result.h_addr_list,
-              std::uint32_t{reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr});
-    } else if (ai->ai_family == AF_INET6) {
-      TIn6Addr a;
-      std::memcpy(a.data(), &reinterpret_cast<const sockaddr_in6*>(ai->ai_addr)->sin6_addr, 16);
-      AddOnce(result.h_addr6_list, a);
-    }
-  }
+  const int found = TakeAddresses(list, name, result);
   ::freeaddrinfo(list);
-  return result.h_addr_list.empty() && result.h_addr6_list.empty() ? ws::kNoData : 0;
+  return found;
 }
 
 int TPosixWinsock::SystemResolveService(const std::string& name, const std::string& proto,

@@ -6,14 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/socket_address.h"
 #include "net/winsock.h"
 
 namespace {
-
-template <class T>
-void AddOnce(std::vector<T>& list, const T& value) {
-  if (std::find(list.begin(), list.end(), value) == list.end()) list.push_back(value);
-}
 
 // Both families: a provider reached over IPv6 only (an IPv6-only or NAT64
 // network) has no IPv4 address to give. getaddrinfo's errors are Winsock's.
@@ -24,19 +20,9 @@ int ResolveBothFamilies(const std::string& name, THostEnt& result) {
   hints.ai_flags = AI_CANONNAME;
   addrinfo* list = nullptr;
   if (const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list); rc != 0) return rc;
-  result.h_name = list->ai_canonname ? list->ai_canonname : name;
-  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
-    if (ai->ai_family == AF_INET) {
-      AddOnce(result.h_addr_list,
-              std::uint32_t{reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr});
-    } else if (ai->ai_family == AF_INET6) {
-      TIn6Addr a;
-      std::memcpy(a.data(), &reinterpret_cast<const sockaddr_in6*>(ai->ai_addr)->sin6_addr, 16);
-      AddOnce(result.h_addr6_list, a);
-    }
-  }
+  const int found = TakeAddresses(list, name, result);
   ::freeaddrinfo(list);
-  return result.h_addr_list.empty() && result.h_addr6_list.empty() ? ws::kNoData : 0;
+  return found;
 }
 
 }  // namespace
