@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr char kHolderVariable[] = "TOLVANE_TEST_LOCK_HOLDER";
-
 // Takes the lock at `path`, says so in `path`.held and keeps it until killed.
 [[noreturn]] void HoldUntilKilled(const std::string& path) {
   try {
@@ -33,6 +31,8 @@ constexpr char kHolderVariable[] = "TOLVANE_TEST_LOCK_HOLDER";
 }
 
 #ifdef _WIN32
+constexpr char kHolderVariable[] = "TOLVANE_TEST_LOCK_HOLDER";
+
 // The holder is this program started again with the lock's path in its
 // environment: it holds the lock before any test runs.
 [[maybe_unused]] const bool g_holder = [] {
