@@ -120,22 +120,30 @@ class WindowsConsole(unittest.TestCase):
         (env_l, data_l), (env_w, data_w) = self.smtp.messages()
         self.assertEqual(env_w[1:], env_l[1:])
         self.assertEqual(peers.unstamped(data_w), peers.unstamped(data_l))
-        self.assertEqual(peers.unstamped(data_w), peers.page_request(URL + "/"))
+        self.assertEqual(peers.unstamped(data_w), peers.page_request(URL))
 
-    def test_a_request_kept_while_the_server_is_down_goes_with_flush(self):
+    def test_refused_kept_and_flushed_requests_answer_alike(self):
         down = unused_port()
         for p in (self.linux, self.win):
             p.write_settings(down)
         linux, win = self.both("--request", URL)
-        self.assertEqual(linux[0], 75, linux)
+        self.assertEqual(linux[0], 1, linux)
+        self.assertIn("Connection refused", linux[2])
+        self.assertEqual(win, linux)
+        # Kept in the outbox when asked to be, then sent by --flush.
+        for p in (self.linux, self.win):
+            p.write_settings(down, KeepFailed=1)
+        linux, win = self.both("--request", URL)
+        self.assertEqual((linux[0], linux[1][:6]), (75, "kept: "), linux)
         self.assertEqual(win, linux)
         for p in (self.linux, self.win):
-            p.write_settings(self.smtp.port)
+            p.write_settings(self.smtp.port, KeepFailed=1)
         linux, win = self.both("--flush")
         self.assertEqual(linux, (0, "nothing waits\n", ""))
         self.assertEqual(win, linux)
         (_, data_l), (_, data_w) = self.smtp.messages()
         self.assertEqual(peers.unstamped(data_w), peers.unstamped(data_l))
+        self.assertEqual(peers.unstamped(data_w), peers.page_request(URL))
 
     def test_a_dial_up_entry_is_refused_on_windows(self):
         self.win.write_settings(self.smtp.port, DialEntry="Provider")
