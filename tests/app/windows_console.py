@@ -60,11 +60,18 @@ class Program:
                             XDG_STATE_HOME=os.path.join(root, "state"))
             self.prefix = []
 
-    def write_settings(self, port, **general):
+    def path(self, unix_path):
+        """A path as this program reads it."""
+        return windows_path(unix_path) if self.windows else unix_path
+
+    def write_settings(self, port, servers=None, **general):
+        """TOLVANE.INI for this mail server; keys of [General] given here are
+        added or replace the defaults, and servers adds keys to [Servers]."""
         keys = {"Email": "me@home.test", "Confirm": 2, "Enabled": 0, "CheckHistory": 1}
         keys.update(general)
         lines = ["[General]"] + ["%s=%s" % kv for kv in keys.items()]
         lines += ["[Servers]", "SMTP=127.0.0.1:%d" % port]
+        lines += ["%s=%s" % kv for kv in (servers or {}).items()]
         os.makedirs(os.path.dirname(self.settings), exist_ok=True)
         with open(self.settings, "wb") as f:
             f.write(("\r\n".join(lines) + "\r\n").encode())
@@ -144,6 +151,36 @@ class WindowsConsole(unittest.TestCase):
         (_, data_l), (_, data_w) = self.smtp.messages()
         self.assertEqual(peers.unstamped(data_w), peers.unstamped(data_l))
         self.assertEqual(peers.unstamped(data_w), peers.page_request(URL))
+
+    def test_starttls_with_auth_sends_the_linux_mail(self):
+        certs = os.path.join(self.tmp, "certs")
+        os.makedirs(certs)
+        subprocess.run(["sh", os.path.join(HERE, "..", "net", "make_certs.sh"), certs], check=True)
+        smtp = SmtpServer(os.path.join(self.tmp, "tls-mail"), options=(
+            "--starttls", "--cert", os.path.join(certs, "server.pem"),
+            "--key", os.path.join(certs, "server.key"), "--auth", "me:s3cret"))
+        self.addCleanup(smtp.stop)
+        for p in (self.linux, self.win):
+            # "echo" reads the same to sh and to cmd.
+            p.write_settings(smtp.port, servers={
+                "SMTPSecurity": "starttls", "SMTPUser": "me",
+                "SMTPCAFile": p.path(os.path.join(certs, "ca.pem")),
+                "SMTPPasswordCommand": "echo s3cret"})
+        linux, win = self.both("--request", URL)
+        self.assertEqual(linux, (0, "Sent\n", ""))
+        self.assertEqual(win, linux)
+        (env_l, data_l), (env_w, data_w) = smtp.messages()
+        self.assertEqual(env_w[1:], env_l[1:])
+        self.assertEqual(peers.unstamped(data_w), peers.unstamped(data_l))
+        # A wrong password is refused alike.
+        for p in (self.linux, self.win):
+            p.write_settings(smtp.port, servers={
+                "SMTPSecurity": "starttls", "SMTPUser": "me",
+                "SMTPCAFile": p.path(os.path.join(certs, "ca.pem")),
+                "SMTPPasswordCommand": "echo wrong"})
+        linux, win = self.both("--request", "http://host/y")
+        self.assertEqual(linux[0], 1, linux)
+        self.assertEqual(win, linux)
 
     def test_a_dial_up_entry_is_refused_on_windows(self):
         self.win.write_settings(self.smtp.port, DialEntry="Provider")
