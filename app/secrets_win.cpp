@@ -132,7 +132,9 @@ std::string RunPasswordCommand(const std::string& command, int timeoutMs) {
   si.hStdInput = nul.get();
   si.hStdOutput = out.write.get();
   si.hStdError = err.write.get();
-  std::wstring line = L"cmd.exe /d /c " + WideText(command);
+  // With /s cmd takes off only the outer quotes we add, so a command that
+  // begins with a quoted program path keeps its own.
+  std::wstring line = L"cmd.exe /d /s /c \"" + WideText(command) + L"\"";
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
                       CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {

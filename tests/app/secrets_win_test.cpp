@@ -12,6 +12,8 @@ namespace {
 
 TEST(PasswordCommandWinTest, FirstLineIsThePasswordAndFailuresSayWhy) {
   EXPECT_EQ(RunPasswordCommand("(echo tok en& echo second)"), "tok en");
+  // A quoted program path and quoted arguments reach cmd as written.
+  EXPECT_EQ(RunPasswordCommand(R"("cmd.exe" /c echo "a b")"), R"("a b")");
   // The command's input is closed: one that reads it does not hang.
   EXPECT_EQ(RunPasswordCommand("more& echo done"), "done");
   EXPECT_EQ(Raised<std::exception>(
