@@ -6,8 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "app/local_socket.h"
 #include "core/dispatcher.h"
+
+class TLocalPeer;
+class TLocalServer;
 
 // The channel's socket for a program file name, beside the instance lock;
 // empty when there is no private folder for it.

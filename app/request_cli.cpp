@@ -1,11 +1,8 @@
 #include "app/request_cli.h"
 
-#include <unistd.h>
-
-#include <QCoreApplication>
-
 #include <iostream>
 
+#include "app/console.h"
 #include "app/request_channel.h"
 #include "app/request_stack.h"
 #include "app/settings.h"
@@ -27,7 +24,7 @@ std::string ProgramFileName(const char* argv0) {
 class TConsoleUi : public TRequestUi {
  public:
   TAnswer Confirm(const std::string& question) override {
-    if (!::isatty(STDIN_FILENO)) return TAnswer::Yes;
+    if (!InputIsTerminal()) return TAnswer::Yes;
     std::cout << question << " [Y/n] " << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) return TAnswer::Closed;
@@ -35,7 +32,7 @@ class TConsoleUi : public TRequestUi {
   }
   TCredentials AskAboutCredentials(const std::string& masked) override {
     // Without a terminal no one can say yes: the password stays.
-    if (!::isatty(STDIN_FILENO)) return TCredentials::No;
+    if (!InputIsTerminal()) return TCredentials::No;
     std::cout << "The address " << masked << " holds a password. Send it [w]ith the password, "
               << "with[o]ut it, or [n]ot at all? [o/w/N] " << std::flush;
     std::string answer;
@@ -121,23 +118,23 @@ TRequestAnswer FlushHere() {
 int RunRequestCommand(int argc, char** argv, const std::string& url) {
   SetProgramArguments(argc, argv);
   UseUserTimeLocale();
-  QCoreApplication app(argc, argv);
-
-  TRequestAnswer answer;
-  if (!HandToRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), url, answer)) {
-    answer = SendHere(url);
-  }
-  return PrintAnswer(answer);
+  return RunCommandMode(argc, argv, [&] {
+    TRequestAnswer answer;
+    if (!HandToRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), url, answer)) {
+      answer = SendHere(url);
+    }
+    return PrintAnswer(answer);
+  });
 }
 
 int RunFlushCommand(int argc, char** argv) {
   SetProgramArguments(argc, argv);
   UseUserTimeLocale();
-  QCoreApplication app(argc, argv);
-
-  TRequestAnswer answer;
-  if (!FlushRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), answer)) {
-    answer = FlushHere();
-  }
-  return PrintAnswer(answer);
+  return RunCommandMode(argc, argv, [&] {
+    TRequestAnswer answer;
+    if (!FlushRunningInstance(RequestSocketPath(ProgramFileName(argv[0])), answer)) {
+      answer = FlushHere();
+    }
+    return PrintAnswer(answer);
+  });
 }

@@ -1,7 +1,6 @@
 #include "app/request_sender.h"
 
 #include "base/debug_log.h"
-#include "net/ras.h"
 #include "platform/errors.h"
 
 TSmtpRequestSender::TSmtpRequestSender(TmsSMTP& smtp) : smtp_(smtp) {
@@ -27,7 +26,7 @@ void TSmtpRequestSender::LinkDialup() {
   const TDialSettings d = DialSettings();
   const bool changed = d.Entry != Dialup->Entry();
   Dialup->Configure(d.Entry, d.HangUp);
-  if (changed && Dialup->Ras() && Dialup->Ras()->Service().empty())
+  if (changed && !Dialup->EntryKnown())
     DebugLog("Dial-up: no connection \"" + d.Entry + "\" to bring up; sending without");
   smtp_.SetRAS(Dialup->Active() ? Dialup : nullptr);
 }

@@ -1,5 +1,6 @@
 // The SMTP password: from the user's password command, from the desktop
-// keyring (the Secret Service through QtKeychain), or typed in this run.
+// keyring (the Secret Service through QtKeychain; on Windows the Credential
+// Manager), or typed in this run.
 // It is never written to TOLVANE.INI or to a log.
 #pragma once
 
@@ -14,6 +15,10 @@
 // make it too.
 std::string KeyringService(const std::string& host);
 
+// The command line that stores an account's password where
+// ReadStoredPassword finds it.
+std::string StorePasswordCommand(const std::string& host, const std::string& user);
+
 // Raises EError "Unable to store the password in the keyring: " + why.
 void StorePassword(const std::string& host, const std::string& user, const std::string& password);
 
@@ -23,7 +28,8 @@ struct TKeyringRead {
 };
 TKeyringRead ReadStoredPassword(const std::string& host, const std::string& user);
 
-// The first line that `command` prints, run by /bin/sh with no input.
+// The first line that `command` prints, run by /bin/sh (on Windows cmd /c)
+// with no input.
 // Raises EError when it fails, prints nothing or runs over `timeoutMs`.
 std::string RunPasswordCommand(const std::string& command, int timeoutMs = 120000);
 

@@ -9,7 +9,7 @@ TRasRun::~TRasRun() = default;
 void TRasRun::UseBus(const QDBusConnection& bus) {
   ras_.reset();
   entry_.clear();
-  bus_ = bus;
+  bus_ = std::make_unique<QDBusConnection>(bus);
 }
 
 void TRasRun::Configure(const std::string& entry, bool hangUp) {
@@ -23,10 +23,12 @@ void TRasRun::Configure(const std::string& entry, bool hangUp) {
   entry_ = entry;
   ras_.reset();
   if (entry_.empty()) return;
-  if (!bus_) bus_ = QDBusConnection::systemBus();
+  if (!bus_) bus_ = std::make_unique<QDBusConnection>(QDBusConnection::systemBus());
   ras_ = std::make_unique<TagRas>(*bus_);
   ras_->SetService(entry_);
 }
+
+bool TRasRun::EntryKnown() const { return !ras_ || !ras_->Service().empty(); }
 
 void TRasRun::EndRun() {
   if (runs_ > 0 && --runs_ == 0) HangUpNow();

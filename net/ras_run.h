@@ -5,13 +5,11 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
-
-#include <QDBusConnection>
 
 #include "net/raslink.h"
 
+class QDBusConnection;
 class TagRas;
 
 class TRasRun : public TRasLink {
@@ -29,6 +27,8 @@ class TRasRun : public TRasLink {
   void Configure(const std::string& entry, bool hangUp);
   bool Active() const { return !entry_.empty(); }
   const std::string& Entry() const { return entry_; }
+  // False when the system knows no connection by the entry's name.
+  bool EntryKnown() const;
   // The component, made by the first Configure that names an entry.
   TagRas* Ras() const { return ras_.get(); }
 
@@ -43,7 +43,7 @@ class TRasRun : public TRasLink {
  private:
   void HangUpNow();
 
-  std::optional<QDBusConnection> bus_;
+  std::unique_ptr<QDBusConnection> bus_;
   std::unique_ptr<TagRas> ras_;
   std::string entry_;
   bool hangUp_ = true;

@@ -1,0 +1,12 @@
+// What the command-line modes need of the system around them.
+#pragma once
+
+#include <functional>
+
+// Runs `mode` with the event loop that the sockets' waits turn: on Linux an
+// application object must exist for the run; on Windows the socket layer
+// pumps its own message loop and nothing is needed.
+int RunCommandMode(int argc, char** argv, const std::function<int()>& mode);
+
+// True when someone at a terminal can answer a question on standard input.
+bool InputIsTerminal();
