@@ -152,14 +152,20 @@ class WindowsConsole(unittest.TestCase):
         self.assertEqual(peers.unstamped(data_w), peers.unstamped(data_l))
         self.assertEqual(peers.unstamped(data_w), peers.page_request(URL))
 
-    def test_starttls_with_auth_sends_the_linux_mail(self):
+    def tls_server(self, mode):
+        """aiosmtpd with `mode` (--starttls or --tls) and AUTH for me:s3cret,
+        and the folder of the CA that signed its certificate."""
         certs = os.path.join(self.tmp, "certs")
         os.makedirs(certs)
         subprocess.run(["sh", os.path.join(HERE, "..", "net", "make_certs.sh"), certs], check=True)
         smtp = SmtpServer(os.path.join(self.tmp, "tls-mail"), options=(
-            "--starttls", "--cert", os.path.join(certs, "server.pem"),
+            mode, "--cert", os.path.join(certs, "server.pem"),
             "--key", os.path.join(certs, "server.key"), "--auth", "me:s3cret"))
         self.addCleanup(smtp.stop)
+        return smtp, certs
+
+    def test_starttls_with_auth_sends_the_linux_mail(self):
+        smtp, certs = self.tls_server("--starttls")
         for p in (self.linux, self.win):
             # "echo" reads the same to sh and to cmd.
             p.write_settings(smtp.port, servers={
@@ -181,6 +187,21 @@ class WindowsConsole(unittest.TestCase):
         linux, win = self.both("--request", "http://host/y")
         self.assertEqual(linux[0], 1, linux)
         self.assertEqual(win, linux)
+
+    def test_implicit_tls_with_auth_sends_the_linux_mail(self):
+        smtp, certs = self.tls_server("--tls")
+        for p in (self.linux, self.win):
+            p.write_settings(smtp.port, servers={
+                "SMTPSecurity": "tls", "SMTPUser": "me",
+                "SMTPCAFile": p.path(os.path.join(certs, "ca.pem")),
+                "SMTPPasswordCommand": "echo s3cret"})
+        linux, win = self.both("--request", URL)
+        self.assertEqual(linux, (0, "Sent\n", ""))
+        self.assertEqual(win, linux)
+        (env_l, data_l), (env_w, data_w) = smtp.messages()
+        self.assertEqual(env_w[1:], env_l[1:])
+        self.assertEqual(peers.unstamped(data_w), peers.unstamped(data_l))
+        self.assertEqual(peers.unstamped(data_w), peers.page_request(URL))
 
     def test_a_dial_up_entry_is_refused_on_windows(self):
         self.win.write_settings(self.smtp.port, DialEntry="Provider")
