@@ -136,15 +136,7 @@ std::optional<TIpAddress> TFdSocket::LocalAddress() const {
   sockaddr_storage sa{};
   int len = sizeof sa;
   if (::getsockname(Sock(fd_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return std::nullopt;
-  if (sa.ss_family == AF_INET6) {
-    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(sa);
-    TIn6Addr addr;
-    std::memcpy(addr.data(), &in6.sin6_addr, 16);
-    return TIpAddress::FromV6(addr, in6.sin6_scope_id);
-  }
-  if (sa.ss_family == AF_INET)
-    return TIpAddress::FromV4(reinterpret_cast<const sockaddr_in&>(sa).sin_addr.s_addr);
-  return std::nullopt;
+  return IpAddressOf(sa);
 }
 
 void TFdSocket::WatchRead() { watch_->Arm(*this, false); }

@@ -34,11 +34,16 @@ class TRasRun : public TRasLink {
 
   // Runs nest; the line comes down when the outermost one ends.
   void BeginRun() { ++runs_; }
-  void EndRun();
+  void EndRun() {
+    if (runs_ > 0 && --runs_ == 0) HangUpNow();
+  }
   bool InRun() const { return runs_ > 0; }
 
   void Dial() override;
-  void Cancel() override;
+  // Within a run the next mail uses the same line.
+  void Cancel() override {
+    if (runs_ == 0) HangUpNow();
+  }
 
  private:
   void HangUpNow();

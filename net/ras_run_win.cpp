@@ -78,17 +78,8 @@ void TRasRun::Configure(const std::string& entry, bool hangUp) {
 
 bool TRasRun::EntryKnown() const { return !ras_ || ras_->Known(); }
 
-void TRasRun::EndRun() {
-  if (runs_ > 0 && --runs_ == 0) HangUpNow();
-}
-
 void TRasRun::Dial() {
   if (ras_) ras_->Dial();
-}
-
-void TRasRun::Cancel() {
-  // Within a run the next mail uses the same line.
-  if (runs_ == 0) HangUpNow();
 }
 
 void TRasRun::HangUpNow() {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "net/ip_address.h"
@@ -27,6 +28,19 @@ inline int FillSocketAddress(const TIpAddress& to, std::uint16_t port, sockaddr_
   in4.sin_port = htons(port);
   in4.sin_addr.s_addr = to.v4;
   return sizeof in4;
+}
+
+// A socket's own address as ours; nullopt for a family we do not use.
+inline std::optional<TIpAddress> IpAddressOf(const sockaddr_storage& sa) {
+  if (sa.ss_family == AF_INET6) {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(sa);
+    TIn6Addr addr;
+    std::memcpy(addr.data(), &in6.sin6_addr, 16);
+    return TIpAddress::FromV6(addr, in6.sin6_scope_id);
+  }
+  if (sa.ss_family == AF_INET)
+    return TIpAddress::FromV4(reinterpret_cast<const sockaddr_in&>(sa).sin_addr.s_addr);
+  return std::nullopt;
 }
 
 // A getaddrinfo answer as the look-up's host entry: each address once, in

@@ -95,8 +95,8 @@ class TCredentialCache {
   std::map<std::string, std::shared_ptr<TCredentials>> handles_;
 };
 
-// A TLS record begins with its type (change cipher spec .. application
-// data) and major version 3; an alert or a handshake comes first.
+// A TLS record begins with its content type (20 to 23) and major version
+// 3; an alert or a handshake comes first.
 bool StartsLikeTls(const std::string& input) {
   const auto type = static_cast<unsigned char>(input[0]);
   if (type != 0x15 && type != 0x16) return false;

@@ -164,6 +164,74 @@ class WindowsConsole(unittest.TestCase):
         self.addCleanup(smtp.stop)
         return smtp, certs
 
+    def sign_in_both(self, smtp, certs, security, password):
+        for p in (self.linux, self.win):
+            # "echo" reads the same to sh and to cmd.
+            p.write_settings(smtp.port, servers={
+                "SMTPSecurity": security, "SMTPUser": "me",
+                "SMTPCAFile": p.path(os.path.join(certs, "ca.pem")),
+                "SMTPPasswordCommand": "echo " + password})
+
+    # Both send and say "Sent"; the two mails are one, stamps aside.
+    def both_send_one_mail(self, smtp):
+        linux, win = self.both("--request", URL)
+        self.assertEqual(linux, (0, "Sent\n", ""))
+        self.assertEqual(win, linux)
+        (env_l, data_l), (env_w, data_w) = smtp.messages()
+        self.assertEqual(env_w[1:], env_l[1:])
+        self.assertEqual(peers.unstamped(data_w), peers.unstamped(data_l))
+        return peers.unstamped(data_w)
+
+    def test_starttls_with_auth_sends_the_linux_mail(self):
+        smtp, certs = self.tls_server("--starttls")
+        self.sign_in_both(smtp, certs, "starttls", "s3cret")
+        self.both_send_one_mail(smtp)
+        # A wrong password is refused alike.
+        self.sign_in_both(smtp, certs, "starttls", "wrong")
+        linux, win = self.both("--request", "http://host/y")
+        self.assertEqual(linux[0], 1, linux)
+        self.assertEqual(win, linux)
+
+    def test_implicit_tls_with_auth_sends_the_linux_mail(self):
+        smtp, certs = self.tls_server("--tls")
+        self.sign_in_both(smtp, certs, "tls", "s3cret")
+        self.assertEqual(self.both_send_one_mail(smtp), peers.page_request(URL))
+
+    def test_refused_kept_and_flushed_requests_answer_alike(self):
+        down = unused_port()
+        for p in (self.linux, self.win):
+            p.write_settings(down)
+        linux, win = self.both("--request", URL)
+        self.assertEqual(linux[0], 1, linux)
+        self.assertIn("Connection refused", linux[2])
+        self.assertEqual(win, linux)
+        # Kept in the outbox when asked to be, then sent by --flush.
+        for p in (self.linux, self.win):
+            p.write_settings(down, KeepFailed=1)
+        linux, win = self.both("--request", URL)
+        self.assertEqual((linux[0], linux[1][:6]), (75, "kept: "), linux)
+        self.assertEqual(win, linux)
+        for p in (self.linux, self.win):
+            p.write_settings(self.smtp.port, KeepFailed=1)
+        linux, win = self.both("--flush")
+        self.assertEqual(linux, (0, "nothing waits\n", ""))
+        self.assertEqual(win, linux)
+        (_, data_l), (_, data_w) = self.smtp.messages()
+        self.assertEqual(peers.unstamped(data_w), peers.unstamped(data_l))
+        self.assertEqual(peers.unstamped(data_w), peers.page_request(URL))
+
+    def tls_server(self, mode):
+        """aiosmtpd with `mode` (--starttls or --tls) and AUTH for me:s3cret,
+        and the folder of the CA that signed its certificate."""
+        certs = os.path.join(self.tmp, "certs")
+        os.makedirs(certs)
+        subprocess.run(["sh", os.path.join(HERE, "..", "net", "make_certs.sh"), certs], check=True)
+        smtp = SmtpServer(os.path.join(self.tmp, "tls-mail"), options=(
+            mode, "--cert", os.path.join(certs, "server.pem"),
+            "--key", os.path.join(certs, "server.key"), "--auth", "me:s3cret"))
+        self.addCleanup(smtp.stop)
+        return smtp, certs
+
     def test_starttls_with_auth_sends_the_linux_mail(self):
         smtp, certs = self.tls_server("--starttls")
         for p in (self.linux, self.win):
