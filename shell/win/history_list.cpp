@@ -9,8 +9,9 @@
 #include "shell/win/main_window.h"
 #include "shell/win/window_ids.h"
 
-#include <commctrl.h>
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <commctrl.h>
 
 #include "shell/win/main_window_impl.h"
 

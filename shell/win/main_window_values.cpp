@@ -11,8 +11,9 @@
 #include "shell/win/main_window.h"
 #include "shell/win/window_ids.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <shellapi.h>
 
 #include <algorithm>
 

@@ -4,6 +4,7 @@
 #include "shell/win/main_window.h"
 
 #include <memory>
+#include <vector>
 
 #include "app/history_rows.h"
 #include "app/request_stack.h"
@@ -82,6 +83,55 @@ TEST_F(MainWindowTest, ValuesComeBackThroughTheControlsWithKeysTheyLack) {
   SetItemText(Dialog(), IDC_PASSWORD, "typed");
   window->SetValues(in);
   EXPECT_EQ(ItemText(Dialog(), IDC_PASSWORD), "");
+}
+
+// What a user does to the window's frame and keys: Enter is Ok, Esc and the
+// close box are Cancel, minimising hides it (the tray icon brings it back).
+TEST_F(MainWindowTest, EnterOkEscapeAndCloseCancelMinimiseHides) {
+  SKIP_WITHOUT_DISPLAY();
+  std::vector<std::string> heard;
+  window->OnOk = [&] { heard.push_back("ok"); };
+  window->OnCancel = [&] { heard.push_back("cancel"); };
+  window->ShowCentred();
+  ASSERT_TRUE(window->Visible());
+  HWND email = GetDlgItem(Dialog(), IDC_EMAIL);
+  SetFocus(email);
+  const auto press = [&](WPARAM key) {
+    MSG msg{email, WM_KEYDOWN, key, 0, 0, {}};
+    EXPECT_TRUE(window->PreTranslate(&msg));
+  };
+  press(VK_RETURN);
+  press(VK_ESCAPE);
+  SendMessageW(Dialog(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(heard, (std::vector<std::string>{"ok", "cancel", "cancel"}));
+  EXPECT_TRUE(window->Visible());  // the tray app decides what Cancel does
+
+  SendMessageW(Dialog(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_FALSE(window->Visible());
+  EXPECT_FALSE(IsIconic(Dialog()));
+  // Hidden, the close box tells no one.
+  SendMessageW(Dialog(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(heard.size(), 3u);
+}
+
+// The drop-down lists show the server list, a choice goes into it, and
+// Values() names the servers chosen.
+TEST_F(MainWindowTest, ServerListsFillFromTheListAndChoose) {
+  SKIP_WITHOUT_DISPLAY();
+  PutFile(dir / "uservers.dat",
+          "[one@example.org]\r\nType=0\r\nverbPagesHttp=ONE\r\n"
+          "[two@example.org]\r\nType=0\r\nverbPagesHttp=TWO\r\n");
+  window->LoadServers();
+  HWND pages = GetDlgItem(Dialog(), IDC_PAGES);
+  EXPECT_EQ(SendMessageW(pages, CB_GETCOUNT, 0, 0), 2);
+  EXPECT_EQ(window->Values().PagesServer, "one@example.org");
+
+  SendMessageW(pages, CB_SETCURSEL, 1, 0);
+  SendMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(IDC_PAGES, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(pages));
+  EXPECT_EQ(window->Values().PagesServer, "two@example.org");
+  EXPECT_EQ(window->Servers.Choice().PagesServer, "two@example.org");
+  EXPECT_EQ(window->Servers.Choice().PagesVerb, "TWO ");
 }
 
 TEST_F(MainWindowTest, OkChecksNameTheFieldAndPutTheFocusThere) {
