@@ -46,7 +46,29 @@ void TMainWindowState::FillHistory() {
   SendMessageW(list, LB_SETTOPINDEX, 0, 0);
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
-  SetTip(IDC_HISTORY, MonthBytesText(stack.MonthBytes()));
+}
+
+std::string TMainWindowState::HistoryTip() const {
+  POINT at{};
+  GetCursorPos(&at);
+  HWND list = Item(IDC_HISTORY);
+  ScreenToClient(list, &at);
+  const auto hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(at.x, at.y));
+  const int entry = static_cast<int>(LOWORD(hit)) - KeptRows();
+  if (HIWORD(hit) == 0 && entry >= 0 && entry < stack.History.Count()) {
+    if (const auto bytes = stack.History.Bytes(entry)) return LinkBytesText(*bytes);
+  }
+  return MonthBytesText(stack.MonthBytes());
+}
+
+void TMainWindowState::HistoryMouseMove(const MSG& msg) {
+  HWND list = Item(IDC_HISTORY);
+  if (msg.hwnd != list) return;
+  const auto hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, msg.lParam);
+  const int row = HIWORD(hit) == 0 ? static_cast<int>(LOWORD(hit)) : -1;
+  if (row == hoveredRow) return;
+  hoveredRow = row;
+  SendMessageW(tips, TTM_POP, 0, 0);
 }
 
 void TWinMainWindow::SelectHistoryEntry(int index) {

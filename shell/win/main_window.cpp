@@ -151,6 +151,12 @@ void TMainWindowState::AddTip(int id, const std::string& text) {
   SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
+void TMainWindowState::AddAskedTip(int id) {
+  TOOLINFOW info = ToolOf(dialog, Item(id));
+  info.lpszText = LPSTR_TEXTCALLBACKW;
+  SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+}
+
 void TMainWindowState::SetTip(int id, const std::string& text) {
   TOOLINFOW info = ToolOf(dialog, Item(id));
   std::wstring wide = WideText(text);
@@ -176,6 +182,8 @@ TWinMainWindow::TWinMainWindow(HINSTANCE__* instance, TRequestStack& stack)
                                 nullptr, instance, nullptr);
   SendMessageW(impl_->tips, TTM_SETMAXTIPWIDTH, 0, 400);
   for (const THint& hint : kHints) impl_->AddTip(hint.id, hint.text);
+  impl_->AddAskedTip(IDC_HISTORY);
+  impl_->AddAskedTip(IDC_HISTORY_LABEL);
   for (const THint& hint : kGroupHints) {
     AddRectTip(impl_->tips, dialog, impl_->Item(hint.id), hint.text);
   }
@@ -272,6 +280,7 @@ bool TWinMainWindow::PreTranslate(void* message) {
   MSG& msg = *static_cast<MSG*>(message);
   HWND dialog = impl_->dialog;
   if (!dialog || (msg.hwnd != dialog && !IsChild(dialog, msg.hwnd))) return false;
+  if (msg.message == WM_MOUSEMOVE) impl_->HistoryMouseMove(msg);
   if (KeyDown(msg, VK_F1)) {
     ShowHelpTopic(TopicOf(GetDlgCtrlID(GetFocus())));
     return true;
@@ -375,6 +384,13 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
       });
       return TRUE;
+    case WM_NOTIFY: {
+      auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+      if (info->hdr.code != TTN_GETDISPINFOW) return FALSE;
+      impl->tipText = WideText(impl->HistoryTip());
+      info->lpszText = impl->tipText.data();
+      return TRUE;
+    }
     case WM_DRAWITEM:
       if (wParam != IDC_HISTORY) return FALSE;
       impl->DrawRow(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));

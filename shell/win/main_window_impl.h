@@ -22,6 +22,8 @@ struct TMainWindowState {
   TSettings values;
   bool filling = false;    // controls change by code, not by the user
   bool autoPopup = false;  // the last right click was on a row
+  int hoveredRow = -1;     // the history row the mouse was last over
+  std::wstring tipText;    // the history list's hint as last asked for
 
   TMainWindowState(TWinMainWindow& owner, TRequestStack& requests) : self(owner), stack(requests) {}
 
@@ -37,6 +39,8 @@ struct TMainWindowState {
   // Tool tips: fixed ones at creation, the server lists' as they change.
   void AddTip(int id, const std::string& text);
   void SetTip(int id, const std::string& text);
+  // A hint asked for each time it shows (HistoryTip).
+  void AddAskedTip(int id);
 
   // main_window_values.cpp
   void FillControls();
@@ -58,6 +62,10 @@ struct TMainWindowState {
   int KeptRows() const;
   int SelectedKept() const;
   int SelectedEntry() const;
+  // The bytes of the history row under the mouse, else the month's.
+  std::string HistoryTip() const;
+  // A new row under the mouse takes the old row's hint down.
+  void HistoryMouseMove(const MSG& msg);
 };
 
 struct TWinMainWindow::TImpl : TMainWindowState {
