@@ -236,8 +236,8 @@ void TWinMainWindow::ShowCentred() {
   const RECT& area = monitor.rcMonitor;
   const FormPlace place = PlaceForm(area.right - area.left, area.bottom - area.top,
                                     outer.right - outer.left, outer.bottom - outer.top, 0.5, 0.5);
-  SetWindowPos(dialog, HWND_TOP, area.left + place.left, area.top + place.top, 0, 0,
-               SWP_NOSIZE | SWP_SHOWWINDOW);
+  SetWindowPos(dialog, HWND_TOP, area.left + place.left, area.top + place.top, 0, 0, SWP_NOSIZE);
+  ShowWindow(dialog, SW_SHOW);  // WM_SHOWWINDOW, which SetWindowPos would not send
   SetForegroundWindow(dialog);
 }
 

@@ -10,6 +10,7 @@
 #include "app/request_stack.h"
 #include "app/settings_checks.h"
 #include "core/outbox.h"
+#include "platform/autostart.h"
 #include "shell/win/version_info.h"
 #include "shell/win/window_ids.h"
 #include "tests/core/dispatch_support.h"
@@ -112,6 +113,30 @@ TEST_F(MainWindowTest, EnterOkEscapeAndCloseCancelMinimiseHides) {
   // Hidden, the close box tells no one.
   SendMessageW(Dialog(), WM_CLOSE, 0, 0);
   EXPECT_EQ(heard.size(), 3u);
+}
+
+// The box writes and removes the Run key's value, and shows what is there.
+TEST_F(MainWindowTest, AutostartBoxWritesTheRunKey) {
+  SKIP_WITHOUT_DISPLAY();
+  const char* id = "org.tolvane.Tolvane";
+  DisableAutostart(id);
+  window->ShowCentred();
+  EXPECT_NE(IsDlgButtonChecked(Dialog(), IDC_AUTOSTART), BST_CHECKED);
+  const auto click = [&](bool on) {
+    CheckDlgButton(Dialog(), IDC_AUTOSTART, on ? BST_CHECKED : BST_UNCHECKED);
+    SendMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(IDC_AUTOSTART, BN_CLICKED), 0);
+  };
+  click(true);
+  EXPECT_TRUE(AutostartEnabled(id));
+  EXPECT_EQ(IsDlgButtonChecked(Dialog(), IDC_AUTOSTART), BST_CHECKED);
+  click(false);
+  EXPECT_FALSE(AutostartEnabled(id));
+  // Written elsewhere while the window was hidden: showing it tells.
+  window->Hide();
+  EnableAutostart(id, "C:\\tolvane.exe");
+  window->ShowCentred();
+  EXPECT_EQ(IsDlgButtonChecked(Dialog(), IDC_AUTOSTART), BST_CHECKED);
+  DisableAutostart(id);
 }
 
 // The drop-down lists show the server list, a choice goes into it, and
