@@ -5,14 +5,9 @@
 # Usage: xserver.sh start|stop FOLDER DISPLAY
 set -eu
 dir=$2
-if [ "$1" = stop ]; then
-  if [ -f "$dir/pids" ]; then
-    while read -r pid; do kill "$pid" 2>/dev/null || true; done < "$dir/pids"
-    rm -f "$dir/pids"
-  fi
-  exit 0
-fi
-sh "$0" stop "$dir" "$3"
+. "$(dirname "$0")/../support/pids.sh"
+stop_pids "$dir"
+[ "$1" = stop ] && exit 0
 mkdir -p "$dir"
 Xvfb ":$3" -screen 0 1280x1024x24 -nolisten tcp > "$dir/xvfb.log" 2>&1 &
 echo $! >> "$dir/pids"
