@@ -28,6 +28,7 @@ struct TTipWindow {
   void Display() {
     const TTip tip = TipAt(state, tips);
     SetDlgItemTextW(dialog, IDC_TIP_TEXT, WideText(tip.Text).c_str());
+    InvalidateRect(GetDlgItem(dialog, IDC_TIP_TEXT), nullptr, TRUE);
     helpTopic = 0;
     EnableWindow(GetDlgItem(dialog, IDC_TIP_HELP), FALSE);
     helpTopic = tip.HelpTopic();
@@ -65,7 +66,6 @@ void Init(TTipWindow& w) {
   w.text = FontOf(w.dialog, 10, false);
   SendDlgItemMessageW(w.dialog, IDC_TIP_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(w.title),
                       FALSE);
-  SendDlgItemMessageW(w.dialog, IDC_TIP_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(w.text), FALSE);
   SendDlgItemMessageW(w.dialog, IDC_TIP_IMAGE, STM_SETICON,
                       reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_INFORMATION)), 0);
   // Failures go to the error box; the window opens with what was done.
@@ -99,6 +99,28 @@ bool Command(TTipWindow& w, int id) {
   }
 }
 
+// The tip centred both ways in a sunken panel, in a text field's colours
+// so that a dark scheme stays readable.
+void DrawTipText(const DRAWITEMSTRUCT& item, HFONT font) {
+  RECT panel = item.rcItem;
+  FillRect(item.hDC, &panel, GetSysColorBrush(COLOR_WINDOW));
+  DrawEdge(item.hDC, &panel, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+  InflateRect(&panel, -4, -4);
+  const int length = GetWindowTextLengthW(item.hwndItem);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(item.hwndItem, text.data(), length + 1)));
+  HGDIOBJ old = SelectObject(item.hDC, font);
+  SetTextColor(item.hDC, GetSysColor(COLOR_WINDOWTEXT));
+  SetBkMode(item.hDC, TRANSPARENT);
+  const UINT format = DT_CENTER | DT_WORDBREAK | DT_NOPREFIX;
+  RECT measured = panel;
+  DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &measured, format | DT_CALCRECT);
+  const int height = measured.bottom - measured.top;
+  if (height < panel.bottom - panel.top) panel.top += (panel.bottom - panel.top - height) / 2;
+  DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &panel, format);
+  SelectObject(item.hDC, old);
+}
+
 INT_PTR CALLBACK TipProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     auto* w = reinterpret_cast<TTipWindow*>(lParam);
@@ -111,13 +133,9 @@ INT_PTR CALLBACK TipProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
   auto* w = reinterpret_cast<TTipWindow*>(GetWindowLongPtrW(dialog, DWLP_USER));
   if (!w) return FALSE;
   if (message == WM_COMMAND) return Command(*w, LOWORD(wParam));
-  if (message == WM_CTLCOLORSTATIC &&
-      reinterpret_cast<HWND>(lParam) == GetDlgItem(dialog, IDC_TIP_TEXT)) {
-    // A text field's colours, so that a dark scheme stays readable.
-    HDC dc = reinterpret_cast<HDC>(wParam);
-    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-    SetBkColor(dc, GetSysColor(COLOR_WINDOW));
-    return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
+  if (message == WM_DRAWITEM && wParam == IDC_TIP_TEXT) {
+    DrawTipText(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), w->text);
+    return TRUE;
   }
   return FALSE;
 }
