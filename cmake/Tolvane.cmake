@@ -110,3 +110,17 @@ endfunction()
 if(TOLVANE_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
+
+# The project version as four numbers, for the version records of both
+# shells: definitions TOLVANE_VERSION_MAJOR ... _TWEAK, and "1.0.0.0".
+set(TOLVANE_VERSION_DEFINITIONS)
+set(TOLVANE_FILE_VERSION)
+foreach(part MAJOR MINOR PATCH TWEAK)
+  set(n "${PROJECT_VERSION_${part}}")
+  if(n STREQUAL "")
+    set(n 0)
+  endif()
+  list(APPEND TOLVANE_VERSION_DEFINITIONS TOLVANE_VERSION_${part}=${n})
+  list(APPEND TOLVANE_FILE_VERSION ${n})
+endforeach()
+list(JOIN TOLVANE_FILE_VERSION "." TOLVANE_FILE_VERSION)

@@ -8,8 +8,8 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 
+#include "app/history_rows.h"
 #include "app/request_stack.h"
-#include "platform/datetime.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
 
@@ -45,7 +45,7 @@ void THistoryView::Show() {
     for (int i = 0; i < history.Count(); ++i) {
       auto* item = new QListWidgetItem(QString::fromStdString(history.Items()[i]), list);
       if (const auto bytes = history.Bytes(i)) {
-        item->setToolTip(QString::fromStdString(ByteCountText(*bytes) + " over the link"));
+        item->setToolTip(QString::fromStdString(LinkBytesText(*bytes)));
       }
     }
     const QString month =
@@ -54,18 +54,6 @@ void THistoryView::Show() {
     window_.StaticText1->setToolTip(month);
     ShowKept();
   }
-}
-
-std::string THistoryView::RowText(const TOutboxEntry& entry, const std::string& nextTry) {
-  if (TOutbox::Sending(entry)) return entry.Url + " sending";
-  const bool held = TOutbox::Held(entry);
-  std::string text = entry.Url + (held ? " held" : " waiting");
-  if (entry.FirstTry > 0)
-    text += " since " + ShortDateText(entry.FirstTry) + " " + LongTimeText(entry.FirstTry);
-  if (held) return text;
-  if (!entry.Reason.empty()) text += ": " + entry.Reason;
-  if (TOutbox::Waiting(entry) && !nextTry.empty()) text += "; next try " + nextTry;
-  return text;
 }
 
 void THistoryView::ShowKept() {
@@ -77,7 +65,8 @@ void THistoryView::ShowKept() {
   QFont slanted = list->font();
   slanted.setItalic(true);
   for (int i = 0; i < outbox.Count(); ++i) {
-    auto* item = new QListWidgetItem(QString::fromStdString(RowText(outbox.Entries()[i], next)));
+    auto* item =
+        new QListWidgetItem(QString::fromStdString(KeptRowText(outbox.Entries()[i], next)));
     item->setFont(slanted);
     list->insertItem(i, item);
   }
@@ -199,15 +188,10 @@ void THistoryView::mnuDiscardClick() {
 void THistoryView::mnuAskHelpClick() {
   std::string server = stack_.Servers.Choice().PagesServer;
   if (const int index = SelectedEntry(); index >= 0 && index < stack_.History.Count()) {
-    const std::string& line = stack_.History.Items()[index];
-    const auto via = line.find(" via ");
-    const auto on = line.rfind(" on ");
-    if (via != std::string::npos && on != std::string::npos && on > via)
-      server = line.substr(via + 5, on - via - 5);
+    const std::string named = HistoryLineServer(stack_.History.Items()[index]);
+    if (!named.empty()) server = named;
   }
   const bool sent = stack_.Dispatcher.AskServerForHelp(server);
-  QMessageBox::information(
-      &window_, "Tolvane",
-      QString::fromStdString(sent ? "Asked " + server + " for its help; the answer comes by mail"
-                                  : server + " has no help request, or it could not be sent now"));
+  QMessageBox::information(&window_, "Tolvane",
+                           QString::fromStdString(AskHelpOutcome(server, sent)));
 }

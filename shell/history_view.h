@@ -12,7 +12,6 @@
 class QAction;
 class TfrmProps;
 class TRequestStack;
-struct TOutboxEntry;
 
 class THistoryView : public QObject {
   Q_OBJECT
@@ -46,9 +45,6 @@ class THistoryView : public QObject {
   std::function<void()> OnShown;
   // When the next round sends the waiting requests ("hh:mm"); empty: none.
   std::function<std::string()> NextTry;
-
-  // The text of a kept request's row.
-  static std::string RowText(const TOutboxEntry& entry, const std::string& nextTry = {});
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

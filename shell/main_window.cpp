@@ -33,8 +33,6 @@
 #include "shell/version_label.h"
 #include "shell/version_record.h"
 
-std::string VersionPrefix() { return std::string("Tolvane, ") + kCopyrightLine + ",  Version:"; }
-
 TfrmProps::TfrmProps(TControls controls)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

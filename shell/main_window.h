@@ -11,6 +11,8 @@
 #include <string>
 
 #include "app/settings.h"
+#include "app/settings_checks.h"
+#include "app/version_texts.h"
 #include "core/server_list.h"
 
 class QCheckBox;
@@ -52,8 +54,8 @@ class TfrmProps : public QDialog {
   std::string TakePassword();
   void setVisible(bool visible) override;
 
-  static constexpr const char* kEmailCaption = "A&ddress";
-  static constexpr const char* kSmtpCaption = "&SMTP server address";
+  static constexpr const char* kEmailCaption = ::kEmailCaption;
+  static constexpr const char* kSmtpCaption = ::kSmtpCaption;
 
   // Fills the drop-down lists from the server list; raises what Load
   // raises, the lists then empty.
@@ -164,6 +166,3 @@ class TfrmProps : public QDialog {
   bool filling_ = false;  // optEnabled changes by code, not by a click
   bool controls_made_ = false;
 };
-
-// The version label's text before the version numbers.
-std::string VersionPrefix();

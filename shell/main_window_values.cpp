@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "app/settings_checks.h"
 #include "mail/headers.h"
 #include "shell/dialogs.h"
 #include "shell/dialup_controls.h"
@@ -76,10 +77,8 @@ bool TfrmProps::CheckRequiredFields() {
 bool TfrmProps::CheckAddressField() {
   const std::string email = Values().Email;
   if (IsMailAddress(email)) return true;
-  TopmostMessageDlg("\"" + EscapeAccelerators(email) + "\" in " + kEmailCaption +
-                        " is not an e-mail address. Type it as name@example.org, or as "
-                        "Your Name <name@example.org>",
-                    TMsgDlgType::mtError, QMessageBox::Ok | QMessageBox::Help, 2000, this);
+  TopmostMessageDlg(NotAnAddressText(EscapeAccelerators(email)), TMsgDlgType::mtError,
+                    QMessageBox::Ok | QMessageBox::Help, 2000, this);
   ShowCentred();
   txtEmail->setFocus(Qt::OtherFocusReason);
   return false;
@@ -88,10 +87,8 @@ bool TfrmProps::CheckAddressField() {
 bool TfrmProps::CheckSendAtField() {
   const std::string at = Values().SendAt;
   if (at.empty() || SendAtMinutes(at) >= 0) return true;
-  TopmostMessageDlg("\"" + EscapeAccelerators(at) +
-                        "\" is no time of day. Type it as hh:mm, for example 06:30, or leave it "
-                        "empty",
-                    TMsgDlgType::mtError, QMessageBox::Ok, 0, this);
+  TopmostMessageDlg(NotATimeText(EscapeAccelerators(at)), TMsgDlgType::mtError, QMessageBox::Ok, 0,
+                    this);
   ShowCentred();
   txtSendAt->setFocus(Qt::OtherFocusReason);
   return false;
@@ -100,8 +97,8 @@ bool TfrmProps::CheckSendAtField() {
 bool TfrmProps::CheckField(const std::string& text, const char* caption, int helpTopic,
                            QLineEdit* TfrmProps::*field) {
   if (HasContent(text)) return true;
-  TopmostMessageDlg(std::string("The required field, ") + caption + " is empty",
-                    TMsgDlgType::mtError, QMessageBox::Ok | QMessageBox::Help, helpTopic, this);
+  TopmostMessageDlg(EmptyFieldText(caption), TMsgDlgType::mtError,
+                    QMessageBox::Ok | QMessageBox::Help, helpTopic, this);
   ShowCentred();
   (this->*field)->setFocus(Qt::OtherFocusReason);
   return false;

@@ -7,58 +7,12 @@
 #include <QScreen>
 #include <QStyle>
 
-#include <charconv>
-
-#include "app/settings.h"
 #include "base/debug_log.h"
-#include "base/file_helpers.h"
-#include "platform/errors.h"
 #include "platform/file_layout.h"
-#include "platform/files.h"
-#include "platform/folders.h"
 #include "shell/dialogs.h"
 #include "shell/help.h"
 #include "shell/task_icon.h"
 #include "shell/ui_style.h"
-
-namespace {
-
-// A whole decimal number, optionally signed, with blanks around it.
-int TipTopic(const std::string& text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && text[b] == ' ') ++b;
-  while (e > b && text[e - 1] == ' ') --e;
-  const char* first = text.data() + b;
-  const char* last = text.data() + e;
-  if (first != last && *first == '+') ++first;
-  int value = 0;
-  const auto [end, ec] = std::from_chars(first, last, value);
-  if (first == last || ec != std::errc() || end != last) {
-    throw EError("'" + text + "' is not a valid integer value");
-  }
-  return value;
-}
-
-}  // namespace
-
-std::string TipsFilePath() { return DataFilePath("tips.dat"); }
-
-std::vector<std::string> SplitTipLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(std::move(line));
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty()) lines.push_back(std::move(line));
-  return lines;
-}
 
 TfrmTips::TfrmTips(TTipState& state, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -120,32 +74,6 @@ TfrmTips::TfrmTips(TTipState& state, QWidget* parent)
   Guarded(this, [this] { FormCreate(); });
 }
 
-namespace {
-
-std::vector<std::string> LoadTips() {
-  const std::string path = TipsFilePath();
-  if (!FileExists(path)) throw EFileError("Cannot open file \"" + path + "\"");
-  return SplitTipLines(ReadFileString(path));
-}
-
-void NextTip(TTipState& state, std::size_t count) {
-  // A number below 0 (a hand-edited file) starts again at the first tip.
-  if (state.Number >= 0 && state.Number < static_cast<int>(count) - 1) {
-    ++state.Number;
-  } else {
-    state.Number = 0;
-  }
-  state.Save();
-}
-
-void CheckTipNumber(const TTipState& state, std::size_t count) {
-  if (state.Number < 0 || state.Number >= static_cast<int>(count)) {
-    throw EError("List index out of bounds (" + std::to_string(state.Number) + ")");
-  }
-}
-
-}  // namespace
-
 void TfrmTips::FormCreate() {
   if (state_.Enabled) chkShowTips->setChecked(true);
   tips_ = LoadTips();
@@ -154,24 +82,12 @@ void TfrmTips::FormCreate() {
 
 void TfrmTips::Advance() { NextTip(state_, tips_.size()); }
 
-void TfrmTips::GoBack() {
-  const int count = static_cast<int>(tips_.size());
-  if (state_.Number > 0 && state_.Number < count) {
-    --state_.Number;
-  } else {
-    state_.Number = count > 0 ? count - 1 : 0;
-  }
-  state_.Save();
-}
+void TfrmTips::GoBack() { PreviousTip(state_, tips_.size()); }
 
 void TfrmTips::Display() {
-  CheckTipNumber(state_, tips_.size());
-  const std::string& line = tips_[static_cast<std::size_t>(state_.Number)];
-  const auto comma = line.find(',');
-  const std::string number = comma == std::string::npos ? std::string() : line.substr(0, comma);
-  const std::string text = comma == std::string::npos ? line : line.substr(comma + 1);
-  StaticText1->setText(QString::fromStdString(text));
-  help_topic_ = TipTopic(number);
+  const TTip tip = TipAt(state_, tips_);
+  StaticText1->setText(QString::fromStdString(tip.Text));
+  help_topic_ = tip.HelpTopic();
   btnHelp->setEnabled(help_topic_ != 0);
 }
 
@@ -195,11 +111,6 @@ void TfrmTips::chkShowTipsClick() {
   state_.Save();
 }
 
-void TTipState::Save() {
-  SaveTips(SettingsFilePath(), Number, Enabled);
-  if (OnSaved) OnSaved();
-}
-
 void ShowTipOfTheDay(TTipState& state, TTaskIcon* icon) {
   if (state.Showing) return;
   state.Showing = true;
@@ -221,7 +132,7 @@ void StepTipOfTheDay(TTipState& state) {
   try {
     const std::vector<std::string> tips = LoadTips();
     NextTip(state, tips.size());
-    CheckTipNumber(state, tips.size());
+    TipAt(state, tips);
   } catch (const std::exception& e) {
     AppExceptionAt("TfrmTips", e.what());
   }

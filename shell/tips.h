@@ -8,22 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "app/tips_state.h"
+
 class QCheckBox;
-class TTaskIcon;
-
-// Which tip comes next and whether tips show; the tray app owns it.
-struct TTipState {
-  int Number = 0;
-  bool Enabled = true;
-  bool Showing = false;  // a tip window is on screen
-  // Runs after each change has been written to the settings file.
-  std::function<void()> OnSaved;
-
-  // Writes Number and Enabled to the settings file.
-  void Save();
-};
 class QLabel;
 class QPushButton;
+class TTaskIcon;
 
 class TfrmTips : public QDialog {
   Q_OBJECT
@@ -61,13 +51,6 @@ class TfrmTips : public QDialog {
   std::vector<std::string> tips_;
   int help_topic_ = 0;
 };
-
-// ProgramFolder() + "tips.dat".
-std::string TipsFilePath();
-
-// The lines of a tips file (CR LF, LF or CR end a line; a last line without
-// an end counts).
-std::vector<std::string> SplitTipLines(const std::string& text);
 
 // Shows a tip window and waits until it is closed; returns at once when one
 // is already showing. The tray icon, when given, is away meanwhile.

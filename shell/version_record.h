@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "app/version_texts.h"
+
 struct VersionRecord {
   bool present = true;       // false: the program carries no record
   std::string lang_charset;  // eight hex digits, e.g. "080904E4"
@@ -18,8 +20,3 @@ const VersionRecord& ProgramVersionRecord();
 // label shows it: the value, or one of the three fixed failure texts.
 std::string VersionLookup(const VersionRecord& record, const std::string& lang_charset,
                           const std::string& key);
-
-inline constexpr const char* kNoDataAvailable = "< No Data Available >";
-inline constexpr const char* kErrorRetrieving = "Error retrieving version info";
-inline constexpr const char* kNoVersionInfo = "No Version Info";
-inline constexpr const char* kCopyrightLine = "Copyright (C) 2026 the Tolvane developers";

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "app/version_texts.h"
 #include "core/server_list.h"
 
 struct HWND__;
@@ -82,6 +83,3 @@ class TWinMainWindow {
   struct TImpl;
   std::unique_ptr<TImpl> impl_;
 };
-
-// The version label's text before the version numbers.
-std::string VersionPrefix();

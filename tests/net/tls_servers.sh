@@ -6,14 +6,9 @@
 # Usage: tls_servers.sh start|stop FOLDER
 set -eu
 dir=$2
-if [ "$1" = stop ]; then
-  if [ -f "$dir/pids" ]; then
-    while read -r pid; do kill "$pid" 2>/dev/null || true; done < "$dir/pids"
-    rm -f "$dir/pids"
-  fi
-  exit 0
-fi
-"$0" stop "$dir"
+. "$(dirname "$0")/../support/pids.sh"
+stop_pids "$dir"
+[ "$1" = stop ] && exit 0
 rm -rf "$dir"
 mkdir -p "$dir"
 sh "$(dirname "$0")/make_certs.sh" "$dir"
