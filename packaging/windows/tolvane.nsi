@@ -133,6 +133,7 @@ FunctionEnd
 !macroend
 
 !insertmacro USER_FOLDER "" LOCALAPPDATA $LOCALAPPDATA
+!insertmacro USER_FOLDER "" APPDATA $APPDATA
 !insertmacro COUNT_TOLVANE ""
 !insertmacro STOP_TOLVANE ""
 !insertmacro USER_FOLDER "un." LOCALAPPDATA $LOCALAPPDATA
@@ -157,8 +158,10 @@ Section "Tolvane"
   File /r /x CMakeLists.txt /x desktop /x man "${DATA}\*"
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
-  ; Started from the shortcut in the user's home, never in the install folder.
-  SetOutPath "$PROFILE"
+  ; Started in the settings folder: what the program drops in its current
+  ; folder then lies beside its settings, never in the install folder.
+  Call APPDATAFolder
+  SetOutPath "$0"
   CreateShortcut "$SMPROGRAMS\${NAME}.lnk" "$INSTDIR\bin\tolvane.exe" "" \
     "$INSTDIR\bin\tolvane.exe" 0
 
@@ -184,6 +187,9 @@ Section "un.Tolvane"
   RMDir "$INSTDIR\share"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
+  ; The shortcut's folder, when it holds nothing of the user's.
+  Call un.APPDATAFolder
+  RMDir "$0"
   DeleteRegValue HKCU "${RUN_KEY}" "${NAME}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd

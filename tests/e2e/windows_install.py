@@ -26,6 +26,8 @@ WINE = "/usr/lib/wine/wine64"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tolvane"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 URL = "http://host/installed.htm"
+# NSIS ends the title with a blank.
+UNINSTALL_WINDOW = "^Tolvane [0-9.]+ Uninstall"
 WINE_PROGRAMS = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 
 
@@ -122,7 +124,8 @@ class WinePrefix:
         desktop's explorer.exe) inherit it and outlive the call."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             code = subprocess.run(["timeout", str(timeout), WINE, *args], env=self.env(),
-                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                  cwd=self.desktop.home, stdin=subprocess.DEVNULL,
+                                  stdout=out, stderr=err,
                                   timeout=timeout + 10).returncode
             out.seek(0)
             err.seek(0)
@@ -131,7 +134,8 @@ class WinePrefix:
 
     def launch(self, *args, name="tolvane"):
         """A Windows program left running on the desktop."""
-        return self.desktop._spawn(name, ["timeout", "300", WINE, *args], env=self.env())
+        return self.desktop._spawn(name, ["timeout", "300", WINE, *args], env=self.env(),
+                                   cwd=self.desktop.home)
 
     def reg_values(self, key):
         """{name: data} of a registry key; None when the key is missing."""
@@ -204,10 +208,11 @@ class WindowsInstall(unittest.TestCase):
         for rel, data in expected.items():
             with open(os.path.join(w.install, rel), "rb") as f:
                 self.assertEqual(f.read(), data, rel)
-        # The shortcut names the installed program.
+        # The shortcut starts the installed program in the settings folder.
         with open(w.shortcut, "rb") as f:
             link = f.read()
-        self.assertIn("bin\\tolvane.exe".encode("utf-16-le"), link)
+        self.assertIn(w.program().encode() + b"\0", link)
+        self.assertIn(w.windows_path(os.path.dirname(w.settings)).encode("utf-16-le"), link)
         key = w.reg_values(UNINSTALL_KEY)
         program = w.windows_path(w.install)
         self.assertEqual((key["DisplayName"], key["DisplayVersion"], key["InstallLocation"],
@@ -246,6 +251,23 @@ class WindowsInstall(unittest.TestCase):
         # The setup launcher carrying the installer installs the same.
         self.install(z_path(self.wrapped_exe), "--accept", "--", "/S")
         self.assertInstalled()
+
+        # Asked on its page, the uninstaller takes the settings and history too.
+        d = self.desktop
+        w.launch(w.windows_path(os.path.join(w.install, "uninstall.exe")), name="uninstall")
+        window = d.wait_window(UNINSTALL_WINDOW, timeout=30)
+        d.key("Return", window=window)  # the confirmation page
+        time.sleep(1)
+        d.key("Down", "space", window=window)  # the second box of the list
+        time.sleep(0.3)
+        d.screenshot("windows_uninstall_options", window)
+        d.key("Return", window=window)
+        wait_until(lambda: not os.path.exists(w.install), 30, "the uninstall")
+        d.key("Return", window=window)  # Close
+        d.wait_no_window(UNINSTALL_WINDOW)
+        self.assertUninstalled()
+        self.assertFalse(os.path.exists(os.path.dirname(w.settings)))
+        self.assertFalse(os.path.exists(w.state))
 
     def test_a_tolvane_that_does_not_end_stops_the_silent_install(self):
         w = self.wine
