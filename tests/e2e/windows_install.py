@@ -46,8 +46,10 @@ def project_version():
 
 def build_installers():
     """(setup.exe, wrapped.exe), built by the build's own targets."""
-    subprocess.run(["cmake", "--build", ARGS.build, "--target", "tolvane_setup",
-                    "tolvane_wrapped"], check=True, timeout=300, capture_output=True)
+    p = subprocess.run(["cmake", "--build", ARGS.build, "--target", "tolvane_setup",
+                        "tolvane_wrapped"], timeout=300, capture_output=True, text=True)
+    if p.returncode != 0:
+        raise AssertionError("the installers did not build:\n" + p.stdout + p.stderr)
     dist = os.path.join(ARGS.build, "dist", "tolvane-%s-" % project_version())
     return dist + "setup.exe", dist + "wrapped.exe"
 
@@ -190,6 +192,7 @@ class WindowsInstall(unittest.TestCase):
         self.desktop = entered(self, Desktop(ARGS.artifacts, "windows-install"))
         self.wine = WinePrefix(self.desktop)
         self.addCleanup(self.wine.stop)
+        print("new Wine prefix: %.1f s" % self.wine.boot_seconds, file=sys.stderr)
         self.smtp = SmtpServer(os.path.join(self.desktop.tmp, "mail"))
         self.addCleanup(self.smtp.stop)
 
