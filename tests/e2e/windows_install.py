@@ -288,10 +288,12 @@ class WindowsInstall(unittest.TestCase):
         self.addCleanup(stand_in.stdin.close)
         wait_until(lambda: os.path.getsize(prompt) > 0, 20, "the stand-in's prompt")
         started = time.monotonic()
-        code, _, _ = w.run(z_path(self.setup_exe), "/S")
-        self.assertEqual(code, 2)  # aborted
+        setup = w.launch(z_path(self.setup_exe), "/S", name="setup")
+        flag = os.path.join(w.state, "Installer.Flg")
+        wait_until(lambda: os.path.exists(flag), 10, "Installer.Flg")
+        self.assertEqual(setup.wait(timeout=30), 2)  # aborted
         self.assertGreaterEqual(time.monotonic() - started, 7.5)
-        self.assertFalse(os.path.exists(os.path.join(w.state, "Installer.Flg")))
+        self.assertFalse(os.path.exists(flag))
         self.assertFalse(os.path.exists(w.install))
         self.assertIsNone(stand_in.poll())
 
