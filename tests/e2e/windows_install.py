@@ -266,8 +266,13 @@ class WindowsInstall(unittest.TestCase):
         d.screenshot("windows_uninstall_options", window)
         d.key("Return", window=window)
         wait_until(lambda: not os.path.exists(w.install), 30, "the uninstall")
-        d.key("Return", window=window)  # Close
-        d.wait_no_window(UNINSTALL_WINDOW)
+
+        def closed():
+            # Close takes the key once the last step is done.
+            d.key("Return", window=window)
+            time.sleep(0.5)
+            return not d.windows(name=UNINSTALL_WINDOW)
+        wait_until(closed, 20, "the uninstaller to close", interval=0.5)
         self.assertUninstalled()
         self.assertFalse(os.path.exists(os.path.dirname(w.settings)))
         self.assertFalse(os.path.exists(w.state))
