@@ -28,6 +28,25 @@ void Bind(HMODULE module, const std::string& dll, const char* name, F& f) {
   throw EError("Dial-up: " + what + " failed: RAS error no " + std::to_string(code));
 }
 
+// A RAS list: asked once with one slot; a longer list says how many bytes
+// it needs and is asked again. A new vector rather than a resized one: GCC
+// 12 at -O3 takes growing a one-element vector for an overrun.
+template <class Item, class Call>
+std::vector<Item> SizedList(Call call, DWORD& count, const char* what) {
+  std::vector<Item> items(1);
+  items[0].dwSize = sizeof(Item);
+  DWORD bytes = sizeof(Item);
+  DWORD rc = call(items.data(), &bytes, &count);
+  if (rc == ERROR_BUFFER_TOO_SMALL) {
+    items = std::vector<Item>(bytes / sizeof(Item) + 1);
+    for (Item& item : items) item.dwSize = sizeof(Item);
+    bytes = static_cast<DWORD>(items.size() * sizeof(Item));
+    rc = call(items.data(), &bytes, &count);
+  }
+  if (rc != ERROR_SUCCESS) Fail(what, rc);
+  return items;
+}
+
 }  // namespace
 
 TRasApi::TRasApi(const std::wstring& dll) : f_(std::make_unique<Functions>()) {
@@ -50,35 +69,22 @@ TRasApi::TRasApi(const std::wstring& dll) : f_(std::make_unique<Functions>()) {
 TRasApi::~TRasApi() { FreeLibrary(static_cast<HMODULE>(module_)); }
 
 std::vector<std::string> TRasApi::Entries() const {
-  // Asked once with one slot; a larger phone book says how much it needs.
-  std::vector<RASENTRYNAMEW> names(1);
-  names[0].dwSize = sizeof(RASENTRYNAMEW);
-  DWORD bytes = sizeof(RASENTRYNAMEW), count = 0;
-  DWORD rc = f_->EnumEntries(nullptr, nullptr, names.data(), &bytes, &count);
-  if (rc == ERROR_BUFFER_TOO_SMALL) {
-    names.resize(bytes / sizeof(RASENTRYNAMEW) + 1);
-    for (RASENTRYNAMEW& n : names) n.dwSize = sizeof(RASENTRYNAMEW);
-    bytes = static_cast<DWORD>(names.size() * sizeof(RASENTRYNAMEW));
-    rc = f_->EnumEntries(nullptr, nullptr, names.data(), &bytes, &count);
-  }
-  if (rc != ERROR_SUCCESS) Fail("listing the phone book", rc);
+  DWORD count = 0;
+  const auto names = SizedList<RASENTRYNAMEW>(
+      [this](RASENTRYNAMEW* items, DWORD* bytes, DWORD* n) {
+        return f_->EnumEntries(nullptr, nullptr, items, bytes, n);
+      },
+      count, "listing the phone book");
   std::vector<std::string> out;
   for (DWORD i = 0; i < count && i < names.size(); ++i) out.push_back(Utf8Text(names[i].szEntryName));
   return out;
 }
 
 void* TRasApi::FindConnection(const std::string& entry) const {
-  std::vector<RASCONNW> conns(1);
-  conns[0].dwSize = sizeof(RASCONNW);
-  DWORD bytes = sizeof(RASCONNW), count = 0;
-  DWORD rc = f_->EnumConnections(conns.data(), &bytes, &count);
-  if (rc == ERROR_BUFFER_TOO_SMALL) {
-    conns.resize(bytes / sizeof(RASCONNW) + 1);
-    for (RASCONNW& c : conns) c.dwSize = sizeof(RASCONNW);
-    bytes = static_cast<DWORD>(conns.size() * sizeof(RASCONNW));
-    rc = f_->EnumConnections(conns.data(), &bytes, &count);
-  }
-  if (rc != ERROR_SUCCESS) Fail("listing the open connections", rc);
+  DWORD count = 0;
+  const auto conns = SizedList<RASCONNW>(
+      [this](RASCONNW* items, DWORD* bytes, DWORD* n) { return f_->EnumConnections(items, bytes, n); },
+      count, "listing the open connections");
   const std::wstring wide = WideText(entry);
   for (DWORD i = 0; i < count && i < conns.size(); ++i) {
     if (_wcsicmp(conns[i].szEntryName, wide.c_str()) != 0) continue;
