@@ -12,9 +12,10 @@
 class TLocalPeer;
 class TLocalServer;
 
-// The channel's socket for a program file name, beside the instance lock (on
-// Windows the name of a local pipe); empty when there is no private folder
-// for it.
+// The channel's socket for a program file name, beside the instance lock;
+// empty when there is no private folder for it. On Windows the name of a
+// local pipe, the same for the program's path and for its file name with or
+// without ".exe".
 std::string RequestSocketPath(const std::string& programName);
 
 // Exit codes of "tolvane --request".

@@ -7,6 +7,7 @@
 
 #include "app/request_protocol.h"
 #include "net/notify_window.h"
+#include "platform/ascii.h"
 #include "platform/instance_lock.h"
 #include "platform/windows_api.h"
 
@@ -270,8 +271,14 @@ void TRequestServer::TPipes::Stop() {
   clients.clear();
 }
 
+// The tray program may name the channel after its module's path, the command
+// line names it after argv[0] as typed: both come down to the file name
+// without ".exe" (the pipe's name ignores case).
 std::string RequestSocketPath(const std::string& programName) {
-  const std::string base = InstanceBasePath(programName);
+  std::string name = programName.substr(programName.find_last_of("/\\") + 1);
+  if (name.size() > 4 && AsciiLower(name.substr(name.size() - 4)) == ".exe")
+    name.resize(name.size() - 4);
+  const std::string base = InstanceBasePath(name);
   return base.empty() ? std::string() : InstancePipeName(base + ".request");
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/request_channel.h"
+#include "net/event_loop.h"
 #include "platform/instance_lock.h"
 #include "platform/windows_api.h"
 #include "tests/platform/temp_folder.h"
@@ -70,6 +71,57 @@ TEST(RequestPipe, AdmitsThisUserAlone) {
   std::vector<unsigned char> user = ThisUsersSid();
   ASSERT_FALSE(user.empty());
   EXPECT_TRUE(EqualSid(sid, user.data()));
+}
+
+// Runs tolvane.exe with `args`, its folder given, while this thread runs the
+// loop; its exit code and what it printed (a console's lines end in CR LF).
+std::pair<DWORD, std::string> RunTolvane(const std::string& args, const TempFolder& dir) {
+  std::string exe = std::string(TOLVANE_BIN_DIR) + "/tolvane.exe";
+  if (exe.front() == '/') exe = "Z:" + exe;  // the build folder, seen from Wine
+  for (char& c : exe) c = c == '/' ? '\\' : c;
+  std::wstring line = WideText("\"" + exe + "\" " + args);
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileW(WideText(dir / "out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                           &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = out;
+  PROCESS_INFORMATION child{};
+  const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &child);
+  CloseHandle(out);
+  if (!started) return {GetLastError(), "not started"};
+  CloseHandle(child.hThread);
+  for (int i = 0; i < 4000 && WaitForSingleObject(child.hProcess, 5) == WAIT_TIMEOUT; ++i)
+    PumpEvents();
+  DWORD code = 0;
+  GetExitCodeProcess(child.hProcess, &code);
+  CloseHandle(child.hProcess);
+  return {code, GetFile(dir / "out.txt")};
+}
+
+// The program's own command line finds a tray program that named the
+// channel after its module's path, and ends with the answer's code.
+TEST(RequestPipe, TolvaneExeHandsOverAndEndsWithTheAnswersCode) {
+  TempFolder dir;
+  EnvGuard state("LOCALAPPDATA", dir.path());
+  std::vector<std::string> urls;
+  const TRequestServer server(
+      RequestSocketPath("C:\\Program Files\\Tolvane\\Tolvane.EXE"),
+      [&urls](const std::string& url, TRequestServer::TReply reply) {
+        urls.push_back(url);
+        reply({kRequestKept, "kept: the line is down"});
+      },
+      [](const std::string&, TRequestServer::TReply reply) {
+        reply({kRequestSent, "nothing waits"});
+      });
+  ASSERT_TRUE(server.Listening());
+  EXPECT_EQ(RunTolvane("--request http://host/page", dir),
+            std::make_pair(DWORD{kRequestKept}, std::string("kept: the line is down\r\n")));
+  EXPECT_EQ(urls, std::vector<std::string>{"http://host/page"});
+  EXPECT_EQ(RunTolvane("--flush", dir),
+            std::make_pair(DWORD{kRequestSent}, std::string("nothing waits\r\n")));
 }
 
 }  // namespace
