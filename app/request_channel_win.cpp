@@ -12,6 +12,7 @@
 #include "platform/windows_api.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <sddl.h>
 
 #include <atomic>
@@ -142,9 +143,10 @@ HANDLE TRequestServer::TPipes::NewInstance(bool first) {
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   const DWORD open =
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-  return CreateNamedPipeW(name.c_str(), open, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT |
-                          PIPE_REJECT_REMOTE_CLIENTS,
-                          PIPE_UNLIMITED_INSTANCES, kBufferBytes, kBufferBytes, 0, &attributes);
+  return CreateNamedPipeW(
+      name.c_str(), open,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+      PIPE_UNLIMITED_INSTANCES, kBufferBytes, kBufferBytes, 0, &attributes);
 }
 
 bool TRequestServer::TPipes::Open() {
@@ -196,9 +198,8 @@ void TRequestServer::TPipes::Take(THandle pipe) {
   });
   if (!PeerIsSameUser(pipe.get())) return;  // closed unheard
   auto finished = std::make_shared<std::atomic<bool>>(false);
-  std::thread thread([this, finished, p = std::move(pipe)]() mutable {
-    Serve(std::move(p), finished);
-  });
+  std::thread thread(
+      [this, finished, p = std::move(pipe)]() mutable { Serve(std::move(p), finished); });
   clients.push_back({std::move(thread), finished});
 }
 

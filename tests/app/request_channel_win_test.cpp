@@ -13,6 +13,7 @@
 #include "tests/platform/temp_folder.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <aclapi.h>
 
 namespace {

@@ -135,8 +135,9 @@ TEST_F(RequestHandover, AClientThatLeavesBeforeItsAnswerHoldsNothingUp) {
     ASSERT_TRUE(leaving.WriteAll("REQUEST 13\nhttp://host/a", 2000));
     ASSERT_TRUE(PumpUntil([&] { return replies_.size() == 1; }));
   }
-  std::this_thread::sleep_for(200ms);  // the server sees it gone
-  replies_[0]({kRequestSent, "Sent"});  // to nobody
+  // The server has seen it go; the answer goes to nobody.
+  std::this_thread::sleep_for(200ms);
+  replies_[0]({kRequestSent, "Sent"});
 
   auto next = HandOver("http://host/b");
   ASSERT_TRUE(PumpUntil([&] { return replies_.size() == 2; }));
