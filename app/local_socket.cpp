@@ -175,6 +175,8 @@ TLocalClient::TLocalClient(const std::string& path, int timeoutMs) {
   fd_ = fd;
 }
 
+bool TLocalClient::Connected() const { return fd_ >= 0; }
+
 TLocalClient::~TLocalClient() {
   if (fd_ >= 0) ::close(fd_);
 }

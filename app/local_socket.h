@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/local_client.h"
+
 class QSocketNotifier;
 
 // One accepted connection. It deletes itself (later) once closed, so hold
@@ -56,22 +58,4 @@ class TLocalServer : public QObject {
   int fd_ = -1;
   TOnConnection on_connection_;
   std::unique_ptr<QSocketNotifier> notifier_;
-};
-
-// The asking side: a connected descriptor, or -1 when nobody listens.
-class TLocalClient {
- public:
-  TLocalClient(const std::string& path, int timeoutMs);
-  ~TLocalClient();
-  TLocalClient(const TLocalClient&) = delete;
-  TLocalClient& operator=(const TLocalClient&) = delete;
-
-  bool Connected() const { return fd_ >= 0; }
-  bool WriteAll(std::string_view bytes, int timeoutMs);
-  // Reads up to and with the first line feed, or until the other end closes
-  // or `timeoutMs` passes without a byte; what came is returned.
-  std::string ReadLine(int timeoutMs);
-
- private:
-  int fd_ = -1;
 };

@@ -2,6 +2,7 @@
 // one program keeps the one history, and carries the outcome back.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,7 +13,9 @@ class TLocalPeer;
 class TLocalServer;
 
 // The channel's socket for a program file name, beside the instance lock;
-// empty when there is no private folder for it.
+// empty when there is no private folder for it. On Windows the name of a
+// local pipe, the same for the program's path and for its file name with or
+// without ".exe".
 std::string RequestSocketPath(const std::string& programName);
 
 // Exit codes of "tolvane --request".
@@ -40,9 +43,12 @@ TRequestAnswer SettingsIncompleteAnswer();
 
 // Tray side. Each connection of this user sends "REQUEST <length>\n" and the
 // address's bytes, and nothing more (a client that sends more, or stalls
-// before its request is whole, is dropped). The handler runs from the event queue, never inside the
-// socket's read handler, and answers through `reply` once the request has
-// ended, however long that takes; a client that left hears nothing.
+// before its request is whole, is dropped). The handler runs from the event
+// queue of the thread that made the server, never inside the channel's read
+// handler, and answers through `reply` once the request has ended, however
+// long that takes; a client that left hears nothing. On Windows each client
+// has a pipe instance and a thread of its own, which hand over through the
+// thread's message queue.
 class TRequestServer {
  public:
   using TReply = std::function<void(const TRequestAnswer& answer)>;
@@ -57,13 +63,18 @@ class TRequestServer {
   void SetStallTimeout(int ms) { stall_ms_ = ms; }
 
  private:
-  void Accept(TLocalPeer* peer);
-
-  int stall_ms_ = 30 * 1000;
+  std::atomic<int> stall_ms_ = 30 * 1000;
   std::string path_;
   THandler handler_;
   THandler flush_;
+#ifdef _WIN32
+  struct TPipes;
+  std::unique_ptr<TPipes> pipes_;
+#else
+  void Accept(TLocalPeer* peer);
+
   std::unique_ptr<TLocalServer> server_;
+#endif
 };
 
 // Command-line side: false when no tray program listens; otherwise true with
