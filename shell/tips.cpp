@@ -195,11 +195,6 @@ void TfrmTips::chkShowTipsClick() {
   state_.Save();
 }
 
-void TTipState::Save() {
-  SaveTips(SettingsFilePath(), Number, Enabled);
-  if (OnSaved) OnSaved();
-}
-
 void ShowTipOfTheDay(TTipState& state, TTaskIcon* icon) {
   if (state.Showing) return;
   state.Showing = true;

@@ -8,20 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "app/tip_state.h"
+
 class QCheckBox;
 class TTaskIcon;
 
-// Which tip comes next and whether tips show; the tray app owns it.
-struct TTipState {
-  int Number = 0;
-  bool Enabled = true;
-  bool Showing = false;  // a tip window is on screen
-  // Runs after each change has been written to the settings file.
-  std::function<void()> OnSaved;
-
-  // Writes Number and Enabled to the settings file.
-  void Save();
-};
 class QLabel;
 class QPushButton;
 

@@ -1,12 +1,10 @@
 #include "shell/tray_app.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QComboBox>
 #include <QPushButton>
 #include <QStyle>
 
-#include <cstdio>
 
 #include "app/outbox_scheduler.h"
 #include "app/secrets.h"
@@ -20,17 +18,6 @@
 #include "shell/single_instance.h"
 #include "shell/ui_style.h"
 #include "shell/version_label.h"
-
-namespace {
-
-// The dispatcher's slash rule, so that a handed-over address matches the
-// outcome reported for it.
-std::string WithSlashes(std::string url) {
-  if (TRequestDispatcher::CountChar('/', url) < 3) url += "/";
-  return url;
-}
-
-}  // namespace
 
 TTrayApp::TTrayApp(TPreviousInstance* previous, TfrmProps::TControls controls)
     : previous_(previous),
@@ -92,10 +79,7 @@ void TTrayApp::ConnectViews() {
     UpdateTrayIcon();
     if (scheduler_) scheduler_->Arm();
   };
-  history_.NextTry = [this] {
-    const QDateTime next = scheduler_ ? scheduler_->NextRound() : QDateTime();
-    return next.isValid() ? next.toString("HH:mm").toStdString() : std::string();
-  };
+  history_.NextTry = [this] { return scheduler_ ? scheduler_->NextRound() : std::string(); };
 }
 
 void TTrayApp::Start() {
@@ -274,29 +258,13 @@ void TTrayApp::EnabledClicked(int index) {
 }
 
 void TTrayApp::UpdateTrayIcon() {
-  std::string tip = dim_ ? "(Tolvane)" : "Tolvane";
-  int held = 0;
-  for (const TOutboxEntry& entry : stack_.Outbox.Entries()) held += TOutbox::Held(entry);
-  const int waiting = stack_.Outbox.Count() - held;
-  const auto count = [](int n, const char* what) {
-    return std::to_string(n) + (n == 1 ? " request " : " requests ") + what;
-  };
-  if (held > 0) tip += ": " + count(held, "held");
-  if (waiting > 0) tip += (held > 0 ? ", " : ": ") + count(waiting, "waiting");
-  // What the link cost this month, for those who pay by the byte.
-  if (const std::uint64_t bytes = stack_.MonthBytes(); bytes > 0) {
-    tip += "\n" + ByteCountText(bytes) + " this month";
-  }
   icon_.SetIcon(dim_ ? dim_icon_ : bright_);
-  icon_.SetToolTip(tip);
+  icon_.SetToolTip(TrayToolTip(dim_, stack_.Outbox, stack_.MonthBytes()));
 }
 
 void TTrayApp::Tick() {
-  const std::string flag = ProgramFolder() + "Installer.Flg";
-  if (FileExists(flag)) {
-    std::remove(flag.c_str());  // the program ends even when this fails
-    Stop();
-  }
+  // The program ends even when the flag cannot be deleted.
+  if (TakeFlagFile(ProgramFolder() + "Installer.Flg")) Stop();
   SendHeldAtTheSetTime();
   ++ticks_;
   if (!stack_.Dispatcher.RequestBusy() && ticks_ > kTicksPerDay) {
@@ -307,17 +275,8 @@ void TTrayApp::Tick() {
   }
 }
 
-// Once a day, when the clock passes the set time while Tolvane runs.
 void TTrayApp::SendHeldAtTheSetTime() {
-  const int at = SendAtMinutes(settings_.SendAt);
-  const QDateTime now = QDateTime::currentDateTime();
-  const int minute = now.time().hour() * 60 + now.time().minute();
-  const QDate today = now.date();
-  if (at < 0 || minute < at || sent_held_on_ == today) return;
-  // Started after today's time: the first send is tomorrow's.
-  const bool startedLate = !sent_held_on_.isValid() && minute > at + 1;
-  sent_held_on_ = today;
-  if (startedLate) return;
+  if (!held_clock_.Due(SendAtMinutes(settings_.SendAt), ClockNow())) return;
   DebugLog("Sending the held requests at " + settings_.SendAt);
   stack_.Dispatcher.FlushOutbox(true);
 }

@@ -4,7 +4,6 @@
 // only through the TRequestUi this class implements.
 #pragma once
 
-#include <QDate>
 #include <QIcon>
 #include <QObject>
 #include <QTimer>
@@ -16,6 +15,7 @@
 #include "app/request_channel.h"
 #include "app/request_stack.h"
 #include "app/settings.h"
+#include "app/tray_logic.h"
 #include "shell/history_view.h"
 #include "shell/main_window.h"
 #include "shell/request_view.h"
@@ -125,7 +125,7 @@ class TTrayApp : public QObject, private TRequestUi {
   bool silent_ = false;  // started with "/s"
   bool stopping_ = false;
   int ticks_ = 0;
-  QDate sent_held_on_;  // the day the held requests last went at the set time
+  THeldSendClock held_clock_;
 
   TfrmProps window_;
   TRequestView requests_;
