@@ -1,7 +1,5 @@
 #include "shell/win/tray_app.h"
 
-#include "app/outbox_scheduler.h"
-#include "app/secrets.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
@@ -33,11 +31,11 @@ std::string VersionNumbers() {
 
 TWinTrayApp::TWinTrayApp(HINSTANCE instance)
     : instance_(instance),
-      stack_(*this, [this] { return settings_.Dispatch(); }),
-      window_(instance, stack_),
+      core_(*this, *this),
+      window_(instance, core_.Stack),
       requests_(instance),
       icon_(instance),
-      timer_([this] { Guarded("TTimer", [&] { Tick(); }); }) {
+      timer_([this] { Guarded("TTimer", [&] { core_.Tick(); }); }) {
   bright_ = LoadTrayIcon(instance, IDI_TOLVANE_BRIGHT);
   dim_icon_ = LoadTrayIcon(instance, IDI_TOLVANE_DIM);
   ConnectViews();
@@ -46,7 +44,7 @@ TWinTrayApp::TWinTrayApp(HINSTANCE instance)
 
 TWinTrayApp::~TWinTrayApp() {
   timer_.Stop();
-  if (started_) Guarded("TfrmProps", [this] { Finish(); });
+  if (started_) Finish();
   for (HICON icon : {bright_, dim_icon_}) {
     if (icon) DestroyIcon(icon);
   }
@@ -55,7 +53,7 @@ TWinTrayApp::~TWinTrayApp() {
 void TWinTrayApp::ConnectViews() {
   icon_.SetIcon(bright_);
   icon_.SetToolTip("Tolvane");
-  icon_.OnClick = [this] { Guarded("TTaskIcon", [&] { TrayClick(); }); };
+  icon_.OnClick = [this] { Guarded("TTaskIcon", [&] { core_.TrayClick(); }); };
   icon_.OnRightClick = [this](int, int) { Guarded("TTaskIcon", [&] { window_.ShowCentred(); }); };
   icon_.OnMessage = [this](unsigned msg, std::uintptr_t w, std::intptr_t l) {
     return WindowMessage(msg, w, l);
@@ -63,33 +61,28 @@ void TWinTrayApp::ConnectViews() {
   requests_.SetWindow([this] { return window_.Handle(); });
   requests_.SetBalloon([this](const std::string& text) { return icon_.ShowBalloon(text); });
 
-  stack_.Sender.AskPassword = [this](const std::string& prompt) {
+  core_.Stack.Sender.AskPassword = [this](const std::string& prompt) {
     return requests_.AskPassword(prompt);
   };
-  stack_.Dispatcher.OnDispatched = [this](const std::string&, TRequestDispatcher::TOutcome) {
-    UpdateTrayIcon();  // the send's bytes are on record only now
+  core_.Stack.Dispatcher.OnDispatched = [this](const std::string&, TRequestDispatcher::TOutcome) {
+    core_.UpdateTrayIcon();  // the send's bytes are on record only now
   };
-  stack_.Dispatcher.OnOutboxChanged = [this] { window_.ShowHistory(); };
 }
 
 void TWinTrayApp::ConnectWindow() {
-  window_.OnOk = [this] { Guarded("TfrmProps", [&] { Ok(); }); };
-  window_.OnCancel = [this] { Guarded("TfrmProps", [&] { Cancel(); }); };
+  window_.OnOk = [this] { Guarded("TfrmProps", [&] { core_.Ok(); }); };
+  window_.OnCancel = [this] { Guarded("TfrmProps", [&] { core_.Cancel(); }); };
   window_.OnUnload = [this] { Stop(); };
-  window_.OnEnabled = [this](int index) { EnabledClicked(index); };
-  window_.OnTipNow = [this] { Guarded("TfrmProps", [&] { ShowTip(); }); };
+  window_.OnEnabled = [this](int index) { core_.EnabledClicked(index); };
+  window_.OnTipNow = [this] { Guarded("TfrmProps", [&] { ShowTipOfTheDay(); }); };
   window_.OnShowTips = [this](bool on) {
     Guarded("TfrmProps", [&] {
-      tips_.Enabled = on;
-      tips_.Save();
+      core_.Tips.Enabled = on;
+      core_.Tips.Save();
     });
   };
-  tips_.OnSaved = [this] { window_.SetShowTips(tips_.Enabled); };
-  window_.OnHistoryShown = [this] {
-    UpdateTrayIcon();
-    if (scheduler_) scheduler_->Arm();
-  };
-  window_.NextTry = [this] { return scheduler_ ? scheduler_->NextRound() : std::string(); };
+  window_.OnHistoryShown = [this] { core_.HistoryShown(); };
+  window_.NextTry = [this] { return core_.NextRound(); };
 }
 
 bool TWinTrayApp::WindowMessage(unsigned msg, std::uintptr_t wparam, std::intptr_t lparam) {
@@ -102,7 +95,7 @@ bool TWinTrayApp::WindowMessage(unsigned msg, std::uintptr_t wparam, std::intptr
   if (msg == WM_ENDSESSION && wparam) {
     // Windows ends: the history and the icon's state are saved as at Unload.
     Stop();
-    Guarded("TfrmProps", [&] { Finish(); });
+    Finish();
     started_ = false;
     return true;
   }
@@ -123,8 +116,8 @@ void TWinTrayApp::Start() {
 
 void TWinTrayApp::StartSteps() {
   SuperDebug = false;
-  tips_.Showing = false;
-  ticks_ = 0;
+  core_.Tips.Showing = false;
+  core_.SetTickCount(0);
   timer_.Start(kTimerMs);
 
   const std::string params = JoinedParams();
@@ -133,115 +126,41 @@ void TWinTrayApp::StartSteps() {
   DebugLog(VersionPrefix() + " " + VersionNumbers());
 
   PumpEvents();
-  TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
+  TrimFileToSizeCosmetic(DebugLogPath(), TTrayCore::kLogKeep);
   DebugLog("Log trimmed");
 
   window_.Hide();
   window_.LoadServers();
-  stack_.Servers = window_.Servers;
-  LoadRequests();
-  LoadSettings();
+  core_.Stack.Servers = window_.Servers;
+  core_.LoadRequests([](const std::function<void()>& round) { Guarded("TTimer", round); });
+  core_.LoadSettings();
 
   clipboard_ = std::make_unique<TWinClipboardWatch>(icon_.Handle());
-  clipboard_->OnChange = [this] { return ClipboardChanged(); };
+  clipboard_->OnChange = [this] {
+    bool wanted = false;
+    Guarded("TfrmProps", [&] { wanted = core_.ClipboardChanged(); });
+    return wanted;
+  };
   clipboard_->OnText = [this](const std::string& text) {
-    Guarded("TfrmProps", [&] { stack_.Dispatcher.ClipboardChanged(text, true, true); });
+    Guarded("TfrmProps", [&] { core_.Stack.Dispatcher.ClipboardChanged(text, true, true); });
   };
   window_.Hide();
-  complete_ = window_.CheckRequiredFields();
-  if (tips_.Enabled && !silent_) ShowTip();
+  core_.CheckComplete();
+  if (core_.Tips.Enabled && !silent_) ShowTipOfTheDay();
 }
 
-void TWinTrayApp::LoadRequests() {
-  // The outbox first, so that no request is ever kept over one not yet read.
-  try {
-    stack_.Outbox.Load();
-  } catch (const std::exception& e) {
-    ShowError("Outbox", e.what());
-  }
-  stack_.History.Load();
-  scheduler_ = std::make_unique<TOutboxScheduler>(
-      stack_.Dispatcher, stack_.Outbox,
-      [](const std::function<void()>& round) { Guarded("TTimer", round); });
-  window_.ShowHistory();
-}
-
-void TWinTrayApp::LoadSettings() {
-  const std::string file = SettingsFilePath();
-  Checkpoint = 1006;  // where a load can fail: KeepFailed written to a new file
-  const TSettings stored = TSettings::Load(file);
-  if (!stored.SecurityProblem.empty()) ShowError("LoadSettings", stored.SecurityProblem);
-  settings_ = stored;
-  dim_ = stored.TrayIconDim;
-  window_.SetValues(settings_);
-  UpdateTrayIcon();
-  tips_.Number = stored.TipNumber;
-  tips_.Enabled = stored.TipEnabled;
-  window_.SetShowTips(tips_.Enabled);
-  Checkpoint = 1012;
-  SaveLocalRoot(file, ProgramFolder());
-  settings_loaded_ = true;
-}
-
-void TWinTrayApp::SaveSettings() {
-  const TSettings edited = window_.Values();
-  Checkpoint = 1102;
-  edited.Save(SettingsFilePath());
-  settings_ = edited;
-  SavePassword();
-  // Requests go to the servers now saved.
-  stack_.Servers.Load();
-}
-
-// The typed password goes to the Credential Manager, never to the file; it
-// also serves this run when the store cannot take it.
-void TWinTrayApp::SavePassword() {
-  const std::string password = window_.TakePassword();
-  const TSmtpSettings& account = settings_.Account;
-  if (password.empty() || account.User.empty()) return;
-  const std::string host = SmtpHost(account.Smtp);
-  RememberPassword(host, account.User, password);
-  try {
-    StorePassword(host, account.User, password);
-  } catch (const std::exception& e) {
-    ShowError("SaveSettings", std::string(e.what()) + "; it is kept until Tolvane ends");
-  }
-}
-
-void TWinTrayApp::Ok() {
-  complete_ = window_.CheckRequiredFields() && window_.CheckAddressField();
-  if (!complete_ || !window_.CheckSendAtField()) return;
-  SaveSettings();
-  window_.Hide();
-}
-
-void TWinTrayApp::Cancel() {
-  LoadSettings();
-  window_.Hide();
-}
-
-void TWinTrayApp::ShowTip() {
-  if (tips_.Showing) return;
+void TWinTrayApp::ShowTipOfTheDay() {
+  if (core_.Tips.Showing) return;
   // The icon is away while the tip shows, as in the desktop shell.
   icon_.SetActive(false);
-  ShowTipOfTheDay(instance_, window_.Handle(), tips_);
+  ::ShowTipOfTheDay(instance_, window_.Handle(), core_.Tips);
   icon_.SetActive(true);
 }
 
+void TWinTrayApp::LeaveClipboard() { clipboard_.reset(); }
+
 void TWinTrayApp::Finish() {
-  Checkpoint = 90010;
-  try {
-    stack_.History.Save();
-  } catch (const std::exception& e) {
-    DebugLog(std::string("History: ") + e.what());
-  }
-  // The clipboard is left whether or not the history could be saved.
-  clipboard_.reset();
-  scheduler_.reset();
-  // A start that stopped before the settings were read must not write its
-  // defaults over the stored value.
-  Checkpoint = 90060;
-  if (settings_loaded_) SaveTrayIconDim(SettingsFilePath(), dim_);
+  Guarded("TfrmProps", [this] { core_.Finish(); });
   icon_.SetActive(false);
 }
 
@@ -260,52 +179,10 @@ int TWinTrayApp::Run() {
   return 0;
 }
 
-void TWinTrayApp::TrayClick() {
-  dim_ = !dim_;
-  settings_.Enabled = dim_ ? 1 : 0;
-  window_.SetEnabledIndex(settings_.Enabled);
-  UpdateTrayIcon();
-}
-
-void TWinTrayApp::EnabledClicked(int index) {
-  settings_.Enabled = index;
-  dim_ = index == 1;
-  UpdateTrayIcon();
-}
-
-void TWinTrayApp::UpdateTrayIcon() {
-  icon_.SetIcon(dim_ ? dim_icon_ : bright_);
-  const std::string tip = TrayToolTip(dim_, stack_.Outbox, stack_.MonthBytes());
+void TWinTrayApp::ShowTrayState(bool dim, const std::string& tip) {
+  icon_.SetIcon(dim ? dim_icon_ : bright_);
   if (tip != icon_.ToolTip()) DebugLog("Tray tip: " + ReplaceAll("\n", tip, " / "));
   icon_.SetToolTip(tip);
-}
-
-void TWinTrayApp::Tick() {
-  // The program ends even when the flag cannot be deleted.
-  if (TakeFlagFile(ProgramFolder() + "Installer.Flg")) Stop();
-  SendHeldAtTheSetTime();
-  ++ticks_;
-  if (!stack_.Dispatcher.RequestBusy() && ticks_ > kTicksPerDay) {
-    ticks_ = 0;
-    TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
-    DebugLog("Log trimmed");
-    if (tips_.Enabled) ShowTip();
-  }
-}
-
-void TWinTrayApp::SendHeldAtTheSetTime() {
-  if (!held_clock_.Due(SendAtMinutes(settings_.SendAt), ClockNow())) return;
-  DebugLog("Sending the held requests at " + settings_.SendAt);
-  stack_.Dispatcher.FlushOutbox(true);
-}
-
-bool TWinTrayApp::ClipboardChanged() {
-  // Decided at the change: by the time the text is read, the switch may
-  // have moved.
-  const bool enabled = settings_.Enabled != 1;
-  if (complete_ && enabled) return true;
-  Guarded("TfrmProps", [&] { stack_.Dispatcher.ClipboardChanged({}, complete_, enabled); });
-  return false;
 }
 
 TRequestUi::TAnswer TWinTrayApp::Confirm(const std::string& question) {

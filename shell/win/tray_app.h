@@ -7,10 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/request_stack.h"
-#include "app/settings.h"
-#include "app/tip_state.h"
-#include "app/tray_logic.h"
+#include "app/tray_core.h"
 #include "net/event_loop.h"
 #include "shell/win/main_window.h"
 #include "shell/win/request_view.h"
@@ -18,14 +15,11 @@
 
 struct HICON__;
 struct HINSTANCE__;
-class TOutboxScheduler;
 class TWinClipboardWatch;
 
-class TWinTrayApp : private TRequestUi {
+class TWinTrayApp : private TRequestUi, private TTrayView {
  public:
   static constexpr int kTimerMs = 6000;
-  static constexpr int kTicksPerDay = 14400;
-  static constexpr std::size_t kLogKeep = 20000;
 
   explicit TWinTrayApp(HINSTANCE__* instance);
   ~TWinTrayApp() override;
@@ -39,21 +33,12 @@ class TWinTrayApp : private TRequestUi {
   // Runs the message loop until Stop; returns the exit code.
   int Run();
 
-  bool SettingsLoaded() const { return settings_loaded_; }
-  bool Dim() const { return dim_; }
+  bool SettingsLoaded() const { return core_.SettingsLoaded(); }
 
   // Ends the message loop, an open box's included; a box closed by it
   // counts as No.
-  void Stop();
+  void Stop() override;
   bool Stopping() const override { return stopping_; }
-
-  void TrayClick();
-  void EnabledClicked(int index);
-  // The 6-second timer: the installer's stop flag, the held requests at
-  // the set time, the daily log trim and tip.
-  void Tick();
-  // The clipboard changed; true when its text is wanted for a dispatch.
-  bool ClipboardChanged();
 
  private:
   // TRequestUi
@@ -75,40 +60,38 @@ class TWinTrayApp : private TRequestUi {
   void SelectHistoryEntry(int index) override { window_.SelectHistoryEntry(index); }
   void UnhandledException(const std::exception& e) override;
 
+  // TTrayView
+  void SetValues(const TSettings& settings) override { window_.SetValues(settings); }
+  TSettings Values() override { return window_.Values(); }
+  std::string TakePassword() override { return window_.TakePassword(); }
+  void SetEnabledIndex(int index) override { window_.SetEnabledIndex(index); }
+  void SetShowTips(bool on) override { window_.SetShowTips(on); }
+  bool CheckRequiredFields() override { return window_.CheckRequiredFields(); }
+  bool CheckAddressField() override { return window_.CheckAddressField(); }
+  bool CheckSendAtField() override { return window_.CheckSendAtField(); }
+  void HideWindow() override { window_.Hide(); }
+  void ShowHistory() override { window_.ShowHistory(); }
+  void ShowTrayState(bool dim, const std::string& tip) override;
+  void ShowTipOfTheDay() override;
+  void LeaveClipboard() override;
+
   void ConnectViews();
   void ConnectWindow();
   bool WindowMessage(unsigned msg, std::uintptr_t wparam, std::intptr_t lparam);
   void StartSteps();
-  void LoadRequests();
-  void LoadSettings();
-  void SaveSettings();
-  void SavePassword();
-  void Ok();
-  void Cancel();
-  void ShowTip();
   void Finish();
-  void UpdateTrayIcon();
-  void SendHeldAtTheSetTime();
 
   HINSTANCE__* instance_;
-  TSettings settings_;
-  TTipState tips_;
   bool started_ = false;
-  bool settings_loaded_ = false;
-  bool complete_ = false;
-  bool dim_ = false;
   bool silent_ = false;  // started with "/s"
   bool stopping_ = false;
-  int ticks_ = 0;
-  THeldSendClock held_clock_;
 
-  TRequestStack stack_;
+  TTrayCore core_;
   TWinMainWindow window_;
   TWinRequestView requests_;
   TWinTaskIcon icon_;
   HICON__* bright_ = nullptr;
   HICON__* dim_icon_ = nullptr;
   TLoopTimer timer_;
-  std::unique_ptr<TOutboxScheduler> scheduler_;
   std::unique_ptr<TWinClipboardWatch> clipboard_;
 };
