@@ -110,3 +110,17 @@ endfunction()
 if(TOLVANE_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
+
+# tolvane_version_defs(<var>): the project version as the compile definitions
+# TOLVANE_VERSION_MAJOR, _MINOR, _PATCH and _TWEAK (a missing part is 0).
+function(tolvane_version_defs out)
+  set(defs)
+  foreach(part MAJOR MINOR PATCH TWEAK)
+    set(n "${PROJECT_VERSION_${part}}")
+    if(n STREQUAL "")
+      set(n 0)
+    endif()
+    list(APPEND defs TOLVANE_VERSION_${part}=${n})
+  endforeach()
+  set(${out} ${defs} PARENT_SCOPE)
+endfunction()
