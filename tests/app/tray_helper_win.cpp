@@ -1,6 +1,10 @@
-// Test helper: puts a text on the Windows clipboard as a password manager
-// does, marked for clipboard watchers, or unmarked.
-//   clip_mark exclude|history0|history1|plain TEXT
+// Test helper for the tray program under Wine.
+//   tray_helper exclude|history0|history1|plain TEXT
+//     puts TEXT on the clipboard as a password manager does, marked for
+//     clipboard watchers, or unmarked;
+//   tray_helper click
+//     sends the running program's icon the left click that the shell's
+//     notification area reports (Wine's X tray drops some real ones).
 #include <windows.h>
 
 #include <cstring>
@@ -23,6 +27,10 @@ bool PutDword(const wchar_t* name, DWORD value) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"click") {
+    const HWND tray = FindWindowW(L"TolvaneTrayWindow", nullptr);
+    return tray && PostMessageW(tray, WM_USER, 0, WM_LBUTTONUP) ? 0 : 5;
+  }
   if (argc != 3) return 2;
   const std::wstring mode = argv[1];
   const std::wstring text = argv[2];
