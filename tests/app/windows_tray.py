@@ -150,6 +150,19 @@ class WindowsTray(unittest.TestCase):
         (_, data), = self.smtp.messages()
         self.assertEqual(peers.unstamped(data), peers.page_request(URL))
 
+    def test_confirmation_box_asks_before_the_request(self):
+        self.win.write_settings(self.smtp.port, Confirm=0)
+        self.running_tray()
+        url = "http://host/a?b=1&c=2"
+        self.desk.copy(url)
+        box = self.desk.wait_window("^Confirm$", timeout=30)
+        self.desk.screenshot("win-tray-confirm", box)
+        self.assertEqual(self.smtp.messages(), [])  # nothing goes before the answer
+        self.desk.key("Return", window=box)  # Yes is the default button
+        wait_until(lambda: self.smtp.messages(), 30, "the confirmed request")
+        (_, data), = self.smtp.messages()
+        self.assertEqual(peers.unstamped(data), peers.page_request(url))
+
     def test_password_manager_copy_is_never_read(self):
         self.running_tray()
         for mode in ("exclude", "history0"):
