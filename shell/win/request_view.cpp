@@ -153,10 +153,6 @@ void TWinRequestView::CloseProgress() {
   if (progress_ && IsWindowVisible(progress_)) SetTimer(progress_, kLingerTimer, kLingerMs, nullptr);
 }
 
-HWND TWinRequestView::Progress() const {
-  return progress_ && IsWindowVisible(progress_) ? progress_ : nullptr;
-}
-
 void TWinRequestView::SetStatus(const std::string& text) {
   status_ = text;
   DebugLog(text);

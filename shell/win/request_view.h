@@ -41,8 +41,6 @@ class TWinRequestView {
   void OpenProgress(const std::string& label);
   void SetProgress(int position);
   void CloseProgress();
-  // The progress window while a request runs; null otherwise.
-  HWND__* Progress() const;
 
   const std::string& StatusLine() const { return status_; }
   void SetStatus(const std::string& text);
@@ -61,6 +59,5 @@ class TWinRequestView {
   std::function<HWND__*()> window_;
   std::function<bool(const std::string&)> balloon_;
   HWND__* progress_ = nullptr;
-  bool lingering_ = false;
   std::string status_;
 };
