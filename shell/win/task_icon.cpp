@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <algorithm>
 #include <cwchar>
 
 #include "platform/windows_api.h"
@@ -47,9 +46,8 @@ bool TWinTaskIcon::Notify(unsigned long what, unsigned flags) {
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | flags;
   data.uCallbackMessage = kCallback;
   data.hIcon = icon_;
-  std::wstring tip = WideText(tip_);
-  tip.resize(std::min(tip.size(), kToolTipChars));
-  std::wcsncpy(data.szTip, tip.c_str(), kToolTipChars);
+  // Cut to fit by SetToolTip.
+  std::wcsncpy(data.szTip, WideText(tip_).c_str(), kToolTipChars);
   return Shell_NotifyIconW(what, &data) != FALSE;
 }
 
@@ -67,7 +65,11 @@ void TWinTaskIcon::SetIcon(HICON icon) {
 void TWinTaskIcon::SetToolTip(const std::string& tip) {
   // Cut by whole UTF-16 units, kept as the UTF-8 that they read back as.
   std::wstring wide = WideText(tip);
-  if (wide.size() > kToolTipChars) wide.resize(kToolTipChars);
+  if (wide.size() > kToolTipChars) {
+    // A character of two units goes whole or not at all.
+    const bool split = wide[kToolTipChars - 1] >= 0xD800 && wide[kToolTipChars - 1] <= 0xDBFF;
+    wide.resize(split ? kToolTipChars - 1 : kToolTipChars);
+  }
   const std::string cut = Utf8Text(wide);
   if (cut == tip_) return;
   tip_ = cut;
