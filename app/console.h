@@ -10,3 +10,8 @@ int RunCommandMode(int argc, char** argv, const std::function<int()>& mode);
 
 // True when someone at a terminal can answer a question on standard input.
 bool InputIsTerminal();
+
+// The command-line modes of a program built for the GUI subsystem write to
+// the standard handles it inherited, or else to the console of the program
+// that started it (a command prompt). Nothing to do elsewhere.
+void UseParentConsole();

@@ -10,3 +10,5 @@ int RunCommandMode(int argc, char** argv, const std::function<int()>& mode) {
 }
 
 bool InputIsTerminal() { return ::isatty(STDIN_FILENO) != 0; }
+
+void UseParentConsole() {}

@@ -1,10 +1,11 @@
-// tolvane: the tray program, or one of the command-line modes. The modes run
-// on QtCore alone; the tray program, with its windows, is a module loaded
-// only when it runs.
+// tolvane: the tray program, or one of the command-line modes. On Linux the
+// modes run on QtCore alone and the tray program, with its windows, is a
+// module loaded only when it runs; on Windows the windows are linked in.
 #include <cstring>
 #include <iostream>
 
 #include "app/compose_cli.h"
+#include "app/console.h"
 #include "app/request_cli.h"
 #include "app/tray_module.h"
 
@@ -26,6 +27,8 @@ bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) =
 
 int main(int argc, char** argv) {
   const char* mode = argc >= 2 ? argv[1] : "";
+  // The tray program's options are no modes: it writes nowhere.
+  if (mode[0] == '-') UseParentConsole();
   // Each mode takes a fixed number of arguments.
   const auto wrongCount = [argc](int expected) {
     if (argc == expected) return false;

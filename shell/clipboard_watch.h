@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "app/tray_logic.h"  // kSecretNotRead
+
 class TClipboardWatch {
  public:
   virtual ~TClipboardWatch() = default;
@@ -24,7 +26,6 @@ class TClipboardWatch {
 // "secret" keeps the offer's text unread (the change still arrives, as an
 // empty text, and the log says so with kSecretNotRead).
 extern const char kPasswordHintType[];
-extern const char kSecretNotRead[];
 bool IsSecretHint(const std::string& value);
 
 // The watch for the platform Qt runs on (after QApplication was made);

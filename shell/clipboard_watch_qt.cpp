@@ -40,7 +40,6 @@ class TQtClipboardWatch : public TClipboardWatch {
 }  // namespace
 
 const char kPasswordHintType[] = "x-kde-passwordManagerHint";
-const char kSecretNotRead[] = "Secret clipboard offer not read";
 
 bool IsSecretHint(const std::string& value) { return value == "secret"; }
 

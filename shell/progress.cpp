@@ -8,16 +8,13 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "app/tray_logic.h"
 #include "shell/ui_style.h"
 
 QPoint ProgressPlace(QPoint cursor, QSize size, QSize screen) {
-  int x = cursor.x();
-  int y = cursor.y();
-  if (y < size.height() + 50) y = size.height() + 50;
-  if (x < size.width() + 50) x = size.width() + 50;
-  if (y + size.height() > screen.height() - 50) y = screen.height() - size.height() - 50;
-  if (x + size.width() > screen.width() - 50) x = screen.width() - size.width() - 50;
-  return {x, y};
+  const TPlace p = ProgressPlace({cursor.x(), cursor.y()}, size.width(), size.height(),
+                                 screen.width(), screen.height());
+  return {p.x, p.y};
 }
 
 TfrmProgress::TfrmProgress(QWidget* parent)

@@ -1,8 +1,6 @@
 #include "shell/single_instance.h"
 
-#include <cstdio>
-
-#include "platform/files.h"
+#include "app/tray_logic.h"
 
 namespace {
 
@@ -32,9 +30,7 @@ void TPreviousInstance::Listen(std::function<void()> onRaise) {
 }
 
 std::string TPreviousInstance::RefusalText() const {
-  return "Tolvane cannot tell whether it already runs, so it does not start a second time: "
-         "the instance lock could not be taken: " +
-         lock_.Error();
+  return ::RefusalText(lock_.Error());
 }
 
 bool TPreviousInstance::AskFirstToRaise() const {
@@ -43,16 +39,9 @@ bool TPreviousInstance::AskFirstToRaise() const {
 }
 
 TJustOne32::TJustOne32(const std::string& programFolder, const TPreviousInstance* previous) {
-  const std::string flag = programFolder + "AllowDuplicateInstance.Flg";
-  if (FileExists(flag)) {
-    std::remove(flag.c_str());  // a failed delete is not reported: this instance runs
-    return;
-  }
-  if (previous && previous->LockFailed()) {
-    refused_ = end_ = true;
-    return;
-  }
-  if (!previous || !previous->PreviousExists()) return;
-  previous->AskFirstToRaise();
-  end_ = true;
+  const TStartChoice choice =
+      ChooseStart(programFolder, previous && previous->LockFailed(),
+                  previous && previous->PreviousExists(), [previous] { previous->AskFirstToRaise(); });
+  end_ = choice != TStartChoice::Run;
+  refused_ = choice == TStartChoice::EndRefused;
 }

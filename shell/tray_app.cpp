@@ -1,19 +1,14 @@
 #include "shell/tray_app.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QComboBox>
 #include <QPushButton>
 #include <QStyle>
 
-#include <cstdio>
 
-#include "app/outbox_scheduler.h"
-#include "app/secrets.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "base/text_helpers.h"
-#include "platform/files.h"
 #include "platform/folders.h"
 #include "shell/clipboard_watch.h"
 #include "shell/dialogs.h"
@@ -21,23 +16,12 @@
 #include "shell/ui_style.h"
 #include "shell/version_label.h"
 
-namespace {
-
-// The dispatcher's slash rule, so that a handed-over address matches the
-// outcome reported for it.
-std::string WithSlashes(std::string url) {
-  if (TRequestDispatcher::CountChar('/', url) < 3) url += "/";
-  return url;
-}
-
-}  // namespace
-
 TTrayApp::TTrayApp(TPreviousInstance* previous, TfrmProps::TControls controls)
     : previous_(previous),
       window_(controls),
       requests_(window_),
-      stack_(*this, [this] { return settings_.Dispatch(); }),
-      history_(window_, stack_) {
+      core_(*this, *this),
+      history_(window_, core_.Stack) {
   // Settled before the tray icon is added, so that a second start never
   // shows an icon of its own, even for a moment.
   end_process_ = TJustOne32(ProgramFolder(), previous_).EndThisProcess();
@@ -51,7 +35,10 @@ TTrayApp::TTrayApp(TPreviousInstance* previous, TfrmProps::TControls controls)
 
 TTrayApp::~TTrayApp() {
   timer_.stop();
-  if (started_) Guarded(&window_, [this] { Finish(); });
+  if (started_) {
+    Guarded(&window_, [this] { core_.Finish(); });
+    icon_.SetActive(false);
+  }
 }
 
 void TTrayApp::ConnectViews() {
@@ -63,14 +50,13 @@ void TTrayApp::ConnectViews() {
   connect(&window_, &TfrmProps::unloadClicked, this, [this] { Stop(); });
   connect(&window_, &TfrmProps::enabledClicked, this, [this](int index) { EnabledClicked(index); });
   connect(&window_, &TfrmProps::nowClicked, this,
-          [this] { Guarded(&window_, [&] { ShowTipOfTheDay(tips_, &icon_); }); });
+          [this] { Guarded(&window_, [&] { ShowTipOfTheDay(); }); });
   connect(&window_, &TfrmProps::showTipsClicked, this, [this](bool on) {
     Guarded(&window_, [&] {
-      tips_.Enabled = on;
-      tips_.Save();
+      core_.Tips.Enabled = on;
+      core_.Tips.Save();
     });
   });
-  tips_.OnSaved = [this] { window_.SetShowTips(tips_.Enabled); };
 
   icon_.SetTaskIconID(0);
   icon_.SetIcon(bright_);
@@ -80,22 +66,16 @@ void TTrayApp::ConnectViews() {
     Guarded(s, [&] { window_.ShowCentred(); });
   };
 
-  stack_.Sender.AskPassword = [this](const std::string& prompt) {
+  core_.Stack.Sender.AskPassword = [this](const std::string& prompt) {
     return requests_.AskPassword(prompt);
   };
-  stack_.Dispatcher.OnDispatched = [this](const std::string& url, TRequestDispatcher::TOutcome o) {
+  core_.Stack.Dispatcher.OnDispatched = [this](const std::string& url,
+                                               TRequestDispatcher::TOutcome o) {
     Answer(url, o);
-    UpdateTrayIcon();  // the send's bytes are on record only now
+    core_.UpdateTrayIcon();  // the send's bytes are on record only now
   };
-  stack_.Dispatcher.OnOutboxChanged = [this] { history_.Show(); };
-  history_.OnShown = [this] {
-    UpdateTrayIcon();
-    if (scheduler_) scheduler_->Arm();
-  };
-  history_.NextTry = [this] {
-    const QDateTime next = scheduler_ ? scheduler_->NextRound() : QDateTime();
-    return next.isValid() ? next.toString("HH:mm").toStdString() : std::string();
-  };
+  history_.OnShown = [this] { core_.HistoryShown(); };
+  history_.NextTry = [this] { return core_.NextRound(); };
 }
 
 void TTrayApp::Start() {
@@ -113,8 +93,8 @@ void TTrayApp::Start() {
 
 void TTrayApp::StartSteps() {
   SuperDebug = false;
-  tips_.Showing = false;
-  ticks_ = 0;
+  core_.Tips.Showing = false;
+  core_.SetTickCount(0);
   timer_.start();
 
   const std::string params = JoinedParams();
@@ -123,51 +103,37 @@ void TTrayApp::StartSteps() {
   DebugLog(ProgramVersionInfo(VersionPrefix()));
 
   QCoreApplication::processEvents();
-  TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
+  TrimFileToSizeCosmetic(DebugLogPath(), TTrayCore::kLogKeep);
   DebugLog("Log trimmed");
 
   window_.hide();
   window_.LoadServers();
-  stack_.Servers = window_.Servers;
-  LoadRequests();
-  LoadSettings();
+  core_.Stack.Servers = window_.Servers;
+  core_.LoadRequests([this](const std::function<void()>& round) { Guarded(&window_, round); });
+  // Only the one instance that holds the lock serves the command line.
+  if (previous_ && previous_->HoldsLock()) ServeCommandLine();
+  core_.LoadSettings();
 
   clipboard_ = MakeClipboardWatch();
   clipboard_->OnChange = [this] { return ClipboardChanged(); };
   clipboard_->OnText = [this](const std::string& text) {
-    Guarded(&window_, [&] { stack_.Dispatcher.ClipboardChanged(text, true, true); });
+    Guarded(&window_, [&] { core_.Stack.Dispatcher.ClipboardChanged(text, true, true); });
   };
   window_.hide();
-  complete_ = window_.CheckRequiredFields();
-  if (tips_.Enabled && !silent_) ShowTipOfTheDay(tips_, &icon_);
-}
-
-void TTrayApp::LoadRequests() {
-  // The outbox first, so that no request is ever kept over one not yet read.
-  try {
-    stack_.Outbox.Load();
-  } catch (const std::exception& e) {
-    ShowError("Outbox", e.what());
-  }
-  stack_.History.Load();
-  scheduler_ = std::make_unique<TOutboxScheduler>(
-      stack_.Dispatcher, stack_.Outbox,
-      [this](const std::function<void()>& round) { Guarded(&window_, round); });
-  history_.Show();
-  // Only the one instance that holds the lock serves the command line.
-  if (previous_ && previous_->HoldsLock()) ServeCommandLine();
+  core_.CheckComplete();
+  if (core_.Tips.Enabled && !silent_) ShowTipOfTheDay();
 }
 
 void TTrayApp::ServeCommandLine() {
   channel_ = std::make_unique<TRequestServer>(
       RequestSocketPath(previous_->ProgramName()),
       [this](const std::string& url, TRequestServer::TReply reply) {
-        if (!complete_) {
+        if (!core_.SettingsComplete()) {
           reply(SettingsIncompleteAnswer());
           return;
         }
         waiting_.push_back({WithSlashes(url), std::move(reply)});
-        stack_.Dispatcher.DispatchRequest(url, true);
+        core_.Stack.Dispatcher.DispatchRequest(url, true);
       },
       [this](const std::string&, TRequestServer::TReply reply) {
         Flush([reply](int left) {
@@ -179,68 +145,24 @@ void TTrayApp::ServeCommandLine() {
       });
 }
 
-void TTrayApp::LoadSettings() {
-  const std::string file = SettingsFilePath();
-  Checkpoint = 1006;  // where a load can fail: KeepFailed written to a new file
-  const TSettings stored = TSettings::Load(file);
-  if (!stored.SecurityProblem.empty()) ShowError("LoadSettings", stored.SecurityProblem);
-  settings_ = stored;
-  dim_ = stored.TrayIconDim;
-  window_.SetValues(settings_);
-  UpdateTrayIcon();
-  tips_.Number = stored.TipNumber;
-  tips_.Enabled = stored.TipEnabled;
-  window_.SetShowTips(tips_.Enabled);
-  Checkpoint = 1012;
-  SaveLocalRoot(file, ProgramFolder());
-  settings_loaded_ = true;
-}
-
-void TTrayApp::SaveSettings() {
+TSettings TTrayApp::Values() {
   window_.EnsureControls();  // Ok is pressed in the window; the server lists live there
-  const TSettings edited = window_.Values();
-  Checkpoint = 1102;
-  edited.Save(SettingsFilePath());
-  settings_ = edited;
-  SavePassword();
-  // Requests go to the servers now saved.
-  stack_.Servers.Load();
+  return window_.Values();
 }
 
-// The typed password goes to the keyring, never to the file; it also serves
-// this run when the keyring cannot take it.
-void TTrayApp::SavePassword() {
-  const std::string password = window_.TakePassword();
-  const TSmtpSettings& account = settings_.Account;
-  if (password.empty() || account.User.empty()) return;
-  const std::string host = SmtpHost(account.Smtp);
-  RememberPassword(host, account.User, password);
-  try {
-    StorePassword(host, account.User, password);
-  } catch (const std::exception& e) {
-    ShowError("SaveSettings", std::string(e.what()) + "; it is kept until Tolvane ends");
-  }
+void TTrayApp::ShowTrayState(bool dim, const std::string& tip) {
+  icon_.SetIcon(dim ? dim_icon_ : bright_);
+  icon_.SetToolTip(tip);
 }
 
-void TTrayApp::Finish() {
-  Checkpoint = 90010;
-  try {
-    stack_.History.Save();
-  } catch (const std::exception& e) {
-    DebugLog(std::string("History: ") + e.what());
-  }
-  // The clipboard is left whether or not the history could be saved.
+void TTrayApp::ShowTipOfTheDay() { ::ShowTipOfTheDay(core_.Tips, &icon_); }
+
+void TTrayApp::LeaveClipboard() {
   clipboard_.reset();
   // A command line still waiting hears that the program went.
   for (auto& w : waiting_) w.reply({kRequestFailed, "Tolvane ended before the request was sent"});
   waiting_.clear();
   channel_.reset();
-  scheduler_.reset();
-  // A start that stopped before the settings were read must not write its
-  // defaults over the stored value.
-  Checkpoint = 90060;
-  if (settings_loaded_) SaveTrayIconDim(SettingsFilePath(), dim_);
-  icon_.SetActive(false);
 }
 
 void TTrayApp::Stop() {
@@ -248,87 +170,20 @@ void TTrayApp::Stop() {
   QCoreApplication::exit(0);  // quit() would ask the windows first
 }
 
-void TTrayApp::Ok() {
-  complete_ = window_.CheckRequiredFields() && window_.CheckAddressField();
-  if (!complete_ || !window_.CheckSendAtField()) return;
-  SaveSettings();
-  window_.hide();
-}
+void TTrayApp::Ok() { core_.Ok(); }
 
-void TTrayApp::Cancel() {
-  LoadSettings();
-  window_.hide();
-}
+void TTrayApp::Cancel() { core_.Cancel(); }
 
-void TTrayApp::TrayClick() {
-  dim_ = !dim_;
-  settings_.Enabled = dim_ ? 1 : 0;
-  window_.SetEnabledIndex(settings_.Enabled);
-  UpdateTrayIcon();
-}
+void TTrayApp::TrayClick() { core_.TrayClick(); }
 
-void TTrayApp::EnabledClicked(int index) {
-  settings_.Enabled = index;
-  dim_ = index == 1;
-  UpdateTrayIcon();
-}
+void TTrayApp::EnabledClicked(int index) { core_.EnabledClicked(index); }
 
-void TTrayApp::UpdateTrayIcon() {
-  std::string tip = dim_ ? "(Tolvane)" : "Tolvane";
-  int held = 0;
-  for (const TOutboxEntry& entry : stack_.Outbox.Entries()) held += TOutbox::Held(entry);
-  const int waiting = stack_.Outbox.Count() - held;
-  const auto count = [](int n, const char* what) {
-    return std::to_string(n) + (n == 1 ? " request " : " requests ") + what;
-  };
-  if (held > 0) tip += ": " + count(held, "held");
-  if (waiting > 0) tip += (held > 0 ? ", " : ": ") + count(waiting, "waiting");
-  // What the link cost this month, for those who pay by the byte.
-  if (const std::uint64_t bytes = stack_.MonthBytes(); bytes > 0) {
-    tip += "\n" + ByteCountText(bytes) + " this month";
-  }
-  icon_.SetIcon(dim_ ? dim_icon_ : bright_);
-  icon_.SetToolTip(tip);
-}
-
-void TTrayApp::Tick() {
-  const std::string flag = ProgramFolder() + "Installer.Flg";
-  if (FileExists(flag)) {
-    std::remove(flag.c_str());  // the program ends even when this fails
-    Stop();
-  }
-  SendHeldAtTheSetTime();
-  ++ticks_;
-  if (!stack_.Dispatcher.RequestBusy() && ticks_ > kTicksPerDay) {
-    ticks_ = 0;
-    TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
-    DebugLog("Log trimmed");
-    if (tips_.Enabled) ShowTipOfTheDay(tips_, &icon_);
-  }
-}
-
-// Once a day, when the clock passes the set time while Tolvane runs.
-void TTrayApp::SendHeldAtTheSetTime() {
-  const int at = SendAtMinutes(settings_.SendAt);
-  const QDateTime now = QDateTime::currentDateTime();
-  const int minute = now.time().hour() * 60 + now.time().minute();
-  const QDate today = now.date();
-  if (at < 0 || minute < at || sent_held_on_ == today) return;
-  // Started after today's time: the first send is tomorrow's.
-  const bool startedLate = !sent_held_on_.isValid() && minute > at + 1;
-  sent_held_on_ = today;
-  if (startedLate) return;
-  DebugLog("Sending the held requests at " + settings_.SendAt);
-  stack_.Dispatcher.FlushOutbox(true);
-}
+void TTrayApp::Tick() { core_.Tick(); }
 
 bool TTrayApp::ClipboardChanged() {
-  // Decided at the change: by the time the text is read, the switch may
-  // have moved.
-  const bool enabled = settings_.Enabled != 1;
-  if (complete_ && enabled) return true;
-  Guarded(&window_, [&] { stack_.Dispatcher.ClipboardChanged({}, complete_, enabled); });
-  return false;
+  bool wanted = false;
+  Guarded(&window_, [&] { wanted = core_.ClipboardChanged(); });
+  return wanted;
 }
 
 TRequestUi::TAnswer TTrayApp::Confirm(const std::string& question) {
@@ -357,24 +212,24 @@ void TTrayApp::Answer(const std::string& url, TRequestDispatcher::TOutcome outco
     if (it->url != url && WithoutCredentials(it->url) != url) continue;
     const TRequestServer::TReply reply = std::move(it->reply);
     waiting_.erase(it);
-    reply(AnswerFor(outcome, url, stack_.Dispatcher.LastError()));
+    reply(AnswerFor(outcome, url, core_.Stack.Dispatcher.LastError()));
     return;
   }
 }
 
 void TTrayApp::Flush(std::function<void(int left)> done) {
-  stack_.Dispatcher.FlushOutbox(true);
-  if (stack_.Dispatcher.Idle()) {
-    done(stack_.Outbox.Count());
+  core_.Stack.Dispatcher.FlushOutbox(true);
+  if (core_.Stack.Dispatcher.Idle()) {
+    done(core_.Stack.Outbox.Count());
     return;
   }
   // Queued behind a request that runs: answer once the queue is empty.
   auto* poll = new QTimer(this);
   connect(poll, &QTimer::timeout, this, [this, poll, done] {
-    if (!stack_.Dispatcher.Idle()) return;
+    if (!core_.Stack.Dispatcher.Idle()) return;
     poll->stop();
     poll->deleteLater();
-    done(stack_.Outbox.Count());
+    done(core_.Stack.Outbox.Count());
   });
   poll->start(200);
 }

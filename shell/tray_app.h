@@ -4,7 +4,6 @@
 // only through the TRequestUi this class implements.
 #pragma once
 
-#include <QDate>
 #include <QIcon>
 #include <QObject>
 #include <QTimer>
@@ -14,8 +13,7 @@
 #include <string>
 
 #include "app/request_channel.h"
-#include "app/request_stack.h"
-#include "app/settings.h"
+#include "app/tray_core.h"
 #include "shell/history_view.h"
 #include "shell/main_window.h"
 #include "shell/request_view.h"
@@ -23,16 +21,14 @@
 #include "shell/tips.h"
 
 class TClipboardWatch;
-class TOutboxScheduler;
 class TPreviousInstance;
 
-class TTrayApp : public QObject, private TRequestUi {
+class TTrayApp : public QObject, private TRequestUi, private TTrayView {
   Q_OBJECT
 
  public:
   static constexpr int kTimerMs = 6000;
-  static constexpr int kTicksPerDay = 14400;
-  static constexpr std::size_t kLogKeep = 20000;
+  static constexpr int kTicksPerDay = TTrayCore::kTicksPerDay;
 
   // Makes the windows and settles the single-instance question: when this
   // process must end (another instance runs), EndThisProcess() is true.
@@ -48,18 +44,18 @@ class TTrayApp : public QObject, private TRequestUi {
   void Start();
 
   // The settings file was read at start-up (a failed start stops before).
-  bool SettingsLoaded() const { return settings_loaded_; }
+  bool SettingsLoaded() const { return core_.SettingsLoaded(); }
   // Both required fields passed the check at start-up or at the last Ok.
-  bool SettingsComplete() const { return complete_; }
+  bool SettingsComplete() const { return core_.SettingsComplete(); }
   // The settings last read or saved: what a request goes by.
-  const TSettings& Settings() const { return settings_; }
+  const TSettings& Settings() const { return core_.Settings(); }
   // Requests are off: the dim tray icon.
-  bool Dim() const { return dim_; }
+  bool Dim() const { return core_.Dim(); }
 
   // Ends every event loop, an open box's included; a box closed by it
   // counts as No, and a stop that comes before the message loop runs is
   // not lost.
-  void Stop();
+  void Stop() override;
   bool Stopping() const override { return stopping_; }
 
   // What the views and the icon report.
@@ -74,12 +70,12 @@ class TTrayApp : public QObject, private TRequestUi {
 
   TfrmProps& Window() { return window_; }
   TTaskIcon& Icon() { return icon_; }
-  TRequestStack& Stack() { return stack_; }
+  TRequestStack& Stack() { return core_.Stack; }
   THistoryView& History() { return history_; }
   TRequestView& Requests() { return requests_; }
-  TTipState& Tips() { return tips_; }
-  int TickCount() const { return ticks_; }
-  void SetTickCount(int ticks) { ticks_ = ticks; }
+  TTipState& Tips() { return core_.Tips; }
+  int TickCount() const { return core_.TickCount(); }
+  void SetTickCount(int ticks) { core_.SetTickCount(ticks); }
 
  private:
   // TRequestUi
@@ -101,31 +97,32 @@ class TTrayApp : public QObject, private TRequestUi {
   void SelectHistoryEntry(int index) override { history_.Select(index); }
   void UnhandledException(const std::exception& e) override;
 
+  // TTrayView
+  void SetValues(const TSettings& settings) override { window_.SetValues(settings); }
+  TSettings Values() override;
+  std::string TakePassword() override { return window_.TakePassword(); }
+  void SetEnabledIndex(int index) override { window_.SetEnabledIndex(index); }
+  void SetShowTips(bool on) override { window_.SetShowTips(on); }
+  bool CheckRequiredFields() override { return window_.CheckRequiredFields(); }
+  bool CheckAddressField() override { return window_.CheckAddressField(); }
+  bool CheckSendAtField() override { return window_.CheckSendAtField(); }
+  void HideWindow() override { window_.hide(); }
+  void ShowHistory() override { history_.Show(); }
+  void ShowTrayState(bool dim, const std::string& tip) override;
+  void ShowTipOfTheDay() override;
+  void LeaveClipboard() override;
+
   void ConnectViews();
   void StartSteps();
-  void LoadRequests();
   void ServeCommandLine();
-  void LoadSettings();
-  void SaveSettings();
-  void SavePassword();
-  void Finish();
-  void UpdateTrayIcon();
-  void SendHeldAtTheSetTime();
   void Answer(const std::string& url, TRequestDispatcher::TOutcome outcome);
   void Flush(std::function<void(int left)> done);
 
   TPreviousInstance* previous_;
-  TSettings settings_;
-  TTipState tips_;
   bool end_process_ = false;
   bool started_ = false;
-  bool settings_loaded_ = false;
-  bool complete_ = false;
-  bool dim_ = false;
   bool silent_ = false;  // started with "/s"
   bool stopping_ = false;
-  int ticks_ = 0;
-  QDate sent_held_on_;  // the day the held requests last went at the set time
 
   TfrmProps window_;
   TRequestView requests_;
@@ -133,9 +130,8 @@ class TTrayApp : public QObject, private TRequestUi {
   QIcon bright_;
   QIcon dim_icon_;
   QTimer timer_;
-  TRequestStack stack_;
+  TTrayCore core_;
   THistoryView history_;
-  std::unique_ptr<TOutboxScheduler> scheduler_;
   std::unique_ptr<TClipboardWatch> clipboard_;
   // Requests handed over by the command line, waiting for their outcome.
   struct TWaiting {

@@ -1,0 +1,146 @@
+#include "app/tray_core.h"
+
+#include "app/secrets.h"
+#include "base/debug_log.h"
+#include "base/file_helpers.h"
+#include "platform/folders.h"
+
+TTrayCore::TTrayCore(TRequestUi& ui, TTrayView& view)
+    : Stack(ui, [this] { return settings_.Dispatch(); }), view_(view) {
+  Tips.OnSaved = [this] { view_.SetShowTips(Tips.Enabled); };
+  Stack.Dispatcher.OnOutboxChanged = [this] { view_.ShowHistory(); };
+}
+
+void TTrayCore::LoadRequests(TOutboxScheduler::TGuard guard) {
+  // The outbox first, so that no request is ever kept over one not yet read.
+  try {
+    Stack.Outbox.Load();
+  } catch (const std::exception& e) {
+    ShowError("Outbox", e.what());
+  }
+  Stack.History.Load();
+  scheduler_ = std::make_unique<TOutboxScheduler>(Stack.Dispatcher, Stack.Outbox, std::move(guard));
+  view_.ShowHistory();
+}
+
+void TTrayCore::LoadSettings() {
+  const std::string file = SettingsFilePath();
+  Checkpoint = 1006;  // where a load can fail: KeepFailed written to a new file
+  const TSettings stored = TSettings::Load(file);
+  if (!stored.SecurityProblem.empty()) ShowError("LoadSettings", stored.SecurityProblem);
+  settings_ = stored;
+  dim_ = stored.TrayIconDim;
+  view_.SetValues(settings_);
+  UpdateTrayIcon();
+  Tips.Number = stored.TipNumber;
+  Tips.Enabled = stored.TipEnabled;
+  view_.SetShowTips(Tips.Enabled);
+  Checkpoint = 1012;
+  SaveLocalRoot(file, ProgramFolder());
+  settings_loaded_ = true;
+}
+
+void TTrayCore::CheckComplete() { complete_ = view_.CheckRequiredFields(); }
+
+void TTrayCore::Ok() {
+  complete_ = view_.CheckRequiredFields() && view_.CheckAddressField();
+  if (!complete_ || !view_.CheckSendAtField()) return;
+  SaveSettings();
+  view_.HideWindow();
+}
+
+void TTrayCore::Cancel() {
+  LoadSettings();
+  view_.HideWindow();
+}
+
+void TTrayCore::SaveSettings() {
+  const TSettings edited = view_.Values();
+  Checkpoint = 1102;
+  edited.Save(SettingsFilePath());
+  settings_ = edited;
+  SavePassword();
+  // Requests go to the servers now saved.
+  Stack.Servers.Load();
+}
+
+// The typed password goes to the system's secret store, never to the file;
+// it also serves this run when the store cannot take it.
+void TTrayCore::SavePassword() {
+  const std::string password = view_.TakePassword();
+  const TSmtpSettings& account = settings_.Account;
+  if (password.empty() || account.User.empty()) return;
+  const std::string host = SmtpHost(account.Smtp);
+  RememberPassword(host, account.User, password);
+  try {
+    StorePassword(host, account.User, password);
+  } catch (const std::exception& e) {
+    ShowError("SaveSettings", std::string(e.what()) + "; it is kept until Tolvane ends");
+  }
+}
+
+void TTrayCore::Finish() {
+  Checkpoint = 90010;
+  try {
+    Stack.History.Save();
+  } catch (const std::exception& e) {
+    DebugLog(std::string("History: ") + e.what());
+  }
+  // The clipboard is left whether or not the history could be saved.
+  view_.LeaveClipboard();
+  scheduler_.reset();
+  // A start that stopped before the settings were read must not write its
+  // defaults over the stored value.
+  Checkpoint = 90060;
+  if (settings_loaded_) SaveTrayIconDim(SettingsFilePath(), dim_);
+}
+
+void TTrayCore::TrayClick() {
+  dim_ = !dim_;
+  settings_.Enabled = dim_ ? 1 : 0;
+  view_.SetEnabledIndex(settings_.Enabled);
+  UpdateTrayIcon();
+}
+
+void TTrayCore::EnabledClicked(int index) {
+  settings_.Enabled = index;
+  dim_ = index == 1;
+  UpdateTrayIcon();
+}
+
+void TTrayCore::UpdateTrayIcon() {
+  view_.ShowTrayState(dim_, TrayToolTip(dim_, Stack.Outbox, Stack.MonthBytes()));
+}
+
+void TTrayCore::HistoryShown() {
+  UpdateTrayIcon();
+  if (scheduler_) scheduler_->Arm();
+}
+
+void TTrayCore::Tick() {
+  // The program ends even when the flag cannot be deleted.
+  if (TakeFlagFile(ProgramFolder() + "Installer.Flg")) view_.Stop();
+  SendHeldAtTheSetTime();
+  ++ticks_;
+  if (!Stack.Dispatcher.RequestBusy() && ticks_ > kTicksPerDay) {
+    ticks_ = 0;
+    TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
+    DebugLog("Log trimmed");
+    if (Tips.Enabled) view_.ShowTipOfTheDay();
+  }
+}
+
+void TTrayCore::SendHeldAtTheSetTime() {
+  if (!held_clock_.Due(SendAtMinutes(settings_.SendAt), ClockNow())) return;
+  DebugLog("Sending the held requests at " + settings_.SendAt);
+  Stack.Dispatcher.FlushOutbox(true);
+}
+
+bool TTrayCore::ClipboardChanged() {
+  // Decided at the change: by the time the text is read, the switch may
+  // have moved.
+  const bool enabled = settings_.Enabled != 1;
+  if (complete_ && enabled) return true;
+  Stack.Dispatcher.ClipboardChanged({}, complete_, enabled);
+  return false;
+}
