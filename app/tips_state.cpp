@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "app/settings.h"
+#include "base/debug_log.h"
 #include "base/file_helpers.h"
 #include "platform/errors.h"
 #include "platform/file_layout.h"
@@ -89,3 +90,13 @@ TTip TipAt(const TTipState& state, const std::vector<std::string>& tips) {
 }
 
 int TTip::HelpTopic() const { return TipTopic(Topic); }
+
+void StepTipOfTheDay(TTipState& state) {
+  try {
+    const std::vector<std::string> tips = LoadTips();
+    NextTip(state, tips.size());
+    TipAt(state, tips);
+  } catch (const std::exception& e) {
+    ShowError("TfrmTips", std::string("UH ") + e.what());
+  }
+}

@@ -45,3 +45,7 @@ struct TTip {
   int HelpTopic() const;
 };
 TTip TipAt(const TTipState& state, const std::vector<std::string>& tips);
+
+// Steps the tip forward as opening the tip window does, without a window:
+// once per start. A failure goes to the error box.
+void StepTipOfTheDay(TTipState& state);

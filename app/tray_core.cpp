@@ -5,8 +5,16 @@
 #include "base/file_helpers.h"
 #include "platform/folders.h"
 
+#include <utility>
+
 TTrayCore::TTrayCore(TRequestUi& ui, TTrayView& view)
-    : Stack(ui, [this] { return settings_.Dispatch(); }), view_(view) {
+    : Stack(ui, [this] { return settings_.Dispatch(); }),
+      view_(view),
+      flush_poll_([this] {
+        if (!Stack.Dispatcher.Idle()) return;
+        flush_poll_.Stop();
+        for (auto& done : std::exchange(flushes_, {})) done(Stack.Outbox.Count());
+      }) {
   Tips.OnSaved = [this] { view_.SetShowTips(Tips.Enabled); };
   Stack.Dispatcher.OnOutboxChanged = [this] { view_.ShowHistory(); };
 }
@@ -88,11 +96,66 @@ void TTrayCore::Finish() {
   }
   // The clipboard is left whether or not the history could be saved.
   view_.LeaveClipboard();
+  CloseChannel();
   scheduler_.reset();
   // A start that stopped before the settings were read must not write its
   // defaults over the stored value.
   Checkpoint = 90060;
   if (settings_loaded_) SaveTrayIconDim(SettingsFilePath(), dim_);
+}
+
+void TTrayCore::ServeCommandLine(const std::string& programName) {
+  channel_ = std::make_unique<TRequestServer>(
+      RequestSocketPath(programName),
+      [this](const std::string& url, TRequestServer::TReply reply) {
+        if (!complete_) {
+          reply(SettingsIncompleteAnswer());
+          return;
+        }
+        waiting_.push_back({WithSlashes(url), std::move(reply)});
+        Stack.Dispatcher.DispatchRequest(url, true);
+      },
+      [this](const std::string&, TRequestServer::TReply reply) {
+        Flush([reply](int left) {
+          if (left < 0)
+            reply({kRequestFailed, "Tolvane ended before the outbox was sent"});
+          else if (left == 0)
+            reply({kRequestSent, "nothing waits"});
+          else
+            reply({kRequestKept, std::to_string(left) + " still waiting"});
+        });
+      });
+}
+
+void TTrayCore::Answer(const std::string& url, TRequestDispatcher::TOutcome outcome) {
+  for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+    // Sent without its password, the address is not the one handed over.
+    if (it->url != url && WithoutCredentials(it->url) != url) continue;
+    const TRequestServer::TReply reply = std::move(it->reply);
+    waiting_.erase(it);
+    reply(AnswerFor(outcome, url, Stack.Dispatcher.LastError()));
+    return;
+  }
+}
+
+void TTrayCore::Flush(std::function<void(int left)> done) {
+  Stack.Dispatcher.FlushOutbox(true);
+  if (Stack.Dispatcher.Idle()) {
+    done(Stack.Outbox.Count());
+    return;
+  }
+  // Queued behind a request that runs: answered once the queue is empty.
+  flushes_.push_back(std::move(done));
+  flush_poll_.Start(200);
+}
+
+// A command line still waiting hears that the program went (a flush: -1).
+void TTrayCore::CloseChannel() {
+  flush_poll_.Stop();
+  for (auto& w : waiting_) w.reply({kRequestFailed, "Tolvane ended before the request was sent"});
+  waiting_.clear();
+  for (auto& done : std::exchange(flushes_, {})) done(-1);
+  channel_.reset();
 }
 
 void TTrayCore::TrayClick() {

@@ -6,14 +6,17 @@
 #pragma once
 
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
 
 #include "app/outbox_scheduler.h"
+#include "app/request_channel.h"
 #include "app/request_stack.h"
 #include "app/settings.h"
 #include "app/tips_state.h"
 #include "app/tray_logic.h"
+#include "net/event_loop.h"
 
 class TTrayView {
  public:
@@ -49,6 +52,13 @@ class TTrayCore {
   // through `guard`; the history is shown.
   void LoadRequests(TOutboxScheduler::TGuard guard);
   void LoadSettings();
+  // Takes requests and flushes that the command line hands over on the
+  // channel named after `programName`; only the instance that holds the
+  // lock may call it.
+  void ServeCommandLine(const std::string& programName);
+  // The dispatcher's outcome for `url`: the command line waiting for it
+  // hears it.
+  void Answer(const std::string& url, TRequestDispatcher::TOutcome outcome);
   // Ok: the window's checks, then its values saved.
   void Ok();
   void Cancel();
@@ -83,6 +93,8 @@ class TTrayCore {
   void SaveSettings();
   void SavePassword();
   void SendHeldAtTheSetTime();
+  void Flush(std::function<void(int left)> done);
+  void CloseChannel();
 
   TTrayView& view_;
   TSettings settings_;
@@ -92,4 +104,15 @@ class TTrayCore {
   int ticks_ = 0;
   THeldSendClock held_clock_;
   std::unique_ptr<TOutboxScheduler> scheduler_;
+  // Requests handed over by the command line, waiting for their outcome.
+  struct TWaiting {
+    std::string url;
+    TRequestServer::TReply reply;
+  };
+  std::list<TWaiting> waiting_;
+  // Flushes queued behind a request that runs, answered once the queue is
+  // empty.
+  std::list<std::function<void(int left)>> flushes_;
+  TLoopTimer flush_poll_;
+  std::unique_ptr<TRequestServer> channel_;
 };

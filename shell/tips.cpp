@@ -127,13 +127,3 @@ void ShowTipOfTheDay(TTipState& state, TTaskIcon* icon) {
   if (icon) icon->SetActive(false);
   tips.exec();
 }
-
-void StepTipOfTheDay(TTipState& state) {
-  try {
-    const std::vector<std::string> tips = LoadTips();
-    NextTip(state, tips.size());
-    TipAt(state, tips);
-  } catch (const std::exception& e) {
-    AppExceptionAt("TfrmTips", e.what());
-  }
-}

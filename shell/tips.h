@@ -55,5 +55,3 @@ class TfrmTips : public QDialog {
 // Shows a tip window and waits until it is closed; returns at once when one
 // is already showing. The tray icon, when given, is away meanwhile.
 void ShowTipOfTheDay(TTipState& state, TTaskIcon* icon);
-// Steps the tip forward as opening the tip window does, without a window.
-void StepTipOfTheDay(TTipState& state);

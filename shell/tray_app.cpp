@@ -71,7 +71,7 @@ void TTrayApp::ConnectViews() {
   };
   core_.Stack.Dispatcher.OnDispatched = [this](const std::string& url,
                                                TRequestDispatcher::TOutcome o) {
-    Answer(url, o);
+    core_.Answer(url, o);
     core_.UpdateTrayIcon();  // the send's bytes are on record only now
   };
   history_.OnShown = [this] { core_.HistoryShown(); };
@@ -111,7 +111,7 @@ void TTrayApp::StartSteps() {
   core_.Stack.Servers = window_.Servers;
   core_.LoadRequests([this](const std::function<void()>& round) { Guarded(&window_, round); });
   // Only the one instance that holds the lock serves the command line.
-  if (previous_ && previous_->HoldsLock()) ServeCommandLine();
+  if (previous_ && previous_->HoldsLock()) core_.ServeCommandLine(previous_->ProgramName());
   core_.LoadSettings();
 
   clipboard_ = MakeClipboardWatch();
@@ -122,27 +122,6 @@ void TTrayApp::StartSteps() {
   window_.hide();
   core_.CheckComplete();
   if (core_.Tips.Enabled && !silent_) ShowTipOfTheDay();
-}
-
-void TTrayApp::ServeCommandLine() {
-  channel_ = std::make_unique<TRequestServer>(
-      RequestSocketPath(previous_->ProgramName()),
-      [this](const std::string& url, TRequestServer::TReply reply) {
-        if (!core_.SettingsComplete()) {
-          reply(SettingsIncompleteAnswer());
-          return;
-        }
-        waiting_.push_back({WithSlashes(url), std::move(reply)});
-        core_.Stack.Dispatcher.DispatchRequest(url, true);
-      },
-      [this](const std::string&, TRequestServer::TReply reply) {
-        Flush([reply](int left) {
-          if (left == 0)
-            reply({kRequestSent, "nothing waits"});
-          else
-            reply({kRequestKept, std::to_string(left) + " still waiting"});
-        });
-      });
 }
 
 TSettings TTrayApp::Values() {
@@ -159,10 +138,6 @@ void TTrayApp::ShowTipOfTheDay() { ::ShowTipOfTheDay(core_.Tips, &icon_); }
 
 void TTrayApp::LeaveClipboard() {
   clipboard_.reset();
-  // A command line still waiting hears that the program went.
-  for (auto& w : waiting_) w.reply({kRequestFailed, "Tolvane ended before the request was sent"});
-  waiting_.clear();
-  channel_.reset();
 }
 
 void TTrayApp::Stop() {
@@ -205,31 +180,3 @@ void TTrayApp::Beep() { QApplication::beep(); }
 void TTrayApp::ProcessMessages() { QCoreApplication::processEvents(); }
 
 void TTrayApp::UnhandledException(const std::exception& e) { AppException(&window_, e.what()); }
-
-void TTrayApp::Answer(const std::string& url, TRequestDispatcher::TOutcome outcome) {
-  for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
-    // Sent without its password, the address is not the one handed over.
-    if (it->url != url && WithoutCredentials(it->url) != url) continue;
-    const TRequestServer::TReply reply = std::move(it->reply);
-    waiting_.erase(it);
-    reply(AnswerFor(outcome, url, core_.Stack.Dispatcher.LastError()));
-    return;
-  }
-}
-
-void TTrayApp::Flush(std::function<void(int left)> done) {
-  core_.Stack.Dispatcher.FlushOutbox(true);
-  if (core_.Stack.Dispatcher.Idle()) {
-    done(core_.Stack.Outbox.Count());
-    return;
-  }
-  // Queued behind a request that runs: answer once the queue is empty.
-  auto* poll = new QTimer(this);
-  connect(poll, &QTimer::timeout, this, [this, poll, done] {
-    if (!core_.Stack.Dispatcher.Idle()) return;
-    poll->stop();
-    poll->deleteLater();
-    done(core_.Stack.Outbox.Count());
-  });
-  poll->start(200);
-}

@@ -8,11 +8,9 @@
 #include <QObject>
 #include <QTimer>
 
-#include <list>
 #include <memory>
 #include <string>
 
-#include "app/request_channel.h"
 #include "app/tray_core.h"
 #include "shell/history_view.h"
 #include "shell/main_window.h"
@@ -114,9 +112,6 @@ class TTrayApp : public QObject, private TRequestUi, private TTrayView {
 
   void ConnectViews();
   void StartSteps();
-  void ServeCommandLine();
-  void Answer(const std::string& url, TRequestDispatcher::TOutcome outcome);
-  void Flush(std::function<void(int left)> done);
 
   TPreviousInstance* previous_;
   bool end_process_ = false;
@@ -133,11 +128,4 @@ class TTrayApp : public QObject, private TRequestUi, private TTrayView {
   TTrayCore core_;
   THistoryView history_;
   std::unique_ptr<TClipboardWatch> clipboard_;
-  // Requests handed over by the command line, waiting for their outcome.
-  struct TWaiting {
-    std::string url;
-    TRequestServer::TReply reply;
-  };
-  std::list<TWaiting> waiting_;
-  std::unique_ptr<TRequestServer> channel_;
 };

@@ -64,7 +64,9 @@ void TWinTrayApp::ConnectViews() {
   core_.Stack.Sender.AskPassword = [this](const std::string& prompt) {
     return requests_.AskPassword(prompt);
   };
-  core_.Stack.Dispatcher.OnDispatched = [this](const std::string&, TRequestDispatcher::TOutcome) {
+  core_.Stack.Dispatcher.OnDispatched = [this](const std::string& url,
+                                               TRequestDispatcher::TOutcome o) {
+    core_.Answer(url, o);
     core_.UpdateTrayIcon();  // the send's bytes are on record only now
   };
 }
@@ -133,6 +135,7 @@ void TWinTrayApp::StartSteps() {
   window_.LoadServers();
   core_.Stack.Servers = window_.Servers;
   core_.LoadRequests([](const std::function<void()>& round) { Guarded("TTimer", round); });
+  if (!channel_name_.empty()) core_.ServeCommandLine(channel_name_);
   core_.LoadSettings();
 
   clipboard_ = std::make_unique<TWinClipboardWatch>(icon_.Handle());

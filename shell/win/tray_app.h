@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/tray_core.h"
 #include "net/event_loop.h"
@@ -34,6 +35,10 @@ class TWinTrayApp : private TRequestUi, private TTrayView {
   int Run();
 
   bool SettingsLoaded() const { return core_.SettingsLoaded(); }
+  TTipState& Tips() { return core_.Tips; }
+  // The start-up serves the command line on the channel named after
+  // `programName`: only for the instance that holds the lock.
+  void ServeCommandLineAs(std::string programName) { channel_name_ = std::move(programName); }
 
   // Ends the message loop, an open box's included; a box closed by it
   // counts as No.
@@ -85,6 +90,7 @@ class TWinTrayApp : private TRequestUi, private TTrayView {
   bool started_ = false;
   bool silent_ = false;  // started with "/s"
   bool stopping_ = false;
+  std::string channel_name_;  // empty: the command line is not served
 
   TTrayCore core_;
   TWinMainWindow window_;

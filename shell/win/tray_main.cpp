@@ -51,7 +51,11 @@ int RunTrayModule(int argc, char** argv) {
   int code = 0;
   {
     TWinTrayApp tray(GetModuleHandleW(nullptr));
+    if (instance.HoldsLock()) tray.ServeCommandLineAs(argv[0]);
     tray.Start();
+    // The tip steps forward once per start (not over the stored number when
+    // the settings were never read).
+    if (tray.SettingsLoaded() && !tray.Stopping()) StepTipOfTheDay(tray.Tips());
     // A stop during the start-up's boxes ended only their loops.
     if (!tray.Stopping()) code = tray.Run();
   }

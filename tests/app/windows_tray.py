@@ -2,8 +2,8 @@
 window manager and a tray host (trayer): the icon docks and a click dims it,
 a copied address reaches a real mail server (aiosmtpd on loopback), a copy
 that a password manager marks is never read, Installer.Flg ends the program
-as a normal exit does, and a second start brings the first's window up and
-ends with 0. Wine runs in a prefix of this test's own, so that its desktop
+as a normal exit does, the command line hands its request over to it, and a
+second start brings the first's window up and ends with 0. Wine runs in a prefix of this test's own, so that its desktop
 process belongs to this test's display."""
 
 import argparse
@@ -177,6 +177,20 @@ class WindowsTray(unittest.TestCase):
         self.assertEqual(bodies, [peers.page_request("http://host/kept"),
                                   peers.page_request(URL)])
         self.assertNotIn("secret", self.log_text())
+
+    def test_command_line_hands_its_request_to_the_tray(self):
+        self.running_tray()
+        # Settings of its own hold no mail server: only the tray could send.
+        empty = os.path.join(self.tmp, "no-settings")
+        os.makedirs(empty)
+        r = subprocess.run([WINE, "cmd", "/d", "/c", "set", "APPDATA=%s&&" % windows_path(empty),
+                            windows_path(self.win.program), "--request", URL],
+                           env=self.env, cwd=self.win.folder, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=90)
+        self.assertEqual(r.returncode, 0, r)
+        (_, data), = self.smtp.messages()
+        self.assertEqual(peers.unstamped(data), peers.page_request(URL))
+        self.assertEqual(os.listdir(empty), [])
 
     def test_installer_flag_ends_it_as_a_normal_exit(self):
         icon = self.running_tray()
