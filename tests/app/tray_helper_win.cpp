@@ -2,8 +2,8 @@
 //   tray_helper exclude|history0|history1|plain TEXT
 //     puts TEXT on the clipboard as a password manager does, marked for
 //     clipboard watchers, or unmarked;
-//   tray_helper click
-//     sends the running program's icon the left click that the shell's
+//   tray_helper click|rightclick
+//     sends the running program's icon the click that the shell's
 //     notification area reports (Wine's X tray drops some real ones).
 #include <windows.h>
 
@@ -27,9 +27,10 @@ bool PutDword(const wchar_t* name, DWORD value) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 2 && std::wstring(argv[1]) == L"click") {
+  if (argc == 2 && (std::wstring(argv[1]) == L"click" || std::wstring(argv[1]) == L"rightclick")) {
     const HWND tray = FindWindowW(L"TolvaneTrayWindow", nullptr);
-    return tray && PostMessageW(tray, WM_USER, 0, WM_LBUTTONUP) ? 0 : 5;
+    const LPARAM button = std::wstring(argv[1]) == L"click" ? WM_LBUTTONUP : WM_RBUTTONUP;
+    return tray && PostMessageW(tray, WM_USER, 0, button) ? 0 : 5;
   }
   if (argc != 3) return 2;
   const std::wstring mode = argv[1];

@@ -1,9 +1,10 @@
 """tolvane.exe's tray program under Wine, on an X server of its own with a
 window manager and a tray host (trayer): the icon docks and a click dims it,
-a copied address reaches a real mail server (aiosmtpd on loopback), a copy
-that a password manager marks is never read, Installer.Flg ends the program
-as a normal exit does, the command line hands its request over to it, and a
-second start brings the first's window up and ends with 0. Wine runs in a prefix of this test's own, so that its desktop
+a right click opens the window, a copied address reaches a real mail server
+(aiosmtpd on loopback), a copy that a password manager marks is never read,
+Installer.Flg ends the program as a normal exit does, the command line hands
+its request over to it, and a second start brings the first's window up and
+ends with 0. Wine runs in a prefix of this test's own, so that its desktop
 process belongs to this test's display."""
 
 import argparse
@@ -107,8 +108,8 @@ class WindowsTray(unittest.TestCase):
         tips = [line for line in self.log_text().splitlines() if ": Tray tip: " in line]
         return tips[-1].split(": Tray tip: ", 1)[1] if tips else "Tolvane"
 
-    def click_to(self, icon, tip):
-        """Clicks the icon until its tip is `tip`. Wine's X tray (XEmbed into
+    def click_until(self, icon, button, done, what):
+        """Clicks the icon until done() holds. Wine's X tray (XEmbed into
         trayer) drops every click in some sessions, before they reach the
         program: then the click comes as the notification area reports it,
         the icon's callback message, from the helper. A lost click changes
@@ -120,16 +121,25 @@ class WindowsTray(unittest.TestCase):
                 time.sleep(0.3)
                 self.desk.xdotool("mousemove", "--window", icon, w // 2, h // 2)
                 time.sleep(0.1)
-                self.desk.xdotool("click", 1)
+                self.desk.xdotool("click", button)
             else:
                 print("Wine's tray dropped the clicks: the callback is posted", file=sys.stderr)
-                self.helper("click")
+                self.helper("click" if button == 1 else "rightclick")
             try:
-                wait_until(lambda: self.last_tip() == tip, 4, "the tip %r" % tip)
+                wait_until(done, 4, what)
                 return
             except AssertionError:
                 continue
-        self.fail("no click changed the tip to %r" % tip)
+        self.fail("no click brought " + what)
+
+    def click_to(self, icon, tip):
+        """Clicks the icon until its tip is `tip`."""
+        self.click_until(icon, 1, lambda: self.last_tip() == tip, "the tip %r" % tip)
+
+    def main_windows(self):
+        """The main window when shown: the icon's tool tip, also named
+        "Tolvane", is a small window."""
+        return [w for w in self.desk.windows(name="^Tolvane$") if self.desk.geometry(w)[2] > 400]
 
     def helper(self, *args):
         r = subprocess.run([WINE, windows_path(MORE.helper), *args], env=self.env,
@@ -142,6 +152,13 @@ class WindowsTray(unittest.TestCase):
         self.click_to(icon, "(Tolvane)")
         self.desk.screenshot("win-tray-dim")
         self.click_to(icon, "Tolvane")
+
+    def test_right_click_opens_the_window(self):
+        icon = self.running_tray()
+        self.assertEqual(self.main_windows(), [])
+        self.click_until(icon, 3, self.main_windows, "the main window")
+        time.sleep(0.5)  # its first paint
+        self.desk.screenshot("win-tray-right-click", self.main_windows()[0])
 
     def test_copied_address_is_requested(self):
         self.running_tray()
@@ -208,10 +225,11 @@ class WindowsTray(unittest.TestCase):
 
     def test_second_start_brings_the_first_up_and_ends(self):
         self.running_tray()
-        self.assertEqual(self.desk.windows(name="^Tolvane$"), [])
+        self.assertEqual(self.main_windows(), [])
         second = self.start()
         self.assertEqual(second.wait(30), 0)
-        window = self.desk.wait_window("^Tolvane$")
+        wait_until(self.main_windows, 30, "the first's window")
+        window = self.main_windows()[0]
         self.desk.screenshot("win-tray-second-start", window)
         self.assertEqual(len(self.desk.tray_icons("explorer.exe")), 1)
         self.assertEqual(self.log_text().count("Cmd:"), 1)  # no start-up steps in the second
