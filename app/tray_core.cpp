@@ -3,6 +3,7 @@
 #include "app/secrets.h"
 #include "base/debug_log.h"
 #include "base/file_helpers.h"
+#include "base/text_helpers.h"
 #include "platform/folders.h"
 
 #include <utility>
@@ -17,6 +18,20 @@ TTrayCore::TTrayCore(TRequestUi& ui, TTrayView& view)
       }) {
   Tips.OnSaved = [this] { view_.SetShowTips(Tips.Enabled); };
   Stack.Dispatcher.OnOutboxChanged = [this] { view_.ShowHistory(); };
+}
+
+bool TTrayCore::BeginStart(const std::string& versionText,
+                           const std::function<void()>& pumpEvents) {
+  SuperDebug = false;
+  Tips.Showing = false;
+  ticks_ = 0;
+  const std::string params = JoinedParams();
+  DebugLog("Cmd:" + params);
+  DebugLog(versionText);
+  pumpEvents();
+  TrimFileToSizeCosmetic(DebugLogPath(), kLogKeep);
+  DebugLog("Log trimmed");
+  return params.find("/s") != std::string::npos;
 }
 
 void TTrayCore::LoadRequests(TOutboxScheduler::TGuard guard) {

@@ -48,6 +48,10 @@ class TTrayCore {
 
   TTrayCore(TRequestUi& ui, TTrayView& view);
 
+  // The start-up's first steps: the switches cleared, the command line and
+  // `versionText` logged, pending events run once, the log trimmed. True
+  // for a silent start ("/s").
+  bool BeginStart(const std::string& versionText, const std::function<void()>& pumpEvents);
   // The outbox, then the history, then the outbox's rounds, each run
   // through `guard`; the history is shown.
   void LoadRequests(TOutboxScheduler::TGuard guard);

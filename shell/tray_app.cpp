@@ -92,19 +92,9 @@ void TTrayApp::Start() {
 }
 
 void TTrayApp::StartSteps() {
-  SuperDebug = false;
-  core_.Tips.Showing = false;
-  core_.SetTickCount(0);
   timer_.start();
-
-  const std::string params = JoinedParams();
-  DebugLog("Cmd:" + params);
-  silent_ = params.find("/s") != std::string::npos;
-  DebugLog(ProgramVersionInfo(VersionPrefix()));
-
-  QCoreApplication::processEvents();
-  TrimFileToSizeCosmetic(DebugLogPath(), TTrayCore::kLogKeep);
-  DebugLog("Log trimmed");
+  silent_ = core_.BeginStart(ProgramVersionInfo(VersionPrefix()),
+                             [] { QCoreApplication::processEvents(); });
 
   window_.hide();
   window_.LoadServers();

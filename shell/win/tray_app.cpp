@@ -117,19 +117,8 @@ void TWinTrayApp::Start() {
 }
 
 void TWinTrayApp::StartSteps() {
-  SuperDebug = false;
-  core_.Tips.Showing = false;
-  core_.SetTickCount(0);
   timer_.Start(kTimerMs);
-
-  const std::string params = JoinedParams();
-  DebugLog("Cmd:" + params);
-  silent_ = params.find("/s") != std::string::npos;
-  DebugLog(VersionPrefix() + " " + VersionNumbers());
-
-  PumpEvents();
-  TrimFileToSizeCosmetic(DebugLogPath(), TTrayCore::kLogKeep);
-  DebugLog("Log trimmed");
+  silent_ = core_.BeginStart(VersionPrefix() + " " + VersionNumbers(), [] { PumpEvents(); });
 
   window_.Hide();
   window_.LoadServers();
