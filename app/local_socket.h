@@ -52,6 +52,7 @@ class TLocalServer : public QObject {
   bool Listening() const { return fd_ >= 0; }
 
  private:
+  void EnableAccept(bool on);
   void Accept();
 
   std::string path_;
