@@ -72,7 +72,7 @@ std::string ReadClipboardText(HWND owner, std::string& why) {
 
 TWinClipboardWatch::TWinClipboardWatch(HWND window) : window_(window) {
   watching_ = window_ && AddClipboardFormatListener(window_);
-  if (!watching_) DebugLog("The clipboard cannot be watched: copies go unseen");
+  DebugLog(watching_ ? "Watching the clipboard" : "The clipboard cannot be watched: copies go unseen");
 }
 
 TWinClipboardWatch::~TWinClipboardWatch() {

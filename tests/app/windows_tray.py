@@ -101,7 +101,7 @@ class WindowsTray(unittest.TestCase):
         """Starts the program; its icon, once docked in the tray host."""
         self.start("/s")
         icon = self.desk.tray_icon("explorer.exe", timeout=30)
-        self.wait_log("Loaded Server File")
+        self.wait_log("Watching the clipboard")  # a copy before it would go unseen
         return icon
 
     def last_tip(self):

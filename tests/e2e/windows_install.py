@@ -171,6 +171,17 @@ class WinePrefix:
         with open(self.settings, "wb") as f:
             f.write(("\r\n".join(lines) + "\r\n").encode())
 
+    def wait_watching(self, starts):
+        """Until the program's `starts`-th start watches the clipboard: a copy
+        made before that would go unseen."""
+        def watching():
+            try:
+                with open(os.path.join(self.state, "DebugLog.Txt"), "rb") as f:
+                    return f.read().count(b"Watching the clipboard") >= starts
+            except FileNotFoundError:
+                return False
+        wait_until(watching, 30, "the clipboard watched")
+
     def history(self):
         path = os.path.join(self.state, "History.Dat")
         if not os.path.exists(path):
@@ -317,6 +328,7 @@ class WindowsInstall(unittest.TestCase):
 
         # Docked in the tray host; a copied address goes out.
         d.tray_icon("explorer.exe", timeout=30)
+        w.wait_watching(1)
         d.copy(URL)
         wait_until(lambda: any("send " + URL in m for _, m in self.smtp.messages()), 30,
                    "the request mail")
@@ -331,6 +343,7 @@ class WindowsInstall(unittest.TestCase):
         # Started again, it keeps the history it had and adds to it.
         tolvane = w.launch(w.program())
         d.tray_icon("explorer.exe", timeout=30)
+        w.wait_watching(2)
         second = "http://host/second.htm"
         d.copy(second)
         wait_until(lambda: w.history() == [second, URL], 30, "both history lines")
