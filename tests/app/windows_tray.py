@@ -22,7 +22,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import e2e_args  # noqa: E402
 import test_request as peers  # noqa: E402  (its wire form, not its tests)
 from desktop import Desktop, SmtpServer, wait_until  # noqa: E402
-from windows_console import WINE, Program, windows_path  # noqa: E402
+from e2e_args import WINE, windows_path  # noqa: E402
+from windows_console import Program  # noqa: E402
 
 ARGS, REST = e2e_args.parse()
 extra = argparse.ArgumentParser()

@@ -24,11 +24,6 @@ def qt_libraries(pid):
         return set(re.findall(r"/(libQt6\w+)\.so", f.read()))
 
 
-def project_version():
-    with open(os.path.join(HERE, "..", "..", "CMakeLists.txt")) as f:
-        return re.search(r"project\(Tolvane VERSION ([0-9.]+)", f.read()).group(1)
-
-
 class Modes(unittest.TestCase):
     def silent_server(self):
         """A loopback port that accepts and then says nothing."""
@@ -67,7 +62,7 @@ class Modes(unittest.TestCase):
         version = subprocess.run([program, "--version"], env=env, capture_output=True,
                                  text=True, timeout=30)
         self.assertEqual((version.returncode, version.stdout, version.stderr),
-                         (0, "tolvane %s\n" % project_version(), ""))
+                         (0, "tolvane %s\n" % e2e_args.project_version(), ""))
         usage = subprocess.run([program, "--help"], env=env, capture_output=True,
                                text=True, timeout=30)
         self.assertEqual(usage.returncode, 0)
